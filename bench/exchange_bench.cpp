@@ -1,0 +1,66 @@
+// One command exchange against the simulator on loopback, beside a raw UDP
+// request/reply loop of the same sizes as the floor it cannot beat.
+#include <arpa/inet.h>
+#include <benchmark/benchmark.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "doorlink/doorlink.h"
+#include "doorsim/simulator.h"
+
+namespace {
+
+struct Controller {
+    doorsim::Simulator sim;
+    int id;
+    std::string address;
+    std::string mac;
+    Controller() : id(sim.add_controller({})) {
+        sim.start();
+        address = sim.address(id);
+        mac = sim.mac_text(id);
+    }
+};
+
+void BM_DoorShowTime(benchmark::State& state) {
+    Controller c;
+    char text[18];
+    uint32_t weekDay;
+    for (auto _ : state) {
+        if (DoorShowTime(c.address.c_str(), text, &weekDay, c.mac.c_str()) != 1) {
+            state.SkipWithError("no reply");
+            break;
+        }
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_DoorShowTime)->UseRealTime();
+
+// The same 12-byte request and 13-byte reply over one raw socket.
+void BM_RawUdpRoundTrip(benchmark::State& state) {
+    Controller c;
+    int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(9000);
+    inet_pton(AF_INET, c.address.c_str(), &to.sin_addr);
+    doorsim::Bytes request = {0x83, 0x38, 0x48, 0x58, 0x33, 0x00};
+    auto m = c.sim.mac(c.id);
+    request.insert(request.end(), m.begin(), m.end());
+    uint8_t reply[1024];
+    for (auto _ : state) {
+        ::sendto(fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+        if (::recv(fd, reply, sizeof reply, 0) <= 0) {
+            state.SkipWithError("no reply");
+            break;
+        }
+    }
+    ::close(fd);
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_RawUdpRoundTrip)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();

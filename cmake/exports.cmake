@@ -1,0 +1,23 @@
+# The export list comes from the public header alone: every declaration of the
+# form "DOORLINK_API <type> DOORLINK_CALL Name(" names one export.
+function(doorlink_read_exports header out_var)
+    file(READ "${header}" text)
+    string(REGEX MATCHALL "DOORLINK_CALL[ \t\r\n]+[A-Za-z_][A-Za-z0-9_]*[ \t\r\n]*\\(" matches "${text}")
+    set(names "")
+    foreach(m IN LISTS matches)
+        string(REGEX REPLACE "DOORLINK_CALL[ \t\r\n]+([A-Za-z_][A-Za-z0-9_]*).*" "\\1" name "${m}")
+        list(APPEND names "${name}")
+    endforeach()
+    list(SORT names)
+    set(${out_var} "${names}" PARENT_SCOPE)
+endfunction()
+
+function(doorlink_write_version_script header out_file)
+    doorlink_read_exports("${header}" names)
+    set(body "{\n  global:\n")
+    foreach(n IN LISTS names)
+        string(APPEND body "    ${n};\n")
+    endforeach()
+    string(APPEND body "  local: *;\n};\n")
+    file(CONFIGURE OUTPUT "${out_file}" CONTENT "${body}" @ONLY)
+endfunction()

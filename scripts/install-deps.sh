@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need and a fresh machine may lack.
+# Runs apt-get only for what is missing, and only as root.
+set -euo pipefail
+
+missing=()
+need() {  # need PACKAGE TEST-COMMAND...
+    local package=$1
+    shift
+    if ! "$@" >/dev/null 2>&1; then missing+=("$package"); fi
+}
+need cmake command -v cmake
+need g++ command -v g++
+need make command -v make
+need libgtest-dev test -e /usr/include/gtest/gtest.h
+need libbenchmark-dev test -e /usr/include/benchmark/benchmark.h
+need libcli11-dev test -e /usr/include/CLI/CLI.hpp
+need binutils command -v nm
+
+if [ ${#missing[@]} -eq 0 ]; then exit 0; fi
+if [ "$(id -u)" != 0 ]; then
+    echo "missing packages: ${missing[*]} (run as root, or install them)" >&2
+    exit 1
+fi
+echo "installing: ${missing[*]}"
+apt-get update -qq
+DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null

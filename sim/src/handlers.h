@@ -1,0 +1,36 @@
+// The controller's command handlers. Each family of commands lives in a file
+// of its own and adds its handlers to the table in handlers.cpp.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "doorsim/simulator.h"
+
+namespace doorsim {
+
+// Collects what a controller sends in answer to one datagram.
+class Responder {
+public:
+    void reply(Bytes bytes) { replies_.push_back(std::move(bytes)); }
+    std::vector<Bytes>& replies() { return replies_; }
+
+private:
+    std::vector<Bytes> replies_;
+};
+
+// True when it recognised the datagram (answered or not).
+using Handler = bool (*)(const Bytes& request, ControllerState& state, Responder& out);
+
+const std::vector<Handler>& handlers();
+
+// Handler families.
+void add_clock_handlers(std::vector<Handler>& table);
+
+// Helpers for handlers.
+extern const Bytes kAcknowledgement;
+bool starts_with(const Bytes& request, std::initializer_list<uint8_t> prefix);
+bool mac_at(const Bytes& request, size_t offset, const ControllerState& state);
+
+}  // namespace doorsim

@@ -1,0 +1,55 @@
+// The process-wide state of the library, built once before the first export
+// does any work: the host's executable path and module directory, the library
+// lock, the conversion completion flags and the optional local port range.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "platform/threads.h"
+
+namespace doorlink::core {
+
+struct PortRange {
+    bool set = false;
+    uint32_t start = 0;
+    uint32_t end = 0;
+};
+
+class LibraryState {
+public:
+    static constexpr int kConversionFlags = 50;
+
+    // The one instance; the first call builds it.
+    static LibraryState& get();
+
+    const std::string& executable_path() const { return executablePath_; }
+    // The directory of every data file, without a trailing separator.
+    const std::string& module_directory() const { return moduleDirectory_; }
+
+    // Held only around the progress-key writes of long transfers.
+    platform::Mutex& lock() { return lock_; }
+
+    std::atomic<uint32_t>& conversion_flag(int index) { return conversionFlags_[index]; }
+
+    PortRange port_range() const;
+    // False, changing nothing, when either bound lies outside 0..65535.
+    bool set_port_range(int32_t start, int32_t end);
+
+private:
+    LibraryState();
+
+    std::string executablePath_;
+    std::string moduleDirectory_;
+    platform::Mutex lock_;
+    std::atomic<uint32_t> conversionFlags_[kConversionFlags];
+    // Flag, start and end packed so that an opening reads them consistently.
+    std::atomic<uint64_t> portRange_{0};
+};
+
+// The module directory of an executable path: everything before its last
+// separator among the first 500 characters; empty when there is none.
+std::string module_directory_of(const std::string& executablePath, char separator);
+
+}  // namespace doorlink::core

@@ -1,0 +1,100 @@
+#include "core/transport.h"
+
+#include <ctime>
+#include <random>
+
+#include "core/library_state.h"
+#include "platform/clock.h"
+
+namespace doorlink::core {
+
+namespace {
+
+// The first port to try without a range. The generator belongs to the calling
+// thread and is seeded with the time in seconds on every opening.
+uint16_t random_first_port() {
+    thread_local std::minstd_rand generator;
+    generator.seed(static_cast<std::minstd_rand::result_type>(std::time(nullptr)));
+    return static_cast<uint16_t>(9000 + generator() % 9000);
+}
+
+}  // namespace
+
+SocketHandle OpenControllerSocket(uint16_t& localPort) {
+    PortRange range = LibraryState::get().port_range();
+    uint16_t port = range.set ? static_cast<uint16_t>(range.start) : random_first_port();
+    if (!platform::net_startup()) return 0;
+    SocketHandle socket = platform::udp_socket_create();
+    if (socket == 0) {
+        platform::net_cleanup();
+        return 0;
+    }
+    platform::socket_set_exclusive_address(socket);
+    platform::socket_set_receive_timeout(socket, kReceiveTimeoutMs);
+    // Without a range the ports wrap past 65535 to 0, where the platform picks
+    // one; the count only stops a platform on which no bind ever succeeds.
+    for (uint32_t attempts = 0; attempts <= 65536u; ++attempts) {
+        if (platform::socket_bind_any(socket, port)) {
+            localPort = port;
+            return socket;
+        }
+        port = static_cast<uint16_t>(port + 1);
+        if (range.set && port > range.end) {
+            CloseControllerSocket(socket);
+            return 0;
+        }
+    }
+    CloseControllerSocket(socket);
+    return 0;
+}
+
+void CloseControllerSocket(SocketHandle socket) {
+    platform::socket_close(socket);
+    platform::net_cleanup();
+}
+
+int WaitSocketReady(SocketHandle socket, int direction) {
+    return platform::socket_wait(socket, direction == 1, kReadinessWaitMs) ? 1 : 0;
+}
+
+int SendToController(SocketHandle socket, const uint8_t* data, int length, const Endpoint& to) {
+    if (WaitSocketReady(socket, 1) != 1) return -1;
+    int sent = platform::socket_send_to(socket, data, length, to);
+    return sent < 1 ? -1 : sent;
+}
+
+int ReceiveFromController(SocketHandle socket, uint8_t* buffer, int capacity, Endpoint& from) {
+    if (WaitSocketReady(socket, 0) != 1) return -1;
+    return platform::socket_receive_from(socket, buffer, capacity, from);
+}
+
+Endpoint MakeControllerAddress(const char* address) {
+    Endpoint e;
+    e.address = platform::ipv4_from_text(address);
+    e.port = platform::port_to_network(kControllerPort);
+    return e;
+}
+
+namespace {
+
+class UdpTransport final : public Transport {
+public:
+    SocketHandle open(uint16_t& localPort) override { return OpenControllerSocket(localPort); }
+    void close(SocketHandle socket) override { CloseControllerSocket(socket); }
+    int send(SocketHandle socket, const uint8_t* data, int length, const Endpoint& to) override {
+        return SendToController(socket, data, length, to);
+    }
+    int receive(SocketHandle socket, uint8_t* buffer, int capacity, Endpoint& from) override {
+        return ReceiveFromController(socket, buffer, capacity, from);
+    }
+    void sleep(uint32_t milliseconds) override { platform::sleep_ms(milliseconds); }
+};
+
+}  // namespace
+
+Transport& udp_transport() {
+    static UdpTransport transport;
+    return transport;
+}
+
+}  // namespace doorlink::core

@@ -1,0 +1,46 @@
+// The UDP transport to controllers: sockets bound to a local port from the
+// port range or a random port from 9000 to 17999, sends and receives each
+// after a readiness wait of 2 seconds.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/net.h"
+
+namespace doorlink::core {
+
+using platform::Endpoint;
+using platform::SocketHandle;
+
+constexpr uint16_t kControllerPort = 9000;
+constexpr int kReadinessWaitMs = 2000;
+constexpr int kReceiveTimeoutMs = 1000;
+
+// A socket bound as the library binds every socket; 0 on failure.
+SocketHandle OpenControllerSocket(uint16_t& localPort);
+void CloseControllerSocket(SocketHandle socket);
+// 1 when the socket became ready within the wait (direction 1: writing).
+int WaitSocketReady(SocketHandle socket, int direction);
+// The bytes sent, or -1.
+int SendToController(SocketHandle socket, const uint8_t* data, int length, const Endpoint& to);
+// The bytes received (0 for an empty datagram), or -1; from becomes the sender.
+int ReceiveFromController(SocketHandle socket, uint8_t* buffer, int capacity, Endpoint& from);
+// The address text (not validated) at UDP port 9000.
+Endpoint MakeControllerAddress(const char* address);
+
+// The seam between protocol logic and the network: the exports use the UDP
+// transport, tests of the protocol logic may script their own.
+class Transport {
+public:
+    virtual ~Transport() = default;
+    virtual SocketHandle open(uint16_t& localPort) = 0;
+    virtual void close(SocketHandle socket) = 0;
+    virtual int send(SocketHandle socket, const uint8_t* data, int length, const Endpoint& to) = 0;
+    virtual int receive(SocketHandle socket, uint8_t* buffer, int capacity, Endpoint& from) = 0;
+    virtual void sleep(uint32_t milliseconds) = 0;
+};
+
+// The real transport over the platform's sockets.
+Transport& udp_transport();
+
+}  // namespace doorlink::core

@@ -1,0 +1,153 @@
+#include "platform/ini/ini_document.h"
+
+#include <cctype>
+#include <cstdint>
+
+namespace doorlink::platform::ini {
+namespace {
+
+bool is_blank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
+
+std::string_view trim(std::string_view s) {
+    while (!s.empty() && is_blank(s.front())) s.remove_prefix(1);
+    while (!s.empty() && is_blank(s.back())) s.remove_suffix(1);
+    return s;
+}
+
+std::string lower(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+}  // namespace
+
+Document::Line Document::classify(std::string text) {
+    Line line;
+    line.text = std::move(text);
+    std::string_view body = trim(line.text);
+    if (body.empty() || body.front() == ';') return line;
+    if (body.front() == '[') {
+        size_t close = body.find(']');
+        if (close == std::string_view::npos) return line;
+        line.kind = LineKind::Section;
+        line.name = std::string(trim(body.substr(1, close - 1)));
+        return line;
+    }
+    size_t equals = body.find('=');
+    if (equals == std::string_view::npos) return line;
+    line.kind = LineKind::Key;
+    line.name = std::string(trim(body.substr(0, equals)));
+    std::string_view value = trim(body.substr(equals + 1));
+    line.valueBegin = value.empty() ? line.text.size()
+                                    : static_cast<size_t>(value.data() - line.text.data());
+    line.valueLength = value.size();
+    return line;
+}
+
+Document Document::parse(std::string_view text) {
+    Document doc;
+    if (text.find("\r\n") != std::string_view::npos) doc.lineEnd_ = "\r\n";
+    doc.endsWithNewline_ = text.empty() || text.back() == '\n';
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string_view::npos) end = text.size();
+        std::string_view raw = text.substr(start, end - start);
+        if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
+        doc.lines_.push_back(classify(std::string(raw)));
+        start = end + 1;
+    }
+    doc.rebuild_index();
+    return doc;
+}
+
+void Document::rebuild_index() {
+    sections_.clear();
+    SectionIndex* current = nullptr;
+    for (size_t i = 0; i < lines_.size(); ++i) {
+        const Line& line = lines_[i];
+        if (line.kind == LineKind::Section) {
+            // Only the first section of a name is seen, as the platform does.
+            auto [it, inserted] = sections_.try_emplace(lower(line.name));
+            current = inserted ? &it->second : nullptr;
+            if (current) {
+                current->header = i;
+                current->lastLine = i;
+            }
+            continue;
+        }
+        if (!current) continue;
+        if (!trim(line.text).empty()) current->lastLine = i;
+        if (line.kind == LineKind::Key) current->keys.try_emplace(lower(line.name), i);
+    }
+}
+
+std::optional<std::string_view> Document::find(std::string_view section,
+                                               std::string_view key) const {
+    auto s = sections_.find(lower(trim(section)));
+    if (s == sections_.end()) return std::nullopt;
+    auto k = s->second.keys.find(lower(trim(key)));
+    if (k == s->second.keys.end()) return std::nullopt;
+    const Line& line = lines_[k->second];
+    return std::string_view(line.text).substr(line.valueBegin, line.valueLength);
+}
+
+void Document::set(std::string_view section, std::string_view key, std::string_view value) {
+    section = trim(section);
+    key = trim(key);
+    std::string text = std::string(key) + "=" + std::string(value);
+    auto s = sections_.find(lower(section));
+    if (s != sections_.end()) {
+        auto k = s->second.keys.find(lower(key));
+        if (k != s->second.keys.end()) {
+            // Keep the stored spelling of the key name.
+            lines_[k->second] = classify(lines_[k->second].name + "=" + std::string(value));
+        } else {
+            lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(s->second.lastLine + 1),
+                          classify(std::move(text)));
+        }
+    } else {
+        if (!endsWithNewline_) endsWithNewline_ = true;
+        lines_.push_back(classify("[" + std::string(section) + "]"));
+        lines_.push_back(classify(std::move(text)));
+    }
+    rebuild_index();
+}
+
+std::string Document::serialize() const {
+    std::string out;
+    for (size_t i = 0; i < lines_.size(); ++i) {
+        out += lines_[i].text;
+        if (i + 1 < lines_.size() || endsWithNewline_) out += lineEnd_;
+    }
+    return out;
+}
+
+std::string_view strip_quotes(std::string_view value) {
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front()) {
+        return value.substr(1, value.size() - 2);
+    }
+    return value;
+}
+
+int32_t parse_leading_int(std::string_view value) {
+    size_t i = 0;
+    while (i < value.size() && (value[i] == ' ' || value[i] == '\t')) ++i;
+    bool negative = false;
+    if (i < value.size() && (value[i] == '+' || value[i] == '-')) {
+        negative = value[i] == '-';
+        ++i;
+    }
+    uint32_t result = 0;
+    for (; i < value.size() && value[i] >= '0' && value[i] <= '9'; ++i) {
+        result = result * 10u + static_cast<uint32_t>(value[i] - '0');
+    }
+    if (negative) result = 0u - result;
+    return static_cast<int32_t>(result);
+}
+
+}  // namespace doorlink::platform::ini

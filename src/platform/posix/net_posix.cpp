@@ -1,0 +1,158 @@
+// Sockets on POSIX. The descriptor is the handle; descriptor 0 is moved up so
+// that 0 keeps meaning "no socket".
+#include "platform/net.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace doorlink::platform {
+namespace {
+
+int fd_of(SocketHandle socket) { return static_cast<int>(socket); }
+
+sockaddr_in to_sockaddr(const Endpoint& e) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = e.port;
+    a.sin_addr.s_addr = e.address;
+    return a;
+}
+
+}  // namespace
+
+bool net_startup() { return true; }
+void net_cleanup() {}
+
+SocketHandle udp_socket_create() {
+    int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+    if (fd < 0) return 0;
+    if (fd == 0) {
+        int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 1);
+        ::close(fd);
+        if (moved < 0) return 0;
+        fd = moved;
+    }
+    return static_cast<SocketHandle>(fd);
+}
+
+void socket_close(SocketHandle socket) {
+    if (socket != 0) ::close(fd_of(socket));
+}
+
+void socket_set_exclusive_address(SocketHandle) {
+    // Without SO_REUSEADDR a bound address is exclusive here already.
+}
+
+void socket_set_receive_timeout(SocketHandle socket, int milliseconds) {
+    timeval tv{};
+    tv.tv_sec = milliseconds / 1000;
+    tv.tv_usec = (milliseconds % 1000) * 1000;
+    ::setsockopt(fd_of(socket), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+}
+
+void socket_set_broadcast(SocketHandle socket) {
+    int on = 1;
+    ::setsockopt(fd_of(socket), SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+}
+
+bool socket_bind_any(SocketHandle socket, uint16_t port) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_ANY);
+    return ::bind(fd_of(socket), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+}
+
+uint16_t socket_local_port(SocketHandle socket) {
+    sockaddr_in a{};
+    socklen_t len = sizeof a;
+    if (::getsockname(fd_of(socket), reinterpret_cast<sockaddr*>(&a), &len) != 0) return 0;
+    return ntohs(a.sin_port);
+}
+
+bool socket_wait(SocketHandle socket, bool forWrite, int timeoutMs) {
+    pollfd p{};
+    p.fd = fd_of(socket);
+    p.events = forWrite ? POLLOUT : POLLIN;
+    for (;;) {
+        int r = ::poll(&p, 1, timeoutMs);
+        if (r < 0 && errno == EINTR) continue;
+        return r > 0 && (p.revents & p.events) != 0;
+    }
+}
+
+int socket_send_to(SocketHandle socket, const uint8_t* data, int length, const Endpoint& to) {
+    if (length < 0) return -1;
+    sockaddr_in a = to_sockaddr(to);
+    ssize_t n;
+    do {
+        n = ::sendto(fd_of(socket), data, static_cast<size_t>(length), 0,
+                     reinterpret_cast<sockaddr*>(&a), sizeof a);
+    } while (n < 0 && errno == EINTR);
+    return n < 0 ? -1 : static_cast<int>(n);
+}
+
+int socket_receive_from(SocketHandle socket, uint8_t* buffer, int capacity, Endpoint& from) {
+    if (capacity < 0) return -1;
+    sockaddr_in a{};
+    socklen_t len = sizeof a;
+    ssize_t n;
+    do {
+        // MSG_TRUNC reports the datagram's real length, so that one longer
+        // than the buffer is an error, as the controllers' platform has it.
+        n = ::recvfrom(fd_of(socket), buffer, static_cast<size_t>(capacity), MSG_TRUNC,
+                       reinterpret_cast<sockaddr*>(&a), &len);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) return -1;
+    from.address = a.sin_addr.s_addr;
+    from.port = a.sin_port;
+    if (n > capacity) return -1;
+    return static_cast<int>(n);
+}
+
+uint32_t ipv4_from_text(const char* text) {
+    if (!text) return INADDR_NONE;
+    in_addr a{};
+    // inet_aton reads the same forms as inet_addr (octal, hex, fewer parts).
+    if (::inet_aton(text, &a) == 0) return INADDR_NONE;
+    return a.s_addr;
+}
+
+std::string ipv4_to_text(uint32_t address) {
+    char text[INET_ADDRSTRLEN] = {};
+    in_addr a{};
+    a.s_addr = address;
+    ::inet_ntop(AF_INET, &a, text, sizeof text);
+    return text;
+}
+
+bool host_ipv4_address(uint32_t& address) {
+    char name[128] = {};
+    if (::gethostname(name, sizeof name - 1) != 0) return false;
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo* result = nullptr;
+    if (::getaddrinfo(name, nullptr, &hints, &result) != 0 || !result) return false;
+    bool found = false;
+    for (addrinfo* ai = result; ai; ai = ai->ai_next) {
+        if (ai->ai_family == AF_INET && ai->ai_addr) {
+            address = reinterpret_cast<sockaddr_in*>(ai->ai_addr)->sin_addr.s_addr;
+            found = true;
+            break;
+        }
+    }
+    ::freeaddrinfo(result);
+    return found;
+}
+
+}  // namespace doorlink::platform

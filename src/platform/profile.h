@@ -1,0 +1,25 @@
+// INI profile files with the semantics of the platform's private profile
+// functions: case-insensitive section and key names, values trimmed, a
+// missing file, section or key reading as absent, writes that create the file
+// and section as needed and replace values in place.
+#pragma once
+
+#include <cstdint>
+
+namespace doorlink::platform {
+
+// Copies the value (or defaultValue, or "" for a null default) into buffer,
+// cut to size - 1 characters and terminated; returns the characters copied.
+uint32_t profile_read_string(const char* section, const char* key, const char* defaultValue,
+                             char* buffer, uint32_t size, const char* path);
+
+// The value's leading decimal number; defaultValue when the key is absent or
+// its value empty.
+int32_t profile_read_int(const char* section, const char* key, int32_t defaultValue,
+                         const char* path);
+
+// Writes section/key = value; false when the file could not be written.
+bool profile_write_string(const char* section, const char* key, const char* value,
+                          const char* path);
+
+}  // namespace doorlink::platform

@@ -1,0 +1,43 @@
+// A mutex and plain worker threads on the platform's own primitives.
+#pragma once
+
+#include <memory>
+
+namespace doorlink::platform {
+
+class Mutex {
+public:
+    Mutex();
+    ~Mutex();
+    Mutex(const Mutex&) = delete;
+    Mutex& operator=(const Mutex&) = delete;
+    void lock();
+    void unlock();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+class Thread {
+public:
+    using Entry = void (*)(void* argument);
+    Thread() = default;
+    ~Thread();  // joins a thread that is still running
+    Thread(const Thread&) = delete;
+    Thread& operator=(const Thread&) = delete;
+    Thread(Thread&& other) noexcept;
+    Thread& operator=(Thread&& other) noexcept;
+
+    // Starts entry(argument) on a new thread; false when none could be started.
+    bool start(Entry entry, void* argument);
+    void join();
+    bool running() const { return impl_ != nullptr; }
+
+private:
+    struct Impl;
+    static void* run(void* impl);
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace doorlink::platform

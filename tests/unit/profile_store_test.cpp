@@ -1,0 +1,153 @@
+// The profile functions of the POSIX backend: files on disk, the cache, and
+// many writers at once.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "platform/profile.h"
+#include "support/temp_dir.h"
+
+namespace doorlink::platform {
+namespace {
+
+using testing::TempDir;
+
+std::string read_string(const std::string& path, const char* section, const char* key,
+                        const char* def = nullptr, uint32_t size = 200) {
+    std::vector<char> buffer(size + 1, 'Z');
+    profile_read_string(section, key, def, buffer.data(), size, path.c_str());
+    return buffer.data();
+}
+
+std::string file_text(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void write_text(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+TEST(ProfileStore, MissingFileReadsDefaultsAndFirstWriteCreatesIt) {
+    TempDir dir;
+    std::string path = dir.file("eqminfo.ini");
+    EXPECT_EQ(read_string(path, "EqmIP", "EqmIP1"), "");
+    EXPECT_EQ(read_string(path, "EqmIP", "EqmIP1", "none  "), "none");
+    EXPECT_EQ(profile_read_int("EqmTotal", "EqmTotal", 7, path.c_str()), 7);
+    ASSERT_TRUE(profile_write_string("EqmTotal", "EqmTotal", "1", path.c_str()));
+    EXPECT_EQ(file_text(path), "[EqmTotal]\nEqmTotal=1\n");
+    EXPECT_EQ(profile_read_int("eqmtotal", "EQMTOTAL", 7, path.c_str()), 1);
+}
+
+TEST(ProfileStore, ReadsCrLfFilesTrimsAndCutsToTheBuffer) {
+    TempDir dir;
+    std::string path = dir.file("source.ini");
+    write_text(path, "[CardNo]\r\nCardNo1 = 00112345 \r\nCardNo2=\"quoted value\"\r\n[X]\r\nn=\r\n");
+    EXPECT_EQ(read_string(path, "cardno", "cardno1"), "00112345");
+    EXPECT_EQ(read_string(path, "CardNo", "CardNo2"), "quoted value");
+    EXPECT_EQ(read_string(path, "CardNo", "CardNo1", nullptr, 5), "0011");
+    char one[1] = {'x'};
+    EXPECT_EQ(profile_read_string("CardNo", "CardNo1", nullptr, one, 1, path.c_str()), 0u);
+    EXPECT_EQ(one[0], '\0');
+    // An empty value reads as empty text, but as the default for an integer.
+    EXPECT_EQ(read_string(path, "X", "n", "d"), "");
+    EXPECT_EQ(profile_read_int("X", "n", 5, path.c_str()), 5);
+}
+
+TEST(ProfileStore, WriteReplacesInPlaceAndKeepsTheRest) {
+    TempDir dir;
+    std::string path = dir.file("r.ini");
+    write_text(path, "[EqmNO]\r\nEqmNO3=4\r\n; kept\r\n[EqmIP]\r\nEqmIP3=1.2.3.4\r\n");
+    ASSERT_TRUE(profile_write_string("EqmNO", "EqmNo3", "9", path.c_str()));
+    EXPECT_EQ(file_text(path), "[EqmNO]\r\nEqmNO3=9\r\n; kept\r\n[EqmIP]\r\nEqmIP3=1.2.3.4\r\n");
+    EXPECT_EQ(read_string(path, "EqmNO", "EqmNo3"), "9");
+}
+
+TEST(ProfileStore, NoticesChangesMadeByOthersToAFileItHasCached) {
+    TempDir dir;
+    std::string path = dir.file("r.ini");
+    write_text(path, "[A]\nk=1\n");
+    EXPECT_EQ(read_string(path, "A", "k"), "1");
+    write_text(path, "[A]\nk=22\n");  // another size
+    EXPECT_EQ(read_string(path, "A", "k"), "22");
+    std::string moved = dir.file("other.ini");
+    write_text(moved, "[A]\nk=33\n");
+    ASSERT_EQ(std::rename(moved.c_str(), path.c_str()), 0);  // same size, new file
+    EXPECT_EQ(read_string(path, "A", "k"), "33");
+    std::remove(path.c_str());
+    EXPECT_EQ(read_string(path, "A", "k"), "");
+}
+
+TEST(ProfileStore, WriteIntoAMissingDirectoryFails) {
+    TempDir dir;
+    std::string path = dir.file("no/such/dir.ini");
+    EXPECT_FALSE(profile_write_string("A", "k", "v", path.c_str()));
+}
+
+TEST(ProfileStore, ManyThreadsWritingAtOnceLoseNoUpdate) {
+    TempDir dir;
+    std::string path = dir.file("eqminfo.ini");
+    constexpr int kThreads = 8;
+    constexpr int kKeys = 40;
+    std::vector<std::thread> writers;
+    for (int t = 0; t < kThreads; ++t) {
+        writers.emplace_back([&, t] {
+            for (int k = 0; k < kKeys; ++k) {
+                std::string section = "S" + std::to_string(k % 3);
+                std::string key = "T" + std::to_string(t) + "K" + std::to_string(k);
+                profile_write_string(section.c_str(), key.c_str(), std::to_string(t * 1000 + k).c_str(),
+                                     path.c_str());
+            }
+        });
+    }
+    for (auto& w : writers) w.join();
+    for (int t = 0; t < kThreads; ++t) {
+        for (int k = 0; k < kKeys; ++k) {
+            std::string section = "S" + std::to_string(k % 3);
+            std::string key = "T" + std::to_string(t) + "K" + std::to_string(k);
+            EXPECT_EQ(profile_read_int(section.c_str(), key.c_str(), -1, path.c_str()), t * 1000 + k)
+                << section << "/" << key;
+        }
+    }
+}
+
+TEST(ProfileStore, AReaderDuringWritesNeverSeesAHalfWrittenFile) {
+    TempDir dir;
+    std::string path = dir.file("eqminfo.ini");
+    ASSERT_TRUE(profile_write_string("Fixed", "Always", "here", path.c_str()));
+    std::atomic<bool> done{false};
+    std::atomic<int> misses{0};
+    std::atomic<int> reads{0};
+    std::thread reader([&] {
+        while (!done) {
+            // Read the raw file too, as another process would.
+            std::string text = file_text(path);
+            if (text.find("Always=here") == std::string::npos) ++misses;
+            if (read_string(path, "Fixed", "Always") != "here") ++misses;
+            ++reads;
+        }
+    });
+    for (int i = 0; i < 300; ++i) {
+        std::string value(static_cast<size_t>(i % 50) * 20, 'v');
+        profile_write_string("Progress", ("Key" + std::to_string(i % 7)).c_str(), value.c_str(), path.c_str());
+    }
+    done = true;
+    reader.join();
+    EXPECT_GT(reads.load(), 0);
+    EXPECT_EQ(misses.load(), 0);
+    // No temporary file is left behind.
+    int files = 0;
+    for (auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        (void)entry;
+        ++files;
+    }
+    EXPECT_EQ(files, 1);
+}
+
+}  // namespace
+}  // namespace doorlink::platform

@@ -1,0 +1,42 @@
+// What the doorctl subcommands share: the controller a command talks to, the
+// exit status, and the demo's steps.
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace doorctl {
+
+// The controller a subcommand talks to: its address and MAC text.
+struct Target {
+    std::string address;
+    std::string mac;
+};
+
+// ADDRESS and MAC as the first two positional arguments of a subcommand.
+void add_target(CLI::App* command, Target& target);
+
+// The exit status of the run: 0, or 1 after a failure that was reported.
+int& exit_status();
+
+// Prints "doorctl: <reason>" to standard error and makes the run fail.
+void fail(const std::string& reason);
+
+// One step of `doorctl demo`, run against the embedded simulated controller.
+struct DemoContext {
+    std::string address;
+    std::string mac;
+};
+struct DemoStep {
+    std::string title;
+    std::function<bool(DemoContext&)> run;
+};
+
+// Command families; each adds its subcommands and its demo steps.
+void add_time_commands(CLI::App& app, std::vector<DemoStep>& demo);
+
+void add_demo_command(CLI::App& app, const std::vector<DemoStep>& demo);
+
+}  // namespace doorctl
