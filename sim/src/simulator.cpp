@@ -373,6 +373,18 @@ void Simulator::set_script(int id, Script script) {
     impl_->slot(id).script = std::move(script);
 }
 
+bool Simulator::push(int id, const Bytes& bytes) {
+    std::lock_guard<std::mutex> guard(impl_->lock);
+    ControllerSlot& s = impl_->slot(id);
+    if (!s.state.monitor.set) return false;
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(s.state.monitor.port);
+    if (inet_pton(AF_INET, s.state.monitor.address.c_str(), &to.sin_addr) != 1) return false;
+    impl_->send_now(s.fd, to, bytes, s.state.address);
+    return true;
+}
+
 ControllerState Simulator::state(int id) const {
     std::lock_guard<std::mutex> guard(impl_->lock);
     return impl_->slot(id).state;

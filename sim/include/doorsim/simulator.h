@@ -34,6 +34,14 @@ struct Datagram {
     Clock::time_point at;
 };
 
+// Where a controller sends what it pushes unasked (error reports, photos):
+// set by the monitoring request and by the return-address request.
+struct MonitorTarget {
+    bool set = false;
+    std::string address;
+    uint16_t port = 0;
+};
+
 // What a controller knows and keeps. Later command families add their parts.
 struct ControllerState {
     std::string address;
@@ -49,6 +57,8 @@ struct ControllerState {
     // The day-of-week value last set, relative to the true day of the week.
     int weekDayShift = 0;
     int clockSets = 0;
+
+    MonitorTarget monitor;
 };
 
 struct ControllerConfig {
@@ -103,6 +113,11 @@ public:
 
     void set_faults(int id, const Faults& faults);
     void set_script(int id, Script script);
+
+    // Sends bytes from the controller's socket to its monitoring target;
+    // false when it has none. Pushes go only to loopback addresses or to the
+    // network namespace the controller lives in.
+    bool push(int id, const Bytes& bytes);
 
     ControllerState state(int id) const;
     void update_state(int id, const std::function<void(ControllerState&)>& change);
