@@ -110,6 +110,7 @@ struct Simulator::Impl {
     std::thread thread;
     int wake = -1;
     bool running = false;
+    bool pushBeyondLoopback = false;  // only inside a network namespace of a test
 
     Impl() { wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK); }
     ~Impl() {
@@ -381,6 +382,8 @@ bool Simulator::push(int id, const Bytes& bytes) {
     to.sin_family = AF_INET;
     to.sin_port = htons(s.state.monitor.port);
     if (inet_pton(AF_INET, s.state.monitor.address.c_str(), &to.sin_addr) != 1) return false;
+    // A simulator in the host's own namespace never sends beyond loopback.
+    if ((ntohl(to.sin_addr.s_addr) >> 24) != 127 && !impl_->pushBeyondLoopback) return false;
     impl_->send_now(s.fd, to, bytes, s.state.address);
     return true;
 }
