@@ -58,6 +58,35 @@ DOORLINK_API uint32_t DOORLINK_CALL DoorSetTime(const char* address, const char*
 DOORLINK_API uint32_t DOORLINK_CALL DoorShowTime(const char* address, char* text,
                                                  uint32_t* weekDay, const char* macText);
 
+/* ---- Records and images -------------------------------------------------- */
+
+/* Fetches the controller's access records and their photos into "mjNNN.txt",
+ * a new record file in "cardinfo" and JPEG files under "pic" (NNN: the
+ * controller number), publishing "TotalImg"/"CurrentImg" progress keys.
+ * 0 on failure; 1 when the controller fell silent after every announced
+ * image, 2 when it sent its end marker, 3 when it answered with a short reply. */
+DOORLINK_API uint32_t DOORLINK_CALL DataRtn(const char* address, int32_t controller,
+                                            const char* macText);
+
+/* Fetches the access records without photos, in numbered blocks of up to 64,
+ * into the same record files; 1 when every block came, 2 when the controller
+ * had nothing (end marker), 0 on failure. */
+DOORLINK_API uint32_t DOORLINK_CALL TxDataRtn(const char* address, int32_t controller,
+                                              const char* macText);
+
+/* Waits on a monitoring socket for one error report; puts the error text into
+ * text (1066 bytes) and appends it to "error\errorNNN.txt". 1, or 0 when none
+ * came within 2 seconds. The address is not used. */
+DOORLINK_API uint32_t DOORLINK_CALL ErrorScore(const char* address, char* text,
+                                               int32_t controller, uint32_t socket);
+
+/* Waits on a monitoring socket for one pushed photo and writes it to
+ * "curpic\<card text>.jpg"; the card text (9 bytes) and the time text
+ * "yyyy-mm-dd hh:mm" (17 bytes) go to the caller. 1, or 0 when no photo
+ * came, the file cannot be created or the controller fell silent. */
+DOORLINK_API uint32_t DOORLINK_CALL DoorPic(uint32_t unused, char* cardText, char* timeText,
+                                            uint32_t socket);
+
 #ifdef __cplusplus
 }
 #endif

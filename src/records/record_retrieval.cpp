@@ -1,0 +1,289 @@
+// DataRtn: the photo/record block stream, its acknowledgements and resend
+// requests, and the files it turns into.
+#include "records/record_retrieval.h"
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "core/bytes.h"
+#include "core/export_guard.h"
+#include "core/paths.h"
+#include "doorlink/doorlink.h"
+#include "platform/files.h"
+#include "records/record_files.h"
+
+namespace doorlink::records {
+namespace {
+
+using Trailer = std::array<uint8_t, 5>;
+
+// Retrieval request: code, sub-code, MAC, a final zero.
+constexpr size_t kRequestLength = 12;
+constexpr uint8_t kRetrievalCode[4] = {0x41, 0x14, 0x24, 0x34};
+constexpr uint8_t kRetrievalSubCode = 0x77;
+constexpr size_t kSubCodeAt = 4;
+constexpr size_t kMacAt = 5;
+
+constexpr size_t kImageBytes = 1024;
+constexpr size_t kShortImageBytes = 512;
+
+// Offsets counted back from the end of a block (L - n).
+constexpr int kTrailerFromEnd = 5;
+constexpr int kImageNumberFromEnd = 3;
+constexpr int kSequenceFromEnd = 1;
+constexpr int kSiteFromEnd = 21;
+constexpr int kCardFromEnd = 20;
+constexpr int kYearFromEnd = 15;
+constexpr int kMonthFromEnd = 14;
+constexpr int kDayFromEnd = 13;
+constexpr int kHourFromEnd = 12;
+constexpr int kMinuteFromEnd = 11;
+constexpr int kSecondFromEnd = 10;
+constexpr int kTotalImagesFromEnd = 7;
+// The end-of-image search starts here and runs down towards the start.
+constexpr int kImageEndSearchFromEnd = 23;
+
+constexpr uint8_t kResendLead = 0xFF;
+constexpr Trailer kAlternativeResend = {0x47, 0x74, 0x84, 0x94, 0x33};
+
+std::string format(const char* pattern, int a) {
+    char text[64];
+    std::snprintf(text, sizeof text, pattern, a);
+    return text;
+}
+
+class Retrieval {
+public:
+    Retrieval(core::Transport& transport, int controller, LocalClock clock)
+        : transport_(transport), controller_(controller), clock_(clock) {}
+
+    uint32_t run(const char* address, const core::Mac& mac);
+
+private:
+    enum class Handled { Acknowledge, Rejected, Finished };
+
+    Handled handle(int length);
+    Handled record_block(int length);
+    bool in_order(int length) const;
+    Trailer resend_request() const;
+    Trailer trailer_of(int length) const {
+        Trailer t;
+        std::memcpy(t.data(), buffer_ + length - kTrailerFromEnd, t.size());
+        return t;
+    }
+    uint32_t at(int length, int fromEnd) const { return buffer_[length - fromEnd]; }
+    int receive() {
+        std::memset(buffer_, 0, sizeof buffer_);
+        return transport_.receive(socket_, buffer_, kRetrievalBufferSize, controllerAddress_);
+    }
+    bool send_copies(const uint8_t* data, int length, int copies) {
+        for (int i = 0; i < copies; ++i) {
+            if (transport_.send(socket_, data, length, controllerAddress_) == -1) return false;
+        }
+        return true;
+    }
+    bool open_photo_file(const std::string& path) {
+        photoPath_ = path;
+        photo_ = std::fopen(path.c_str(), "wb+");
+        return photo_ != nullptr;
+    }
+    uint32_t finish(uint32_t result, bool deletePhoto = false) {
+        if (photo_) std::fclose(photo_);
+        photo_ = nullptr;
+        if (deletePhoto) platform::delete_file(photoPath_);
+        files_.close();
+        transport_.close(socket_);
+        return result;
+    }
+
+    core::Transport& transport_;
+    const int controller_;
+    const LocalClock clock_;
+    core::SocketHandle socket_ = 0;
+    core::Endpoint controllerAddress_;
+    uint8_t buffer_[kRetrievalBufferSize + 1] = {};
+
+    RecordFiles files_;
+    std::string photoDirectory_;
+    std::string photoPath_;
+    std::FILE* photo_ = nullptr;
+
+    uint32_t imageNumber_ = 0;
+    uint32_t totalImages_ = 0;
+    uint8_t lastSequence_ = 0;
+    int retries_ = 0;
+    int rejectedInRow_ = 0;
+    uint32_t result_ = kRetrievalFailed;
+};
+
+uint32_t Retrieval::run(const char* address, const core::Mac& mac) {
+    uint16_t localPort = 0;
+    socket_ = transport_.open(localPort);
+    if (socket_ == 0) return kRetrievalFailed;
+
+    std::array<uint8_t, kRequestLength> request{};
+    core::ByteWriter(request)
+        .bytes(0, kRetrievalCode, 4)
+        .u8(kSubCodeAt, kRetrievalSubCode)
+        .bytes(kMacAt, mac);
+    controllerAddress_ = core::MakeControllerAddress(address);
+
+    // Every file is opened before anything is sent, so a retrieval never
+    // takes records from the controller that it cannot keep.
+    photoDirectory_ = core::module_path({"pic"});
+    platform::make_directory(photoDirectory_);
+    if (!files_.open(controller_, clock_()) ||
+        !open_photo_file(core::join_path(photoDirectory_, format("%03d0.jpg", controller_)))) {
+        return finish(kRetrievalFailed);
+    }
+
+    if (!send_copies(request.data(), static_cast<int>(request.size()), kRetrievalRequestCopies)) {
+        return finish(kRetrievalFailed);
+    }
+    int length = receive();
+    if (length == -1) return finish(kRetrievalFailed);
+
+    for (;;) {
+        Handled handled = handle(length);
+        if (handled == Handled::Finished) return finish(result_);
+        Trailer acknowledgement = handled == Handled::Acknowledge ? trailer_of(length)
+                                                                  : resend_request();
+        if (handled == Handled::Rejected && ++rejectedInRow_ >= kMaxRejectedReplies) {
+            return finish(kRetrievalFailed);
+        }
+        // Acknowledge until a reply in order arrives.
+        for (;;) {
+            lastSequence_ = acknowledgement[4];
+            imageNumber_ = acknowledgement[2] * 256u + acknowledgement[3];
+            if (!send_copies(acknowledgement.data(), 5, kAcknowledgementCopies)) {
+                return finish(kRetrievalFailed);
+            }
+            length = receive();
+            if (length == -1) {
+                WriteCurrentImage(controller_, static_cast<long>(imageNumber_));
+                // Without a known total (image 1 not seen) this also ends here.
+                if (imageNumber_ >= totalImages_) return finish(kRetrievalSilentAfterAll, true);
+                if (retries_ >= kMaxSilences) return finish(kRetrievalFailed, true);
+                ++retries_;
+                acknowledgement = resend_request();
+                continue;
+            }
+            if (in_order(length)) break;
+            if (++rejectedInRow_ >= kMaxRejectedReplies) return finish(kRetrievalFailed);
+            acknowledgement = resend_request();
+        }
+    }
+}
+
+bool Retrieval::in_order(int length) const {
+    if (length == 0) return true;  // an empty datagram ends the call
+    if (length < kTrailerFromEnd) return false;
+    const uint32_t sequence = at(length, kSequenceFromEnd);
+    const uint32_t image = at(length, kImageNumberFromEnd) * 256u + at(length, kImageNumberFromEnd - 1);
+    return sequence == ((lastSequence_ + 1u) & 0xFFu) || image == imageNumber_ + 1;
+}
+
+Trailer Retrieval::resend_request() const {
+    if (lastSequence_ == 0xFF) return kAlternativeResend;
+    return {kResendLead, kResendLead, static_cast<uint8_t>(imageNumber_ / 256),
+            static_cast<uint8_t>(imageNumber_ % 256), lastSequence_};
+}
+
+Retrieval::Handled Retrieval::handle(int length) {
+    switch (length) {
+        case 0:
+            result_ = kRetrievalFailed;
+            return Handled::Finished;
+        case kPhotoBlockLength:
+            if (std::fwrite(buffer_, 1, kImageBytes, photo_) != kImageBytes) {
+                result_ = kRetrievalFailed;
+                return Handled::Finished;
+            }
+            rejectedInRow_ = 0;
+            return Handled::Acknowledge;
+        case kRecordBlockLength:
+        case kShortRecordBlockLength:
+            return record_block(length);
+        case kShortReplyLength:
+            result_ = kRetrievalShortReply;
+            return Handled::Finished;
+        default:
+            if (length == 5 && std::memcmp(buffer_, kEndMarker, 5) == 0) {
+                result_ = kRetrievalEndMarker;
+                return Handled::Finished;
+            }
+            return Handled::Rejected;
+    }
+}
+
+Retrieval::Handled Retrieval::record_block(int length) {
+    // The image ends at the last end-of-image marker; without one the whole
+    // image area belongs to it.
+    size_t imageLength = length == kRecordBlockLength ? kImageBytes : kShortImageBytes;
+    for (int p = length - kImageEndSearchFromEnd; p >= 1; --p) {
+        if (buffer_[p] == 0xD9 && buffer_[p - 1] == 0xFF) {
+            imageLength = static_cast<size_t>(p) + 1;
+            break;
+        }
+    }
+    result_ = kRetrievalFailed;
+    if (std::fwrite(buffer_, 1, imageLength, photo_) != imageLength) return Handled::Finished;
+
+    const uint32_t image = at(length, kImageNumberFromEnd) * 256u + at(length, kImageNumberFromEnd - 1);
+    const std::string card =
+        CardText(at(length, kSiteFromEnd), at(length, kCardFromEnd) * 256u + at(length, kCardFromEnd - 1));
+    RecordTime t;
+    t.year = FourDigitYear(at(length, kYearFromEnd), clock_());
+    t.month = static_cast<int>(at(length, kMonthFromEnd));
+    t.day = static_cast<int>(at(length, kDayFromEnd));
+    t.hour = static_cast<int>(at(length, kHourFromEnd));
+    t.minute = static_cast<int>(at(length, kMinuteFromEnd));
+    t.second = static_cast<int>(at(length, kSecondFromEnd));
+    if (!files_.write_line(RecordLine(card, t, controller_, 1), RecordFiles::Order::RetrievalFirst)) {
+        return Handled::Finished;
+    }
+    if (image == 1) {
+        totalImages_ = at(length, kTotalImagesFromEnd) * 256u + at(length, kTotalImagesFromEnd - 1);
+        WriteTotalImages(controller_, static_cast<long>(totalImages_));
+    }
+    if (image % 10 == 0) WriteCurrentImage(controller_, static_cast<long>(image));
+
+    std::fclose(photo_);
+    photo_ = nullptr;
+    const std::string cardDirectory = core::join_path(photoDirectory_, card);
+    platform::make_directory(cardDirectory);
+    char name[96];
+    std::snprintf(name, sizeof name, "%s%04d%02d%02d%02d%02d%02d%03d%04d.jpg", card.c_str(), t.year,
+                  t.month, t.day, t.hour, t.minute, t.second, controller_, static_cast<int>(image));
+    // A photo whose final name is taken keeps its temporary name.
+    platform::move_file(photoPath_, core::join_path(cardDirectory, name));
+
+    char next[64];
+    std::snprintf(next, sizeof next, "%03d%d.jpg", controller_, static_cast<int>(image));
+    if (!open_photo_file(core::join_path(photoDirectory_, next))) return Handled::Finished;
+    rejectedInRow_ = 0;
+    return Handled::Acknowledge;
+}
+
+}  // namespace
+
+uint32_t RetrieveRecords(core::Transport& transport, const char* address, int controller,
+                         const core::Mac& mac, LocalClock clock) {
+    Retrieval retrieval(transport, controller, clock);
+    return retrieval.run(address, mac);
+}
+
+}  // namespace doorlink::records
+
+using namespace doorlink;
+
+extern "C" DOORLINK_API uint32_t DOORLINK_CALL DataRtn(const char* address, int32_t controller,
+                                                       const char* macText) {
+    return core::guarded<uint32_t>(0, [&]() -> uint32_t {
+        core::Mac mac;
+        if (!core::ParseMacText(macText, mac) || !address) return 0;
+        return records::RetrieveRecords(core::udp_transport(), address, controller, mac);
+    });
+}

@@ -1,0 +1,221 @@
+// DataRtn and TxDataRtn against a simulated controller that keeps access
+// records with real JPEG photos.
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <thread>
+
+#include "doorlink/doorlink.h"
+#include "support/data_files.h"
+#include "support/sim_fixture.h"
+
+namespace doorlink {
+namespace {
+
+using doorsim::Bytes;
+using doorsim::StoredRecord;
+using testing::data_path;
+using testing::files_in;
+using testing::read_bytes;
+using testing::read_lines;
+using testing::registry_value;
+
+class Records : public testing::SimulatedController {
+protected:
+    void keep(const std::vector<StoredRecord>& records,
+              doorsim::StreamEnd end = doorsim::StreamEnd::EndMarker) {
+        stored = records;
+        sim.update_state(id, [&](doorsim::ControllerState& s) {
+            s.records.records = records;
+            s.records.streamEnd = end;
+        });
+    }
+
+    static int century() {
+        time_t now = std::time(nullptr);
+        tm local{};
+        localtime_r(&now, &local);
+        return (local.tm_year + 1900) / 100 * 100;
+    }
+
+    static std::string line_of(const StoredRecord& r, int controller, int kind) {
+        char line[96];
+        std::snprintf(line, sizeof line, "%03d%05d,%04d%02d%02d%02d%02d%02d,%03d,%d", r.site, r.card,
+                      century() + r.year, r.month, r.day, r.hour, r.minute, r.second, controller, kind);
+        return line;
+    }
+
+    static std::string photo_name(const StoredRecord& r, int controller, int image) {
+        char name[96];
+        std::snprintf(name, sizeof name, "%03d%05d%04d%02d%02d%02d%02d%02d%03d%04d.jpg", r.site, r.card,
+                      century() + r.year, r.month, r.day, r.hour, r.minute, r.second, controller, image);
+        return name;
+    }
+
+    // The single retrieval record file of this test.
+    std::string retrieval_file() const {
+        auto names = files_in(data_path({"cardinfo"}));
+        return names.size() == 1 ? data_path({"cardinfo", names[0]}) : std::string();
+    }
+
+    // Every photo byte-identical to the one the controller holds, in the
+    // card's directory under its final name.
+    void expect_photos_landed(int controller) {
+        for (size_t i = 0; i < stored.size(); ++i) {
+            const StoredRecord& r = stored[i];
+            const std::string card = doorsim::card_text(r.site, r.card);
+            const std::string path = data_path({"pic", card, photo_name(r, controller, static_cast<int>(i + 1))});
+            EXPECT_EQ(read_bytes(path), r.photo) << path;
+        }
+    }
+
+    std::vector<StoredRecord> stored;
+};
+
+TEST_F(Records, FetchesEveryPhotoByteForByteAndBothRecordFiles) {
+    keep(doorsim::sample_records(12));
+    ASSERT_EQ(DataRtn(address.c_str(), 7, mac.c_str()), 2u);
+
+    std::vector<std::string> expected;
+    for (const StoredRecord& r : stored) expected.push_back(line_of(r, 7, 1));
+    EXPECT_EQ(read_lines(retrieval_file()), expected);
+    EXPECT_EQ(read_lines(data_path({"mj007.txt"})), expected);
+    expect_photos_landed(7);
+    // Every photo went through record blocks of both sizes or one of them,
+    // and nothing was resent on a clean line.
+    EXPECT_EQ(sim.state(id).records.resendRequests, 0);
+    EXPECT_EQ(registry_value("TotalImg", "TotalImg7"), "12");
+    EXPECT_EQ(registry_value("CurrentImg", "CurrentImg7"), "10");
+    // The next temporary photo file stays, empty, after the end marker.
+    EXPECT_EQ(read_bytes(data_path({"pic", "00712.jpg"})).size(), 0u);
+}
+
+TEST_F(Records, ControllerRecordFileGrowsAcrossRetrievals) {
+    keep(doorsim::sample_records(2, 80, 60));
+    ASSERT_EQ(DataRtn(address.c_str(), 3, mac.c_str()), 2u);
+    // The same photos again: their final names are taken, so they keep
+    // their temporary names.
+    ASSERT_EQ(DataRtn(address.c_str(), 3, mac.c_str()), 2u);
+    EXPECT_EQ(read_lines(data_path({"mj003.txt"})).size(), 4u);
+    EXPECT_EQ(read_bytes(data_path({"pic", "0030.jpg"})), stored[0].photo);
+    EXPECT_EQ(read_bytes(data_path({"pic", "0031.jpg"})), stored[1].photo);
+    expect_photos_landed(3);
+}
+
+TEST_F(Records, ShortReplyEndsWithThreeAndSilenceAfterTheLastImageWithOne) {
+    keep(doorsim::sample_records(3, 80, 60), doorsim::StreamEnd::ShortReply);
+    ASSERT_EQ(DataRtn(address.c_str(), 1, mac.c_str()), 3u);
+    expect_photos_landed(1);
+
+    keep(stored, doorsim::StreamEnd::Silence);
+    long ms = testing::elapsed_ms([&] { EXPECT_EQ(DataRtn(address.c_str(), 2, mac.c_str()), 1u); });
+    EXPECT_GE(ms, 1900);
+    EXPECT_EQ(registry_value("CurrentImg", "CurrentImg2"), "3");
+    // The temporary file of the image that never came is removed.
+    EXPECT_TRUE(read_bytes(data_path({"pic", "0023.jpg"})).empty());
+    EXPECT_FALSE(std::filesystem::exists(data_path({"pic", "0023.jpg"})));
+}
+
+TEST_F(Records, EndMarkerAtOnceLeavesEmptyFilesAndAnUnchangedControllerFile) {
+    {
+        std::FILE* f = std::fopen(data_path({"mj004.txt"}).c_str(), "w");
+        std::fputs("earlier\n", f);
+        std::fclose(f);
+    }
+    keep({});
+    ASSERT_EQ(DataRtn(address.c_str(), 4, mac.c_str()), 2u);
+    EXPECT_TRUE(read_bytes(retrieval_file()).empty());
+    EXPECT_EQ(read_lines(data_path({"mj004.txt"})), std::vector<std::string>{"earlier"});
+    EXPECT_TRUE(std::filesystem::exists(data_path({"pic", "0040.jpg"})));
+    EXPECT_TRUE(read_bytes(data_path({"pic", "0040.jpg"})).empty());
+}
+
+TEST_F(Records, RecoversFromLostAndDuplicatedBlocks) {
+    keep(doorsim::sample_records(4));
+    sim.update_state(id, [](doorsim::ControllerState& s) { s.records.loseOnce = {1, 6}; });
+    doorsim::Faults f;
+    f.duplicates = 1;
+    sim.set_faults(id, f);
+    if (getenv("RECORDS_LOG")) sim.set_log(&std::cerr);
+    ASSERT_EQ(DataRtn(address.c_str(), 5, mac.c_str()), 2u);
+    expect_photos_landed(5);
+    EXPECT_EQ(read_lines(data_path({"mj005.txt"})).size(), 4u);
+    EXPECT_GE(sim.state(id).records.resendRequests, 2);
+}
+
+TEST_F(Records, SurvivesLostAcknowledgements) {
+    keep(doorsim::sample_records(3, 80, 60));
+    doorsim::Faults f;
+    f.dropRate = 0.3;
+    sim.set_faults(id, f);
+    ASSERT_EQ(DataRtn(address.c_str(), 6, mac.c_str()), 2u);
+    expect_photos_landed(6);
+}
+
+TEST_F(Records, SilentControllerGivesZeroWithoutRecords) {
+    doorsim::Faults f;
+    f.silent = true;
+    sim.set_faults(id, f);
+    EXPECT_EQ(DataRtn(address.c_str(), 1, mac.c_str()), 0u);
+    EXPECT_EQ(TxDataRtn(address.c_str(), 1, mac.c_str()), 0u);
+    sim.wait_received(id, 12, std::chrono::seconds(1));
+    auto got = received();
+    ASSERT_EQ(got.size(), 12u);  // each request six times
+    EXPECT_EQ(got[0].bytes.size(), 12u);
+    EXPECT_EQ(got[0].bytes[4], 0x77);
+    EXPECT_EQ(got[6].bytes[4], 0x66);
+}
+
+TEST_F(Records, InvalidArgumentsTouchNothing) {
+    EXPECT_EQ(DataRtn(address.c_str(), 1, "00a0c9"), 0u);
+    EXPECT_EQ(DataRtn(nullptr, 1, mac.c_str()), 0u);
+    EXPECT_EQ(TxDataRtn(address.c_str(), 1, "zz"), 0u);
+    EXPECT_EQ(TxDataRtn(address.c_str(), 1, nullptr), 0u);
+    EXPECT_FALSE(std::filesystem::exists(data_path({"cardinfo"})));
+    EXPECT_FALSE(std::filesystem::exists(data_path({"pic"})));
+    EXPECT_EQ(sim.received_count(id), 0u);
+}
+
+TEST_F(Records, TransferOfOneBlock) {
+    keep(doorsim::sample_records(10, 0));
+    ASSERT_EQ(TxDataRtn(address.c_str(), 9, mac.c_str()), 1u);
+    std::vector<std::string> expected;
+    for (const StoredRecord& r : stored) expected.push_back(line_of(r, 9, r.kind));
+    EXPECT_EQ(read_lines(retrieval_file()), expected);
+    EXPECT_EQ(read_lines(data_path({"mj009.txt"})), expected);
+    EXPECT_EQ(registry_value("TotalImg", "TotalImg9"), "10");
+    EXPECT_EQ(registry_value("CurrentImg", "CurrentImg9"), "10");
+    EXPECT_FALSE(std::filesystem::exists(data_path({"pic"})));
+    // One block needs no block request: only the six copies of the request.
+    sim.wait_received(id, 6, std::chrono::seconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(received().size(), 6u);
+}
+
+TEST_F(Records, TransferOfThreeBlocksEvenWithDuplicates) {
+    keep(doorsim::sample_records(138, 0));
+    doorsim::Faults f;
+    f.duplicates = 2;
+    sim.set_faults(id, f);
+    ASSERT_EQ(TxDataRtn(address.c_str(), 12, mac.c_str()), 1u);
+    std::vector<std::string> expected;
+    for (const StoredRecord& r : stored) expected.push_back(line_of(r, 12, r.kind));
+    EXPECT_EQ(read_lines(data_path({"mj012.txt"})), expected);
+    EXPECT_EQ(read_lines(retrieval_file()), expected);
+    EXPECT_EQ(registry_value("TotalImg", "TotalImg12"), "138");
+    EXPECT_EQ(registry_value("CurrentImg", "CurrentImg12"), "138");
+    // The final block request reaches the controller after the call returned.
+    for (int i = 0; i < 100 && sim.state(id).records.transfersCompleted == 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(sim.state(id).records.transfersCompleted, 1);
+}
+
+TEST_F(Records, TransferWithNothingStoredEndsWithTwo) {
+    keep({});
+    EXPECT_EQ(TxDataRtn(address.c_str(), 1, mac.c_str()), 2u);
+    EXPECT_TRUE(read_bytes(retrieval_file()).empty());
+}
+
+}  // namespace
+}  // namespace doorlink
