@@ -136,7 +136,6 @@ TEST_F(Records, RecoversFromLostAndDuplicatedBlocks) {
     doorsim::Faults f;
     f.duplicates = 1;
     sim.set_faults(id, f);
-    if (getenv("RECORDS_LOG")) sim.set_log(&std::cerr);
     ASSERT_EQ(DataRtn(address.c_str(), 5, mac.c_str()), 2u);
     expect_photos_landed(5);
     EXPECT_EQ(read_lines(data_path({"mj005.txt"})).size(), 4u);
