@@ -133,3 +133,38 @@ Bytes make_photo(const std::string& top, const std::string& bottom, int width, i
 }
 
 }  // namespace doorsim
+
+namespace doorsim {
+
+bool decode_photo(const Bytes& jpeg, int& width, int& height) {
+    if (jpeg.size() < 4) return false;
+    jpeg_decompress_struct info{};
+    jpeg_error_mgr errors{};
+    info.err = jpeg_std_error(&errors);
+    errors.error_exit = [](j_common_ptr) { throw std::runtime_error("jpeg decoding failed"); };
+    errors.output_message = [](j_common_ptr) {};
+    jpeg_create_decompress(&info);
+    bool ok = false;
+    try {
+        jpeg_mem_src(&info, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
+        if (jpeg_read_header(&info, TRUE) == JPEG_HEADER_OK) {
+            jpeg_start_decompress(&info);
+            std::vector<uint8_t> row(static_cast<size_t>(info.output_width) *
+                                     static_cast<size_t>(info.output_components));
+            while (info.output_scanline < info.output_height) {
+                JSAMPROW rows[1] = {row.data()};
+                jpeg_read_scanlines(&info, rows, 1);
+            }
+            jpeg_finish_decompress(&info);
+            width = static_cast<int>(info.output_width);
+            height = static_cast<int>(info.output_height);
+            ok = errors.num_warnings == 0;
+        }
+    } catch (...) {
+        ok = false;
+    }
+    jpeg_destroy_decompress(&info);
+    return ok;
+}
+
+}  // namespace doorsim

@@ -3,7 +3,10 @@
 #include <signal.h>
 
 #include <CLI/CLI.hpp>
+#include <ctime>
 #include <iostream>
+#include <sstream>
+#include <thread>
 
 #include "doorsim/simulator.h"
 
@@ -30,6 +33,45 @@ doorsim::Mac mac_after(doorsim::Mac mac, int n) {
     return mac;
 }
 
+// Control input, one command a line: pushes to a controller's monitoring
+// target (ids count from 1 as printed at start-up).
+//   monitor ID ADDRESS PORT    set the monitoring target
+//   error ID TEXT...           push an error report
+//   photo ID SITE CARD         push a live photo taken now
+void read_control_input(doorsim::Simulator& sim) {
+    std::string line;
+    while (std::getline(std::cin, line)) {
+        std::istringstream in(line);
+        std::string command;
+        int id = 0;
+        if (!(in >> command >> id) || id < 1 || static_cast<size_t>(id) > sim.controller_count()) {
+            if (!command.empty()) std::cout << "? monitor|error|photo ID ..." << std::endl;
+            continue;
+        }
+        --id;
+        bool ok = false;
+        if (command == "monitor") {
+            doorsim::MonitorTarget target;
+            int port = 0;
+            ok = static_cast<bool>(in >> target.address >> port) && port > 0 && port < 65536;
+            target.set = ok;
+            target.port = static_cast<uint16_t>(port);
+            if (ok) sim.update_state(id, [&](doorsim::ControllerState& s) { s.monitor = target; });
+        } else if (command == "error") {
+            std::string text;
+            std::getline(in >> std::ws, text);
+            ok = doorsim::push_error_report(sim, id, text);
+        } else if (command == "photo") {
+            int site = 0, card = 0;
+            ok = static_cast<bool>(in >> site >> card) &&
+                 doorsim::push_live_photo(sim, id, doorsim::make_record(static_cast<uint8_t>(site),
+                                                                        static_cast<uint16_t>(card),
+                                                                        std::time(nullptr)));
+        }
+        std::cout << (ok ? "ok" : "failed (no monitoring target, or bad arguments)") << std::endl;
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -52,6 +94,17 @@ int main(int argc, char** argv) {
     app.add_option("--duplicate", faults.duplicates, "send every answer this many extra times")->check(CLI::NonNegativeNumber);
     app.add_option("--delay", faults.delayMs, "delay every answer by this many milliseconds")->check(CLI::NonNegativeNumber);
     app.add_option("--wrong-first", faults.wrongRepliesFirst, "answer the first N requests wrongly")->check(CLI::NonNegativeNumber);
+    int records = 0;
+    std::string streamEnd = "marker";
+    bool control = false;
+    app.add_option("--records", records, "access records (with JPEG photos) each controller holds")
+        ->check(CLI::Range(0, 10000));
+    app.add_option("--stream-end", streamEnd, "how a photo retrieval ends: marker, short or silence")
+        ->check(CLI::IsMember({"marker", "short", "silence"}))
+        ->capture_default_str();
+    app.add_flag("--control", control,
+                 "read commands from standard input: 'monitor ID ADDRESS PORT', 'error ID TEXT',\n"
+                 "'photo ID SITE CARD' (pushes to the controller's monitoring target)");
     CLI11_PARSE(app, argc, argv);
 
     doorsim::Mac mac;
@@ -75,6 +128,12 @@ int main(int argc, char** argv) {
             config.deviceNumber = static_cast<uint8_t>(i % 255 + 1);
             int id = sim.add_controller(config);
             sim.set_faults(id, faults);
+            sim.update_state(id, [&](doorsim::ControllerState& s) {
+                s.records.records = doorsim::sample_records(records);
+                s.records.streamEnd = streamEnd == "short"     ? doorsim::StreamEnd::ShortReply
+                                      : streamEnd == "silence" ? doorsim::StreamEnd::Silence
+                                                               : doorsim::StreamEnd::EndMarker;
+            });
             std::cout << "controller " << id + 1 << ": " << sim.address(id) << ":9000 mac "
                       << sim.mac_text(id) << '\n';
         }
@@ -85,6 +144,7 @@ int main(int argc, char** argv) {
     if (verbose) sim.set_log(&std::cout);
     sim.start();
     std::cout << "ready; interrupt to stop" << std::endl;
+    if (control) std::thread([&sim] { read_control_input(sim); }).detach();
     int signal = 0;
     sigwait(&stopSignals, &signal);
     sim.stop();

@@ -129,8 +129,10 @@ TEST(RecordRetrieval, AcknowledgesEveryBlockSevenTimesAndAsksAgainForARepeat) {
     EXPECT_EQ(t.closes, 1);
 
     // Photo bytes then the record block's image up to its end marker.
-    Bytes photo(1024, 0xAB);
-    photo.insert(photo.end(), kImageTail.begin(), kImageTail.end());
+    Bytes photo;
+    photo.reserve(1024 + kImageTail.size());
+    photo.assign(1024, 0xAB);
+    for (uint8_t b : kImageTail) photo.push_back(b);
     const std::string name = "00500258" "20071112131415" "007" "0003.jpg";
     EXPECT_EQ(read_bytes(data_path({"pic", "00500258", name})), photo);
     EXPECT_EQ(read_lines(data_path({"mj007.txt"})),

@@ -64,6 +64,10 @@ struct RecordsState {
 Bytes make_photo(const std::string& top, const std::string& bottom, int width = 160,
                  int height = 120, int quality = 85);
 
+// Decodes a JPEG file completely; true, with its size, when it is a whole
+// image without warnings (such as missing data).
+bool decode_photo(const Bytes& jpeg, int& width, int& height);
+
 // A record of card site/card at the local time `when`, with a photo showing
 // the card text and the time (photoWidth 0: no photo).
 StoredRecord make_record(uint8_t site, uint16_t card, std::time_t when, uint8_t kind = 1,

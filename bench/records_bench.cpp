@@ -1,0 +1,149 @@
+// Record retrieval against the simulator on loopback: DataRtn photo
+// throughput (MB/s of JPEG bytes) and records per second, TxDataRtn records
+// per second, and beside them the floor: a raw UDP client driving the same
+// controller's block stream with one 5-byte acknowledgement per block and no
+// files.
+#include <arpa/inet.h>
+#include <benchmark/benchmark.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+#include "doorlink/doorlink.h"
+#include "doorsim/simulator.h"
+
+namespace {
+
+// The library writes its files into a directory of the benchmark's own, in
+// memory where the machine has such a file system, so that the numbers show
+// the protocol rather than the disk ($DOORLINK_HOME overrides it).
+const std::string& data_directory() {
+    static const std::string dir = [] {
+        if (const char* home = getenv("DOORLINK_HOME"); home && *home) return std::string(home);
+        std::error_code ec;
+        const bool memory = std::filesystem::is_directory("/dev/shm", ec);
+        std::string pattern = memory ? "/dev/shm/doorlink-bench-XXXXXX" : "/tmp/doorlink-bench-XXXXXX";
+        std::string made = mkdtemp(pattern.data()) ? pattern : std::string("/tmp");
+        setenv("DOORLINK_HOME", made.c_str(), 1);
+        return made;
+    }();
+    return dir;
+}
+
+struct RecordController {
+    doorsim::Simulator sim;
+    int id;
+    std::string address;
+    std::string mac;
+    size_t photoBytes = 0;
+    RecordController(int records, int width, int height) : id(sim.add_controller({})) {
+        auto stored = doorsim::sample_records(records, width, height);
+        for (const auto& r : stored) photoBytes += r.photo.size();
+        sim.update_state(id, [&](doorsim::ControllerState& s) { s.records.records = stored; });
+        sim.start();
+        address = sim.address(id);
+        mac = sim.mac_text(id);
+    }
+};
+
+void clear_files() {
+    std::error_code ec;
+    std::filesystem::remove_all(std::filesystem::path(data_directory()) / "pic", ec);
+    std::filesystem::remove_all(std::filesystem::path(data_directory()) / "cardinfo", ec);
+    std::filesystem::remove(std::filesystem::path(data_directory()) / "mj001.txt", ec);
+}
+
+// args: records, photo width (height is 3/4 of it)
+void BM_DataRtnPhotos(benchmark::State& state) {
+    data_directory();
+    const int records = static_cast<int>(state.range(0));
+    const int width = static_cast<int>(state.range(1));
+    RecordController c(records, width, width * 3 / 4);
+    for (auto _ : state) {
+        state.PauseTiming();
+        clear_files();
+        state.ResumeTiming();
+        if (DataRtn(c.address.c_str(), 1, c.mac.c_str()) != 2) {
+            state.SkipWithError("retrieval failed");
+            break;
+        }
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * c.photoBytes));
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * records);
+    state.counters["photo_kB"] = static_cast<double>(c.photoBytes) / records / 1024.0;
+}
+BENCHMARK(BM_DataRtnPhotos)->Args({50, 160})->Args({20, 480})->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_TxDataRtnRecords(benchmark::State& state) {
+    data_directory();
+    const int records = static_cast<int>(state.range(0));
+    RecordController c(records, 0, 0);
+    for (auto _ : state) {
+        state.PauseTiming();
+        clear_files();
+        state.ResumeTiming();
+        if (TxDataRtn(c.address.c_str(), 1, c.mac.c_str()) != 1) {
+            state.SkipWithError("transfer failed");
+            break;
+        }
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * records);
+}
+BENCHMARK(BM_TxDataRtnRecords)->Arg(640)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The floor: the retrieval request once, then each block's trailer once, on
+// a plain socket, the photo bytes thrown away.
+void BM_RawUdpBlockStream(benchmark::State& state) {
+    const int records = static_cast<int>(state.range(0));
+    const int width = static_cast<int>(state.range(1));
+    RecordController c(records, width, width * 3 / 4);
+    int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(9000);
+    inet_pton(AF_INET, c.address.c_str(), &to.sin_addr);
+    doorsim::Bytes request = {0x41, 0x14, 0x24, 0x34, 0x77};
+    auto m = c.sim.mac(c.id);
+    request.insert(request.end(), m.begin(), m.end());
+    request.push_back(0);
+    uint8_t block[2048];
+    for (auto _ : state) {
+        ::sendto(fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+        for (;;) {
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, 2000) != 1) {
+                state.SkipWithError("no block");
+                break;
+            }
+            ssize_t n = ::recv(fd, block, sizeof block, 0);
+            if (n == 5) break;  // the end marker
+            if (n < 5) continue;
+            ::sendto(fd, block + n - 5, 5, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+        }
+    }
+    ::close(fd);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * c.photoBytes));
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * records);
+}
+BENCHMARK(BM_RawUdpBlockStream)->Args({50, 160})->Args({20, 480})->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Removes the benchmark's data directory when the run ends (made first, so
+// that it outlives this object).
+struct RemoveDataDirectory {
+    RemoveDataDirectory() { data_directory(); }
+    ~RemoveDataDirectory() {
+        if (getenv("DOORLINK_BENCH_KEEP")) return;
+        const std::string& dir = data_directory();
+        if (dir.find("doorlink-bench-") != std::string::npos) {
+            std::error_code ec;
+            std::filesystem::remove_all(dir, ec);
+        }
+    }
+} removeDataDirectory;
+
+}  // namespace
