@@ -103,6 +103,9 @@ const char* retrieval_outcome(uint32_t result) {
 
 bool fetch(const FetchOptions& o) {
     const fs::path home = data_directory();
+    // The library writes nothing where it cannot keep it: give it its home.
+    std::error_code ec;
+    fs::create_directories(home, ec);
     char name[32];
     std::snprintf(name, sizeof name, "mj%03d.txt", o.controller);
     const fs::path recordFile = home / name;
