@@ -81,8 +81,12 @@ TEST_F(Records, FetchesEveryPhotoByteForByteAndBothRecordFiles) {
     EXPECT_EQ(read_lines(retrieval_file()), expected);
     EXPECT_EQ(read_lines(data_path({"mj007.txt"})), expected);
     expect_photos_landed(7);
-    // Every photo went through record blocks of both sizes or one of them,
-    // and nothing was resent on a clean line.
+    int width = 0, height = 0;
+    EXPECT_TRUE(doorsim::decode_photo(read_bytes(data_path({"pic", "00101000", photo_name(stored[0], 7, 1)})),
+                                      width, height));
+    EXPECT_EQ(width, 160);
+    EXPECT_EQ(height, 120);
+    // Nothing was resent on a clean line.
     EXPECT_EQ(sim.state(id).records.resendRequests, 0);
     EXPECT_EQ(registry_value("TotalImg", "TotalImg7"), "12");
     EXPECT_EQ(registry_value("CurrentImg", "CurrentImg7"), "10");
