@@ -58,6 +58,105 @@ DOORLINK_API uint32_t DOORLINK_CALL DoorSetTime(const char* address, const char*
 DOORLINK_API uint32_t DOORLINK_CALL DoorShowTime(const char* address, char* text,
                                                  uint32_t* weekDay, const char* macText);
 
+/* ---- Door actuation ------------------------------------------------------ */
+
+/* Forces the actuation of door 0..3; 1 when acknowledged, 0 for another door. */
+DOORLINK_API uint32_t DOORLINK_CALL DoorCompelOpenOrClose(const char* address, uint32_t door,
+                                                          const char* macText);
+
+/* As DoorCompelOpenOrClose with an extra request byte (below 255; negative
+ * values send their low 8 bits). */
+DOORLINK_API uint32_t DOORLINK_CALL MulDoorCompelOpenOrClose(const char* address, uint32_t door,
+                                                             int32_t extra, const char* macText);
+
+/* Sends the controller its initialisation command; 1 when acknowledged. */
+DOORLINK_API uint32_t DOORLINK_CALL DoorInit(const char* address, const char* macText);
+
+/* ---- Door state queries --------------------------------------------------- */
+
+/* Reads the current state (0..3) into state; 1 on success, else 0 and state
+ * is not written. */
+DOORLINK_API uint32_t DOORLINK_CALL DoorCurState(const char* address, const char* macText,
+                                                 uint32_t* state);
+
+/* As DoorCurState with an extra request byte (below 256). */
+DOORLINK_API uint32_t DOORLINK_CALL MulDoorCurState(const char* address, const char* macText,
+                                                    uint32_t* state, int32_t extra);
+
+/* Asks with selector 0..3 and returns the raw reply: 14 bytes for selector 1,
+ * else 10; null on failure. The bytes live in a buffer of the calling thread
+ * and stay valid until that thread's next DoorState call. */
+DOORLINK_API const uint8_t* DOORLINK_CALL DoorState(const char* address, uint32_t selector,
+                                                    const char* macText);
+
+/* Reads the record and direction values (16 bits each); 1 on success. */
+DOORLINK_API uint32_t DOORLINK_CALL DoorRecAndDir(const char* address, uint32_t* rec,
+                                                  uint32_t* dir, const char* macText);
+
+/* ---- Lock and button times ------------------------------------------------ */
+
+/* Sends lock and button time lists of up to 8 items "hhmm," each (the last
+ * may omit its separator); 1 when acknowledged. */
+DOORLINK_API uint32_t DOORLINK_CALL DoorLockAndButtonTime(const char* address,
+                                                          const char* lockTimes,
+                                                          const char* buttonTimes,
+                                                          const char* macText);
+
+/* As DoorLockAndButtonTime with an extra request byte. */
+DOORLINK_API uint32_t DOORLINK_CALL MulDoorLockAndButtonTime(const char* address,
+                                                             const char* lockTimes,
+                                                             const char* buttonTimes,
+                                                             uint8_t extra, const char* macText);
+
+/* Sends lists of up to 4 long items "hhmm-hhmm-nn;" each; 1 when acknowledged. */
+DOORLINK_API uint32_t DOORLINK_CALL DoorLockAndButtonTime3(const char* address,
+                                                           const char* lockTimes,
+                                                           const char* buttonTimes,
+                                                           const char* macText);
+
+/* Kind 0: DoorLockAndButtonTime, 1: DoorLockAndButtonTime3, 2:
+ * MulDoorLockAndButtonTime with extra; its result, or 0 for another kind. */
+DOORLINK_API uint32_t DOORLINK_CALL LockAndButtonTime(const char* address, const char* lockTimes,
+                                                      const char* buttonTimes,
+                                                      const char* macText, int32_t extra,
+                                                      int32_t kind);
+
+/* ---- Modes and rest days -------------------------------------------------- */
+
+/* Sends the 3 mode bytes at modes; 1 when acknowledged. */
+DOORLINK_API uint32_t DOORLINK_CALL SetMode(const uint8_t* modes, const char* address,
+                                            const char* macText);
+
+/* As SetMode with an extra request byte. */
+DOORLINK_API uint32_t DOORLINK_CALL MulSetMode(const uint8_t* modes, uint8_t extra,
+                                               const char* address, const char* macText);
+
+/* Sends the week pattern (7 characters, '0' or '1' per day from Sunday) and up
+ * to 20 rest days "mmdd," each; 1 when acknowledged, 0 also for a week text
+ * shorter than 7 characters. */
+DOORLINK_API uint32_t DOORLINK_CALL DoorRestDay(const char* address, const char* weekDays,
+                                                const char* restDays, const char* macText);
+
+/* ---- Monitoring, photo test and flags ------------------------------------- */
+
+/* Asks the controller to report to this host and writes the open socket into
+ * socketOut; 1 on success. The socket then belongs to the caller, who closes
+ * it: closesocket() and one WSACleanup() on Windows, close() elsewhere. On
+ * failure nothing is written and no socket stays open. */
+DOORLINK_API uint32_t DOORLINK_CALL DoorScout(const char* address, uint32_t* socketOut);
+
+/* As DoorScout with an extra request byte. */
+DOORLINK_API uint32_t DOORLINK_CALL DoorScout1(const char* address, uint8_t extra,
+                                               uint32_t* socketOut);
+
+/* Asks the controller to take a test photo; 1 when acknowledged. */
+DOORLINK_API uint32_t DOORLINK_CALL PhotoTest(const char* address);
+
+/* Sends the flag of kind 1 (any other kind: the other flag) for the card text
+ * "sssnnnnn" (site, number); 1 when the controller confirms the card. */
+DOORLINK_API uint32_t DOORLINK_CALL DoorFlag(const char* address, uint8_t kind,
+                                             const char* cardText, const char* macText);
+
 #ifdef __cplusplus
 }
 #endif

@@ -181,9 +181,9 @@ struct Simulator::Impl {
         std::vector<Bytes> replies;
         if (s.script) {
             if (auto scripted = s.script(d, s.state)) replies = std::move(*scripted);
-            else replies = dispatch(bytes, s.state);
+            else replies = dispatch(d, s.state);
         } else {
-            replies = dispatch(bytes, s.state);
+            replies = dispatch(d, s.state);
         }
         if (replies.empty()) return;
         if (f.wrongRepliesFirst > 0) {
@@ -207,10 +207,10 @@ struct Simulator::Impl {
         }
     }
 
-    static std::vector<Bytes> dispatch(const Bytes& bytes, ControllerState& state) {
-        Responder responder;
+    static std::vector<Bytes> dispatch(const Datagram& d, ControllerState& state) {
+        Responder responder(d);
         for (Handler h : handlers()) {
-            if (h(bytes, state, responder)) break;
+            if (h(d.bytes, state, responder)) break;
         }
         return std::move(responder.replies());
     }
