@@ -3,6 +3,8 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
+
+#include "doorsim/simulator.h"
 #include <functional>
 #include <string>
 #include <vector>
@@ -28,6 +30,8 @@ void fail(const std::string& reason);
 struct DemoContext {
     std::string address;
     std::string mac;
+    doorsim::Simulator* sim = nullptr;  // the embedded controller, to show what it holds
+    int id = 0;
 };
 struct DemoStep {
     std::string title;

@@ -19,7 +19,7 @@ int run_demo(const std::vector<DemoStep>& steps, bool verbose) {
     }
     if (verbose) sim.set_log(&std::cout);
     sim.start();
-    DemoContext context{sim.address(id), sim.mac_text(id)};
+    DemoContext context{sim.address(id), sim.mac_text(id), &sim, id};
     std::cout << "simulated controller at " << context.address << ":9000, MAC " << context.mac
               << "\n";
     int number = 0;

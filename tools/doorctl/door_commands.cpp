@@ -108,6 +108,11 @@ bool flag_card(const DoorOptions& o) {
                   "the controller did not confirm card " + o.card);
 }
 
+// What the embedded controller now holds, as hex.
+void show_held(const std::string& what, const std::vector<uint8_t>& bytes) {
+    std::cout << "  the controller holds " << what << ": " << doorsim::hex(bytes) << '\n';
+}
+
 CLI::Option* add_extra(CLI::App* c, DoorOptions& o) {
     return c->add_option("--extra", o.extra, "send the variant with this extra byte")
         ->check(CLI::Range(0, 255));
@@ -207,20 +212,31 @@ void add_door_commands(CLI::App& app, std::vector<DemoStep>& demo) {
                         d.target = {c.address, c.mac};
                         d.lock = "0830,1730";
                         d.button = "1200";
-                        return set_lock_times(d);
+                        if (!set_lock_times(d)) return false;
+                        auto held = c.sim->state(c.id).doors;
+                        show_held("lock slots", held.lockSlots);
+                        show_held("button slots", held.buttonSlots);
+                        return true;
                     }});
     demo.push_back({"store modes 1, 2, 3", [](DemoContext& c) {
                         DoorOptions d;
                         d.target = {c.address, c.mac};
                         d.modes = {1, 2, 3};
-                        return set_modes(d);
+                        if (!set_modes(d)) return false;
+                        auto held = c.sim->state(c.id).doors.modes;
+                        show_held("modes", {held.begin(), held.end()});
+                        return true;
                     }});
     demo.push_back({"store weekends and 1 January, 25 December as rest days", [](DemoContext& c) {
                         DoorOptions d;
                         d.target = {c.address, c.mac};
                         d.week = "1000001";
                         d.days = "0101,1225";
-                        return set_rest_days(d);
+                        if (!set_rest_days(d)) return false;
+                        auto held = c.sim->state(c.id).doors;
+                        show_held("week", {held.week.begin(), held.week.end()});
+                        show_held("rest days", {held.restDays.begin(), held.restDays.begin() + 4});
+                        return true;
                     }});
     demo.push_back({"open a monitoring socket", [](DemoContext& c) {
                         return start_monitoring(c.address, -1, 0);
