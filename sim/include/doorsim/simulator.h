@@ -84,6 +84,8 @@ struct Faults {
 
 // A script sees every request first; when it returns replies, they are sent
 // (subject to the delay and duplicate faults) instead of the controller's own.
+// It runs on the simulator's thread with its lock held, so it must not call
+// the Simulator itself; it may change the state it is given.
 using Script = std::function<std::optional<std::vector<Bytes>>(const Datagram&, ControllerState&)>;
 
 class Simulator {
