@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "doorsim/framed_state.h"
+
 namespace doorsim {
 
 using Bytes = std::vector<uint8_t>;
@@ -59,6 +61,7 @@ struct ControllerState {
     int clockSets = 0;
 
     MonitorTarget monitor;
+    FramedState framed;
 };
 
 struct ControllerConfig {
