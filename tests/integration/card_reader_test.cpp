@@ -163,5 +163,48 @@ TEST_F(Reader, ReadsTakeAtMostWhatHasArrivedAndNeverWait) {
     cardlists::CloseReaderPort(port);
 }
 
+
+// The platform's serial port on a terminal: line state round trip and read
+// time-outs as the communications functions define them.
+TEST_F(Reader, SerialReadsKeepTheirTimeOutsAndTheLineStateReadsBack) {
+    platform::SerialHandle port = platform::serial_open(path.c_str());
+    ASSERT_NE(port, platform::kNoSerialPort);
+    platform::SerialLineState line;
+    ASSERT_TRUE(platform::serial_get_state(port, line));
+    line.baudRate = 9600;
+    line.dataBits = 8;
+    line.parity = 0;
+    line.stopBits = 2;
+    ASSERT_TRUE(platform::serial_set_state(port, line));
+    platform::SerialLineState back;
+    ASSERT_TRUE(platform::serial_get_state(port, back));
+    EXPECT_EQ(back.baudRate, 9600u);
+    EXPECT_EQ(back.dataBits, 8);
+    EXPECT_EQ(back.parity, 0);
+    EXPECT_EQ(back.stopBits, 2);
+    EXPECT_FALSE(back.ctsFlowControl);
+
+    platform::SerialTimeouts t;
+    t.readInterval = 100;
+    t.readTotalConstant = 400;
+    ASSERT_TRUE(platform::serial_set_timeouts(port, t));
+    uint8_t buffer[10] = {};
+    uint32_t got = 99;
+    // Nothing arrives: the total time-out ends the read.
+    long ms = elapsed_ms([&] { EXPECT_TRUE(platform::serial_read(port, buffer, 10, got)); });
+    EXPECT_EQ(got, 0u);
+    EXPECT_GE(ms, 350);
+    EXPECT_LT(ms, 3000);
+    // Four bytes arrive, then nothing: the interval ends the read early.
+    reader.present(Card{1, 2, 3, 4});
+    uint32_t written = 0;
+    ASSERT_TRUE(platform::serial_write(port, cardlists::kPollRequest, 2, written));
+    EXPECT_EQ(written, 2u);
+    ASSERT_TRUE(platform::serial_read(port, buffer, 10, got));
+    EXPECT_EQ(got, 4u);
+    EXPECT_EQ(buffer[3], 4);
+    platform::serial_close(port);
+}
+
 }  // namespace
 }  // namespace doorlink

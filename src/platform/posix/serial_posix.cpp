@@ -73,12 +73,14 @@ int remaining_ms(bool bounded, Steady::time_point deadline) {
     return left <= 0 ? 0 : static_cast<int>(left > 0x7FFFFFFF ? 0x7FFFFFFF : left);
 }
 
+// True when the descriptor became ready for events within the time; false
+// after the time-out, or when the line hung up or failed.
 bool wait_for(int fd, short events, int timeoutMs) {
     pollfd p{fd, events, 0};
     for (;;) {
         int r = ::poll(&p, 1, timeoutMs);
         if (r < 0 && errno == EINTR) continue;
-        return r > 0 && (p.revents & (events | POLLHUP | POLLERR)) != 0;
+        return r > 0 && (p.revents & events) != 0 && (p.revents & (POLLHUP | POLLERR)) == 0;
     }
 }
 
@@ -308,7 +310,7 @@ bool serial_read(SerialHandle handle, uint8_t* buffer, uint32_t length, uint32_t
         }
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;
-        if (n == 0) return true;  // hung up: nothing more will come
+        // Nothing there yet (a raw terminal reads 0 bytes then, not an error).
         if (immediate) return true;
         // Wait for the next byte: at most the total time left, and once a
         // byte has come, at most the interval between two bytes.
