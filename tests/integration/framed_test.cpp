@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "doorlink/doorlink.h"
@@ -53,10 +54,12 @@ protected:
 
 // A reply frame for node 0x1234, reserved 0, station 0x0102 and this payload.
 Bytes reply_frame(const Bytes& payload) {
-    Bytes r = {0xD3, 0xD8, static_cast<uint8_t>(payload.size() >> 8), static_cast<uint8_t>(payload.size()),
-               0x00, 0x00, 0x12, 0x34, 0, 0, 0, 0, 0x01, 0x02, 0, 0, 0, 0x01};
-    r.insert(r.end(), payload.begin(), payload.end());
-    r.insert(r.end(), 4, 0x00);
+    const Bytes head = {0xD3, 0xD8, static_cast<uint8_t>(payload.size() >> 8),
+                        static_cast<uint8_t>(payload.size()), 0x00, 0x00, 0x12, 0x34, 0, 0, 0, 0,
+                        0x01, 0x02, 0, 0, 0, 0x01};
+    Bytes r(head.size() + payload.size() + 4, 0x00);
+    std::copy(head.begin(), head.end(), r.begin());
+    std::copy(payload.begin(), payload.end(), r.begin() + static_cast<long>(head.size()));
     return r;
 }
 
