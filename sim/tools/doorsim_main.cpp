@@ -142,7 +142,7 @@ int main(int argc, char** argv) {
             doorsim::FramedState framed = sim.state(id).framed;
             std::cout << "controller " << id + 1 << ": " << sim.address(id) << ":9000 mac "
                       << sim.mac_text(id) << " framed node " << framed.node << " station "
-                      << doorsim::hex({framed.station.begin(), framed.station.end()}) << '\n';
+                      << doorsim::hex({framed.station[0]}) << doorsim::hex({framed.station[1]}) << '\n';
         }
     } catch (const std::exception& e) {
         std::cerr << "doorsim: " << e.what() << '\n';

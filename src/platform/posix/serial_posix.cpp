@@ -218,10 +218,8 @@ bool serial_set_state(SerialHandle handle, const SerialLineState& state) {
     if (state.stopBits != 0) t.c_cflag |= CSTOPB;  // one and a half is two here
     if (state.ctsFlowControl) t.c_cflag |= CRTSCTS;
     t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
-    // Ignore the modem's carrier and keep the receiver on; hang-up on close
-    // stays off so that DTR does not drop between two calls.
+    // Ignore the modem's carrier (a reader has none) and keep the receiver on.
     t.c_cflag |= CLOCAL | CREAD;
-    t.c_cflag &= ~static_cast<tcflag_t>(HUPCL);
     t.c_cc[VMIN] = 0;
     t.c_cc[VTIME] = 0;
     if (::tcsetattr(port->fd, TCSANOW, &t) != 0) return false;
