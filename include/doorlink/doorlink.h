@@ -157,6 +157,28 @@ DOORLINK_API uint32_t DOORLINK_CALL PhotoTest(const char* address);
 DOORLINK_API uint32_t DOORLINK_CALL DoorFlag(const char* address, uint8_t kind,
                                              const char* cardText, const char* macText);
 
+/* ---- Card reader ---------------------------------------------------------- */
+
+/* Reads one card from the card reader on the serial port portName (COM1,
+ * /dev/ttyS0...), polling it for about 5 seconds at most. On success writes
+ * "vvvvvvvvvv,sssnnnnn" into result (at least 20 bytes): the card value as ten
+ * decimal digits, then the card text (site byte, card number); 1, else 0 and
+ * result is not written. */
+DOORLINK_API uint32_t DOORLINK_CALL GetCardNo(const char* portName, char* result);
+
+/* ---- Framed commands ------------------------------------------------------ */
+
+/* Sends a framed command to the controller at address: station is 2 bytes;
+ * command holds the command byte, the payload length L (2 bytes, high first)
+ * and L payload bytes. On success answer receives the answer's command byte,
+ * its payload length M (2 bytes, high first) and M payload bytes (size it for
+ * 3 + 1006 bytes) and 1 is returned; 0 after silence or ten refused replies.
+ * unused1 and unused2 are ignored. */
+DOORLINK_API uint32_t DOORLINK_CALL SysComInter(const char* address, uint16_t node,
+                                                uint32_t unused1, uint32_t unused2,
+                                                const uint8_t* station, const uint8_t* command,
+                                                uint8_t* answer);
+
 #ifdef __cplusplus
 }
 #endif

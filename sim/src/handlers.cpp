@@ -11,6 +11,7 @@ const std::vector<Handler>& handlers() {
         std::vector<Handler> t;
         add_clock_handlers(t);
         add_door_handlers(t);
+        add_framed_handlers(t);
         return t;
     }();
     return table;

@@ -3,8 +3,11 @@
 #include <signal.h>
 
 #include <CLI/CLI.hpp>
+#include <cstdlib>
 #include <iostream>
+#include <thread>
 
+#include "doorsim/card_reader.h"
 #include "doorsim/simulator.h"
 
 namespace {
@@ -30,6 +33,54 @@ doorsim::Mac mac_after(doorsim::Mac mac, int n) {
     return mac;
 }
 
+struct ReaderOptions {
+    std::string card;
+    bool silent = false;
+    bool shortReplies = false;
+    bool verbose = false;
+};
+
+// doorsim reader: a card reader on a pseudo-terminal until interrupted.
+int run_reader(const ReaderOptions& options, sigset_t& stopSignals) {
+    doorsim::Card card{};
+    if (!options.card.empty() && !doorsim::card_from_text(options.card, card)) {
+        std::cerr << "doorsim: --card needs 8 hexadecimal digits\n";
+        return 2;
+    }
+    try {
+        doorsim::CardReader reader;
+        if (!options.card.empty()) reader.set_card(card);
+        if (options.silent) reader.set_mode(doorsim::CardReader::Mode::Silent);
+        if (options.shortReplies) reader.set_mode(doorsim::CardReader::Mode::Short);
+        if (options.verbose) reader.set_log(&std::cout);
+        reader.start();
+        std::cout << "reader: " << reader.path() << std::endl;
+        // Every line on standard input presents one card for the next poll.
+        std::thread([&reader] {
+            std::string line;
+            while (std::getline(std::cin, line)) {
+                doorsim::Card presented{};
+                if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
+                if (doorsim::card_from_text(line, presented)) {
+                    reader.present(presented);
+                    std::cout << "card presented: " << doorsim::hex({presented.begin(), presented.end()})
+                              << std::endl;
+                } else {
+                    std::cerr << "doorsim: a card is 8 hexadecimal digits: " << line << std::endl;
+                }
+            }
+        }).detach();
+        int signal = 0;
+        sigwait(&stopSignals, &signal);
+        reader.stop();
+        std::cout.flush();
+        std::_Exit(0);  // the input thread may still be waiting for a line
+    } catch (const std::exception& e) {
+        std::cerr << "doorsim: " << e.what() << '\n';
+        return 1;
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -52,6 +103,18 @@ int main(int argc, char** argv) {
     app.add_option("--duplicate", faults.duplicates, "send every answer this many extra times")->check(CLI::NonNegativeNumber);
     app.add_option("--delay", faults.delayMs, "delay every answer by this many milliseconds")->check(CLI::NonNegativeNumber);
     app.add_option("--wrong-first", faults.wrongRepliesFirst, "answer the first N requests wrongly")->check(CLI::NonNegativeNumber);
+
+    ReaderOptions readerOptions;
+    auto* reader = app.add_subcommand(
+        "reader",
+        "a card reader on a pseudo-terminal instead of controllers: prints the device path\n"
+        "to open as the serial port and answers each 0xF5 0xF5 poll with a 4-byte card\n"
+        "reply, while the line is set to 9600 baud, 8 data bits, no parity, 2 stop bits.\n"
+        "Each line on standard input (8 hex digits) answers the next poll once.");
+    reader->add_option("--card", readerOptions.card, "answer every poll with this card, 8 hex digits (000C3039)");
+    auto* silentReader = reader->add_flag("--silent", readerOptions.silent, "hear polls but never answer");
+    reader->add_flag("--short", readerOptions.shortReplies, "answer each poll with only 2 bytes")->excludes(silentReader);
+    reader->add_flag("-v,--verbose", readerOptions.verbose, "print every poll and reply in hex");
     CLI11_PARSE(app, argc, argv);
 
     doorsim::Mac mac;
@@ -65,6 +128,7 @@ int main(int argc, char** argv) {
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    if (reader->parsed()) return run_reader(readerOptions, stopSignals);
 
     doorsim::Simulator sim;
     try {
@@ -75,8 +139,10 @@ int main(int argc, char** argv) {
             config.deviceNumber = static_cast<uint8_t>(i % 255 + 1);
             int id = sim.add_controller(config);
             sim.set_faults(id, faults);
+            doorsim::FramedState framed = sim.state(id).framed;
             std::cout << "controller " << id + 1 << ": " << sim.address(id) << ":9000 mac "
-                      << sim.mac_text(id) << '\n';
+                      << sim.mac_text(id) << " framed node " << framed.node << " station "
+                      << doorsim::hex({framed.station[0]}) << doorsim::hex({framed.station[1]}) << '\n';
         }
     } catch (const std::exception& e) {
         std::cerr << "doorsim: " << e.what() << '\n';

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "doorsim/doors_state.h"
+#include "doorsim/framed_state.h"
 
 namespace doorsim {
 
@@ -62,6 +63,7 @@ struct ControllerState {
 
     MonitorTarget monitor;
     DoorsState doors;
+    FramedState framed;
 };
 
 struct ControllerConfig {
