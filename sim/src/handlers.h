@@ -27,6 +27,7 @@ const std::vector<Handler>& handlers();
 
 // Handler families.
 void add_clock_handlers(std::vector<Handler>& table);
+void add_card_handlers(std::vector<Handler>& table);
 
 // Helpers for handlers.
 extern const Bytes kAcknowledgement;

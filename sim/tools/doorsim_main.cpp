@@ -42,6 +42,7 @@ int main(int argc, char** argv) {
     int count = 1;
     std::string macText = "00a0c9000001";
     bool verbose = false;
+    std::string stateDirectory;
     doorsim::Faults faults;
     app.add_option("--address", base, "address of the first controller")->capture_default_str();
     app.add_option("--controllers", count, "number of controllers")->check(CLI::Range(1, 250))->capture_default_str();
@@ -52,6 +53,9 @@ int main(int argc, char** argv) {
     app.add_option("--duplicate", faults.duplicates, "send every answer this many extra times")->check(CLI::NonNegativeNumber);
     app.add_option("--delay", faults.delayMs, "delay every answer by this many milliseconds")->check(CLI::NonNegativeNumber);
     app.add_option("--wrong-first", faults.wrongRepliesFirst, "answer the first N requests wrongly")->check(CLI::NonNegativeNumber);
+    app.add_option("--state-dir", stateDirectory,
+                   "keep the controllers' card lists in this directory across restarts")
+        ->check(CLI::ExistingDirectory);
     CLI11_PARSE(app, argc, argv);
 
     doorsim::Mac mac;
@@ -67,6 +71,7 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     doorsim::Simulator sim;
+    if (!stateDirectory.empty()) sim.set_state_directory(stateDirectory);
     try {
         for (int i = 0; i < count; ++i) {
             doorsim::ControllerConfig config;

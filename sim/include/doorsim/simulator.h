@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "doorsim/cards_state.h"
+
 namespace doorsim {
 
 using Bytes = std::vector<uint8_t>;
@@ -59,6 +61,8 @@ struct ControllerState {
     int clockSets = 0;
 
     MonitorTarget monitor;
+
+    CardListState cards;
 };
 
 struct ControllerConfig {
@@ -118,6 +122,11 @@ public:
     // false when it has none. Pushes go only to loopback addresses or to the
     // network namespace the controller lives in.
     bool push(int id, const Bytes& bytes);
+
+    // Keeps each controller's card list in DIR/cards-<mac>.bin: loaded now
+    // and when a controller is added, saved when a download completes and
+    // when the simulator stops.
+    void set_state_directory(const std::string& directory);
 
     ControllerState state(int id) const;
     void update_state(int id, const std::function<void(ControllerState&)>& change);
