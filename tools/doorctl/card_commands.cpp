@@ -311,6 +311,8 @@ void add_card_commands(CLI::App& app, std::vector<DemoStep>& demo) {
     readbackCommand->callback([r] { readback(*r); });
 
     demo.push_back({"generate a source file of 250 cards and convert it into long records", [](DemoContext&) {
+                        std::error_code ignored;
+                        fs::create_directories(module_directory(), ignored);
                         const std::string source = module_directory() + "/demo-cards.ini";
                         write_demo_source(source, kDemoCards);
                         return convert({source, kDemoList, kDemoCards, true});
