@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "cardlists/binary_file.h"
+#include "cardlists/link.h"
 #include "cardlists/list_files.h"
 #include "cardlists/progress.h"
 #include "core/bytes.h"
@@ -36,31 +37,7 @@ constexpr size_t kRecordIndexAt = 524;
 // acknowledgement), a record reply the count at 10-11 and the index at 12-13.
 constexpr size_t kReplyCountAt = 10;
 constexpr size_t kReplyIndexAt = 12;
-constexpr int kReplyCapacity = 1024;
-
-// The socket of one download, closed on every path.
-class Link {
-public:
-    Link(core::Transport& transport, const char* address) : transport_(transport) {
-        socket_ = transport_.open(localPort_);
-        to_ = core::MakeControllerAddress(address);
-    }
-    ~Link() {
-        if (socket_ != 0) transport_.close(socket_);
-    }
-    bool open() const { return socket_ != 0; }
-    bool send(const uint8_t* data, size_t length) {
-        return transport_.send(socket_, data, static_cast<int>(length), to_) != -1;
-    }
-    // Every receive makes the sender the destination of the next send.
-    int receive(uint8_t* buffer) { return transport_.receive(socket_, buffer, kReplyCapacity, to_); }
-
-private:
-    core::Transport& transport_;
-    core::SocketHandle socket_ = 0;
-    uint16_t localPort_ = 0;
-    core::Endpoint to_;
-};
+constexpr int kReplyCapacity = Link::kReplyCapacity;
 
 bool announce(Link& link, int32_t count, const core::Mac& mac) {
     std::array<uint8_t, kAnnouncementLength> request{};

@@ -3,6 +3,7 @@
 #include <array>
 
 #include "cardlists/binary_file.h"
+#include "cardlists/link.h"
 #include "cardlists/list_files.h"
 #include "cardlists/progress.h"
 #include "core/bytes.h"
@@ -19,32 +20,10 @@ constexpr size_t kMacAt = 7;
 // Reply: the stored long record first, the index at 510, the total at 526.
 constexpr size_t kReplyIndexAt = 510;
 constexpr size_t kReplyTotalAt = 526;
-constexpr int kReplyCapacity = 1024;
+constexpr int kReplyCapacity = Link::kReplyCapacity;
 
-class Link {
-public:
-    Link(core::Transport& transport, const char* address) : transport_(transport) {
-        socket_ = transport_.open(localPort_);
-        to_ = core::MakeControllerAddress(address);
-    }
-    ~Link() {
-        if (socket_ != 0) transport_.close(socket_);
-    }
-    bool open() const { return socket_ != 0; }
-    bool send(const std::array<uint8_t, kReadBackRequestLength>& request) {
-        return transport_.send(socket_, request.data(), static_cast<int>(request.size()), to_) != -1;
-    }
-    int receive(uint8_t* buffer) { return transport_.receive(socket_, buffer, kReplyCapacity, to_); }
-
-private:
-    core::Transport& transport_;
-    core::SocketHandle socket_ = 0;
-    uint16_t localPort_ = 0;
-    core::Endpoint to_;
-};
-
-// Asks for record index until a reply of the right length and index comes;
-// silences allowed in a row as given. The reply stays in buffer.
+// Asks for record index until a reply of the right length and index comes,
+// forgiving as many silences on it as given. The reply stays in buffer.
 bool fetch(Link& link, const core::Mac& mac, uint32_t index, int silencesAllowed, uint8_t* buffer) {
     std::array<uint8_t, kReadBackRequestLength> request{};
     core::ByteWriter(request)
@@ -54,13 +33,12 @@ bool fetch(Link& link, const core::Mac& mac, uint32_t index, int silencesAllowed
     int silences = 0;
     int rejected = 0;
     for (;;) {
-        if (!link.send(request)) return false;
+        if (!link.send(request.data(), request.size())) return false;
         const int received = link.receive(buffer);
         if (received == -1) {
             if (++silences > silencesAllowed) return false;
             continue;
         }
-        silences = 0;
         core::ByteReader r(buffer, static_cast<size_t>(received));
         if (received == static_cast<int>(kReadBackReplyLength) && r.u16_be(kReplyIndexAt) == index) {
             return true;

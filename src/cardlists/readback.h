@@ -12,7 +12,7 @@ namespace doorlink::cardlists {
 constexpr size_t kReadBackRequestLength = 14;
 constexpr size_t kReadBackReplyLength = 528;
 constexpr size_t kReadBackRecordSize = 360;
-// Silences in a row on one record before the read-back gives up.
+// Silences forgiven on one record; the next one ends the read-back.
 constexpr int kMaxSilencesPerRecord = 5;
 
 uint32_t ReadBackList(core::Transport& transport, const char* address, int32_t listNumber,
