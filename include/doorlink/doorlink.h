@@ -178,6 +178,82 @@ DOORLINK_API uint32_t DOORLINK_CALL SysComInter(const char* address, uint16_t no
                                                 uint32_t unused1, uint32_t unused2,
                                                 const uint8_t* station, const uint8_t* command,
                                                 uint8_t* answer);
+/* ---- Card lists ------------------------------------------------------------
+ *
+ * A card list source file is an INI file with one numbered key per card and
+ * field ("CardNo1", "SerialNo1", ... "Saturday1"); a card list file
+ * list/doorname%03d.dat holds one record per card: 300 bytes (short) or 360
+ * bytes (long, ten further card numbers). Functions whose names end in 1 use
+ * long records. Progress of downloads and read-backs goes to the keys
+ * TolNameList/CurNameList and ReTolNameList/ReCurNameList of eqminfo.ini. */
+
+/* Converts cards 1..count (0 to 5000) of the source file into the short-record
+ * list file of listNumber (0 to 999); 1, or 0 (count 0 leaves the file empty). */
+DOORLINK_API uint32_t DOORLINK_CALL FormatName(const char* sourcePath, int32_t count,
+                                               uint32_t listNumber);
+
+/* The same with long records. */
+DOORLINK_API uint32_t DOORLINK_CALL FormatName1(const char* sourcePath, int32_t count,
+                                                uint32_t listNumber);
+
+/* kind 0: FormatName, kind 1: FormatName1; any other kind returns 0. */
+DOORLINK_API uint32_t DOORLINK_CALL TransformName(const char* sourcePath, int32_t count,
+                                                  uint32_t listNumber, uint32_t kind);
+
+/* Builds the short record of one card of the source file into record (300
+ * bytes); 1. Missing serial and password digits become 0xD0. */
+DOORLINK_API uint32_t DOORLINK_CALL FormatSignalName(const char* sourcePath, int32_t cardIndex,
+                                                     uint8_t* record);
+
+/* The same for the long record (360 bytes). */
+DOORLINK_API uint32_t DOORLINK_CALL FormatSignalName1(const char* sourcePath, int32_t cardIndex,
+                                                      uint8_t* record);
+
+/* Writes one short record from arguments into the list file of listNumber
+ * (0 to 255): a new list when append is 0, else appended. card is 8 digits,
+ * serialNo and password 6 characters each, userStyle 0 or 1, openStyle 0 to
+ * 2; the day texts are like "0800-1200-01;1300-1730-01;". 1, or 0 with the
+ * file untouched. */
+DOORLINK_API uint32_t DOORLINK_CALL NameToText(const char* card, const char* serialNo,
+                                               uint32_t userStyle, const char* sunday,
+                                               const char* monday, const char* tuesday,
+                                               const char* wednesday, const char* thursday,
+                                               const char* friday, const char* saturday,
+                                               const char* password, uint32_t openStyle,
+                                               int32_t listNumber, uint32_t append);
+
+/* The same with long records; card holds 1 to 11 card texts of 8 digits at
+ * 9-character steps ("00112345,00254321"), 8 + 9k characters. */
+DOORLINK_API uint32_t DOORLINK_CALL NameToText1(const char* card, const char* serialNo,
+                                                uint32_t userStyle, const char* sunday,
+                                                const char* monday, const char* tuesday,
+                                                const char* wednesday, const char* thursday,
+                                                const char* friday, const char* saturday,
+                                                const char* password, uint32_t openStyle,
+                                                int32_t listNumber, uint32_t append);
+
+/* Sends the first count (0 to 65535) short records of the list file of
+ * listNumber to the controller; 1 when every record was acknowledged. */
+DOORLINK_API uint32_t DOORLINK_CALL DoorDownName(const char* address, int32_t count,
+                                                 int32_t listNumber, const char* macText);
+
+/* The same for a list of long records. */
+DOORLINK_API uint32_t DOORLINK_CALL DoorDownName1(const char* address, int32_t count,
+                                                  int32_t listNumber, const char* macText);
+
+/* kind 0: DoorDownName, kind 1: DoorDownName1; any other kind returns 0. */
+DOORLINK_API uint32_t DOORLINK_CALL DownName(const char* address, int32_t count,
+                                             int32_t listNumber, const char* macText,
+                                             uint32_t kind);
+
+/* Reads every card record the controller holds into list/ReCardInfo%03d.dat
+ * (360 bytes each); 1 when all were read. */
+DOORLINK_API uint32_t DOORLINK_CALL LookDoorName(const char* address, int32_t listNumber,
+                                                 const char* macText);
+
+/* Turns a read-back card file into ReCard%03d.ini (number) beside it, with
+ * the source file's keys; 1, or 0 for a missing or malformed file. */
+DOORLINK_API uint32_t DOORLINK_CALL NameToini(const char* readBackPath, int32_t number);
 
 #ifdef __cplusplus
 }

@@ -12,6 +12,7 @@ const std::vector<Handler>& handlers() {
         add_clock_handlers(t);
         add_door_handlers(t);
         add_framed_handlers(t);
+        add_card_handlers(t);
         return t;
     }();
     return table;

@@ -33,6 +33,7 @@ const std::vector<Handler>& handlers();
 void add_clock_handlers(std::vector<Handler>& table);
 void add_door_handlers(std::vector<Handler>& table);
 void add_framed_handlers(std::vector<Handler>& table);
+void add_card_handlers(std::vector<Handler>& table);
 
 // Helpers for handlers.
 extern const Bytes kAcknowledgement;

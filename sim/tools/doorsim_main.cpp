@@ -93,6 +93,7 @@ int main(int argc, char** argv) {
     int count = 1;
     std::string macText = "00a0c9000001";
     bool verbose = false;
+    std::string stateDirectory;
     doorsim::Faults faults;
     app.add_option("--address", base, "address of the first controller")->capture_default_str();
     app.add_option("--controllers", count, "number of controllers")->check(CLI::Range(1, 250))->capture_default_str();
@@ -115,6 +116,9 @@ int main(int argc, char** argv) {
     auto* silentReader = reader->add_flag("--silent", readerOptions.silent, "hear polls but never answer");
     reader->add_flag("--short", readerOptions.shortReplies, "answer each poll with only 2 bytes")->excludes(silentReader);
     reader->add_flag("-v,--verbose", readerOptions.verbose, "print every poll and reply in hex");
+    app.add_option("--state-dir", stateDirectory,
+                   "keep the controllers' card lists in this directory across restarts")
+        ->check(CLI::ExistingDirectory);
     CLI11_PARSE(app, argc, argv);
 
     doorsim::Mac mac;
@@ -131,6 +135,7 @@ int main(int argc, char** argv) {
     if (reader->parsed()) return run_reader(readerOptions, stopSignals);
 
     doorsim::Simulator sim;
+    if (!stateDirectory.empty()) sim.set_state_directory(stateDirectory);
     try {
         for (int i = 0; i < count; ++i) {
             doorsim::ControllerConfig config;

@@ -20,6 +20,7 @@
 
 #include "doorsim/doors_state.h"
 #include "doorsim/framed_state.h"
+#include "doorsim/cards_state.h"
 
 namespace doorsim {
 
@@ -64,6 +65,8 @@ struct ControllerState {
     MonitorTarget monitor;
     DoorsState doors;
     FramedState framed;
+
+    CardListState cards;
 };
 
 struct ControllerConfig {
@@ -125,6 +128,11 @@ public:
     // false when it has none. Pushes go only to loopback addresses or to the
     // network namespace the controller lives in.
     bool push(int id, const Bytes& bytes);
+
+    // Keeps each controller's card list in DIR/cards-<mac>.bin: loaded now
+    // and when a controller is added, saved when a download completes and
+    // when the simulator stops.
+    void set_state_directory(const std::string& directory);
 
     ControllerState state(int id) const;
     void update_state(int id, const std::function<void(ControllerState&)>& change);
