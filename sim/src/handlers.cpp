@@ -10,6 +10,9 @@ const std::vector<Handler>& handlers() {
     static const std::vector<Handler> table = [] {
         std::vector<Handler> t;
         add_clock_handlers(t);
+        add_door_handlers(t);
+        add_framed_handlers(t);
+        add_card_handlers(t);
         add_records_handlers(t);
         return t;
     }();

@@ -13,10 +13,14 @@ namespace doorsim {
 // Collects what a controller sends in answer to one datagram.
 class Responder {
 public:
+    explicit Responder(const Datagram& request) : request_(request) {}
+    // The datagram being answered, with its sender.
+    const Datagram& request() const { return request_; }
     void reply(Bytes bytes) { replies_.push_back(std::move(bytes)); }
     std::vector<Bytes>& replies() { return replies_; }
 
 private:
+    const Datagram& request_;
     std::vector<Bytes> replies_;
 };
 
@@ -27,6 +31,9 @@ const std::vector<Handler>& handlers();
 
 // Handler families.
 void add_clock_handlers(std::vector<Handler>& table);
+void add_door_handlers(std::vector<Handler>& table);
+void add_framed_handlers(std::vector<Handler>& table);
+void add_card_handlers(std::vector<Handler>& table);
 void add_records_handlers(std::vector<Handler>& table);
 
 // Helpers for handlers.

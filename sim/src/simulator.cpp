@@ -111,6 +111,18 @@ struct Simulator::Impl {
     int wake = -1;
     bool running = false;
     bool pushBeyondLoopback = false;  // only inside a network namespace of a test
+    std::string stateDirectory;       // where card lists are kept, if anywhere
+
+    std::string cards_path(const ControllerSlot& s) const {
+        return stateDirectory + "/cards-" + mac_to_text(s.state.mac) + ".bin";
+    }
+    void load_cards(ControllerSlot& s) {
+        if (!stateDirectory.empty()) load_card_list(s.state.cards, cards_path(s));
+    }
+    void save_cards(ControllerSlot& s) {
+        s.state.cards.saveWanted = false;
+        if (!stateDirectory.empty()) save_card_list(s.state.cards, cards_path(s));
+    }
 
     Impl() { wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK); }
     ~Impl() {
@@ -181,10 +193,11 @@ struct Simulator::Impl {
         std::vector<Bytes> replies;
         if (s.script) {
             if (auto scripted = s.script(d, s.state)) replies = std::move(*scripted);
-            else replies = dispatch(bytes, s.state);
+            else replies = dispatch(d, s.state);
         } else {
-            replies = dispatch(bytes, s.state);
+            replies = dispatch(d, s.state);
         }
+        if (s.state.cards.saveWanted) save_cards(s);
         if (replies.empty()) return;
         if (f.wrongRepliesFirst > 0) {
             --f.wrongRepliesFirst;
@@ -207,10 +220,10 @@ struct Simulator::Impl {
         }
     }
 
-    static std::vector<Bytes> dispatch(const Bytes& bytes, ControllerState& state) {
-        Responder responder;
+    static std::vector<Bytes> dispatch(const Datagram& d, ControllerState& state) {
+        Responder responder(d);
         for (Handler h : handlers()) {
-            if (h(bytes, state, responder)) break;
+            if (h(d.bytes, state, responder)) break;
         }
         return std::move(responder.replies());
     }
@@ -297,6 +310,7 @@ int Simulator::add_controller(ControllerConfig config) {
     slot->state.mac = config.mac;
     slot->state.deviceNumber = config.deviceNumber;
     std::lock_guard<std::mutex> guard(impl_->lock);
+    impl_->load_cards(*slot);
     impl_->slots.push_back(std::move(slot));
     impl_->wake_loop();
     return static_cast<int>(impl_->slots.size() - 1);
@@ -317,6 +331,16 @@ void Simulator::stop() {
         impl_->wake_loop();
     }
     impl_->thread.join();
+    std::lock_guard<std::mutex> guard(impl_->lock);
+    if (!impl_->stateDirectory.empty()) {
+        for (auto& s : impl_->slots) impl_->save_cards(*s);
+    }
+}
+
+void Simulator::set_state_directory(const std::string& directory) {
+    std::lock_guard<std::mutex> guard(impl_->lock);
+    impl_->stateDirectory = directory;
+    for (auto& s : impl_->slots) impl_->load_cards(*s);
 }
 
 void Simulator::set_log(std::ostream* log) {

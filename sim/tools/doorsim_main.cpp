@@ -3,11 +3,13 @@
 #include <signal.h>
 
 #include <CLI/CLI.hpp>
+#include <cstdlib>
 #include <ctime>
 #include <iostream>
 #include <sstream>
 #include <thread>
 
+#include "doorsim/card_reader.h"
 #include "doorsim/simulator.h"
 
 namespace {
@@ -72,6 +74,54 @@ void read_control_input(doorsim::Simulator& sim) {
     }
 }
 
+struct ReaderOptions {
+    std::string card;
+    bool silent = false;
+    bool shortReplies = false;
+    bool verbose = false;
+};
+
+// doorsim reader: a card reader on a pseudo-terminal until interrupted.
+int run_reader(const ReaderOptions& options, sigset_t& stopSignals) {
+    doorsim::Card card{};
+    if (!options.card.empty() && !doorsim::card_from_text(options.card, card)) {
+        std::cerr << "doorsim: --card needs 8 hexadecimal digits\n";
+        return 2;
+    }
+    try {
+        doorsim::CardReader reader;
+        if (!options.card.empty()) reader.set_card(card);
+        if (options.silent) reader.set_mode(doorsim::CardReader::Mode::Silent);
+        if (options.shortReplies) reader.set_mode(doorsim::CardReader::Mode::Short);
+        if (options.verbose) reader.set_log(&std::cout);
+        reader.start();
+        std::cout << "reader: " << reader.path() << std::endl;
+        // Every line on standard input presents one card for the next poll.
+        std::thread([&reader] {
+            std::string line;
+            while (std::getline(std::cin, line)) {
+                doorsim::Card presented{};
+                if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
+                if (doorsim::card_from_text(line, presented)) {
+                    reader.present(presented);
+                    std::cout << "card presented: " << doorsim::hex({presented.begin(), presented.end()})
+                              << std::endl;
+                } else {
+                    std::cerr << "doorsim: a card is 8 hexadecimal digits: " << line << std::endl;
+                }
+            }
+        }).detach();
+        int signal = 0;
+        sigwait(&stopSignals, &signal);
+        reader.stop();
+        std::cout.flush();
+        std::_Exit(0);  // the input thread may still be waiting for a line
+    } catch (const std::exception& e) {
+        std::cerr << "doorsim: " << e.what() << '\n';
+        return 1;
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -84,6 +134,7 @@ int main(int argc, char** argv) {
     int count = 1;
     std::string macText = "00a0c9000001";
     bool verbose = false;
+    std::string stateDirectory;
     doorsim::Faults faults;
     app.add_option("--address", base, "address of the first controller")->capture_default_str();
     app.add_option("--controllers", count, "number of controllers")->check(CLI::Range(1, 250))->capture_default_str();
@@ -94,6 +145,21 @@ int main(int argc, char** argv) {
     app.add_option("--duplicate", faults.duplicates, "send every answer this many extra times")->check(CLI::NonNegativeNumber);
     app.add_option("--delay", faults.delayMs, "delay every answer by this many milliseconds")->check(CLI::NonNegativeNumber);
     app.add_option("--wrong-first", faults.wrongRepliesFirst, "answer the first N requests wrongly")->check(CLI::NonNegativeNumber);
+
+    ReaderOptions readerOptions;
+    auto* reader = app.add_subcommand(
+        "reader",
+        "a card reader on a pseudo-terminal instead of controllers: prints the device path\n"
+        "to open as the serial port and answers each 0xF5 0xF5 poll with a 4-byte card\n"
+        "reply, while the line is set to 9600 baud, 8 data bits, no parity, 2 stop bits.\n"
+        "Each line on standard input (8 hex digits) answers the next poll once.");
+    reader->add_option("--card", readerOptions.card, "answer every poll with this card, 8 hex digits (000C3039)");
+    auto* silentReader = reader->add_flag("--silent", readerOptions.silent, "hear polls but never answer");
+    reader->add_flag("--short", readerOptions.shortReplies, "answer each poll with only 2 bytes")->excludes(silentReader);
+    reader->add_flag("-v,--verbose", readerOptions.verbose, "print every poll and reply in hex");
+    app.add_option("--state-dir", stateDirectory,
+                   "keep the controllers' card lists in this directory across restarts")
+        ->check(CLI::ExistingDirectory);
     int records = 0;
     std::string streamEnd = "marker";
     bool control = false;
@@ -118,8 +184,10 @@ int main(int argc, char** argv) {
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    if (reader->parsed()) return run_reader(readerOptions, stopSignals);
 
     doorsim::Simulator sim;
+    if (!stateDirectory.empty()) sim.set_state_directory(stateDirectory);
     try {
         for (int i = 0; i < count; ++i) {
             doorsim::ControllerConfig config;
@@ -134,8 +202,10 @@ int main(int argc, char** argv) {
                                       : streamEnd == "silence" ? doorsim::StreamEnd::Silence
                                                                : doorsim::StreamEnd::EndMarker;
             });
+            doorsim::FramedState framed = sim.state(id).framed;
             std::cout << "controller " << id + 1 << ": " << sim.address(id) << ":9000 mac "
-                      << sim.mac_text(id) << '\n';
+                      << sim.mac_text(id) << " framed node " << framed.node << " station "
+                      << doorsim::hex({framed.station[0]}) << doorsim::hex({framed.station[1]}) << '\n';
         }
     } catch (const std::exception& e) {
         std::cerr << "doorsim: " << e.what() << '\n';

@@ -20,6 +20,8 @@ struct PortRange {
 class LibraryState {
 public:
     static constexpr int kConversionFlags = 50;
+    // The pause before each worker thread of a whole-list conversion starts.
+    static constexpr uint32_t kWorkerStartPauseMs = 2000;
 
     // The one instance; the first call builds it.
     static LibraryState& get();
@@ -32,6 +34,10 @@ public:
     platform::Mutex& lock() { return lock_; }
 
     std::atomic<uint32_t>& conversion_flag(int index) { return conversionFlags_[index]; }
+    // Whole-list conversions share the flags, so they run one at a time.
+    platform::Mutex& conversion_lock() { return conversionLock_; }
+    // kWorkerStartPauseMs; tests and benchmarks shorten it (not exported).
+    std::atomic<uint32_t>& worker_start_pause_ms() { return workerStartPauseMs_; }
 
     PortRange port_range() const;
     // False, changing nothing, when either bound lies outside 0..65535.
@@ -44,6 +50,8 @@ private:
     std::string moduleDirectory_;
     platform::Mutex lock_;
     std::atomic<uint32_t> conversionFlags_[kConversionFlags];
+    platform::Mutex conversionLock_;
+    std::atomic<uint32_t> workerStartPauseMs_{kWorkerStartPauseMs};
     // Flag, start and end packed so that an opening reads them consistently.
     std::atomic<uint64_t> portRange_{0};
 };

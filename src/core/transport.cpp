@@ -21,7 +21,10 @@ uint16_t random_first_port() {
 }  // namespace
 
 SocketHandle OpenControllerSocket(uint16_t& localPort) {
-    PortRange range = LibraryState::get().port_range();
+    return OpenSocketInRange(LibraryState::get().port_range(), localPort);
+}
+
+SocketHandle OpenSocketInRange(const PortRange& range, uint16_t& localPort) {
     uint16_t port = range.set ? static_cast<uint16_t>(range.start) : random_first_port();
     if (!platform::net_startup()) return 0;
     SocketHandle socket = platform::udp_socket_create();

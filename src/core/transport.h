@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "core/library_state.h"
 #include "platform/net.h"
 
 namespace doorlink::core {
@@ -18,6 +19,9 @@ constexpr int kReceiveTimeoutMs = 1000;
 
 // A socket bound as the library binds every socket; 0 on failure.
 SocketHandle OpenControllerSocket(uint16_t& localPort);
+// The same, obeying the given range instead of the library's: from the range
+// start up to its end when it is set, else from a random port 9000..17999.
+SocketHandle OpenSocketInRange(const PortRange& range, uint16_t& localPort);
 void CloseControllerSocket(SocketHandle socket);
 // 1 when the socket became ready within the wait (direction 1: writing).
 int WaitSocketReady(SocketHandle socket, int direction);

@@ -4,6 +4,7 @@
 // and section as needed and replace values in place.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace doorlink::platform {
@@ -21,5 +22,17 @@ int32_t profile_read_int(const char* section, const char* key, int32_t defaultVa
 // Writes section/key = value; false when the file could not be written.
 bool profile_write_string(const char* section, const char* key, const char* value,
                           const char* path);
+
+// One write of a batch.
+struct ProfileWrite {
+    const char* section;
+    const char* key;
+    const char* value;
+};
+
+// The same as profile_write_string for each write in turn, made as one update
+// of the file where the platform allows (a file of thousands of keys is then
+// written once, not once per key); false when the file could not be written.
+bool profile_write_strings(const ProfileWrite* writes, size_t count, const char* path);
 
 }  // namespace doorlink::platform

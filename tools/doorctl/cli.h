@@ -3,6 +3,8 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
+
+#include "doorsim/simulator.h"
 #include <functional>
 #include <string>
 #include <vector>
@@ -28,6 +30,8 @@ void fail(const std::string& reason);
 struct DemoContext {
     std::string address;
     std::string mac;
+    doorsim::Simulator* sim = nullptr;  // the embedded controller, to show what it holds
+    int id = 0;
 };
 struct DemoStep {
     std::string title;
@@ -36,6 +40,10 @@ struct DemoStep {
 
 // Command families; each adds its subcommands and its demo steps.
 void add_time_commands(CLI::App& app, std::vector<DemoStep>& demo);
+void add_door_commands(CLI::App& app, std::vector<DemoStep>& demo);
+void add_reader_commands(CLI::App& app, std::vector<DemoStep>& demo);
+void add_framed_commands(CLI::App& app, std::vector<DemoStep>& demo);
+void add_card_commands(CLI::App& app, std::vector<DemoStep>& demo);
 void add_records_commands(CLI::App& app, std::vector<DemoStep>& demo);
 
 void add_demo_command(CLI::App& app, const std::vector<DemoStep>& demo);

@@ -17,11 +17,9 @@ int run_demo(const std::vector<DemoStep>& steps, bool verbose) {
         fail(std::string("cannot start the simulated controller: ") + e.what());
         return 1;
     }
-    // A few access records with photos for the record retrieval steps.
-    sim.update_state(id, [](doorsim::ControllerState& s) { s.records.records = doorsim::sample_records(5); });
     if (verbose) sim.set_log(&std::cout);
     sim.start();
-    DemoContext context{sim.address(id), sim.mac_text(id)};
+    DemoContext context{sim.address(id), sim.mac_text(id), &sim, id};
     std::cout << "simulated controller at " << context.address << ":9000, MAC " << context.mac
               << "\n";
     int number = 0;

@@ -23,6 +23,10 @@ int main(int argc, char** argv) {
 
     static std::vector<doorctl::DemoStep> demo;
     doorctl::add_time_commands(app, demo);
+    doorctl::add_door_commands(app, demo);
+    doorctl::add_reader_commands(app, demo);
+    doorctl::add_framed_commands(app, demo);
+    doorctl::add_card_commands(app, demo);
     doorctl::add_records_commands(app, demo);
     doorctl::add_demo_command(app, demo);
 

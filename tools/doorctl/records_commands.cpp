@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <ctime>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -20,42 +21,19 @@
 #include "cli.h"
 #include "doorlink/doorlink.h"
 #include "doorsim/simulator.h"
+#include "ini_peek.h"
 
 namespace doorctl {
 namespace {
 
 namespace fs = std::filesystem;
 
-// The library's data directory: $DOORLINK_HOME, else the directory of the
-// running executable.
-fs::path data_directory() {
-    if (const char* home = std::getenv("DOORLINK_HOME"); home && *home) return home;
-    std::error_code ec;
-    fs::path self = fs::read_symlink("/proc/self/exe", ec);
-    return ec ? fs::current_path() : self.parent_path();
-}
+fs::path data_directory() { return module_directory(); }
 
-// One key of an INI file (names without regard to case); -1 when absent.
+// A progress key as a number; -1 when absent.
 long ini_number(const fs::path& file, const std::string& section, const std::string& key) {
-    auto lower = [](std::string s) {
-        for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        return s;
-    };
-    std::ifstream in(file);
-    std::string line;
-    bool inSection = false;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (!line.empty() && line[0] == '[') {
-            inSection = lower(line) == "[" + lower(section) + "]";
-            continue;
-        }
-        auto eq = line.find('=');
-        if (inSection && eq != std::string::npos && lower(line.substr(0, eq)) == lower(key)) {
-            return std::strtol(line.c_str() + eq + 1, nullptr, 10);
-        }
-    }
-    return -1;
+    const std::string value = ini_value(file.string(), section, key);
+    return value.empty() ? -1 : std::strtol(value.c_str(), nullptr, 10);
 }
 
 size_t line_count(const fs::path& file) {
@@ -161,9 +139,8 @@ bool fetch(const FetchOptions& o) {
 
 // ---- monitor ---------------------------------------------------------------
 
-// The monitoring requests belong to the door command and network families;
-// they are looked up when the command runs.
-using ScoutFunction = uint32_t (*)(const char*, uint32_t*);
+// The return-address request belongs to the network settings family; it is
+// looked up when the command runs.
 using TransIpFunction = uint32_t (*)(const char*, uint32_t*, const char*);
 
 std::atomic<bool> interrupted{false};
@@ -177,16 +154,40 @@ long peek_length(uint32_t socket, int waitMs) {
     return ::recv(static_cast<int>(socket), probe, sizeof probe, MSG_PEEK | MSG_TRUNC);
 }
 
+enum class Pushed { Nothing, Report, Photo, Broken };
+
+// Takes what the controller pushed, if anything came within the wait: a live
+// photo block starts a photo (DoorPic), anything else is an error report
+// (ErrorScore).
+Pushed receive_pushed(uint32_t socket, const std::string& address, int controller, int waitMs) {
+    const long length = peek_length(socket, waitMs);
+    if (length < 0) return Pushed::Nothing;
+    if (length == 1052) {
+        char card[9] = {};
+        char time[17] = {};
+        if (DoorPic(0, card, time, socket) != 1) {
+            std::cout << "a photo broke off" << std::endl;
+            return Pushed::Broken;
+        }
+        std::cout << "photo of card " << card << " taken " << time << " -> "
+                  << (data_directory() / "curpic" / (std::string(card) + ".jpg")).string() << std::endl;
+        return Pushed::Photo;
+    }
+    std::vector<char> text(1066);
+    if (ErrorScore(address.c_str(), text.data(), controller, socket) != 1) return Pushed::Nothing;
+    // The report's own text follows the controller number line.
+    std::string shown = text.data();
+    const size_t newline = shown.find('\n');
+    std::cout << "error report from controller " << controller << ": "
+              << (newline == std::string::npos ? shown : shown.substr(newline + 1)) << std::endl;
+    return Pushed::Report;
+}
+
 bool monitor(const Target& t, int controller) {
     uint32_t socket = 0;
     uint32_t opened = 0;
     if (t.mac.empty()) {
-        auto scout = reinterpret_cast<ScoutFunction>(::dlsym(RTLD_DEFAULT, "DoorScout"));
-        if (!scout) {
-            fail("this build of the library has no monitoring request (DoorScout)");
-            return false;
-        }
-        opened = scout(t.address.c_str(), &socket);
+        opened = DoorScout(t.address.c_str(), &socket);
     } else {
         auto transIp = reinterpret_cast<TransIpFunction>(::dlsym(RTLD_DEFAULT, "DoorTransIP"));
         if (!transIp) {
@@ -205,28 +206,30 @@ bool monitor(const Target& t, int controller) {
     action.sa_handler = [](int) { interrupted = true; };
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
-    while (!interrupted) {
-        const long length = peek_length(socket, 500);
-        if (length < 0) continue;
-        if (length == 1052) {
-            char card[9] = {};
-            char time[17] = {};
-            if (DoorPic(0, card, time, socket) == 1) {
-                std::cout << "photo of card " << card << " at " << time << " -> "
-                          << (data_directory() / "curpic" / (std::string(card) + ".jpg")).string() << std::endl;
-            } else {
-                std::cout << "a photo broke off" << std::endl;
-            }
-        } else {
-            std::vector<char> text(1066);
-            if (ErrorScore(t.address.c_str(), text.data(), controller, socket) == 1) {
-                std::cout << "error report: " << text.data() << std::endl;
-            }
-        }
-    }
+    while (!interrupted) receive_pushed(socket, t.address, controller, 500);
     ::close(static_cast<int>(socket));
     std::cout << "stopped" << std::endl;
     return true;
+}
+
+// The demo's monitoring: the embedded controller pushes an error report and
+// a photo of several blocks, one of them out of turn.
+bool demo_monitor(DemoContext& c) {
+    uint32_t socket = 0;
+    if (DoorScout(c.address.c_str(), &socket) != 1) {
+        fail("the simulated controller did not accept the monitoring request");
+        return false;
+    }
+    bool ok = doorsim::push_error_report(*c.sim, c.id, "door 1 held open too long") &&
+              receive_pushed(socket, c.address, 1, 2000) == Pushed::Report;
+    doorsim::StoredRecord photo = doorsim::make_record(1, 4242, std::time(nullptr), 1, 320, 240);
+    const size_t blocks = (photo.photo.size() + 1023) / 1024;
+    std::vector<size_t> order = {0, 2, 1};
+    for (size_t k = 3; k < blocks; ++k) order.push_back(k);
+    ok = ok && blocks >= 3 && doorsim::push_live_photo(*c.sim, c.id, photo, order) &&
+         receive_pushed(socket, c.address, 1, 2000) == Pushed::Photo;
+    ::close(static_cast<int>(socket));
+    return ok;
 }
 
 }  // namespace
@@ -244,18 +247,38 @@ void add_records_commands(CLI::App& app, std::vector<DemoStep>& demo) {
     fetchCommand->add_flag("--no-photos", options->noPhotos, "records only, in blocks of 64 (TxDataRtn)");
     fetchCommand->callback([options] { fetch(*options); });
 
+    // `monitor ADDRESS [MAC]` watches; the door commands' `monitor start`
+    // stays beside it on the same command.
     auto target = std::make_shared<Target>();
     auto controller = std::make_shared<int>(1);
-    auto* monitorCommand = app.add_subcommand(
-        "monitor", "print error reports and save pushed photos until interrupted");
-    monitorCommand->add_option("ADDRESS", target->address, "controller address, dotted IPv4")->required();
+    CLI::App* monitorCommand = nullptr;
+    try {
+        monitorCommand = app.get_subcommand("monitor");
+    } catch (const CLI::OptionNotFound&) {
+        monitorCommand = app.add_subcommand("monitor", "monitoring sockets");
+    }
+    monitorCommand->require_subcommand(0, 1);
+    monitorCommand->footer(
+        "monitor ADDRESS [MAC]: print error reports and save pushed photos until interrupted\n"
+        "(with a MAC the controller is told this host's address by the return-address request)");
+    monitorCommand->add_option("ADDRESS", target->address, "controller address, dotted IPv4");
     monitorCommand->add_option("MAC", target->mac,
                                "controller MAC: monitor through the return-address request");
     monitorCommand->add_option("--controller", *controller, "controller number in the error log name")
         ->check(CLI::Range(0, 999));
-    monitorCommand->callback([target, controller] { monitor(*target, *controller); });
+    monitorCommand->callback([monitorCommand, target, controller] {
+        if (!monitorCommand->get_subcommands().empty()) return;
+        if (target->address.empty()) {
+            fail("monitor needs a controller ADDRESS (or a subcommand)");
+            return;
+        }
+        monitor(*target, *controller);
+    });
 
     demo.push_back({"fetch the stored access records with their photos", [](DemoContext& c) {
+                        c.sim->update_state(c.id, [](doorsim::ControllerState& s) {
+                            s.records.records = doorsim::sample_records(5);
+                        });
                         FetchOptions o{{c.address, c.mac}, 1, false};
                         if (!fetch(o)) return false;
                         // Every photo must decode as a JPEG image.
@@ -279,6 +302,7 @@ void add_records_commands(CLI::App& app, std::vector<DemoStep>& demo) {
     demo.push_back({"fetch the same records without photos, in blocks of 64", [](DemoContext& c) {
                         return fetch(FetchOptions{{c.address, c.mac}, 2, true});
                     }});
+    demo.push_back({"monitor the controller: a pushed error report and a pushed photo", demo_monitor});
 }
 
 }  // namespace doorctl

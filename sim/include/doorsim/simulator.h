@@ -18,6 +18,9 @@
 #include <string>
 #include <vector>
 
+#include "doorsim/doors_state.h"
+#include "doorsim/framed_state.h"
+#include "doorsim/cards_state.h"
 #include "doorsim/records_state.h"
 
 namespace doorsim {
@@ -61,6 +64,10 @@ struct ControllerState {
     int clockSets = 0;
 
     MonitorTarget monitor;
+    DoorsState doors;
+    FramedState framed;
+
+    CardListState cards;
     RecordsState records;
 };
 
@@ -84,6 +91,8 @@ struct Faults {
 
 // A script sees every request first; when it returns replies, they are sent
 // (subject to the delay and duplicate faults) instead of the controller's own.
+// It runs on the simulator's thread with its lock held, so it must not call
+// the Simulator itself; it may change the state it is given.
 using Script = std::function<std::optional<std::vector<Bytes>>(const Datagram&, ControllerState&)>;
 
 class Simulator {
@@ -121,6 +130,11 @@ public:
     // false when it has none. Pushes go only to loopback addresses or to the
     // network namespace the controller lives in.
     bool push(int id, const Bytes& bytes);
+
+    // Keeps each controller's card list in DIR/cards-<mac>.bin: loaded now
+    // and when a controller is added, saved when a download completes and
+    // when the simulator stops.
+    void set_state_directory(const std::string& directory);
 
     ControllerState state(int id) const;
     void update_state(int id, const std::function<void(ControllerState&)>& change);

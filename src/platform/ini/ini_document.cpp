@@ -1,7 +1,9 @@
 #include "platform/ini/ini_document.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
+#include <deque>
 
 namespace doorlink::platform::ini {
 namespace {
@@ -113,6 +115,74 @@ void Document::set(std::string_view section, std::string_view key, std::string_v
         if (!endsWithNewline_) endsWithNewline_ = true;
         lines_.push_back(classify("[" + std::string(section) + "]"));
         lines_.push_back(classify(std::move(text)));
+    }
+    rebuild_index();
+}
+
+void Document::set_all(const std::vector<Setting>& settings) {
+    struct NewSection {
+        std::string name;
+        std::vector<Line> keys;
+    };
+    std::unordered_map<std::string, std::vector<Line>> addedToExisting;  // by lower-case section
+    std::deque<NewSection> newSections;  // deque: the key lists do not move
+    std::unordered_map<std::string, std::vector<Line>*> newSectionKeys;
+    // Keys added by this batch, by lower-case section and key.
+    std::unordered_map<std::string, std::pair<std::vector<Line>*, size_t>> added;
+
+    for (const Setting& setting : settings) {
+        const std::string_view section = trim(setting.section);
+        const std::string_view key = trim(setting.key);
+        const std::string sectionName = lower(section);
+        auto s = sections_.find(sectionName);
+        if (s != sections_.end()) {
+            auto k = s->second.keys.find(lower(key));
+            if (k != s->second.keys.end()) {
+                lines_[k->second] =
+                    classify(lines_[k->second].name + "=" + std::string(setting.value));
+                continue;
+            }
+        }
+        const std::string id = sectionName + '\n' + lower(key);
+        if (auto a = added.find(id); a != added.end()) {
+            Line& line = (*a->second.first)[a->second.second];
+            line = classify(line.name + "=" + std::string(setting.value));
+            continue;
+        }
+        std::vector<Line>* target;
+        if (s != sections_.end()) {
+            target = &addedToExisting[sectionName];
+        } else if (auto n = newSectionKeys.find(sectionName); n != newSectionKeys.end()) {
+            target = n->second;
+        } else {
+            newSections.push_back({std::string(section), {}});
+            target = &newSections.back().keys;
+            newSectionKeys.emplace(sectionName, target);
+        }
+        target->push_back(classify(std::string(key) + "=" + std::string(setting.value)));
+        added.emplace(id, std::make_pair(target, target->size() - 1));
+    }
+
+    if (!addedToExisting.empty()) {
+        // New keys of an existing section follow its last non-blank line.
+        std::vector<std::pair<size_t, std::vector<Line>*>> inserts;
+        for (auto& [name, keys] : addedToExisting) inserts.emplace_back(sections_[name].lastLine, &keys);
+        std::sort(inserts.begin(), inserts.end(),
+                  [](const auto& a, const auto& b) { return a.first < b.first; });
+        std::vector<Line> merged;
+        size_t next = 0;
+        for (size_t i = 0; i < lines_.size(); ++i) {
+            merged.push_back(std::move(lines_[i]));
+            for (; next < inserts.size() && inserts[next].first == i; ++next) {
+                for (Line& line : *inserts[next].second) merged.push_back(std::move(line));
+            }
+        }
+        lines_ = std::move(merged);
+    }
+    for (NewSection& section : newSections) {
+        endsWithNewline_ = true;
+        lines_.push_back(classify("[" + section.name + "]"));
+        for (Line& line : section.keys) lines_.push_back(std::move(line));
     }
     rebuild_index();
 }

@@ -11,6 +11,12 @@
 
 namespace doorlink::platform::ini {
 
+struct Setting {
+    std::string_view section;
+    std::string_view key;
+    std::string_view value;
+};
+
 class Document {
 public:
     Document() = default;
@@ -23,6 +29,9 @@ public:
     // Replaces the first section/key in place, or adds the key at the end of
     // the section, or the section at the end of the document.
     void set(std::string_view section, std::string_view key, std::string_view value);
+
+    // set() for each setting in turn, with one rebuild of the index.
+    void set_all(const std::vector<Setting>& settings);
 
     std::string serialize() const;
 

@@ -15,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/ini/ini_document.h"
 
@@ -197,6 +198,26 @@ bool profile_write_string(const char* section, const char* key, const char* valu
     std::lock_guard<std::mutex> writer(file.writeLock);
     auto doc = std::make_shared<ini::Document>(*cache().current(file, path));
     doc->set(section, key, value);
+    struct stat st {};
+    mode_t mode = ::stat(path, &st) == 0 ? (st.st_mode & 07777) : 0644;
+    if (!write_whole_file(path, doc->serialize(), mode)) return false;
+    cache().store(file, path, std::move(doc));
+    return true;
+}
+
+bool profile_write_strings(const ProfileWrite* writes, size_t count, const char* path) {
+    if (!path || (count > 0 && !writes)) return false;
+    std::vector<ini::Setting> settings;
+    settings.reserve(count);
+    for (size_t i = 0; i < count; ++i) {
+        const ProfileWrite& w = writes[i];
+        if (!w.section || !w.key || !w.value) return false;
+        settings.push_back({w.section, w.key, w.value});
+    }
+    CachedFile& file = cache().entry(path);
+    std::lock_guard<std::mutex> writer(file.writeLock);
+    auto doc = std::make_shared<ini::Document>(*cache().current(file, path));
+    doc->set_all(settings);
     struct stat st {};
     mode_t mode = ::stat(path, &st) == 0 ? (st.st_mode & 07777) : 0644;
     if (!write_whole_file(path, doc->serialize(), mode)) return false;

@@ -1,0 +1,237 @@
+// Card lists: conversion of 5000 cards (and the share of it spent reading the
+// source file), download and read-back throughput against the simulator,
+// beside raw UDP loops of the same datagram sizes against the same simulator
+// as the floor.
+#include <arpa/inet.h>
+#include <benchmark/benchmark.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "cardlists/card_record.h"
+#include "cardlists/source_file.h"
+#include "core/library_state.h"
+#include "doorlink/doorlink.h"
+#include "doorsim/simulator.h"
+
+namespace {
+
+using namespace doorlink;
+
+constexpr int kCards = 5000;
+constexpr int kTransferRecords = 2000;
+
+// A data directory of its own, unless the caller named one.
+const std::string& data_directory() {
+    static const std::string dir = [] {
+        if (const char* home = std::getenv("DOORLINK_HOME")) return std::string(home);
+        std::string pattern = "/tmp/doorlink-bench-XXXXXX";
+        std::string made = ::mkdtemp(pattern.data()) ? pattern : std::string("/tmp");
+        ::setenv("DOORLINK_HOME", made.c_str(), 1);
+        return made;
+    }();
+    return dir;
+}
+
+// A source file of count cards with every field filled.
+std::string source_file(int count) {
+    std::string path = data_directory() + "/bench-source-" + std::to_string(count) + ".ini";
+    std::ofstream out(path, std::ios::trunc);
+    const char* sections[] = {"CardNo", "SerialNo", "UserStyle", "Sunday",   "Monday",   "Tuesday",
+                              "Wednesday", "Thursday", "Friday", "Saturday", "Password", "OpenStyle"};
+    for (const char* s : sections) {
+        out << '[' << s << "]\n";
+        for (int i = 1; i <= count; ++i) {
+            std::string name = s;
+            char value[64];
+            if (name == "CardNo") std::snprintf(value, sizeof value, "%03d%05d,%03d%05d", i % 256, i, 1, i);
+            else if (name == "SerialNo" || name == "Password") std::snprintf(value, sizeof value, "%06d", i);
+            else if (name == "UserStyle" || name == "OpenStyle") std::snprintf(value, sizeof value, "%d", i % 2);
+            else std::snprintf(value, sizeof value, "0800-1200-%02d;1300-1730-%02d;", i % 100, i % 7);
+            out << s << i << '=' << value << '\n';
+        }
+    }
+    return path;
+}
+
+void BM_ConvertList(benchmark::State& state) {
+    data_directory();
+    core::LibraryState::get().worker_start_pause_ms() = 0;
+    const std::string source = source_file(kCards);
+    const bool longRecords = state.range(0) == 1;
+    for (auto _ : state) {
+        if (TransformName(source.c_str(), kCards, 1, longRecords ? 1 : 0) != 1) {
+            state.SkipWithError("conversion failed");
+            break;
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * kCards);
+    state.counters["us_per_card"] = benchmark::Counter(
+        static_cast<double>(state.iterations() * kCards), benchmark::Counter::kIsRate | benchmark::Counter::kInvert,
+        benchmark::Counter::kIs1000);
+}
+BENCHMARK(BM_ConvertList)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The twelve profile reads of one card, alone.
+void BM_ReadSourceCard(benchmark::State& state) {
+    data_directory();
+    const std::string source = source_file(kCards);
+    int i = 0;
+    for (auto _ : state) {
+        cardlists::SourceCard card(source.c_str(), i++ % kCards + 1);
+        benchmark::DoNotOptimize(card);
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_ReadSourceCard);
+
+// Encoding one card's values into a long record, alone.
+void BM_BuildRecord(benchmark::State& state) {
+    data_directory();
+    const std::string source = source_file(kCards);
+    cardlists::SourceCard card(source.c_str(), 1234);
+    uint8_t record[cardlists::kLongRecordSize];
+    for (auto _ : state) {
+        cardlists::BuildCardRecord(card.values(), cardlists::RecordKind::Long, cardlists::DigitEnd::Zero, record);
+        benchmark::DoNotOptimize(record);
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_BuildRecord);
+
+struct Controller {
+    doorsim::Simulator sim;
+    int id;
+    std::string address;
+    std::string mac;
+    Controller() : id(sim.add_controller({})) {
+        sim.start();
+        address = sim.address(id);
+        mac = sim.mac_text(id);
+    }
+};
+
+void write_transfer_list() {
+    static bool done = [] {
+        core::LibraryState::get().worker_start_pause_ms() = 0;
+        return FormatName1(source_file(kTransferRecords).c_str(), kTransferRecords, 2) == 1;
+    }();
+    benchmark::DoNotOptimize(done);
+}
+
+void BM_Download(benchmark::State& state) {
+    data_directory();
+    write_transfer_list();
+    Controller c;
+    for (auto _ : state) {
+        if (DoorDownName1(c.address.c_str(), kTransferRecords, 2, c.mac.c_str()) != 1) {
+            state.SkipWithError("download failed");
+            break;
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * kTransferRecords);
+}
+BENCHMARK(BM_Download)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_ReadBack(benchmark::State& state) {
+    data_directory();
+    write_transfer_list();
+    Controller c;
+    if (DoorDownName1(c.address.c_str(), kTransferRecords, 2, c.mac.c_str()) != 1) {
+        state.SkipWithError("download failed");
+        return;
+    }
+    for (auto _ : state) {
+        if (LookDoorName(c.address.c_str(), 2, c.mac.c_str()) != 1) {
+            state.SkipWithError("read-back failed");
+            break;
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * kTransferRecords);
+}
+BENCHMARK(BM_ReadBack)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The same datagrams from a bare socket: the announcement, then five copies
+// of each 526-byte record datagram and one 14-byte reply per record.
+int raw_socket(const std::string& address, sockaddr_in& to) {
+    int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    to = {};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(9000);
+    inet_pton(AF_INET, address.c_str(), &to.sin_addr);
+    return fd;
+}
+
+void BM_RawDownloadFloor(benchmark::State& state) {
+    Controller c;
+    sockaddr_in to;
+    int fd = raw_socket(c.address, to);
+    auto m = c.sim.mac(c.id);
+    doorsim::Bytes announcement = {0x49, 0x94, 0x04, 0x14, 0x55, 0x49, 0x94, 0x04, 0x14, 0x55,
+                                   kTransferRecords / 256, kTransferRecords % 256};
+    announcement.insert(announcement.end(), m.begin(), m.end());
+    announcement.insert(announcement.end(), {kTransferRecords / 256, kTransferRecords % 256});
+    announcement.insert(announcement.end(), m.begin(), m.end());
+    doorsim::Bytes record(526, 0);
+    const uint8_t code[] = {0x50, 0x05, 0x15, 0x25, 0x77, 0x50, 0x05, 0x15, 0x25, 0x77};
+    std::copy(std::begin(code), std::end(code), record.begin());
+    record[522] = kTransferRecords / 256;
+    record[523] = kTransferRecords % 256;
+    uint8_t reply[1024];
+    auto send = [&](const doorsim::Bytes& b) {
+        ::sendto(fd, b.data(), b.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    };
+    for (auto _ : state) {
+        send(announcement);
+        if (::recv(fd, reply, sizeof reply, 0) != 12) state.SkipWithError("no announcement reply");
+        for (int i = 0; i < kTransferRecords; ++i) {
+            record[524] = static_cast<uint8_t>(i / 256);
+            record[525] = static_cast<uint8_t>(i % 256);
+            for (int copy = 0; copy < 5; ++copy) send(record);
+            if (::recv(fd, reply, sizeof reply, 0) != 14) {
+                state.SkipWithError("no record reply");
+                break;
+            }
+        }
+    }
+    ::close(fd);
+    state.SetItemsProcessed(state.iterations() * kTransferRecords);
+}
+BENCHMARK(BM_RawDownloadFloor)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A 14-byte request and a 528-byte reply per record.
+void BM_RawReadBackFloor(benchmark::State& state) {
+    Controller c;
+    c.sim.update_state(c.id, [](doorsim::ControllerState& s) {
+        doorsim::CardListState::Record empty{};
+        s.cards.records.assign(kTransferRecords, empty);
+    });
+    sockaddr_in to;
+    int fd = raw_socket(c.address, to);
+    auto m = c.sim.mac(c.id);
+    doorsim::Bytes request = {0x32, 0x23, 0x33, 0x43, 0x77, 0, 0};
+    request.insert(request.end(), m.begin(), m.end());
+    request.push_back(0);
+    uint8_t reply[1024];
+    for (auto _ : state) {
+        for (int i = 0; i < kTransferRecords; ++i) {
+            request[5] = static_cast<uint8_t>(i / 256);
+            request[6] = static_cast<uint8_t>(i % 256);
+            ::sendto(fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+            if (::recv(fd, reply, sizeof reply, 0) != 528) {
+                state.SkipWithError("no reply");
+                break;
+            }
+        }
+    }
+    ::close(fd);
+    state.SetItemsProcessed(state.iterations() * kTransferRecords);
+}
+BENCHMARK(BM_RawReadBackFloor)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace

@@ -1,0 +1,42 @@
+#include "cardlists/source_file.h"
+
+#include <cstdio>
+
+#include "platform/profile.h"
+
+namespace doorlink::cardlists {
+
+SourceCard::SourceCard(const char* sourcePath, int cardIndex) {
+    auto read = [&](Field field, const char* name) {
+        char key[64];
+        std::snprintf(key, sizeof key, "%s%d", name, cardIndex);
+        lengths_[field] = platform::profile_read_string(name, key, "", buffers_[field].data(),
+                                                        kSourceValueSize, sourcePath);
+    };
+    read(kCardNo, "CardNo");
+    read(kSerialNo, "SerialNo");
+    read(kUserStyle, "UserStyle");
+    for (size_t day = 0; day < kDays; ++day) read(static_cast<Field>(kFirstDay + day), kDayNames[day]);
+    read(kPassword, "Password");
+    read(kOpenStyle, "OpenStyle");
+}
+
+CardValues SourceCard::values() const {
+    auto text = [&](int field) { return std::string_view(buffers_[field].data(), lengths_[field]); };
+    CardValues card;
+    card.cardNo = text(kCardNo);
+    card.serialNo = text(kSerialNo);
+    card.userStyle = UserStyleOf(text(kUserStyle));
+    for (size_t day = 0; day < kDays; ++day) card.days[day] = text(kFirstDay + static_cast<int>(day));
+    card.password = text(kPassword);
+    card.openStyle = OpenStyleOf(text(kOpenStyle));
+    return card;
+}
+
+void BuildSourceRecord(const char* sourcePath, int cardIndex, RecordKind kind, DigitEnd digitEnd,
+                       uint8_t* record) {
+    SourceCard card(sourcePath, cardIndex);
+    BuildCardRecord(card.values(), kind, digitEnd, record);
+}
+
+}  // namespace doorlink::cardlists

@@ -1,0 +1,31 @@
+// Reading one card of a card list source file: twelve profile reads, one per
+// section, each into a 200-byte buffer.
+#pragma once
+
+#include <array>
+
+#include "cardlists/card_record.h"
+
+namespace doorlink::cardlists {
+
+constexpr size_t kSourceValueSize = 200;
+
+class SourceCard {
+public:
+    // Reads the values of card index cardIndex; a missing key reads as "".
+    SourceCard(const char* sourcePath, int cardIndex);
+
+    // Views into this object's buffers.
+    CardValues values() const;
+
+private:
+    enum Field { kCardNo, kSerialNo, kUserStyle, kPassword, kOpenStyle, kFirstDay, kFields = kFirstDay + kDays };
+    std::array<std::array<char, kSourceValueSize>, kFields> buffers_;
+    std::array<size_t, kFields> lengths_{};
+};
+
+// Builds the record of one card of a source file.
+void BuildSourceRecord(const char* sourcePath, int cardIndex, RecordKind kind, DigitEnd digitEnd,
+                       uint8_t* record);
+
+}  // namespace doorlink::cardlists

@@ -1,0 +1,133 @@
+// Lock and button time lists: two texts of fixed-width items cut into byte
+// slots, sent in one request.
+#include "commands/command_request.h"
+#include "commands/text_fields.h"
+#include "core/export_guard.h"
+#include "doorlink/doorlink.h"
+
+namespace doorlink::commands {
+namespace {
+
+// The header shared with the rest-day command; bytes 6..11 tell them apart.
+constexpr uint8_t kTimesCode[4] = {0x62, 0x26, 0x36, 0x46};
+constexpr size_t kKindBytesAt = 6;
+constexpr size_t kKindBytesCount = 6;
+constexpr uint8_t kLockTimesKind = 0x02;
+constexpr size_t kSlotsAt = 12;
+
+// An item layout: its width in characters, the character offsets of its
+// two-digit numbers, and how many items fit a list.
+struct ItemLayout {
+    size_t width;
+    size_t numbers;
+    size_t offsets[5];
+    size_t maxItems;
+};
+constexpr ItemLayout kShortItems = {5, 2, {0, 2}, 8};           // "0830,"
+constexpr ItemLayout kLongItems = {13, 5, {0, 2, 5, 7, 10}, 4};  // "0800-1200-01;"
+
+void write_times_header(core::ByteWriter& w) {
+    w.bytes(0, kTimesCode, 4).u8(4, 0x00).u8(5, 0x11);
+    for (size_t i = 0; i < kKindBytesCount; ++i) w.u8(kKindBytesAt + i, kLockTimesKind);
+}
+
+// Cuts a time list into its slots; slots without an item stay 0.
+void write_time_list(core::ByteWriter& w, size_t at, const char* text, const ItemLayout& layout) {
+    const size_t items = count_items(text, layout.width, layout.maxItems);
+    for (size_t item = 0; item < items; ++item) {
+        for (size_t n = 0; n < layout.numbers; ++n) {
+            w.u8(at + item * layout.numbers + n,
+                 read_byte_field(text, item * layout.width + layout.offsets[n], 2));
+        }
+    }
+}
+
+// Writes header and both lists; returns where the lists end.
+size_t write_times(core::ByteWriter& w, const char* lock, const char* button,
+                   const ItemLayout& layout) {
+    write_times_header(w);
+    const size_t listBytes = layout.maxItems * layout.numbers;
+    write_time_list(w, kSlotsAt, lock, layout);
+    write_time_list(w, kSlotsAt + listBytes, button, layout);
+    return kSlotsAt + 2 * listBytes;
+}
+
+bool valid_texts(const char* address, const char* lock, const char* button) {
+    return address && lock && button;
+}
+
+}  // namespace
+}  // namespace doorlink::commands
+
+using namespace doorlink;
+using commands::command_exchange;
+
+extern "C" DOORLINK_API uint32_t DOORLINK_CALL DoorLockAndButtonTime(const char* address,
+                                                                     const char* lockTimes,
+                                                                     const char* buttonTimes,
+                                                                     const char* macText) {
+    return core::guarded<uint32_t>(0, [&]() -> uint32_t {
+        core::Mac mac;
+        if (!core::ParseMacText(macText, mac) ||
+            !commands::valid_texts(address, lockTimes, buttonTimes)) {
+            return 0;
+        }
+        std::array<uint8_t, 50> request{};
+        core::ByteWriter w(request);
+        size_t tail = commands::write_times(w, lockTimes, buttonTimes, commands::kShortItems);
+        w.bytes(tail, mac);
+        return command_exchange(address, request, commands::acknowledged_after_wait());
+    });
+}
+
+extern "C" DOORLINK_API uint32_t DOORLINK_CALL MulDoorLockAndButtonTime(const char* address,
+                                                                        const char* lockTimes,
+                                                                        const char* buttonTimes,
+                                                                        uint8_t extra,
+                                                                        const char* macText) {
+    return core::guarded<uint32_t>(0, [&]() -> uint32_t {
+        core::Mac mac;
+        if (!core::ParseMacText(macText, mac) ||
+            !commands::valid_texts(address, lockTimes, buttonTimes)) {
+            return 0;
+        }
+        std::array<uint8_t, 52> request{};
+        core::ByteWriter w(request);
+        size_t tail = commands::write_times(w, lockTimes, buttonTimes, commands::kShortItems);
+        w.u8(tail, extra).bytes(tail + 1, mac);
+        return command_exchange(address, request, commands::acknowledged_after_wait());
+    });
+}
+
+extern "C" DOORLINK_API uint32_t DOORLINK_CALL DoorLockAndButtonTime3(const char* address,
+                                                                      const char* lockTimes,
+                                                                      const char* buttonTimes,
+                                                                      const char* macText) {
+    return core::guarded<uint32_t>(0, [&]() -> uint32_t {
+        core::Mac mac;
+        if (!core::ParseMacText(macText, mac) ||
+            !commands::valid_texts(address, lockTimes, buttonTimes)) {
+            return 0;
+        }
+        std::array<uint8_t, 58> request{};
+        core::ByteWriter w(request);
+        size_t tail = commands::write_times(w, lockTimes, buttonTimes, commands::kLongItems);
+        w.bytes(tail, mac);
+        return command_exchange(address, request, commands::acknowledged_after_wait());
+    });
+}
+
+extern "C" DOORLINK_API uint32_t DOORLINK_CALL LockAndButtonTime(const char* address,
+                                                                 const char* lockTimes,
+                                                                 const char* buttonTimes,
+                                                                 const char* macText,
+                                                                 int32_t extra, int32_t kind) {
+    switch (kind) {
+        case 0: return DoorLockAndButtonTime(address, lockTimes, buttonTimes, macText);
+        case 1: return DoorLockAndButtonTime3(address, lockTimes, buttonTimes, macText);
+        case 2:
+            return MulDoorLockAndButtonTime(address, lockTimes, buttonTimes,
+                                            static_cast<uint8_t>(extra & 0xFF), macText);
+        default: return 0;
+    }
+}
