@@ -135,5 +135,31 @@ TEST_F(Pushed, NothingPushedGivesZeroAndBadArgumentsWaitForNothing) {
     EXPECT_STREQ(text, "untouched");
 }
 
+// The socket that DoorScout hands over is the one the controller pushes to.
+TEST(PushedAfterScout, ReportsAndPhotosArriveOnTheMonitoringSocket) {
+    doorsim::Simulator sim;
+    int id = sim.add_controller({});
+    sim.start();
+    uint32_t scoutSocket = 0;
+    ASSERT_EQ(DoorScout(sim.address(id).c_str(), &scoutSocket), 1u);
+    ASSERT_TRUE(sim.state(id).monitor.set);
+    ASSERT_TRUE(doorsim::push_error_report(sim, id, "tamper"));
+    doorsim::StoredRecord r = doorsim::make_record(2, 300, std::time(nullptr), 1, 160, 120);
+    ASSERT_TRUE(doorsim::push_live_photo(sim, id, r));
+    char text[1066];
+    ASSERT_EQ(ErrorScore(sim.address(id).c_str(), text, 12, scoutSocket), 1u);
+    EXPECT_STREQ(text, "\xBB\xFA\xBA\xC5: 012\ntamper");
+    char card[9];
+    char time[17];
+    ASSERT_EQ(DoorPic(0, card, time, scoutSocket), 1u);
+    EXPECT_STREQ(card, "00200300");
+    Bytes file = read_bytes(data_path({"curpic", "00200300.jpg"}));
+    ASSERT_GE(file.size(), r.photo.size());
+    int width = 0, height = 0;
+    EXPECT_TRUE(doorsim::decode_photo(file, width, height));
+    EXPECT_EQ(width, 160);
+    core::CloseControllerSocket(scoutSocket);
+}
+
 }  // namespace
 }  // namespace doorlink
