@@ -22,12 +22,16 @@ constexpr uint8_t kLastSequenceBeforeEndMarker = 0x21;
 // Copies of one datagram that a host sends back to back count once. A
 // request that opens a retrieval comes six times: after those six the same
 // bytes are a new retrieval, even at once. Acknowledgements and resend
-// requests (copies 0) count once within the window however often they come,
-// so that duplicated blocks do not multiply.
-bool repeat_of_burst(RecordsState& s, const Bytes& request, int copies) {
+// requests come in bursts too, and further copies within a short window
+// count once however often they come, so that duplicated blocks do not
+// multiply; a stalled simulator still counts a late copy to its burst.
+enum class Burst { Counted, CountedAndWindow };
+
+bool repeat_of_burst(RecordsState& s, const Bytes& request, int copies, Burst kind) {
     const auto now = Clock::now();
-    if (request == s.lastRequest && now - s.lastRequestAt < std::chrono::milliseconds(300) &&
-        (copies == 0 || s.burstRepeats < copies - 1)) {
+    const bool inWindow = now - s.lastRequestAt < std::chrono::milliseconds(300);
+    if (request == s.lastRequest &&
+        (s.burstRepeats < copies - 1 || (kind == Burst::CountedAndWindow && inWindow))) {
         ++s.burstRepeats;
         return true;
     }
@@ -134,7 +138,7 @@ bool retrieval_request(const Bytes& r, ControllerState& state, Responder& out) {
     if (!starts_with(r, {0x41, 0x14, 0x24, 0x34, 0x77})) return false;
     if (r.size() != 12 || !mac_at(r, 5, state)) return true;
     RecordsState& s = state.records;
-    if (repeat_of_burst(s, r, 6)) return true;
+    if (repeat_of_burst(s, r, 6, Burst::Counted)) return true;
     ++s.retrievals;
     s.stream = build_stream(s.records, s.streamEnd);
     send_block(s, 0, out);
@@ -150,7 +154,7 @@ bool stream_acknowledgement(const Bytes& r, ControllerState& state, Responder& o
     const bool ours = r == kAlternativeResend || (r[0] == 0xFF && r[1] == 0xFF) ||
                       (r[0] == kTrailerMarker[0] && r[1] == kTrailerMarker[1]);
     if (!ours) return false;
-    if (repeat_of_burst(s, r, 0)) return true;
+    if (repeat_of_burst(s, r, 7, Burst::CountedAndWindow)) return true;
     if (r == kAlternativeResend) {
         ++s.resendRequests;
         send_block(s, s.streamNext == 0 ? 0 : s.streamNext - 1, out);
@@ -209,7 +213,7 @@ bool transfer_request(const Bytes& r, ControllerState& state, Responder& out) {
     if (!starts_with(r, {0x40, 0x14, 0x24, 0x34, 0x66})) return false;
     if (r.size() != 12 || !mac_at(r, 5, state)) return true;
     RecordsState& s = state.records;
-    if (repeat_of_burst(s, r, 6)) return true;
+    if (repeat_of_burst(s, r, 6, Burst::Counted)) return true;
     ++s.transfers;
     s.transfer = build_transfer(s.records);
     if (s.transfer.empty()) {
@@ -227,7 +231,7 @@ bool block_request(const Bytes& r, ControllerState& state, Responder& out) {
     if ((r.size() != 6 && r.size() != 12) || r[0] != 0xFF || r[1] != 0xFF || s.transfer.empty()) {
         return false;
     }
-    if (repeat_of_burst(s, r, 0)) return true;
+    if (repeat_of_burst(s, r, 6, Burst::CountedAndWindow)) return true;
     const size_t blocks = r[2] * 256u + r[3];
     const size_t had = r[4] * 256u + r[5];
     if (blocks != s.transfer.size()) return true;
@@ -246,7 +250,7 @@ bool live_photo_resend(const Bytes& r, ControllerState& state, Responder& out) {
     RecordsState& s = state.records;
     if (r.size() != 10 || s.livePhoto.empty()) return true;
     if (!std::equal(r.begin() + 4, r.end(), s.livePhoto[0].begin() + 1034)) return true;
-    if (repeat_of_burst(s, r, 0)) return true;
+    if (repeat_of_burst(s, r, 1, Burst::CountedAndWindow)) return true;
     ++s.photoResends;
     for (size_t k = s.livePhotoMissingFrom; k < s.livePhoto.size(); ++k) out.reply(s.livePhoto[k]);
     s.livePhotoMissingFrom = s.livePhoto.size();
