@@ -15,7 +15,7 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
-#include <set>
+#include <map>
 #include <thread>
 
 #include "cli.h"
