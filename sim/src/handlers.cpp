@@ -10,6 +10,7 @@ const std::vector<Handler>& handlers() {
     static const std::vector<Handler> table = [] {
         std::vector<Handler> t;
         add_clock_handlers(t);
+        add_device_handlers(t);
         return t;
     }();
     return table;

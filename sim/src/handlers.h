@@ -4,17 +4,27 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "doorsim/simulator.h"
 
 namespace doorsim {
 
-// Collects what a controller sends in answer to one datagram.
+// Collects what a controller sends in answer to one datagram, and tells the
+// handler who sent it.
 class Responder {
 public:
+    Responder() = default;
+    Responder(std::string fromAddress, uint16_t fromPort)
+        : from(std::move(fromAddress)), port(fromPort) {}
+
     void reply(Bytes bytes) { replies_.push_back(std::move(bytes)); }
     std::vector<Bytes>& replies() { return replies_; }
+
+    std::string from;  // the sender's address, dotted
+    uint16_t port = 0;  // the sender's UDP port
 
 private:
     std::vector<Bytes> replies_;
@@ -27,6 +37,7 @@ const std::vector<Handler>& handlers();
 
 // Handler families.
 void add_clock_handlers(std::vector<Handler>& table);
+void add_device_handlers(std::vector<Handler>& table);
 
 // Helpers for handlers.
 extern const Bytes kAcknowledgement;

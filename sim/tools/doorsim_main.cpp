@@ -1,6 +1,14 @@
 // doorsim: runs simulated controllers on loopback until interrupted.
 #include <arpa/inet.h>
+#include <linux/ethtool.h>
+#include <linux/sockios.h>
+#include <net/if.h>
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
 
 #include <CLI/CLI.hpp>
 #include <iostream>
@@ -30,6 +38,53 @@ doorsim::Mac mac_after(doorsim::Mac mac, int n) {
     return mac;
 }
 
+// The kernel driver behind an interface ("veth", "virtio_net"...).
+std::string driver_of(int fd, const char* name) {
+    ethtool_drvinfo info{};
+    info.cmd = ETHTOOL_GDRVINFO;
+    ifreq request{};
+    std::strncpy(request.ifr_name, name, IFNAMSIZ - 1);
+    request.ifr_data = reinterpret_cast<char*>(&info);
+    if (::ioctl(fd, SIOCETHTOOL, &request) != 0) return {};
+    return info.driver;
+}
+
+// Broadcasts are answered only inside a network namespace of a test: one
+// whose interfaces are loopback and virtual Ethernet pairs, nothing that
+// reaches a real network.
+bool only_loopback_and_veth(std::string& offender) {
+    int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    struct if_nameindex* names = if_nameindex();
+    bool ok = names != nullptr;
+    for (struct if_nameindex* n = names; ok && n->if_index != 0; ++n) {
+        ifreq flags{};
+        std::strncpy(flags.ifr_name, n->if_name, IFNAMSIZ - 1);
+        if (::ioctl(fd, SIOCGIFFLAGS, &flags) == 0 && (flags.ifr_flags & IFF_LOOPBACK)) continue;
+        if (driver_of(fd, n->if_name) != "veth") {
+            offender = n->if_name;
+            ok = false;
+        }
+    }
+    if (names) if_freenameindex(names);
+    ::close(fd);
+    return ok;
+}
+
+// Network data that differs from controller to controller, as on a real site.
+void vary_network_data(doorsim::Simulator& sim, int id, int index, const std::string& address) {
+    in_addr a{};
+    inet_pton(AF_INET, address.c_str(), &a);
+    const uint32_t value = ntohl(a.s_addr);
+    sim.update_state(id, [&](doorsim::ControllerState& s) {
+        s.mask = {255, 255, 255, 0};
+        s.gateway = {static_cast<uint8_t>(value >> 24), static_cast<uint8_t>(value >> 16),
+                     static_cast<uint8_t>(value >> 8), 1};
+        s.imageMode = static_cast<uint8_t>(index % 3 + 1);
+        s.timeValue = static_cast<uint8_t>(index % 61);
+    });
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -46,6 +101,10 @@ int main(int argc, char** argv) {
     app.add_option("--address", base, "address of the first controller")->capture_default_str();
     app.add_option("--controllers", count, "number of controllers")->check(CLI::Range(1, 250))->capture_default_str();
     app.add_option("--mac", macText, "MAC of the first controller, 12 hex digits")->capture_default_str();
+    bool broadcast = false;
+    app.add_flag("--broadcast", broadcast,
+                 "also answer discovery broadcasts on UDP port 9000 (only inside a network\n"
+                 "namespace whose interfaces are loopback and veth pairs, as tests make them)");
     app.add_flag("-v,--verbose", verbose, "print every datagram in and out, in hex");
     app.add_flag("--silent", faults.silent, "receive but never answer");
     app.add_option("--drop", faults.dropRate, "chance (0..1) that a request is lost")->check(CLI::Range(0.0, 1.0));
@@ -66,7 +125,19 @@ int main(int argc, char** argv) {
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
+    std::string offender;
+    if (broadcast && !only_loopback_and_veth(offender)) {
+        std::cerr << "doorsim: --broadcast is for a network namespace of loopback and veth "
+                     "interfaces only"
+                  << (offender.empty() ? std::string() : " (found " + offender + ")") << '\n';
+        return 2;
+    }
+
     doorsim::Simulator sim;
+    if (broadcast && !sim.listen_for_broadcasts()) {
+        std::cerr << "doorsim: cannot listen for broadcasts on UDP port 9000\n";
+        return 1;
+    }
     try {
         for (int i = 0; i < count; ++i) {
             doorsim::ControllerConfig config;
@@ -75,6 +146,7 @@ int main(int argc, char** argv) {
             config.deviceNumber = static_cast<uint8_t>(i % 255 + 1);
             int id = sim.add_controller(config);
             sim.set_faults(id, faults);
+            vary_network_data(sim, id, i, config.address);
             std::cout << "controller " << id + 1 << ": " << sim.address(id) << ":9000 mac "
                       << sim.mac_text(id) << '\n';
         }

@@ -36,6 +36,7 @@ struct DemoStep {
 
 // Command families; each adds its subcommands and its demo steps.
 void add_time_commands(CLI::App& app, std::vector<DemoStep>& demo);
+void add_device_commands(CLI::App& app, std::vector<DemoStep>& demo);
 
 void add_demo_command(CLI::App& app, const std::vector<DemoStep>& demo);
 

@@ -23,6 +23,7 @@ int main(int argc, char** argv) {
 
     static std::vector<doorctl::DemoStep> demo;
     doorctl::add_time_commands(app, demo);
+    doorctl::add_device_commands(app, demo);
     doorctl::add_demo_command(app, demo);
 
     CLI11_PARSE(app, argc, argv);
