@@ -32,12 +32,11 @@ public:
 };
 
 Bytes reply(uint8_t device, std::array<uint8_t, 4> address, uint8_t image = 1, uint8_t time = 9) {
-    Bytes r = {0x48, 0x84, 0x94, 0x04, 0x44, device};
-    r.insert(r.end(), address.begin(), address.end());
-    r.push_back(image);
-    r.push_back(time);
-    r.insert(r.end(), {255, 255, 255, 0, 10, 1, 2, 254});
-    r.resize(36, 0xAB);
+    const uint8_t head[20] = {0x48, 0x84, 0x94, 0x04, 0x44, device, address[0], address[1],
+                              address[2], address[3], image, time, 255, 255, 255, 0,
+                              10, 1, 2, 254};
+    Bytes r(36, 0xAB);
+    std::copy(head, head + 20, r.begin());
     return r;
 }
 

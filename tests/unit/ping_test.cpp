@@ -2,6 +2,7 @@
 // datagram decides, and the status lines.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <fstream>
 #include <sstream>
@@ -51,11 +52,13 @@ public:
     uint32_t process_id() override { return 0x00123456; }
 
     // An echo reply to request number n, as the raw socket shows it.
-    Bytes reply_to(size_t n, uint8_t type = 0) const {
-        Bytes r(20, 0);
+    Bytes reply_to(size_t n, uint8_t type = 0, int identifierDelta = 0) const {
+        const Bytes& request = sent.at(n);
+        Bytes r(20 + request.size(), 0);
         r[0] = 0x45;
-        r.insert(r.end(), sent.at(n).begin(), sent.at(n).end());
+        std::copy(request.begin(), request.end(), r.begin() + 20);
         r[20] = type;
+        r[24] = static_cast<uint8_t>(request[4] + identifierDelta);
         return r;
     }
 
@@ -76,9 +79,7 @@ public:
     int send(const uint8_t* m, int length, uint32_t address) override {
         int n = ScriptedChannel::send(m, length, address);
         if (n > 0 && sent.size() == answerRequest + 1) {
-            Bytes r = reply_to(answerRequest, type);
-            r[24] = static_cast<uint8_t>(r[24] + identifierDelta);
-            incoming.push_back({Receive::Received, r});
+            incoming.push_back({Receive::Received, reply_to(answerRequest, type, identifierDelta)});
         }
         return n;
     }
