@@ -18,23 +18,22 @@
 
 #include "doorlink/doorlink.h"
 #include "platform/profile.h"
+#include "support/netns.h"
 #include "support/temp_dir.h"
 
 namespace doorlink {
 namespace {
 
-bool run(const std::string& command) {
-    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
-}
+using testing::NetworkNamespace;
+using testing::run_quietly;
 
-// Two namespaces and a veth pair named after this process, and the doorsim
-// running in the first; all of it removed on destruction.
+// Two namespaces joined by a veth pair named after this process, and the
+// doorsim running in the first; all of it removed on destruction (the pair
+// goes with its namespaces).
 class NamespacePair {
 public:
-    NamespacePair() {
+    NamespacePair() : simSpace("dlsim"), libSpace("dllib"), sim(simSpace.name()), lib(libSpace.name()) {
         const std::string pid = std::to_string(::getpid());
-        sim = "dlsim" + pid;
-        lib = "dllib" + pid;
         simLink = "dls" + pid;
         libLink = "dll" + pid;
     }
@@ -44,16 +43,12 @@ public:
             int status;
             ::waitpid(doorsim, &status, 0);
         }
-        if (simMade) run("ip netns del " + sim);
-        if (libMade) run("ip netns del " + lib);
     }
 
     // Empty on success, else why the namespaces could not be made.
     std::string make(int controllers) {
-        simMade = run("ip netns add " + sim);
-        if (!simMade) return "cannot create a network namespace (ip netns add needs root and iproute2)";
-        libMade = run("ip netns add " + lib);
-        if (!libMade) return "cannot create a second network namespace";
+        if (!simSpace.create()) return "cannot create a network namespace (ip netns add needs root and iproute2)";
+        if (!libSpace.create()) return "cannot create a second network namespace";
         const std::string steps[] = {
             "ip link add " + simLink + " type veth peer name " + libLink,
             "ip link set " + simLink + " netns " + sim,
@@ -64,18 +59,19 @@ public:
             "ip -n " + sim + " link set " + simLink + " up",
         };
         for (const std::string& step : steps) {
-            if (!run(step)) return "cannot set up the veth pair: " + step;
+            if (!run_quietly(step)) return "cannot set up the veth pair: " + step;
         }
         for (int i = 0; i < controllers; ++i) {
             std::string add = "ip -n " + sim + " addr add 10.200.0." + std::to_string(i + 2) +
                               "/24 dev " + simLink;
-            if (!run(add)) return "cannot add a controller address: " + add;
+            if (!run_quietly(add)) return "cannot add a controller address: " + add;
         }
         return {};
     }
 
-    std::string sim, lib, simLink, libLink;
-    bool simMade = false, libMade = false;
+    NetworkNamespace simSpace, libSpace;
+    const std::string sim, lib;
+    std::string simLink, libLink;
     pid_t doorsim = -1;
 };
 
@@ -115,14 +111,13 @@ bool start_doorsim(NamespacePair& ns, int controllers, std::string& output) {
 
 // Runs FindEqm(broadcast) in a child process that joins the library's
 // namespace, with the trace going to traceFile; returns its result.
-bool discover_in(const std::string& ns, const std::string& traceFile, int32_t& result) {
+bool discover_in(const NetworkNamespace& ns, const std::string& traceFile, int32_t& result) {
     int out[2];
     if (::pipe(out) != 0) return false;
     pid_t child = ::fork();
     if (child == 0) {
         ::close(out[0]);
-        int netns = ::open(("/run/netns/" + ns).c_str(), O_RDONLY | O_CLOEXEC);
-        if (netns < 0 || ::setns(netns, CLONE_NEWNET) != 0) ::_exit(2);
+        if (!ns.join()) ::_exit(2);
         int trace = ::open(traceFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (trace >= 0) ::dup2(trace, 2);
         ::setenv("DOORLINK_TRACE", "1", 1);
@@ -159,7 +154,7 @@ TEST(BroadcastDiscovery, EveryControllerInTheNamespaceAnswersIntoTheRegistry) {
     testing::TempDir dir;
     const std::string traceFile = dir.file("trace.txt");
     int32_t result = -5;
-    ASSERT_TRUE(discover_in(ns.lib, traceFile, result));
+    ASSERT_TRUE(discover_in(ns.libSpace, traceFile, result));
 
     // Three new controllers: the last reply read a count of 2.
     EXPECT_EQ(result, 2);

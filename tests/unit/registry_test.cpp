@@ -110,16 +110,5 @@ TEST_F(Registry, WriterFollowsTheKeyOrderItIsGiven) {
     EXPECT_EQ(read("EqmTotal", "EqmTotal", path), "");
 }
 
-TEST(RegistryTexts, DottedAndImageModeTexts) {
-    const uint8_t address[4] = {192, 0, 2, 255};
-    EXPECT_EQ(devices::DottedText(address), "192.0.2.255");
-    EXPECT_EQ(devices::ImageModeText(1), "1");
-    EXPECT_EQ(devices::ImageModeText(2), "2");
-    EXPECT_EQ(devices::ImageModeText(3), "3");
-    EXPECT_EQ(devices::ImageModeText(0), "1");
-    EXPECT_EQ(devices::ImageModeText(4), "1");
-    EXPECT_EQ(devices::ImageModeText(5), "1");
-}
-
 }  // namespace
 }  // namespace doorlink
