@@ -92,7 +92,10 @@ int main(int argc, char** argv) {
         "doorsim: simulated door access controllers on loopback UDP port 9000.\n"
         "Each controller gets its own address (consecutive from --address) and MAC\n"
         "(consecutive from --mac) and answers as a controller would until doorsim is\n"
-        "interrupted."};
+        "interrupted. Controller n (from 1) has device number n, image mode 1, 2, 3 in\n"
+        "turn, time value (n - 1) % 61, mask 255.255.255.0 and gateway x.y.z.1 of its\n"
+        "address; it moves to a new loopback address given by the network settings\n"
+        "command and answers discovery sent to its address."};
     std::string base = "127.0.0.2";
     int count = 1;
     std::string macText = "00a0c9000001";

@@ -276,9 +276,15 @@ void add_device_commands(CLI::App& app, std::vector<DemoStep>& demo) {
     set->add_option("--address", net->newAddress, "new address (default: unchanged)");
     set->add_option("--mask", net->mask, "subnet mask")->capture_default_str();
     set->add_option("--gateway", net->gateway, "gateway address")->capture_default_str();
-    set->add_option("--device", net->device, "device number, 1..254")->capture_default_str();
-    set->add_option("--time", net->time, "time value, 0..60 or 99")->capture_default_str();
-    set->add_option("--image", net->image, "image mode, 1..3")->capture_default_str();
+    set->add_option("--device", net->device, "device number, 1..254")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 254));
+    set->add_option("--time", net->time, "time value, 0..60 or 99")
+        ->capture_default_str()
+        ->check(CLI::Range(0, 60) | CLI::IsMember({99}));
+    set->add_option("--image", net->image, "image mode, 1..3 (other values are sent as given)")
+        ->capture_default_str()
+        ->check(CLI::Range(0, 255));
     set->callback([net] { set_network(*net); });
 
     auto macTarget = std::make_shared<Target>();
