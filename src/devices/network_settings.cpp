@@ -49,12 +49,12 @@ void write_return_address(core::ByteWriter& w, uint32_t hostAddress, uint16_t po
 
 void record_settings(const uint8_t* record, const char* currentAddress) {
     RegistryEntry entry;
-    entry.address = DottedText(record + kNewAddressAt);
-    entry.mask = DottedText(record + kMaskAt);
-    entry.gateway = DottedText(record + kGatewayAt);
-    entry.deviceNumber = std::to_string(record[kDeviceNumberAt]);
-    entry.timeValue = std::to_string(record[kTimeValueAt]);
-    entry.imageMode = ImageModeText(record[kImageModeAt]);
+    entry.address = DottedText(record + kRecordNewAddressAt);
+    entry.mask = DottedText(record + kRecordMaskAt);
+    entry.gateway = DottedText(record + kRecordGatewayAt);
+    entry.deviceNumber = std::to_string(record[kRecordDeviceNumberAt]);
+    entry.timeValue = std::to_string(record[kRecordTimeValueAt]);
+    entry.imageMode = ImageModeText(record[kRecordImageModeAt]);
     const std::string path = core::registry_path();
     std::lock_guard<platform::Mutex> hold(core::LibraryState::get().lock());
     // The entry is found by the address the request went to, not the new one;
@@ -66,8 +66,8 @@ void record_settings(const uint8_t* record, const char* currentAddress) {
 }  // namespace
 
 bool settings_record_valid(const uint8_t* record) {
-    const uint8_t time = record[kTimeValueAt];
-    const uint8_t device = record[kDeviceNumberAt];
+    const uint8_t time = record[kRecordTimeValueAt];
+    const uint8_t device = record[kRecordDeviceNumberAt];
     if (time > kTimeValueLimit && time != kTimeValueSpecial) return false;
     return device != 0 && device != 255;
 }

@@ -10,12 +10,12 @@ namespace doorlink::devices {
 
 // The caller's 15-byte settings record.
 constexpr size_t kSettingsRecordLength = 15;
-constexpr size_t kNewAddressAt = 0;
-constexpr size_t kTimeValueAt = 4;
-constexpr size_t kImageModeAt = 5;
-constexpr size_t kDeviceNumberAt = 6;
-constexpr size_t kMaskAt = 7;
-constexpr size_t kGatewayAt = 11;
+constexpr size_t kRecordNewAddressAt = 0;
+constexpr size_t kRecordTimeValueAt = 4;
+constexpr size_t kRecordImageModeAt = 5;
+constexpr size_t kRecordDeviceNumberAt = 6;
+constexpr size_t kRecordMaskAt = 7;
+constexpr size_t kRecordGatewayAt = 11;
 
 constexpr size_t kSettingsRequestLength = 48;
 constexpr size_t kReturnAddressRequestLength = 30;
