@@ -16,6 +16,7 @@ need libgtest-dev test -e /usr/include/gtest/gtest.h
 need libbenchmark-dev test -e /usr/include/benchmark/benchmark.h
 need libcli11-dev test -e /usr/include/CLI/CLI.hpp
 need binutils command -v nm
+need iproute2 command -v ip
 
 if [ ${#missing[@]} -eq 0 ]; then exit 0; fi
 if [ "$(id -u)" != 0 ]; then
