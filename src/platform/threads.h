@@ -22,7 +22,7 @@ private:
 class Thread {
 public:
     using Entry = void (*)(void* argument);
-    Thread() = default;
+    Thread();  // out of line: Impl is complete only in the backend
     ~Thread();  // joins a thread that is still running
     Thread(const Thread&) = delete;
     Thread& operator=(const Thread&) = delete;

@@ -25,6 +25,7 @@ void* Thread::run(void* raw) {
     return nullptr;
 }
 
+Thread::Thread() = default;
 Thread::~Thread() { join(); }
 Thread::Thread(Thread&& other) noexcept : impl_(std::move(other.impl_)) {}
 Thread& Thread::operator=(Thread&& other) noexcept {
