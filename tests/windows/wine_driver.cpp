@@ -5,6 +5,7 @@
 //     doorlink_wine --build DIR --prefix DIR prefix
 //     doorlink_wine --build DIR --prefix DIR scenario NAME
 //     doorlink_wine --build DIR --prefix DIR platform
+//     doorlink_wine --build DIR --prefix DIR serial
 //     doorlink_wine --build DIR --prefix DIR profile SCRIPT NATIVE_RUNNER
 //
 // Every run gets a fresh directory holding copies of the program and
@@ -12,14 +13,17 @@
 // 1: failed, 77: skipped (no Wine, or no Windows build), with the reason.
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -189,12 +193,24 @@ int prepare_prefix(const Options& o) {
     }
     // One server for the whole suite; it ends by itself 30 s after its last
     // client.
+    // The serial port of the card reader check: COM40 leads to a link in the
+    // prefix that the check points at a pseudo-terminal. The platform's
+    // device manager reads the port table when its server starts.
+    if (!fs::is_symlink(o.prefix / "dosdevices" / "com40")) {
+        run({"wine", "reg", "add", "HKLM\\Software\\Wine\\Ports", "/v", "COM40", "/d",
+             (o.prefix / "card-reader").string(), "/f"},
+            o.prefix, 120);
+        run({"wineserver", "-k"}, o.prefix, 60);
+    }
     // Exit status 2: a server of this prefix is running already.
     RunResult server = run({"wineserver", "-p30"}, o.prefix, 60);
     if (server.status != 0 && server.status != 2) {
         std::cout << server.output << "wineserver -p30 exited with " << server.status << '\n';
     }
     RunResult warm = run({"wine", "cmd", "/c", "exit"}, o.prefix, 120);
+    if (!fs::is_symlink(o.prefix / "dosdevices" / "com40")) {
+        std::cout << "COM40 is not set up in the prefix: the serial check will fail\n";
+    }
     std::cout << "Wine prefix ready in "
               << std::chrono::duration_cast<std::chrono::milliseconds>(
                      std::chrono::steady_clock::now() - start)
@@ -368,6 +384,74 @@ int run_platform_checks(const Options& o) {
     return r.status == 0 ? 0 : 1;
 }
 
+// A card reader on the master side of a pseudo-terminal whose slave side is
+// COM40 of the prefix: every poll 0xF5 0xF5 gets the four card bytes.
+class CardReader {
+public:
+    explicit CardReader(const fs::path& link) {
+        master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
+        if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) {
+            throw std::runtime_error("no pseudo-terminal");
+        }
+        std::string slave = ::ptsname(master_);
+        // Holding the slave open keeps the line up while the port is closed.
+        slave_ = ::open(slave.c_str(), O_RDWR | O_NOCTTY);
+        termios raw{};
+        ::tcgetattr(master_, &raw);
+        ::cfmakeraw(&raw);
+        ::tcsetattr(master_, TCSANOW, &raw);
+        fs::path temp = link.string() + ".new";
+        fs::remove(temp);
+        fs::create_symlink(slave, temp);
+        fs::rename(temp, link);
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~CardReader() {
+        stop_ = true;
+        thread_.join();
+        ::close(slave_);
+        ::close(master_);
+    }
+    int polls() const { return polls_; }
+
+private:
+    void serve() {
+        std::string pending;
+        while (!stop_) {
+            pollfd p{master_, POLLIN, 0};
+            if (::poll(&p, 1, 50) <= 0 || !(p.revents & POLLIN)) continue;
+            char buffer[64];
+            ssize_t n = ::read(master_, buffer, sizeof buffer);
+            if (n <= 0) continue;
+            pending.append(buffer, static_cast<size_t>(n));
+            size_t at;
+            while ((at = pending.find("\xF5\xF5")) != std::string::npos) {
+                pending.erase(0, at + 2);
+                ++polls_;
+                const uint8_t card[4] = {0x00, 0x0C, 0x30, 0x39};
+                if (::write(master_, card, sizeof card) != sizeof card) break;
+            }
+        }
+    }
+
+    int master_ = -1;
+    int slave_ = -1;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> polls_{0};
+    std::thread thread_;
+};
+
+int run_serial_check(const Options& o) {
+    if (!fs::is_symlink(o.prefix / "dosdevices" / "com40")) {
+        std::cout << "COM40 is not set up in the Wine prefix (`doorlink_wine prefix` does it)\n";
+        return 1;
+    }
+    CardReader reader(o.prefix / "card-reader");
+    RunResult r = run_windows_program(o, "platform_check.exe", {"serial", "port=\\\\.\\COM40"});
+    std::cout << "the card reader answered " << reader.polls() << " polls\n";
+    return r.status == 0 && reader.polls() > 0 ? 0 : 1;
+}
+
 std::vector<std::string> lines_of(const std::string& text) {
     std::vector<std::string> out;
     std::stringstream in(text);
@@ -465,7 +549,7 @@ int main(int argc, char** argv) {
     }
     if (o.build.empty() || o.prefix.empty() || rest.empty()) {
         std::cerr << "usage: doorlink_wine --build DIR --prefix DIR "
-                     "(prefix | scenario NAME | platform | profile SCRIPT NATIVE_RUNNER)\n";
+                     "(prefix | scenario NAME | platform | serial | profile SCRIPT NATIVE_RUNNER)\n";
         return 2;
     }
     std::string why = missing_piece(o);
@@ -482,6 +566,7 @@ int main(int argc, char** argv) {
         }
         if (rest[0] == "scenario" && rest.size() == 2) return run_scenario(o, rest[1]);
         if (rest[0] == "platform") return run_platform_checks(o);
+        if (rest[0] == "serial") return run_serial_check(o);
         if (rest[0] == "profile" && rest.size() == 3) {
             return run_profile_differential(o, rest[1], rest[2]);
         }

@@ -1,6 +1,6 @@
 #include "platform/clock.h"
 
-#include "platform/win32/windows.h"
+#include "platform/win32/win32_api.h"
 
 namespace doorlink::platform {
 

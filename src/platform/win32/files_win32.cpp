@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "platform/win32/windows.h"
+#include "platform/win32/win32_api.h"
 
 namespace doorlink::platform {
 

@@ -3,7 +3,7 @@
 // library opens is bracketed by its own start-up and clean-up.
 #include "platform/net.h"
 
-#include "platform/win32/windows.h"
+#include "platform/win32/win32_api.h"
 
 namespace doorlink::platform {
 namespace {

@@ -1,7 +1,7 @@
 // Profile files through the platform's own private profile functions.
 #include "platform/profile.h"
 
-#include "platform/win32/windows.h"
+#include "platform/win32/win32_api.h"
 
 namespace doorlink::platform {
 

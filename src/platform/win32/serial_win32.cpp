@@ -2,7 +2,7 @@
 // file handle of the device.
 #include "platform/serial.h"
 
-#include "platform/win32/windows.h"
+#include "platform/win32/win32_api.h"
 
 namespace doorlink::platform {
 namespace {

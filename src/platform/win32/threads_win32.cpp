@@ -1,7 +1,7 @@
 // The mutex is a critical section; threads are the platform's own.
 #include "platform/threads.h"
 
-#include "platform/win32/windows.h"
+#include "platform/win32/win32_api.h"
 
 namespace doorlink::platform {
 

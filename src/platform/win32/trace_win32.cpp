@@ -1,7 +1,7 @@
 // The debugger output channel of Windows.
 #include "platform/trace.h"
 
-#include "platform/win32/windows.h"
+#include "platform/win32/win32_api.h"
 
 namespace doorlink::platform {
 

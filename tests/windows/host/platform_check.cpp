@@ -5,7 +5,9 @@
 //     platform_check.exe [CHECK...]     (all checks when none is named)
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "core/library_state.h"
 #include "core/paths.h"
@@ -14,7 +16,7 @@
 #include "platform/net.h"
 #include "platform/serial.h"
 #include "platform/threads.h"
-#include "platform/win32/windows.h"
+#include "platform/win32/win32_api.h"
 
 namespace {
 
@@ -244,6 +246,84 @@ void check_serial_refusals() {
     serial_close(kNoSerialPort);
 }
 
+// A serial port whose other end is the driver's card reader, which answers
+// every poll 0xF5 0xF5 with the four bytes 0x00 0x0C 0x30 0x39. The port is
+// set up as the card reader's port is.
+void check_serial_port(const char* name) {
+    SerialHandle port = serial_open(name);
+    EXPECT(port != kNoSerialPort);
+    if (port == kNoSerialPort) return;
+    EXPECT(serial_set_event_mask(port, kEventReceiveChar | kEventTransmitEmpty));
+    EXPECT(serial_setup_queues(port, 16384, 16384));
+
+    SerialTimeouts timeouts;
+    EXPECT(serial_get_timeouts(port, timeouts));
+    timeouts.readInterval = 1000;
+    timeouts.readTotalMultiplier = 1;
+    timeouts.readTotalConstant = 1000;
+    timeouts.writeTotalMultiplier = 0;
+    timeouts.writeTotalConstant = 0;
+    EXPECT(serial_set_timeouts(port, timeouts));
+    SerialTimeouts back;
+    EXPECT(serial_get_timeouts(port, back));
+    EXPECT(back.readInterval == 1000 && back.readTotalMultiplier == 1 &&
+           back.readTotalConstant == 1000 && back.writeTotalMultiplier == 0 &&
+           back.writeTotalConstant == 0);
+
+    SerialLineState state;
+    EXPECT(serial_get_state(port, state));
+    state.baudRate = 9600;
+    state.dataBits = 8;
+    state.parity = 0;
+    state.parityCheck = false;
+    state.stopBits = 2;
+    state.dtrControl = 1;
+    state.rtsControl = 1;
+    state.ctsFlowControl = false;
+    state.dsrFlowControl = false;
+    state.binary = true;
+    EXPECT(serial_set_state(port, state));
+    SerialLineState line;
+    EXPECT(serial_get_state(port, line));
+    std::printf("  line %u baud, %u data bits, parity %u, stop bits code %u\n", line.baudRate,
+                line.dataBits, line.parity, line.stopBits);
+    EXPECT(line.baudRate == 9600 && line.dataBits == 8 && line.parity == 0 && line.stopBits == 2 &&
+           !line.ctsFlowControl && !line.dsrFlowControl);
+    EXPECT(serial_purge(port, kPurgeAbortTransmit | kPurgeAbortReceive | kPurgeClearTransmit |
+                                  kPurgeClearReceive));
+
+    // The poll loop of the card reader: write, pause, read what has come.
+    const uint8_t poll[2] = {0xF5, 0xF5};
+    uint8_t reply[4] = {};
+    uint32_t got = 0;
+    for (int attempt = 0; attempt < 60 && got < 4; ++attempt) {
+        uint32_t written = 0, errors = 0, queued = 0;
+        EXPECT(serial_write(port, poll, 2, written) && written == 2);
+        sleep_ms(50);
+        if (!serial_clear_error(port, errors, queued) || errors != 0 || queued == 0) continue;
+        uint32_t n = 0;
+        EXPECT(serial_read(port, reply + got, queued < 4 - got ? queued : 4 - got, n));
+        got += n;
+    }
+    EXPECT(got == 4);
+    EXPECT(reply[0] == 0x00 && reply[1] == 0x0C && reply[2] == 0x30 && reply[3] == 0x39);
+    EXPECT(serial_set_event_mask(port, 0));
+    EXPECT(serial_purge(port, kPurgeClearTransmit | kPurgeClearReceive));
+    serial_close(port);
+
+    // Closed, the port opens again.
+    SerialHandle reopened = serial_open(name);
+    EXPECT(reopened != kNoSerialPort);
+    serial_close(reopened);
+}
+
+const char* serialPortName = nullptr;
+
+void check_serial() {
+    EXPECT(serialPortName != nullptr);
+    if (serialPortName) check_serial_port(serialPortName);
+}
+
 struct Check {
     const char* name;
     void (*run)();
@@ -256,13 +336,23 @@ const Check kChecks[] = {
     {"serial_refusals", check_serial_refusals},
 };
 
+// Run only when named, with port=NAME: it needs the driver's card reader.
+const Check kSerialCheck = {"serial", check_serial};
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IONBF, 0);
     int run = 0;
-    for (const Check& c : kChecks) {
-        bool wanted = argc < 2;
+    int named = 0;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], "port=", 5) == 0) serialPortName = argv[i] + 5;
+        else ++named;
+    }
+    std::vector<Check> checks(std::begin(kChecks), std::end(kChecks));
+    checks.push_back(kSerialCheck);
+    for (const Check& c : checks) {
+        bool wanted = named == 0 && c.run != kSerialCheck.run;
         for (int i = 1; i < argc; ++i) wanted = wanted || std::strcmp(argv[i], c.name) == 0;
         if (!wanted) continue;
         int before = failures;
