@@ -37,7 +37,7 @@ test: deps
 	    $(MAKE) --no-print-directory windows-build; fi
 	@cmake -S . -B $(SANITIZED) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DDOORLINK_SANITIZE=ON \
 	    -DDOORLINK_WERROR=ON -DDOORLINK_BUILD_BENCH=OFF \
-	    -DDOORLINK_WINDOWS_BUILD=$(CURDIR)/$(WINDOWS) >/dev/null
+	    -DDOORLINK_WINDOWS_BUILD=$(abspath $(WINDOWS)) >/dev/null
 	@cmake --build $(SANITIZED) -j $(JOBS)
 	@cd $(SANITIZED) && ctest -j 8 --output-on-failure --timeout 300
 

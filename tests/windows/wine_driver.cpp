@@ -77,6 +77,8 @@ void set_wine_environment(const Options& o) {
     ::setenv("WINEDLLOVERRIDES", "mscoree,mshtml=;winemenubuilder.exe=d", 1);
     ::unsetenv("DISPLAY");
     ::unsetenv("WAYLAND_DISPLAY");
+    // Wine wants a home directory; a bare CI environment may not name one.
+    ::setenv("HOME", o.prefix.parent_path().c_str(), 0);
 }
 
 struct RunResult {
@@ -191,8 +193,6 @@ int prepare_prefix(const Options& o) {
             return 1;
         }
     }
-    // One server for the whole suite; it ends by itself 30 s after its last
-    // client.
     // The serial port of the card reader check: COM40 leads to a link in the
     // prefix that the check points at a pseudo-terminal. The platform's
     // device manager reads the port table when its server starts.
@@ -202,7 +202,8 @@ int prepare_prefix(const Options& o) {
             o.prefix, 120);
         run({"wineserver", "-k"}, o.prefix, 60);
     }
-    // Exit status 2: a server of this prefix is running already.
+    // One server for the whole suite; it ends by itself 30 s after its last
+    // client. Exit status 2: a server of this prefix is running already.
     RunResult server = run({"wineserver", "-p30"}, o.prefix, 60);
     if (server.status != 0 && server.status != 2) {
         std::cout << server.output << "wineserver -p30 exited with " << server.status << '\n';
@@ -379,9 +380,14 @@ int run_scenario(const Options& o, const std::string& name) {
     return passed ? 0 : 1;
 }
 
+// The backend's checks, with Wine showing what goes to the debugger output.
 int run_platform_checks(const Options& o) {
+    ::setenv("WINEDEBUG", "-all,+debugstr", 1);
     RunResult r = run_windows_program(o, "platform_check.exe", {});
-    return r.status == 0 ? 0 : 1;
+    bool traced = r.output.find("OutputDebugStringA \"doorlink: debug trace check\\n\"") !=
+                  std::string::npos;
+    if (!traced) std::cout << "  the trace line did not reach the debugger output\n";
+    return r.status == 0 && traced ? 0 : 1;
 }
 
 // A card reader on the master side of a pseudo-terminal whose slave side is

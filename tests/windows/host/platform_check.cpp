@@ -16,6 +16,7 @@
 #include "platform/net.h"
 #include "platform/serial.h"
 #include "platform/threads.h"
+#include "platform/trace.h"
 #include "platform/win32/win32_api.h"
 
 namespace {
@@ -324,6 +325,12 @@ void check_serial() {
     if (serialPortName) check_serial_port(serialPortName);
 }
 
+// The driver finds this line in Wine's debugger output channel.
+void check_trace() {
+    debug_trace("doorlink: debug trace check\n");
+    debug_trace(nullptr);
+}
+
 struct Check {
     const char* name;
     void (*run)();
@@ -333,7 +340,7 @@ const Check kChecks[] = {
     {"paths", check_paths},         {"files", check_files},
     {"clock", check_clock},         {"threads", check_threads},
     {"sockets", check_sockets},     {"addresses", check_addresses},
-    {"serial_refusals", check_serial_refusals},
+    {"serial_refusals", check_serial_refusals}, {"trace", check_trace},
 };
 
 // Run only when named, with port=NAME: it needs the driver's card reader.
