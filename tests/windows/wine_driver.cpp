@@ -94,6 +94,11 @@ RunResult run(const std::vector<std::string>& argv, const fs::path& dir,
               int timeoutSeconds = kWineTimeoutSeconds) {
     RunResult result;
     fs::path outputFile = dir / ".output.txt";
+    // Everything the child needs is made before the fork: the simulator's
+    // thread may hold the allocator's lock at that moment.
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
     auto start = std::chrono::steady_clock::now();
     pid_t child = ::fork();
     if (child < 0) return result;
@@ -106,9 +111,6 @@ RunResult run(const std::vector<std::string>& argv, const fs::path& dir,
         ::dup2(out, 1);
         ::dup2(out, 2);
         for (int fd = 3; fd < 1024; ++fd) ::close(fd);
-        std::vector<char*> args;
-        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
         ::execvp(args[0], args.data());
         ::_exit(127);
     }

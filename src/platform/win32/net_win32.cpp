@@ -3,6 +3,9 @@
 // library opens is bracketed by its own start-up and clean-up.
 #include "platform/net.h"
 
+#include <mutex>
+
+#include "platform/threads.h"
 #include "platform/win32/win32_api.h"
 
 namespace doorlink::platform {
@@ -20,9 +23,20 @@ sockaddr_in to_sockaddr(const Endpoint& e) {
     return a;
 }
 
+// Start-ups and clean-ups of the socket library run one at a time. Its use
+// count must never reach 0 while another thread holds a socket: the last
+// clean-up closes every socket of the process, and not every implementation
+// of the library counts concurrent calls safely (under Wine a clean-up on one
+// thread was seen to close a socket just opened on another).
+Mutex& startup_lock() {
+    static Mutex lock;
+    return lock;
+}
+
 }  // namespace
 
 bool net_startup() {
+    std::lock_guard<Mutex> guard(startup_lock());
     WSADATA data{};
     if (::WSAStartup(kSocketsVersion, &data) != 0) return false;
     if (data.wVersion != kSocketsVersion) {
@@ -32,7 +46,10 @@ bool net_startup() {
     return true;
 }
 
-void net_cleanup() { ::WSACleanup(); }
+void net_cleanup() {
+    std::lock_guard<Mutex> guard(startup_lock());
+    ::WSACleanup();
+}
 
 SocketHandle udp_socket_create() {
     SOCKET s = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);

@@ -266,7 +266,13 @@ static DWORD WINAPI worker_main(LPVOID raw) {
     for (int i = 0; i < 5; ++i) {
         char text[18];
         uint32_t weekDay = 0;
-        if (w->showTime(w->address, text, &weekDay, w->mac) == 1) ++w->successes;
+        DWORD t0 = GetTickCount();
+        if (w->showTime(w->address, text, &weekDay, w->mac) == 1) {
+            ++w->successes;
+        } else {
+            printf("  call %d failed after %lu ms, last error %lu\n", i,
+                   (unsigned long)(GetTickCount() - t0), (unsigned long)GetLastError());
+        }
     }
     return 0;
 }
