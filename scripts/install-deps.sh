@@ -1,7 +1,22 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need and a fresh machine may lack.
 # Runs apt-get only for what is missing, and only as root.
+#   install-deps.sh             the Linux build and tests
+#   install-deps.sh --windows   also the cross compiler and Wine of the
+#                               Windows suite; what cannot be installed is
+#                               reported, and that suite is then skipped
 set -euo pipefail
+
+if [ "${1:-}" = --windows ]; then
+    status=0
+    "$(dirname "$0")/install-windows-deps.sh" all || status=$?
+    case $status in
+        0) ;;
+        2) echo "Windows suite: Wine is missing; its tests will be skipped" >&2 ;;
+        *) echo "Windows suite: the MinGW-w64 cross compiler is missing; its tests will be skipped" >&2 ;;
+    esac
+    exit 0
+fi
 
 missing=()
 need() {  # need PACKAGE TEST-COMMAND...
@@ -16,6 +31,7 @@ need libgtest-dev test -e /usr/include/gtest/gtest.h
 need libbenchmark-dev test -e /usr/include/benchmark/benchmark.h
 need libcli11-dev test -e /usr/include/CLI/CLI.hpp
 need binutils command -v nm
+need iproute2 command -v ip
 need libjpeg62-turbo-dev test -e /usr/include/jpeglib.h
 
 if [ ${#missing[@]} -eq 0 ]; then exit 0; fi

@@ -254,6 +254,51 @@ DOORLINK_API uint32_t DOORLINK_CALL LookDoorName(const char* address, int32_t li
 /* Turns a read-back card file into ReCard%03d.ini (number) beside it, with
  * the source file's keys; 1, or 0 for a missing or malformed file. */
 DOORLINK_API uint32_t DOORLINK_CALL NameToini(const char* readBackPath, int32_t number);
+/* ---- Devices and network settings ---------------------------------------- */
+
+/* Sends the discovery request as a broadcast (broadcast == 1; address unused)
+ * or five times to address, and records every controller that answers in
+ * "eqminfo.ini". Returns the entry count read while recording the last
+ * answer (the count before that answer's own entry was added; 0 when none
+ * answered), or -1 when no socket could be opened or a send failed. Lasts
+ * until six receives have failed (about 12 seconds). */
+DOORLINK_API int32_t DOORLINK_CALL FindEqm(const char* address, uint8_t broadcast);
+
+/* Gives the controller at address the settings of the 15-byte record (new
+ * address, time value 0..60 or 99, image mode, device number 1..254, mask,
+ * gateway) and, once acknowledged, records them in the controller's registry
+ * entry (found by address); 1 when acknowledged. */
+DOORLINK_API uint32_t DOORLINK_CALL modifyEqm(const uint8_t* settings, const char* address,
+                                              const char* macText);
+
+/* Tells the controller this host's address and the local port of a new
+ * socket; when acknowledged, stores that socket's handle in *socketHandle and
+ * leaves it open for the caller (the monitoring socket), and returns 1. */
+DOORLINK_API uint32_t DOORLINK_CALL DoorTransIP(const char* address, uint32_t* socketHandle,
+                                                const char* macText);
+
+/* Gives the controller at address the 6-byte MAC newMac; 1 when acknowledged,
+ * with the MAC the controller reports in macText (at least 13 bytes). */
+DOORLINK_API uint32_t DOORLINK_CALL SetMacAddr(const char* address, const uint8_t* newMac,
+                                               char* macText);
+
+/* Mode 2: gives the controller the MAC of the 12-character firstText and, when
+ * acknowledged, writes its serial number text into secondText (13 bytes).
+ * Mode 3: asks the controller whose MAC text is secondText for its MAC and
+ * writes it into firstText (13 bytes). One request, one reply; 1 on success.
+ * Any other mode sends 30 zero bytes and returns 0. */
+DOORLINK_API uint32_t DOORLINK_CALL MacInfo(const char* address, int32_t mode, char* firstText,
+                                            char* secondText);
+
+/* Writes the serial number text of macText (12 upper-case hexadecimal digits)
+ * into serial (13 bytes); 0, with serial empty, for an invalid MAC text. */
+DOORLINK_API uint32_t DOORLINK_CALL TransMacToSerialNo(const char* macText, char* serial);
+
+/* Sends up to four ICMP echo requests to address; 1 when an echo reply for
+ * this process came back. Writes a line per attempt into "ping.ini" in the
+ * current directory. Needs a raw ICMP socket, or an unprivileged ICMP socket
+ * where the system allows one; else returns 0. */
+DOORLINK_API uint32_t DOORLINK_CALL Ping(const char* address);
 
 /* ---- Records and images -------------------------------------------------- */
 

@@ -13,6 +13,7 @@ const std::vector<Handler>& handlers() {
         add_door_handlers(t);
         add_framed_handlers(t);
         add_card_handlers(t);
+        add_device_handlers(t);
         add_records_handlers(t);
         return t;
     }();

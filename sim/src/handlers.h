@@ -4,20 +4,27 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "doorsim/simulator.h"
 
 namespace doorsim {
 
-// Collects what a controller sends in answer to one datagram.
+// Collects what a controller sends in answer to one datagram, and tells the
+// handler who sent it.
 class Responder {
 public:
-    explicit Responder(const Datagram& request) : request_(request) {}
-    // The datagram being answered, with its sender.
+    explicit Responder(const Datagram& request)
+        : from(request.from), port(request.fromPort), request_(request) {}
+    // The datagram being answered.
     const Datagram& request() const { return request_; }
     void reply(Bytes bytes) { replies_.push_back(std::move(bytes)); }
     std::vector<Bytes>& replies() { return replies_; }
+
+    std::string from;  // the sender's address, dotted
+    uint16_t port = 0;  // the sender's UDP port
 
 private:
     const Datagram& request_;
@@ -34,6 +41,7 @@ void add_clock_handlers(std::vector<Handler>& table);
 void add_door_handlers(std::vector<Handler>& table);
 void add_framed_handlers(std::vector<Handler>& table);
 void add_card_handlers(std::vector<Handler>& table);
+void add_device_handlers(std::vector<Handler>& table);
 void add_records_handlers(std::vector<Handler>& table);
 
 // Helpers for handlers.

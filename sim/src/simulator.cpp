@@ -25,8 +25,9 @@
 namespace doorsim {
 namespace {
 
-// A UDP socket bound to address:9000, or -1 with errno set.
-int bind_controller_socket(const std::string& address) {
+// A UDP socket bound to address:9000, or -1 with errno set. With reuse it
+// may share the port with the broadcast listener on the wildcard address.
+int bind_controller_socket(const std::string& address, bool reuse = false) {
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(kControllerPort);
@@ -38,6 +39,7 @@ int bind_controller_socket(const std::string& address) {
     if (fd < 0) return -1;
     int on = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+    if (reuse) ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
         int saved = errno;
         ::close(fd);
@@ -96,6 +98,7 @@ struct ControllerSlot {
     Script script;
     std::vector<Datagram> received;
     int fd = -1;
+    std::string bound;  // the address fd is bound to
     int aliasFd = -1;
     std::string aliasAddress;
     std::mt19937 random{12345};
@@ -123,10 +126,12 @@ struct Simulator::Impl {
         s.state.cards.saveWanted = false;
         if (!stateDirectory.empty()) save_card_list(s.state.cards, cards_path(s));
     }
+    int broadcastFd = -1;             // wildcard:9000, only inside such a namespace
 
     Impl() { wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK); }
     ~Impl() {
         if (wake >= 0) ::close(wake);
+        if (broadcastFd >= 0) ::close(broadcastFd);
         for (auto& s : slots) {
             if (s->fd >= 0) ::close(s->fd);
             if (s->aliasFd >= 0) ::close(s->aliasFd);
@@ -198,6 +203,12 @@ struct Simulator::Impl {
             replies = dispatch(d, s.state);
         }
         if (s.state.cards.saveWanted) save_cards(s);
+        send_replies(s, fd, from, replies);
+        if (s.state.address != s.bound) relocate(s);
+    }
+
+    void send_replies(ControllerSlot& s, int fd, const sockaddr_in& from, std::vector<Bytes>& replies) {
+        Faults& f = s.faults;
         if (replies.empty()) return;
         if (f.wrongRepliesFirst > 0) {
             --f.wrongRepliesFirst;
@@ -220,6 +231,28 @@ struct Simulator::Impl {
         }
     }
 
+    // A controller whose address was changed moves its socket there, once it
+    // has answered from the old one; where it cannot bind (an address beyond
+    // loopback outside a namespace of a test, or one in use), it stays.
+    void relocate(ControllerSlot& s) {
+        const std::string target = s.state.address;
+        in_addr a{};
+        const bool valid = inet_pton(AF_INET, target.c_str(), &a) == 1;
+        const bool allowed = valid && ((ntohl(a.s_addr) >> 24) == 127 || broadcastFd >= 0);
+        int fd = allowed ? bind_controller_socket(target, broadcastFd >= 0) : -1;
+        if (fd < 0) {
+            s.state.address = s.bound;
+            return;
+        }
+        for (Pending& p : pending) {
+            if (p.fd == s.fd) p.fd = fd;
+        }
+        ::close(s.fd);
+        s.fd = fd;
+        s.bound = target;
+        wake_loop();
+    }
+
     static std::vector<Bytes> dispatch(const Datagram& d, ControllerState& state) {
         Responder responder(d);
         for (Handler h : handlers()) {
@@ -239,6 +272,10 @@ struct Simulator::Impl {
                 if (!running) return;
                 fds.push_back({wake, POLLIN, 0});
                 owners.push_back(nullptr);
+                if (broadcastFd >= 0) {
+                    fds.push_back({broadcastFd, POLLIN, 0});
+                    owners.push_back(nullptr);
+                }
                 for (auto& s : slots) {
                     fds.push_back({s->fd, POLLIN, 0});
                     owners.push_back(s.get());
@@ -266,11 +303,25 @@ struct Simulator::Impl {
                     ssize_t n = ::recvfrom(fds[i].fd, buffer.data(), buffer.size(), MSG_DONTWAIT,
                                            reinterpret_cast<sockaddr*>(&from), &len);
                     if (n < 0) break;
-                    handle(*owners[i], fds[i].fd, from, Bytes(buffer.begin(), buffer.begin() + n));
+                    Bytes bytes(buffer.begin(), buffer.begin() + n);
+                    if (owners[i]) {
+                        handle(*owners[i], fds[i].fd, from, std::move(bytes));
+                    } else {
+                        // Heard on the broadcast listener: every controller hears it
+                        // and answers from its own address.
+                        for (ControllerSlot* s : all_slots()) handle(*s, s->fd, from, bytes);
+                    }
                 }
             }
             send_due();
         }
+    }
+
+    std::vector<ControllerSlot*> all_slots() {
+        std::lock_guard<std::mutex> guard(lock);
+        std::vector<ControllerSlot*> out;
+        for (auto& s : slots) out.push_back(s.get());
+        return out;
     }
 
     void send_due() {
@@ -299,13 +350,15 @@ Simulator::~Simulator() { stop(); }
 
 int Simulator::add_controller(ControllerConfig config) {
     std::string address = config.address;
-    int fd = address.empty() ? bind_free_loopback(address) : bind_controller_socket(address);
+    const bool reuse = impl_->broadcastFd >= 0;
+    int fd = address.empty() ? bind_free_loopback(address) : bind_controller_socket(address, reuse);
     if (fd < 0) {
         throw std::runtime_error("cannot bind " + (address.empty() ? std::string("a loopback address") : address) +
                                  ":9000: " + std::strerror(errno));
     }
     auto slot = std::make_unique<ControllerSlot>();
     slot->fd = fd;
+    slot->bound = address;
     slot->state.address = address;
     slot->state.mac = config.mac;
     slot->state.deviceNumber = config.deviceNumber;
@@ -412,6 +465,21 @@ bool Simulator::push(int id, const Bytes& bytes) {
     return true;
 }
 
+bool Simulator::listen_for_broadcasts() {
+    std::lock_guard<std::mutex> guard(impl_->lock);
+    if (impl_->broadcastFd >= 0) return true;
+    int on = 1;
+    // The controllers' sockets share port 9000 with the wildcard listener;
+    // a datagram to one controller's address still goes to that controller.
+    for (auto& s : impl_->slots) ::setsockopt(s->fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    int fd = bind_controller_socket("0.0.0.0", true);
+    if (fd < 0) return false;
+    impl_->broadcastFd = fd;
+    impl_->pushBeyondLoopback = true;
+    impl_->wake_loop();
+    return true;
+}
+
 ControllerState Simulator::state(int id) const {
     std::lock_guard<std::mutex> guard(impl_->lock);
     return impl_->slot(id).state;
@@ -419,7 +487,9 @@ ControllerState Simulator::state(int id) const {
 
 void Simulator::update_state(int id, const std::function<void(ControllerState&)>& change) {
     std::lock_guard<std::mutex> guard(impl_->lock);
-    change(impl_->slot(id).state);
+    ControllerSlot& s = impl_->slot(id);
+    change(s.state);
+    if (s.state.address != s.bound) impl_->relocate(s);
 }
 
 std::string find_free_loopback_address() {

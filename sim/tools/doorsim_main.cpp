@@ -1,6 +1,14 @@
 // doorsim: runs simulated controllers on loopback until interrupted.
 #include <arpa/inet.h>
+#include <linux/ethtool.h>
+#include <linux/sockios.h>
+#include <net/if.h>
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
 
 #include <CLI/CLI.hpp>
 #include <cstdlib>
@@ -122,6 +130,53 @@ int run_reader(const ReaderOptions& options, sigset_t& stopSignals) {
     }
 }
 
+// The kernel driver behind an interface ("veth", "virtio_net"...).
+std::string driver_of(int fd, const char* name) {
+    ethtool_drvinfo info{};
+    info.cmd = ETHTOOL_GDRVINFO;
+    ifreq request{};
+    std::strncpy(request.ifr_name, name, IFNAMSIZ - 1);
+    request.ifr_data = reinterpret_cast<char*>(&info);
+    if (::ioctl(fd, SIOCETHTOOL, &request) != 0) return {};
+    return info.driver;
+}
+
+// Broadcasts are answered only inside a network namespace of a test: one
+// whose interfaces are loopback and virtual Ethernet pairs, nothing that
+// reaches a real network.
+bool only_loopback_and_veth(std::string& offender) {
+    int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    struct if_nameindex* names = if_nameindex();
+    bool ok = names != nullptr;
+    for (struct if_nameindex* n = names; ok && n->if_index != 0; ++n) {
+        ifreq flags{};
+        std::strncpy(flags.ifr_name, n->if_name, IFNAMSIZ - 1);
+        if (::ioctl(fd, SIOCGIFFLAGS, &flags) == 0 && (flags.ifr_flags & IFF_LOOPBACK)) continue;
+        if (driver_of(fd, n->if_name) != "veth") {
+            offender = n->if_name;
+            ok = false;
+        }
+    }
+    if (names) if_freenameindex(names);
+    ::close(fd);
+    return ok;
+}
+
+// Network data that differs from controller to controller, as on a real site.
+void vary_network_data(doorsim::Simulator& sim, int id, int index, const std::string& address) {
+    in_addr a{};
+    inet_pton(AF_INET, address.c_str(), &a);
+    const uint32_t value = ntohl(a.s_addr);
+    sim.update_state(id, [&](doorsim::ControllerState& s) {
+        s.mask = {255, 255, 255, 0};
+        s.gateway = {static_cast<uint8_t>(value >> 24), static_cast<uint8_t>(value >> 16),
+                     static_cast<uint8_t>(value >> 8), 1};
+        s.imageMode = static_cast<uint8_t>(index % 3 + 1);
+        s.timeValue = static_cast<uint8_t>(index % 61);
+    });
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -129,7 +184,10 @@ int main(int argc, char** argv) {
         "doorsim: simulated door access controllers on loopback UDP port 9000.\n"
         "Each controller gets its own address (consecutive from --address) and MAC\n"
         "(consecutive from --mac) and answers as a controller would until doorsim is\n"
-        "interrupted."};
+        "interrupted. Controller n (from 1) has device number n, image mode 1, 2, 3 in\n"
+        "turn, time value (n - 1) % 61, mask 255.255.255.0 and gateway x.y.z.1 of its\n"
+        "address; it moves to a new loopback address given by the network settings\n"
+        "command and answers discovery sent to its address."};
     std::string base = "127.0.0.2";
     int count = 1;
     std::string macText = "00a0c9000001";
@@ -139,6 +197,10 @@ int main(int argc, char** argv) {
     app.add_option("--address", base, "address of the first controller")->capture_default_str();
     app.add_option("--controllers", count, "number of controllers")->check(CLI::Range(1, 250))->capture_default_str();
     app.add_option("--mac", macText, "MAC of the first controller, 12 hex digits")->capture_default_str();
+    bool broadcast = false;
+    app.add_flag("--broadcast", broadcast,
+                 "also answer discovery broadcasts on UDP port 9000 (only inside a network\n"
+                 "namespace whose interfaces are loopback and veth pairs, as tests make them)");
     app.add_flag("-v,--verbose", verbose, "print every datagram in and out, in hex");
     app.add_flag("--silent", faults.silent, "receive but never answer");
     app.add_option("--drop", faults.dropRate, "chance (0..1) that a request is lost")->check(CLI::Range(0.0, 1.0));
@@ -186,8 +248,20 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     if (reader->parsed()) return run_reader(readerOptions, stopSignals);
 
+    std::string offender;
+    if (broadcast && !only_loopback_and_veth(offender)) {
+        std::cerr << "doorsim: --broadcast is for a network namespace of loopback and veth "
+                     "interfaces only"
+                  << (offender.empty() ? std::string() : " (found " + offender + ")") << '\n';
+        return 2;
+    }
+
     doorsim::Simulator sim;
     if (!stateDirectory.empty()) sim.set_state_directory(stateDirectory);
+    if (broadcast && !sim.listen_for_broadcasts()) {
+        std::cerr << "doorsim: cannot listen for broadcasts on UDP port 9000\n";
+        return 1;
+    }
     try {
         for (int i = 0; i < count; ++i) {
             doorsim::ControllerConfig config;
@@ -203,6 +277,7 @@ int main(int argc, char** argv) {
                                                                : doorsim::StreamEnd::EndMarker;
             });
             doorsim::FramedState framed = sim.state(id).framed;
+            vary_network_data(sim, id, i, config.address);
             std::cout << "controller " << id + 1 << ": " << sim.address(id) << ":9000 mac "
                       << sim.mac_text(id) << " framed node " << framed.node << " station "
                       << doorsim::hex({framed.station[0]}) << doorsim::hex({framed.station[1]}) << '\n';

@@ -52,31 +52,33 @@ size_t write_times(core::ByteWriter& w, const char* lock, const char* button,
     return kSlotsAt + 2 * listBytes;
 }
 
-bool valid_texts(const char* address, const char* lock, const char* button) {
-    return address && lock && button;
+// One time-list command: header, both lists, then the extra byte where the
+// variant has one, the MAC, and a final zero where the variant has one.
+template <size_t Length>
+uint32_t send_time_lists(const char* address, const char* lock, const char* button,
+                         const char* macText, const ItemLayout& layout, const uint8_t* extra) {
+    core::Mac mac;
+    if (!core::ParseMacText(macText, mac) || !address || !lock || !button) return 0;
+    std::array<uint8_t, Length> request{};
+    core::ByteWriter w(request);
+    size_t tail = write_times(w, lock, button, layout);
+    if (extra) w.u8(tail++, *extra);
+    w.bytes(tail, mac);
+    return command_exchange(address, request, acknowledged_after_wait());
 }
 
 }  // namespace
 }  // namespace doorlink::commands
 
 using namespace doorlink;
-using commands::command_exchange;
 
 extern "C" DOORLINK_API uint32_t DOORLINK_CALL DoorLockAndButtonTime(const char* address,
                                                                      const char* lockTimes,
                                                                      const char* buttonTimes,
                                                                      const char* macText) {
-    return core::guarded<uint32_t>(0, [&]() -> uint32_t {
-        core::Mac mac;
-        if (!core::ParseMacText(macText, mac) ||
-            !commands::valid_texts(address, lockTimes, buttonTimes)) {
-            return 0;
-        }
-        std::array<uint8_t, 50> request{};
-        core::ByteWriter w(request);
-        size_t tail = commands::write_times(w, lockTimes, buttonTimes, commands::kShortItems);
-        w.bytes(tail, mac);
-        return command_exchange(address, request, commands::acknowledged_after_wait());
+    return core::guarded<uint32_t>(0, [&] {
+        return commands::send_time_lists<50>(address, lockTimes, buttonTimes, macText,
+                                             commands::kShortItems, nullptr);
     });
 }
 
@@ -85,17 +87,9 @@ extern "C" DOORLINK_API uint32_t DOORLINK_CALL MulDoorLockAndButtonTime(const ch
                                                                         const char* buttonTimes,
                                                                         uint8_t extra,
                                                                         const char* macText) {
-    return core::guarded<uint32_t>(0, [&]() -> uint32_t {
-        core::Mac mac;
-        if (!core::ParseMacText(macText, mac) ||
-            !commands::valid_texts(address, lockTimes, buttonTimes)) {
-            return 0;
-        }
-        std::array<uint8_t, 52> request{};
-        core::ByteWriter w(request);
-        size_t tail = commands::write_times(w, lockTimes, buttonTimes, commands::kShortItems);
-        w.u8(tail, extra).bytes(tail + 1, mac);
-        return command_exchange(address, request, commands::acknowledged_after_wait());
+    return core::guarded<uint32_t>(0, [&] {
+        return commands::send_time_lists<52>(address, lockTimes, buttonTimes, macText,
+                                             commands::kShortItems, &extra);
     });
 }
 
@@ -103,17 +97,9 @@ extern "C" DOORLINK_API uint32_t DOORLINK_CALL DoorLockAndButtonTime3(const char
                                                                       const char* lockTimes,
                                                                       const char* buttonTimes,
                                                                       const char* macText) {
-    return core::guarded<uint32_t>(0, [&]() -> uint32_t {
-        core::Mac mac;
-        if (!core::ParseMacText(macText, mac) ||
-            !commands::valid_texts(address, lockTimes, buttonTimes)) {
-            return 0;
-        }
-        std::array<uint8_t, 58> request{};
-        core::ByteWriter w(request);
-        size_t tail = commands::write_times(w, lockTimes, buttonTimes, commands::kLongItems);
-        w.bytes(tail, mac);
-        return command_exchange(address, request, commands::acknowledged_after_wait());
+    return core::guarded<uint32_t>(0, [&] {
+        return commands::send_time_lists<58>(address, lockTimes, buttonTimes, macText,
+                                             commands::kLongItems, nullptr);
     });
 }
 

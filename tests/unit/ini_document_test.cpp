@@ -65,6 +65,15 @@ TEST(IniValues, QuotesAndLeadingNumbers) {
     EXPECT_EQ(parse_leading_int("-7"), -7);
     EXPECT_EQ(parse_leading_int("abc"), 0);
     EXPECT_EQ(parse_leading_int("+12"), 12);
+    // Base prefixes, in lower case only, as the platform reads them.
+    EXPECT_EQ(parse_leading_int("0x1f"), 31);
+    EXPECT_EQ(parse_leading_int("-0x10"), -16);
+    EXPECT_EQ(parse_leading_int("0X1f"), 0);
+    EXPECT_EQ(parse_leading_int("0o17"), 15);
+    EXPECT_EQ(parse_leading_int("0b1012"), 5);
+    EXPECT_EQ(parse_leading_int("0x"), 0);
+    EXPECT_EQ(parse_leading_int("08"), 8);
+    EXPECT_EQ(parse_leading_int("4294967297"), 1);  // wraps at 32 bits
 }
 
 }  // namespace

@@ -44,6 +44,7 @@ void add_door_commands(CLI::App& app, std::vector<DemoStep>& demo);
 void add_reader_commands(CLI::App& app, std::vector<DemoStep>& demo);
 void add_framed_commands(CLI::App& app, std::vector<DemoStep>& demo);
 void add_card_commands(CLI::App& app, std::vector<DemoStep>& demo);
+void add_device_commands(CLI::App& app, std::vector<DemoStep>& demo);
 void add_records_commands(CLI::App& app, std::vector<DemoStep>& demo);
 
 void add_demo_command(CLI::App& app, const std::vector<DemoStep>& demo);

@@ -27,6 +27,7 @@ int main(int argc, char** argv) {
     doorctl::add_reader_commands(app, demo);
     doorctl::add_framed_commands(app, demo);
     doorctl::add_card_commands(app, demo);
+    doorctl::add_device_commands(app, demo);
     doorctl::add_records_commands(app, demo);
     doorctl::add_demo_command(app, demo);
 

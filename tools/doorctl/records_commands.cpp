@@ -1,6 +1,5 @@
 // doorctl records fetch ADDRESS MAC --controller N [--no-photos]
 // doorctl monitor ADDRESS [MAC]
-#include <dlfcn.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -139,10 +138,6 @@ bool fetch(const FetchOptions& o) {
 
 // ---- monitor ---------------------------------------------------------------
 
-// The return-address request belongs to the network settings family; it is
-// looked up when the command runs.
-using TransIpFunction = uint32_t (*)(const char*, uint32_t*, const char*);
-
 std::atomic<bool> interrupted{false};
 
 // The length of the next datagram waiting on the socket, without taking
@@ -189,12 +184,7 @@ bool monitor(const Target& t, int controller) {
     if (t.mac.empty()) {
         opened = DoorScout(t.address.c_str(), &socket);
     } else {
-        auto transIp = reinterpret_cast<TransIpFunction>(::dlsym(RTLD_DEFAULT, "DoorTransIP"));
-        if (!transIp) {
-            fail("this build of the library cannot tell a controller its return address (DoorTransIP)");
-            return false;
-        }
-        opened = transIp(t.address.c_str(), &socket, t.mac.c_str());
+        opened = DoorTransIP(t.address.c_str(), &socket, t.mac.c_str());
     }
     if (opened != 1 || socket == 0) {
         fail("the controller at " + t.address + " did not accept the monitoring request");

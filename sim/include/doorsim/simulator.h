@@ -135,6 +135,12 @@ public:
     // and when a controller is added, saved when a download completes and
     // when the simulator stops.
     void set_state_directory(const std::string& directory);
+    // Also listens on the wildcard address, UDP port 9000, and hands every
+    // datagram heard there (a discovery broadcast) to every controller, which
+    // answers from its own address. Only for a simulator inside a network
+    // namespace of a test: it also lets pushes and moves leave loopback.
+    // False when the listener cannot be bound.
+    bool listen_for_broadcasts();
 
     ControllerState state(int id) const;
     void update_state(int id, const std::function<void(ControllerState&)>& change);

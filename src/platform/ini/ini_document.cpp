@@ -212,9 +212,23 @@ int32_t parse_leading_int(std::string_view value) {
         negative = value[i] == '-';
         ++i;
     }
+    // The platform reads the number as its string-to-integer routine does:
+    // a prefix 0x, 0o or 0b (lower case) chooses base 16, 8 or 2.
+    uint32_t base = 10;
+    if (i + 1 < value.size() && value[i] == '0') {
+        char prefix = value[i + 1];
+        base = prefix == 'x' ? 16 : prefix == 'o' ? 8 : prefix == 'b' ? 2 : 10;
+        if (base != 10) i += 2;
+    }
     uint32_t result = 0;
-    for (; i < value.size() && value[i] >= '0' && value[i] <= '9'; ++i) {
-        result = result * 10u + static_cast<uint32_t>(value[i] - '0');
+    for (; i < value.size(); ++i) {
+        char c = value[i];
+        uint32_t digit = c >= '0' && c <= '9'   ? static_cast<uint32_t>(c - '0')
+                         : c >= 'a' && c <= 'z' ? static_cast<uint32_t>(c - 'a' + 10)
+                         : c >= 'A' && c <= 'Z' ? static_cast<uint32_t>(c - 'A' + 10)
+                                                : 36u;
+        if (digit >= base) break;
+        result = result * base + digit;
     }
     if (negative) result = 0u - result;
     return static_cast<int32_t>(result);

@@ -63,8 +63,9 @@ private:
 // quotes around it removed.
 std::string_view strip_quotes(std::string_view value);
 
-// GetPrivateProfileInt's reading of a value: leading blanks, one sign, the
-// decimal digits that follow; 0 when there are none.
+// GetPrivateProfileInt's reading of a value: leading blanks, one sign, an
+// optional base prefix (0x, 0o, 0b), the digits that follow, wrapping at 32
+// bits; 0 when there are none.
 int32_t parse_leading_int(std::string_view value);
 
 }  // namespace doorlink::platform::ini

@@ -1,0 +1,163 @@
+// Sockets on Windows Sockets 2.2. Every successful net_startup is one
+// WSAStartup and every net_cleanup one WSACleanup, so that each socket the
+// library opens is bracketed by its own start-up and clean-up.
+#include "platform/net.h"
+
+#include <mutex>
+
+#include "platform/threads.h"
+#include "platform/win32/win32_api.h"
+
+namespace doorlink::platform {
+namespace {
+
+constexpr WORD kSocketsVersion = MAKEWORD(2, 2);
+
+SOCKET sock_of(SocketHandle socket) { return static_cast<SOCKET>(socket); }
+
+sockaddr_in to_sockaddr(const Endpoint& e) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = e.port;
+    a.sin_addr.s_addr = e.address;
+    return a;
+}
+
+// Start-ups and clean-ups of the socket library run one at a time. Its use
+// count must never reach 0 while another thread holds a socket: the last
+// clean-up closes every socket of the process, and not every implementation
+// of the library counts concurrent calls safely (under Wine a clean-up on one
+// thread was seen to close a socket just opened on another).
+Mutex& startup_lock() {
+    static Mutex lock;
+    return lock;
+}
+
+}  // namespace
+
+bool net_startup() {
+    std::lock_guard<Mutex> guard(startup_lock());
+    WSADATA data{};
+    if (::WSAStartup(kSocketsVersion, &data) != 0) return false;
+    if (data.wVersion != kSocketsVersion) {
+        ::WSACleanup();
+        return false;
+    }
+    return true;
+}
+
+void net_cleanup() {
+    std::lock_guard<Mutex> guard(startup_lock());
+    ::WSACleanup();
+}
+
+SocketHandle udp_socket_create() {
+    SOCKET s = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    // A SOCKET is 32 bits wide on 32-bit Windows; 0 is never a valid one.
+    if (s == INVALID_SOCKET) return 0;
+    return static_cast<SocketHandle>(s);
+}
+
+void socket_close(SocketHandle socket) {
+    if (socket != 0) ::closesocket(sock_of(socket));
+}
+
+void socket_set_exclusive_address(SocketHandle socket) {
+    BOOL on = TRUE;
+    ::setsockopt(sock_of(socket), SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
+                 reinterpret_cast<const char*>(&on), sizeof on);
+}
+
+void socket_set_receive_timeout(SocketHandle socket, int milliseconds) {
+    DWORD value = static_cast<DWORD>(milliseconds);
+    ::setsockopt(sock_of(socket), SOL_SOCKET, SO_RCVTIMEO,
+                 reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+void socket_set_broadcast(SocketHandle socket) {
+    BOOL on = TRUE;
+    ::setsockopt(sock_of(socket), SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&on),
+                 sizeof on);
+}
+
+bool socket_bind_any(SocketHandle socket, uint16_t port) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = ::htons(port);
+    a.sin_addr.s_addr = ::htonl(INADDR_ANY);
+    return ::bind(sock_of(socket), reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
+}
+
+uint16_t socket_local_port(SocketHandle socket) {
+    sockaddr_in a{};
+    int len = sizeof a;
+    if (::getsockname(sock_of(socket), reinterpret_cast<sockaddr*>(&a), &len) != 0) return 0;
+    return ::ntohs(a.sin_port);
+}
+
+bool socket_wait(SocketHandle socket, bool forWrite, int timeoutMs) {
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(sock_of(socket), &set);
+    timeval tv{};
+    tv.tv_sec = timeoutMs / 1000;
+    tv.tv_usec = (timeoutMs % 1000) * 1000;
+    int r = ::select(0, forWrite ? nullptr : &set, forWrite ? &set : nullptr, nullptr, &tv);
+    return r > 0 && FD_ISSET(sock_of(socket), &set);
+}
+
+int socket_send_to(SocketHandle socket, const uint8_t* data, int length, const Endpoint& to) {
+    if (length < 0) return -1;
+    sockaddr_in a = to_sockaddr(to);
+    int n = ::sendto(sock_of(socket), reinterpret_cast<const char*>(data), length, 0,
+                     reinterpret_cast<const sockaddr*>(&a), sizeof a);
+    return n == SOCKET_ERROR ? -1 : n;
+}
+
+int socket_receive_from(SocketHandle socket, uint8_t* buffer, int capacity, Endpoint& from) {
+    if (capacity < 0) return -1;
+    sockaddr_in a{};
+    int len = sizeof a;
+    int n = ::recvfrom(sock_of(socket), reinterpret_cast<char*>(buffer), capacity, 0,
+                       reinterpret_cast<sockaddr*>(&a), &len);
+    if (n == SOCKET_ERROR) {
+        // A datagram longer than the buffer (WSAEMSGSIZE) still names its
+        // sender, but it is a failed receive like any other error.
+        if (::WSAGetLastError() == WSAEMSGSIZE) {
+            from.address = a.sin_addr.s_addr;
+            from.port = a.sin_port;
+        }
+        return -1;
+    }
+    from.address = a.sin_addr.s_addr;
+    from.port = a.sin_port;
+    return n;
+}
+
+uint32_t ipv4_from_text(const char* text) {
+    if (!text) return INADDR_NONE;
+    return ::inet_addr(text);
+}
+
+std::string ipv4_to_text(uint32_t address) {
+    in_addr a{};
+    a.s_addr = address;
+    const char* text = ::inet_ntoa(a);
+    return text ? text : "";
+}
+
+bool host_ipv4_address(uint32_t& address) {
+    char name[128] = {};
+    if (::gethostname(name, sizeof name - 1) != 0) return false;
+    const hostent* host = ::gethostbyname(name);
+    if (!host || host->h_addrtype != AF_INET || host->h_length != 4 || !host->h_addr_list ||
+        !host->h_addr_list[0]) {
+        return false;
+    }
+    in_addr a{};
+    std::memcpy(&a, host->h_addr_list[0], sizeof a);
+    address = a.s_addr;
+    return true;
+}
+
+}  // namespace doorlink::platform

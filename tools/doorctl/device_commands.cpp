@@ -1,0 +1,334 @@
+// doorctl discover | net set | mac set|show | serial | ping
+#include <arpa/inet.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iomanip>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <thread>
+
+#include "cli.h"
+#include "doorlink/doorlink.h"
+
+namespace doorctl {
+namespace {
+
+constexpr int kMaxParallelDiscoveries = 250;
+
+std::string lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+std::string trim(const std::string& text) {
+    const auto first = text.find_first_not_of(" \t\r");
+    if (first == std::string::npos) return {};
+    return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+}
+
+// Sections and keys of an INI file, names lower-cased (they match without
+// regard to case).
+using IniFile = std::map<std::string, std::map<std::string, std::string>>;
+
+IniFile read_ini(const std::string& path) {
+    IniFile ini;
+    std::ifstream in(path);
+    std::string line, section;
+    while (std::getline(in, line)) {
+        line = trim(line);
+        if (line.size() > 1 && line.front() == '[' && line.back() == ']') {
+            section = lower(trim(line.substr(1, line.size() - 2)));
+        } else if (auto eq = line.find('='); eq != std::string::npos) {
+            auto& keys = ini[section];
+            const std::string key = lower(trim(line.substr(0, eq)));
+            if (!keys.count(key)) keys[key] = trim(line.substr(eq + 1));
+        }
+    }
+    return ini;
+}
+
+std::string value_of(const IniFile& ini, const std::string& section, const std::string& key) {
+    auto s = ini.find(lower(section));
+    if (s == ini.end()) return {};
+    auto k = s->second.find(lower(key));
+    return k == s->second.end() ? std::string() : k->second;
+}
+
+// The library's module directory, as the library finds it.
+std::string module_directory() {
+    if (const char* home = std::getenv("DOORLINK_HOME"); home && *home) return home;
+    char path[4096] = {};
+    ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    std::string exe(path, n > 0 ? static_cast<size_t>(n) : 0);
+    auto slash = exe.rfind('/');
+    return slash == std::string::npos ? std::string() : exe.substr(0, slash);
+}
+
+// The registry's path; its directory is made when missing, so that the
+// library can write the file.
+std::string registry_path() {
+    std::error_code ignored;
+    std::filesystem::create_directories(module_directory(), ignored);
+    return module_directory() + "/eqminfo.ini";
+}
+
+// The registry as a table; returns the number of entries.
+long print_registry() {
+    const IniFile ini = read_ini(registry_path());
+    const long total = std::strtol(value_of(ini, "EqmTotal", "EqmTotal").c_str(), nullptr, 10);
+    std::cout << std::left << std::setw(6) << "entry" << std::setw(17) << "address"
+              << std::setw(8) << "device" << std::setw(17) << "mask" << std::setw(17)
+              << "gateway" << std::setw(6) << "time" << "image\n";
+    for (long i = 1; i <= total; ++i) {
+        const std::string n = std::to_string(i);
+        std::cout << std::setw(6) << i << std::setw(17) << value_of(ini, "EqmIP", "EqmIP" + n)
+                  << std::setw(8) << value_of(ini, "EqmNO", "EqmNo" + n) << std::setw(17)
+                  << value_of(ini, "EqmNet", "EqmNet" + n) << std::setw(17)
+                  << value_of(ini, "EqmGate", "EqmGate" + n) << std::setw(6)
+                  << value_of(ini, "EqmTime", "EqmTime" + n) << value_of(ini, "EqmImg", "EqmImg" + n)
+                  << '\n';
+    }
+    std::cout << total << " controller" << (total == 1 ? "" : "s") << " in " << registry_path()
+              << '\n';
+    return total;
+}
+
+// The address n steps after base.
+std::string address_after(const std::string& base, int n) {
+    in_addr a{};
+    if (inet_pton(AF_INET, base.c_str(), &a) != 1) return {};
+    a.s_addr = htonl(ntohl(a.s_addr) + static_cast<uint32_t>(n));
+    char text[INET_ADDRSTRLEN];
+    inet_ntop(AF_INET, &a, text, sizeof text);
+    return text;
+}
+
+struct DiscoverOptions {
+    bool broadcast = false;
+    std::string address;
+    int count = 1;
+};
+
+// Every address is asked on a thread of its own: a discovery lasts until six
+// receives have failed (about 12 seconds), however soon its controller answered.
+bool discover(const DiscoverOptions& o) {
+    registry_path();
+    if (o.broadcast) {
+        std::cout << "broadcasting the discovery request on UDP port 9000...\n";
+        if (FindEqm("", 1) == -1) {
+            fail("discovery failed: no socket, or the broadcast could not be sent");
+            return false;
+        }
+    } else {
+        if (o.address.empty() || address_after(o.address, 0).empty()) {
+            fail("give --broadcast or a controller ADDRESS (dotted IPv4)");
+            return false;
+        }
+        std::cout << "asking " << o.count << " address" << (o.count == 1 ? "" : "es")
+                  << " from " << o.address << " (about 12 seconds)...\n";
+        std::vector<std::thread> threads;
+        std::vector<int32_t> results(static_cast<size_t>(o.count), 0);
+        for (int i = 0; i < o.count; ++i) {
+            threads.emplace_back([&, i] {
+                results[static_cast<size_t>(i)] = FindEqm(address_after(o.address, i).c_str(), 0);
+            });
+        }
+        for (auto& t : threads) t.join();
+        if (std::count(results.begin(), results.end(), -1) == o.count) {
+            fail("discovery failed: no socket, or the requests could not be sent");
+            return false;
+        }
+    }
+    return print_registry() > 0;
+}
+
+bool parse_dotted(const std::string& text, uint8_t* out) {
+    in_addr a{};
+    if (inet_pton(AF_INET, text.c_str(), &a) != 1) return false;
+    const uint32_t value = ntohl(a.s_addr);
+    for (int i = 0; i < 4; ++i) out[i] = static_cast<uint8_t>(value >> (24 - 8 * i));
+    return true;
+}
+
+struct NetSettings {
+    Target target;
+    std::string newAddress, mask = "255.255.255.0", gateway = "0.0.0.0";
+    int device = 1, time = 0, image = 1;
+};
+
+bool set_network(const NetSettings& n) {
+    uint8_t record[15] = {};
+    const std::string newAddress = n.newAddress.empty() ? n.target.address : n.newAddress;
+    if (!parse_dotted(newAddress, record) || !parse_dotted(n.mask, record + 7) ||
+        !parse_dotted(n.gateway, record + 11)) {
+        fail("addresses, mask and gateway are dotted IPv4");
+        return false;
+    }
+    record[4] = static_cast<uint8_t>(n.time);
+    record[5] = static_cast<uint8_t>(n.image);
+    record[6] = static_cast<uint8_t>(n.device);
+    registry_path();
+    if (modifyEqm(record, n.target.address.c_str(), n.target.mac.c_str()) != 1) {
+        fail("the controller at " + n.target.address + " did not acknowledge the settings");
+        return false;
+    }
+    std::cout << "controller " << n.target.address << " now at " << newAddress << ", device "
+              << n.device << ", mask " << n.mask << ", gateway " << n.gateway << ", time value "
+              << n.time << ", image mode " << n.image << " (registry updated)\n";
+    return true;
+}
+
+bool set_mac(const std::string& address, const std::string& newMac) {
+    uint8_t bytes[6];
+    for (int i = 0; i < 6; ++i) bytes[i] = static_cast<uint8_t>(std::stoi(newMac.substr(2 * static_cast<size_t>(i), 2), nullptr, 16));
+    char reported[13] = {};
+    if (SetMacAddr(address.c_str(), bytes, reported) != 1) {
+        fail("the controller at " + address + " did not acknowledge the new MAC");
+        return false;
+    }
+    std::cout << "controller " << address << " now reports MAC " << reported << '\n';
+    return true;
+}
+
+bool show_mac(const Target& t) {
+    char mac[13] = {};
+    std::string asked = t.mac;
+    if (MacInfo(t.address.c_str(), 3, mac, asked.data()) != 1) {
+        fail("no answer from the controller at " + t.address);
+        return false;
+    }
+    char serial[13] = {};
+    TransMacToSerialNo(mac, serial);
+    std::cout << "MAC " << mac << ", serial number " << serial << '\n';
+    return true;
+}
+
+bool show_serial(const std::string& mac) {
+    char serial[13] = {};
+    if (TransMacToSerialNo(mac.c_str(), serial) != 1) {
+        fail("a MAC is 12 hexadecimal digits without separators");
+        return false;
+    }
+    std::cout << serial << '\n';
+    return true;
+}
+
+bool ping(const std::string& address) {
+    const uint32_t ok = Ping(address.c_str());
+    const IniFile status = read_ini("ping.ini");
+    for (int i = 1; i <= 4; ++i) {
+        const std::string line = value_of(status, "PingStatue", "PingStatue" + std::to_string(i));
+        if (!line.empty()) std::cout << "attempt " << i << ": " << line << '\n';
+        // The attempt that got a datagram is this call's last one.
+        if (line != "Time out") break;
+    }
+    if (ok != 1) {
+        fail("no echo reply from " + address + " (raw ICMP sockets need privileges)");
+        return false;
+    }
+    return true;
+}
+
+const CLI::Validator& mac_check() {
+    static const CLI::Validator check(
+        [](const std::string& text) -> std::string {
+            bool ok = text.size() == 12 &&
+                      text.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+            return ok ? std::string() : "a MAC is 12 hexadecimal digits without separators";
+        },
+        "MAC");
+    return check;
+}
+
+}  // namespace
+
+void add_device_commands(CLI::App& app, std::vector<DemoStep>& demo) {
+    auto options = std::make_shared<DiscoverOptions>();
+    auto* find = app.add_subcommand(
+        "discover",
+        "find controllers and record them in the registry (eqminfo.ini), then print it");
+    auto* broadcast = find->add_flag("--broadcast", options->broadcast,
+                                     "broadcast the request on the local network");
+    find->add_option("ADDRESS", options->address, "ask the controller at this address")
+        ->excludes(broadcast);
+    find->add_option("--count", options->count,
+                     "ask COUNT consecutive addresses from ADDRESS, all at once")
+        ->check(CLI::Range(1, kMaxParallelDiscoveries))
+        ->excludes(broadcast);
+    find->callback([options] { discover(*options); });
+
+    auto* registry = app.add_subcommand("registry", "print the registry of known controllers");
+    registry->callback([] { print_registry(); });
+
+    auto net = std::make_shared<NetSettings>();
+    auto* netCommand = app.add_subcommand("net", "a controller's network settings");
+    netCommand->require_subcommand(1);
+    auto* set = netCommand->add_subcommand("set", "give the controller new network settings");
+    add_target(set, net->target);
+    set->add_option("--address", net->newAddress, "new address (default: unchanged)");
+    set->add_option("--mask", net->mask, "subnet mask")->capture_default_str();
+    set->add_option("--gateway", net->gateway, "gateway address")->capture_default_str();
+    set->add_option("--device", net->device, "device number, 1..254")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 254));
+    set->add_option("--time", net->time, "time value, 0..60 or 99")
+        ->capture_default_str()
+        ->check(CLI::Range(0, 60) | CLI::IsMember({99}));
+    set->add_option("--image", net->image, "image mode, 1..3 (other values are sent as given)")
+        ->capture_default_str()
+        ->check(CLI::Range(0, 255));
+    set->callback([net] { set_network(*net); });
+
+    auto macTarget = std::make_shared<Target>();
+    auto newMac = std::make_shared<std::string>();
+    auto* mac = app.add_subcommand("mac", "a controller's MAC address");
+    mac->require_subcommand(1);
+    auto* macSet = mac->add_subcommand("set", "give the controller at ADDRESS a new MAC");
+    macSet->add_option("ADDRESS", macTarget->address, "controller address")->required();
+    macSet->add_option("NEWMAC", *newMac, "the new MAC, 12 hexadecimal digits")
+        ->required()
+        ->check(mac_check());
+    macSet->callback([macTarget, newMac] { set_mac(macTarget->address, *newMac); });
+    auto* macShow = mac->add_subcommand("show", "ask the controller for its MAC");
+    add_target(macShow, *macTarget);
+    macShow->callback([macTarget] { show_mac(*macTarget); });
+
+    auto serialMac = std::make_shared<std::string>();
+    auto* serial = app.add_subcommand("serial", "print the serial number of a MAC");
+    serial->add_option("MAC", *serialMac, "12 hexadecimal digits")->required();
+    serial->callback([serialMac] { show_serial(*serialMac); });
+
+    auto pingAddress = std::make_shared<std::string>();
+    auto* pingCommand = app.add_subcommand(
+        "ping", "send ICMP echo requests (status lines go to ./ping.ini)");
+    pingCommand->add_option("ADDRESS", *pingAddress, "dotted IPv4")->required();
+    pingCommand->callback([pingAddress] { ping(*pingAddress); });
+
+    // The demo finds its controller before anything else is done with it.
+    std::vector<DemoStep> first = {
+        {"discover the controller into the registry (about 12 seconds)",
+         [](DemoContext& c) { return discover({false, c.address, 1}); }},
+        {"give it device number 7, time value 30 and image mode 2 at the same address",
+         [](DemoContext& c) {
+             NetSettings n;
+             n.target = {c.address, c.mac};
+             n.device = 7;
+             n.time = 30;
+             n.image = 2;
+             return set_network(n) && print_registry() >= 1;
+         }},
+        {"ask the controller for its MAC",
+         [](DemoContext& c) { return show_mac({c.address, c.mac}); }},
+    };
+    demo.insert(demo.begin(), first.begin(), first.end());
+}
+
+}  // namespace doorctl
