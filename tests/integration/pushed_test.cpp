@@ -127,6 +127,9 @@ TEST_F(Pushed, NothingPushedGivesZeroAndBadArgumentsWaitForNothing) {
         EXPECT_EQ(DoorPic(0, card, time, 0), 0u);
         EXPECT_EQ(ErrorScore(address.c_str(), nullptr, 1, socket), 0u);
         EXPECT_EQ(ErrorScore(address.c_str(), text, 1, 0), 0u);
+        // A handle that is no open socket fails at once.
+        EXPECT_EQ(ErrorScore(address.c_str(), text, 1, 999999), 0u);
+        EXPECT_EQ(DoorPic(0, card, time, 999999), 0u);
     });
     EXPECT_LT(ms, 500);
     EXPECT_EQ(DoorPic(0, card, time, socket), 0u);
