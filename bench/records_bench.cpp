@@ -96,11 +96,13 @@ void BM_TxDataRtnRecords(benchmark::State& state) {
 }
 BENCHMARK(BM_TxDataRtnRecords)->Arg(640)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// The floor: the retrieval request once, then each block's trailer once, on
-// a plain socket, the photo bytes thrown away.
+// The floor: the same datagrams from a bare socket, the photo bytes thrown
+// away: the retrieval request, then each block's trailer as many times as
+// the third argument says (7 as the library sends it, or 1).
 void BM_RawUdpBlockStream(benchmark::State& state) {
     const int records = static_cast<int>(state.range(0));
     const int width = static_cast<int>(state.range(1));
+    const int copies = static_cast<int>(state.range(2));
     RecordController c(records, width, width * 3 / 4);
     int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in to{};
@@ -123,14 +125,22 @@ void BM_RawUdpBlockStream(benchmark::State& state) {
             ssize_t n = ::recv(fd, block, sizeof block, 0);
             if (n == 5) break;  // the end marker
             if (n < 5) continue;
-            ::sendto(fd, block + n - 5, 5, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+            for (int copy = 0; copy < copies; ++copy) {
+                ::sendto(fd, block + n - 5, 5, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+            }
         }
     }
     ::close(fd);
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * c.photoBytes));
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * records);
 }
-BENCHMARK(BM_RawUdpBlockStream)->Args({50, 160})->Args({20, 480})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_RawUdpBlockStream)
+    ->Args({50, 160, 7})
+    ->Args({50, 160, 1})
+    ->Args({20, 480, 7})
+    ->Args({20, 480, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // Removes the benchmark's data directory when the run ends (made first, so
 // that it outlives this object).
