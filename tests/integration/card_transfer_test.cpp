@@ -2,6 +2,9 @@
 // and the round trip source file -> list file -> controller -> INI file.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -77,6 +80,11 @@ TEST_F(CardTransfer, DownloadStoresEveryRecordWithProgressEveryFifty) {
     EXPECT_EQ(seen_with_final("CurNameList", 7), (std::vector<std::string>{"1", "51", "101", "120"}));
     EXPECT_EQ(registry_value("TolNameList", 7), "120");
 
+    // The last copies of the last record may still be on their way.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (sim.state(id).cards.recordsStored < 600 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     auto cards = sim.state(id).cards;
     ASSERT_EQ(cards.records.size(), 120u);
     Bytes list = file_bytes(cardlists::ListFilePath(7));
