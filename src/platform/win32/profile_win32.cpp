@@ -41,4 +41,21 @@ bool profile_write_string(const char* section, const char* key, const char* valu
     return ::WritePrivateProfileStringA(section, key, value, path) != 0;
 }
 
+// One profile write after another: the platform has no batch write that
+// keeps the other keys of a section, and it caches the file between calls.
+// A batch with a null name or value writes nothing.
+bool profile_write_strings(const ProfileWrite* writes, size_t count, const char* path) {
+    if (!path || (count > 0 && !writes)) return false;
+    for (size_t i = 0; i < count; ++i) {
+        if (!writes[i].section || !writes[i].key || !writes[i].value) return false;
+    }
+    bool written = true;
+    for (size_t i = 0; i < count; ++i) {
+        if (!::WritePrivateProfileStringA(writes[i].section, writes[i].key, writes[i].value, path)) {
+            written = false;
+        }
+    }
+    return written;
+}
+
 }  // namespace doorlink::platform
