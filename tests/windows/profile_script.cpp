@@ -21,11 +21,13 @@
 //                                prints the count and the text read;
 //                                DEFAULT <null> passes a null default
 //     int|SECTION|KEY|DEFAULT    prints the number read
+//     show                       prints the file's lines (line ends dropped)
 // Blank lines and lines starting with # are skipped.
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -97,6 +99,20 @@ int main(int argc, char** argv) {
             bool ok = out && std::fwrite(f[1].data(), 1, f[1].size(), out) == f[1].size();
             if (out) std::fclose(out);
             std::printf("%s\n", ok ? "written" : "not written");
+        } else if (op == "show" && f.size() == 1) {
+            std::ifstream in(path, std::ios::binary);
+            std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            std::string shownLines;
+            size_t at = 0;
+            while (at < text.size()) {
+                size_t end = text.find('\n', at);
+                if (end == std::string::npos) end = text.size();
+                std::string fileLine = text.substr(at, end - at);
+                if (!fileLine.empty() && fileLine.back() == '\r') fileLine.pop_back();
+                shownLines += (shownLines.empty() ? "" : " ") + shown(fileLine);
+                at = end + 1;
+            }
+            std::printf("%s\n", shownLines.c_str());
         } else if (op == "remove" && f.size() == 1) {
             std::remove(path.c_str());
             std::printf("removed\n");
