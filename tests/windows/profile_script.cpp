@@ -15,15 +15,19 @@
 //     file|TEXT                  the file's whole content becomes TEXT
 //     remove                     the file is deleted
 //     write|SECTION|KEY|VALUE    prints the result of the write
+//     batch|SECTION|KEY|VALUE|SECTION|KEY|VALUE...
+//                                the writes as one batch; prints its result
 //     read|SECTION|KEY|DEFAULT|SIZE
 //                                prints the count and the text read;
 //                                DEFAULT <null> passes a null default
 //     int|SECTION|KEY|DEFAULT    prints the number read
+//     show                       prints the file's lines (line ends dropped)
 // Blank lines and lines starting with # are skipped.
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -95,12 +99,34 @@ int main(int argc, char** argv) {
             bool ok = out && std::fwrite(f[1].data(), 1, f[1].size(), out) == f[1].size();
             if (out) std::fclose(out);
             std::printf("%s\n", ok ? "written" : "not written");
+        } else if (op == "show" && f.size() == 1) {
+            std::ifstream in(path, std::ios::binary);
+            std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            std::string shownLines;
+            size_t at = 0;
+            while (at < text.size()) {
+                size_t end = text.find('\n', at);
+                if (end == std::string::npos) end = text.size();
+                std::string fileLine = text.substr(at, end - at);
+                if (!fileLine.empty() && fileLine.back() == '\r') fileLine.pop_back();
+                shownLines += (shownLines.empty() ? "" : " ") + shown(fileLine);
+                at = end + 1;
+            }
+            std::printf("%s\n", shownLines.c_str());
         } else if (op == "remove" && f.size() == 1) {
             std::remove(path.c_str());
             std::printf("removed\n");
         } else if (op == "write" && f.size() == 4) {
             bool ok = doorlink::platform::profile_write_string(f[1].c_str(), f[2].c_str(),
                                                                f[3].c_str(), path.c_str());
+            std::printf("%d\n", ok ? 1 : 0);
+        } else if (op == "batch" && f.size() >= 4 && (f.size() - 1) % 3 == 0) {
+            std::vector<doorlink::platform::ProfileWrite> writes;
+            for (size_t i = 1; i + 2 < f.size(); i += 3) {
+                writes.push_back({f[i].c_str(), f[i + 1].c_str(), f[i + 2].c_str()});
+            }
+            bool ok = doorlink::platform::profile_write_strings(writes.data(), writes.size(),
+                                                                path.c_str());
             std::printf("%d\n", ok ? 1 : 0);
         } else if (op == "read" && f.size() == 5) {
             uint32_t size = static_cast<uint32_t>(std::strtoul(f[4].c_str(), nullptr, 10));

@@ -32,11 +32,13 @@
 #include <functional>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "doorsim/card_reader.h"
 #include "doorsim/simulator.h"
 
 namespace fs = std::filesystem;
@@ -157,15 +159,20 @@ private:
     fs::path path_;
 };
 
-RunResult run_windows_program(const Options& o, const std::string& program,
+RunResult run_windows_program(const RunDirectory& dir, const std::string& program,
                               const std::vector<std::string>& arguments) {
-    RunDirectory dir(o, {program});
     std::vector<std::string> argv = {"wine", (dir.path() / program).string()};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     RunResult r = run(argv, dir.path());
     std::cout << r.output;
     std::cout << program << " exited with " << r.status << " after " << r.milliseconds << " ms\n";
     return r;
+}
+
+RunResult run_windows_program(const Options& o, const std::string& program,
+                              const std::vector<std::string>& arguments) {
+    RunDirectory dir(o, {program});
+    return run_windows_program(dir, program, arguments);
 }
 
 // Why the suite cannot run here, or empty when it can.
@@ -225,10 +232,14 @@ int prepare_prefix(const Options& o) {
 // ---- Scenarios -------------------------------------------------------------
 
 struct Context {
+    explicit Context(const Options& o) : options(o) {}
+    const Options& options;
     doorsim::Simulator sim;
     int id = -1;
     std::vector<std::string> args;  // name=value arguments for winhost
     int failures = 0;
+    fs::path runDirectory;  // the program's directory, kept until the check is done
+    std::unique_ptr<doorsim::CardReader> reader;
 
     void expect(bool condition, const std::string& what) {
         if (!condition) {
@@ -243,13 +254,84 @@ struct Context {
         args.push_back("mac=" + sim.mac_text(id));
     }
     std::vector<doorsim::Datagram> received() const { return sim.received(id); }
+
+    // A file the program left in its directory.
+    doorsim::Bytes file(const std::string& name) const {
+        std::string text = slurp(runDirectory / name);
+        return doorsim::Bytes(text.begin(), text.end());
+    }
+    // A value the host told in results.txt; empty when it told none.
+    std::string told(const std::string& name) const {
+        std::stringstream lines(slurp(runDirectory / "results.txt"));
+        std::string line;
+        while (std::getline(lines, line)) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (line.rfind(name + "=", 0) == 0) return line.substr(name.size() + 1);
+        }
+        return {};
+    }
 };
 
 struct Scenario {
     std::function<void(Context&)> setup;
     std::function<void(Context&)> verify;
     std::string program = "winhost.exe";
+    // Runs on a thread of its own while the program runs, until it returns or
+    // `running` turns false.
+    std::function<void(Context&, const std::atomic<bool>& running)> during = nullptr;
 };
+
+doorsim::Bytes concat(doorsim::Bytes a, const doorsim::Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+doorsim::Bytes mac_bytes(const Context& c) {
+    auto m = c.sim.mac(c.id);
+    return doorsim::Bytes(m.begin(), m.end());
+}
+
+doorsim::Bytes slice(const doorsim::Bytes& b, size_t at, size_t n) {
+    if (at + n > b.size()) return {};
+    return doorsim::Bytes(b.begin() + static_cast<long>(at), b.begin() + static_cast<long>(at + n));
+}
+
+// The datagrams received, each as hex, for a failure message.
+std::string described(const std::vector<doorsim::Datagram>& got) {
+    std::string text;
+    for (const auto& d : got) text += "\n    " + doorsim::hex(d.bytes);
+    return text;
+}
+
+// A line as a Windows serial port starts out: raw, no software flow control
+// (which the library leaves as the port has it), but at 19200 baud with 7
+// data bits, even parity and one stop bit, so that the reader hears its polls
+// only once the library has set the line.
+void start_line_elsewhere(const std::string& device) {
+    int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY);
+    termios t{};
+    if (fd < 0 || ::tcgetattr(fd, &t) != 0) throw std::runtime_error("cannot set up " + device);
+    ::cfmakeraw(&t);
+    t.c_cflag = (t.c_cflag & ~static_cast<tcflag_t>(CSIZE | CSTOPB)) | CS7 | PARENB;
+    ::cfsetispeed(&t, B19200);
+    ::cfsetospeed(&t, B19200);
+    const bool set = ::tcsetattr(fd, TCSANOW, &t) == 0;
+    ::close(fd);
+    if (!set) throw std::runtime_error("cannot set up " + device);
+}
+
+// Whether this process may open an ICMP socket: a raw one, or an unprivileged
+// datagram one (Wine falls back to it when the raw one is refused).
+bool icmp_socket_allowed() {
+    for (int type : {SOCK_RAW, SOCK_DGRAM}) {
+        int fd = ::socket(AF_INET, type, IPPROTO_ICMP);
+        if (fd >= 0) {
+            ::close(fd);
+            return true;
+        }
+    }
+    return false;
+}
 
 uint16_t free_udp_port() {
     int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
@@ -357,6 +439,255 @@ const std::map<std::string, Scenario>& scenarios() {
           },
           [](Context& c) { c.expect(c.sim.state(c.id).clockSets == 1, "one clock set"); },
           "implib_host.exe"}},
+        {"doors",
+         {[](Context& c) {
+              c.add_controller();
+              c.sim.update_state(c.id, [](doorsim::ControllerState& s) {
+                  s.doors.currentState = {2, 2};
+                  s.doors.records = 300;
+                  s.doors.direction = 5;
+                  for (uint8_t i = 0; i < 14; ++i) s.doors.stateReplies[1][i] = 0x40 + i;
+                  s.doors.stateReplies[2] = doorsim::Bytes(10, 0x22);
+                  s.doors.stateReplies[3] = doorsim::Bytes(10, 0x33);
+              });
+          },
+          [](Context& c) {
+              auto doors = c.sim.state(c.id).doors;
+              c.expect(doors.forcedActuations == std::array<int, 4>{0, 0, 1, 1},
+                       "actuations of doors 2 and 3");
+              c.expect(doors.lastActuationExtra == 254, "the extra byte 254");
+              c.expect(doors.initialisations == 1, "one initialisation");
+              auto got = c.received();
+              // Two actuations, the initialisation, two state queries, the
+              // record query and three raw state queries; no door 4.
+              c.expect(got.size() == 9, "nine requests, got" + described(got));
+              if (got.size() < 9) return;
+              const doorsim::Bytes m = mac_bytes(c);
+              c.expect(got[0].bytes == concat({0x63, 0x36, 0x46, 0x56, 0x11, 0x22, 0x53, 0x35, 0x45,
+                                               0x55, 0x00, 0x11}, m),
+                       "door 2 actuation " + doorsim::hex(got[0].bytes));
+              c.expect(got[1].bytes == concat(concat({0x63, 0x36, 0x46, 0x56, 0x11, 0x22, 0x54, 0x45,
+                                                      0x55, 0x65, 0x11, 0x22, 0xFE}, m), {0x00}),
+                       "door 3 actuation " + doorsim::hex(got[1].bytes));
+              c.expect(got[2].bytes == concat(concat({0x31, 0x13, 0x23, 0x33, 0x66}, m), {0x00}),
+                       "initialisation " + doorsim::hex(got[2].bytes));
+              c.expect(got[3].bytes == concat({0x82, 0x28, 0x38, 0x48, 0x22, 0x04}, m),
+                       "state query " + doorsim::hex(got[3].bytes));
+              c.expect(got[5].bytes == concat({0x83, 0x38, 0x48, 0x58, 0x33, 0x01}, m),
+                       "record query " + doorsim::hex(got[5].bytes));
+              c.expect(got[6].bytes == concat({0x82, 0x28, 0x38, 0x48, 0x22, 0x01}, m),
+                       "raw state query " + doorsim::hex(got[6].bytes));
+          }}},
+        {"door_times",
+         {[](Context& c) { c.add_controller(); },
+          [](Context& c) {
+              auto doors = c.sim.state(c.id).doors;
+              doorsim::Bytes lock(20, 0);
+              const doorsim::Bytes items = {0x08, 0x00, 0x0C, 0x00, 0x01, 0x0D, 0x00, 0x11, 0x1E, 0x02};
+              std::copy(items.begin(), items.end(), lock.begin());
+              c.expect(doors.longTimeItems && doors.lockSlots == lock,
+                       "long lock items " + doorsim::hex(doors.lockSlots));
+              c.expect(slice(doors.buttonSlots, 0, 5) == doorsim::Bytes{0x07, 0x00, 0x08, 0x00, 0x03},
+                       "long button items " + doorsim::hex(doors.buttonSlots));
+              c.expect(doors.modes == std::array<uint8_t, 3>{1, 2, 3}, "modes 1 2 3");
+              c.expect(doors.week == std::array<uint8_t, 7>{0, 0, 0, 0, 0, 1, 1}, "rest on Fri, Sat");
+              c.expect(doors.restDays[0] == 1 && doors.restDays[1] == 1 && doors.restDays[2] == 12 &&
+                           doors.restDays[3] == 25 && doors.restDays[4] == 0,
+                       "rest days 01-01 and 12-25");
+              c.expect(doors.cardFlags.count({0x7B, 0xB2, 0x6E}) == 1, "the flag of card 12345678");
+              c.expect(doors.photoTests == 1, "one photo test");
+              auto got = c.received();
+              const doorsim::Bytes m = mac_bytes(c);
+              c.expect(!got.empty() && got[0].bytes.size() == 50 &&
+                           slice(got[0].bytes, 0, 12) ==
+                               doorsim::Bytes{0x62, 0x26, 0x36, 0x46, 0x00, 0x11, 2, 2, 2, 2, 2, 2} &&
+                           slice(got[0].bytes, 12, 4) == doorsim::Bytes{0x08, 0x1E, 0x11, 0x1E} &&
+                           slice(got[0].bytes, 28, 2) == doorsim::Bytes{0x08, 0x1E} &&
+                           slice(got[0].bytes, 44, 6) == m,
+                       "short time items" + described(got));
+              // Lock times, long times, modes, rest days, five flags, photo test.
+              c.expect(got.size() == 10, "ten requests, got" + described(got));
+          }}},
+        {"scout",
+         {[](Context& c) { c.add_controller(); },
+          [](Context& c) {
+              auto got = c.received();
+              c.expect(got.size() >= 2, "two monitoring requests, got" + described(got));
+              if (got.size() < 2) return;
+              c.expect(got[0].bytes == doorsim::Bytes{0x91, 0x19, 0x29, 0x39, 0x22, 0x00},
+                       "monitoring request " + doorsim::hex(got[0].bytes));
+              c.expect(got[1].bytes == doorsim::Bytes{0x91, 0x19, 0x29, 0x39, 0x22, 0x03, 0x00, 0x00},
+                       "monitoring request with extra byte " + doorsim::hex(got[1].bytes));
+              c.expect(std::to_string(got[0].fromPort) == c.told("scout_port"),
+                       "the handed socket is the one that asked, port " + c.told("scout_port"));
+              c.expect(std::to_string(got[1].fromPort) == c.told("scout1_port"),
+                       "the second handed socket is the one that asked");
+              const std::string host = c.told("host_address");
+              if (host == "none" || host.empty()) {
+                  c.expect(got.size() == 2, "no return-address request without a host address");
+                  return;
+              }
+              c.expect(got.size() == 3, "a return-address request, got" + described(got));
+              if (got.size() < 3) return;
+              const doorsim::Bytes& r = got[2].bytes;
+              const std::string port = c.told("transip_port");
+              c.expect(r.size() == 30 && std::to_string(r[10] << 8 | r[11]) == port &&
+                           std::to_string(got[2].fromPort) == port,
+                       "return address with the handed socket's port " + port + ": " + doorsim::hex(r));
+              char octets[32];
+              if (r.size() == 30) {
+                  std::snprintf(octets, sizeof octets, "%u.%u.%u.%u", r[6], r[7], r[8], r[9]);
+                  c.expect(host == octets, std::string("host address ") + octets + ", not " + host);
+                  c.expect(slice(r, 12, 6) == mac_bytes(c), "the MAC in the return address");
+              }
+          },
+          "winhost.exe",
+          // Once the controller knows where to report, it pushes three bytes.
+          [](Context& c, const std::atomic<bool>& running) {
+              while (running) {
+                  if (c.sim.state(c.id).monitor.set) {
+                      c.sim.push(c.id, {0x5A, 0xA5, 0x01});
+                      return;
+                  }
+                  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+              }
+          }}},
+        {"discovery",
+         {[](Context& c) {
+              c.add_controller();
+              c.sim.update_state(c.id, [](doorsim::ControllerState& s) {
+                  s.deviceNumber = 9;
+                  s.mask = {255, 255, 0, 0};
+                  s.gateway = {127, 0, 0, 1};
+                  s.imageMode = 3;
+                  s.timeValue = 42;
+              });
+              std::string moved = doorsim::find_free_loopback_address();
+              if (moved.empty() || moved == c.sim.address(c.id)) {
+                  throw std::runtime_error("no second loopback address to move to");
+              }
+              c.args.push_back("moved=" + moved);
+          },
+          [](Context& c) {
+              auto got = c.received();
+              // Five discovery requests, the settings, and the clock query at
+              // the new address.
+              c.expect(got.size() == 7 && got[5].bytes.size() == 48 && got[6].bytes[0] == 0x83,
+                       "five discovery requests, the settings and a query, got" + described(got));
+              for (size_t i = 0; i < 5 && i < got.size(); ++i) {
+                  c.expect(got[i].bytes == doorsim::Bytes{0x48, 0x84, 0x94, 0x04, 0x44, 0x00},
+                           "discovery request " + doorsim::hex(got[i].bytes));
+              }
+              auto state = c.sim.state(c.id);
+              c.expect("moved=" + state.address == c.args.back(), "moved to " + state.address);
+              c.expect(state.deviceNumber == 254 && state.timeValue == 99,
+                       "device number 254, time value 99");
+              // The registry file as the platform's profile functions left it.
+              std::string registry = slurp(c.runDirectory / "eqminfo.ini");
+              c.expect(registry.find("[EqmIP]\r\nEqmIP1=" + state.address + "\r\n") != std::string::npos,
+                       "the entry in eqminfo.ini:\n" + registry);
+          }}},
+        {"mac",
+         {[](Context& c) { c.add_controller(); },
+          [](Context& c) {
+              c.expect(c.sim.mac_text(c.id) == "02abcd000007", "MAC now " + c.sim.mac_text(c.id));
+              auto got = c.received();
+              // Two MAC requests, the MAC change and the clock query.
+              c.expect(got.size() == 4, "four requests, got" + described(got));
+              if (got.size() < 4) return;
+              c.expect(got[0].bytes.size() == 30 &&
+                           slice(got[0].bytes, 0, 6) == doorsim::Bytes{0x34, 0x43, 0x53, 0x63, 0x99, 0x03},
+                       "MAC query " + doorsim::hex(got[0].bytes));
+              c.expect(got[1].bytes.size() == 30, "MAC change " + doorsim::hex(got[1].bytes));
+              const doorsim::Bytes newMac = {0x02, 0xAB, 0xCD, 0x00, 0x00, 0x07};
+              c.expect(got[2].bytes.size() == 18 && slice(got[2].bytes, 5, 6) == newMac &&
+                           slice(got[2].bytes, 11, 6) == newMac,
+                       "new MAC " + doorsim::hex(got[2].bytes));
+          }}},
+        {"ping",
+         {[](Context& c) {
+              c.args.push_back(std::string("expect=") + (icmp_socket_allowed() ? "answer" : "refused"));
+          },
+          [](Context& c) {
+              std::string status = slurp(c.runDirectory / "ping.ini");
+              if (c.args.back() == "expect=answer") {
+                  // The success text keeps its newline in the file.
+                  c.expect(status.find("PingStatue1=64 bytes from 127.0.0.1:icmp_seq = 0.time: ") !=
+                                   std::string::npos &&
+                               status.find(" ms\n") != std::string::npos,
+                           "ping.ini:\n" + status);
+              }
+          }}},
+        {"cardlists",
+         {[](Context& c) { c.add_controller(); },
+          [](Context& c) {
+              auto cards = c.sim.state(c.id).cards;
+              const doorsim::Bytes list = c.file("list/doorname007.dat");
+              const doorsim::Bytes readBack = c.file("list/ReCardInfo007.dat");
+              constexpr size_t kCards = 101;  // as winhost.c writes them
+              c.expect(cards.records.size() == kCards, std::to_string(cards.records.size()) + " records");
+              c.expect(cards.recordsStored == 5 * kCards, "five copies of each record");
+              c.expect(list.size() == kCards * 300 && readBack.size() == kCards * 360, "file sizes");
+              if (cards.records.size() != kCards || list.size() != kCards * 300 ||
+                  readBack.size() != kCards * 360)
+                  return;
+              int differences = 0;
+              for (size_t i = 0; i < kCards; ++i) {
+                  doorsim::Bytes stored(cards.records[i].begin(), cards.records[i].end());
+                  doorsim::Bytes expected = slice(list, i * 300, 300);
+                  expected.resize(360, 0);
+                  differences += stored != expected;
+                  differences += slice(readBack, i * 360, 360) != stored;
+              }
+              c.expect(differences == 0, std::to_string(differences) + " records differ");
+          }}},
+        {"framed",
+         {[](Context& c) {
+              c.add_controller();
+              c.sim.update_state(c.id, [](doorsim::ControllerState& s) {
+                  s.framed.node = 0x1234;
+                  s.framed.station = {0x01, 0x02};
+              });
+              c.args.push_back("node=" + std::to_string(0x1234));
+          },
+          [](Context& c) {
+              auto got = c.received();
+              c.expect(got.size() == 3, "three frames, got" + described(got));
+              if (got.empty()) return;
+              c.expect(got[0].bytes == doorsim::Bytes{0xA3, 0xA8, 0x00, 0x03, 0x00, 0x00, 0x12, 0x34, 0, 0,
+                                                      0, 0, 0x01, 0x02, 0, 0, 0, 0x01, 'a', 'b', 'c', 0,
+                                                      0, 0, 0},
+                       "echo frame " + doorsim::hex(got[0].bytes));
+              c.expect(c.sim.state(c.id).framed.answered == 2, "two frames answered");
+          }}},
+        {"card_reader",
+         {[](Context& c) {
+              const fs::path link = c.options.prefix / "card-reader";
+              if (!fs::is_symlink(c.options.prefix / "dosdevices" / "com40")) {
+                  throw std::runtime_error("COM40 is not set up in the Wine prefix");
+              }
+              c.reader = std::make_unique<doorsim::CardReader>();
+              start_line_elsewhere(c.reader->path());
+              c.reader->set_card(doorsim::Card{0x00, 0x0C, 0x30, 0x39});
+              c.reader->start();
+              fs::path temp = link.string() + ".new";
+              fs::remove(temp);
+              fs::create_symlink(c.reader->path(), temp);
+              fs::rename(temp, link);
+              c.args.push_back("port=\\\\.\\COM40");
+          },
+          [](Context& c) {
+              doorsim::CardReader::Line line = c.reader->line();
+              c.expect(c.reader->replies() >= 2, "two cards read, " +
+                                                     std::to_string(c.reader->replies()) + " replies");
+              c.expect(c.reader->misframed() == 0, "no poll on a wrongly set line");
+              c.expect(line.baud == 9600 && line.dataBits == 8 && line.stopBits == 2 && !line.parity &&
+                           line.raw,
+                       "line " + std::to_string(line.baud) + " baud, " + std::to_string(line.dataBits) +
+                           " data bits, " + std::to_string(line.stopBits) + " stop bits, " +
+                           (line.parity ? "parity" : "no parity") + (line.raw ? ", raw" : ", not raw"));
+              c.reader->stop();
+          }}},
     };
     return table;
 }
@@ -368,13 +699,20 @@ int run_scenario(const Options& o, const std::string& name) {
         return 2;
     }
     const Scenario& s = it->second;
-    Context c;
+    Context c(o);
     s.setup(c);
     c.sim.start();
     std::vector<std::string> arguments;
     if (s.program == "winhost.exe") arguments.push_back(name);
     arguments.insert(arguments.end(), c.args.begin(), c.args.end());
-    RunResult r = run_windows_program(o, s.program, arguments);
+    RunDirectory dir(o, {s.program});
+    c.runDirectory = dir.path();
+    std::atomic<bool> running{true};
+    std::thread helper;
+    if (s.during) helper = std::thread([&] { s.during(c, running); });
+    RunResult r = run_windows_program(dir, s.program, arguments);
+    running = false;
+    if (helper.joinable()) helper.join();
     c.sim.stop();
     s.verify(c);
     bool passed = r.status == 0 && c.failures == 0;

@@ -1,6 +1,14 @@
 // Profile files through the platform's own private profile functions.
 #include "platform/profile.h"
 
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
 #include "platform/win32/win32_api.h"
 
 namespace doorlink::platform {
@@ -39,6 +47,139 @@ bool profile_write_string(const char* section, const char* key, const char* valu
     // A null key or value would delete a section or key; writes only write.
     if (!section || !key || !value || !path) return false;
     return ::WritePrivateProfileStringA(section, key, value, path) != 0;
+}
+
+namespace {
+
+// Names that the platform matches exactly as an ASCII comparison without
+// regard to case would: no blanks at the ends, no '=', no bytes beyond ASCII,
+// no comment or section marks in front.
+bool plain_name(const char* name) {
+    const size_t n = std::strlen(name);
+    if (n == 0 || name[0] == ' ' || name[0] == '\t' || name[n - 1] == ' ' || name[n - 1] == '\t' ||
+        name[0] == ';' || name[0] == '[') {
+        return false;
+    }
+    for (size_t i = 0; i < n; ++i) {
+        const unsigned char c = static_cast<unsigned char>(name[i]);
+        if (c >= 0x80 || c < 0x20 || c == '=' || c == ']') return false;
+    }
+    return true;
+}
+
+bool same_name(const std::string& a, const char* b) {
+    if (a.size() != std::strlen(b)) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    }
+    return true;
+}
+
+// The writes of one section, each key once with its last value, in the order
+// in which the keys first appear.
+struct SectionWrites {
+    std::string name;
+    std::vector<std::pair<std::string, std::string>> keys;
+    std::unordered_map<std::string, size_t> keyAt;  // lower-case key -> its place in keys
+    std::vector<size_t> indexes;  // the writes of the batch that went into it
+};
+
+std::string lower_case(const char* name) {
+    std::string lower(name);
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower;
+}
+
+// The names of the sections the file holds (none for a missing file).
+std::vector<std::string> section_names(const char* path) {
+    std::vector<char> buffer(4096);
+    for (;;) {
+        const DWORD n = ::GetPrivateProfileSectionNamesA(buffer.data(), static_cast<DWORD>(buffer.size()), path);
+        if (n + 2 < buffer.size() || buffer.size() >= (1u << 24)) {
+            std::vector<std::string> names;
+            for (size_t at = 0; at < n && buffer[at] != '\0';) {
+                std::string name(buffer.data() + at);
+                at += name.size() + 1;
+                const size_t first = name.find_first_not_of(" \t");
+                const size_t last = name.find_last_not_of(" \t");
+                names.push_back(first == std::string::npos ? std::string()
+                                                           : name.substr(first, last - first + 1));
+            }
+            return names;
+        }
+        buffer.resize(buffer.size() * 4);
+    }
+}
+
+}  // namespace
+
+// Every write of a profile function rewrites the whole file, which would make
+// a batch of thousands of keys take minutes. A section that the file does not
+// hold yet is therefore written whole, by one section write; keys of a
+// section the file holds already (even an empty one, which may keep comment
+// lines that a section write would drop) are written one by one, as are
+// names that the platform might match otherwise than this grouping does. A
+// batch with a null name or value writes nothing.
+bool profile_write_strings(const ProfileWrite* writes, size_t count, const char* path) {
+    if (!path || (count > 0 && !writes)) return false;
+    for (size_t i = 0; i < count; ++i) {
+        if (!writes[i].section || !writes[i].key || !writes[i].value) return false;
+    }
+    std::vector<SectionWrites> sections;
+    bool grouped = true;
+    for (size_t i = 0; i < count; ++i) {
+        const ProfileWrite& w = writes[i];
+        if (!plain_name(w.section) || !plain_name(w.key)) {
+            grouped = false;
+            break;
+        }
+        auto section = std::find_if(sections.begin(), sections.end(),
+                                    [&](const SectionWrites& s) { return same_name(s.name, w.section); });
+        if (section == sections.end()) {
+            sections.push_back({w.section, {}, {}, {}});
+            section = sections.end() - 1;
+        }
+        section->indexes.push_back(i);
+        auto placed = section->keyAt.emplace(lower_case(w.key), section->keys.size());
+        if (placed.second) section->keys.emplace_back(w.key, w.value);
+        else section->keys[placed.first->second].second = w.value;
+    }
+
+    bool written = true;
+    auto write_one_by_one = [&](const std::vector<size_t>& indexes) {
+        for (size_t i : indexes) {
+            if (!::WritePrivateProfileStringA(writes[i].section, writes[i].key, writes[i].value, path))
+                written = false;
+        }
+    };
+    if (!grouped) {
+        std::vector<size_t> all(count);
+        for (size_t i = 0; i < count; ++i) all[i] = i;
+        write_one_by_one(all);
+        return written;
+    }
+    const std::vector<std::string> existing = section_names(path);
+    for (const SectionWrites& section : sections) {
+        const bool exists = std::any_of(existing.begin(), existing.end(), [&](const std::string& name) {
+            return same_name(name, section.name.c_str());
+        });
+        if (exists) {
+            write_one_by_one(section.indexes);
+            continue;
+        }
+        // "key=value" lines, each ended by a zero, and one more zero.
+        std::string lines;
+        for (const auto& key : section.keys) {
+            lines += key.first;
+            lines += '=';
+            lines += key.second;
+            lines += '\0';
+        }
+        lines += '\0';
+        if (!::WritePrivateProfileSectionA(section.name.c_str(), lines.c_str(), path)) written = false;
+    }
+    return written;
 }
 
 }  // namespace doorlink::platform
