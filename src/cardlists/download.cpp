@@ -96,11 +96,12 @@ bool send_record(Link& link, const uint8_t* datagram, uint32_t count, uint32_t i
 
 uint32_t DownloadList(core::Transport& transport, const char* address, int32_t count,
                       int32_t listNumber, const char* macText, RecordKind kind) {
-    core::Mac mac;
-    if (!address || count < 0 || count > kMaxDownloadCount || !core::ParseMacText(macText, mac)) {
-        return 0;
-    }
+    if (!address) return 0;
+    // The host sees the total announced before anything is checked, also when
+    // the call then fails.
     WriteProgress("TolNameList", listNumber, count);
+    core::Mac mac;
+    if (count < 0 || count > kMaxDownloadCount || !core::ParseMacText(macText, mac)) return 0;
     EnsureListDirectory();
 
     // The list file must hold every record announced.

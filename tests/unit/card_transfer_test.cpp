@@ -144,11 +144,14 @@ TEST(Download, GivesUpAfterAHundredRejectedRepliesOrASilence) {
 TEST(Download, RefusesBeforeAnyDatagram) {
     write_list(4, 2, kShortRecordSize);
     FakeTransport t;
-    EXPECT_EQ(DownloadList(t, "127.0.0.1", 1, 4, "00a0c900000", RecordKind::Short), 0u);
     EXPECT_EQ(DownloadList(t, nullptr, 1, 4, kMac, RecordKind::Short), 0u);
+    EXPECT_EQ(registry_value("TolNameList", 4), "");
+    // The announced total is published before the checks, also for a call that fails.
+    EXPECT_EQ(DownloadList(t, "127.0.0.1", 1, 4, "00a0c900000", RecordKind::Short), 0u);
+    EXPECT_EQ(registry_value("TolNameList", 4), "1");
     EXPECT_EQ(DownloadList(t, "127.0.0.1", -1, 4, kMac, RecordKind::Short), 0u);
     EXPECT_EQ(DownloadList(t, "127.0.0.1", 65536, 4, kMac, RecordKind::Short), 0u);
-    EXPECT_EQ(registry_value("TolNameList", 4), "");
+    EXPECT_EQ(registry_value("TolNameList", 4), "65536");
     // A list file that cannot hold the records announced, or none at all.
     EXPECT_EQ(DownloadList(t, "127.0.0.1", 3, 4, kMac, RecordKind::Short), 0u);
     EXPECT_EQ(DownloadList(t, "127.0.0.1", 2, 4, kMac, RecordKind::Long), 0u);
