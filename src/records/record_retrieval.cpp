@@ -86,6 +86,7 @@ private:
     }
     bool open_photo_file(const std::string& path) {
         photoPath_ = path;
+        photoTail_ = {0, 0};
         photo_ = std::fopen(path.c_str(), "wb+");
         return photo_ != nullptr;
     }
@@ -109,6 +110,9 @@ private:
     std::string photoDirectory_;
     std::string photoPath_;
     std::FILE* photo_ = nullptr;
+    // The last two bytes written to the photo file: its end-of-image marker
+    // may lie across the boundary of a photo block and the record block.
+    std::array<uint8_t, 2> photoTail_{};
 
     uint32_t imageNumber_ = 0;
     uint32_t totalImages_ = 0;
@@ -201,6 +205,7 @@ Retrieval::Handled Retrieval::handle(int length) {
                 result_ = kRetrievalFailed;
                 return Handled::Finished;
             }
+            photoTail_ = {buffer_[kImageBytes - 2], buffer_[kImageBytes - 1]};
             rejectedInRow_ = 0;
             return Handled::Acknowledge;
         case kRecordBlockLength:
@@ -220,13 +225,21 @@ Retrieval::Handled Retrieval::handle(int length) {
 
 Retrieval::Handled Retrieval::record_block(int length) {
     // The image ends at the last end-of-image marker; without one the whole
-    // image area belongs to it.
+    // image area belongs to it. A marker whose 0xFF closed the last photo
+    // block ends the image at byte 0, and a photo that ended in its photo
+    // blocks takes nothing from the record block.
     size_t imageLength = length == kRecordBlockLength ? kImageBytes : kShortImageBytes;
-    for (int p = length - kImageEndSearchFromEnd; p >= 1; --p) {
+    bool found = false;
+    for (int p = length - kImageEndSearchFromEnd; p >= 1 && !found; --p) {
         if (buffer_[p] == 0xD9 && buffer_[p - 1] == 0xFF) {
             imageLength = static_cast<size_t>(p) + 1;
-            break;
+            found = true;
         }
+    }
+    if (!found && buffer_[0] == 0xD9 && photoTail_[1] == 0xFF) {
+        imageLength = 1;
+    } else if (!found && photoTail_ == std::array<uint8_t, 2>{0xFF, 0xD9}) {
+        imageLength = 0;
     }
     result_ = kRetrievalFailed;
     if (std::fwrite(buffer_, 1, imageLength, photo_) != imageLength) return Handled::Finished;

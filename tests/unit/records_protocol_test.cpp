@@ -219,6 +219,30 @@ TEST(RecordRetrieval, RecordBlockWithoutEndOfImageKeepsItsWholeImageArea) {
     EXPECT_EQ(read_bytes(data_path({"pic", "00500258", name})), Bytes(512, 0x42));
 }
 
+// The end-of-image marker may straddle the last photo block and the record
+// block, or close the photo blocks: no filler of the record block follows it.
+TEST(RecordRetrieval, EndOfImageAcrossOrBeforeTheRecordBlockEndsThePhotoThere) {
+    Access a;
+    a.total = 2;
+    Bytes first = photo_block(1, 1, 0x42);
+    first[1023] = 0xFF;
+    Bytes second = photo_block(2, 3, 0x43);
+    second[1022] = 0xFF;
+    second[1023] = 0xD9;
+    FakeTransport t;
+    t.answer(first);
+    t.answer(record_block(1045, 1, 2, a, {0xD9}));
+    t.answer(second);
+    t.answer(record_block(533, 2, 4, a, {}));
+    EXPECT_EQ(retrieve(t, 1), records::kRetrievalSilentAfterAll);
+    Bytes expected = Bytes(first.begin(), first.begin() + 1024);
+    expected.push_back(0xD9);
+    const std::string stamp = "00500258" "20071112131415" "001";
+    EXPECT_EQ(read_bytes(data_path({"pic", "00500258", stamp + "0001.jpg"})), expected);
+    EXPECT_EQ(read_bytes(data_path({"pic", "00500258", stamp + "0002.jpg"})),
+              Bytes(second.begin(), second.begin() + 1024));
+}
+
 TEST(RecordRetrieval, EndMarkerShortReplyAndEmptyDatagram) {
     FakeTransport end;
     end.answer({0x46, 0x64, 0x74, 0x84, 0x22});

@@ -25,6 +25,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -33,6 +34,7 @@
 #include <iostream>
 #include <map>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -240,6 +242,7 @@ struct Context {
     int failures = 0;
     fs::path runDirectory;  // the program's directory, kept until the check is done
     std::unique_ptr<doorsim::CardReader> reader;
+    std::vector<doorsim::StoredRecord> stored;  // what the controller keeps or pushes
 
     void expect(bool condition, const std::string& what) {
         if (!condition) {
@@ -345,6 +348,94 @@ uint16_t free_udp_port() {
     }
     ::close(fd);
     return port;
+}
+
+// ---- Records: what the files under the run directory must hold ----------
+
+int local_century() {
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    return (local.tm_year + 1900) / 100 * 100;
+}
+
+// The card text and the fourteen digits of the record's time.
+std::string record_stamp(const doorsim::StoredRecord& r) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%s%04d%02d%02d%02d%02d%02d", doorsim::card_text(r.site, r.card).c_str(),
+                  local_century() + r.year, r.month, r.day, r.hour, r.minute, r.second);
+    return text;
+}
+
+std::string record_line(const doorsim::StoredRecord& r, int controller, int kind) {
+    const std::string stamp = record_stamp(r);
+    char text[64];
+    std::snprintf(text, sizeof text, "%s,%s,%03d,%d", stamp.substr(0, 8).c_str(), stamp.substr(8).c_str(),
+                  controller, kind);
+    return text;
+}
+
+// Lines as a Windows host's C runtime writes them to a file opened as text.
+std::string windows_lines(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines) text += line + "\r\n";
+    return text;
+}
+
+doorsim::Bytes bytes_of(const std::string& text) { return doorsim::Bytes(text.begin(), text.end()); }
+
+// The names in a directory of the run directory, sorted.
+std::vector<std::string> names_in(const fs::path& dir) {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(dir, error)) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// A file name holding a backslash: a path the DLL formed that did not become
+// directories.
+std::string backslash_name(const fs::path& dir) {
+    std::error_code error;
+    for (const auto& entry : fs::recursive_directory_iterator(dir, error)) {
+        if (entry.path().filename().string().find('\\') != std::string::npos) return entry.path();
+    }
+    return {};
+}
+
+// The retrieval record files of controller N in cardinfo: each named after
+// the local time at the start of its call (within the last minutes) and N,
+// and each holding the lines.
+void expect_retrieval_files(Context& c, int controller, size_t atMost, const std::string& lines) {
+    const std::vector<std::string> names = names_in(c.runDirectory / "cardinfo");
+    c.expect(!names.empty() && names.size() <= atMost,
+             std::to_string(names.size()) + " retrieval record files in cardinfo");
+    char suffix[16];
+    std::snprintf(suffix, sizeof suffix, "%03d.txt", controller);
+    for (const std::string& name : names) {
+        std::tm t{};
+        bool named = name.size() == 21 && name.substr(14) == suffix &&
+                     std::all_of(name.begin(), name.begin() + 14, ::isdigit) &&
+                     std::sscanf(name.c_str(), "%4d%2d%2d%2d%2d%2d", &t.tm_year, &t.tm_mon, &t.tm_mday,
+                                 &t.tm_hour, &t.tm_min, &t.tm_sec) == 6;
+        t.tm_year -= 1900;
+        t.tm_mon -= 1;
+        t.tm_isdst = -1;
+        const double age = named ? std::difftime(std::time(nullptr), std::mktime(&t)) : -1;
+        c.expect(named && age >= -5 && age < 600, "retrieval record file name " + name);
+        c.expect(c.file("cardinfo/" + name) == bytes_of(lines),
+                 "cardinfo/" + name + ":\n" + slurp(c.runDirectory / "cardinfo" / name));
+    }
+}
+
+// The error report of the pushed scenario.
+const char* const kErrorReport = "door 2 forced";
+
+// The photo file of a live photo: the 1024 image bytes of every block.
+doorsim::Bytes padded(const doorsim::Bytes& photo) {
+    doorsim::Bytes out = photo;
+    out.resize((photo.size() + 1023) / 1024 * 1024, 0);
+    return out;
 }
 
 std::vector<std::string> header_exports() {
@@ -687,6 +778,148 @@ const std::map<std::string, Scenario>& scenarios() {
                            " data bits, " + std::to_string(line.stopBits) + " stop bits, " +
                            (line.parity ? "parity" : "no parity") + (line.raw ? ", raw" : ", not raw"));
               c.reader->stop();
+          }}},
+        {"records",
+         {[](Context& c) {
+              c.add_controller();
+              // Eleven photos: image 1 gives the total, image 10 the progress.
+              c.stored = doorsim::sample_records(11, 120, 90);
+              c.sim.update_state(c.id, [&](doorsim::ControllerState& s) { s.records.records = c.stored; });
+              c.args.push_back("total=" + std::to_string(c.stored.size()));
+          },
+          [](Context& c) {
+              std::vector<std::string> lines;
+              for (const auto& r : c.stored) lines.push_back(record_line(r, 7, 1));
+              const std::string once = windows_lines(lines);
+              // Both retrievals appended to the controller record file.
+              c.expect(c.file("mj007.txt") == bytes_of(once + once),
+                       "mj007.txt:\n" + slurp(c.runDirectory / "mj007.txt"));
+              // Two calls within a second share the name of their file.
+              expect_retrieval_files(c, 7, 2, once);
+              int wrong = 0;
+              for (size_t i = 0; i < c.stored.size(); ++i) {
+                  const auto& r = c.stored[i];
+                  char name[64];
+                  std::snprintf(name, sizeof name, "%s007%04zu.jpg", record_stamp(r).c_str(), i + 1);
+                  const std::string final = "pic/" + doorsim::card_text(r.site, r.card) + "/" + name;
+                  // The second time the final name was taken: the photo kept
+                  // its temporary name.
+                  const std::string temporary = "pic/007" + std::to_string(i) + ".jpg";
+                  for (const std::string& file : {final, temporary}) {
+                      const doorsim::Bytes got = c.file(file);
+                      if (got == r.photo) continue;
+                      size_t at = 0;
+                      while (at < got.size() && at < r.photo.size() && got[at] == r.photo[at]) ++at;
+                      if (++wrong > 3) continue;
+                      c.expect(false, file + " is not the controller's photo: " + std::to_string(got.size()) +
+                                          " bytes, not " + std::to_string(r.photo.size()) +
+                                          ", the first difference at " + std::to_string(at));
+                  }
+              }
+              c.expect(wrong == 0, std::to_string(wrong) + " photo files differ");
+              // A directory per card, the kept temporary files and the empty
+              // one of the image after the last.
+              std::set<std::string> cards;
+              for (const auto& r : c.stored) cards.insert(doorsim::card_text(r.site, r.card));
+              size_t directories = 0, files = 0;
+              for (const std::string& name : names_in(c.runDirectory / "pic")) {
+                  if (fs::is_directory(c.runDirectory / "pic" / name)) directories += cards.count(name);
+                  else ++files;
+              }
+              c.expect(directories == cards.size() && files == c.stored.size() + 1,
+                       std::to_string(directories) + " card directories and " + std::to_string(files) +
+                           " files in pic");
+              const std::string odd = backslash_name(c.runDirectory);
+              c.expect(odd.empty(), "a file named with a backslash: " + odd);
+              auto records = c.sim.state(c.id).records;
+              c.expect(records.retrievals == 2 && records.resendRequests == 0,
+                       std::to_string(records.retrievals) + " retrievals, " +
+                           std::to_string(records.resendRequests) + " resend requests");
+              auto got = c.received();
+              const doorsim::Bytes request =
+                  concat(concat({0x41, 0x14, 0x24, 0x34, 0x77}, mac_bytes(c)), {0x00});
+              c.expect(!got.empty() && got[0].bytes == request,
+                       "retrieval request" + described({got.empty() ? doorsim::Datagram{} : got[0]}));
+          }}},
+        {"records_transfer",
+         {[](Context& c) {
+              c.add_controller();
+              // Three blocks: 64, 64 and 10 records.
+              c.stored = doorsim::sample_records(138, 0);
+              c.sim.update_state(c.id, [&](doorsim::ControllerState& s) { s.records.records = c.stored; });
+              c.args.push_back("total=138");
+          },
+          [](Context& c) {
+              std::vector<std::string> lines;
+              for (const auto& r : c.stored) lines.push_back(record_line(r, 12, r.kind));
+              const std::string text = windows_lines(lines);
+              c.expect(c.file("mj012.txt") == bytes_of(text),
+                       "mj012.txt:\n" + slurp(c.runDirectory / "mj012.txt"));
+              expect_retrieval_files(c, 12, 1, text);
+              c.expect(!fs::exists(c.runDirectory / "pic"), "no photo directory");
+              c.expect(c.sim.state(c.id).records.transfersCompleted == 1, "the transfer completed");
+              // The request, the block requests for blocks 2 and 3 and the
+              // final one, each six times.
+              auto got = c.received();
+              const doorsim::Bytes m = mac_bytes(c);
+              const doorsim::Bytes request = concat(concat({0x40, 0x14, 0x24, 0x34, 0x66}, m), {0x00});
+              const doorsim::Bytes final =
+                  concat(concat({0xFF, 0xFF, 0x00, 0x03, 0x00, 0x03}, slice(m, 1, 5)), {0x00});
+              const std::vector<doorsim::Bytes> expected = {
+                  request, {0xFF, 0xFF, 0x00, 0x03, 0x00, 0x01}, {0xFF, 0xFF, 0x00, 0x03, 0x00, 0x02}, final};
+              bool same = got.size() == 24;
+              for (size_t i = 0; same && i < got.size(); ++i) same = got[i].bytes == expected[i / 6];
+              c.expect(same, "requests" + described(got));
+          }}},
+        {"pushed",
+         {[](Context& c) {
+              c.add_controller();
+              // A live photo of three blocks.
+              doorsim::StoredRecord r;
+              for (int width = 60; width < 400; width += 10) {
+                  r = doorsim::make_record(5, 0x0102, std::time(nullptr), 1, width, width * 3 / 4);
+                  if ((r.photo.size() + 1023) / 1024 == 3) break;
+              }
+              if ((r.photo.size() + 1023) / 1024 != 3) throw std::runtime_error("no photo of three blocks");
+              c.stored = {r};
+              c.args.push_back(std::string("report=") + kErrorReport);
+          },
+          [](Context& c) {
+              const doorsim::StoredRecord& r = c.stored[0];
+              c.expect(c.told("card") == "00500258", "card text " + c.told("card"));
+              char when[32];
+              std::snprintf(when, sizeof when, "%04d-%02d-%02d %02d:%02d", local_century() + r.year, r.month,
+                            r.day, r.hour, r.minute);
+              c.expect(c.told("time") == when, "time text " + c.told("time") + ", not " + when);
+              const std::string log = std::string("\xBB\xFA\xBA\xC5: 003\r\n") + kErrorReport + "\r\n";
+              c.expect(c.file("error/error003.txt") == bytes_of(log),
+                       "error/error003.txt: " + doorsim::hex(c.file("error/error003.txt")));
+              c.expect(c.file("curpic/00500258.jpg") == padded(r.photo),
+                       "curpic/00500258.jpg holds " + std::to_string(c.file("curpic/00500258.jpg").size()) +
+                           " bytes, not the photo's three blocks");
+              // The monitoring request, then one resend request echoing
+              // bytes 1034-1039 of the early block 2.
+              auto got = c.received();
+              doorsim::Bytes resend = {0x73, 0x37, 0x47, 0x57};
+              const auto blocks = doorsim::live_photo_blocks(r, 1);
+              resend.insert(resend.end(), blocks[2].begin() + 1034, blocks[2].begin() + 1040);
+              const doorsim::Bytes monitoring = {0x91, 0x19, 0x29, 0x39, 0x22, 0x00};
+              c.expect(got.size() == 2 && got[0].bytes == monitoring && got[1].bytes == resend,
+                       "the monitoring request and one resend request, got" + described(got));
+          },
+          "winhost.exe",
+          // Once the controller knows where to report: an acknowledgement
+          // pattern and an empty datagram, which ErrorScore skips, the error
+          // report, and the photo with block 2 early.
+          [](Context& c, const std::atomic<bool>& running) {
+              while (running && !c.sim.state(c.id).monitor.set) {
+                  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+              }
+              if (!running) return;
+              c.sim.push(c.id, {0xF1, 0xF2, 0xF3, 0xF4, 0xF5, 0xF6, 0xF7, 0xF8, 0xF9, 0xFA});
+              c.sim.push(c.id, {});
+              doorsim::push_error_report(c.sim, c.id, kErrorReport);
+              doorsim::push_live_photo(c.sim, c.id, c.stored[0], {0, 2, 1});
           }}},
     };
     return table;

@@ -105,9 +105,16 @@ void check_clock() {
     EXPECT(now.year >= 2020 && now.month >= 1 && now.month <= 12 && now.day >= 1 &&
            now.day <= 31 && now.hour < 24 && now.minute < 60 && now.second < 60);
     EXPECT(now.dayOfWeek == weekday_of(now.year, now.month, now.day));
-    uint32_t before = tick_count_ms();
-    sleep_ms(100);
-    uint32_t slept = tick_count_ms() - before;
+    // Wine's tick count is a value its server refreshes: on a loaded machine
+    // it can lag behind a sleep now and then, so one of three tries must fit.
+    uint32_t slept = 0;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        uint32_t before = tick_count_ms();
+        sleep_ms(100);
+        slept = tick_count_ms() - before;
+        if (slept >= 90 && slept < 3000) break;
+        std::printf("  slept 100 ms: %u ms by the tick count\n", slept);
+    }
     EXPECT(slept >= 90 && slept < 3000);
     EXPECT(process_id() != 0);
 }

@@ -797,6 +797,107 @@ static void scenario_card_reader(void) {
     CHECK(result[0] == '#');
 }
 
+/* The size of a file; -1 when it does not exist. */
+static long file_size(const char* path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) return -1;
+    return (long)data.nFileSizeLow;
+}
+
+/* Records with photos, fetched twice for controller 7 (the driver checks the
+ * record files and every photo); the progress keys are read here with the
+ * platform's profile functions. The second time the final photo names are
+ * taken, so MoveFileA refuses and the photos keep their temporary names. */
+static void scenario_records(void) {
+    const char* address = need_arg("address");
+    const char* mac = need_arg("mac");
+    const char* total = need_arg("total");
+    char registry[MAX_PATH], path[MAX_PATH], name[32];
+    module_file("eqminfo.ini", registry, sizeof registry);
+
+    for (int round = 0; round < 2; ++round) {
+        DWORD start = GetTickCount();
+        CHECK(EXPORT(DataRtn)(address, 7, mac) == 2); /* the controller ends with its end marker */
+        printf("  retrieval %d took %lu ms\n", round + 1, (unsigned long)elapsed_since(start));
+        CHECK_PROFILE("TotalImg", "TotalImg7", registry, total);
+        CHECK_PROFILE("CurrentImg", "CurrentImg7", registry, "10");
+        CHECK(GetPrivateProfileIntA("TotalImg", "TotalImg7", -1, registry) == atoi(total));
+        /* The temporary file of the image after the last one stays, empty. */
+        snprintf(name, sizeof name, "pic\\007%s.jpg", total);
+        module_file(name, path, sizeof path);
+        CHECK(file_size(path) == 0);
+    }
+    module_file("pic", path, sizeof path);
+    DWORD attributes = GetFileAttributesA(path);
+    CHECK(attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY));
+    /* Invalid arguments: 0 at once, without a request (the driver counts two). */
+    CHECK(EXPORT(DataRtn)(address, 7, "00a0c9") == 0);
+    CHECK(EXPORT(DataRtn)(NULL, 7, mac) == 0);
+    CHECK(sockets_not_started());
+}
+
+/* Records without photos in numbered blocks, for controller 12. */
+static void scenario_records_transfer(void) {
+    const char* address = need_arg("address");
+    const char* mac = need_arg("mac");
+    const char* total = need_arg("total");
+    char registry[MAX_PATH];
+    module_file("eqminfo.ini", registry, sizeof registry);
+
+    DWORD start = GetTickCount();
+    CHECK(EXPORT(TxDataRtn)(address, 12, mac) == 1);
+    printf("  transfer took %lu ms\n", (unsigned long)elapsed_since(start));
+    CHECK_PROFILE("TotalImg", "TotalImg12", registry, total);
+    CHECK_PROFILE("CurrentImg", "CurrentImg12", registry, total);
+    char path[MAX_PATH];
+    module_file("pic", path, sizeof path);
+    CHECK(GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES); /* no photos, no photo directory */
+    CHECK(sockets_not_started());
+}
+
+/* What a monitored controller pushes, on the socket DoorScout hands over:
+ * an error report behind an acknowledgement pattern, then a live photo of
+ * several blocks, one of them out of order (DoorPic asks for it again, at
+ * the address it came from). The host closes the socket as the header says. */
+static void scenario_pushed(void) {
+    const char* address = need_arg("address");
+    const char* report = need_arg("report");
+    uint32_t handle = 0;
+    CHECK(EXPORT(DoorScout)(address, &handle) == 1);
+    CHECK(handle != 0);
+    if (handle == 0) return;
+
+    char text[1066 + 2];
+    memset(text, 0x7F, sizeof text);
+    DWORD start = GetTickCount();
+    CHECK(EXPORT(ErrorScore)(address, text, 3, handle) == 1);
+    printf("  error report after %lu ms\n", (unsigned long)elapsed_since(start));
+    char expected[1100];
+    snprintf(expected, sizeof expected, "\xBB\xFA\xBA\xC5: 003\n%s", report);
+    CHECK(strcmp(text, expected) == 0);
+    CHECK(text[strlen(expected) + 1] == 0x7F);
+
+    char card[16], when[32];
+    memset(card, '#', sizeof card);
+    memset(when, '#', sizeof when);
+    start = GetTickCount();
+    CHECK(EXPORT(DoorPic)(0, card, when, handle) == 1);
+    printf("  live photo after %lu ms\n", (unsigned long)elapsed_since(start));
+    CHECK(card[8] == '\0' && card[9] == '#');
+    CHECK(when[16] == '\0' && when[17] == '#');
+    if (card[8] == '\0') tell_driver("card", card);
+    if (when[16] == '\0') tell_driver("time", when);
+
+    char path[MAX_PATH];
+    module_file("filepic", path, sizeof path);
+    DWORD attributes = GetFileAttributesA(path);
+    CHECK(attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY));
+
+    CHECK(closesocket((SOCKET)handle) == 0);
+    CHECK(WSACleanup() == 0);
+    CHECK(sockets_not_started());
+}
+
 struct Scenario {
     const char* name;
     void (*run)(void);
@@ -819,6 +920,9 @@ static const struct Scenario kScenarios[] = {
     {"cardlists", scenario_cardlists},
     {"framed", scenario_framed},
     {"card_reader", scenario_card_reader},
+    {"records", scenario_records},
+    {"records_transfer", scenario_records_transfer},
+    {"pushed", scenario_pushed},
 };
 
 int main(int argc, char** argv) {
