@@ -16,6 +16,7 @@
 #include "cardlists/card_record.h"
 #include "cardlists/source_file.h"
 #include "core/library_state.h"
+#include "data_directory.h"
 #include "doorlink/doorlink.h"
 #include "doorsim/simulator.h"
 
@@ -26,17 +27,7 @@ using namespace doorlink;
 constexpr int kCards = 5000;
 constexpr int kTransferRecords = 2000;
 
-// A data directory of its own, unless the caller named one.
-const std::string& data_directory() {
-    static const std::string dir = [] {
-        if (const char* home = std::getenv("DOORLINK_HOME")) return std::string(home);
-        std::string pattern = "/tmp/doorlink-bench-XXXXXX";
-        std::string made = ::mkdtemp(pattern.data()) ? pattern : std::string("/tmp");
-        ::setenv("DOORLINK_HOME", made.c_str(), 1);
-        return made;
-    }();
-    return dir;
-}
+using doorlink::bench::data_directory;
 
 // A source file of count cards with every field filled.
 std::string source_file(int count) {

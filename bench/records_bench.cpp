@@ -14,26 +14,13 @@
 #include <filesystem>
 #include <string>
 
+#include "data_directory.h"
 #include "doorlink/doorlink.h"
 #include "doorsim/simulator.h"
 
 namespace {
 
-// The library writes its files into a directory of the benchmark's own, in
-// memory where the machine has such a file system, so that the numbers show
-// the protocol rather than the disk ($DOORLINK_HOME overrides it).
-const std::string& data_directory() {
-    static const std::string dir = [] {
-        if (const char* home = getenv("DOORLINK_HOME"); home && *home) return std::string(home);
-        std::error_code ec;
-        const bool memory = std::filesystem::is_directory("/dev/shm", ec);
-        std::string pattern = memory ? "/dev/shm/doorlink-bench-XXXXXX" : "/tmp/doorlink-bench-XXXXXX";
-        std::string made = mkdtemp(pattern.data()) ? pattern : std::string("/tmp");
-        setenv("DOORLINK_HOME", made.c_str(), 1);
-        return made;
-    }();
-    return dir;
-}
+using doorlink::bench::data_directory;
 
 struct RecordController {
     doorsim::Simulator sim;
