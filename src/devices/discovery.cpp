@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "core/exchange.h"
 #include "core/bytes.h"
 #include "core/export_guard.h"
 #include "core/library_state.h"
@@ -100,6 +101,7 @@ int32_t RunDiscovery(core::Transport& transport, const char* address, bool broad
 
     uint8_t buffer[kReceiveCapacity] = {};
     int failures = 0;
+    int ignoredInRow = 0;
     int64_t resultValue = 0;
     for (;;) {
         const int result = transport.receive(socket, buffer, kReceiveCapacity, peer);
@@ -109,7 +111,13 @@ int32_t RunDiscovery(core::Transport& transport, const char* address, bool broad
             ++failures;
             continue;
         }
-        if (!is_valid_reply(buffer, result)) continue;
+        if (!is_valid_reply(buffer, result)) {
+            // A peer that floods the socket with other datagrams must not
+            // hold the caller forever.
+            if (++ignoredInRow >= core::kMaxRejectedReplies) break;
+            continue;
+        }
+        ignoredInRow = 0;
         resultValue = accept_reply(buffer, registryPath);
     }
     transport.close(socket);

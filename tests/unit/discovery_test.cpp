@@ -178,6 +178,19 @@ TEST_F(Discovery, InvalidDatagramsAreIgnoredAndNotCountedAsFailures) {
     EXPECT_EQ(t.receives, 12);
 }
 
+TEST_F(Discovery, AFloodOfOtherDatagramsEndsTheCallAfterOneHundredInARow) {
+    ScriptedTransport t;
+    t.answer(reply(1, {10, 0, 0, 9}));
+    t.answer(reply(2, {10, 0, 0, 10}));
+    for (int i = 0; i < 99; ++i) t.answer(Bytes(35, 0x48));
+    t.answer(reply(3, {10, 0, 0, 11}));  // a valid reply starts the count again
+    for (int i = 0; i < 150; ++i) t.answer(Bytes(35, 0x48));
+    EXPECT_EQ(run(t, false), 2);  // the count before the last accepted reply
+    EXPECT_EQ(value("EqmTotal", "EqmTotal"), "3");
+    EXPECT_EQ(t.receives, 2 + 99 + 1 + 100);
+    EXPECT_EQ(t.closes, 1);
+}
+
 TEST_F(Discovery, EntryIsKeyedByTheAddressInsideTheReplyNotItsSender) {
     ScriptedTransport t;
     t.answer(reply(1, {192, 0, 2, 77}), {platform::ipv4_from_text("10.9.9.9"), 0x2823});
