@@ -1,6 +1,9 @@
 // The profile functions of the POSIX backend: files on disk, the cache, and
 // many writers at once.
 #include <gtest/gtest.h>
+#include <sys/fsuid.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <fstream>
@@ -87,6 +90,38 @@ TEST(ProfileStore, WriteIntoAMissingDirectoryFails) {
     TempDir dir;
     std::string path = dir.file("no/such/dir.ini");
     EXPECT_FALSE(profile_write_string("A", "k", "v", path.c_str()));
+}
+
+// A file this process may not read (it may still replace it in the
+// directory) keeps its keys: a write fails instead of leaving a file with
+// only the new key.
+TEST(ProfileStore, AFileThatCannotBeReadIsNotWrittenOver) {
+    TempDir dir;
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0777), 0);
+    const std::string path = dir.file("locked.ini");
+    const std::string text = "[A]\nx=1\n";
+    write_text(path, text);
+    ASSERT_EQ(::chmod(path.c_str(), 0200), 0);
+    // root reads anything; as another user for the file system it may not.
+    const bool root = ::geteuid() == 0;
+    const int previous = root ? ::setfsuid(65534) : 0;
+    const bool single = profile_write_string("B", "y", "2", path.c_str());
+    const ProfileWrite batch[] = {{"C", "z", "3"}};
+    const bool several = profile_write_strings(batch, 1, path.c_str());
+    const int32_t value = profile_read_int("A", "x", -7, path.c_str());
+    if (root) ::setfsuid(static_cast<uid_t>(previous));
+    EXPECT_FALSE(single);
+    EXPECT_FALSE(several);
+    EXPECT_EQ(value, -7);
+    EXPECT_EQ(file_text(path), text);
+}
+
+TEST(ProfileStore, APipeForAFileReadsAsEmptyWithoutWaiting) {
+    TempDir dir;
+    const std::string path = dir.file("pipe.ini");
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    EXPECT_EQ(read_string(path, "A", "k", "none"), "none");
+    EXPECT_EQ(profile_read_int("A", "k", 5, path.c_str()), 5);
 }
 
 TEST(ProfileStore, ManyThreadsWritingAtOnceLoseNoUpdate) {

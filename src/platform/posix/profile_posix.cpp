@@ -53,7 +53,8 @@ FileSignature signature_of(const char* path) {
 }
 
 bool read_whole_file(const char* path, std::string& out, FileSignature& sig) {
-    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    // Non-blocking: a path naming a pipe must not wait for a writer.
+    int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         out.clear();
         sig = FileSignature{};
@@ -70,14 +71,16 @@ bool read_whole_file(const char* path, std::string& out, FileSignature& sig) {
     }
     out.clear();
     char chunk[8192];
+    bool ok = true;
     for (;;) {
         ssize_t n = ::read(fd, chunk, sizeof chunk);
         if (n < 0 && errno == EINTR) continue;
+        if (n < 0) ok = false;  // half a file is no file
         if (n <= 0) break;
         out.append(chunk, static_cast<size_t>(n));
     }
     ::close(fd);
-    return true;
+    return ok;
 }
 
 bool write_whole_file(const std::string& path, const std::string& text, mode_t mode) {
@@ -121,7 +124,8 @@ public:
         return *slot;
     }
 
-    // The current document of the file, parsed again only when it changed.
+    // The current document of the file, parsed again only when it changed;
+    // null when the file is there but cannot be read.
     std::shared_ptr<const ini::Document> current(CachedFile& file, const char* path) {
         FileSignature now = signature_of(path);
         {
@@ -130,7 +134,7 @@ public:
         }
         std::string text;
         FileSignature read;
-        if (!read_whole_file(path, text, read)) return std::make_shared<ini::Document>();
+        if (!read_whole_file(path, text, read)) return nullptr;
         auto doc = std::make_shared<const ini::Document>(ini::Document::parse(text));
         std::lock_guard<std::mutex> guard(file.stateLock);
         file.signature = read;
@@ -171,6 +175,7 @@ uint32_t profile_read_string(const char* section, const char* key, const char* d
     if (section && key && path) {
         CachedFile& file = cache().entry(path);
         doc = cache().current(file, path);
+        if (!doc) doc = std::make_shared<const ini::Document>();  // unreadable: nothing found
         if (auto found = doc->find(section, key)) value = ini::strip_quotes(*found);
     }
     size_t n = std::min<size_t>(value.size(), size - 1);
@@ -184,6 +189,7 @@ int32_t profile_read_int(const char* section, const char* key, int32_t defaultVa
     if (!section || !key || !path) return defaultValue;
     CachedFile& file = cache().entry(path);
     auto doc = cache().current(file, path);
+    if (!doc) return defaultValue;
     auto found = doc->find(section, key);
     if (!found) return defaultValue;
     std::string_view value = ini::strip_quotes(*found);
@@ -196,7 +202,11 @@ bool profile_write_string(const char* section, const char* key, const char* valu
     if (!section || !key || !value || !path) return false;
     CachedFile& file = cache().entry(path);
     std::lock_guard<std::mutex> writer(file.writeLock);
-    auto doc = std::make_shared<ini::Document>(*cache().current(file, path));
+    // A file that is there but cannot be read is not replaced by one that
+    // holds only this write.
+    auto before = cache().current(file, path);
+    if (!before) return false;
+    auto doc = std::make_shared<ini::Document>(*before);
     doc->set(section, key, value);
     struct stat st {};
     mode_t mode = ::stat(path, &st) == 0 ? (st.st_mode & 07777) : 0644;
@@ -216,7 +226,11 @@ bool profile_write_strings(const ProfileWrite* writes, size_t count, const char*
     }
     CachedFile& file = cache().entry(path);
     std::lock_guard<std::mutex> writer(file.writeLock);
-    auto doc = std::make_shared<ini::Document>(*cache().current(file, path));
+    // A file that is there but cannot be read is not replaced by one that
+    // holds only this write.
+    auto before = cache().current(file, path);
+    if (!before) return false;
+    auto doc = std::make_shared<ini::Document>(*before);
     doc->set_all(settings);
     struct stat st {};
     mode_t mode = ::stat(path, &st) == 0 ? (st.st_mode & 07777) : 0644;
