@@ -68,6 +68,7 @@ private:
     Handled record_block(int length);
     bool in_order(int length) const;
     Trailer resend_request() const;
+    Trailer answer_to_unexpected() const;
     Trailer trailer_of(int length) const {
         Trailer t;
         std::memcpy(t.data(), buffer_ + length - kTrailerFromEnd, t.size());
@@ -153,7 +154,7 @@ uint32_t Retrieval::run(const char* address, const core::Mac& mac) {
         Handled handled = handle(length);
         if (handled == Handled::Finished) return finish(result_);
         Trailer acknowledgement = handled == Handled::Acknowledge ? trailer_of(length)
-                                                                  : resend_request();
+                                                                  : answer_to_unexpected();
         if (handled == Handled::Rejected && ++rejectedInRow_ >= kMaxRejectedReplies) {
             return finish(kRetrievalFailed);
         }
@@ -189,10 +190,17 @@ bool Retrieval::in_order(int length) const {
     return sequence == ((lastSequence_ + 1u) & 0xFFu) || image == imageNumber_ + 1;
 }
 
+// Asks for the block after the last one acknowledged; the answer to a
+// silence and to a reply out of order.
 Trailer Retrieval::resend_request() const {
-    if (lastSequence_ == 0xFF) return kAlternativeResend;
     return {kResendLead, kResendLead, static_cast<uint8_t>(imageNumber_ / 256),
             static_cast<uint8_t>(imageNumber_ % 256), lastSequence_};
+}
+
+// A reply of a length no block has: after sequence byte 0xFF the controller
+// takes the alternative request instead.
+Trailer Retrieval::answer_to_unexpected() const {
+    return lastSequence_ == 0xFF ? kAlternativeResend : resend_request();
 }
 
 Retrieval::Handled Retrieval::handle(int length) {

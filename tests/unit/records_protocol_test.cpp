@@ -2,6 +2,7 @@
 // transport: exact datagrams, ordering, resends, limits and files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -168,6 +169,53 @@ TEST(RecordRetrieval, SequenceWrapsAndAnUnexpectedReplyAfter0xFFGetsTheAlternati
     EXPECT_EQ(s[2].first, trailer(1, 0xFF));
     // A 12-byte datagram with sequence byte 0x00 is in order but unexpected.
     EXPECT_EQ(s[3].first, (Bytes{0x47, 0x74, 0x84, 0x94, 0x33}));
+}
+
+// Falls silent at the given receives (counted from 1), else answers as queued.
+class SilentAtTransport : public FakeTransport {
+public:
+    explicit SilentAtTransport(std::vector<int> at) : silentAt(std::move(at)) {}
+    int receive(core::SocketHandle s, uint8_t* buffer, int capacity, core::Endpoint& from) override {
+        if (std::find(silentAt.begin(), silentAt.end(), receives + 1) != silentAt.end()) {
+            ++receives;
+            return -1;
+        }
+        return FakeTransport::receive(s, buffer, capacity, from);
+    }
+    std::vector<int> silentAt;
+};
+
+// A repeat or a silence after sequence byte 0xFF asks for the next block with
+// 0xFF 0xFF image 0xFF; only a reply of unexpected length gets the alternative.
+TEST(RecordRetrieval, RepeatOrSilenceAfterSequence0xFFGetsThePlainResendRequest) {
+    Access a;
+    a.total = 2;
+    FakeTransport t;
+    t.answer(record_block(533, 1, 0xFE, a, kImageTail));
+    t.answer(photo_block(2, 0xFF, 0x31));
+    t.answer(photo_block(2, 0xFF, 0x31));  // a repeat: not in order
+    t.answer(record_block(533, 2, 0x00, a, kImageTail));
+    EXPECT_EQ(retrieve(t), records::kRetrievalSilentAfterAll);
+    auto r = runs(t, 6);
+    ASSERT_EQ(r.size(), 4u);
+    EXPECT_EQ(r[1].first, trailer(2, 0xFF));
+    EXPECT_EQ(r[2], std::make_pair(Bytes{0xFF, 0xFF, 0x00, 0x02, 0xFF}, 7));
+    EXPECT_EQ(r[3].first, trailer(2, 0x00));
+    EXPECT_EQ(read_lines(data_path({"mj007.txt"})).size(), 2u);
+
+    a.total = 3;
+    SilentAtTransport u({3});  // silent after the block with 0xFF
+    u.answer(record_block(533, 1, 0xFE, a, kImageTail));
+    u.answer(photo_block(2, 0xFF, 0x31));
+    u.answer(record_block(533, 2, 0x00, a, kImageTail));
+    u.answer(record_block(533, 3, 0x01, a, kImageTail));
+    EXPECT_EQ(retrieve(u, 8), records::kRetrievalSilentAfterAll);
+    auto s = runs(u, 6);
+    ASSERT_EQ(s.size(), 5u);
+    EXPECT_EQ(s[2], std::make_pair(Bytes{0xFF, 0xFF, 0x00, 0x02, 0xFF}, 7));
+    EXPECT_EQ(s[3].first, trailer(2, 0x00));
+    EXPECT_EQ(s[4].first, trailer(3, 0x01));
+    EXPECT_EQ(read_lines(data_path({"mj008.txt"})).size(), 3u);
 }
 
 TEST(RecordRetrieval, FirstUnexpectedReplyGetsAResendRequestFromSequenceZero) {
