@@ -86,6 +86,18 @@ TEST(ProfileStore, NoticesChangesMadeByOthersToAFileItHasCached) {
     EXPECT_EQ(read_string(path, "A", "k"), "");
 }
 
+TEST(ProfileStore, AWriteThroughASymbolicLinkKeepsTheLink) {
+    TempDir dir;
+    std::string real = dir.file("real.ini");
+    std::string link = dir.file("eqminfo.ini");
+    write_text(real, "[A]\nk=1\n");
+    ASSERT_EQ(::symlink(real.c_str(), link.c_str()), 0);
+    ASSERT_TRUE(profile_write_string("A", "k", "2", link.c_str()));
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(file_text(real), "[A]\nk=2\n");
+    EXPECT_EQ(read_string(link, "A", "k"), "2");
+}
+
 TEST(ProfileStore, WriteIntoAMissingDirectoryFails) {
     TempDir dir;
     std::string path = dir.file("no/such/dir.ini");

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -83,8 +84,21 @@ bool read_whole_file(const char* path, std::string& out, FileSignature& sig) {
     return ok;
 }
 
-bool write_whole_file(const std::string& path, const std::string& text, mode_t mode) {
+// The file a write replaces: the target of a symbolic link, so that the
+// rename replaces what the link points to and the link stays.
+std::string write_target(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (!resolved) return path;
+    std::string target = resolved;
+    std::free(resolved);
+    return target;
+}
+
+bool write_whole_file(const std::string& linkOrFile, const std::string& text, mode_t mode) {
     static std::atomic<unsigned> counter{0};
+    const std::string path = write_target(linkOrFile);
     std::string temp = path + ".tmp" + std::to_string(::getpid()) + "." +
                        std::to_string(counter.fetch_add(1));
     int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
