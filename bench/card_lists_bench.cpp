@@ -16,7 +16,7 @@
 #include "cardlists/card_record.h"
 #include "cardlists/source_file.h"
 #include "core/library_state.h"
-#include "data_directory.h"
+#include "bench_support.h"
 #include "doorlink/doorlink.h"
 #include "doorsim/simulator.h"
 
@@ -95,17 +95,7 @@ void BM_BuildRecord(benchmark::State& state) {
 }
 BENCHMARK(BM_BuildRecord);
 
-struct Controller {
-    doorsim::Simulator sim;
-    int id;
-    std::string address;
-    std::string mac;
-    Controller() : id(sim.add_controller({})) {
-        sim.start();
-        address = sim.address(id);
-        mac = sim.mac_text(id);
-    }
-};
+using doorlink::bench::Controller;
 
 void write_transfer_list() {
     static bool done = [] {

@@ -7,21 +7,12 @@
 #include <unistd.h>
 
 #include "doorlink/doorlink.h"
+#include "bench_support.h"
 #include "doorsim/simulator.h"
 
 namespace {
 
-struct Controller {
-    doorsim::Simulator sim;
-    int id;
-    std::string address;
-    std::string mac;
-    Controller() : id(sim.add_controller({})) {
-        sim.start();
-        address = sim.address(id);
-        mac = sim.mac_text(id);
-    }
-};
+using doorlink::bench::Controller;
 
 void BM_DoorShowTime(benchmark::State& state) {
     Controller c;

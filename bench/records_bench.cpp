@@ -14,7 +14,7 @@
 #include <filesystem>
 #include <string>
 
-#include "data_directory.h"
+#include "bench_support.h"
 #include "doorlink/doorlink.h"
 #include "doorsim/simulator.h"
 

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "cardlists/binary_file.h"
-#include "cardlists/link.h"
+#include "core/controller_link.h"
 #include "cardlists/list_files.h"
 #include "cardlists/progress.h"
 #include "core/bytes.h"
@@ -37,9 +37,9 @@ constexpr size_t kRecordIndexAt = 524;
 // acknowledgement), a record reply the count at 10-11 and the index at 12-13.
 constexpr size_t kReplyCountAt = 10;
 constexpr size_t kReplyIndexAt = 12;
-constexpr int kReplyCapacity = Link::kReplyCapacity;
+constexpr int kReplyCapacity = 1024;
 
-bool announce(Link& link, int32_t count, const core::Mac& mac) {
+bool announce(core::ControllerLink& link, int32_t count, const core::Mac& mac) {
     std::array<uint8_t, kAnnouncementLength> request{};
     ByteWriter(request)
         .bytes(0, kAnnouncementCode, kCodeLength)
@@ -55,7 +55,7 @@ bool announce(Link& link, int32_t count, const core::Mac& mac) {
     for (int rejected = 0;; ) {
         if (!link.send(request.data(), request.size())) return false;
         std::memset(reply, 0, sizeof reply);
-        const int received = link.receive(reply);
+        const int received = link.receive(reply, kReplyCapacity);
         if (received == -1) return false;
         if (received == static_cast<int>(kAnnouncementReplyLength)) {
             if (reply[kReplyCountAt] == expected[kReplyCountAt] &&
@@ -67,7 +67,7 @@ bool announce(Link& link, int32_t count, const core::Mac& mac) {
             while (std::memcmp(reply, expected.data(), expected.size()) != 0) {
                 if (++rejected >= core::kMaxRejectedReplies) return false;
                 if (!link.send(request.data(), request.size())) return false;
-                if (link.receive(reply) == -1) return false;
+                if (link.receive(reply, kReplyCapacity) == -1) return false;
             }
             return true;
         }
@@ -75,13 +75,11 @@ bool announce(Link& link, int32_t count, const core::Mac& mac) {
     }
 }
 
-bool send_record(Link& link, const uint8_t* datagram, uint32_t count, uint32_t index) {
+bool send_record(core::ControllerLink& link, const uint8_t* datagram, uint32_t count, uint32_t index) {
     uint8_t reply[kReplyCapacity];
     for (int rejected = 0;;) {
-        for (int copy = 0; copy < kRecordCopies; ++copy) {
-            if (!link.send(datagram, kRecordDatagramLength)) return false;
-        }
-        const int received = link.receive(reply);
+        if (!link.send_copies(datagram, kRecordDatagramLength, kRecordCopies)) return false;
+        const int received = link.receive(reply, kReplyCapacity);
         if (received == -1) return false;
         core::ByteReader r(reply, static_cast<size_t>(received));
         if (received == static_cast<int>(kRecordReplyLength) && r.u16_be(kReplyCountAt) == count &&
@@ -112,7 +110,7 @@ uint32_t DownloadList(core::Transport& transport, const char* address, int32_t c
         if (!file.is_open() || file.size() < static_cast<long>(size) * count) return 0;
     }
 
-    Link link(transport, address);
+    core::ControllerLink link(transport, address);
     if (!link.open()) return 0;
     if (!announce(link, count, mac)) return 0;
 

@@ -3,7 +3,7 @@
 #include <array>
 
 #include "cardlists/binary_file.h"
-#include "cardlists/link.h"
+#include "core/controller_link.h"
 #include "cardlists/list_files.h"
 #include "cardlists/progress.h"
 #include "core/bytes.h"
@@ -20,11 +20,11 @@ constexpr size_t kMacAt = 7;
 // Reply: the stored long record first, the index at 510, the total at 526.
 constexpr size_t kReplyIndexAt = 510;
 constexpr size_t kReplyTotalAt = 526;
-constexpr int kReplyCapacity = Link::kReplyCapacity;
+constexpr int kReplyCapacity = 1024;
 
 // Asks for record index until a reply of the right length and index comes,
 // forgiving as many silences on it as given. The reply stays in buffer.
-bool fetch(Link& link, const core::Mac& mac, uint32_t index, int silencesAllowed, uint8_t* buffer) {
+bool fetch(core::ControllerLink& link, const core::Mac& mac, uint32_t index, int silencesAllowed, uint8_t* buffer) {
     std::array<uint8_t, kReadBackRequestLength> request{};
     core::ByteWriter(request)
         .bytes(0, kReadBackCode, sizeof kReadBackCode)
@@ -34,7 +34,7 @@ bool fetch(Link& link, const core::Mac& mac, uint32_t index, int silencesAllowed
     int rejected = 0;
     for (;;) {
         if (!link.send(request.data(), request.size())) return false;
-        const int received = link.receive(buffer);
+        const int received = link.receive(buffer, kReplyCapacity);
         if (received == -1) {
             if (++silences > silencesAllowed) return false;
             continue;
@@ -56,7 +56,7 @@ uint32_t ReadBackList(core::Transport& transport, const char* address, int32_t l
     EnsureListDirectory();
     BinaryFile file(ReadBackFilePath(listNumber), "wb+");
     if (!file.is_open()) return 0;
-    Link link(transport, address);
+    core::ControllerLink link(transport, address);
     if (!link.open()) return 0;
 
     uint8_t reply[kReplyCapacity];

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "core/controller_link.h"
 #include "core/bytes.h"
 #include "core/export_guard.h"
 #include "core/paths.h"
@@ -56,10 +57,10 @@ std::string format(const char* pattern, int a) {
 
 class Retrieval {
 public:
-    Retrieval(core::Transport& transport, int controller, LocalClock clock)
-        : transport_(transport), controller_(controller), clock_(clock) {}
+    Retrieval(core::Transport& transport, const char* address, int controller, LocalClock clock)
+        : link_(transport, address), controller_(controller), clock_(clock) {}
 
-    uint32_t run(const char* address, const core::Mac& mac);
+    uint32_t run(const core::Mac& mac);
 
 private:
     enum class Handled { Acknowledge, Rejected, Finished };
@@ -77,13 +78,7 @@ private:
     uint32_t at(int length, int fromEnd) const { return buffer_[length - fromEnd]; }
     int receive() {
         std::memset(buffer_, 0, sizeof buffer_);
-        return transport_.receive(socket_, buffer_, kRetrievalBufferSize, controllerAddress_);
-    }
-    bool send_copies(const uint8_t* data, int length, int copies) {
-        for (int i = 0; i < copies; ++i) {
-            if (transport_.send(socket_, data, length, controllerAddress_) == -1) return false;
-        }
-        return true;
+        return link_.receive(buffer_, kRetrievalBufferSize);
     }
     bool open_photo_file(const std::string& path) {
         photoPath_ = path;
@@ -96,15 +91,13 @@ private:
         photo_ = nullptr;
         if (deletePhoto) platform::delete_file(photoPath_);
         files_.close();
-        transport_.close(socket_);
+        link_.close();
         return result;
     }
 
-    core::Transport& transport_;
+    core::ControllerLink link_;
     const int controller_;
     const LocalClock clock_;
-    core::SocketHandle socket_ = 0;
-    core::Endpoint controllerAddress_;
     uint8_t buffer_[kRetrievalBufferSize + 1] = {};
 
     RecordFiles files_;
@@ -123,17 +116,14 @@ private:
     uint32_t result_ = kRetrievalFailed;
 };
 
-uint32_t Retrieval::run(const char* address, const core::Mac& mac) {
-    uint16_t localPort = 0;
-    socket_ = transport_.open(localPort);
-    if (socket_ == 0) return kRetrievalFailed;
+uint32_t Retrieval::run(const core::Mac& mac) {
+    if (!link_.open()) return kRetrievalFailed;
 
     std::array<uint8_t, kRequestLength> request{};
     core::ByteWriter(request)
         .bytes(0, kRetrievalCode, 4)
         .u8(kSubCodeAt, kRetrievalSubCode)
         .bytes(kMacAt, mac);
-    controllerAddress_ = core::MakeControllerAddress(address);
 
     // Every file is opened before anything is sent, so a retrieval never
     // takes records from the controller that it cannot keep.
@@ -144,7 +134,7 @@ uint32_t Retrieval::run(const char* address, const core::Mac& mac) {
         return finish(kRetrievalFailed);
     }
 
-    if (!send_copies(request.data(), static_cast<int>(request.size()), kRetrievalRequestCopies)) {
+    if (!link_.send_copies(request.data(), request.size(), kRetrievalRequestCopies)) {
         return finish(kRetrievalFailed);
     }
     int length = receive();
@@ -162,7 +152,8 @@ uint32_t Retrieval::run(const char* address, const core::Mac& mac) {
         for (;;) {
             lastSequence_ = acknowledgement[4];
             imageNumber_ = acknowledgement[2] * 256u + acknowledgement[3];
-            if (!send_copies(acknowledgement.data(), 5, kAcknowledgementCopies)) {
+            if (!link_.send_copies(acknowledgement.data(), acknowledgement.size(),
+                                   kAcknowledgementCopies)) {
                 return finish(kRetrievalFailed);
             }
             length = receive();
@@ -292,8 +283,8 @@ Retrieval::Handled Retrieval::record_block(int length) {
 
 uint32_t RetrieveRecords(core::Transport& transport, const char* address, int controller,
                          const core::Mac& mac, LocalClock clock) {
-    Retrieval retrieval(transport, controller, clock);
-    return retrieval.run(address, mac);
+    Retrieval retrieval(transport, address, controller, clock);
+    return retrieval.run(mac);
 }
 
 }  // namespace doorlink::records

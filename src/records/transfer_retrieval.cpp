@@ -5,6 +5,7 @@
 #include <array>
 #include <cstring>
 
+#include "core/controller_link.h"
 #include "core/bytes.h"
 #include "core/export_guard.h"
 #include "doorlink/doorlink.h"
@@ -39,23 +40,18 @@ constexpr size_t kSlotYear = 0, kSlotMonth = 1, kSlotDay = 2, kSlotHour = 3, kSl
 
 class Transfer {
 public:
-    Transfer(core::Transport& transport, int controller, LocalClock clock)
-        : transport_(transport), controller_(controller), clock_(clock) {}
+    Transfer(core::Transport& transport, const char* address, int controller, LocalClock clock)
+        : link_(transport, address), controller_(controller), clock_(clock) {}
 
-    uint32_t run(const char* address, const core::Mac& mac);
+    uint32_t run(const core::Mac& mac);
 
 private:
     int receive() {
         std::memset(buffer_, 0, sizeof buffer_);
-        return transport_.receive(socket_, buffer_, kRetrievalBufferSize, controllerAddress_);
+        return link_.receive(buffer_, kRetrievalBufferSize);
     }
     bool send_copies(const uint8_t* data, size_t length) {
-        for (int i = 0; i < kTransferRequestCopies; ++i) {
-            if (transport_.send(socket_, data, static_cast<int>(length), controllerAddress_) == -1) {
-                return false;
-            }
-        }
-        return true;
+        return link_.send_copies(data, length, kTransferRequestCopies);
     }
     bool is_block(int length, uint32_t number) const {
         core::ByteReader r(buffer_, static_cast<size_t>(length));
@@ -70,15 +66,13 @@ private:
     bool write_slots(uint32_t count);
     uint32_t finish(uint32_t result) {
         files_.close();
-        transport_.close(socket_);
+        link_.close();
         return result;
     }
 
-    core::Transport& transport_;
+    core::ControllerLink link_;
     const int controller_;
     const LocalClock clock_;
-    core::SocketHandle socket_ = 0;
-    core::Endpoint controllerAddress_;
     uint8_t buffer_[kRetrievalBufferSize] = {};
     RecordFiles files_;
 };
@@ -101,13 +95,10 @@ bool Transfer::write_slots(uint32_t count) {
     return true;
 }
 
-uint32_t Transfer::run(const char* address, const core::Mac& mac) {
-    uint16_t localPort = 0;
-    socket_ = transport_.open(localPort);
-    if (socket_ == 0) return kTransferFailed;
+uint32_t Transfer::run(const core::Mac& mac) {
+    if (!link_.open()) return kTransferFailed;
     std::array<uint8_t, kRequestLength> request{};
     core::ByteWriter(request).bytes(0, kTransferCode, 4).u8(4, kTransferSubCode).bytes(kMacAt, mac);
-    controllerAddress_ = core::MakeControllerAddress(address);
     if (!files_.open(controller_, clock_())) return finish(kTransferFailed);
 
     // The transfer request until a block (or the end marker) answers it.
@@ -176,8 +167,8 @@ uint32_t Transfer::run(const char* address, const core::Mac& mac) {
 
 uint32_t TransferRecords(core::Transport& transport, const char* address, int controller,
                          const core::Mac& mac, LocalClock clock) {
-    Transfer transfer(transport, controller, clock);
-    return transfer.run(address, mac);
+    Transfer transfer(transport, address, controller, clock);
+    return transfer.run(mac);
 }
 
 }  // namespace doorlink::records

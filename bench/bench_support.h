@@ -1,3 +1,5 @@
+// What the benchmarks share: their data directory and a simulated controller.
+//
 // The data directory of a benchmark run: $DOORLINK_HOME when set, else a
 // directory of its own (in memory where the machine has such a file system,
 // so that the numbers show the protocol rather than the disk), removed when
@@ -9,6 +11,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+
+#include "doorsim/simulator.h"
 
 namespace doorlink::bench {
 
@@ -28,5 +32,18 @@ inline const std::string& data_directory() {
     }();
     return dir;
 }
+
+// One simulated controller on a loopback address of its own.
+struct Controller {
+    doorsim::Simulator sim;
+    int id;
+    std::string address;
+    std::string mac;
+    Controller() : id(sim.add_controller({})) {
+        sim.start();
+        address = sim.address(id);
+        mac = sim.mac_text(id);
+    }
+};
 
 }  // namespace doorlink::bench
