@@ -253,7 +253,7 @@ bool live_photo_resend(const Bytes& r, ControllerState& state, Responder& out) {
     if (repeat_of_burst(s, r, 1, Burst::CountedAndWindow)) return true;
     ++s.photoResends;
     for (size_t k = s.livePhotoMissingFrom; k < s.livePhoto.size(); ++k) out.reply(s.livePhoto[k]);
-    s.livePhotoMissingFrom = s.livePhoto.size();
+    s.livePhotoMissingFrom = s.livePhotoResendAll ? 0 : s.livePhoto.size();
     return true;
 }
 

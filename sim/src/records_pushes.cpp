@@ -107,9 +107,11 @@ bool push_live_photo(Simulator& sim, int id, const StoredRecord& record,
     for (size_t k : sequence) {
         if (k == expected) ++expected;
     }
+    const bool disturbed = sim.faults(id).disturbs_way_out();
     sim.update_state(id, [&](ControllerState& s) {
         s.records.livePhoto = blocks;
-        s.records.livePhotoMissingFrom = expected;
+        s.records.livePhotoMissingFrom = disturbed ? 0 : expected;
+        s.records.livePhotoResendAll = disturbed;
     });
     for (size_t k : sequence) {
         if (k < blocks.size() && !sim.push(id, blocks[k])) return false;

@@ -193,7 +193,17 @@ struct Simulator::Impl {
             --f.ignoreNext;
             return;
         }
-        if (f.dropRate > 0 && std::uniform_real_distribution<double>(0, 1)(s.random) < f.dropRate) return;
+        if (chance(s, f.dropRate)) return;
+        // A copy the network made of the request is handled like any other.
+        const int times = chance(s, f.duplicateRate) ? 2 : 1;
+        for (int i = 0; i < times; ++i) answer(s, fd, from, d);
+    }
+
+    static bool chance(ControllerSlot& s, double rate) {
+        return rate > 0 && std::uniform_real_distribution<double>(0, 1)(s.random) < rate;
+    }
+
+    void answer(ControllerSlot& s, int fd, const sockaddr_in& from, const Datagram& d) {
 
         std::vector<Bytes> replies;
         if (s.script) {
@@ -221,12 +231,22 @@ struct Simulator::Impl {
         }
         const std::string& self = out == s.aliasFd ? s.aliasAddress : s.state.address;
         for (const Bytes& reply : replies) {
-            for (int copy = 0; copy <= f.duplicates; ++copy) {
-                if (f.delayMs > 0) {
-                    pending.push_back({Clock::now() + std::chrono::milliseconds(f.delayMs), out, from, reply});
-                } else {
-                    send_now(out, from, reply, self);
-                }
+            for (int copy = 0; copy <= f.duplicates; ++copy) emit(s, out, from, reply, self, f.delayMs);
+        }
+    }
+
+    // One datagram on its way out: held back, repeated or lost as the faults say.
+    void emit(ControllerSlot& s, int fd, const sockaddr_in& to, const Bytes& bytes, const std::string& self,
+              int delayMs) {
+        const Faults& f = s.faults;
+        const int times = chance(s, f.duplicateRate) ? 2 : 1;
+        for (int i = 0; i < times; ++i) {
+            const int hold = delayMs + (chance(s, f.reorderRate) ? f.reorderMs : 0);
+            if (hold > 0) {
+                pending.push_back({Clock::now() + std::chrono::milliseconds(hold), fd, to, bytes});
+                wake_loop();
+            } else {
+                send_now(fd, to, bytes, self);
             }
         }
     }
@@ -446,6 +466,11 @@ void Simulator::set_faults(int id, const Faults& faults) {
     impl_->wake_loop();
 }
 
+Faults Simulator::faults(int id) const {
+    std::lock_guard<std::mutex> guard(impl_->lock);
+    return impl_->slot(id).faults;
+}
+
 void Simulator::set_script(int id, Script script) {
     std::lock_guard<std::mutex> guard(impl_->lock);
     impl_->slot(id).script = std::move(script);
@@ -461,7 +486,7 @@ bool Simulator::push(int id, const Bytes& bytes) {
     if (inet_pton(AF_INET, s.state.monitor.address.c_str(), &to.sin_addr) != 1) return false;
     // A simulator in the host's own namespace never sends beyond loopback.
     if ((ntohl(to.sin_addr.s_addr) >> 24) != 127 && !impl_->pushBeyondLoopback) return false;
-    impl_->send_now(s.fd, to, bytes, s.state.address);
+    if (!Impl::chance(s, s.faults.pushLossRate)) impl_->emit(s, s.fd, to, bytes, s.state.address, 0);
     return true;
 }
 

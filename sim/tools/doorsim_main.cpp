@@ -207,6 +207,16 @@ int main(int argc, char** argv) {
     app.add_option("--duplicate", faults.duplicates, "send every answer this many extra times")->check(CLI::NonNegativeNumber);
     app.add_option("--delay", faults.delayMs, "delay every answer by this many milliseconds")->check(CLI::NonNegativeNumber);
     app.add_option("--wrong-first", faults.wrongRepliesFirst, "answer the first N requests wrongly")->check(CLI::NonNegativeNumber);
+    app.add_option("--duplicate-rate", faults.duplicateRate,
+                   "chance (0..1) that a request, an answer or a push arrives twice")
+        ->check(CLI::Range(0.0, 1.0));
+    app.add_option("--reorder", faults.reorderRate,
+                   "chance (0..1) that an answer or push is held back --reorder-ms, so later ones overtake it")
+        ->check(CLI::Range(0.0, 1.0));
+    app.add_option("--reorder-ms", faults.reorderMs, "how long a reordered datagram is held back")
+        ->check(CLI::NonNegativeNumber)->capture_default_str();
+    app.add_option("--push-loss", faults.pushLossRate, "chance (0..1) that a pushed datagram is lost")
+        ->check(CLI::Range(0.0, 1.0));
 
     ReaderOptions readerOptions;
     auto* reader = app.add_subcommand(

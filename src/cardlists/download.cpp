@@ -75,19 +75,27 @@ bool announce(core::ControllerLink& link, int32_t count, const core::Mac& mac) {
     }
 }
 
+// Sends record index until the controller acknowledges it. Answers to the
+// announcement or to earlier records are stale: the acknowledgement that is
+// due may still follow them, so they are no reason to send the record again.
 bool send_record(core::ControllerLink& link, const uint8_t* datagram, uint32_t count, uint32_t index) {
     uint8_t reply[kReplyCapacity];
-    for (int rejected = 0;;) {
-        if (!link.send_copies(datagram, kRecordDatagramLength, kRecordCopies)) return false;
-        const int received = link.receive(reply, kReplyCapacity);
-        if (received == -1) return false;
-        core::ByteReader r(reply, static_cast<size_t>(received));
-        if (received == static_cast<int>(kRecordReplyLength) && r.u16_be(kReplyCountAt) == count &&
-            r.u16_be(kReplyIndexAt) == index) {
-            return true;
+    auto fit = [&](int received) {
+        const core::ByteReader r(reply, static_cast<size_t>(received));
+        if (received == static_cast<int>(kAnnouncementReplyLength) &&
+            r.equals(0, core::kAcknowledgement) &&
+            r.u16_be(kReplyCountAt) == count) {
+            return core::Fit::Stale;
         }
-        if (++rejected >= core::kMaxRejectedReplies) return false;
-    }
+        if (received != static_cast<int>(kRecordReplyLength) || r.u16_be(kReplyCountAt) != count) {
+            return core::Fit::Wrong;
+        }
+        const uint32_t acknowledged = r.u16_be(kReplyIndexAt);
+        return acknowledged == index ? core::Fit::Due
+               : acknowledged < index ? core::Fit::Stale
+                                      : core::Fit::Wrong;
+    };
+    return link.request(datagram, kRecordDatagramLength, kRecordCopies, reply, kReplyCapacity, false, fit);
 }
 
 }  // namespace

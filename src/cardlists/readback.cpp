@@ -23,28 +23,21 @@ constexpr size_t kReplyTotalAt = 526;
 constexpr int kReplyCapacity = 1024;
 
 // Asks for record index until a reply of the right length and index comes,
-// forgiving as many silences on it as given. The reply stays in buffer.
+// forgiving as many silences on it as given. A reply for an earlier index is
+// stale: the one that is due may still follow it. The reply stays in buffer.
 bool fetch(core::ControllerLink& link, const core::Mac& mac, uint32_t index, int silencesAllowed, uint8_t* buffer) {
     std::array<uint8_t, kReadBackRequestLength> request{};
     core::ByteWriter(request)
         .bytes(0, kReadBackCode, sizeof kReadBackCode)
         .u16_be(kIndexAt, index)
         .bytes(kMacAt, mac);
-    int silences = 0;
-    int rejected = 0;
-    for (;;) {
-        if (!link.send(request.data(), request.size())) return false;
-        const int received = link.receive(buffer, kReplyCapacity);
-        if (received == -1) {
-            if (++silences > silencesAllowed) return false;
-            continue;
-        }
-        core::ByteReader r(buffer, static_cast<size_t>(received));
-        if (received == static_cast<int>(kReadBackReplyLength) && r.u16_be(kReplyIndexAt) == index) {
-            return true;
-        }
-        if (++rejected >= core::kMaxRejectedReplies) return false;
-    }
+    auto fit = [&](int received) {
+        if (received != static_cast<int>(kReadBackReplyLength)) return core::Fit::Wrong;
+        const uint32_t carried = core::ByteReader(buffer, kReadBackReplyLength).u16_be(kReplyIndexAt);
+        return carried == index ? core::Fit::Due : carried < index ? core::Fit::Stale : core::Fit::Wrong;
+    };
+    return link.request(request.data(), request.size(), 1, buffer, kReplyCapacity, false, fit,
+                        silencesAllowed);
 }
 
 }  // namespace

@@ -1,32 +1,97 @@
 // The socket of one transfer that runs its own request loop over the
-// transport seam (card list download and read-back, record retrieval): opened
-// when the transfer starts, closed on every path. Every receive makes the
+// transport seam (card list download and read-back, record retrieval, pushed
+// photos): opened when the transfer starts and closed on every path, or
+// borrowed from the host (the monitoring socket). Every receive makes the
 // sender the destination of the next send, as in every controller exchange.
+//
+// Networks deliver some datagrams twice, and controllers answer resent
+// requests again, so a transfer also sees stale replies: answers to a record,
+// index or block it has already had. A stale reply is no reason to send
+// again; the link keeps receiving for a short grace, a few round trips as
+// measured in this transfer, in which the reply that is due may still come.
+// Only when it does not is the request sent again.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "core/transport.h"
+#include "platform/clock.h"
 
 namespace doorlink::core {
 
+// How a received datagram stands to the request last sent.
+enum class Fit {
+    Due,    // the reply the request awaits
+    Stale,  // an answer to an earlier request of this transfer
+    Wrong,  // anything else
+};
+
+// What awaiting a reply came to.
+enum class Awaited {
+    Due,         // the due reply is in the buffer
+    Wrong,       // a wrong reply is in the buffer
+    GraceOver,   // stale replies only, and the grace after the first one ended
+    Silence,     // nothing within the readiness wait
+    StaleFlood,  // more stale replies than kMaxStaleReplies for one request
+};
+
+// Wrong replies in a row after which a transfer gives up on a peer that
+// keeps answering wrongly.
+constexpr int kMaxWrongReplies = 100;
+// Stale replies passed over while one reply is awaited; the next one ends the
+// transfer, so that a peer replaying old answers cannot hold it forever.
+constexpr int kMaxStaleReplies = 100;
+// The grace after a stale reply: this many smoothed round trips, within sane
+// bounds; before any round trip is measured, the default.
+constexpr int kGraceRoundTrips = 4;
+constexpr int kMinGraceMs = 30;
+constexpr int kMaxGraceMs = 500;
+constexpr int kDefaultGraceMs = 100;
+
+// Round trips of one transfer: from the last send to the due reply.
+class RoundTrips {
+public:
+    void sent() { sentAt_ = platform::tick_count_ms(); }
+    void answered() {
+        const int sample = static_cast<int>(platform::tick_count_ms() - sentAt_);
+        smoothed_ = measured_ ? (7 * smoothed_ + sample) / 8 : sample;
+        measured_ = true;
+    }
+    int grace_ms() const {
+        if (!measured_) return kDefaultGraceMs;
+        const int grace = kGraceRoundTrips * smoothed_;
+        return grace < kMinGraceMs ? kMinGraceMs : grace > kMaxGraceMs ? kMaxGraceMs : grace;
+    }
+
+private:
+    uint32_t sentAt_ = 0;
+    int smoothed_ = 0;
+    bool measured_ = false;
+};
+
 class ControllerLink {
 public:
-    ControllerLink(Transport& transport, const char* address) : transport_(transport) {
+    // Opens a socket to the controller at address (UDP port 9000).
+    ControllerLink(Transport& transport, const char* address) : transport_(transport), owned_(true) {
         socket_ = transport_.open(localPort_);
         to_ = MakeControllerAddress(address);
     }
+    // Uses the host's socket; sends go to the sender of the last datagram.
+    ControllerLink(Transport& transport, SocketHandle borrowed)
+        : transport_(transport), socket_(borrowed), owned_(false) {}
     ~ControllerLink() { close(); }
     ControllerLink(const ControllerLink&) = delete;
     ControllerLink& operator=(const ControllerLink&) = delete;
 
     bool open() const { return socket_ != 0; }
     void close() {
-        if (socket_ != 0) transport_.close(socket_);
+        if (socket_ != 0 && owned_) transport_.close(socket_);
         socket_ = 0;
     }
     bool send(const uint8_t* data, size_t length) {
+        roundTrips_.sent();
         return transport_.send(socket_, data, static_cast<int>(length), to_) != -1;
     }
     // The same datagram several times in a row, without waiting in between.
@@ -41,11 +106,80 @@ public:
         return transport_.receive(socket_, buffer, capacity, to_);
     }
 
+    struct Reply {
+        Awaited outcome;
+        int length;  // of the datagram in the buffer; -1 when none
+    };
+
+    // Receives until a datagram that fit() finds due or wrong, passing over
+    // stale ones until the grace after the first of them ends. fit sees the
+    // length of each datagram in buffer; with clearFirst the buffer is zeroed
+    // before every receive.
+    template <class FitOf>
+    Reply await(uint8_t* buffer, int capacity, bool clearFirst, FitOf fit) {
+        bool inGrace = false;
+        uint32_t graceEnds = 0;
+        for (int stale = 0;;) {
+            if (clearFirst) std::memset(buffer, 0, static_cast<size_t>(capacity));
+            int length;
+            if (inGrace) {
+                const int32_t left = static_cast<int32_t>(graceEnds - platform::tick_count_ms());
+                length = transport_.receive_within(socket_, buffer, capacity, to_, left < 0 ? 0 : left);
+                if (length == -1) return {Awaited::GraceOver, -1};
+            } else {
+                length = receive(buffer, capacity);
+                if (length == -1) return {Awaited::Silence, -1};
+            }
+            switch (fit(length)) {
+                case Fit::Due:
+                    roundTrips_.answered();
+                    return {Awaited::Due, length};
+                case Fit::Wrong:
+                    return {Awaited::Wrong, length};
+                case Fit::Stale:
+                    if (++stale > kMaxStaleReplies) return {Awaited::StaleFlood, length};
+                    if (!inGrace) {
+                        inGrace = true;
+                        graceEnds = platform::tick_count_ms() + static_cast<uint32_t>(roundTrips_.grace_ms());
+                    }
+                    break;
+            }
+        }
+    }
+
+    // Sends request (copies in a row) until its due reply comes: again after
+    // a wrong reply (at most kMaxWrongReplies in a row), after stale replies
+    // whose grace ended, and after a silence while silencesAllowed last.
+    // True with the due reply in buffer.
+    template <class FitOf>
+    bool request(const uint8_t* request, size_t length, int copies, uint8_t* buffer, int capacity,
+                 bool clearFirst, FitOf fit, int silencesAllowed = 0) {
+        for (int wrong = 0, silences = 0;;) {
+            if (!send_copies(request, length, copies)) return false;
+            switch (await(buffer, capacity, clearFirst, fit).outcome) {
+                case Awaited::Due:
+                    return true;
+                case Awaited::GraceOver:
+                    break;
+                case Awaited::Wrong:
+                    if (++wrong >= kMaxWrongReplies) return false;
+                    break;
+                case Awaited::Silence:
+                    if (++silences > silencesAllowed) return false;
+                    break;
+                case Awaited::StaleFlood:
+                    return false;
+            }
+        }
+    }
+
 private:
     Transport& transport_;
     SocketHandle socket_ = 0;
+    const bool owned_;
     uint16_t localPort_ = 0;
     Endpoint to_;
+    RoundTrips roundTrips_;
 };
 
 }  // namespace doorlink::core

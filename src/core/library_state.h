@@ -1,12 +1,14 @@
 // The process-wide state of the library, built once before the first export
 // does any work: the host's executable path and module directory, the library
-// lock, the conversion completion flags and the optional local port range.
+// lock, the conversion completion flags, the optional local port range, and
+// the photo last taken on each monitoring socket.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <string>
 
+#include "core/recent_photos.h"
 #include "platform/threads.h"
 
 namespace doorlink::core {
@@ -39,6 +41,9 @@ public:
     // kWorkerStartPauseMs; tests and benchmarks shorten it (not exported).
     std::atomic<uint32_t>& worker_start_pause_ms() { return workerStartPauseMs_; }
 
+    // The photo DoorPic last took on each monitoring socket.
+    RecentPhotos& recent_photos() { return recentPhotos_; }
+
     PortRange port_range() const;
     // False, changing nothing, when either bound lies outside 0..65535.
     bool set_port_range(int32_t start, int32_t end);
@@ -54,6 +59,7 @@ private:
     std::atomic<uint32_t> workerStartPauseMs_{kWorkerStartPauseMs};
     // Flag, start and end packed so that an opening reads them consistently.
     std::atomic<uint64_t> portRange_{0};
+    RecentPhotos recentPhotos_;
 };
 
 // The module directory of an executable path: everything before its last

@@ -71,6 +71,12 @@ int ReceiveFromController(SocketHandle socket, uint8_t* buffer, int capacity, En
     return platform::socket_receive_from(socket, buffer, capacity, from);
 }
 
+int ReceiveFromControllerWithin(SocketHandle socket, uint8_t* buffer, int capacity, Endpoint& from,
+                                int waitMs) {
+    if (!platform::socket_wait(socket, false, waitMs < 0 ? 0 : waitMs)) return -1;
+    return platform::socket_receive_from(socket, buffer, capacity, from);
+}
+
 Endpoint MakeControllerAddress(const char* address) {
     Endpoint e;
     e.address = platform::ipv4_from_text(address);
@@ -89,6 +95,10 @@ public:
     }
     int receive(SocketHandle socket, uint8_t* buffer, int capacity, Endpoint& from) override {
         return ReceiveFromController(socket, buffer, capacity, from);
+    }
+    int receive_within(SocketHandle socket, uint8_t* buffer, int capacity, Endpoint& from,
+                       int waitMs) override {
+        return ReceiveFromControllerWithin(socket, buffer, capacity, from, waitMs);
     }
     void sleep(uint32_t milliseconds) override { platform::sleep_ms(milliseconds); }
 };

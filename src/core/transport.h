@@ -29,6 +29,9 @@ int WaitSocketReady(SocketHandle socket, int direction);
 int SendToController(SocketHandle socket, const uint8_t* data, int length, const Endpoint& to);
 // The bytes received (0 for an empty datagram), or -1; from becomes the sender.
 int ReceiveFromController(SocketHandle socket, uint8_t* buffer, int capacity, Endpoint& from);
+// The same with a readiness wait of waitMs instead of 2 seconds.
+int ReceiveFromControllerWithin(SocketHandle socket, uint8_t* buffer, int capacity, Endpoint& from,
+                                int waitMs);
 // The address text (not validated) at UDP port 9000.
 Endpoint MakeControllerAddress(const char* address);
 
@@ -41,6 +44,13 @@ public:
     virtual void close(SocketHandle socket) = 0;
     virtual int send(SocketHandle socket, const uint8_t* data, int length, const Endpoint& to) = 0;
     virtual int receive(SocketHandle socket, uint8_t* buffer, int capacity, Endpoint& from) = 0;
+    // A receive that waits at most waitMs: the short grace in which a reply
+    // that is due may still follow a stale one. -1 when nothing came.
+    virtual int receive_within(SocketHandle socket, uint8_t* buffer, int capacity, Endpoint& from,
+                               int waitMs) {
+        (void)waitMs;
+        return receive(socket, buffer, capacity, from);
+    }
     virtual void sleep(uint32_t milliseconds) = 0;
 };
 

@@ -16,8 +16,6 @@ namespace {
 
 // "机号" (machine number) in GB2312, which the host's log readers expect.
 constexpr char kMachineNumber[] = "\xBB\xFA\xBA\xC5";
-constexpr uint8_t kAcknowledgementHead[2] = {0xF1, 0xF2};
-constexpr int kAcknowledgementLength = 10;
 
 }  // namespace
 
@@ -44,10 +42,7 @@ uint32_t ReceiveErrorReport(core::Transport& transport, core::SocketHandle socke
             return 0;
         }
         // Acknowledgements of the monitoring request are no reports.
-        if (length == 0 ||
-            (length == kAcknowledgementLength && std::memcmp(buffer, kAcknowledgementHead, 2) == 0)) {
-            continue;
-        }
+        if (length == 0 || IsMonitoringAcknowledgement(buffer, length)) continue;
         break;
     }
     // The report is text up to its first zero; the buffer always holds one.

@@ -5,7 +5,9 @@
 #include <cstring>
 #include <string>
 
+#include "core/controller_link.h"
 #include "core/export_guard.h"
+#include "core/library_state.h"
 #include "core/paths.h"
 #include "doorlink/doorlink.h"
 #include "platform/files.h"
@@ -26,7 +28,7 @@ constexpr size_t kYearAt = 1040, kMonthAt = 1041, kDayAt = 1042, kHourAt = 1043,
 constexpr size_t kBlockCountAt = 1050;
 constexpr size_t kBlockNumberAt = 1051;
 
-// Photo resend request: code, then the six echo bytes of the last datagram.
+// Photo resend request: code, then six echo bytes.
 constexpr uint8_t kResendCode[4] = {0x73, 0x37, 0x47, 0x57};
 constexpr size_t kResendLength = 10;
 
@@ -37,41 +39,95 @@ void copy_text(char* to, const char* from, size_t characters) {
     to[n] = '\0';
 }
 
+// What every block of one photo carries alike: card, time and block count.
+core::RecentPhotos::Key key_of(const uint8_t* block) {
+    return {block[kSiteAt],   block[kCardAt],   block[kCardAt + 1],  block[kYearAt],       block[kMonthAt],
+            block[kDayAt],    block[kHourAt],   block[kMinuteAt],    block[kBlockCountAt]};
+}
+
 class LivePhoto {
 public:
     LivePhoto(core::Transport& transport, core::SocketHandle socket)
-        : transport_(transport), socket_(socket) {}
+        : link_(transport, socket), socket_(socket) {}
 
-    // -1 on silence; else the datagram's length.
-    int receive() {
-        std::memset(buffer_, 0, sizeof buffer_);
-        const int length = transport_.receive(socket_, buffer_, kPushBufferCapacity, sender_);
-        if (length != -1) std::memcpy(echo_.data(), buffer_ + kEchoAt, kEchoLength);
-        return length;
+    // Receives until block number `awaited` of this photo comes (Due), or a
+    // datagram that is no such block (Wrong), or nothing does. A block of
+    // another photo never joins this one. Stale: copies of the monitoring
+    // acknowledgement, of this photo's blocks already written, and of the
+    // photos taken before on this socket; the block that is due may still
+    // follow them.
+    core::Awaited await(uint32_t awaited) {
+        return link_.await(buffer_, kPushBufferCapacity, true, [&](int length) {
+            const bool block = length == kLivePhotoBlockLength;
+            const uint32_t number = buffer_[kBlockNumberAt];
+            const bool ours = taking_ && block && key_of(buffer_) == photo_.key;
+            // The resend request echoes the last datagram, but never one of
+            // another photo while this one is being taken.
+            if (!taking_ || ours) std::memcpy(echo_.data(), buffer_ + kEchoAt, kEchoLength);
+            if (!taking_) {
+                const bool earlier = block && core::LibraryState::get().recent_photos().took(
+                                                  socket_, key_of(buffer_), number, fingerprint());
+                if (block && number == 0 && !earlier) return core::Fit::Due;
+                return earlier || IsMonitoringAcknowledgement(buffer_, length) ? core::Fit::Stale
+                                                                                : core::Fit::Wrong;
+            }
+            if (ours && number == awaited) return core::Fit::Due;
+            return (ours && number < awaited) || IsMonitoringAcknowledgement(buffer_, length)
+                       ? core::Fit::Stale
+                       : core::Fit::Wrong;
+        }).outcome;
     }
-    bool is_block(int length, uint32_t number) const {
-        return length == kLivePhotoBlockLength && buffer_[kBlockNumberAt] == number;
+    // Block 0 names the photo whose blocks follow.
+    void take_photo() {
+        photo_ = {fingerprint(), key_of(buffer_)};
+        taking_ = true;
     }
-    // The resend request echoes the last datagram and goes to its sender.
+    // A photo received whole: its late copies are no new photo.
+    void taken_whole() { core::LibraryState::get().recent_photos().remember(socket_, photo_); }
+    // Goes to the sender of the last datagram.
     bool request_resend(int copies) {
         uint8_t request[kResendLength];
         std::memcpy(request, kResendCode, 4);
         std::memcpy(request + 4, echo_.data(), kEchoLength);
-        for (int i = 0; i < copies; ++i) {
-            if (transport_.send(socket_, request, kResendLength, sender_) == -1) return false;
-        }
-        return true;
+        return link_.send_copies(request, kResendLength, copies);
     }
     const uint8_t* image() const { return buffer_ + kImageAt; }
     uint8_t at(size_t offset) const { return buffer_[offset]; }
 
 private:
-    core::Transport& transport_;
-    core::SocketHandle socket_;
-    core::Endpoint sender_;
+    uint64_t fingerprint() const { return core::Fingerprint(buffer_, kLivePhotoBlockLength); }
+
+    core::ControllerLink link_;
+    const core::SocketHandle socket_;
     uint8_t buffer_[kPushBufferCapacity + 1] = {};
     std::array<uint8_t, kEchoLength> echo_{};
+    core::RecentPhotos::Photo photo_;  // the photo being taken
+    bool taking_ = false;
 };
+
+// Receives block number `block`, asking for it again while other datagrams
+// come (at most kMaxRejectedReplies) and, after block 0, while the controller
+// is silent (at most kMaxPhotoSilences in a row). Before block 0 a silence
+// means there is no photo.
+bool receive_block(LivePhoto& photo, uint32_t block) {
+    for (int rejected = 0, silences = 0;;) {
+        switch (photo.await(block)) {
+            case core::Awaited::Due:
+                return true;
+            case core::Awaited::Silence:
+                // The file keeps what came; a controller gone quiet ends it.
+                if (block == 0 || ++silences >= kMaxPhotoSilences || !photo.request_resend(2)) return false;
+                continue;
+            case core::Awaited::StaleFlood:
+                return false;
+            case core::Awaited::Wrong:
+            case core::Awaited::GraceOver:
+                break;
+        }
+        silences = 0;
+        if (++rejected >= kMaxRejectedReplies || !photo.request_resend(1)) return false;
+    }
+}
 
 }  // namespace
 
@@ -83,12 +139,8 @@ uint32_t ReceiveLivePhoto(core::Transport& transport, core::SocketHandle socket,
     platform::make_directory(core::module_path({"filepic"}));
 
     LivePhoto photo(transport, socket);
-    int length = photo.receive();
-    for (int rejected = 0; length == -1 || !photo.is_block(length, 0); ++rejected) {
-        if (length == -1 || rejected >= kMaxRejectedReplies) return 0;
-        if (!photo.request_resend(1)) return 0;
-        length = photo.receive();
-    }
+    if (!receive_block(photo, 0)) return 0;
+    photo.take_photo();
 
     const std::string card =
         CardText(photo.at(kSiteAt), photo.at(kCardAt) * 256u + photo.at(kCardAt + 1));
@@ -105,28 +157,10 @@ uint32_t ReceiveLivePhoto(core::Transport& transport, core::SocketHandle socket,
     const uint32_t blocks = photo.at(kBlockCountAt);
     bool ok = std::fwrite(photo.image(), 1, kImageBytes, file) == kImageBytes;
     for (uint32_t i = 1; ok && i < blocks; ++i) {
-        int silences = 0;
-        int rejected = 0;
-        for (;;) {
-            length = photo.receive();
-            if (length == -1) {
-                // The file keeps what came; a controller gone quiet ends it.
-                if (++silences >= kMaxPhotoSilences || !photo.request_resend(2)) {
-                    ok = false;
-                    break;
-                }
-                continue;
-            }
-            silences = 0;
-            if (photo.is_block(length, i)) break;
-            if (++rejected >= kMaxRejectedReplies || !photo.request_resend(1)) {
-                ok = false;
-                break;
-            }
-        }
-        if (ok) ok = std::fwrite(photo.image(), 1, kImageBytes, file) == kImageBytes;
+        ok = receive_block(photo, i) && std::fwrite(photo.image(), 1, kImageBytes, file) == kImageBytes;
     }
     std::fclose(file);
+    if (ok) photo.taken_whole();
     return ok ? 1 : 0;
 }
 

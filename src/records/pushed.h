@@ -16,6 +16,12 @@ constexpr int kLivePhotoBlockLength = 1052;
 // Silences in a row in the middle of a photo after which DoorPic gives up.
 constexpr int kMaxPhotoSilences = 5;
 
+// A copy of the acknowledgement of the monitoring request (10 bytes opening
+// with 0xF1 0xF2), which a monitoring socket may still hold: no push.
+inline bool IsMonitoringAcknowledgement(const uint8_t* datagram, int length) {
+    return length == 10 && datagram[0] == 0xF1 && datagram[1] == 0xF2;
+}
+
 // Receives one error report on the socket, forms the error text into text
 // (kErrorTextSize bytes) and appends it to the controller's error log file.
 uint32_t ReceiveErrorReport(core::Transport& transport, core::SocketHandle socket, char* text,

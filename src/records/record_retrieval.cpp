@@ -2,6 +2,7 @@
 // requests, and the files it turns into.
 #include "records/record_retrieval.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -68,6 +69,35 @@ private:
     Handled handle(int length);
     Handled record_block(int length);
     bool in_order(int length) const;
+    // A block of an image before the current one, or one whose trailer this
+    // call has acknowledged lately.
+    bool acknowledged(int length) const {
+        if (length != kPhotoBlockLength && length != kRecordBlockLength &&
+            length != kShortRecordBlockLength) {
+            return false;
+        }
+        const Trailer t = trailer_of(length);
+        const uint32_t image = t[2] * 256u + t[3];
+        const uint32_t behind = (imageNumber_ - image) & 0xFFFFu;  // image numbers wrap
+        return (imageKnown_ && behind != 0 && behind < 0x8000u) ||
+               std::find(acknowledged_.begin(), acknowledged_.begin() + acknowledgedCount_, t) !=
+                   acknowledged_.begin() + acknowledgedCount_;
+    }
+    void remember_acknowledged(const Trailer& t) {
+        acknowledged_[acknowledgedNext_] = t;
+        acknowledgedNext_ = (acknowledgedNext_ + 1) % acknowledged_.size();
+        if (acknowledgedCount_ < acknowledged_.size()) ++acknowledgedCount_;
+    }
+    // Appends image bytes to the photo file; false when the write fails or
+    // the photo outgrows kMaxPhotoBytes.
+    bool append_photo(size_t count) {
+        photoBytes_ += count;
+        if (photoBytes_ > kMaxPhotoBytes) {
+            photoTooLarge_ = true;
+            return false;
+        }
+        return std::fwrite(buffer_, 1, count, photo_) == count;
+    }
     Trailer resend_request() const;
     Trailer answer_to_unexpected() const;
     Trailer trailer_of(int length) const {
@@ -83,6 +113,7 @@ private:
     bool open_photo_file(const std::string& path) {
         photoPath_ = path;
         photoTail_ = {0, 0};
+        photoBytes_ = 0;
         photo_ = std::fopen(path.c_str(), "wb+");
         return photo_ != nullptr;
     }
@@ -107,8 +138,16 @@ private:
     // The last two bytes written to the photo file: its end-of-image marker
     // may lie across the boundary of a photo block and the record block.
     std::array<uint8_t, 2> photoTail_{};
+    size_t photoBytes_ = 0;
+    bool photoTooLarge_ = false;
+    // The trailers of the last blocks acknowledged, to know their copies;
+    // fewer than the 256 after which a sequence byte comes round again.
+    std::array<Trailer, 128> acknowledged_{};
+    size_t acknowledgedNext_ = 0;
+    size_t acknowledgedCount_ = 0;
 
     uint32_t imageNumber_ = 0;
+    bool imageKnown_ = false;  // imageNumber_ is one the controller sent
     uint32_t totalImages_ = 0;
     uint8_t lastSequence_ = 0;
     int retries_ = 0;
@@ -142,7 +181,8 @@ uint32_t Retrieval::run(const core::Mac& mac) {
 
     for (;;) {
         Handled handled = handle(length);
-        if (handled == Handled::Finished) return finish(result_);
+        if (handled == Handled::Finished) return finish(result_, photoTooLarge_);
+        if (handled == Handled::Acknowledge) remember_acknowledged(trailer_of(length));
         Trailer acknowledgement = handled == Handled::Acknowledge ? trailer_of(length)
                                                                   : answer_to_unexpected();
         if (handled == Handled::Rejected && ++rejectedInRow_ >= kMaxRejectedReplies) {
@@ -152,22 +192,32 @@ uint32_t Retrieval::run(const core::Mac& mac) {
         for (;;) {
             lastSequence_ = acknowledgement[4];
             imageNumber_ = acknowledgement[2] * 256u + acknowledgement[3];
+            imageKnown_ = acknowledgement != kAlternativeResend;
             if (!link_.send_copies(acknowledgement.data(), acknowledgement.size(),
                                    kAcknowledgementCopies)) {
                 return finish(kRetrievalFailed);
             }
-            length = receive();
-            if (length == -1) {
+            // A copy of a block already acknowledged is stale, even one whose
+            // sequence byte has come round to the next: the block that is due
+            // may still follow it.
+            const core::ControllerLink::Reply got =
+                link_.await(buffer_, kRetrievalBufferSize, true, [this](int n) {
+                    return acknowledged(n) ? core::Fit::Stale
+                           : in_order(n)   ? core::Fit::Due
+                                           : core::Fit::Wrong;
+                });
+            length = got.length;
+            if (got.outcome == core::Awaited::Due) break;
+            if (got.outcome == core::Awaited::StaleFlood) return finish(kRetrievalFailed);
+            if (got.outcome == core::Awaited::Silence) {
                 WriteCurrentImage(controller_, static_cast<long>(imageNumber_));
                 // Without a known total (image 1 not seen) this also ends here.
                 if (imageNumber_ >= totalImages_) return finish(kRetrievalSilentAfterAll, true);
                 if (retries_ >= kMaxSilences) return finish(kRetrievalFailed, true);
                 ++retries_;
-                acknowledgement = resend_request();
-                continue;
+            } else if (got.outcome == core::Awaited::Wrong && ++rejectedInRow_ >= kMaxRejectedReplies) {
+                return finish(kRetrievalFailed);
             }
-            if (in_order(length)) break;
-            if (++rejectedInRow_ >= kMaxRejectedReplies) return finish(kRetrievalFailed);
             acknowledgement = resend_request();
         }
     }
@@ -200,7 +250,7 @@ Retrieval::Handled Retrieval::handle(int length) {
             result_ = kRetrievalFailed;
             return Handled::Finished;
         case kPhotoBlockLength:
-            if (std::fwrite(buffer_, 1, kImageBytes, photo_) != kImageBytes) {
+            if (!append_photo(kImageBytes)) {
                 result_ = kRetrievalFailed;
                 return Handled::Finished;
             }
@@ -241,7 +291,7 @@ Retrieval::Handled Retrieval::record_block(int length) {
         imageLength = 0;
     }
     result_ = kRetrievalFailed;
-    if (std::fwrite(buffer_, 1, imageLength, photo_) != imageLength) return Handled::Finished;
+    if (!append_photo(imageLength)) return Handled::Finished;
 
     const uint32_t image = at(length, kImageNumberFromEnd) * 256u + at(length, kImageNumberFromEnd - 1);
     const std::string card =

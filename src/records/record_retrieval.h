@@ -3,6 +3,7 @@
 // is acknowledged by echoing its five-byte trailer.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "core/mac.h"
@@ -28,6 +29,9 @@ constexpr int kRetrievalBufferSize = 1045;
 constexpr int kRetrievalRequestCopies = 6;
 constexpr int kAcknowledgementCopies = 7;
 constexpr int kMaxSilences = 5;
+// A photo that grows beyond this ends the retrieval: no controller's camera
+// takes one that large, and a peer must not fill the disk.
+constexpr size_t kMaxPhotoBytes = 8u * 1024 * 1024;
 
 using LocalClock = platform::LocalTime (*)();
 

@@ -63,6 +63,18 @@ private:
         const uint32_t count = buffer_[kLastBlockRecordsAt];
         return count > kSlotsPerBlock ? kSlotsPerBlock : count;
     }
+    // Asks for block b until it comes. A copy of an earlier block is stale:
+    // block b may still follow it.
+    bool fetch_block(const std::array<uint8_t, kBlockRequestLength>& request, uint32_t b) {
+        auto fit = [&](int length) {
+            const core::ByteReader r(buffer_, static_cast<size_t>(length));
+            if (length != kTransferBlockLength || !r.equals(0, kBlockHead, 2)) return core::Fit::Wrong;
+            const uint32_t number = r.u16_be(kBlockNumberAt);
+            return number == b ? core::Fit::Due : number < b ? core::Fit::Stale : core::Fit::Wrong;
+        };
+        return link_.request(request.data(), request.size(), kTransferRequestCopies, buffer_,
+                             kRetrievalBufferSize, true, fit);
+    }
     bool write_slots(uint32_t count);
     uint32_t finish(uint32_t result) {
         files_.close();
@@ -133,13 +145,7 @@ uint32_t Transfer::run(const core::Mac& mac) {
             .u8(1, 0xFF)
             .u16_be(kBlockCountAt, blocks)
             .u16_be(kLastBlockAt, b - 1);
-        for (int rejected = 0;; ++rejected) {
-            if (rejected >= kMaxRejectedReplies) return finish(kTransferFailed);
-            if (!send_copies(blockRequest.data(), blockRequest.size())) return finish(kTransferFailed);
-            length = receive();
-            if (length == -1) return finish(kTransferFailed);
-            if (is_block(length, b)) break;
-        }
+        if (!fetch_block(blockRequest, b)) return finish(kTransferFailed);
         if (b < blocks) {
             WriteCurrentImage(controller_, static_cast<long>(b) * kSlotsPerBlock);
             if (!write_slots(kSlotsPerBlock)) return finish(kTransferFailed);

@@ -22,11 +22,17 @@ public:
     struct Incoming {
         Bytes bytes;
         core::Endpoint from;
+        bool late = false;  // comes only after any grace: a receive_within misses it
     };
 
     // Queues a datagram for a later receive.
     void answer(Bytes bytes, core::Endpoint from = {0x0100007F, 0x2823}) {
         incoming.push_back({std::move(bytes), from});
+    }
+    // Queues a datagram that arrives too late for the grace after a stale one.
+    void answer_late(Bytes bytes) {
+        answer(std::move(bytes));
+        incoming.back().late = true;
     }
 
     core::SocketHandle open(uint16_t& localPort) override {
@@ -50,6 +56,14 @@ public:
         if (!next.bytes.empty()) std::memcpy(buffer, next.bytes.data(), next.bytes.size());
         from = next.from;
         return static_cast<int>(next.bytes.size());
+    }
+    int receive_within(core::SocketHandle socket, uint8_t* buffer, int capacity, core::Endpoint& from,
+                       int) override {
+        if (!incoming.empty() && incoming.front().late) {
+            ++receives;
+            return -1;
+        }
+        return receive(socket, buffer, capacity, from);
     }
     void sleep(uint32_t milliseconds) override { sleeps.push_back({milliseconds, sent.size()}); }
 

@@ -108,13 +108,26 @@ TEST(Download, AnnouncementReplies) {
     EXPECT_EQ(b.sent.size(), 3u);
 }
 
-TEST(Download, StaleRecordReplyMakesTheRecordGoAgain) {
+TEST(Download, StaleRepliesWaitForTheDueOneThenTheRecordGoesAgain) {
     write_list(2, 2, kShortRecordSize);
+    // Copies of earlier acknowledgements followed by the due one: each record
+    // goes out once.
+    FakeTransport copies;
+    copies.answer(announcement_reply(2));
+    copies.answer(announcement_reply(2));
+    copies.answer(record_reply(2, 0));
+    copies.answer(record_reply(2, 0));
+    copies.answer(record_reply(2, 1));
+    ASSERT_EQ(DownloadList(copies, "127.0.0.1", 2, 2, kMac, RecordKind::Short), 1u);
+    EXPECT_EQ(copies.sent.size(), 1u + 5u + 5u);
+
+    // A controller that answers record 1 with index 0 and nothing more within
+    // the grace gets record 1 again, as after a wrong reply.
     FakeTransport t;
     t.answer(announcement_reply(2));
     t.answer(record_reply(2, 0));
-    t.answer(record_reply(2, 0));  // a late copy for record 0
-    t.answer(Bytes(13, 0));        // a wrong length
+    t.answer(record_reply(2, 0));
+    t.answer_late(Bytes(13, 0));  // a wrong length
     t.answer(record_reply(2, 1));
     ASSERT_EQ(DownloadList(t, "127.0.0.1", 2, 2, kMac, RecordKind::Short), 1u);
     EXPECT_EQ(t.sent.size(), 1u + 5u + 15u);
@@ -177,8 +190,8 @@ Bytes file_bytes(const std::string& path) {
 TEST(ReadBack, RequestsAndFile) {
     FakeTransport t;
     t.answer(readback_reply(0, 3, 0xA0));
-    t.answer(readback_reply(0, 3, 0xEE));  // wrong index: asked again
-    t.answer(readback_reply(1, 3, 0xA1));
+    t.answer(readback_reply(0, 3, 0xEE));  // an earlier index, and nothing in the grace: asked again
+    t.answer_late(readback_reply(1, 3, 0xA1));
     t.answer(Bytes(527, 0));               // wrong length: asked again
     t.answer(readback_reply(2, 3, 0xA2));
     ASSERT_EQ(ReadBackList(t, "127.0.0.1", 9, kMac), 1u);

@@ -114,10 +114,10 @@ std::vector<std::pair<Bytes, int>> runs(const FakeTransport& t, size_t from = 0)
 TEST(RecordRetrieval, AcknowledgesEveryBlockSevenTimesAndAsksAgainForARepeat) {
     FakeTransport t;
     t.answer(photo_block(3, 0x2A, 0xAB));
-    t.answer(photo_block(3, 0x2A, 0xAB));  // a repeat: not in order
+    t.answer(photo_block(3, 0x2A, 0xAB));  // a repeat, and nothing within the grace
     Access a;
     a.total = 0;
-    t.answer(record_block(1045, 3, 0x2B, a, kImageTail));
+    t.answer_late(record_block(1045, 3, 0x2B, a, kImageTail));
     EXPECT_EQ(retrieve(t), records::kRetrievalSilentAfterAll);
 
     Bytes request = {0x41, 0x14, 0x24, 0x34, 0x77, 0x00, 0xA0, 0xC9, 0x12, 0x34, 0x56, 0x00};
@@ -142,6 +142,42 @@ TEST(RecordRetrieval, AcknowledgesEveryBlockSevenTimesAndAsksAgainForARepeat) {
               std::vector<std::string>{"00500258,20071112131415,007,1"});
     // The temporary file of the photo that never came is removed.
     EXPECT_FALSE(std::filesystem::exists(data_path({"pic", "0073.jpg"})));
+}
+
+TEST(RecordRetrieval, CopiesOfAcknowledgedBlocksAreNoReasonToAskAgain) {
+    FakeTransport t;
+    Access a;
+    a.total = 2;
+    t.answer(record_block(533, 1, 0x01, a, kImageTail));
+    t.answer(record_block(533, 1, 0x01, a, kImageTail));  // the network's copy
+    t.answer(photo_block(2, 0x02, 0xAB));
+    t.answer(photo_block(2, 0x02, 0xAB));
+    t.answer(record_block(533, 1, 0x01, a, kImageTail));  // an older copy still
+    t.answer(record_block(533, 2, 0x03, a, kImageTail));
+    EXPECT_EQ(retrieve(t), records::kRetrievalSilentAfterAll);
+    auto r = runs(t, 6);
+    ASSERT_EQ(r.size(), 3u);
+    EXPECT_EQ(r[0].first, trailer(1, 0x01));
+    EXPECT_EQ(r[1].first, trailer(2, 0x02));
+    EXPECT_EQ(r[2].first, trailer(2, 0x03));
+    EXPECT_EQ(read_lines(data_path({"mj007.txt"})).size(), 2u);
+}
+
+TEST(RecordRetrieval, APhotoBeyondEightMegabytesEndsTheRetrievalKeepingEarlierRecords) {
+    FakeTransport t;
+    Access a;
+    a.total = 2;
+    t.answer(record_block(533, 1, 0x01, a, kImageTail));
+    uint8_t sequence = 0x01;
+    for (size_t sent = 0; sent <= records::kMaxPhotoBytes; sent += 1024) {
+        t.answer(photo_block(2, ++sequence, 0xAB));
+    }
+    EXPECT_EQ(retrieve(t), records::kRetrievalFailed);
+    EXPECT_EQ(t.incoming.size(), 0u);
+    EXPECT_EQ(read_lines(data_path({"mj007.txt"})).size(), 1u);
+    EXPECT_TRUE(std::filesystem::exists(
+        data_path({"pic", "00500258", "00500258" "20071112131415" "007" "0001.jpg"})));
+    EXPECT_FALSE(std::filesystem::exists(data_path({"pic", "0071.jpg"})));
 }
 
 TEST(RecordRetrieval, SequenceWrapsAndAnUnexpectedReplyAfter0xFFGetsTheAlternativeRequest) {
@@ -193,8 +229,8 @@ TEST(RecordRetrieval, RepeatOrSilenceAfterSequence0xFFGetsThePlainResendRequest)
     FakeTransport t;
     t.answer(record_block(533, 1, 0xFE, a, kImageTail));
     t.answer(photo_block(2, 0xFF, 0x31));
-    t.answer(photo_block(2, 0xFF, 0x31));  // a repeat: not in order
-    t.answer(record_block(533, 2, 0x00, a, kImageTail));
+    t.answer(photo_block(2, 0xFF, 0x31));  // a repeat, and nothing within the grace
+    t.answer_late(record_block(533, 2, 0x00, a, kImageTail));
     EXPECT_EQ(retrieve(t), records::kRetrievalSilentAfterAll);
     auto r = runs(t, 6);
     ASSERT_EQ(r.size(), 4u);

@@ -40,9 +40,12 @@ struct RecordsState {
     // The transfer under way: its blocks, from block 1.
     std::vector<Bytes> transfer;
 
-    // The live photo last pushed, and the first block the host may lack.
+    // The live photo last pushed, and the first block the host may lack;
+    // when the way to the host may lose or reorder blocks, every resend
+    // request brings the whole photo again.
     std::vector<Bytes> livePhoto;
     size_t livePhotoMissingFrom = 0;
+    bool livePhotoResendAll = false;
     uint32_t livePhotos = 0;
 
     // Counters for tests.

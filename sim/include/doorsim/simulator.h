@@ -87,6 +87,16 @@ struct Faults {
     int duplicates = 0;          // every answer goes out 1 + duplicates times
     int delayMs = 0;             // every answer goes out this much later
     std::string replyFrom;       // answer from this other loopback address (port 9000)
+
+    // A lossy network, each datagram on its own (dropRate is the way in):
+    double duplicateRate = 0.0;  // chance that a request, an answer or a push arrives twice
+    double reorderRate = 0.0;    // chance that an answer or push is held back reorderMs,
+    int reorderMs = 20;          // so that later ones overtake it
+    double pushLossRate = 0.0;   // chance that a pushed datagram is lost
+
+    // Whether the way to the host may lose, hold back or repeat what the
+    // controller sends, so that it cannot know what arrived.
+    bool disturbs_way_out() const { return duplicateRate > 0 || reorderRate > 0 || pushLossRate > 0; }
 };
 
 // A script sees every request first; when it returns replies, they are sent
@@ -124,6 +134,7 @@ public:
     bool wait_received(int id, size_t count, std::chrono::milliseconds timeout) const;
 
     void set_faults(int id, const Faults& faults);
+    Faults faults(int id) const;
     void set_script(int id, Script script);
 
     // Sends bytes from the controller's socket to its monitoring target;
