@@ -134,6 +134,24 @@ TEST_F(Conversion, AWorkerThatCannotWriteFailsTheCallAndLeavesNoPartFile) {
     EXPECT_EQ(fs::file_size(cardlists::ListFilePath(5)), 350u * 300u);
 }
 
+// A record builder that throws for card 1, which a worker converts.
+void throw_for_first_card(const char* source, int index, cardlists::RecordKind kind,
+                          cardlists::DigitEnd end, uint8_t* record) {
+    if (index == 1) throw std::runtime_error("no record");
+    cardlists::BuildSourceRecord(source, index, kind, end, record);
+}
+
+TEST_F(Conversion, AWorkerThatThrowsFailsTheConversionNotTheProcess) {
+    const std::string source = dir.file("cards.ini");
+    testing::write_card_source(source, 150);
+    EXPECT_EQ(cardlists::ConvertList(source.c_str(), 150, 5, cardlists::RecordKind::Short,
+                                     &throw_for_first_card),
+              0u);
+    EXPECT_EQ(list_directory_files(), std::vector<std::string>{"doorname005.dat"});
+    EXPECT_EQ(fs::file_size(cardlists::ListFilePath(5)), 0u);
+    EXPECT_EQ(FormatName(source.c_str(), 150, 5), 1u);
+}
+
 TEST_F(Conversion, MergeOfAShortOrMissingPartFileFails) {
     cardlists::EnsureListDirectory();
     const std::string part = cardlists::PartFilePath(6, 0);
