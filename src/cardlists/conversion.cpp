@@ -5,6 +5,7 @@
 
 #include "cardlists/binary_file.h"
 #include "cardlists/list_files.h"
+#include "cardlists/list_guard.h"
 #include "cardlists/source_file.h"
 #include "core/library_state.h"
 #include "platform/clock.h"
@@ -81,8 +82,9 @@ uint32_t ConvertList(const char* sourcePath, int32_t count, uint32_t listNumber,
     core::LibraryState& state = core::LibraryState::get();
     std::lock_guard<platform::Mutex> oneAtATime(state.conversion_lock());
 
-    EnsureListDirectory();
     const int list = static_cast<int>(listNumber);
+    ListFileGuard writing(list, ListFileGuard::Use::Write);
+    EnsureListDirectory();
     const std::string listPath = ListFilePath(list);
     BinaryFile out(listPath, "wb+");
     if (!out.is_open()) return 0;

@@ -1,10 +1,13 @@
 // The process-wide state of the library, built once before the first export
 // does any work: the host's executable path and module directory, the library
-// lock, the conversion completion flags and the optional local port range.
+// lock, the conversion completion flags, the locks of the card list files and
+// the optional local port range.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <string>
 
 #include "platform/threads.h"
@@ -15,6 +18,22 @@ struct PortRange {
     bool set = false;
     uint32_t start = 0;
     uint32_t end = 0;
+};
+
+// Reader-writer locks named by a number: made when first wanted, dropped
+// when nobody holds or waits for them.
+class NumberedLocks {
+public:
+    void lock(int32_t number, bool shared);
+    void unlock(int32_t number, bool shared);
+
+private:
+    struct Entry {
+        platform::SharedMutex mutex;
+        int users = 0;  // holders and waiters
+    };
+    platform::Mutex tableLock_;
+    std::map<int32_t, std::unique_ptr<Entry>> entries_;
 };
 
 class LibraryState {
@@ -39,6 +58,10 @@ public:
     // kWorkerStartPauseMs; tests and benchmarks shorten it (not exported).
     std::atomic<uint32_t>& worker_start_pause_ms() { return workerStartPauseMs_; }
 
+    // The card list file of each list number: written by one conversion or
+    // record from arguments alone, read by downloads together.
+    NumberedLocks& list_locks() { return listLocks_; }
+
     PortRange port_range() const;
     // False, changing nothing, when either bound lies outside 0..65535.
     bool set_port_range(int32_t start, int32_t end);
@@ -52,6 +75,7 @@ private:
     std::atomic<uint32_t> conversionFlags_[kConversionFlags];
     platform::Mutex conversionLock_;
     std::atomic<uint32_t> workerStartPauseMs_{kWorkerStartPauseMs};
+    NumberedLocks listLocks_;
     // Flag, start and end packed so that an opening reads them consistently.
     std::atomic<uint64_t> portRange_{0};
 };
