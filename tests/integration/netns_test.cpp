@@ -1,5 +1,5 @@
-// Ping inside a network namespace that the test makes: an address that does
-// not answer exists only there.
+// Ping and the return address inside network namespaces that the tests make:
+// addresses that do not answer and addresses beyond loopback exist only there.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "doorlink/doorlink.h"
+#include "doorsim/simulator.h"
 #include "support/netns.h"
 #include "support/temp_dir.h"
 
@@ -82,6 +83,53 @@ TEST(Namespaces, ThreadsPingingAtOnceNeverTakeEachOthersReplies) {
     EXPECT_EQ(race.silent, 0u);
     EXPECT_GT(race.liveCalls, 0);
     EXPECT_EQ(race.liveAnswered, race.liveCalls);
+}
+
+// The controller sits in a namespace of its own behind a veth pair; the
+// return address is this host's end of the pair, not a loopback address.
+TEST(Namespaces, ReturnAddressIsTheOneThatReachesTheController) {
+    NetworkNamespace host("dlrh"), controller("dlrc");
+    if (!host.create() || !controller.create()) GTEST_SKIP() << "cannot create network namespaces";
+    const std::string pid = std::to_string(::getpid());
+    const std::string hostLink = "drh" + pid, controllerLink = "drc" + pid;
+    const std::string steps[] = {
+        "ip link add " + hostLink + " type veth peer name " + controllerLink,
+        "ip link set " + hostLink + " netns " + host.name(),
+        "ip link set " + controllerLink + " netns " + controller.name(),
+        "ip -n " + host.name() + " addr add 10.202.0.1/24 dev " + hostLink,
+        "ip -n " + controller.name() + " addr add 10.202.0.2/24 dev " + controllerLink,
+        "ip -n " + host.name() + " link set " + hostLink + " up",
+        "ip -n " + controller.name() + " link set " + controllerLink + " up",
+        "ip -n " + host.name() + " link set lo up",
+    };
+    for (const std::string& step : steps) ASSERT_TRUE(run_quietly(step)) << step;
+
+    doorsim::Simulator sim;
+    int id = -1;
+    std::thread([&] {
+        if (!controller.join()) return;
+        doorsim::ControllerConfig config;
+        config.address = "10.202.0.2";
+        id = sim.add_controller(config);
+        sim.start();  // its thread stays in the namespace
+    }).join();
+    ASSERT_GE(id, 0);
+
+    uint32_t result = 0, cell = 0;
+    bool joined = false;
+    std::thread([&] {
+        if ((joined = host.join())) result = DoorTransIP("10.202.0.2", &cell, sim.mac_text(id).c_str());
+    }).join();
+    ASSERT_TRUE(joined);
+    ASSERT_EQ(result, 1u);
+    ::close(static_cast<int>(cell));
+    auto got = sim.received(id);
+    ASSERT_EQ(got.size(), 1u);
+    ASSERT_EQ(got[0].bytes.size(), 30u);
+    EXPECT_EQ(doorsim::Bytes(got[0].bytes.begin() + 6, got[0].bytes.begin() + 10),
+              (doorsim::Bytes{10, 202, 0, 1}));
+    EXPECT_EQ(doorsim::Bytes(got[0].bytes.begin() + 18, got[0].bytes.begin() + 22),
+              (doorsim::Bytes{10, 202, 0, 1}));
 }
 
 }  // namespace
