@@ -5,6 +5,7 @@
 
 #include "cardlists/binary_file.h"
 #include "cardlists/list_files.h"
+#include "cardlists/list_guard.h"
 #include "cardlists/source_file.h"
 #include "core/library_state.h"
 #include "platform/clock.h"
@@ -20,25 +21,39 @@ struct WorkerParameters {
     std::string sourcePath;
     int listNumber = 0;
     RecordKind kind = RecordKind::Short;
+    SourceRecordBuilder build = nullptr;
 };
 
 // Writes the records of cards group * 100 + 1 ... + count at the file's
-// current position.
-bool write_group(BinaryFile& out, const char* sourcePath, int group, int count, RecordKind kind) {
-    uint8_t record[kLongRecordSize];
-    const size_t size = record_size(kind);
-    for (int k = 0; k < count; ++k) {
-        BuildSourceRecord(sourcePath, group * kCardsPerGroup + k + 1, kind, DigitEnd::Zero, record);
-        if (!out.write(record, size)) return false;
+// current position. A card that cannot be converted (no memory left, say)
+// fails the group; nothing is thrown.
+bool write_group(BinaryFile& out, const char* sourcePath, int group, int count, RecordKind kind,
+                 SourceRecordBuilder build) noexcept {
+    try {
+        uint8_t record[kLongRecordSize];
+        const size_t size = record_size(kind);
+        for (int k = 0; k < count; ++k) {
+            build(sourcePath, group * kCardsPerGroup + k + 1, kind, DigitEnd::Zero, record);
+            if (!out.write(record, size)) return false;
+        }
+        return true;
+    } catch (...) {
+        return false;
     }
-    return true;
 }
 
-void convert_group(void* argument) {
+// A worker thread: whatever goes wrong fails its group, never the process.
+void convert_group(void* argument) noexcept {
     const auto& p = *static_cast<const WorkerParameters*>(argument);
-    BinaryFile part(PartFilePath(p.listNumber, p.group), "wb+");
-    bool ok = part.is_open() && write_group(part, p.sourcePath.c_str(), p.group, kCardsPerGroup, p.kind);
-    ok = part.close() && ok;
+    bool ok = false;
+    try {
+        BinaryFile part(PartFilePath(p.listNumber, p.group), "wb+");
+        ok = part.is_open() &&
+             write_group(part, p.sourcePath.c_str(), p.group, kCardsPerGroup, p.kind, p.build);
+        ok = part.close() && ok;
+    } catch (...) {
+        ok = false;
+    }
     // The part file is complete on disk before the flag says so.
     core::LibraryState::get().conversion_flag(p.group).store(ok ? kGroupDone : kGroupFailed);
 }
@@ -58,7 +73,8 @@ bool MergePartFile(BinaryFile& list, const std::string& partPath, int group, Rec
            list.write(bytes.data(), block);
 }
 
-uint32_t ConvertList(const char* sourcePath, int32_t count, uint32_t listNumber, RecordKind kind) {
+uint32_t ConvertList(const char* sourcePath, int32_t count, uint32_t listNumber, RecordKind kind,
+                     SourceRecordBuilder build) {
     if (!sourcePath || count < 0 || count > kMaxConversionCards ||
         listNumber > kMaxConversionListNumber) {
         return 0;
@@ -66,8 +82,9 @@ uint32_t ConvertList(const char* sourcePath, int32_t count, uint32_t listNumber,
     core::LibraryState& state = core::LibraryState::get();
     std::lock_guard<platform::Mutex> oneAtATime(state.conversion_lock());
 
-    EnsureListDirectory();
     const int list = static_cast<int>(listNumber);
+    ListFileGuard writing(list, ListFileGuard::Use::Write);
+    EnsureListDirectory();
     const std::string listPath = ListFilePath(list);
     BinaryFile out(listPath, "wb+");
     if (!out.is_open()) return 0;
@@ -84,7 +101,7 @@ uint32_t ConvertList(const char* sourcePath, int32_t count, uint32_t listNumber,
     for (int g = 0; g < groups - 1; ++g) {
         platform::sleep_ms(state.worker_start_pause_ms().load());
         state.conversion_flag(g).store(0);
-        parameters[g] = {g, sourcePath, list, kind};
+        parameters[g] = {g, sourcePath, list, kind, build};
         if (!workers[g].start(&convert_group, &parameters[g])) {
             ok = false;
             break;
@@ -96,7 +113,7 @@ uint32_t ConvertList(const char* sourcePath, int32_t count, uint32_t listNumber,
     state.conversion_flag(lastGroup).store(0);
     if (ok) {
         const long at = static_cast<long>(static_cast<size_t>(lastGroup) * kCardsPerGroup * record_size(kind));
-        ok = out.seek(at) && write_group(out, sourcePath, lastGroup, last, kind);
+        ok = out.seek(at) && write_group(out, sourcePath, lastGroup, last, kind, build);
     }
     state.conversion_flag(lastGroup).store(ok ? kGroupDone : kGroupFailed);
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "cardlists/card_record.h"
+#include "cardlists/source_file.h"
 
 namespace doorlink::cardlists {
 
@@ -20,9 +21,15 @@ constexpr uint32_t kMaxConversionListNumber = 999;
 constexpr uint32_t kGroupDone = 1;
 constexpr uint32_t kGroupFailed = 2;
 
+// How the record of one card of the source file is built: BuildSourceRecord,
+// unless a test puts something else in its place.
+using SourceRecordBuilder = void (*)(const char* sourcePath, int cardIndex, RecordKind kind,
+                                     DigitEnd digitEnd, uint8_t* record);
+
 // 1 when the list file holds all count records, else 0 (no part file is left
 // either way).
-uint32_t ConvertList(const char* sourcePath, int32_t count, uint32_t listNumber, RecordKind kind);
+uint32_t ConvertList(const char* sourcePath, int32_t count, uint32_t listNumber, RecordKind kind,
+                     SourceRecordBuilder build = &BuildSourceRecord);
 
 // Copies the whole part file of group into the list file at its place and
 // deletes the part file; false (the part file deleted all the same) when it

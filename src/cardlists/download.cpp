@@ -6,6 +6,7 @@
 #include "cardlists/binary_file.h"
 #include "core/controller_link.h"
 #include "cardlists/list_files.h"
+#include "cardlists/list_guard.h"
 #include "cardlists/progress.h"
 #include "core/bytes.h"
 #include "core/exchange.h"
@@ -102,6 +103,7 @@ bool send_record(core::ControllerLink& link, const uint8_t* datagram, uint32_t c
 
 uint32_t DownloadList(core::Transport& transport, const char* address, int32_t count,
                       int32_t listNumber, const char* macText, RecordKind kind) {
+    ListFileGuard reading(listNumber, ListFileGuard::Use::Read);
     if (!address) return 0;
     // The host sees the total announced before anything is checked, also when
     // the call then fails.

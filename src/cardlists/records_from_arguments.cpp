@@ -5,8 +5,10 @@
 #include "cardlists/binary_file.h"
 #include "cardlists/card_record.h"
 #include "cardlists/list_files.h"
+#include "cardlists/list_guard.h"
 #include "core/export_guard.h"
 #include "doorlink/doorlink.h"
+#include "platform/files.h"
 
 using namespace doorlink;
 using namespace doorlink::cardlists;
@@ -52,11 +54,17 @@ uint32_t name_to_text(const char* card, const char* serialNo, uint32_t userStyle
     uint8_t record[kLongRecordSize];
     BuildCardRecord(values, kind, DigitEnd::Zero, record);
 
+    ListFileGuard writing(listNumber, ListFileGuard::Use::Write);
     EnsureListDirectory();
-    BinaryFile list(ListFilePath(listNumber), append != 0 ? "ab+" : "wb+");
+    const std::string path = ListFilePath(listNumber);
+    BinaryFile list(path, append != 0 ? "ab+" : "wb+");
     if (!list.is_open()) return 0;
-    bool ok = list.write(record, record_size(kind));
-    return list.close() && ok ? 1 : 0;
+    const long before = append != 0 ? list.size() : 0;
+    bool ok = before >= 0 && list.write(record, record_size(kind));
+    ok = list.close() && ok;
+    // A write that failed part-way (a full disk) leaves the list as it was.
+    if (!ok && before >= 0) platform::resize_file(path, before);
+    return ok ? 1 : 0;
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "core/library_state.h"
 
+#include <mutex>
+
 #include "platform/files.h"
 #include "platform/module_entry.h"
 
@@ -17,6 +19,29 @@ std::string module_directory_of(const std::string& executablePath, char separato
         if (executablePath[i] == separator) last = i;
     }
     return executablePath.substr(0, last);
+}
+
+void NumberedLocks::lock(int32_t number, bool shared) {
+    Entry* entry;
+    {
+        std::lock_guard<platform::Mutex> table(tableLock_);
+        auto& slot = entries_[number];
+        if (!slot) slot = std::make_unique<Entry>();
+        entry = slot.get();
+        ++entry->users;
+    }
+    if (shared) entry->mutex.lock_shared();
+    else entry->mutex.lock();
+}
+
+void NumberedLocks::unlock(int32_t number, bool shared) {
+    std::lock_guard<platform::Mutex> table(tableLock_);
+    auto found = entries_.find(number);
+    if (found == entries_.end()) return;
+    Entry& entry = *found->second;
+    if (shared) entry.mutex.unlock_shared();
+    else entry.mutex.unlock();
+    if (--entry.users == 0) entries_.erase(found);
 }
 
 LibraryState::LibraryState() {

@@ -1,11 +1,14 @@
 // The process-wide state of the library, built once before the first export
 // does any work: the host's executable path and module directory, the library
-// lock, the conversion completion flags, the optional local port range, and
-// the photo last taken on each monitoring socket.
+// lock, the conversion completion flags, the locks of the card list files,
+// the optional local port range, and the photos lately taken on each
+// monitoring socket.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <string>
 
 #include "core/recent_photos.h"
@@ -17,6 +20,22 @@ struct PortRange {
     bool set = false;
     uint32_t start = 0;
     uint32_t end = 0;
+};
+
+// Reader-writer locks named by a number: made when first wanted, dropped
+// when nobody holds or waits for them.
+class NumberedLocks {
+public:
+    void lock(int32_t number, bool shared);
+    void unlock(int32_t number, bool shared);
+
+private:
+    struct Entry {
+        platform::SharedMutex mutex;
+        int users = 0;  // holders and waiters
+    };
+    platform::Mutex tableLock_;
+    std::map<int32_t, std::unique_ptr<Entry>> entries_;
 };
 
 class LibraryState {
@@ -41,7 +60,10 @@ public:
     // kWorkerStartPauseMs; tests and benchmarks shorten it (not exported).
     std::atomic<uint32_t>& worker_start_pause_ms() { return workerStartPauseMs_; }
 
-    // The photo DoorPic last took on each monitoring socket.
+    // The card list file of each list number: written by one conversion or
+    // record from arguments alone, read by downloads together.
+    NumberedLocks& list_locks() { return listLocks_; }
+    // The photos DoorPic took lately on each monitoring socket.
     RecentPhotos& recent_photos() { return recentPhotos_; }
 
     PortRange port_range() const;
@@ -57,6 +79,7 @@ private:
     std::atomic<uint32_t> conversionFlags_[kConversionFlags];
     platform::Mutex conversionLock_;
     std::atomic<uint32_t> workerStartPauseMs_{kWorkerStartPauseMs};
+    NumberedLocks listLocks_;
     // Flag, start and end packed so that an opening reads them consistently.
     std::atomic<uint64_t> portRange_{0};
     RecentPhotos recentPhotos_;

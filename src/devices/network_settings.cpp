@@ -10,6 +10,7 @@
 #include "core/export_guard.h"
 #include "core/library_state.h"
 #include "core/paths.h"
+#include "core/transport.h"
 #include "devices/registry.h"
 #include "doorlink/doorlink.h"
 #include "platform/net.h"
@@ -61,6 +62,19 @@ void record_settings(const uint8_t* record, const char* currentAddress) {
     // "EqmTotal" stays as it is even when no entry matched.
     EntryLookup lookup = FindRegistryEntry(path, currentAddress, kRegistryValueSize);
     WriteRegistryEntry(path, lookup.index, entry, kSettingsKeyOrder);
+}
+
+bool is_loopback(uint32_t address) {
+    uint8_t octets[4];
+    std::memcpy(octets, &address, 4);  // network order: the first octet first
+    return octets[0] == 127;
+}
+
+// The address this host reaches the controller from; a loopback address only
+// for a controller on loopback.
+bool return_address(const char* controller, uint32_t& host) {
+    const core::Endpoint to = core::MakeControllerAddress(controller);
+    return platform::local_ipv4_toward(to, host) && (!is_loopback(host) || is_loopback(to.address));
 }
 
 }  // namespace
@@ -129,11 +143,11 @@ extern "C" DOORLINK_API uint32_t DOORLINK_CALL DoorTransIP(const char* address,
         core::ExchangeProfile profile;
         profile.socketToCaller = true;
         // The request carries the port the socket was bound to, so it is built
-        // once the socket is open; without an IPv4 address of this host
-        // nothing is sent.
+        // once the socket is open; without an address of this host that
+        // reaches the controller nothing is sent.
         auto build = [&](uint16_t localPort, core::ByteWriter& w) -> int {
             uint32_t host = 0;
-            if (!platform::host_ipv4_address(host)) return 0;
+            if (!devices::return_address(address, host)) return 0;
             auto request = devices::build_return_address_request(host, localPort, mac);
             w.bytes(0, request);
             return static_cast<int>(request.size());

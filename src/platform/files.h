@@ -1,6 +1,7 @@
 // Files and directories, and where the host executable lives.
 #pragma once
 
+#include <cstdio>
 #include <optional>
 #include <string>
 
@@ -17,6 +18,13 @@ bool make_directory(const std::string& path);
 bool move_file(const std::string& from, const std::string& to);
 
 bool delete_file(const std::string& path);
+
+// Creates a new text file and opens it for writing, as fopen's "w" would,
+// but never opens a file that is already there: null then, with exists set.
+std::FILE* create_new_text_file(const std::string& path, bool& exists);
+
+// Cuts or extends the file to size bytes.
+bool resize_file(const std::string& path, long size);
 
 // The full path of the host process's executable; empty when unknown.
 std::string executable_path();

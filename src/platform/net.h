@@ -67,7 +67,9 @@ uint32_t ipv4_from_text(const char* text);
 // inet_ntoa: the dotted text of a network-order address.
 std::string ipv4_to_text(uint32_t address);
 
-// This host's first IPv4 address (network order), from its own name.
-bool host_ipv4_address(uint32_t& address);
+// The local IPv4 address (network order) that a UDP socket connected to `to`
+// gets: the address this host reaches it from. Nothing is sent; false when
+// there is no route.
+bool local_ipv4_toward(const Endpoint& to, uint32_t& address);
 
 }  // namespace doorlink::platform

@@ -1,4 +1,5 @@
-// A mutex and plain worker threads on the platform's own primitives.
+// A mutex, a shared (reader-writer) mutex and plain worker threads on the
+// platform's own primitives.
 #pragma once
 
 #include <memory>
@@ -13,6 +14,23 @@ public:
     Mutex& operator=(const Mutex&) = delete;
     void lock();
     void unlock();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// A lock that many may hold shared, or one alone.
+class SharedMutex {
+public:
+    SharedMutex();
+    ~SharedMutex();
+    SharedMutex(const SharedMutex&) = delete;
+    SharedMutex& operator=(const SharedMutex&) = delete;
+    void lock();
+    void unlock();
+    void lock_shared();
+    void unlock_shared();
 
 private:
     struct Impl;

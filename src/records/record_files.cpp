@@ -42,6 +42,27 @@ bool WriteLineWithRetry(std::FILE* file, const std::string& line) {
     return false;
 }
 
+namespace {
+
+// Names a retrieval record file may take before the retrieval gives up.
+constexpr int kRetrievalNameAttempts = 1000;
+
+// Creates the retrieval record file "<stem>.txt" in directory or, where a
+// file of that name exists, "<stem>_2.txt", "<stem>_3.txt" ...: another
+// retrieval's file is never opened. Sets path to the name taken.
+std::FILE* CreateRetrievalFile(const std::string& directory, const std::string& stem,
+                               std::string& path) {
+    for (int n = 1; n <= kRetrievalNameAttempts; ++n) {
+        path = core::join_path(directory, stem + (n == 1 ? "" : "_" + std::to_string(n)) + ".txt");
+        bool exists = false;
+        if (std::FILE* file = platform::create_new_text_file(path, exists)) return file;
+        if (!exists) return nullptr;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
 bool RecordFiles::open(int controller, const platform::LocalTime& start) {
     close();
     const std::string directory = core::module_path({"cardinfo"});
@@ -49,11 +70,10 @@ bool RecordFiles::open(int controller, const platform::LocalTime& start) {
     char name[64];
     std::snprintf(name, sizeof name, "mj%03d.txt", controller);
     controllerPath_ = core::module_path({name});
-    std::snprintf(name, sizeof name, "%04d%02d%02d%02d%02d%02d%03d.txt", start.year, start.month,
+    std::snprintf(name, sizeof name, "%04d%02d%02d%02d%02d%02d%03d", start.year, start.month,
                   start.day, start.hour, start.minute, start.second, controller);
-    retrievalPath_ = core::join_path(directory, name);
     controllerFile_ = OpenForAppend(controllerPath_);
-    retrievalFile_ = std::fopen(retrievalPath_.c_str(), "w");
+    retrievalFile_ = CreateRetrievalFile(directory, name, retrievalPath_);
     if (!controllerFile_ || !retrievalFile_) {
         close();
         return false;

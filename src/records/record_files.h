@@ -34,7 +34,8 @@ struct RecordTime {
 std::string RecordLine(const std::string& cardText, const RecordTime& t, int controller, int kind);
 
 // The record directory, the controller record file "mjNNN.txt" (appended to)
-// and the retrieval record file named after the start of the call.
+// and the retrieval record file named after the start of the call, a new
+// file of its own.
 class RecordFiles {
 public:
     RecordFiles() = default;

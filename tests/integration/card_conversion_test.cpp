@@ -1,6 +1,9 @@
 // Whole-list conversion, single records and records from arguments, against
 // the files they write.
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
 
 #include <filesystem>
 #include <fstream>
@@ -134,6 +137,24 @@ TEST_F(Conversion, AWorkerThatCannotWriteFailsTheCallAndLeavesNoPartFile) {
     EXPECT_EQ(fs::file_size(cardlists::ListFilePath(5)), 350u * 300u);
 }
 
+// A record builder that throws for card 1, which a worker converts.
+void throw_for_first_card(const char* source, int index, cardlists::RecordKind kind,
+                          cardlists::DigitEnd end, uint8_t* record) {
+    if (index == 1) throw std::runtime_error("no record");
+    cardlists::BuildSourceRecord(source, index, kind, end, record);
+}
+
+TEST_F(Conversion, AWorkerThatThrowsFailsTheConversionNotTheProcess) {
+    const std::string source = dir.file("cards.ini");
+    testing::write_card_source(source, 150);
+    EXPECT_EQ(cardlists::ConvertList(source.c_str(), 150, 5, cardlists::RecordKind::Short,
+                                     &throw_for_first_card),
+              0u);
+    EXPECT_EQ(list_directory_files(), std::vector<std::string>{"doorname005.dat"});
+    EXPECT_EQ(fs::file_size(cardlists::ListFilePath(5)), 0u);
+    EXPECT_EQ(FormatName(source.c_str(), 150, 5), 1u);
+}
+
 TEST_F(Conversion, MergeOfAShortOrMissingPartFileFails) {
     cardlists::EnsureListDirectory();
     const std::string part = cardlists::PartFilePath(6, 0);
@@ -250,6 +271,39 @@ TEST(RecordsFromArguments, RefusalsLeaveTheListAsItWas) {
     EXPECT_EQ(NameToText(nullptr, "123456", 0, "", "", "", "", "", "", "", "123456", 0, 9, 1), 0u);
     EXPECT_EQ(NameToText("00112345", "123456", 0, "", "", nullptr, "", "", "", "", "123456", 0, 9, 1), 0u);
     EXPECT_EQ(fs::file_size(cardlists::ListFilePath(9)), 300u);
+}
+
+// An append that fills the disk half-way through its record leaves the list
+// at its old length. The child process mounts a tiny file system of its own
+// on the list directory and fills it.
+TEST(RecordsFromArguments, AFailedAppendLeavesTheListAtItsOldLength) {
+    const std::string directory = cardlists::EnsureListDirectory();
+    constexpr int kNoMount = 20;
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount("tmpfs", directory.c_str(), "tmpfs", 0, "size=16k") != 0) {
+            ::_exit(kNoMount);
+        }
+        // 4000 bytes: room for 96 more in the file's page, none elsewhere.
+        std::ofstream(cardlists::ListFilePath(9), std::ios::binary) << std::string(4000, 'x');
+        std::FILE* filler = std::fopen((directory + "/filler").c_str(), "wb");
+        if (!filler) ::_exit(21);
+        std::setvbuf(filler, nullptr, _IONBF, 0);
+        while (std::fputc('f', filler) != EOF) {
+        }
+        std::fclose(filler);
+        Args a;
+        const uint32_t result = name_to_text(a);
+        const auto size = fs::file_size(cardlists::ListFilePath(9));
+        ::_exit((result == 0 ? 0 : 1) | (size == 4000 ? 0 : 2));
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == kNoMount) GTEST_SKIP() << "cannot mount a file system of its own (needs root)";
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: the append succeeded, 2: the list's length changed";
 }
 
 TEST(RecordsFromArguments, LongRecordsTakeFurtherCardTextsAtNineCharacterSteps) {

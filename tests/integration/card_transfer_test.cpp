@@ -2,6 +2,7 @@
 // and the round trip source file -> list file -> controller -> INI file.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -10,6 +11,7 @@
 #include <iterator>
 #include <mutex>
 
+#include "cardlists/conversion.h"
 #include "cardlists/list_files.h"
 #include "core/library_state.h"
 #include "core/paths.h"
@@ -95,6 +97,58 @@ TEST_F(CardTransfer, DownloadStoresEveryRecordWithProgressEveryFifty) {
         ASSERT_EQ(stored, expected) << i;
     }
     EXPECT_EQ(cards.recordsStored, 600);  // five copies of each
+}
+
+// Holds the worker of the second group back until released.
+std::atomic<bool> releaseSecondGroup{false};
+void hold_second_group(const char* source, int index, cardlists::RecordKind kind,
+                       cardlists::DigitEnd end, uint8_t* record) {
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (index == 101 && !releaseSecondGroup && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    cardlists::BuildSourceRecord(source, index, kind, end, record);
+}
+
+// A download of a list that is being converted never sends the list before
+// its groups are all in place: here it waits for the conversion.
+TEST_F(CardTransfer, DownloadDuringAConversionSendsTheFinishedList) {
+    const std::string source = dir.file("cards.ini");
+    testing::write_card_source(source, 300);
+    const std::string list = cardlists::ListFilePath(6);
+    uint32_t converted = 0;
+    std::thread conversion([&] {
+        converted = cardlists::ConvertList(source.c_str(), 300, 6, cardlists::RecordKind::Short,
+                                           &hold_second_group);
+    });
+    // The last group goes to its place in the list file while the first two
+    // are still to come from their part files (the second not even written):
+    // soon the file is long enough for the first 250 records.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    auto size = [&] {
+        std::error_code ec;
+        const auto bytes = fs::file_size(list, ec);
+        return ec ? 0 : bytes;
+    };
+    while (size() < 250u * 300u && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    uint32_t downloaded = 0;
+    std::thread download([&] { downloaded = DoorDownName(address.c_str(), 250, 6, mac.c_str()); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    releaseSecondGroup = true;
+    conversion.join();
+    download.join();
+    ASSERT_EQ(converted, 1u);
+    ASSERT_EQ(downloaded, 1u);
+    auto cards = sim.state(id).cards;
+    ASSERT_EQ(cards.records.size(), 250u);
+    Bytes final = file_bytes(list);
+    for (size_t i = 0; i < 250; ++i) {
+        Bytes stored(cards.records[i].begin(), cards.records[i].begin() + 300);
+        const auto at = final.begin() + static_cast<long>(i * 300);
+        ASSERT_EQ(stored, Bytes(at, at + 300)) << i;
+    }
 }
 
 TEST_F(CardTransfer, ReadBackProgressAndFile) {

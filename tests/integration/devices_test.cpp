@@ -185,14 +185,6 @@ TEST_F(Devices, SettingsLookupSearchesEveryEntryUpToTheTotal) {
 
 TEST_F(Devices, ReturnAddressCarriesTheBoundPortAndLeavesTheSocketToTheCaller) {
     uint32_t cell = 0;
-    uint32_t host = 0;
-    if (!platform::host_ipv4_address(host)) {
-        // Without an address of this host nothing may be sent.
-        EXPECT_EQ(DoorTransIP(address.c_str(), &cell, mac.c_str()), 0u);
-        EXPECT_EQ(cell, 0u);
-        EXPECT_EQ(sim.received_count(id), 0u);
-        GTEST_SKIP() << "this host's name does not resolve to an IPv4 address";
-    }
     ASSERT_EQ(DoorTransIP(address.c_str(), &cell, mac.c_str()), 1u);
     ASSERT_NE(cell, 0u);
     const uint16_t port = platform::socket_local_port(cell);
@@ -203,9 +195,7 @@ TEST_F(Devices, ReturnAddressCarriesTheBoundPortAndLeavesTheSocketToTheCaller) {
     EXPECT_EQ(r[10] << 8 | r[11], port);
     EXPECT_EQ(r[22] << 8 | r[23], port);
     EXPECT_EQ(got[0].fromPort, port);
-    uint8_t hostOctets[4];
-    std::memcpy(hostOctets, &host, 4);
-    EXPECT_EQ(Bytes(r.begin() + 6, r.begin() + 10), Bytes(hostOctets, hostOctets + 4));
+    EXPECT_EQ(r[6], 127);  // a controller on loopback is told a loopback address
     EXPECT_EQ(Bytes(r.begin() + 6, r.begin() + 12), Bytes(r.begin() + 18, r.begin() + 24));
     auto m = sim.mac(id);
     EXPECT_EQ(Bytes(r.begin() + 12, r.begin() + 18), Bytes(m.begin(), m.end()));

@@ -1,6 +1,9 @@
 // The profile functions of the POSIX backend: files on disk, the cache, and
 // many writers at once.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <malloc.h>
+#include <sys/file.h>
 #include <sys/fsuid.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +15,11 @@
 
 #include "platform/profile.h"
 #include "support/temp_dir.h"
+
+#ifdef __SANITIZE_ADDRESS__
+// The sanitizer's count of the bytes allocated and not yet freed.
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
+#endif
 
 namespace doorlink::platform {
 namespace {
@@ -34,6 +42,15 @@ std::string file_text(const std::string& path) {
 
 void write_text(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+size_t files_in(const std::string& directory) {
+    size_t files = 0;
+    for (auto& entry : std::filesystem::directory_iterator(directory)) {
+        (void)entry;
+        ++files;
+    }
+    return files;
 }
 
 TEST(ProfileStore, MissingFileReadsDefaultsAndFirstWriteCreatesIt) {
@@ -188,12 +205,100 @@ TEST(ProfileStore, AReaderDuringWritesNeverSeesAHalfWrittenFile) {
     EXPECT_GT(reads.load(), 0);
     EXPECT_EQ(misses.load(), 0);
     // No temporary file is left behind.
-    int files = 0;
-    for (auto& entry : std::filesystem::directory_iterator(dir.path())) {
-        (void)entry;
-        ++files;
+    EXPECT_EQ(files_in(dir.path()), 1u);
+}
+
+// A write keeps the file's owner, group and mode; where the directory may not
+// be written but the file may, the file is rewritten in place.
+TEST(ProfileStore, AWriteKeepsOwnerGroupAndModeAndNeedsNoWritableDirectory) {
+    if (::geteuid() != 0) GTEST_SKIP() << "giving a file to another user needs root";
+    TempDir dir;
+    const std::string path = dir.file("eqminfo.ini");
+    write_text(path, "[A]\nk=1\n");
+    ASSERT_EQ(::chown(path.c_str(), 1234, 5678), 0);
+    ASSERT_EQ(::chmod(path.c_str(), 0666), 0);
+    ASSERT_TRUE(profile_write_string("A", "k", "2", path.c_str()));
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 1234u);
+    EXPECT_EQ(st.st_gid, 5678u);
+    EXPECT_EQ(st.st_mode & 07777, 0666u);
+
+    // The file is nobody's, the directory root's and closed to nobody.
+    ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    // The fsuid is this thread's; a reader on another thread stays root and
+    // must never see a file half rewritten.
+    std::atomic<bool> done{false};
+    std::atomic<int> misses{0};
+    std::thread reader([&] {
+        while (!done) {
+            // The file as a reader that takes its lock (as this library's
+            // readers do) sees it: one whole version, the five values alike.
+            std::string text;
+            int fd = ::open(path.c_str(), O_RDONLY);
+            if (fd >= 0 && ::flock(fd, LOCK_SH) == 0) text = file_text(path);
+            if (fd >= 0) ::close(fd);
+            const size_t at = text.find("n0=");
+            if (at == std::string::npos) continue;  // before the first write of the five
+            const std::string v = text.substr(at + 3, text.find('\n', at) - at - 3);
+            std::string whole = "[A]\nk=3\n[B]\n";
+            for (int n = 0; n < 5; ++n) whole += "n" + std::to_string(n) + "=" + v + "\n";
+            misses += text != whole;
+            misses += read_string(path, "A", "k") != "3";
+        }
+    });
+    const int previous = ::setfsuid(65534);
+    const bool written = profile_write_string("A", "k", "3", path.c_str());
+    const std::string value = read_string(path, "A", "k");
+    int failed = 0;
+    for (int i = 0; i < 200; ++i) {
+        const std::string v(static_cast<size_t>(i % 20) * 9, 'v');
+        const ProfileWrite all[] = {{"B", "n0", v.c_str()}, {"B", "n1", v.c_str()}, {"B", "n2", v.c_str()},
+                                    {"B", "n3", v.c_str()}, {"B", "n4", v.c_str()}};
+        failed += !profile_write_strings(all, 5, path.c_str());
     }
-    EXPECT_EQ(files, 1);
+    ::setfsuid(static_cast<uid_t>(previous));
+    done = true;
+    reader.join();
+    EXPECT_TRUE(written);
+    EXPECT_EQ(value, "3");
+    EXPECT_EQ(failed, 0);
+    EXPECT_EQ(misses.load(), 0);
+    EXPECT_EQ(read_string(path, "A", "k"), "3");
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 65534u);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(files_in(dir.path()), 1u);
+}
+
+size_t heap_in_use() {
+#ifdef __SANITIZE_ADDRESS__
+    return __sanitizer_get_current_allocated_bytes();
+#else
+    return mallinfo2().uordblks;
+#endif
+}
+
+// Reading many different files (a conversion each) does not keep them all.
+TEST(ProfileStore, ReadingAThousandDifferentFilesKeepsTheHeapFlat) {
+    TempDir dir;
+    std::string text = "[CardNo]\n";
+    for (int i = 1; i <= 300; ++i) text += "CardNo" + std::to_string(i) + "=00100001,00200002\n";
+    auto read_files = [&](int from, int to) {
+        for (int i = from; i < to; ++i) {
+            const std::string path = dir.file(std::to_string(i) + ".ini");
+            write_text(path, text);
+            EXPECT_EQ(read_string(path, "CardNo", "CardNo300"), "00100001,00200002");
+            std::remove(path.c_str());
+        }
+    };
+    read_files(0, 100);
+    const size_t after100 = heap_in_use();
+    read_files(100, 1000);
+    const size_t after1000 = heap_in_use();
+    EXPECT_LT(after1000, after100 + 4 * 1024 * 1024) << after100 << " -> " << after1000;
 }
 
 }  // namespace

@@ -374,6 +374,23 @@ TEST(RecordTexts, CardTextYearsAndLines) {
     EXPECT_EQ(records::RecordLine("00500258", t, 12, 2), "00500258,20070102030405,012,2");
 }
 
+// Two retrievals of one controller that start in the same second: the second
+// gets a name of its own ("..._2.txt") and the first file keeps its lines.
+TEST(RecordFiles, RetrievalsStartingInTheSameSecondKeepTheirOwnFiles) {
+    records::RecordFiles first, second, third;
+    ASSERT_TRUE(first.open(7, fixed_clock()));
+    ASSERT_TRUE(first.write_line("first", records::RecordFiles::Order::RetrievalFirst));
+    ASSERT_TRUE(second.open(7, fixed_clock()));
+    ASSERT_TRUE(second.write_line("second", records::RecordFiles::Order::RetrievalFirst));
+    ASSERT_TRUE(third.open(7, fixed_clock()));
+    EXPECT_EQ(first.retrieval_path(), data_path({"cardinfo", "20260304050607007.txt"}));
+    EXPECT_EQ(second.retrieval_path(), data_path({"cardinfo", "20260304050607007_2.txt"}));
+    EXPECT_EQ(third.retrieval_path(), data_path({"cardinfo", "20260304050607007_3.txt"}));
+    EXPECT_EQ(read_lines(first.retrieval_path()), std::vector<std::string>{"first"});
+    EXPECT_EQ(read_lines(second.retrieval_path()), std::vector<std::string>{"second"});
+    EXPECT_EQ(read_lines(data_path({"mj007.txt"})), (std::vector<std::string>{"first", "second"}));
+}
+
 // ---- Transfer retrieval ----------------------------------------------------
 
 Bytes transfer_block(uint32_t blocks, uint32_t number, uint8_t inLast, uint8_t firstCard = 0) {

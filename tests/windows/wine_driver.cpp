@@ -629,6 +629,7 @@ const std::map<std::string, Scenario>& scenarios() {
               if (r.size() == 30) {
                   std::snprintf(octets, sizeof octets, "%u.%u.%u.%u", r[6], r[7], r[8], r[9]);
                   c.expect(host == octets, std::string("host address ") + octets + ", not " + host);
+                  c.expect(r[6] == 127, "a controller on loopback is told a loopback address");
                   c.expect(slice(r, 12, 6) == mac_bytes(c), "the MAC in the return address");
               }
           },

@@ -1,5 +1,6 @@
 #include "platform/files.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -31,6 +32,27 @@ bool move_file(const std::string& from, const std::string& to) {
 }
 
 bool delete_file(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+std::FILE* create_new_text_file(const std::string& path, bool& exists) {
+    exists = false;
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        exists = errno == EEXIST;
+        return nullptr;
+    }
+    std::FILE* file = ::fdopen(fd, "w");
+    if (!file) ::close(fd);
+    return file;
+}
+
+bool resize_file(const std::string& path, long size) {
+    if (size < 0) return false;
+    int r;
+    do {
+        r = ::truncate(path.c_str(), static_cast<off_t>(size));
+    } while (r != 0 && errno == EINTR);
+    return r == 0;
+}
 
 std::string executable_path() {
     char buffer[4096];

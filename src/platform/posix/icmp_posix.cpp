@@ -6,13 +6,13 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 
+#include "platform/clock.h"
 #include "platform/icmp.h"
 
 namespace doorlink::platform {
@@ -21,7 +21,6 @@ namespace {
 constexpr int kHeaderLength = 20;
 constexpr size_t kTypeAt = kHeaderLength;
 constexpr uint8_t kEchoRequest = 8;
-constexpr size_t kIdentifierAt = 4;  // within the ICMP message
 
 int fd_of(SocketHandle socket) { return static_cast<int>(socket); }
 
@@ -39,14 +38,6 @@ bool is_datagram_socket(int fd) {
     return ::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &len) == 0 && type == SOCK_DGRAM;
 }
 
-int receive_timeout_ms(int fd) {
-    timeval tv{};
-    socklen_t len = sizeof tv;
-    if (::getsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, &len) != 0) return 1000;
-    if (tv.tv_sec == 0 && tv.tv_usec == 0) return -1;  // no time-out: wait for ever
-    return static_cast<int>(tv.tv_sec * 1000 + tv.tv_usec / 1000);
-}
-
 // The IPv4 header a raw socket would have delivered in front of the message.
 void write_header(uint8_t* header, int messageLength, uint32_t from) {
     std::memset(header, 0, kHeaderLength);
@@ -59,14 +50,42 @@ void write_header(uint8_t* header, int messageLength, uint32_t from) {
     std::memcpy(header + 12, &from, 4);
 }
 
+// A datagram socket's identifier is its "port", which the kernel puts into
+// every echo request it sends and by which it hands replies to the socket:
+// bound to port 0, the socket gets one that no other has. A raw socket's is
+// the process id plus its descriptor, which no other socket of the process
+// has while it is open.
+bool take_identifier(int fd, uint16_t& identifier) {
+    if (!is_datagram_socket(fd)) {
+        identifier = static_cast<uint16_t>((process_id() + static_cast<uint32_t>(fd)) & 0xFFFF);
+        return true;
+    }
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    socklen_t len = sizeof local;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &len) != 0) {
+        return false;
+    }
+    // The port's bytes are the identifier's bytes on the wire.
+    uint8_t bytes[2];
+    std::memcpy(bytes, &local.sin_port, 2);
+    identifier = static_cast<uint16_t>(bytes[0] | bytes[1] << 8);
+    return true;
+}
+
 }  // namespace
 
-SocketHandle icmp_socket_open(int receiveTimeoutMs) {
+SocketHandle icmp_socket_open(int receiveTimeoutMs, uint16_t& identifier) {
     int fd = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
     if (fd < 0) fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
     if (fd < 0) return 0;
     fd = away_from_zero(fd);
     if (fd < 0) return 0;
+    if (!take_identifier(fd, identifier)) {
+        ::close(fd);
+        return 0;
+    }
     SocketHandle socket = static_cast<SocketHandle>(fd);
     socket_set_receive_timeout(socket, receiveTimeoutMs);
     return socket;
@@ -79,18 +98,6 @@ void icmp_socket_close(SocketHandle socket) {
 int icmp_send_to(SocketHandle socket, const uint8_t* message, int length, uint32_t address) {
     if (length < 0) return -1;
     const int fd = fd_of(socket);
-    if (is_datagram_socket(fd) && length >= static_cast<int>(kIdentifierAt + 2)) {
-        // A datagram socket puts its own "port" into the identifier field;
-        // bound to the request's identifier, its replies carry that one.
-        sockaddr_in local{};
-        socklen_t len = sizeof local;
-        if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &len) == 0 && local.sin_port == 0) {
-            sockaddr_in bindTo{};
-            bindTo.sin_family = AF_INET;
-            std::memcpy(&bindTo.sin_port, message + kIdentifierAt, 2);
-            ::bind(fd, reinterpret_cast<sockaddr*>(&bindTo), sizeof bindTo);
-        }
-    }
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = address;
@@ -102,22 +109,16 @@ int icmp_send_to(SocketHandle socket, const uint8_t* message, int length, uint32
     return n < 1 ? -1 : static_cast<int>(n);
 }
 
-IcmpReceive icmp_receive_from(SocketHandle socket, uint8_t* buffer, int capacity, int& length,
-                              uint32_t& from) {
+IcmpReceive icmp_receive_from(SocketHandle socket, uint8_t* buffer, int capacity, int waitMs,
+                              int& length, uint32_t& from) {
     const int fd = fd_of(socket);
     if (capacity <= kHeaderLength) return IcmpReceive::Failed;
     const bool datagram = is_datagram_socket(fd);
-    const int timeoutMs = receive_timeout_ms(fd);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs < 0 ? 0 : waitMs);
     for (;;) {
-        int waitMs = -1;
-        if (timeoutMs >= 0) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
-            waitMs = left.count() < 0 ? 0 : static_cast<int>(left.count());
-        }
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         pollfd p{fd, POLLIN, 0};
-        int ready = ::poll(&p, 1, waitMs);
+        int ready = ::poll(&p, 1, left.count() < 0 ? 0 : static_cast<int>(left.count()));
         if (ready < 0 && errno == EINTR) continue;
         if (ready < 0) return IcmpReceive::Failed;
         if (ready == 0) return IcmpReceive::TimedOut;

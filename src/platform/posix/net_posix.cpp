@@ -4,7 +4,6 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -135,24 +134,22 @@ std::string ipv4_to_text(uint32_t address) {
     return text;
 }
 
-bool host_ipv4_address(uint32_t& address) {
-    char name[128] = {};
-    if (::gethostname(name, sizeof name - 1) != 0) return false;
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_DGRAM;
-    addrinfo* result = nullptr;
-    if (::getaddrinfo(name, nullptr, &hints, &result) != 0 || !result) return false;
-    bool found = false;
-    for (addrinfo* ai = result; ai; ai = ai->ai_next) {
-        if (ai->ai_family == AF_INET && ai->ai_addr) {
-            address = reinterpret_cast<sockaddr_in*>(ai->ai_addr)->sin_addr.s_addr;
-            found = true;
-            break;
-        }
-    }
-    ::freeaddrinfo(result);
-    return found;
+bool local_ipv4_toward(const Endpoint& to, uint32_t& address) {
+    int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    sockaddr_in remote{};
+    remote.sin_family = AF_INET;
+    remote.sin_addr.s_addr = to.address;
+    remote.sin_port = to.port;
+    sockaddr_in local{};
+    socklen_t len = sizeof local;
+    // Connecting a UDP socket only chooses the route and the source address.
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) == 0 &&
+                    ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &len) == 0 &&
+                    local.sin_addr.s_addr != INADDR_ANY;
+    ::close(fd);
+    if (ok) address = local.sin_addr.s_addr;
+    return ok;
 }
 
 }  // namespace doorlink::platform

@@ -1,9 +1,13 @@
 // Profile files on POSIX: an INI document per path, cached while the file on
-// disk is unchanged, and rewritten through a temporary file and a rename so
-// that a reader never sees half a file.
+// disk is unchanged (for the most recently used files only), and rewritten
+// through a temporary file and a rename so that a reader never sees half a
+// file. The new file keeps the owner, group and mode of the old one; where
+// that cannot be had, or the directory may not be written, the file is
+// rewritten in place under an exclusive lock that readers wait for.
 #include "platform/profile.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,10 +16,11 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <map>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/ini/ini_document.h"
@@ -23,8 +28,8 @@
 namespace doorlink::platform {
 namespace {
 
-// What identifies one version of a file on disk. A rewrite by this library
-// always makes a new inode; an edit in place changes the time or size.
+// What identifies one version of a file on disk. A rewrite through a rename
+// makes a new inode; an edit in place changes the time or size.
 struct FileSignature {
     bool exists = false;
     dev_t device = 0;
@@ -40,10 +45,8 @@ struct FileSignature {
     }
 };
 
-FileSignature signature_of(const char* path) {
+FileSignature signature_of(const struct stat& st) {
     FileSignature sig;
-    struct stat st {};
-    if (::stat(path, &st) != 0) return sig;
     sig.exists = true;
     sig.device = st.st_dev;
     sig.inode = st.st_ino;
@@ -51,6 +54,26 @@ FileSignature signature_of(const char* path) {
     sig.modified = st.st_mtim;
     sig.changed = st.st_ctim;
     return sig;
+}
+
+FileSignature signature_of(const char* path) {
+    struct stat st {};
+    return ::stat(path, &st) == 0 ? signature_of(st) : FileSignature{};
+}
+
+// The signature of the file an open descriptor refers to.
+FileSignature signature_of(int fd) {
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 ? signature_of(st) : FileSignature{};
+}
+
+// flock, retried when a signal interrupts the wait.
+bool lock_file(int fd, int operation) {
+    int r;
+    do {
+        r = ::flock(fd, operation);
+    } while (r != 0 && errno == EINTR);
+    return r == 0;
 }
 
 bool read_whole_file(const char* path, std::string& out, FileSignature& sig) {
@@ -61,15 +84,10 @@ bool read_whole_file(const char* path, std::string& out, FileSignature& sig) {
         sig = FileSignature{};
         return errno == ENOENT || errno == ENOTDIR;
     }
+    // A file rewritten in place is read only while its writer is not at it.
     struct stat st {};
-    if (::fstat(fd, &st) == 0) {
-        sig.exists = true;
-        sig.device = st.st_dev;
-        sig.inode = st.st_ino;
-        sig.size = st.st_size;
-        sig.modified = st.st_mtim;
-        sig.changed = st.st_ctim;
-    }
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) lock_file(fd, LOCK_SH);
+    sig = signature_of(fd);
     out.clear();
     char chunk[8192];
     bool ok = true;
@@ -96,30 +114,80 @@ std::string write_target(const std::string& path) {
     return target;
 }
 
-bool write_whole_file(const std::string& linkOrFile, const std::string& text, mode_t mode) {
-    static std::atomic<unsigned> counter{0};
-    const std::string path = write_target(linkOrFile);
-    std::string temp = path + ".tmp" + std::to_string(::getpid()) + "." +
-                       std::to_string(counter.fetch_add(1));
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    if (fd < 0) return false;
+bool write_all(int fd, const std::string& text) {
     const char* p = text.data();
     size_t left = text.size();
-    bool ok = true;
     while (left > 0) {
         ssize_t n = ::write(fd, p, left);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            ok = false;
-            break;
-        }
+        if (n <= 0) return false;
         p += n;
         left -= static_cast<size_t>(n);
     }
+    return true;
+}
+
+enum class Replace { Done, Failed, NotPossible };
+
+// Writes text into a new file beside path, gives it the owner, group and
+// mode of the old file (st; null when there is none) and renames it over
+// path. NotPossible, with nothing left behind, when the directory may not be
+// written or the old owner cannot be kept.
+Replace replace_through_rename(const std::string& path, const std::string& text,
+                               const struct stat* st, FileSignature& written) {
+    static std::atomic<unsigned> counter{0};
+    const std::string temp = path + ".tmp" + std::to_string(::getpid()) + "." +
+                             std::to_string(counter.fetch_add(1));
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st ? 0600 : 0644);
+    if (fd < 0) return errno == EACCES || errno == EPERM ? Replace::NotPossible : Replace::Failed;
+    Replace result = Replace::Done;
+    if (st) {
+        struct stat now {};
+        const bool owned = ::fstat(fd, &now) == 0 && now.st_uid == st->st_uid && now.st_gid == st->st_gid;
+        // fchown drops set-id bits, so the mode comes after it.
+        if (!owned && ::fchown(fd, st->st_uid, st->st_gid) != 0) result = Replace::NotPossible;
+        else if (::fchmod(fd, st->st_mode & 07777) != 0) result = Replace::Failed;
+    }
+    if (result == Replace::Done && !write_all(fd, text)) result = Replace::Failed;
+    if (result == Replace::Done && ::rename(temp.c_str(), path.c_str()) != 0) result = Replace::Failed;
+    if (result == Replace::Done) {
+        // The identity of what was written, from the file itself: another
+        // writer may already have put a newer file at the path.
+        written = signature_of(fd);
+        if (::close(fd) != 0) result = Replace::Failed;
+        return result;
+    }
+    ::close(fd);
+    ::unlink(temp.c_str());
+    return result;
+}
+
+// Rewrites the file itself, under an exclusive lock that readers of this
+// library wait for. Room for the text is taken first, so that a full disk
+// fails the write before any byte changes.
+bool rewrite_in_place(const std::string& path, const std::string& text, FileSignature& written) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return false;
+    const off_t size = static_cast<off_t>(text.size());
+    struct stat st {};
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && lock_file(fd, LOCK_EX) &&
+              (size == 0 || ::posix_fallocate(fd, 0, size) == 0) && write_all(fd, text) &&
+              ::ftruncate(fd, size) == 0;
+    if (ok) written = signature_of(fd);
     if (::close(fd) != 0) ok = false;
-    if (ok && ::rename(temp.c_str(), path.c_str()) != 0) ok = false;
-    if (!ok) ::unlink(temp.c_str());
     return ok;
+}
+
+bool write_whole_file(const std::string& linkOrFile, const std::string& text, FileSignature& written) {
+    const std::string path = write_target(linkOrFile);
+    struct stat st {};
+    const bool exists = ::stat(path.c_str(), &st) == 0;
+    switch (replace_through_rename(path, text, exists ? &st : nullptr, written)) {
+        case Replace::Done: return true;
+        case Replace::Failed: return false;
+        case Replace::NotPossible: break;
+    }
+    return exists && S_ISREG(st.st_mode) && rewrite_in_place(path, text, written);
 }
 
 struct CachedFile {
@@ -131,11 +199,23 @@ struct CachedFile {
 
 class ProfileCache {
 public:
-    CachedFile& entry(const std::string& path) {
+    // Files kept, the most recently used; one in use is never dropped.
+    static constexpr size_t kMaxFiles = 16;
+
+    std::shared_ptr<CachedFile> entry(const std::string& path) {
         std::lock_guard<std::mutex> guard(lock_);
-        auto& slot = files_[path];
-        if (!slot) slot = std::make_unique<CachedFile>();
-        return *slot;
+        auto found = files_.find(path);
+        if (found != files_.end()) {
+            recent_.splice(recent_.begin(), recent_, found->second.place);
+            return found->second.file;
+        }
+        recent_.push_front(path);
+        Slot& slot = files_[path];
+        slot.file = std::make_shared<CachedFile>();
+        slot.place = recent_.begin();
+        std::shared_ptr<CachedFile> file = slot.file;
+        drop_least_recent();
+        return file;
     }
 
     // The current document of the file, parsed again only when it changed;
@@ -156,16 +236,36 @@ public:
         return doc;
     }
 
-    void store(CachedFile& file, const char* path, std::shared_ptr<const ini::Document> doc) {
-        FileSignature now = signature_of(path);
+    // The document this library wrote, with the identity of the file it
+    // wrote it into.
+    void store(CachedFile& file, const FileSignature& written, std::shared_ptr<const ini::Document> doc) {
         std::lock_guard<std::mutex> guard(file.stateLock);
-        file.signature = now;
+        file.signature = written;
         file.document = std::move(doc);
     }
 
 private:
+    struct Slot {
+        std::shared_ptr<CachedFile> file;
+        std::list<std::string>::iterator place;
+    };
+
+    // Called with lock_ held. A file is in use while anyone but the cache
+    // holds it, and only entry() hands out holds, under lock_.
+    void drop_least_recent() {
+        auto it = recent_.end();
+        while (files_.size() > kMaxFiles && it != recent_.begin()) {
+            --it;
+            auto found = files_.find(*it);
+            if (found->second.file.use_count() > 1) continue;
+            files_.erase(found);
+            it = recent_.erase(it);
+        }
+    }
+
     std::mutex lock_;
-    std::map<std::string, std::unique_ptr<CachedFile>> files_;
+    std::list<std::string> recent_;  // most recently used first
+    std::unordered_map<std::string, Slot> files_;
 };
 
 ProfileCache& cache() {
@@ -179,6 +279,24 @@ std::string_view trimmed_default(const char* value) {
     return v;
 }
 
+// Applies change to the file's current document and writes the file, one
+// writer of a path at a time; false when the file could not be read or
+// written. A file that is there but cannot be read is not replaced by one
+// that holds only this change.
+template <typename Change>
+bool update_file(const char* path, Change&& change) {
+    auto file = cache().entry(path);
+    std::lock_guard<std::mutex> writer(file->writeLock);
+    auto before = cache().current(*file, path);
+    if (!before) return false;
+    auto doc = std::make_shared<ini::Document>(*before);
+    change(*doc);
+    FileSignature written;
+    if (!write_whole_file(path, doc->serialize(), written)) return false;
+    cache().store(*file, written, std::move(doc));
+    return true;
+}
+
 }  // namespace
 
 uint32_t profile_read_string(const char* section, const char* key, const char* defaultValue,
@@ -187,8 +305,8 @@ uint32_t profile_read_string(const char* section, const char* key, const char* d
     std::string_view value = trimmed_default(defaultValue);
     std::shared_ptr<const ini::Document> doc;
     if (section && key && path) {
-        CachedFile& file = cache().entry(path);
-        doc = cache().current(file, path);
+        auto file = cache().entry(path);
+        doc = cache().current(*file, path);
         if (!doc) doc = std::make_shared<const ini::Document>();  // unreadable: nothing found
         if (auto found = doc->find(section, key)) value = ini::strip_quotes(*found);
     }
@@ -201,8 +319,8 @@ uint32_t profile_read_string(const char* section, const char* key, const char* d
 int32_t profile_read_int(const char* section, const char* key, int32_t defaultValue,
                          const char* path) {
     if (!section || !key || !path) return defaultValue;
-    CachedFile& file = cache().entry(path);
-    auto doc = cache().current(file, path);
+    auto file = cache().entry(path);
+    auto doc = cache().current(*file, path);
     if (!doc) return defaultValue;
     auto found = doc->find(section, key);
     if (!found) return defaultValue;
@@ -214,19 +332,7 @@ int32_t profile_read_int(const char* section, const char* key, int32_t defaultVa
 bool profile_write_string(const char* section, const char* key, const char* value,
                           const char* path) {
     if (!section || !key || !value || !path) return false;
-    CachedFile& file = cache().entry(path);
-    std::lock_guard<std::mutex> writer(file.writeLock);
-    // A file that is there but cannot be read is not replaced by one that
-    // holds only this write.
-    auto before = cache().current(file, path);
-    if (!before) return false;
-    auto doc = std::make_shared<ini::Document>(*before);
-    doc->set(section, key, value);
-    struct stat st {};
-    mode_t mode = ::stat(path, &st) == 0 ? (st.st_mode & 07777) : 0644;
-    if (!write_whole_file(path, doc->serialize(), mode)) return false;
-    cache().store(file, path, std::move(doc));
-    return true;
+    return update_file(path, [&](ini::Document& doc) { doc.set(section, key, value); });
 }
 
 bool profile_write_strings(const ProfileWrite* writes, size_t count, const char* path) {
@@ -238,19 +344,7 @@ bool profile_write_strings(const ProfileWrite* writes, size_t count, const char*
         if (!w.section || !w.key || !w.value) return false;
         settings.push_back({w.section, w.key, w.value});
     }
-    CachedFile& file = cache().entry(path);
-    std::lock_guard<std::mutex> writer(file.writeLock);
-    // A file that is there but cannot be read is not replaced by one that
-    // holds only this write.
-    auto before = cache().current(file, path);
-    if (!before) return false;
-    auto doc = std::make_shared<ini::Document>(*before);
-    doc->set_all(settings);
-    struct stat st {};
-    mode_t mode = ::stat(path, &st) == 0 ? (st.st_mode & 07777) : 0644;
-    if (!write_whole_file(path, doc->serialize(), mode)) return false;
-    cache().store(file, path, std::move(doc));
-    return true;
+    return update_file(path, [&](ini::Document& doc) { doc.set_all(settings); });
 }
 
 }  // namespace doorlink::platform

@@ -1,5 +1,10 @@
 #include "platform/files.h"
 
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <vector>
 
 #include "platform/win32/win32_api.h"
@@ -21,6 +26,30 @@ bool move_file(const std::string& from, const std::string& to) {
 }
 
 bool delete_file(const std::string& path) { return ::DeleteFileA(path.c_str()) != 0; }
+
+std::FILE* create_new_text_file(const std::string& path, bool& exists) {
+    exists = false;
+    int fd = ::_open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_TEXT, _S_IREAD | _S_IWRITE);
+    if (fd < 0) {
+        exists = errno == EEXIST;
+        return nullptr;
+    }
+    std::FILE* file = ::_fdopen(fd, "w");
+    if (!file) ::_close(fd);
+    return file;
+}
+
+bool resize_file(const std::string& path, long size) {
+    if (size < 0) return false;
+    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    LARGE_INTEGER at;
+    at.QuadPart = size;
+    const bool ok = ::SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && ::SetEndOfFile(file);
+    ::CloseHandle(file);
+    return ok;
+}
 
 std::string executable_path() {
     // The module directory keeps 500 characters; a longer path is read whole

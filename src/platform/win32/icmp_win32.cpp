@@ -7,6 +7,7 @@
 // same view.)
 #include "platform/icmp.h"
 
+#include "platform/clock.h"
 #include "platform/win32/win32_api.h"
 
 namespace doorlink::platform {
@@ -18,16 +19,6 @@ constexpr uint8_t kEchoRequest = 8;
 
 SOCKET sock_of(SocketHandle socket) { return static_cast<SOCKET>(socket); }
 
-// The receive time-out set at open; -1 when none (wait for ever).
-int receive_timeout_ms(SOCKET s) {
-    DWORD value = 0;
-    int len = sizeof value;
-    if (::getsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<char*>(&value), &len) != 0) {
-        return 1000;
-    }
-    return value == 0 ? -1 : static_cast<int>(value);
-}
-
 // Waits until a datagram is there or the time is up: 1 ready, 0 timed out,
 // -1 failed.
 int wait_readable(SOCKET s, int waitMs) {
@@ -35,23 +26,22 @@ int wait_readable(SOCKET s, int waitMs) {
     FD_ZERO(&set);
     FD_SET(s, &set);
     timeval tv{};
-    timeval* limit = nullptr;
-    if (waitMs >= 0) {
-        tv.tv_sec = waitMs / 1000;
-        tv.tv_usec = (waitMs % 1000) * 1000;
-        limit = &tv;
-    }
-    int r = ::select(0, &set, nullptr, nullptr, limit);
+    tv.tv_sec = waitMs / 1000;
+    tv.tv_usec = (waitMs % 1000) * 1000;
+    int r = ::select(0, &set, nullptr, nullptr, &tv);
     if (r == SOCKET_ERROR) return -1;
     return r > 0 ? 1 : 0;
 }
 
 }  // namespace
 
-SocketHandle icmp_socket_open(int receiveTimeoutMs) {
+SocketHandle icmp_socket_open(int receiveTimeoutMs, uint16_t& identifier) {
     SOCKET s = ::socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
     if (s == INVALID_SOCKET) return 0;
     SocketHandle socket = static_cast<SocketHandle>(s);
+    // The process id plus the socket's handle (a multiple of 4): no other
+    // socket of the process has it while this one is open.
+    identifier = static_cast<uint16_t>((process_id() + (socket >> 2)) & 0xFFFF);
     socket_set_receive_timeout(socket, receiveTimeoutMs);
     return socket;
 }
@@ -70,19 +60,16 @@ int icmp_send_to(SocketHandle socket, const uint8_t* message, int length, uint32
     return n == SOCKET_ERROR || n < 1 ? -1 : n;
 }
 
-IcmpReceive icmp_receive_from(SocketHandle socket, uint8_t* buffer, int capacity, int& length,
-                              uint32_t& from) {
+IcmpReceive icmp_receive_from(SocketHandle socket, uint8_t* buffer, int capacity, int waitMs,
+                              int& length, uint32_t& from) {
     const SOCKET s = sock_of(socket);
     if (capacity <= kHeaderLength) return IcmpReceive::Failed;
-    const int timeoutMs = receive_timeout_ms(s);
+    const int timeoutMs = waitMs < 0 ? 0 : waitMs;
     const DWORD start = ::GetTickCount();
     for (;;) {
-        int waitMs = -1;
-        if (timeoutMs >= 0) {
-            const DWORD spent = ::GetTickCount() - start;
-            waitMs = spent >= static_cast<DWORD>(timeoutMs) ? 0 : timeoutMs - static_cast<int>(spent);
-        }
-        const int ready = wait_readable(s, waitMs);
+        const DWORD spent = ::GetTickCount() - start;
+        const int left = spent >= static_cast<DWORD>(timeoutMs) ? 0 : timeoutMs - static_cast<int>(spent);
+        const int ready = wait_readable(s, left);
         if (ready < 0) return IcmpReceive::Failed;
         if (ready == 0) return IcmpReceive::TimedOut;
 

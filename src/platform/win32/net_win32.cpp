@@ -146,18 +146,22 @@ std::string ipv4_to_text(uint32_t address) {
     return text ? text : "";
 }
 
-bool host_ipv4_address(uint32_t& address) {
-    char name[128] = {};
-    if (::gethostname(name, sizeof name - 1) != 0) return false;
-    const hostent* host = ::gethostbyname(name);
-    if (!host || host->h_addrtype != AF_INET || host->h_length != 4 || !host->h_addr_list ||
-        !host->h_addr_list[0]) {
-        return false;
-    }
-    in_addr a{};
-    std::memcpy(&a, host->h_addr_list[0], sizeof a);
-    address = a.s_addr;
-    return true;
+bool local_ipv4_toward(const Endpoint& to, uint32_t& address) {
+    SOCKET s = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    if (s == INVALID_SOCKET) return false;
+    sockaddr_in remote{};
+    remote.sin_family = AF_INET;
+    remote.sin_addr.s_addr = to.address;
+    remote.sin_port = to.port;
+    sockaddr_in local{};
+    int len = sizeof local;
+    // Connecting a UDP socket only chooses the route and the source address.
+    const bool ok = ::connect(s, reinterpret_cast<const sockaddr*>(&remote), sizeof remote) == 0 &&
+                    ::getsockname(s, reinterpret_cast<sockaddr*>(&local), &len) == 0 &&
+                    local.sin_addr.s_addr != INADDR_ANY;
+    ::closesocket(s);
+    if (ok) address = local.sin_addr.s_addr;
+    return ok;
 }
 
 }  // namespace doorlink::platform

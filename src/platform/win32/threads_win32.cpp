@@ -1,4 +1,5 @@
-// The mutex is a critical section; threads are the platform's own.
+// The mutex is a critical section, the shared mutex a slim reader-writer
+// lock; threads are the platform's own.
 #include "platform/threads.h"
 
 #include "platform/win32/win32_api.h"
@@ -13,6 +14,17 @@ Mutex::Mutex() : impl_(new Impl) { ::InitializeCriticalSection(&impl_->section);
 Mutex::~Mutex() { ::DeleteCriticalSection(&impl_->section); }
 void Mutex::lock() { ::EnterCriticalSection(&impl_->section); }
 void Mutex::unlock() { ::LeaveCriticalSection(&impl_->section); }
+
+struct SharedMutex::Impl {
+    SRWLOCK lock = SRWLOCK_INIT;
+};
+
+SharedMutex::SharedMutex() : impl_(new Impl) {}
+SharedMutex::~SharedMutex() = default;
+void SharedMutex::lock() { ::AcquireSRWLockExclusive(&impl_->lock); }
+void SharedMutex::unlock() { ::ReleaseSRWLockExclusive(&impl_->lock); }
+void SharedMutex::lock_shared() { ::AcquireSRWLockShared(&impl_->lock); }
+void SharedMutex::unlock_shared() { ::ReleaseSRWLockShared(&impl_->lock); }
 
 namespace {
 

@@ -497,19 +497,26 @@ static void scenario_scout(void) {
     }
     CHECK(sockets_not_started());
 
-    /* DoorTransIP tells the controller this host's address as the platform
-     * resolves its own name; without one it must fail without a datagram. */
-    char name[128] = "";
+    /* DoorTransIP tells the controller the address this host reaches it
+     * from: that of a UDP socket connected to it. Without one it must fail
+     * without a datagram. */
     char own[32] = "";
     WSADATA data;
     CHECK(WSAStartup(MAKEWORD(2, 2), &data) == 0);
-    if (gethostname(name, sizeof name) == 0) {
-        struct hostent* host = gethostbyname(name);
-        if (host && host->h_addrtype == AF_INET && host->h_addr_list[0]) {
-            struct in_addr a;
-            memcpy(&a, host->h_addr_list[0], sizeof a);
-            snprintf(own, sizeof own, "%s", inet_ntoa(a));
+    SOCKET probe = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    if (probe != INVALID_SOCKET) {
+        struct sockaddr_in remote, local;
+        int len = sizeof local;
+        memset(&remote, 0, sizeof remote);
+        memset(&local, 0, sizeof local);
+        remote.sin_family = AF_INET;
+        remote.sin_addr.s_addr = inet_addr(address);
+        remote.sin_port = htons(9000);
+        if (connect(probe, (struct sockaddr*)&remote, sizeof remote) == 0 &&
+            getsockname(probe, (struct sockaddr*)&local, &len) == 0 && local.sin_addr.s_addr != 0) {
+            snprintf(own, sizeof own, "%s", inet_ntoa(local.sin_addr));
         }
+        closesocket(probe);
     }
     WSACleanup();
     tell_driver("host_address", own[0] ? own : "none");
