@@ -1,11 +1,12 @@
 # The two commands of the quick start: `make demo` and `make test`.
 BUILD     ?= build
 SANITIZED ?= build-asan
+THREADS   ?= build-tsan
 WINDOWS   ?= build-win32
 JOBS      ?= $(shell nproc)
 CMAKE_GEN := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
-.PHONY: all deps build test demo bench soak clean windows windows-build
+.PHONY: all deps build test demo bench soak clean windows windows-build tsan tsan-build
 
 all: build
 
@@ -28,16 +29,28 @@ windows-build:
 	    -DCMAKE_BUILD_TYPE=Release -DDOORLINK_WERROR=ON >/dev/null
 	@cmake --build $(WINDOWS) -j $(JOBS)
 
-# Every test, built with AddressSanitizer and UndefinedBehaviorSanitizer, and
-# the Windows suite: the DLL under Wine (skipped, saying why, where the cross
-# compiler or Wine cannot be installed).
+# The threads and transport suite built with ThreadSanitizer: only the
+# library, the simulator and that suite's test program.
+tsan: deps tsan-build
+	@cd $(THREADS) && ctest -j 4 --output-on-failure --timeout 300
+
+tsan-build:
+	@cmake -S . -B $(THREADS) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DDOORLINK_TSAN=ON \
+	    -DDOORLINK_WERROR=ON -DDOORLINK_BUILD_TOOLS=OFF -DDOORLINK_BUILD_BENCH=OFF >/dev/null
+	@cmake --build $(THREADS) --target doorlink_tsan_tests -j $(JOBS)
+
+# Every test, built with AddressSanitizer and UndefinedBehaviorSanitizer, the
+# ThreadSanitizer suite, and the Windows suite: the DLL under Wine (skipped,
+# saying why, where the cross compiler or Wine cannot be installed).
 test: deps
 	@scripts/install-deps.sh --windows
 	@if command -v i686-w64-mingw32-g++-posix >/dev/null 2>&1; then \
 	    $(MAKE) --no-print-directory windows-build; fi
+	@$(MAKE) --no-print-directory tsan-build
 	@cmake -S . -B $(SANITIZED) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DDOORLINK_SANITIZE=ON \
 	    -DDOORLINK_WERROR=ON -DDOORLINK_BUILD_BENCH=OFF \
-	    -DDOORLINK_WINDOWS_BUILD=$(abspath $(WINDOWS)) >/dev/null
+	    -DDOORLINK_WINDOWS_BUILD=$(abspath $(WINDOWS)) \
+	    -DDOORLINK_TSAN_BUILD=$(abspath $(THREADS)) >/dev/null
 	@cmake --build $(SANITIZED) -j $(JOBS)
 	@cd $(SANITIZED) && ctest -j 8 --output-on-failure --timeout 300
 
@@ -55,4 +68,4 @@ soak: build
 	@time scripts/soak.sh $(BUILD)/bin/doorlink_tests
 
 clean:
-	rm -rf $(BUILD) $(SANITIZED) $(WINDOWS)
+	rm -rf $(BUILD) $(SANITIZED) $(THREADS) $(WINDOWS)

@@ -261,7 +261,8 @@ DOORLINK_API uint32_t DOORLINK_CALL NameToini(const char* readBackPath, int32_t 
  * "eqminfo.ini". Returns the entry count read while recording the last
  * answer (the count before that answer's own entry was added; 0 when none
  * answered), or -1 when no socket could be opened or a send failed. Lasts
- * until six receives have failed (about 12 seconds). */
+ * until six receives have failed (about 12 seconds); records at most 4096
+ * answers, and stops receiving after 60 seconds whatever peers send. */
 DOORLINK_API int32_t DOORLINK_CALL FindEqm(const char* address, uint8_t broadcast);
 
 /* Gives the controller at address the settings of the 15-byte record (new

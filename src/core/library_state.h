@@ -51,7 +51,8 @@ public:
     // The directory of every data file, without a trailing separator.
     const std::string& module_directory() const { return moduleDirectory_; }
 
-    // Held only around the progress-key writes of long transfers.
+    // Held around the progress-key writes of the card list transfers, and
+    // around each registry entry lookup with the entry write that follows it.
     platform::Mutex& lock() { return lock_; }
 
     std::atomic<uint32_t>& conversion_flag(int index) { return conversionFlags_[index]; }

@@ -11,6 +11,7 @@
 #include "core/paths.h"
 #include "devices/registry.h"
 #include "doorlink/doorlink.h"
+#include "platform/clock.h"
 #include "platform/net.h"
 #include "platform/trace.h"
 
@@ -75,7 +76,8 @@ int64_t accept_reply(const uint8_t* reply, const std::string& path) {
 }  // namespace
 
 int32_t RunDiscovery(core::Transport& transport, const char* address, bool broadcast,
-                     const std::string& registryPath, BroadcastSetup setup, TraceSink trace) {
+                     const std::string& registryPath, BroadcastSetup setup, TraceSink trace,
+                     const DiscoveryLimits& limits) {
     uint16_t localPort = 0;
     core::SocketHandle socket = transport.open(localPort);
     if (socket == 0) return -1;
@@ -102,8 +104,13 @@ int32_t RunDiscovery(core::Transport& transport, const char* address, bool broad
     uint8_t buffer[kReceiveCapacity] = {};
     int failures = 0;
     int ignoredInRow = 0;
+    int accepted = 0;
     int64_t resultValue = 0;
-    for (;;) {
+    const uint32_t started = platform::tick_count_ms();
+    // A peer that keeps sending replies, each with an address of its own,
+    // must neither hold the caller forever nor grow the registry without end.
+    while (accepted < limits.acceptedReplies &&
+           platform::tick_count_ms() - started < limits.durationMs) {
         const int result = transport.receive(socket, buffer, kReceiveCapacity, peer);
         if (broadcast && trace) trace_receive(trace, result, peer, buffer);
         if (result == -1) {
@@ -118,6 +125,7 @@ int32_t RunDiscovery(core::Transport& transport, const char* address, bool broad
             continue;
         }
         ignoredInRow = 0;
+        ++accepted;
         resultValue = accept_reply(buffer, registryPath);
     }
     transport.close(socket);

@@ -1,7 +1,10 @@
 #include "devices/registry.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 #include "platform/profile.h"
@@ -71,21 +74,66 @@ void WriteRegistryTotal(const std::string& path, int64_t total) {
     platform::profile_write_string(kTotalSection, kTotalKey, text, path.c_str());
 }
 
+namespace {
+
+// The entry index a key name of section "EqmIP" stands for: the name that
+// key_text prints for it, matched without regard to case; 0 for any other
+// name and for indexes above total.
+int64_t index_of_key(std::string_view name, std::string_view prefix, int64_t total) {
+    if (name.size() <= prefix.size() || name.size() > prefix.size() + 18) return 0;
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(name[i])) !=
+            std::tolower(static_cast<unsigned char>(prefix[i]))) {
+            return 0;
+        }
+    }
+    const std::string_view digits = name.substr(prefix.size());
+    if (digits[0] == '0') return 0;
+    int64_t index = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9') return 0;
+        index = index * 10 + (c - '0');
+    }
+    return index <= total ? index : 0;
+}
+
+// The indexes from 1 to total whose "EqmIP%d" key the file holds, ascending.
+std::vector<int64_t> present_entries(const std::string& path, int64_t total) {
+    const KeyName name = name_of(EntryKey::Address);
+    std::vector<int64_t> indexes;
+    for (const std::string& key : platform::profile_read_key_names(name.section, path.c_str())) {
+        if (int64_t index = index_of_key(key, name.keyPrefix, total)) indexes.push_back(index);
+    }
+    std::sort(indexes.begin(), indexes.end());
+    indexes.erase(std::unique(indexes.begin(), indexes.end()), indexes.end());
+    return indexes;
+}
+
+}  // namespace
+
 EntryLookup FindRegistryEntry(const std::string& path, const char* address, size_t valueSize) {
     EntryLookup lookup;
     lookup.total = ReadRegistryTotal(path);
     lookup.index = lookup.total + 1;
     if (!address || valueSize == 0) return lookup;
+    // The entries from 1 to "EqmTotal" in turn, as if each were read; only
+    // those the file holds are, so that a count far beyond them costs
+    // nothing. An absent entry reads as the empty text.
+    const bool emptyAddress = address[0] == '\0';
     std::vector<char> value(valueSize);
     const KeyName name = name_of(EntryKey::Address);
-    for (int64_t i = 1; i <= lookup.total; ++i) {
+    int64_t firstUnread = 1;
+    for (int64_t i : present_entries(path, lookup.total)) {
+        if (emptyAddress && i > firstUnread) break;
         platform::profile_read_string(name.section, key_text(name.keyPrefix, i).c_str(), nullptr,
                                       value.data(), static_cast<uint32_t>(valueSize), path.c_str());
         if (std::strcmp(value.data(), address) == 0) {
             lookup.index = i;
-            break;
+            return lookup;
         }
+        firstUnread = i + 1;
     }
+    if (emptyAddress && firstUnread <= lookup.total) lookup.index = firstUnread;
     return lookup;
 }
 

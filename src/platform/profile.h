@@ -6,6 +6,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace doorlink::platform {
 
@@ -18,6 +20,10 @@ uint32_t profile_read_string(const char* section, const char* key, const char* d
 // its value empty.
 int32_t profile_read_int(const char* section, const char* key, int32_t defaultValue,
                          const char* path);
+
+// The names of the keys in section, each once, in the order of the file;
+// none for a missing file or section. Every name read back gives its value.
+std::vector<std::string> profile_read_key_names(const char* section, const char* path);
 
 // Writes section/key = value; false when the file could not be written.
 bool profile_write_string(const char* section, const char* key, const char* value,

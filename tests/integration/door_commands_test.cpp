@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <thread>
 
 #include "doorlink/doorlink.h"
@@ -222,7 +223,8 @@ TEST_F(DoorCommands, FlagGoesOutFiveTimesAndNeedsTheBuiltReply) {
 }
 
 TEST_F(DoorCommands, FlagResendsAfterAReplyThatRepeatsTheRequest) {
-    auto calls = std::make_shared<int>(0);
+    // Counted on the simulator's thread, read on this one.
+    auto calls = std::make_shared<std::atomic<int>>(0);
     sim.set_script(id, [calls](const doorsim::Datagram& d, doorsim::ControllerState&) {
         // The first burst is answered with its own bytes, the resend properly.
         std::vector<Bytes> out;

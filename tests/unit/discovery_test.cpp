@@ -8,8 +8,10 @@
 #include <set>
 
 #include "devices/discovery.h"
+#include "platform/clock.h"
 #include "platform/profile.h"
 #include "support/fake_transport.h"
+#include "support/sim_fixture.h"
 #include "support/temp_dir.h"
 
 namespace doorlink {
@@ -47,10 +49,10 @@ protected:
         platform::profile_read_string(section, key.c_str(), nullptr, text, sizeof text, path.c_str());
         return text;
     }
-    int32_t run(core::Transport& t, bool broadcast) {
+    int32_t run(core::Transport& t, bool broadcast, const devices::DiscoveryLimits& limits = {}) {
         auto setup = [&](core::SocketHandle s) { setupSocket = s; };
         auto trace = [&](const char* text) { traced += text; };
-        return devices::RunDiscovery(t, "10.1.2.3", broadcast, path, setup, trace);
+        return devices::RunDiscovery(t, "10.1.2.3", broadcast, path, setup, trace, limits);
     }
 
     testing::TempDir dir;
@@ -189,6 +191,41 @@ TEST_F(Discovery, AFloodOfOtherDatagramsEndsTheCallAfterOneHundredInARow) {
     EXPECT_EQ(value("EqmTotal", "EqmTotal"), "3");
     EXPECT_EQ(t.receives, 2 + 99 + 1 + 100);
     EXPECT_EQ(t.closes, 1);
+}
+
+// A peer that answers every receive with a valid reply for a controller of
+// an address never seen before, each after a pause, up to a number of them.
+class EndlessReplies : public testing::FakeTransport {
+public:
+    int available = 0;
+    uint32_t pauseMs = 0;
+    int receive(core::SocketHandle, uint8_t* buffer, int, core::Endpoint&) override {
+        if (++receives > available) return -1;
+        if (pauseMs) platform::sleep_ms(pauseMs);
+        const Bytes r = reply(1, {10, static_cast<uint8_t>(receives >> 8), static_cast<uint8_t>(receives), 1});
+        std::copy(r.begin(), r.end(), buffer);
+        return static_cast<int>(r.size());
+    }
+};
+
+TEST_F(Discovery, ACallRecordsAtMostItsLimitOfRepliesWithinItsTime) {
+    devices::DiscoveryLimits limits;
+    limits.acceptedReplies = 50;
+    EndlessReplies many;
+    many.available = 300;
+    EXPECT_EQ(run(many, false, limits), 49);
+    EXPECT_EQ(value("EqmTotal", "EqmTotal"), "50");
+    EXPECT_EQ(many.receives, 50);
+    EXPECT_EQ(many.closes, 1);
+
+    limits = {};
+    limits.durationMs = 200;
+    EndlessReplies slow;
+    slow.available = 300;
+    slow.pauseMs = 10;
+    EXPECT_LT(testing::elapsed_ms([&] { run(slow, true, limits); }), 1500);
+    EXPECT_LT(slow.receives, 150);
+    EXPECT_EQ(slow.closes, 1);
 }
 
 TEST_F(Discovery, EntryIsKeyedByTheAddressInsideTheReplyNotItsSender) {

@@ -6,12 +6,14 @@
 
 #include "devices/registry.h"
 #include "platform/profile.h"
+#include "support/sim_fixture.h"
 #include "support/temp_dir.h"
 
 namespace doorlink {
 namespace {
 
 using devices::EntryKey;
+using devices::EntryLookup;
 using devices::FindRegistryEntry;
 using devices::RegistryEntry;
 using devices::WriteRegistryEntry;
@@ -79,6 +81,29 @@ TEST_F(Registry, LookupMatchesExactTextsOnlyFirstOneWinsAndStopsAtTheTotal) {
     auto beyond = FindRegistryEntry(path, "10.0.0.7", 50);
     EXPECT_EQ(beyond.total, 3);
     EXPECT_EQ(beyond.index, 4);
+}
+
+TEST_F(Registry, LookupReadsOnlyTheEntriesTheFileHoldsWhateverTheCount) {
+    put("EqmTotal", "EqmTotal", "2000000000", path);
+    WriteRegistryEntry(path, 7, entry("10.0.0.7"), devices::kDiscoveryKeyOrder);
+    put("EqmIP", "eqmip9", "10.0.0.9", path);    // names match without regard to case
+    put("EqmIP", "EqmIP05", "10.0.0.5", path);   // not the key of entry 5
+    put("EqmIP", "EqmIPx", "10.0.0.6", path);
+    EntryLookup found, added, empty, notFive;
+    long ms = testing::elapsed_ms([&] {
+        found = FindRegistryEntry(path, "10.0.0.9", 20);
+        added = FindRegistryEntry(path, "10.0.0.8", 20);
+        notFive = FindRegistryEntry(path, "10.0.0.5", 50);
+        empty = FindRegistryEntry(path, "", 20);
+    });
+    EXPECT_LT(ms, 2000);
+    EXPECT_EQ(found.index, 9);
+    EXPECT_EQ(added.total, 2000000000);
+    EXPECT_EQ(added.index, 2000000001);
+    EXPECT_EQ(notFive.index, 2000000001);
+    // An absent entry reads as the empty text: the first one matches it.
+    EXPECT_EQ(empty.index, 1);
+    EXPECT_EQ(FindRegistryEntry(path, "10.0.0.7", 20).index, 7);
 }
 
 TEST_F(Registry, ValuesAreComparedAsReadIntoTheCallersBufferSize) {

@@ -21,6 +21,7 @@
 //                                prints the count and the text read;
 //                                DEFAULT <null> passes a null default
 //     int|SECTION|KEY|DEFAULT    prints the number read
+//     keys|SECTION               prints the key names of the section
 //     show                       prints the file's lines (line ends dropped)
 // Blank lines and lines starting with # are skipped.
 #include <cstdio>
@@ -136,6 +137,13 @@ int main(int argc, char** argv) {
                                                                  buffer.data(), size, path.c_str());
             std::string text = size > 0 ? std::string(buffer.data()) : std::string();
             std::printf("%u %s\n", n, shown(text).c_str());
+        } else if (op == "keys" && f.size() == 2) {
+            std::string names;
+            for (const std::string& name :
+                 doorlink::platform::profile_read_key_names(f[1].c_str(), path.c_str())) {
+                names += (names.empty() ? "" : " ") + shown(name);
+            }
+            std::printf("%s\n", names.c_str());
         } else if (op == "int" && f.size() == 4) {
             int32_t def = static_cast<int32_t>(std::strtol(f[3].c_str(), nullptr, 10));
             std::printf("%ld\n", static_cast<long>(doorlink::platform::profile_read_int(

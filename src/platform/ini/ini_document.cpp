@@ -97,6 +97,19 @@ std::optional<std::string_view> Document::find(std::string_view section,
     return std::string_view(line.text).substr(line.valueBegin, line.valueLength);
 }
 
+std::vector<std::string> Document::key_names(std::string_view section) const {
+    std::vector<std::string> names;
+    auto s = sections_.find(lower(trim(section)));
+    if (s == sections_.end()) return names;
+    std::vector<size_t> lines;
+    lines.reserve(s->second.keys.size());
+    for (const auto& key : s->second.keys) lines.push_back(key.second);
+    std::sort(lines.begin(), lines.end());
+    names.reserve(lines.size());
+    for (size_t line : lines) names.push_back(lines_[line].name);
+    return names;
+}
+
 void Document::set(std::string_view section, std::string_view key, std::string_view value) {
     section = trim(section);
     key = trim(key);

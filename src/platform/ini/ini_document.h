@@ -26,6 +26,10 @@ public:
     // case), or nothing when either is absent.
     std::optional<std::string_view> find(std::string_view section, std::string_view key) const;
 
+    // The names of the keys that find() sees in section, each once, in the
+    // order of the file; none when the section is absent.
+    std::vector<std::string> key_names(std::string_view section) const;
+
     // Replaces the first section/key in place, or adds the key at the end of
     // the section, or the section at the end of the document.
     void set(std::string_view section, std::string_view key, std::string_view value);

@@ -329,6 +329,14 @@ int32_t profile_read_int(const char* section, const char* key, int32_t defaultVa
     return ini::parse_leading_int(value);
 }
 
+std::vector<std::string> profile_read_key_names(const char* section, const char* path) {
+    if (!section || !path) return {};
+    CachedFile& file = cache().entry(path);
+    auto doc = cache().current(file, path);
+    if (!doc) return {};
+    return doc->key_names(section);
+}
+
 bool profile_write_string(const char* section, const char* key, const char* value,
                           const char* path) {
     if (!section || !key || !value || !path) return false;

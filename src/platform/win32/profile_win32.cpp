@@ -91,11 +91,14 @@ std::string lower_case(const char* name) {
     return lower;
 }
 
-// The names of the sections the file holds (none for a missing file).
-std::vector<std::string> section_names(const char* path) {
+// A list of names, each ended by a zero, as fill(buffer, size) writes it; a
+// list cut to the buffer comes back as its size - 2, and is read again into
+// a larger one. Names are trimmed of blanks.
+template <typename Fill>
+std::vector<std::string> zero_separated_names(Fill fill) {
     std::vector<char> buffer(4096);
     for (;;) {
-        const DWORD n = ::GetPrivateProfileSectionNamesA(buffer.data(), static_cast<DWORD>(buffer.size()), path);
+        const DWORD n = fill(buffer.data(), static_cast<DWORD>(buffer.size()));
         if (n + 2 < buffer.size() || buffer.size() >= (1u << 24)) {
             std::vector<std::string> names;
             for (size_t at = 0; at < n && buffer[at] != '\0';) {
@@ -112,7 +115,22 @@ std::vector<std::string> section_names(const char* path) {
     }
 }
 
+// The names of the sections the file holds (none for a missing file).
+std::vector<std::string> section_names(const char* path) {
+    return zero_separated_names([&](char* buffer, DWORD size) {
+        return ::GetPrivateProfileSectionNamesA(buffer, size, path);
+    });
+}
+
 }  // namespace
+
+std::vector<std::string> profile_read_key_names(const char* section, const char* path) {
+    if (!section || !path) return {};
+    // A read without a key name lists the key names of the section.
+    return zero_separated_names([&](char* buffer, DWORD size) {
+        return ::GetPrivateProfileStringA(section, nullptr, "", buffer, size, path);
+    });
+}
 
 // Every write of a profile function rewrites the whole file, which would make
 // a batch of thousands of keys take minutes. A section that the file does not
