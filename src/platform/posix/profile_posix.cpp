@@ -331,8 +331,8 @@ int32_t profile_read_int(const char* section, const char* key, int32_t defaultVa
 
 std::vector<std::string> profile_read_key_names(const char* section, const char* path) {
     if (!section || !path) return {};
-    CachedFile& file = cache().entry(path);
-    auto doc = cache().current(file, path);
+    auto file = cache().entry(path);
+    auto doc = cache().current(*file, path);
     if (!doc) return {};
     return doc->key_names(section);
 }
