@@ -3,10 +3,14 @@ BUILD     ?= build
 SANITIZED ?= build-asan
 THREADS   ?= build-tsan
 WINDOWS   ?= build-win32
+FUZZ      ?= build-fuzz
+# Seconds each fuzz target runs in `make fuzz`, and the targets (all when empty).
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS ?=
 JOBS      ?= $(shell nproc)
 CMAKE_GEN := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
-.PHONY: all deps build test demo bench soak clean windows windows-build tsan tsan-build
+.PHONY: all deps build test demo bench soak clean windows windows-build tsan tsan-build fuzz
 
 all: build
 
@@ -54,6 +58,16 @@ test: deps
 	@cmake --build $(SANITIZED) -j $(JOBS)
 	@cd $(SANITIZED) && ctest -j 8 --output-on-failure --timeout 300
 
+# The fuzz targets of tests/fuzz, built with clang and libFuzzer in $(FUZZ),
+# each run for $(FUZZ_SECONDS) seconds from its seed corpus; see
+# scripts/fuzz.sh for where findings go.
+fuzz:
+	@scripts/install-deps.sh --fuzz
+	@cmake -S . -B $(FUZZ) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DDOORLINK_FUZZ=ON >/dev/null
+	@cmake --build $(FUZZ) --target doorlink_fuzzers -j $(JOBS)
+	@scripts/fuzz.sh $(FUZZ) $(FUZZ_SECONDS) $(FUZZ_TARGETS)
+
 demo: build
 	@mkdir -p $(BUILD)/demo
 	@DOORLINK_HOME=$(CURDIR)/$(BUILD)/demo $(BUILD)/bin/doorctl demo
@@ -68,4 +82,4 @@ soak: build
 	@time scripts/soak.sh $(BUILD)/bin/doorlink_tests
 
 clean:
-	rm -rf $(BUILD) $(SANITIZED) $(THREADS) $(WINDOWS)
+	rm -rf $(BUILD) $(SANITIZED) $(THREADS) $(WINDOWS) $(FUZZ)

@@ -5,6 +5,7 @@
 #   install-deps.sh --windows   also the cross compiler and Wine of the
 #                               Windows suite; what cannot be installed is
 #                               reported, and that suite is then skipped
+#   install-deps.sh --fuzz      clang and its libFuzzer runtime (make fuzz)
 set -euo pipefail
 
 if [ "${1:-}" = --windows ]; then
@@ -24,6 +25,23 @@ need() {  # need PACKAGE TEST-COMMAND...
     shift
     if ! "$@" >/dev/null 2>&1; then missing+=("$package"); fi
 }
+
+# Whether clang links a program with libFuzzer and the sanitizers.
+links_fuzzer() {
+    local dir status
+    dir=$(mktemp -d)
+    printf '%s\n' 'extern "C" int LLVMFuzzerTestOneInput(const unsigned char*, unsigned long) { return 0; }' \
+        >"$dir/probe.cpp"
+    status=0
+    clang++ -fsanitize=fuzzer,address,undefined "$dir/probe.cpp" -o "$dir/probe" || status=$?
+    rm -rf "$dir"
+    return $status
+}
+
+if [ "${1:-}" = --fuzz ]; then
+    need clang command -v clang++
+    need libclang-rt-dev links_fuzzer
+fi
 need cmake command -v cmake
 need g++ command -v g++
 need make command -v make
