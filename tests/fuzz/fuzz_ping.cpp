@@ -23,7 +23,8 @@ public:
     }
     void close() override { ++closed_; }
     int send(const uint8_t*, int length, uint32_t) override { return (flags_ & 2) ? -1 : length; }
-    Receive receive(uint8_t* buffer, int capacity, int& length, uint32_t& from) override {
+    uint16_t identifier() override { return 0x1234; }
+    Receive receive(uint8_t* buffer, int capacity, int, int& length, uint32_t& from) override {
         platform::Endpoint sender;
         const int received = script_.receive(buffer, capacity, sender);
         if (received == -1) return Receive::TimedOut;
@@ -33,7 +34,6 @@ public:
         return Receive::Received;
     }
     uint32_t tick_count_ms() override { return ticks_ += 7; }
-    uint32_t process_id() override { return 0x1234; }
 
     bool balanced() const { return opened_ == closed_; }
 

@@ -45,8 +45,11 @@ std::string ipv4_to_text(uint32_t address) {
     return ::inet_ntop(AF_INET, &a, text, sizeof text) ? text : "";
 }
 
-bool host_ipv4_address(uint32_t& address) {
-    address = ::inet_addr("127.0.0.1");
+// The host reaches a controller on loopback from 127.0.0.1, any other from
+// a documentation address.
+bool local_ipv4_toward(const Endpoint& to, uint32_t& address) {
+    const bool loopback = (ntohl(to.address) >> 24) == 127;
+    address = ::inet_addr(loopback ? "127.0.0.1" : "192.0.2.1");
     return true;
 }
 
