@@ -2,6 +2,7 @@
 BUILD     ?= build
 SANITIZED ?= build-asan
 THREADS   ?= build-tsan
+LINT      ?= build-lint
 WINDOWS   ?= build-win32
 FUZZ      ?= build-fuzz
 # Seconds each fuzz target runs in `make fuzz`, and the targets (all when empty).
@@ -10,7 +11,7 @@ FUZZ_TARGETS ?=
 JOBS      ?= $(shell nproc)
 CMAKE_GEN := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
-.PHONY: all deps build test demo bench soak clean windows windows-build tsan tsan-build fuzz
+.PHONY: all deps build test demo bench soak clean windows windows-build tsan tsan-build fuzz lint
 
 all: build
 
@@ -42,6 +43,14 @@ tsan-build:
 	@cmake -S . -B $(THREADS) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DDOORLINK_TSAN=ON \
 	    -DDOORLINK_WERROR=ON -DDOORLINK_BUILD_TOOLS=OFF -DDOORLINK_BUILD_BENCH=OFF >/dev/null
 	@cmake --build $(THREADS) --target doorlink_tsan_tests -j $(JOBS)
+
+# clang-tidy over src/ and include/ with the checks of .clang-tidy; any
+# finding fails. Only the compilation database of the library is configured.
+lint:
+	@scripts/install-deps.sh --lint
+	@cmake -S . -B $(LINT) $(CMAKE_GEN) -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DDOORLINK_BUILD_TESTS=OFF \
+	    -DDOORLINK_BUILD_TOOLS=OFF -DDOORLINK_BUILD_BENCH=OFF >/dev/null
+	@scripts/lint.sh $(LINT) $(JOBS)
 
 # Every test, built with AddressSanitizer and UndefinedBehaviorSanitizer, the
 # ThreadSanitizer suite, and the Windows suite: the DLL under Wine (skipped,
@@ -82,4 +91,4 @@ soak: build
 	@time scripts/soak.sh $(BUILD)/bin/doorlink_tests
 
 clean:
-	rm -rf $(BUILD) $(SANITIZED) $(THREADS) $(WINDOWS) $(FUZZ)
+	rm -rf $(BUILD) $(SANITIZED) $(THREADS) $(WINDOWS) $(FUZZ) $(LINT)

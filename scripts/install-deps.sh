@@ -6,6 +6,7 @@
 #                               Windows suite; what cannot be installed is
 #                               reported, and that suite is then skipped
 #   install-deps.sh --fuzz      clang and its libFuzzer runtime (make fuzz)
+#   install-deps.sh --lint      clang-tidy (make lint)
 set -euo pipefail
 
 if [ "${1:-}" = --windows ]; then
@@ -38,6 +39,9 @@ links_fuzzer() {
     return $status
 }
 
+if [ "${1:-}" = --lint ]; then
+    need clang-tidy command -v run-clang-tidy
+fi
 if [ "${1:-}" = --fuzz ]; then
     need clang command -v clang++
     need libclang-rt-dev links_fuzzer

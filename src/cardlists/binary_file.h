@@ -35,8 +35,7 @@ public:
     long size() {
         if (!file_ || std::fseek(file_, 0, SEEK_END) != 0) return -1;
         long end = std::ftell(file_);
-        std::fseek(file_, 0, SEEK_SET);
-        return end;
+        return std::fseek(file_, 0, SEEK_SET) == 0 ? end : -1;
     }
     // False when buffered output could not be written.
     bool close() {

@@ -20,7 +20,7 @@ int ParseMacText(const char* text, Mac& mac) {
         if (values[i] < 0) return 0;
     }
     if (text[12] != '\0') return 0;
-    for (int i = 0; i < 6; ++i) mac[i] = static_cast<uint8_t>(values[2 * i] * 16 + values[2 * i + 1]);
+    for (size_t i = 0; i < 6; ++i) mac[i] = static_cast<uint8_t>(values[2 * i] * 16 + values[2 * i + 1]);
     return 1;
 }
 

@@ -29,7 +29,9 @@ constexpr int kReceiveCapacity = 1024;
 constexpr size_t kAddressValueSize = 20;  // each "EqmIP%d" is read into 20 bytes
 constexpr size_t kTraceBytesPerLine = 50;
 
-// Formats like sprintf into 1024 bytes and passes the text on.
+// Formats like sprintf into 1024 bytes and passes the text on. A C variadic
+// function, so that the compiler checks each format against its arguments.
+// NOLINTNEXTLINE(cert-dcl50-cpp)
 __attribute__((format(printf, 2, 3))) void DebugTrace(TraceSink sink, const char* format, ...) {
     char text[1024];
     va_list args;

@@ -59,7 +59,7 @@ uint32_t MacToSerialNo(const char* macText, char* serial) {
     uint8_t bytes[6];
     for (int pair = 0; pair < 6; ++pair) {
         // The last pair of the MAC comes first.
-        const char* digits = macText + 2 * (5 - pair);
+        const char* digits = macText + static_cast<ptrdiff_t>(2 * (5 - pair));
         const int high = core::hex_digit_value(digits[0]);
         const int low = core::hex_digit_value(digits[1]);
         if (high < 0 || low < 0) return 0;

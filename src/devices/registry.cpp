@@ -146,9 +146,9 @@ void WriteRegistryEntry(const std::string& path, int64_t index, const RegistryEn
     }
 }
 
-std::string DottedText(const uint8_t* b) {
+std::string DottedText(const uint8_t* fourBytes) {
     char text[16];
-    std::snprintf(text, sizeof text, "%d.%d.%d.%d", b[0], b[1], b[2], b[3]);
+    std::snprintf(text, sizeof text, "%d.%d.%d.%d", fourBytes[0], fourBytes[1], fourBytes[2], fourBytes[3]);
     return text;
 }
 

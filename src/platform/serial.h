@@ -44,20 +44,20 @@ constexpr uint32_t kEventTransmitEmpty = 0x04;
 
 // Opens an existing device for reading and writing, not shared.
 SerialHandle serial_open(const char* name);
-void serial_close(SerialHandle port);
+void serial_close(SerialHandle handle);
 
-bool serial_set_event_mask(SerialHandle port, uint32_t mask);
-bool serial_setup_queues(SerialHandle port, uint32_t inBytes, uint32_t outBytes);
-bool serial_get_timeouts(SerialHandle port, SerialTimeouts& timeouts);
-bool serial_set_timeouts(SerialHandle port, const SerialTimeouts& timeouts);
-bool serial_get_state(SerialHandle port, SerialLineState& state);
-bool serial_set_state(SerialHandle port, const SerialLineState& state);
-bool serial_purge(SerialHandle port, uint32_t flags);
+bool serial_set_event_mask(SerialHandle handle, uint32_t mask);
+bool serial_setup_queues(SerialHandle handle, uint32_t inBytes, uint32_t outBytes);
+bool serial_get_timeouts(SerialHandle handle, SerialTimeouts& timeouts);
+bool serial_set_timeouts(SerialHandle handle, const SerialTimeouts& timeouts);
+bool serial_get_state(SerialHandle handle, SerialLineState& state);
+bool serial_set_state(SerialHandle handle, const SerialLineState& state);
+bool serial_purge(SerialHandle handle, uint32_t flags);
 // Reports pending line errors (0 for none) and the bytes waiting in the
 // receive queue, and clears the error state.
-bool serial_clear_error(SerialHandle port, uint32_t& errors, uint32_t& queuedIn);
+bool serial_clear_error(SerialHandle handle, uint32_t& errors, uint32_t& queuedIn);
 // Synchronous transfers; false on failure.
-bool serial_write(SerialHandle port, const uint8_t* data, uint32_t length, uint32_t& written);
-bool serial_read(SerialHandle port, uint8_t* buffer, uint32_t length, uint32_t& read);
+bool serial_write(SerialHandle handle, const uint8_t* data, uint32_t length, uint32_t& written);
+bool serial_read(SerialHandle handle, uint8_t* buffer, uint32_t length, uint32_t& read);
 
 }  // namespace doorlink::platform

@@ -54,7 +54,7 @@ public:
 
 private:
     struct Impl;
-    static void* run(void* impl);
+    static void* run(void* raw);
     std::unique_ptr<Impl> impl_;
 };
 

@@ -31,14 +31,15 @@ uint32_t ReceiveErrorReport(core::Transport& transport, core::SocketHandle socke
     uint8_t buffer[kPushBufferCapacity + 1];
     core::Endpoint from;
     for (int skipped = 0;; ++skipped) {
+        // Nothing was written to the log yet: closing it cannot lose a report.
         if (skipped >= kMaxRejectedReplies) {
-            std::fclose(log);
+            (void)std::fclose(log);
             return 0;
         }
         std::memset(buffer, 0, sizeof buffer);
         const int length = transport.receive(socket, buffer, kPushBufferCapacity, from);
         if (length == -1) {
-            std::fclose(log);
+            (void)std::fclose(log);
             return 0;
         }
         // Acknowledgements of the monitoring request are no reports.
@@ -49,8 +50,7 @@ uint32_t ReceiveErrorReport(core::Transport& transport, core::SocketHandle socke
     std::snprintf(text, kErrorTextSize, "%s: %03d\n%s", kMachineNumber, controller,
                   reinterpret_cast<const char*>(buffer));
     const bool written = WriteLineWithRetry(log, text);
-    std::fclose(log);
-    return written ? 1 : 0;
+    return std::fclose(log) == 0 && written ? 1 : 0;
 }
 
 }  // namespace doorlink::records

@@ -159,7 +159,7 @@ uint32_t ReceiveLivePhoto(core::Transport& transport, core::SocketHandle socket,
     for (uint32_t i = 1; ok && i < blocks; ++i) {
         ok = receive_block(photo, i) && std::fwrite(photo.image(), 1, kImageBytes, file) == kImageBytes;
     }
-    std::fclose(file);
+    if (std::fclose(file) != 0) ok = false;
     if (ok) photo.taken_whole();
     return ok ? 1 : 0;
 }

@@ -117,8 +117,9 @@ private:
         photo_ = std::fopen(path.c_str(), "wb+");
         return photo_ != nullptr;
     }
+    // The photo file left open is one that did not come whole.
     uint32_t finish(uint32_t result, bool deletePhoto = false) {
-        if (photo_) std::fclose(photo_);
+        if (photo_) (void)std::fclose(photo_);
         photo_ = nullptr;
         if (deletePhoto) platform::delete_file(photoPath_);
         files_.close();
@@ -312,8 +313,9 @@ Retrieval::Handled Retrieval::record_block(int length) {
     }
     if (image % 10 == 0) WriteCurrentImage(controller_, static_cast<long>(image));
 
-    std::fclose(photo_);
+    const bool closed = std::fclose(photo_) == 0;
     photo_ = nullptr;
+    if (!closed) return Handled::Finished;  // the photo may lack its last bytes
     const std::string cardDirectory = core::join_path(photoDirectory_, card);
     platform::make_directory(cardDirectory);
     char name[96];

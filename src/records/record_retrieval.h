@@ -31,7 +31,7 @@ constexpr int kAcknowledgementCopies = 7;
 constexpr int kMaxSilences = 5;
 // A photo that grows beyond this ends the retrieval: no controller's camera
 // takes one that large, and a peer must not fill the disk.
-constexpr size_t kMaxPhotoBytes = 8u * 1024 * 1024;
+constexpr size_t kMaxPhotoBytes = size_t{8} * 1024 * 1024;
 
 using LocalClock = platform::LocalTime (*)();
 

@@ -179,6 +179,7 @@ void Document::set_all(const std::vector<Setting>& settings) {
     if (!addedToExisting.empty()) {
         // New keys of an existing section follow its last non-blank line.
         std::vector<std::pair<size_t, std::vector<Line>*>> inserts;
+        inserts.reserve(addedToExisting.size());
         for (auto& [name, keys] : addedToExisting) inserts.emplace_back(sections_[name].lastLine, &keys);
         std::sort(inserts.begin(), inserts.end(),
                   [](const auto& a, const auto& b) { return a.first < b.first; });

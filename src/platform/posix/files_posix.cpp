@@ -62,7 +62,9 @@ std::string executable_path() {
 }
 
 std::optional<std::string> module_directory_override() {
-    const char* home = std::getenv("DOORLINK_HOME");
+    // Read once, when the library state is built; nothing in the library
+    // sets the environment.
+    const char* home = std::getenv("DOORLINK_HOME");  // NOLINT(concurrency-mt-unsafe)
     if (!home || !*home) return std::nullopt;
     std::string dir = home;
     while (dir.size() > 1 && dir.back() == '/') dir.pop_back();

@@ -54,7 +54,7 @@ void socket_set_exclusive_address(SocketHandle) {
 void socket_set_receive_timeout(SocketHandle socket, int milliseconds) {
     timeval tv{};
     tv.tv_sec = milliseconds / 1000;
-    tv.tv_usec = (milliseconds % 1000) * 1000;
+    tv.tv_usec = static_cast<suseconds_t>(milliseconds % 1000) * 1000;
     ::setsockopt(fd_of(socket), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
 }
 

@@ -34,7 +34,8 @@ struct Port {
 
 Port* port_of(SerialHandle handle) {
     if (handle == kNoSerialPort || handle == 0) return nullptr;
-    return reinterpret_cast<Port*>(handle);
+    // The handle is the port object's address, as the platform's handles are.
+    return reinterpret_cast<Port*>(handle);  // NOLINT(performance-no-int-to-ptr)
 }
 
 struct Speed {

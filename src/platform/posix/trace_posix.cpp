@@ -8,8 +8,9 @@
 namespace doorlink::platform {
 
 void debug_trace(const char* text) {
-    static const bool enabled = std::getenv("DOORLINK_TRACE") != nullptr;
-    if (enabled && text) std::fputs(text, stderr);
+    // Read once; nothing in the library sets the environment.
+    static const bool enabled = std::getenv("DOORLINK_TRACE") != nullptr;  // NOLINT(concurrency-mt-unsafe)
+    if (enabled && text) (void)std::fputs(text, stderr);  // a trace has nowhere to report to
 }
 
 }  // namespace doorlink::platform
