@@ -2,7 +2,7 @@
 BUILD     ?= build
 SANITIZED ?= build-asan
 THREADS   ?= build-tsan
-LINT      ?= build-lint
+LINTBUILD ?= build-lint
 WINDOWS   ?= build-win32
 FUZZ      ?= build-fuzz
 # Seconds each fuzz target runs in `make fuzz`, and the targets (all when empty).
@@ -48,9 +48,9 @@ tsan-build:
 # finding fails. Only the compilation database of the library is configured.
 lint:
 	@scripts/install-deps.sh --lint
-	@cmake -S . -B $(LINT) $(CMAKE_GEN) -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DDOORLINK_BUILD_TESTS=OFF \
+	@cmake -S . -B $(LINTBUILD) $(CMAKE_GEN) -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DDOORLINK_BUILD_TESTS=OFF \
 	    -DDOORLINK_BUILD_TOOLS=OFF -DDOORLINK_BUILD_BENCH=OFF >/dev/null
-	@scripts/lint.sh $(LINT) $(JOBS)
+	@scripts/lint.sh $(LINTBUILD) $(JOBS)
 
 # Every test, built with AddressSanitizer and UndefinedBehaviorSanitizer, the
 # ThreadSanitizer suite, and the Windows suite: the DLL under Wine (skipped,
@@ -91,4 +91,4 @@ soak: build
 	@time scripts/soak.sh $(BUILD)/bin/doorlink_tests
 
 clean:
-	rm -rf $(BUILD) $(SANITIZED) $(THREADS) $(WINDOWS) $(FUZZ) $(LINT)
+	rm -rf $(BUILD) $(SANITIZED) $(THREADS) $(WINDOWS) $(FUZZ) $(LINTBUILD)
