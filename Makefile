@@ -53,8 +53,9 @@ lint:
 	@scripts/lint.sh $(LINTBUILD) $(JOBS)
 
 # Every test, built with AddressSanitizer and UndefinedBehaviorSanitizer, the
-# ThreadSanitizer suite, and the Windows suite: the DLL under Wine (skipped,
-# saying why, where the cross compiler or Wine cannot be installed).
+# ThreadSanitizer suite, the replay of the fuzz corpus, and the Windows suite:
+# the DLL under Wine (skipped, saying why, where the cross compiler or Wine
+# cannot be installed); then make lint.
 test: deps
 	@scripts/install-deps.sh --windows
 	@if command -v i686-w64-mingw32-g++-posix >/dev/null 2>&1; then \
@@ -66,6 +67,7 @@ test: deps
 	    -DDOORLINK_TSAN_BUILD=$(abspath $(THREADS)) >/dev/null
 	@cmake --build $(SANITIZED) -j $(JOBS)
 	@cd $(SANITIZED) && ctest -j 8 --output-on-failure --timeout 300
+	@$(MAKE) --no-print-directory lint
 
 # The fuzz targets of tests/fuzz, built with clang and libFuzzer in $(FUZZ),
 # each run for $(FUZZ_SECONDS) seconds from its seed corpus; see
