@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstring>
+#include <vector>
 
 #include "cardlists/binary_file.h"
 #include "core/controller_link.h"
@@ -112,29 +113,32 @@ uint32_t DownloadList(core::Transport& transport, const char* address, int32_t c
     if (count < 0 || count > kMaxDownloadCount || !core::ParseMacText(macText, mac)) return 0;
     EnsureListDirectory();
 
-    // The list file must hold every record announced.
+    // The list file must hold every record announced; it is read once.
     const size_t size = record_size(kind);
-    BinaryFile file;
+    std::vector<uint8_t> records(size * static_cast<size_t>(count));
     if (count > 0) {
-        file.open(ListFilePath(listNumber), "rb+");
-        if (!file.is_open() || file.size() < static_cast<long>(size) * count) return 0;
+        BinaryFile file(ListFilePath(listNumber), "rb+");
+        if (!file.is_open() || file.size() < static_cast<long>(records.size()) ||
+            file.read(records.data(), records.size()) != records.size()) {
+            return 0;
+        }
     }
 
     core::ControllerLink link(transport, address);
     if (!link.open()) return 0;
     if (!announce(link, count, mac)) return 0;
 
+    // Every record datagram is the same but for the record and its index.
     uint8_t datagram[kRecordArea];
+    ByteWriter w(datagram, sizeof datagram);
+    w.fill(0xFF)
+        .bytes(0, kRecordCode, kCodeLength)
+        .bytes(kCodeLength, kRecordCode, kCodeLength)
+        .u16_be(kRecordCountAt, static_cast<uint32_t>(count));
+    std::memset(datagram + kRecordAt + size, 0, kZeroFillEnd - (kRecordAt + size));
     for (int32_t i = 0; i < count; ++i) {
-        ByteWriter w(datagram, sizeof datagram);
-        w.fill(0xFF)
-            .bytes(0, kRecordCode, kCodeLength)
-            .bytes(kCodeLength, kRecordCode, kCodeLength);
-        if (!file.seek(static_cast<long>(size) * i) || file.read(datagram + kRecordAt, size) != size) {
-            return 0;
-        }
-        std::memset(datagram + kRecordAt + size, 0, kZeroFillEnd - (kRecordAt + size));
-        w.u16_be(kRecordCountAt, static_cast<uint32_t>(count)).u16_be(kRecordIndexAt, static_cast<uint32_t>(i));
+        w.bytes(kRecordAt, records.data() + size * static_cast<size_t>(i), size)
+            .u16_be(kRecordIndexAt, static_cast<uint32_t>(i));
         if (!send_record(link, datagram, static_cast<uint32_t>(count), static_cast<uint32_t>(i))) return 0;
         if (i % kProgressStep == 0 || i == count - 1) WriteProgress("CurNameList", listNumber, i + 1);
     }

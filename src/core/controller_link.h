@@ -96,14 +96,13 @@ public:
     }
     // The same datagram several times in a row, without waiting in between.
     bool send_copies(const uint8_t* data, size_t length, int copies) {
-        for (int i = 0; i < copies; ++i) {
-            if (!send(data, length)) return false;
-        }
-        return true;
+        roundTrips_.sent();
+        return transport_.send_copies(socket_, data, static_cast<int>(length), to_, copies);
     }
     // The bytes received, or -1.
     int receive(uint8_t* buffer, int capacity) {
-        return transport_.receive(socket_, buffer, capacity, to_);
+        return owned_ ? transport_.receive_own(socket_, buffer, capacity, to_)
+                      : transport_.receive(socket_, buffer, capacity, to_);
     }
 
     struct Reply {

@@ -49,21 +49,20 @@ ExchangeOutcome RunExchange(Transport& transport, const char* address,
 
     Endpoint controller = MakeControllerAddress(address);
     const int copies = profile.copies < 1 ? 1 : profile.copies;
-    for (int i = 0; i < copies; ++i) {
-        if (transport.send(socket, request, length, controller) == -1) return fail();
-    }
+    if (!transport.send_copies(socket, request, length, controller, copies)) return fail();
     if (profile.waitAfterFirstSend) transport.sleep(kCommandWaitMs);
 
     for (int rejected = 0;;) {
         if (profile.clearBeforeEachReceive) std::memset(reply, 0, sizeof reply);
         // Every receive also makes the sender the destination of any resend.
-        const int received = transport.receive(socket, reply, capacity, controller);
+        const int received = transport.receive_own(socket, reply, capacity, controller);
         if (received == -1) return fail();
 
         if (passes_check(profile, reply, received, request)) {
             const bool accepted =
                 !step || step(Reply{ByteReader(reply, static_cast<size_t>(capacity)), received});
             if (accepted && profile.socketToCaller) {
+                transport.hand_over(socket);
                 outcome.result = 1;
                 outcome.socket = socket;
                 return outcome;

@@ -34,7 +34,7 @@ SocketHandle OpenSocketInRange(const PortRange& range, uint16_t& localPort) {
         return 0;
     }
     platform::socket_set_exclusive_address(socket);
-    platform::socket_set_receive_timeout(socket, kReceiveTimeoutMs);
+    platform::socket_set_own_receive_timeout(socket, kReceiveTimeoutMs, kReadinessWaitMs);
     // Without a range the ports wrap past 65535 to 0, where the platform picks
     // one; the count only stops a platform on which no bind ever succeeds.
     for (uint32_t attempts = 0; attempts <= 65536u; ++attempts) {
@@ -62,8 +62,8 @@ int WaitSocketReady(SocketHandle socket, int direction) {
 }
 
 int SendToController(SocketHandle socket, const uint8_t* data, int length, const Endpoint& to) {
-    if (WaitSocketReady(socket, 1) != 1) return -1;
-    int sent = platform::socket_send_to(socket, data, length, to);
+    // The wait for writability comes only where the send cannot go at once.
+    int sent = platform::socket_send_waiting(socket, data, length, to, kReadinessWaitMs);
     return sent < 1 ? -1 : sent;
 }
 
@@ -71,6 +71,17 @@ int ReceiveFromController(SocketHandle socket, uint8_t* buffer, int capacity, En
     if (WaitSocketReady(socket, 0) != 1) return -1;
     return platform::socket_receive_from(socket, buffer, capacity, from);
 }
+
+bool SendCopiesToController(SocketHandle socket, const uint8_t* data, int length, const Endpoint& to,
+                            int copies) {
+    return platform::socket_send_copies(socket, data, length, to, copies, kReadinessWaitMs);
+}
+
+int ReceiveOnOwnSocket(SocketHandle socket, uint8_t* buffer, int capacity, Endpoint& from) {
+    return platform::socket_receive_bounded(socket, buffer, capacity, from, kReadinessWaitMs);
+}
+
+void HandOverSocket(SocketHandle socket) { platform::socket_hand_over(socket, kReceiveTimeoutMs); }
 
 int ReceiveFromControllerWithin(SocketHandle socket, uint8_t* buffer, int capacity, Endpoint& from,
                                 int waitMs) {
@@ -97,10 +108,18 @@ public:
     int receive(SocketHandle socket, uint8_t* buffer, int capacity, Endpoint& from) override {
         return ReceiveFromController(socket, buffer, capacity, from);
     }
+    bool send_copies(SocketHandle socket, const uint8_t* data, int length, const Endpoint& to,
+                     int copies) override {
+        return SendCopiesToController(socket, data, length, to, copies);
+    }
+    int receive_own(SocketHandle socket, uint8_t* buffer, int capacity, Endpoint& from) override {
+        return ReceiveOnOwnSocket(socket, buffer, capacity, from);
+    }
     int receive_within(SocketHandle socket, uint8_t* buffer, int capacity, Endpoint& from,
                        int waitMs) override {
         return ReceiveFromControllerWithin(socket, buffer, capacity, from, waitMs);
     }
+    void hand_over(SocketHandle socket) override { HandOverSocket(socket); }
     void sleep(uint32_t milliseconds) override { platform::sleep_ms(milliseconds); }
 };
 

@@ -35,7 +35,7 @@ int UdpChannel::Send(const uint8_t* data, int length) {
 int UdpChannel::Receive(uint8_t* buffer, int size, std::string& fromAddress, uint16_t& fromPort) {
     if (socket_ == 0) return -1;
     core::Endpoint from;
-    int received = core::ReceiveFromController(socket_, buffer, size, from);
+    int received = core::ReceiveOnOwnSocket(socket_, buffer, size, from);
     if (received < 0) return -1;
     fromAddress = platform::ipv4_to_text(from.address);
     fromPort = platform::port_from_network(from.port);

@@ -60,6 +60,31 @@ int socket_send_to(SocketHandle socket, const uint8_t* data, int length, const E
 // its sender, or -1 on any error, including a datagram longer than capacity.
 int socket_receive_from(SocketHandle socket, uint8_t* buffer, int capacity, Endpoint& from);
 
+// Sends one datagram, waiting up to waitMs for the socket to become writable
+// where it is not at once; the bytes sent, or -1.
+int socket_send_waiting(SocketHandle socket, const uint8_t* data, int length, const Endpoint& to,
+                        int waitMs);
+
+// Sends one datagram copies times in a row (as socket_send_waiting each);
+// false when any of them cannot be sent. Where the platform can, in one call.
+bool socket_send_copies(SocketHandle socket, const uint8_t* data, int length, const Endpoint& to,
+                        int copies, int waitMs);
+
+// The receive time-out of a socket the library opens and uses itself. Where
+// a blocking receive bounded by the socket's time-out can stand for a wait
+// for readiness followed by a receive, the backend sets the readiness wait
+// instead (and socket_receive_bounded then needs one call where it would
+// take two); elsewhere receiveTimeoutMs.
+void socket_set_own_receive_timeout(SocketHandle socket, int receiveTimeoutMs, int readinessWaitMs);
+// Waits up to readinessWaitMs for a datagram on such a socket and receives
+// it: as socket_wait for reading followed by socket_receive_from, -1 when
+// nothing came.
+int socket_receive_bounded(SocketHandle socket, uint8_t* buffer, int capacity, Endpoint& from,
+                           int readinessWaitMs);
+// Gives such a socket the receive time-out receiveTimeoutMs before it goes to
+// the host, who may receive on it with calls of its own.
+void socket_hand_over(SocketHandle socket, int receiveTimeoutMs);
+
 // inet_addr: the dotted text as a network-order address; 0xFFFFFFFF when the
 // text cannot be read.
 uint32_t ipv4_from_text(const char* text);

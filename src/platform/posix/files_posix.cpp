@@ -19,6 +19,9 @@ bool make_directory(const std::string& path) {
 }
 
 bool move_file(const std::string& from, const std::string& to) {
+    // One call where the file system can rename without replacing.
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno == EEXIST) return false;
     // A hard link fails when the target exists; that is the rule wanted.
     if (::link(from.c_str(), to.c_str()) == 0) {
         ::unlink(from.c_str());

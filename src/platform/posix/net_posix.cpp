@@ -118,6 +118,64 @@ int socket_receive_from(SocketHandle socket, uint8_t* buffer, int capacity, Endp
     return static_cast<int>(n);
 }
 
+int socket_send_waiting(SocketHandle socket, const uint8_t* data, int length, const Endpoint& to,
+                        int waitMs) {
+    if (length < 0) return -1;
+    const sockaddr_in a = to_sockaddr(to);
+    // A datagram socket is writable nearly always: try at once, and wait only
+    // when the send would block.
+    ssize_t n;
+    do {
+        n = ::sendto(fd_of(socket), data, static_cast<size_t>(length), MSG_DONTWAIT,
+                     reinterpret_cast<const sockaddr*>(&a), sizeof a);
+    } while (n < 0 && errno == EINTR);
+    if (n >= 0) return static_cast<int>(n);
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
+    if (!socket_wait(socket, true, waitMs)) return -1;
+    return socket_send_to(socket, data, length, to);
+}
+
+bool socket_send_copies(SocketHandle socket, const uint8_t* data, int length, const Endpoint& to,
+                        int copies, int waitMs) {
+    if (length < 1 || copies < 1) return copies < 1;
+    // Up to this many copies leave in one call; the rest (and any the socket
+    // could not take at once) one by one.
+    constexpr int kBatch = 8;
+    sockaddr_in a = to_sockaddr(to);
+    iovec part{const_cast<uint8_t*>(data), static_cast<size_t>(length)};
+    mmsghdr messages[kBatch] = {};
+    for (mmsghdr& m : messages) {
+        m.msg_hdr.msg_name = &a;
+        m.msg_hdr.msg_namelen = sizeof a;
+        m.msg_hdr.msg_iov = &part;
+        m.msg_hdr.msg_iovlen = 1;
+    }
+    int sent;
+    do {
+        sent = ::sendmmsg(fd_of(socket), messages, static_cast<unsigned>(copies < kBatch ? copies : kBatch),
+                          MSG_DONTWAIT);
+    } while (sent < 0 && errno == EINTR);
+    if (sent < 0) sent = 0;
+    for (int i = sent; i < copies; ++i) {
+        if (socket_send_waiting(socket, data, length, to, waitMs) < 1) return false;
+    }
+    return true;
+}
+
+void socket_set_own_receive_timeout(SocketHandle socket, int, int readinessWaitMs) {
+    // A receive that blocks for at most the readiness wait is that wait and
+    // the receive in one call.
+    socket_set_receive_timeout(socket, readinessWaitMs);
+}
+
+int socket_receive_bounded(SocketHandle socket, uint8_t* buffer, int capacity, Endpoint& from, int) {
+    return socket_receive_from(socket, buffer, capacity, from);
+}
+
+void socket_hand_over(SocketHandle socket, int receiveTimeoutMs) {
+    socket_set_receive_timeout(socket, receiveTimeoutMs);
+}
+
 uint32_t ipv4_from_text(const char* text) {
     if (!text) return INADDR_NONE;
     in_addr a{};

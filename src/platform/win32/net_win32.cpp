@@ -134,6 +134,35 @@ int socket_receive_from(SocketHandle socket, uint8_t* buffer, int capacity, Endp
     return n;
 }
 
+// Here every send and receive waits for readiness first, as Windows Sockets
+// hosts of these controllers always have; the receive time-out stays the one
+// asked for.
+int socket_send_waiting(SocketHandle socket, const uint8_t* data, int length, const Endpoint& to,
+                        int waitMs) {
+    if (!socket_wait(socket, true, waitMs)) return -1;
+    return socket_send_to(socket, data, length, to);
+}
+
+bool socket_send_copies(SocketHandle socket, const uint8_t* data, int length, const Endpoint& to,
+                        int copies, int waitMs) {
+    for (int i = 0; i < copies; ++i) {
+        if (socket_send_waiting(socket, data, length, to, waitMs) < 1) return false;
+    }
+    return true;
+}
+
+void socket_set_own_receive_timeout(SocketHandle socket, int receiveTimeoutMs, int) {
+    socket_set_receive_timeout(socket, receiveTimeoutMs);
+}
+
+int socket_receive_bounded(SocketHandle socket, uint8_t* buffer, int capacity, Endpoint& from,
+                           int readinessWaitMs) {
+    if (!socket_wait(socket, false, readinessWaitMs)) return -1;
+    return socket_receive_from(socket, buffer, capacity, from);
+}
+
+void socket_hand_over(SocketHandle, int) {}
+
 uint32_t ipv4_from_text(const char* text) {
     if (!text) return INADDR_NONE;
     return ::inet_addr(text);

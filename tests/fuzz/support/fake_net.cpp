@@ -36,6 +36,22 @@ int socket_receive_from(SocketHandle, uint8_t* buffer, int capacity, Endpoint& f
     return fuzz::networkScript->receive(buffer, capacity, from);
 }
 
+int socket_send_waiting(SocketHandle socket, const uint8_t* data, int length, const Endpoint& to, int) {
+    return socket_send_to(socket, data, length, to);
+}
+bool socket_send_copies(SocketHandle socket, const uint8_t* data, int length, const Endpoint& to,
+                        int copies, int) {
+    for (int i = 0; i < copies; ++i) {
+        if (socket_send_to(socket, data, length, to) < 1) return false;
+    }
+    return true;
+}
+void socket_set_own_receive_timeout(SocketHandle, int, int) {}
+int socket_receive_bounded(SocketHandle socket, uint8_t* buffer, int capacity, Endpoint& from, int) {
+    return socket_receive_from(socket, buffer, capacity, from);
+}
+void socket_hand_over(SocketHandle, int) {}
+
 uint32_t ipv4_from_text(const char* text) { return text ? ::inet_addr(text) : INADDR_NONE; }
 
 std::string ipv4_to_text(uint32_t address) {
