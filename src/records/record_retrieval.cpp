@@ -143,7 +143,7 @@ private:
     // may lie across the boundary of a photo block and the record block.
     std::array<uint8_t, 2> photoTail_{};
     size_t photoBytes_ = 0;
-    static constexpr size_t kPhotoBufferSize = 32 * 1024;
+    static constexpr size_t kPhotoBufferSize = size_t{32} * 1024;
     std::unique_ptr<char[]> photoBuffer_{new char[kPhotoBufferSize]};
     bool photoTooLarge_ = false;
     // The trailers of the last blocks acknowledged, to know their copies;
