@@ -2,16 +2,13 @@
 
 #include <cstdio>
 
-#include "platform/profile.h"
-
 namespace doorlink::cardlists {
 
-SourceCard::SourceCard(const char* sourcePath, int cardIndex) {
+SourceCard::SourceCard(const platform::ProfileSnapshot& source, int cardIndex) {
     auto read = [&](Field field, const char* name) {
         char key[64];
         std::snprintf(key, sizeof key, "%s%d", name, cardIndex);
-        lengths_[field] = platform::profile_read_string(name, key, "", buffers_[field].data(),
-                                                        kSourceValueSize, sourcePath);
+        lengths_[field] = source.read_string(name, key, "", buffers_[field].data(), kSourceValueSize);
     };
     read(kCardNo, "CardNo");
     read(kSerialNo, "SerialNo");
@@ -33,9 +30,9 @@ CardValues SourceCard::values() const {
     return card;
 }
 
-void BuildSourceRecord(const char* sourcePath, int cardIndex, RecordKind kind, DigitEnd digitEnd,
-                       uint8_t* record) {
-    SourceCard card(sourcePath, cardIndex);
+void BuildSourceRecord(const platform::ProfileSnapshot& source, int cardIndex, RecordKind kind,
+                       DigitEnd digitEnd, uint8_t* record) {
+    SourceCard card(source, cardIndex);
     BuildCardRecord(card.values(), kind, digitEnd, record);
 }
 
