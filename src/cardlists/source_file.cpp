@@ -1,20 +1,18 @@
 #include "cardlists/source_file.h"
 
 #include <cstdio>
-#include <cstring>
+#include <string>
 
 namespace doorlink::cardlists {
 
 SourceCard::SourceCard(const platform::ProfileSnapshot& source, int cardIndex) {
     // The key is the section name followed by the card index ("%s%d").
     char number[16];
-    const int digits = std::snprintf(number, sizeof number, "%d", cardIndex);
+    std::snprintf(number, sizeof number, "%d", cardIndex);
+    std::string key;
     auto read = [&](Field field, const char* name) {
-        char key[32];  // the longest name, "Wednesday", and 11 characters of number
-        const size_t length = std::strlen(name);
-        std::memcpy(key, name, length);
-        std::memcpy(key + length, number, static_cast<size_t>(digits) + 1);
-        lengths_[field] = source.read_string(name, key, "", buffers_[field].data(), kSourceValueSize);
+        key.assign(name).append(number);
+        lengths_[field] = source.read_string(name, key.c_str(), "", buffers_[field].data(), kSourceValueSize);
     };
     read(kCardNo, "CardNo");
     read(kSerialNo, "SerialNo");
