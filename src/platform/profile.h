@@ -17,11 +17,12 @@ namespace doorlink::platform {
 uint32_t profile_read_string(const char* section, const char* key, const char* defaultValue,
                              char* buffer, uint32_t size, const char* path);
 
-// One profile file for many reads: read_string gives what profile_read_string
-// gives for the same file, as it stood when the snapshot was taken where the
-// platform allows reading the file once (its own profile functions are read
-// key by key otherwise). Copies share one content; any number of threads may
-// read at once.
+// A profile file taken for many reads: read_string gives what
+// profile_read_string gives for the same file. Where the backend reads files
+// itself, the file is read once, when the snapshot is taken, and later changes
+// are not seen; where the platform's own profile functions are the reference,
+// each read still goes to them. Copies share one content; any number of
+// threads may read at once.
 class ProfileSnapshot {
 public:
     explicit ProfileSnapshot(const char* path);

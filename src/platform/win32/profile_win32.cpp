@@ -37,9 +37,10 @@ uint32_t profile_read_string(const char* section, const char* key, const char* d
 }
 
 // The platform's profile functions are the reference for the file format,
-// and they find a file by rules of their own (a bare name lies in the system
-// directory, some names are mapped elsewhere): each read of a snapshot goes to
-// them, as a plain read does, so that both read the same.
+// and they find a file by rules of their own (a name without a directory is
+// looked for in the system's directory, some names are mapped elsewhere): each
+// read of a snapshot goes to them, as a plain read does, so that both read the
+// same.
 struct ProfileSnapshot::Content {
     bool hasPath = false;
     std::string path;
