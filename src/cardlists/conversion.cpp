@@ -15,28 +15,28 @@
 namespace doorlink::cardlists {
 namespace {
 
-// Each worker gets its own copy.
+// Each worker gets its own copy; the snapshot of the source file is shared.
 struct WorkerParameters {
     int group = 0;
-    std::string sourcePath;
+    platform::ProfileSnapshot source{nullptr};
     int listNumber = 0;
     RecordKind kind = RecordKind::Short;
     SourceRecordBuilder build = nullptr;
 };
 
 // Writes the records of cards group * 100 + 1 ... + count at the file's
-// current position. A card that cannot be converted (no memory left, say)
-// fails the group; nothing is thrown.
-bool write_group(BinaryFile& out, const char* sourcePath, int group, int count, RecordKind kind,
-                 SourceRecordBuilder build) noexcept {
+// current position, all in one write. A card that cannot be converted (no
+// memory left, say) fails the group; nothing is thrown.
+bool write_group(BinaryFile& out, const platform::ProfileSnapshot& source, int group, int count,
+                 RecordKind kind, SourceRecordBuilder build) noexcept {
     try {
-        uint8_t record[kLongRecordSize];
         const size_t size = record_size(kind);
+        std::vector<uint8_t> block(static_cast<size_t>(count) * size);
         for (int k = 0; k < count; ++k) {
-            build(sourcePath, group * kCardsPerGroup + k + 1, kind, DigitEnd::Zero, record);
-            if (!out.write(record, size)) return false;
+            build(source, group * kCardsPerGroup + k + 1, kind, DigitEnd::Zero,
+                  block.data() + static_cast<size_t>(k) * size);
         }
-        return true;
+        return out.write(block.data(), block.size());
     } catch (...) {
         return false;
     }
@@ -49,7 +49,7 @@ void convert_group(void* argument) noexcept {
     try {
         BinaryFile part(PartFilePath(p.listNumber, p.group), "wb+");
         ok = part.is_open() &&
-             write_group(part, p.sourcePath.c_str(), p.group, kCardsPerGroup, p.kind, p.build);
+             write_group(part, p.source, p.group, kCardsPerGroup, p.kind, p.build);
         ok = part.close() && ok;
     } catch (...) {
         ok = false;
@@ -90,6 +90,7 @@ uint32_t ConvertList(const char* sourcePath, int32_t count, uint32_t listNumber,
     if (!out.is_open()) return 0;
     if (count == 0) return 0;  // the list file is left empty
 
+    const platform::ProfileSnapshot source(sourcePath);
     int groups = count / kCardsPerGroup;
     int last = count % kCardsPerGroup;
     if (last != 0) ++groups; else last = kCardsPerGroup;
@@ -101,7 +102,7 @@ uint32_t ConvertList(const char* sourcePath, int32_t count, uint32_t listNumber,
     for (int g = 0; g < groups - 1; ++g) {
         platform::sleep_ms(state.worker_start_pause_ms().load());
         state.conversion_flag(g).store(0);
-        parameters[g] = {g, sourcePath, list, kind, build};
+        parameters[g] = {g, source, list, kind, build};
         if (!workers[g].start(&convert_group, &parameters[g])) {
             ok = false;
             break;
@@ -113,7 +114,7 @@ uint32_t ConvertList(const char* sourcePath, int32_t count, uint32_t listNumber,
     state.conversion_flag(lastGroup).store(0);
     if (ok) {
         const long at = static_cast<long>(static_cast<size_t>(lastGroup) * kCardsPerGroup * record_size(kind));
-        ok = out.seek(at) && write_group(out, sourcePath, lastGroup, last, kind, build);
+        ok = out.seek(at) && write_group(out, source, lastGroup, last, kind, build);
     }
     state.conversion_flag(lastGroup).store(ok ? kGroupDone : kGroupFailed);
 

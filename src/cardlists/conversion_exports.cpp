@@ -14,7 +14,8 @@ namespace {
 uint32_t format_signal(const char* sourcePath, int32_t cardIndex, uint8_t* record, RecordKind kind) {
     if (!sourcePath || !record) return 0;
     // The single records convert every digit position, missing ones too.
-    cardlists::BuildSourceRecord(sourcePath, cardIndex, kind, cardlists::DigitEnd::Converted, record);
+    cardlists::BuildSourceRecord(platform::ProfileSnapshot(sourcePath), cardIndex, kind,
+                                 cardlists::DigitEnd::Converted, record);
     return 1;
 }
 

@@ -3,7 +3,6 @@
 namespace doorlink::cardlists {
 namespace {
 
-constexpr std::string_view kSeparators = ",:;-/";
 constexpr size_t kSiteDigits = 3;
 constexpr size_t kNumberDigits = 5;
 constexpr size_t kPartLength = 4;
@@ -12,6 +11,18 @@ constexpr size_t kPartLength = 4;
 std::string_view slice(std::string_view text, size_t start, size_t count) {
     if (start >= text.size()) return {};
     return text.substr(start, count);
+}
+
+// Any of ",:;-/" separates two parts of a day text.
+bool is_separator(char c) { return c == ',' || c == ':' || c == ';' || c == '-' || c == '/'; }
+
+// The first separator at or after from, or npos (a plain loop: find_first_of
+// looks each character up in the set with a library call).
+size_t find_separator(std::string_view text, size_t from) {
+    for (size_t i = from; i < text.size(); ++i) {
+        if (is_separator(text[i])) return i;
+    }
+    return std::string_view::npos;
 }
 
 bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
@@ -63,8 +74,7 @@ DayField ParseDayText(std::string_view text) {
     size_t out = 0;
     for (size_t range = 0; range < kDayRanges; ++range) {
         for (int part = 0; part < 3; ++part) {
-            size_t separator = p < text.size() ? text.find_first_of(kSeparators, p)
-                                               : std::string_view::npos;
+            size_t separator = find_separator(text, p);
             if (separator == std::string_view::npos) {
                 if (part == 0) return field;
                 separator = text.size();

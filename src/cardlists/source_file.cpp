@@ -1,17 +1,18 @@
 #include "cardlists/source_file.h"
 
 #include <cstdio>
-
-#include "platform/profile.h"
+#include <string>
 
 namespace doorlink::cardlists {
 
-SourceCard::SourceCard(const char* sourcePath, int cardIndex) {
+SourceCard::SourceCard(const platform::ProfileSnapshot& source, int cardIndex) {
+    // The key is the section name followed by the card index ("%s%d").
+    char number[16];
+    std::snprintf(number, sizeof number, "%d", cardIndex);
+    std::string key;
     auto read = [&](Field field, const char* name) {
-        char key[64];
-        std::snprintf(key, sizeof key, "%s%d", name, cardIndex);
-        lengths_[field] = platform::profile_read_string(name, key, "", buffers_[field].data(),
-                                                        kSourceValueSize, sourcePath);
+        key.assign(name).append(number);
+        lengths_[field] = source.read_string(name, key.c_str(), "", buffers_[field].data(), kSourceValueSize);
     };
     read(kCardNo, "CardNo");
     read(kSerialNo, "SerialNo");
@@ -33,9 +34,9 @@ CardValues SourceCard::values() const {
     return card;
 }
 
-void BuildSourceRecord(const char* sourcePath, int cardIndex, RecordKind kind, DigitEnd digitEnd,
-                       uint8_t* record) {
-    SourceCard card(sourcePath, cardIndex);
+void BuildSourceRecord(const platform::ProfileSnapshot& source, int cardIndex, RecordKind kind,
+                       DigitEnd digitEnd, uint8_t* record) {
+    SourceCard card(source, cardIndex);
     BuildCardRecord(card.values(), kind, digitEnd, record);
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,24 @@ namespace doorlink::platform {
 // cut to size - 1 characters and terminated; returns the characters copied.
 uint32_t profile_read_string(const char* section, const char* key, const char* defaultValue,
                              char* buffer, uint32_t size, const char* path);
+
+// A profile file taken for many reads: read_string gives what
+// profile_read_string gives for the same file. Where the backend reads files
+// itself, the file is read once, when the snapshot is taken, and later changes
+// are not seen; where the platform's own profile functions are the reference,
+// each read still goes to them. Copies share one content; any number of
+// threads may read at once.
+class ProfileSnapshot {
+public:
+    explicit ProfileSnapshot(const char* path);
+
+    uint32_t read_string(const char* section, const char* key, const char* defaultValue,
+                         char* buffer, uint32_t size) const;
+
+private:
+    struct Content;  // the backend's own
+    std::shared_ptr<const Content> content_;
+};
 
 // The value's leading decimal number; defaultValue when the key is absent or
 // its value empty.

@@ -138,7 +138,7 @@ TEST_F(Conversion, AWorkerThatCannotWriteFailsTheCallAndLeavesNoPartFile) {
 }
 
 // A record builder that throws for card 1, which a worker converts.
-void throw_for_first_card(const char* source, int index, cardlists::RecordKind kind,
+void throw_for_first_card(const platform::ProfileSnapshot& source, int index, cardlists::RecordKind kind,
                           cardlists::DigitEnd end, uint8_t* record) {
     if (index == 1) throw std::runtime_error("no record");
     cardlists::BuildSourceRecord(source, index, kind, end, record);

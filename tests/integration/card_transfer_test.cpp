@@ -101,7 +101,7 @@ TEST_F(CardTransfer, DownloadStoresEveryRecordWithProgressEveryFifty) {
 
 // Holds the worker of the second group back until released.
 std::atomic<bool> releaseSecondGroup{false};
-void hold_second_group(const char* source, int index, cardlists::RecordKind kind,
+void hold_second_group(const platform::ProfileSnapshot& source, int index, cardlists::RecordKind kind,
                        cardlists::DigitEnd end, uint8_t* record) {
     auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (index == 101 && !releaseSecondGroup && std::chrono::steady_clock::now() < until) {

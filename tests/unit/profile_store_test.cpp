@@ -103,6 +103,42 @@ TEST(ProfileStore, NoticesChangesMadeByOthersToAFileItHasCached) {
     EXPECT_EQ(read_string(path, "A", "k"), "");
 }
 
+// A snapshot reads what a plain read of the file read when it was taken.
+TEST(ProfileStore, ASnapshotReadsAsThePlainReadsOfItsMoment) {
+    TempDir dir;
+    std::string path = dir.file("cards.ini");
+    write_text(path, "[CardNo]\r\n  cardno1 =  \"00112345\"  \r\nCardNo2='x'\r\nCardNo3=\r\nCardNo4=\"\r\n"
+                     "CARDNO1=duplicate\r\nLong=" + std::string(250, 'L') + "\r\n[cardno]\r\nCardNo5=again\r\n");
+    const ProfileSnapshot snapshot(path.c_str());
+    struct Read {
+        const char* section;
+        const char* key;
+        const char* def;
+        uint32_t size;
+    };
+    const Read reads[] = {{"CARDNO", "CardNo1", "d", 200}, {"CardNo", "cardno2", "d", 200}, {"CardNo", "CardNo3", "d", 200},
+                          {"CardNo", "CardNo4", "d", 200}, {"CardNo", "CardNo5", " d ", 200}, {"CardNo", "Long", "d", 200},
+                          {"CardNo", "CardNo1", "d", 4},   {"Missing", "k", nullptr, 200}, {"CardNo", nullptr, "d", 200}};
+    auto read = [](auto&& call, const Read& r) {
+        std::vector<char> buffer(r.size + 1, 'Z');
+        const uint32_t n = call(r.section, r.key, r.def, buffer.data(), r.size);
+        return std::to_string(n) + ":" + buffer.data();
+    };
+    auto plain = [&](const char* section, const char* key, const char* def, char* buffer, uint32_t size) {
+        return profile_read_string(section, key, def, buffer, size, path.c_str());
+    };
+    auto snapped = [&](const char* section, const char* key, const char* def, char* buffer, uint32_t size) {
+        return snapshot.read_string(section, key, def, buffer, size);
+    };
+    for (const Read& r : reads) EXPECT_EQ(read(snapped, r), read(plain, r)) << r.section << "/" << r.key;
+    EXPECT_EQ(read(snapped, reads[5]), "199:" + std::string(199, 'L'));
+    // A later change of the file is not seen.
+    write_text(path, "[CardNo]\nCardNo1=changed\n");
+    EXPECT_EQ(read(plain, reads[0]), "7:changed");
+    EXPECT_EQ(read(snapped, reads[0]), "8:00112345");
+    EXPECT_EQ(read([](auto... a) { return ProfileSnapshot(nullptr).read_string(a...); }, reads[0]), "1:d");
+}
+
 TEST(ProfileStore, AWriteThroughASymbolicLinkKeepsTheLink) {
     TempDir dir;
     std::string real = dir.file("real.ini");

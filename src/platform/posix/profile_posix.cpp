@@ -279,6 +279,28 @@ std::string_view trimmed_default(const char* value) {
     return v;
 }
 
+// The current document of the file; an empty one when the file is there but
+// cannot be read (nothing is found in it).
+std::shared_ptr<const ini::Document> readable_document(const char* path) {
+    auto file = cache().entry(path);
+    auto doc = cache().current(*file, path);
+    return doc ? doc : std::make_shared<const ini::Document>();
+}
+
+// What a read of section/key gives from doc (null: only the default), cut to
+// size - 1 characters and terminated; size is at least 1.
+uint32_t copy_value(const ini::Document* doc, const char* section, const char* key,
+                    const char* defaultValue, char* buffer, uint32_t size) {
+    std::string_view value = trimmed_default(defaultValue);
+    if (doc && section && key) {
+        if (auto found = doc->find(section, key)) value = ini::strip_quotes(*found);
+    }
+    size_t n = std::min<size_t>(value.size(), size - 1);
+    std::memcpy(buffer, value.data(), n);
+    buffer[n] = '\0';
+    return static_cast<uint32_t>(n);
+}
+
 // Applies change to the file's current document and writes the file, one
 // writer of a path at a time; false when the file could not be read or
 // written. A file that is there but cannot be read is not replaced by one
@@ -302,18 +324,22 @@ bool update_file(const char* path, Change&& change) {
 uint32_t profile_read_string(const char* section, const char* key, const char* defaultValue,
                              char* buffer, uint32_t size, const char* path) {
     if (!buffer || size == 0) return 0;
-    std::string_view value = trimmed_default(defaultValue);
     std::shared_ptr<const ini::Document> doc;
-    if (section && key && path) {
-        auto file = cache().entry(path);
-        doc = cache().current(*file, path);
-        if (!doc) doc = std::make_shared<const ini::Document>();  // unreadable: nothing found
-        if (auto found = doc->find(section, key)) value = ini::strip_quotes(*found);
-    }
-    size_t n = std::min<size_t>(value.size(), size - 1);
-    std::memcpy(buffer, value.data(), n);
-    buffer[n] = '\0';
-    return static_cast<uint32_t>(n);
+    if (section && key && path) doc = readable_document(path);
+    return copy_value(doc.get(), section, key, defaultValue, buffer, size);
+}
+
+struct ProfileSnapshot::Content {
+    std::shared_ptr<const ini::Document> document;  // null: no path
+};
+
+ProfileSnapshot::ProfileSnapshot(const char* path)
+    : content_(std::make_shared<const Content>(Content{path ? readable_document(path) : nullptr})) {}
+
+uint32_t ProfileSnapshot::read_string(const char* section, const char* key, const char* defaultValue,
+                                      char* buffer, uint32_t size) const {
+    if (!buffer || size == 0) return 0;
+    return copy_value(content_->document.get(), section, key, defaultValue, buffer, size);
 }
 
 int32_t profile_read_int(const char* section, const char* key, int32_t defaultValue,

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -33,6 +34,25 @@ uint32_t profile_read_string(const char* section, const char* key, const char* d
     }
     return ::GetPrivateProfileStringA(section, key, defaultValue ? defaultValue : "", buffer,
                                       size, path);
+}
+
+// The platform's profile functions are the reference for the file format,
+// and they find a file by rules of their own (a name without a directory is
+// looked for in the system's directory, some names are mapped elsewhere): each
+// read of a snapshot goes to them, as a plain read does, so that both read the
+// same.
+struct ProfileSnapshot::Content {
+    bool hasPath = false;
+    std::string path;
+};
+
+ProfileSnapshot::ProfileSnapshot(const char* path)
+    : content_(std::make_shared<const Content>(Content{path != nullptr, path ? path : ""})) {}
+
+uint32_t ProfileSnapshot::read_string(const char* section, const char* key, const char* defaultValue,
+                                      char* buffer, uint32_t size) const {
+    return profile_read_string(section, key, defaultValue, buffer, size,
+                               content_->hasPath ? content_->path.c_str() : nullptr);
 }
 
 int32_t profile_read_int(const char* section, const char* key, int32_t defaultValue,
