@@ -83,8 +83,12 @@ demo: build
 	@mkdir -p $(BUILD)/demo
 	@DOORLINK_HOME=$(CURDIR)/$(BUILD)/demo $(BUILD)/bin/doorctl demo
 
+# Every benchmark, five repetitions each; the run ends with a table of the
+# medians: each figure beside its floor, their ratio and its goal, how
+# conversion, download and read-back grow, and peak memory. BENCH_ARGS adds
+# options, e.g. BENCH_ARGS=--benchmark_filter=Concurrent.
 bench: build
-	@$(BUILD)/bin/doorlink_bench
+	@$(BUILD)/bin/doorlink_bench --benchmark_repetitions=5 --benchmark_display_aggregates_only=true $(BENCH_ARGS)
 
 # The lossy-network soak at full size (make test runs it reduced): a 5,000-card
 # download and read-back, 200 records with photos, a 640-record transfer and

@@ -1,7 +1,8 @@
 // Card lists: conversion of 5000 cards (and the share of it spent reading the
 // source file), download and read-back throughput against the simulator,
 // beside raw UDP loops of the same datagram sizes against the same simulator
-// as the floor.
+// as the floor; how conversion, download and read-back grow with the number
+// of cards; the peak memory of a 5000-card conversion.
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <netinet/in.h>
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <string>
 
 #include "cardlists/card_record.h"
@@ -19,6 +21,7 @@
 #include "platform/profile.h"
 #include "bench_support.h"
 #include "doorlink/doorlink.h"
+#include "peak_memory.h"
 #include "doorsim/simulator.h"
 
 namespace {
@@ -30,8 +33,10 @@ constexpr int kTransferRecords = 2000;
 
 using doorlink::bench::data_directory;
 
-// A source file of count cards with every field filled.
+// A source file of count cards with every field filled, written once.
 std::string source_file(int count) {
+    static std::map<int, std::string> written;
+    if (auto it = written.find(count); it != written.end()) return it->second;
     std::string path = data_directory() + "/bench-source-" + std::to_string(count) + ".ini";
     std::ofstream out(path, std::ios::trunc);
     const char* sections[] = {"CardNo", "SerialNo", "UserStyle", "Sunday",   "Monday",   "Tuesday",
@@ -48,6 +53,7 @@ std::string source_file(int count) {
             out << s << i << '=' << value << '\n';
         }
     }
+    written[count] = path;
     return path;
 }
 
@@ -68,6 +74,29 @@ void BM_ConvertList(benchmark::State& state) {
         benchmark::Counter::kIs1000);
 }
 BENCHMARK(BM_ConvertList)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The short-record conversion of as many cards as the argument says.
+void BM_ConvertListGrowth(benchmark::State& state) {
+    data_directory();
+    core::LibraryState::get().worker_start_pause_ms() = 0;
+    const int cards = static_cast<int>(state.range(0));
+    const std::string source = source_file(cards);
+    for (auto _ : state) {
+        if (TransformName(source.c_str(), cards, 3, 0) != 1) {
+            state.SkipWithError("conversion failed");
+            break;
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * cards);
+}
+BENCHMARK(BM_ConvertListGrowth)->Arg(500)->Arg(1000)->Arg(2000)->Arg(5000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_ConvertListPeakMemory(benchmark::State& state) {
+    data_directory();
+    const int cards = static_cast<int>(state.range(0));
+    doorlink::bench::measure_peak_memory(state, {"convert", source_file(cards), std::to_string(cards), "4", "0"});
+}
+BENCHMARK(BM_ConvertListPeakMemory)->Arg(kCards)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The twelve reads of one card from the snapshot that a conversion shares,
 // alone.
@@ -107,6 +136,17 @@ void write_transfer_list() {
     benchmark::DoNotOptimize(done);
 }
 
+// The long-record list of so many cards for the growth benchmarks, written
+// once; its list number, or -1.
+int growth_list(int records) {
+    static std::map<int, int> lists;
+    if (auto it = lists.find(records); it != lists.end()) return it->second;
+    core::LibraryState::get().worker_start_pause_ms() = 0;
+    const int list = 100 + records / 100;
+    const bool written = FormatName1(source_file(records).c_str(), records, static_cast<uint32_t>(list)) == 1;
+    return lists[records] = written ? list : -1;
+}
+
 void BM_Download(benchmark::State& state) {
     data_directory();
     write_transfer_list();
@@ -138,6 +178,40 @@ void BM_ReadBack(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * kTransferRecords);
 }
 BENCHMARK(BM_ReadBack)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_DownloadGrowth(benchmark::State& state) {
+    data_directory();
+    const int records = static_cast<int>(state.range(0));
+    const int list = growth_list(records);
+    Controller c;
+    for (auto _ : state) {
+        if (list < 0 || DoorDownName1(c.address.c_str(), records, list, c.mac.c_str()) != 1) {
+            state.SkipWithError("download failed");
+            break;
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * records);
+}
+BENCHMARK(BM_DownloadGrowth)->Arg(500)->Arg(2000)->Arg(5000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_ReadBackGrowth(benchmark::State& state) {
+    data_directory();
+    const int records = static_cast<int>(state.range(0));
+    const int list = growth_list(records);
+    Controller c;
+    if (list < 0 || DoorDownName1(c.address.c_str(), records, list, c.mac.c_str()) != 1) {
+        state.SkipWithError("download failed");
+        return;
+    }
+    for (auto _ : state) {
+        if (LookDoorName(c.address.c_str(), list, c.mac.c_str()) != 1) {
+            state.SkipWithError("read-back failed");
+            break;
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * records);
+}
+BENCHMARK(BM_ReadBackGrowth)->Arg(500)->Arg(2000)->Arg(5000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The same datagrams from a bare socket: the announcement, then five copies
 // of each 526-byte record datagram and one 14-byte reply per record.

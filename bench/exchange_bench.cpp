@@ -53,5 +53,3 @@ void BM_RawUdpRoundTrip(benchmark::State& state) {
 BENCHMARK(BM_RawUdpRoundTrip)->UseRealTime();
 
 }  // namespace
-
-BENCHMARK_MAIN();

@@ -2,7 +2,7 @@
 // throughput (MB/s of JPEG bytes) and records per second, TxDataRtn records
 // per second, and beside them the floor: a raw UDP client driving the same
 // controller's block stream with one 5-byte acknowledgement per block and no
-// files.
+// files; the peak memory of a retrieval of 200 records with photos.
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <netinet/in.h>
@@ -17,6 +17,7 @@
 #include "bench_support.h"
 #include "doorlink/doorlink.h"
 #include "doorsim/simulator.h"
+#include "peak_memory.h"
 
 namespace {
 
@@ -65,6 +66,16 @@ void BM_DataRtnPhotos(benchmark::State& state) {
     state.counters["photo_kB"] = static_cast<double>(c.photoBytes) / records / 1024.0;
 }
 BENCHMARK(BM_DataRtnPhotos)->Args({50, 160})->Args({20, 480})->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The retrieval runs in a process of its own, the simulator in this one.
+void BM_DataRtnPeakMemory(benchmark::State& state) {
+    data_directory();
+    const int records = static_cast<int>(state.range(0));
+    RecordController c(records, 160, 120);
+    clear_files();
+    doorlink::bench::measure_peak_memory(state, {"retrieve", c.address, "1", c.mac});
+}
+BENCHMARK(BM_DataRtnPeakMemory)->Arg(200)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_TxDataRtnRecords(benchmark::State& state) {
     data_directory();

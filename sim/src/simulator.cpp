@@ -2,9 +2,11 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
+#include <pthread.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,6 +25,9 @@
 #include "handlers.h"
 
 namespace doorsim {
+
+struct ControllerSlot;
+
 namespace {
 
 // A UDP socket bound to address:9000, or -1 with errno set. With reuse it
@@ -83,16 +88,117 @@ int bind_free_loopback(std::string& address) {
     return -1;
 }
 
-struct Pending {
-    Clock::time_point due;
-    int fd;
-    sockaddr_in to;
-    Bytes bytes;
+// A worker thread: the controllers it serves wait in its epoll set, and the
+// answers it holds back (delay and reorder faults) in its pending list.
+struct Worker {
+    struct Pending {
+        Clock::time_point due;
+        ControllerSlot* slot;
+        bool alias;  // from the controller's alias socket rather than its own
+        sockaddr_in to;
+        Bytes bytes;
+    };
+
+    int epoll = -1;
+    int wake = -1;  // an eventfd in the epoll set, with a null pointer
+    std::thread thread;
+    std::mutex pendingLock;
+    std::vector<Pending> pending;
+
+    Worker() {
+        epoll = ::epoll_create1(EPOLL_CLOEXEC);
+        wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        epoll_event e{};
+        e.events = EPOLLIN;
+        e.data.ptr = nullptr;
+        ::epoll_ctl(epoll, EPOLL_CTL_ADD, wake, &e);
+    }
+    ~Worker() {
+        if (wake >= 0) ::close(wake);
+        if (epoll >= 0) ::close(epoll);
+    }
+    Worker(const Worker&) = delete;
+    Worker& operator=(const Worker&) = delete;
+
+    void wake_up() {
+        uint64_t one = 1;
+        [[maybe_unused]] ssize_t n = ::write(wake, &one, sizeof one);
+    }
+    // What arrives at fd is read when the thread sees source ready.
+    void watch(int fd, void* source) {
+        epoll_event e{};
+        e.events = EPOLLIN;
+        e.data.ptr = source;
+        ::epoll_ctl(epoll, EPOLL_CTL_ADD, fd, &e);
+    }
+    // Until the first held-back answer is due, 200 ms at most.
+    int timeout_ms() {
+        std::lock_guard<std::mutex> guard(pendingLock);
+        int timeout = 200;
+        const auto now = Clock::now();
+        for (const Pending& p : pending) {
+            auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(p.due - now).count();
+            timeout = std::clamp<int>(static_cast<int>(ms), 0, timeout);
+        }
+        return timeout;
+    }
+    std::vector<Pending> take_due() {
+        std::lock_guard<std::mutex> guard(pendingLock);
+        std::vector<Pending> due;
+        if (pending.empty()) return due;
+        const auto now = Clock::now();
+        std::vector<Pending> later;
+        for (Pending& p : pending) (p.due <= now ? due : later).push_back(std::move(p));
+        pending = std::move(later);
+        return due;
+    }
+};
+
+// Where a datagram arrives: a controller's own socket or its alias socket;
+// without a controller, the broadcast listener.
+struct Source {
+    ControllerSlot* slot = nullptr;
+    bool alias = false;
+};
+
+// Datagrams read with one call: as many as are waiting, up to kCount.
+class Batch {
+public:
+    static constexpr unsigned kCount = 8;
+    static constexpr size_t kSize = 65536;
+
+    Batch() : buffer_(kCount * kSize) {}
+    int receive(int fd) {
+        for (unsigned k = 0; k < kCount; ++k) {
+            iov_[k] = {buffer_.data() + k * kSize, kSize};
+            headers_[k] = {};
+            headers_[k].msg_hdr.msg_iov = &iov_[k];
+            headers_[k].msg_hdr.msg_iovlen = 1;
+            headers_[k].msg_hdr.msg_name = &from_[k];
+            headers_[k].msg_hdr.msg_namelen = sizeof from_[k];
+        }
+        return ::recvmmsg(fd, headers_, kCount, MSG_DONTWAIT, nullptr);
+    }
+    Bytes bytes(int k) const {
+        const uint8_t* start = buffer_.data() + static_cast<size_t>(k) * kSize;
+        return Bytes(start, start + headers_[k].msg_len);
+    }
+    const sockaddr_in& from(int k) const { return from_[k]; }
+
+private:
+    std::vector<uint8_t> buffer_;
+    iovec iov_[kCount];
+    mmsghdr headers_[kCount];
+    sockaddr_in from_[kCount];
 };
 
 }  // namespace
 
+// One controller. Its lock guards everything in it; the thread that serves
+// it holds the lock while it handles a datagram.
 struct ControllerSlot {
+    mutable std::mutex lock;
+    mutable std::condition_variable receivedSignal;
     ControllerState state;
     Faults faults;
     Script script;
@@ -102,35 +208,43 @@ struct ControllerSlot {
     int aliasFd = -1;
     std::string aliasAddress;
     std::mt19937 random{12345};
+    std::string stateDirectory;  // where its card list is kept, if anywhere
+    Worker* worker = nullptr;    // the thread that serves it
+    Source own{this, false};
+    Source alias{this, true};
+
+    std::string cards_path() const { return stateDirectory + "/cards-" + mac_to_text(state.mac) + ".bin"; }
+    void load_cards() {
+        if (!stateDirectory.empty()) load_card_list(state.cards, cards_path());
+    }
+    void save_cards() {
+        state.cards.saveWanted = false;
+        if (!stateDirectory.empty()) save_card_list(state.cards, cards_path());
+    }
 };
 
+// Controllers are served by a thread per core, each controller always by the
+// same thread, so that it handles its datagrams in the order they came.
+// Locks are taken in this order: the simulator's, a controller's, a worker's
+// pending list, the log.
 struct Simulator::Impl {
-    mutable std::mutex lock;
-    mutable std::condition_variable receivedSignal;
+    mutable std::mutex lock;  // the list of controllers, the state directory, start and stop
     std::vector<std::unique_ptr<ControllerSlot>> slots;
-    std::vector<Pending> pending;
-    std::ostream* log = nullptr;
-    std::thread thread;
-    int wake = -1;
-    bool running = false;
-    bool pushBeyondLoopback = false;  // only inside a network namespace of a test
-    std::string stateDirectory;       // where card lists are kept, if anywhere
+    std::vector<std::unique_ptr<Worker>> workers;
+    std::atomic<bool> running{false};
+    std::string stateDirectory;
+    std::atomic<int> broadcastFd{-1};             // wildcard:9000, only inside a network namespace of a test
+    std::atomic<bool> pushBeyondLoopback{false};  // the same
+    Source broadcastSource;
+    std::mutex logLock;
+    std::atomic<std::ostream*> log{nullptr};
 
-    std::string cards_path(const ControllerSlot& s) const {
-        return stateDirectory + "/cards-" + mac_to_text(s.state.mac) + ".bin";
+    Impl() {
+        const unsigned cores = std::thread::hardware_concurrency();
+        const unsigned count = std::clamp(cores, 1u, 8u);
+        for (unsigned i = 0; i < count; ++i) workers.push_back(std::make_unique<Worker>());
     }
-    void load_cards(ControllerSlot& s) {
-        if (!stateDirectory.empty()) load_card_list(s.state.cards, cards_path(s));
-    }
-    void save_cards(ControllerSlot& s) {
-        s.state.cards.saveWanted = false;
-        if (!stateDirectory.empty()) save_card_list(s.state.cards, cards_path(s));
-    }
-    int broadcastFd = -1;             // wildcard:9000, only inside such a namespace
-
-    Impl() { wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK); }
     ~Impl() {
-        if (wake >= 0) ::close(wake);
         if (broadcastFd >= 0) ::close(broadcastFd);
         for (auto& s : slots) {
             if (s->fd >= 0) ::close(s->fd);
@@ -139,24 +253,28 @@ struct Simulator::Impl {
     }
 
     ControllerSlot& slot(int id) const {
+        std::lock_guard<std::mutex> guard(lock);
         if (id < 0 || static_cast<size_t>(id) >= slots.size()) throw std::out_of_range("controller id");
         return *slots[static_cast<size_t>(id)];
     }
 
-    void wake_loop() {
-        uint64_t one = 1;
-        [[maybe_unused]] ssize_t n = ::write(wake, &one, sizeof one);
+    std::vector<ControllerSlot*> all_slots() const {
+        std::lock_guard<std::mutex> guard(lock);
+        std::vector<ControllerSlot*> out;
+        for (auto& s : slots) out.push_back(s.get());
+        return out;
     }
 
     void log_line(const char* direction, const std::string& self, const sockaddr_in& peer,
                   const Bytes& bytes) {
-        if (!log) return;
+        if (!log.load()) return;
         char peerText[INET_ADDRSTRLEN] = {};
         inet_ntop(AF_INET, &peer.sin_addr, peerText, sizeof peerText);
         std::ostringstream line;
         line << self << ' ' << direction << ' ' << peerText << ':' << ntohs(peer.sin_port) << " ["
              << bytes.size() << "] " << hex(bytes) << '\n';
-        *log << line.str() << std::flush;
+        std::lock_guard<std::mutex> guard(logLock);
+        if (std::ostream* out = log.load()) *out << line.str() << std::flush;
     }
 
     void send_now(int fd, const sockaddr_in& to, const Bytes& bytes, const std::string& self) {
@@ -169,15 +287,16 @@ struct Simulator::Impl {
         if (s.aliasFd >= 0) ::close(s.aliasFd);
         s.aliasFd = bind_controller_socket(s.faults.replyFrom);
         s.aliasAddress = s.faults.replyFrom;
+        if (s.aliasFd >= 0) s.worker->watch(s.aliasFd, &s.alias);
         return s.aliasFd;
     }
 
-    // Everything that happens to one datagram a controller receives.
+    // Everything that happens to one datagram a controller receives; its
+    // lock is held.
     void handle(ControllerSlot& s, int fd, const sockaddr_in& from, Bytes bytes) {
-        std::lock_guard<std::mutex> guard(lock);
         log_line("<-", s.state.address, from, bytes);
         Datagram d;
-        d.bytes = bytes;
+        d.bytes = std::move(bytes);
         char text[INET_ADDRSTRLEN] = {};
         inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
         d.from = text;
@@ -185,7 +304,7 @@ struct Simulator::Impl {
         d.to = fd == s.aliasFd ? s.aliasAddress : s.state.address;
         d.at = Clock::now();
         s.received.push_back(d);
-        receivedSignal.notify_all();
+        s.receivedSignal.notify_all();
 
         Faults& f = s.faults;
         if (f.silent) return;
@@ -204,7 +323,6 @@ struct Simulator::Impl {
     }
 
     void answer(ControllerSlot& s, int fd, const sockaddr_in& from, const Datagram& d) {
-
         std::vector<Bytes> replies;
         if (s.script) {
             if (auto scripted = s.script(d, s.state)) replies = std::move(*scripted);
@@ -212,7 +330,7 @@ struct Simulator::Impl {
         } else {
             replies = dispatch(d, s.state);
         }
-        if (s.state.cards.saveWanted) save_cards(s);
+        if (s.state.cards.saveWanted) s.save_cards();
         send_replies(s, fd, from, replies);
         if (s.state.address != s.bound) relocate(s);
     }
@@ -229,22 +347,25 @@ struct Simulator::Impl {
             int alias = alias_socket(s);
             if (alias >= 0) out = alias;
         }
-        const std::string& self = out == s.aliasFd ? s.aliasAddress : s.state.address;
         for (const Bytes& reply : replies) {
-            for (int copy = 0; copy <= f.duplicates; ++copy) emit(s, out, from, reply, self, f.delayMs);
+            for (int copy = 0; copy <= f.duplicates; ++copy) emit(s, out, from, reply, f.delayMs);
         }
     }
 
     // One datagram on its way out: held back, repeated or lost as the faults say.
-    void emit(ControllerSlot& s, int fd, const sockaddr_in& to, const Bytes& bytes, const std::string& self,
-              int delayMs) {
+    void emit(ControllerSlot& s, int fd, const sockaddr_in& to, const Bytes& bytes, int delayMs) {
         const Faults& f = s.faults;
+        const bool alias = fd == s.aliasFd;
+        const std::string& self = alias ? s.aliasAddress : s.state.address;
         const int times = chance(s, f.duplicateRate) ? 2 : 1;
         for (int i = 0; i < times; ++i) {
             const int hold = delayMs + (chance(s, f.reorderRate) ? f.reorderMs : 0);
             if (hold > 0) {
-                pending.push_back({Clock::now() + std::chrono::milliseconds(hold), fd, to, bytes});
-                wake_loop();
+                {
+                    std::lock_guard<std::mutex> guard(s.worker->pendingLock);
+                    s.worker->pending.push_back({Clock::now() + std::chrono::milliseconds(hold), &s, alias, to, bytes});
+                }
+                s.worker->wake_up();
             } else {
                 send_now(fd, to, bytes, self);
             }
@@ -257,20 +378,19 @@ struct Simulator::Impl {
     void relocate(ControllerSlot& s) {
         const std::string target = s.state.address;
         in_addr a{};
+        const bool inNamespace = broadcastFd.load() >= 0;
         const bool valid = inet_pton(AF_INET, target.c_str(), &a) == 1;
-        const bool allowed = valid && ((ntohl(a.s_addr) >> 24) == 127 || broadcastFd >= 0);
-        int fd = allowed ? bind_controller_socket(target, broadcastFd >= 0) : -1;
+        const bool allowed = valid && ((ntohl(a.s_addr) >> 24) == 127 || inNamespace);
+        int fd = allowed ? bind_controller_socket(target, inNamespace) : -1;
         if (fd < 0) {
             s.state.address = s.bound;
             return;
         }
-        for (Pending& p : pending) {
-            if (p.fd == s.fd) p.fd = fd;
-        }
-        ::close(s.fd);
+        // Answers held back go out from wherever the controller is when they are due.
+        s.worker->watch(fd, &s.own);
+        ::close(s.fd);  // which also takes it out of the epoll set
         s.fd = fd;
         s.bound = target;
-        wake_loop();
     }
 
     static std::vector<Bytes> dispatch(const Datagram& d, ControllerState& state) {
@@ -281,86 +401,61 @@ struct Simulator::Impl {
         return std::move(responder.replies());
     }
 
-    void serve() {
-        std::vector<uint8_t> buffer(65536);
-        for (;;) {
-            std::vector<pollfd> fds;
-            std::vector<ControllerSlot*> owners;
-            int timeoutMs = 200;
-            {
-                std::lock_guard<std::mutex> guard(lock);
-                if (!running) return;
-                fds.push_back({wake, POLLIN, 0});
-                owners.push_back(nullptr);
-                if (broadcastFd >= 0) {
-                    fds.push_back({broadcastFd, POLLIN, 0});
-                    owners.push_back(nullptr);
-                }
-                for (auto& s : slots) {
-                    fds.push_back({s->fd, POLLIN, 0});
-                    owners.push_back(s.get());
-                    if (s->aliasFd >= 0) {
-                        fds.push_back({s->aliasFd, POLLIN, 0});
-                        owners.push_back(s.get());
-                    }
-                }
-                auto now = Clock::now();
-                for (const Pending& p : pending) {
-                    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(p.due - now).count();
-                    timeoutMs = std::clamp<int>(static_cast<int>(ms), 0, timeoutMs);
+    void serve(Worker& w) {
+        ::pthread_setname_np(::pthread_self(), "doorsim");
+        Batch batch;
+        epoll_event events[64];
+        while (running.load()) {
+            const int ready = ::epoll_wait(w.epoll, events, 64, w.timeout_ms());
+            for (int i = 0; i < ready; ++i) {
+                auto* source = static_cast<Source*>(events[i].data.ptr);
+                if (!source) {
+                    uint64_t count;
+                    [[maybe_unused]] ssize_t n = ::read(w.wake, &count, sizeof count);
+                } else if (source->slot) {
+                    serve_controller(*source, batch);
+                } else {
+                    serve_broadcasts(batch);
                 }
             }
-            ::poll(fds.data(), fds.size(), timeoutMs);
-            if (fds[0].revents & POLLIN) {
-                uint64_t count;
-                [[maybe_unused]] ssize_t n = ::read(wake, &count, sizeof count);
-            }
-            for (size_t i = 1; i < fds.size(); ++i) {
-                if (!(fds[i].revents & POLLIN)) continue;
-                for (;;) {
-                    sockaddr_in from{};
-                    socklen_t len = sizeof from;
-                    ssize_t n = ::recvfrom(fds[i].fd, buffer.data(), buffer.size(), MSG_DONTWAIT,
-                                           reinterpret_cast<sockaddr*>(&from), &len);
-                    if (n < 0) break;
-                    Bytes bytes(buffer.begin(), buffer.begin() + n);
-                    if (owners[i]) {
-                        handle(*owners[i], fds[i].fd, from, std::move(bytes));
-                    } else {
-                        // Heard on the broadcast listener: every controller hears it
-                        // and answers from its own address.
-                        for (ControllerSlot* s : all_slots()) handle(*s, s->fd, from, bytes);
-                    }
-                }
-            }
-            send_due();
+            send_due(w);
         }
     }
 
-    std::vector<ControllerSlot*> all_slots() {
-        std::lock_guard<std::mutex> guard(lock);
-        std::vector<ControllerSlot*> out;
-        for (auto& s : slots) out.push_back(s.get());
-        return out;
+    // What is waiting at one controller's socket. The epoll set is level
+    // triggered: whatever one batch leaves is reported again.
+    void serve_controller(const Source& source, Batch& batch) {
+        ControllerSlot& s = *source.slot;
+        std::lock_guard<std::mutex> guard(s.lock);
+        auto current = [&] { return source.alias ? s.aliasFd : s.fd; };
+        const int fd = current();
+        if (fd < 0) return;
+        const int count = batch.receive(fd);
+        for (int k = 0; k < count; ++k) {
+            handle(s, fd, batch.from(k), batch.bytes(k));
+            // A controller that moved no longer hears what reached its old socket.
+            if (current() != fd) break;
+        }
     }
 
-    void send_due() {
-        std::lock_guard<std::mutex> guard(lock);
-        auto now = Clock::now();
-        std::vector<Pending> later;
-        for (Pending& p : pending) {
-            if (p.due <= now) {
-                std::string self;
-                for (auto& s : slots) {
-                    if (s->fd == p.fd) self = s->state.address;
-                    if (s->aliasFd == p.fd) self = s->aliasAddress;
-                }
-                send_now(p.fd, p.to, p.bytes, self);
-            } else {
-                later.push_back(std::move(p));
+    // Heard on the broadcast listener: every controller hears it and answers
+    // from its own address.
+    void serve_broadcasts(Batch& batch) {
+        const int count = batch.receive(broadcastFd.load());
+        for (int k = 0; k < count; ++k) {
+            for (ControllerSlot* s : all_slots()) {
+                std::lock_guard<std::mutex> guard(s->lock);
+                handle(*s, s->fd, batch.from(k), batch.bytes(k));
             }
         }
-        pending = std::move(later);
+    }
+
+    void send_due(Worker& w) {
+        for (const Worker::Pending& p : w.take_due()) {
+            ControllerSlot& s = *p.slot;
+            std::lock_guard<std::mutex> guard(s.lock);
+            send_now(p.alias ? s.aliasFd : s.fd, p.to, p.bytes, p.alias ? s.aliasAddress : s.state.address);
+        }
     }
 };
 
@@ -370,7 +465,7 @@ Simulator::~Simulator() { stop(); }
 
 int Simulator::add_controller(ControllerConfig config) {
     std::string address = config.address;
-    const bool reuse = impl_->broadcastFd >= 0;
+    const bool reuse = impl_->broadcastFd.load() >= 0;
     int fd = address.empty() ? bind_free_loopback(address) : bind_controller_socket(address, reuse);
     if (fd < 0) {
         throw std::runtime_error("cannot bind " + (address.empty() ? std::string("a loopback address") : address) +
@@ -383,17 +478,23 @@ int Simulator::add_controller(ControllerConfig config) {
     slot->state.mac = config.mac;
     slot->state.deviceNumber = config.deviceNumber;
     std::lock_guard<std::mutex> guard(impl_->lock);
-    impl_->load_cards(*slot);
+    const size_t id = impl_->slots.size();
+    slot->worker = impl_->workers[id % impl_->workers.size()].get();
+    slot->stateDirectory = impl_->stateDirectory;
+    slot->load_cards();
+    slot->worker->watch(fd, &slot->own);
     impl_->slots.push_back(std::move(slot));
-    impl_->wake_loop();
-    return static_cast<int>(impl_->slots.size() - 1);
+    return static_cast<int>(id);
 }
 
 void Simulator::start() {
     std::lock_guard<std::mutex> guard(impl_->lock);
     if (impl_->running) return;
     impl_->running = true;
-    impl_->thread = std::thread([this] { impl_->serve(); });
+    for (auto& w : impl_->workers) {
+        Worker* worker = w.get();
+        w->thread = std::thread([this, worker] { impl_->serve(*worker); });
+    }
 }
 
 void Simulator::stop() {
@@ -401,23 +502,30 @@ void Simulator::stop() {
         std::lock_guard<std::mutex> guard(impl_->lock);
         if (!impl_->running) return;
         impl_->running = false;
-        impl_->wake_loop();
+        for (auto& w : impl_->workers) w->wake_up();
     }
-    impl_->thread.join();
+    for (auto& w : impl_->workers) w->thread.join();
     std::lock_guard<std::mutex> guard(impl_->lock);
     if (!impl_->stateDirectory.empty()) {
-        for (auto& s : impl_->slots) impl_->save_cards(*s);
+        for (auto& s : impl_->slots) {
+            std::lock_guard<std::mutex> slotGuard(s->lock);
+            s->save_cards();
+        }
     }
 }
 
 void Simulator::set_state_directory(const std::string& directory) {
     std::lock_guard<std::mutex> guard(impl_->lock);
     impl_->stateDirectory = directory;
-    for (auto& s : impl_->slots) impl_->load_cards(*s);
+    for (auto& s : impl_->slots) {
+        std::lock_guard<std::mutex> slotGuard(s->lock);
+        s->stateDirectory = directory;
+        s->load_cards();
+    }
 }
 
 void Simulator::set_log(std::ostream* log) {
-    std::lock_guard<std::mutex> guard(impl_->lock);
+    std::lock_guard<std::mutex> guard(impl_->logLock);
     impl_->log = log;
 }
 
@@ -427,92 +535,102 @@ size_t Simulator::controller_count() const {
 }
 
 std::string Simulator::address(int id) const {
-    std::lock_guard<std::mutex> guard(impl_->lock);
-    return impl_->slot(id).state.address;
+    ControllerSlot& s = impl_->slot(id);
+    std::lock_guard<std::mutex> guard(s.lock);
+    return s.state.address;
 }
 
 Mac Simulator::mac(int id) const {
-    std::lock_guard<std::mutex> guard(impl_->lock);
-    return impl_->slot(id).state.mac;
+    ControllerSlot& s = impl_->slot(id);
+    std::lock_guard<std::mutex> guard(s.lock);
+    return s.state.mac;
 }
 
 std::string Simulator::mac_text(int id) const { return mac_to_text(mac(id)); }
 
 std::vector<Datagram> Simulator::received(int id) const {
-    std::lock_guard<std::mutex> guard(impl_->lock);
-    return impl_->slot(id).received;
+    ControllerSlot& s = impl_->slot(id);
+    std::lock_guard<std::mutex> guard(s.lock);
+    return s.received;
 }
 
 size_t Simulator::received_count(int id) const {
-    std::lock_guard<std::mutex> guard(impl_->lock);
-    return impl_->slot(id).received.size();
+    ControllerSlot& s = impl_->slot(id);
+    std::lock_guard<std::mutex> guard(s.lock);
+    return s.received.size();
 }
 
 void Simulator::clear_received(int id) {
-    std::lock_guard<std::mutex> guard(impl_->lock);
-    impl_->slot(id).received.clear();
+    ControllerSlot& s = impl_->slot(id);
+    std::lock_guard<std::mutex> guard(s.lock);
+    s.received.clear();
 }
 
 bool Simulator::wait_received(int id, size_t count, std::chrono::milliseconds timeout) const {
-    std::unique_lock<std::mutex> guard(impl_->lock);
-    return impl_->receivedSignal.wait_for(guard, timeout, [&] {
-        return impl_->slot(id).received.size() >= count;
-    });
+    ControllerSlot& s = impl_->slot(id);
+    std::unique_lock<std::mutex> guard(s.lock);
+    return s.receivedSignal.wait_for(guard, timeout, [&] { return s.received.size() >= count; });
 }
 
 void Simulator::set_faults(int id, const Faults& faults) {
-    std::lock_guard<std::mutex> guard(impl_->lock);
-    impl_->slot(id).faults = faults;
-    impl_->wake_loop();
+    ControllerSlot& s = impl_->slot(id);
+    std::lock_guard<std::mutex> guard(s.lock);
+    s.faults = faults;
 }
 
 Faults Simulator::faults(int id) const {
-    std::lock_guard<std::mutex> guard(impl_->lock);
-    return impl_->slot(id).faults;
+    ControllerSlot& s = impl_->slot(id);
+    std::lock_guard<std::mutex> guard(s.lock);
+    return s.faults;
 }
 
 void Simulator::set_script(int id, Script script) {
-    std::lock_guard<std::mutex> guard(impl_->lock);
-    impl_->slot(id).script = std::move(script);
+    ControllerSlot& s = impl_->slot(id);
+    std::lock_guard<std::mutex> guard(s.lock);
+    s.script = std::move(script);
 }
 
 bool Simulator::push(int id, const Bytes& bytes) {
-    std::lock_guard<std::mutex> guard(impl_->lock);
     ControllerSlot& s = impl_->slot(id);
+    std::lock_guard<std::mutex> guard(s.lock);
     if (!s.state.monitor.set) return false;
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(s.state.monitor.port);
     if (inet_pton(AF_INET, s.state.monitor.address.c_str(), &to.sin_addr) != 1) return false;
     // A simulator in the host's own namespace never sends beyond loopback.
-    if ((ntohl(to.sin_addr.s_addr) >> 24) != 127 && !impl_->pushBeyondLoopback) return false;
-    if (!Impl::chance(s, s.faults.pushLossRate)) impl_->emit(s, s.fd, to, bytes, s.state.address, 0);
+    if ((ntohl(to.sin_addr.s_addr) >> 24) != 127 && !impl_->pushBeyondLoopback.load()) return false;
+    if (!Impl::chance(s, s.faults.pushLossRate)) impl_->emit(s, s.fd, to, bytes, 0);
     return true;
 }
 
 bool Simulator::listen_for_broadcasts() {
     std::lock_guard<std::mutex> guard(impl_->lock);
-    if (impl_->broadcastFd >= 0) return true;
+    if (impl_->broadcastFd.load() >= 0) return true;
     int on = 1;
     // The controllers' sockets share port 9000 with the wildcard listener;
     // a datagram to one controller's address still goes to that controller.
-    for (auto& s : impl_->slots) ::setsockopt(s->fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    for (auto& s : impl_->slots) {
+        std::lock_guard<std::mutex> slotGuard(s->lock);
+        ::setsockopt(s->fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    }
     int fd = bind_controller_socket("0.0.0.0", true);
     if (fd < 0) return false;
     impl_->broadcastFd = fd;
     impl_->pushBeyondLoopback = true;
-    impl_->wake_loop();
+    impl_->workers.front()->watch(fd, &impl_->broadcastSource);
     return true;
 }
 
 ControllerState Simulator::state(int id) const {
-    std::lock_guard<std::mutex> guard(impl_->lock);
-    return impl_->slot(id).state;
+    ControllerSlot& s = impl_->slot(id);
+    std::lock_guard<std::mutex> guard(s.lock);
+    return s.state;
 }
 
 void Simulator::update_state(int id, const std::function<void(ControllerState&)>& change) {
-    std::lock_guard<std::mutex> guard(impl_->lock);
     ControllerSlot& s = impl_->slot(id);
+    std::lock_guard<std::mutex> guard(s.lock);
     change(s.state);
     if (s.state.address != s.bound) impl_->relocate(s);
 }

@@ -2,10 +2,11 @@
 //
 // Each controller listens on UDP port 9000 of its own address and answers the
 // controller protocol as a controller would. A test runs a Simulator in its
-// own process (one thread serves every controller) and can inspect every
-// datagram a controller received, read and change its state, inject faults
-// (loss, silence, duplicates, delays, wrong replies, replies from another
-// address) or script replies itself.
+// own process and can inspect every datagram a controller received, read and
+// change its state, inject faults (loss, silence, duplicates, delays, wrong
+// replies, replies from another address) or script replies itself. A thread
+// per core serves the controllers, each controller always on the same thread,
+// so that it handles its datagrams in the order they came.
 #pragma once
 
 #include <array>
@@ -101,8 +102,8 @@ struct Faults {
 
 // A script sees every request first; when it returns replies, they are sent
 // (subject to the delay and duplicate faults) instead of the controller's own.
-// It runs on the simulator's thread with its lock held, so it must not call
-// the Simulator itself; it may change the state it is given.
+// It runs on a thread of the simulator with the controller's lock held, so it
+// must not call the Simulator itself; it may change the state it is given.
 using Script = std::function<std::optional<std::vector<Bytes>>(const Datagram&, ControllerState&)>;
 
 class Simulator {
