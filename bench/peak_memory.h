@@ -1,6 +1,6 @@
 // The peak resident memory of one operation, measured in a process of its
 // own: the benchmark program starts itself again with --peak-memory-child and
-// the operation's arguments, and reads the child's peak from wait4. So what
+// the operation's arguments, and the child reports its own peak. So what
 // the benchmark process itself holds (simulators, earlier runs) does not
 // count, only the operation and the bare program around it.
 #pragma once

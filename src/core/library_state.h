@@ -1,8 +1,8 @@
 // The process-wide state of the library, built once before the first export
 // does any work: the host's executable path and module directory, the library
 // lock, the conversion completion flags, the locks of the card list files,
-// the optional local port range, and the photos lately taken on each
-// monitoring socket.
+// the optional local port range, the photos lately taken on each
+// monitoring socket, and the local ports of the sockets it holds open.
 #pragma once
 
 #include <atomic>
@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "core/held_ports.h"
 #include "core/recent_photos.h"
 #include "platform/threads.h"
 
@@ -66,6 +67,8 @@ public:
     NumberedLocks& list_locks() { return listLocks_; }
     // The photos DoorPic took lately on each monitoring socket.
     RecentPhotos& recent_photos() { return recentPhotos_; }
+    // The local ports of the sockets the library holds open.
+    HeldPorts& held_ports() { return heldPorts_; }
 
     PortRange port_range() const;
     // False, changing nothing, when either bound lies outside 0..65535.
@@ -84,6 +87,7 @@ private:
     // Flag, start and end packed so that an opening reads them consistently.
     std::atomic<uint64_t> portRange_{0};
     RecentPhotos recentPhotos_;
+    HeldPorts heldPorts_;
 };
 
 // The module directory of an executable path: everything before its last

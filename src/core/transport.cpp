@@ -37,9 +37,12 @@ SocketHandle OpenSocketInRange(const PortRange& range, uint16_t& localPort) {
     platform::socket_set_own_receive_timeout(socket, kReceiveTimeoutMs, kReadinessWaitMs);
     // Without a range the ports wrap past 65535 to 0, where the platform picks
     // one; the count only stops a platform on which no bind ever succeeds.
+    // Ports that the library's own sockets hold are stepped over unasked.
+    HeldPorts& held = LibraryState::get().held_ports();
     for (uint32_t attempts = 0; attempts <= 65536u; ++attempts) {
-        if (platform::socket_bind_any(socket, port)) {
+        if ((port == 0 || !held.held(port)) && platform::socket_bind_any(socket, port)) {
             localPort = port;
+            if (port != 0) held.hold(socket, port);
             return socket;
         }
         port = static_cast<uint16_t>(port + 1);
@@ -53,6 +56,7 @@ SocketHandle OpenSocketInRange(const PortRange& range, uint16_t& localPort) {
 }
 
 void CloseControllerSocket(SocketHandle socket) {
+    LibraryState::get().held_ports().release(socket);
     platform::socket_close(socket);
     platform::net_cleanup();
 }
@@ -81,7 +85,11 @@ int ReceiveOnOwnSocket(SocketHandle socket, uint8_t* buffer, int capacity, Endpo
     return platform::socket_receive_bounded(socket, buffer, capacity, from, kReadinessWaitMs);
 }
 
-void HandOverSocket(SocketHandle socket) { platform::socket_hand_over(socket, kReceiveTimeoutMs); }
+// The host closes it in its own time, so its port is no longer known to be held.
+void HandOverSocket(SocketHandle socket) {
+    LibraryState::get().held_ports().release(socket);
+    platform::socket_hand_over(socket, kReceiveTimeoutMs);
+}
 
 int ReceiveFromControllerWithin(SocketHandle socket, uint8_t* buffer, int capacity, Endpoint& from,
                                 int waitMs) {

@@ -81,6 +81,32 @@ TEST(PortRange, AFailedBindAt65535MovesOnToAPortThePlatformPicks) {
     ::close(blocker);
 }
 
+// The library's own open sockets are stepped over; a port is free again once
+// its socket closes or goes to the host.
+TEST(PortRange, PortsOfTheLibrarysOwnSocketsAreSkippedUntilReleased) {
+    const uint16_t start = static_cast<uint16_t>(private_port() + 10);
+    ASSERT_EQ(SetPortRange(start, start + 3), 1u);
+    uint16_t first = 0, second = 0, third = 0;
+    core::SocketHandle a = core::OpenControllerSocket(first);
+    core::SocketHandle b = core::OpenControllerSocket(second);
+    ASSERT_NE(a, 0u);
+    ASSERT_NE(b, 0u);
+    EXPECT_EQ(first, start);
+    EXPECT_EQ(second, start + 1);
+    core::CloseControllerSocket(a);
+    core::SocketHandle c = core::OpenControllerSocket(third);
+    EXPECT_EQ(third, start);
+    // Handed over, b's port is the host's to close; once it is closed the
+    // next opening binds it.
+    core::HandOverSocket(b);
+    ::close(static_cast<int>(b));
+    core::SocketHandle d = core::OpenControllerSocket(second);
+    EXPECT_EQ(second, start + 1);
+    core::CloseControllerSocket(c);
+    core::CloseControllerSocket(d);
+    SetPortRange(start, 60000);
+}
+
 TEST(Transport, AReceiveWithNothingArrivingGivesMinusOneAfterTwoSeconds) {
     uint16_t port = 0;
     core::SocketHandle s = core::OpenControllerSocket(port);
