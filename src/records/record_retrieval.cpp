@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "core/controller_link.h"
@@ -122,9 +123,10 @@ private:
     }
     // The photo file left open is one that did not come whole.
     uint32_t finish(uint32_t result, bool deletePhoto = false) {
+        name_finished_photo();
         if (photo_) (void)std::fclose(photo_);
         photo_ = nullptr;
-        if (deletePhoto) platform::delete_file(photoPath_);
+        if (deletePhoto && !photoPath_.empty()) platform::delete_file(photoPath_);
         files_.close();
         link_.close();
         return result;
@@ -146,6 +148,17 @@ private:
     static constexpr size_t kPhotoBufferSize = size_t{32} * 1024;
     std::unique_ptr<char[]> photoBuffer_{new char[kPhotoBufferSize]};
     bool photoTooLarge_ = false;
+    // A photo that came whole, written and closed, waiting for its final name
+    // until its record's acknowledgement is on its way; the controller then
+    // makes the next block while the file is moved and the next one opened.
+    struct FinishedPhoto {
+        std::string directory;
+        std::string path;
+        uint32_t image = 0;
+    };
+    std::optional<FinishedPhoto> finishedPhoto_;
+    void name_finished_photo();
+    bool settle_finished_photo();
     // The trailers of the last blocks acknowledged, to know their copies;
     // fewer than the 256 after which a sequence byte comes round again.
     std::array<Trailer, 128> acknowledged_{};
@@ -200,7 +213,8 @@ uint32_t Retrieval::run(const core::Mac& mac) {
             imageNumber_ = acknowledgement[2] * 256u + acknowledgement[3];
             imageKnown_ = acknowledgement != kAlternativeResend;
             if (!link_.send_copies(acknowledgement.data(), acknowledgement.size(),
-                                   kAcknowledgementCopies)) {
+                                   kAcknowledgementCopies) ||
+                !settle_finished_photo()) {
                 return finish(kRetrievalFailed);
             }
             // A copy of a block already acknowledged is stale, even one whose
@@ -321,19 +335,33 @@ Retrieval::Handled Retrieval::record_block(int length) {
     const bool closed = std::fclose(photo_) == 0;
     photo_ = nullptr;
     if (!closed) return Handled::Finished;  // the photo may lack its last bytes
-    const std::string cardDirectory = core::join_path(photoDirectory_, card);
-    platform::make_directory(cardDirectory);
     char name[96];
     std::snprintf(name, sizeof name, "%s%04d%02d%02d%02d%02d%02d%03d%04d.jpg", card.c_str(), t.year,
                   t.month, t.day, t.hour, t.minute, t.second, controller_, static_cast<int>(image));
-    // A photo whose final name is taken keeps its temporary name.
-    platform::move_file(photoPath_, core::join_path(cardDirectory, name));
-
-    char next[64];
-    std::snprintf(next, sizeof next, "%03d%d.jpg", controller_, static_cast<int>(image));
-    if (!open_photo_file(core::join_path(photoDirectory_, next))) return Handled::Finished;
+    const std::string cardDirectory = core::join_path(photoDirectory_, card);
+    finishedPhoto_ = FinishedPhoto{cardDirectory, core::join_path(cardDirectory, name), image};
     rejectedInRow_ = 0;
     return Handled::Acknowledge;
+}
+
+// A photo whose final name is taken keeps its temporary name.
+void Retrieval::name_finished_photo() {
+    if (!finishedPhoto_) return;
+    platform::make_directory(finishedPhoto_->directory);
+    platform::move_file(photoPath_, finishedPhoto_->path);
+    photoPath_.clear();
+}
+
+// The finished photo named and the file of the next one open; false when it
+// cannot be opened, before any block of the next photo is acknowledged.
+bool Retrieval::settle_finished_photo() {
+    if (!finishedPhoto_) return true;
+    name_finished_photo();
+    const uint32_t image = finishedPhoto_->image;
+    finishedPhoto_.reset();
+    char next[64];
+    std::snprintf(next, sizeof next, "%03d%d.jpg", controller_, static_cast<int>(image));
+    return open_photo_file(core::join_path(photoDirectory_, next));
 }
 
 }  // namespace

@@ -365,6 +365,24 @@ TEST(RecordRetrieval, FileThatCannotBeOpenedEndsBeforeAnythingIsSent) {
     EXPECT_TRUE(t.sent.empty());
 }
 
+// The file of the next photo cannot be opened: the record before it is kept,
+// named and acknowledged, and nothing of the next photo is acknowledged.
+TEST(RecordRetrieval, NextPhotoFileThatCannotBeOpenedStopsAfterTheRecordBefore) {
+    std::filesystem::create_directories(data_path({"pic", "0071.jpg"}));  // a directory where it belongs
+    FakeTransport t;
+    Access a;
+    a.total = 2;
+    t.answer(record_block(533, 1, 0x01, a, kImageTail));
+    t.answer(photo_block(2, 0x02, 0xAB));
+    EXPECT_EQ(retrieve(t), records::kRetrievalFailed);
+    auto r = runs(t, records::kRetrievalRequestCopies);
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0], std::make_pair(trailer(1, 0x01), records::kAcknowledgementCopies));
+    EXPECT_EQ(read_lines(data_path({"mj007.txt"})).size(), 1u);
+    EXPECT_TRUE(std::filesystem::exists(
+        data_path({"pic", "00500258", "00500258" "20071112131415" "007" "0001.jpg"})));
+}
+
 TEST(RecordTexts, CardTextYearsAndLines) {
     EXPECT_EQ(records::CardText(5, 0x0102), "00500258");
     EXPECT_EQ(records::CardText(255, 65535), "25565535");
