@@ -88,7 +88,8 @@ demo: build
 # conversion, download and read-back grow, and peak memory. BENCH_ARGS adds
 # options, e.g. BENCH_ARGS=--benchmark_filter=Concurrent.
 bench: build
-	@$(BUILD)/bin/doorlink_bench --benchmark_repetitions=5 --benchmark_display_aggregates_only=true $(BENCH_ARGS)
+	@$(BUILD)/bin/doorlink_bench --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true \
+	    --benchmark_display_aggregates_only=true $(BENCH_ARGS)
 
 # The lossy-network soak at full size (make test runs it reduced): a 5,000-card
 # download and read-back, 200 records with photos, a 640-record transfer and
