@@ -7,6 +7,9 @@
 #                               reported, and that suite is then skipped
 #   install-deps.sh --fuzz      clang and its libFuzzer runtime (make fuzz)
 #   install-deps.sh --lint      clang-tidy (make lint)
+#   install-deps.sh --csharp    mono's compiler and runtime for the C# example
+#                               host; where they cannot be installed, its test
+#                               is skipped
 set -euo pipefail
 
 if [ "${1:-}" = --windows ]; then
@@ -17,6 +20,17 @@ if [ "${1:-}" = --windows ]; then
         2) echo "Windows suite: Wine is missing; its tests will be skipped" >&2 ;;
         *) echo "Windows suite: the MinGW-w64 cross compiler is missing; its tests will be skipped" >&2 ;;
     esac
+    exit 0
+fi
+
+if [ "${1:-}" = --csharp ]; then
+    if command -v mcs >/dev/null 2>&1 && command -v mono >/dev/null 2>&1; then exit 0; fi
+    if [ "$(id -u)" = 0 ]; then
+        echo "installing: mono-mcs mono-runtime"
+        apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq mono-mcs mono-runtime \
+            >/dev/null && exit 0
+    fi
+    echo "C# example: mono (mono-mcs, mono-runtime) is missing; its test will be skipped" >&2
     exit 0
 fi
 
@@ -55,6 +69,7 @@ need libcli11-dev test -e /usr/include/CLI/CLI.hpp
 need binutils command -v nm
 need iproute2 command -v ip
 need libjpeg62-turbo-dev test -e /usr/include/jpeglib.h
+need pkgconf command -v pkg-config
 
 if [ ${#missing[@]} -eq 0 ]; then exit 0; fi
 if [ "$(id -u)" != 0 ]; then
