@@ -20,7 +20,23 @@ from ._errors import DoorlinkError
 from ._util import read_text, text
 
 _PHOTO_BLOCK = 1052  # the length of a live photo block
-_ACKNOWLEDGEMENT = bytes(range(0xF1, 0xFB))
+
+
+def _is_acknowledgement(datagram: bytes) -> bool:
+    """A 10-byte datagram that opens like the acknowledgement pattern: the
+    library passes over it while waiting for a report."""
+    return len(datagram) == 10 and datagram[:2] == b"\xf1\xf2"
+
+
+def _close_handle(handle: int) -> None:
+    if sys.platform == "win32":
+        # The library started Windows Sockets for this socket; its owner
+        # closes it and ends that start.
+        ws2 = ctypes.WinDLL("ws2_32")  # type: ignore[attr-defined]
+        ws2.closesocket(ctypes.c_size_t(handle))
+        ws2.WSACleanup()
+    else:
+        os.close(handle)
 
 
 @dataclass(frozen=True)
@@ -57,7 +73,12 @@ class Monitor:
         self.address = address
         self.controller_number = controller_number
         self._lock = threading.Lock()
-        self._socket: Optional[socket.socket] = socket.socket(fileno=handle)
+        self._socket: Optional[socket.socket] = None
+        try:
+            self._socket = socket.socket(fileno=handle)
+        except OSError:
+            _close_handle(handle)
+            raise
 
     def receive(self, timeout: Optional[float] = 2.0) -> Optional[Event]:
         """The next error report or photo, or None when nothing came within
@@ -74,7 +95,7 @@ class Monitor:
                 head = sock.recv(2048, socket.MSG_PEEK)
                 if len(head) == _PHOTO_BLOCK:
                     return self._photo()
-                if not head or head == _ACKNOWLEDGEMENT:
+                if not head or _is_acknowledgement(head):
                     sock.recv(2048)  # nothing a host is told about
                     continue
                 return self._error_report()
@@ -107,18 +128,9 @@ class Monitor:
 
     def close(self) -> None:
         """Close the monitoring socket (done on leaving the ``with`` block)."""
-        sock, self._socket = self._socket, None
-        if sock is None:
-            return
-        handle = sock.detach()
-        if sys.platform == "win32":
-            # The library started Windows Sockets for this socket; its
-            # owner closes it and ends that start.
-            ws2 = ctypes.WinDLL("ws2_32")  # type: ignore[attr-defined]
-            ws2.closesocket(ctypes.c_size_t(handle))
-            ws2.WSACleanup()
-        else:
-            os.close(handle)
+        sock, self._socket = getattr(self, "_socket", None), None
+        if sock is not None:
+            _close_handle(sock.detach())
 
     def __del__(self) -> None:
         self.close()

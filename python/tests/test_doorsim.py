@@ -4,9 +4,7 @@ from __future__ import annotations
 
 import os
 import subprocess
-import time
 from datetime import date, datetime, time as clock
-from pathlib import Path
 
 import pytest
 
