@@ -108,9 +108,12 @@ class Library:
     """The loaded library: one attribute per export, with its prototype set."""
 
     def __init__(self, path: str) -> None:
-        loader = ctypes.WinDLL if sys.platform == "win32" else ctypes.CDLL  # type: ignore[attr-defined]
         self.path = path
-        self.handle = loader(path)
+        self.handle: ctypes.CDLL
+        if sys.platform == "win32":
+            self.handle = ctypes.WinDLL(path)  # the 32-bit DLL's exports are stdcall
+        else:
+            self.handle = ctypes.CDLL(path)
         for name, (result, arguments) in PROTOTYPES.items():
             function = getattr(self.handle, name)
             function.restype = result

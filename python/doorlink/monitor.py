@@ -32,7 +32,7 @@ def _close_handle(handle: int) -> None:
     if sys.platform == "win32":
         # The library started Windows Sockets for this socket; its owner
         # closes it and ends that start.
-        ws2 = ctypes.WinDLL("ws2_32")  # type: ignore[attr-defined]
+        ws2 = ctypes.WinDLL("ws2_32")
         ws2.closesocket(ctypes.c_size_t(handle))
         ws2.WSACleanup()
     else:
