@@ -364,9 +364,11 @@ class Controller:
             raise DoorlinkError(export, self._who, f"controller number {controller_number}")
         outcome: Union[RetrievalResult, TransferResult] = (
             RetrievalResult(result) if photos else TransferResult(result))
-        with open(record_file, "rb") as f:
-            f.seek(before)
-            added = f.read().decode("latin-1")
+        added = ""
+        if record_file.exists():
+            with open(record_file, "rb") as f:
+                f.seek(before)
+                added = f.read().decode("latin-1")
         records = tuple(_records(added, home / "pic" if photos else None))
         return Retrieval(outcome, records, record_file)
 
