@@ -70,6 +70,12 @@ need binutils command -v nm
 need iproute2 command -v ip
 need libjpeg62-turbo-dev test -e /usr/include/jpeglib.h
 need pkgconf command -v pkg-config
+# The Python package: its tests (pytest) and its installation check (pip
+# with setuptools and wheel, no package index), all for Debian's python3.
+need python3-pytest /usr/bin/python3 -c "import pytest"
+need python3-setuptools /usr/bin/python3 -c "import setuptools"
+need python3-wheel /usr/bin/python3 -c "import wheel"
+need python3-pip /usr/bin/python3 -m pip --version
 
 if [ ${#missing[@]} -eq 0 ]; then exit 0; fi
 if [ "$(id -u)" != 0 ]; then

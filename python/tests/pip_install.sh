@@ -1,0 +1,24 @@
+#!/bin/sh
+# `pip install --no-build-isolation` of the package with Debian's pip and
+# setuptools and no package index, into a directory of its own; the
+# installed package must carry its type information and name every export.
+set -eu
+python=/usr/bin/python3
+if ! "$python" -m pip --version >/dev/null 2>&1; then
+    echo "SKIPPED: pip is not installed for $python (scripts/install-deps.sh installs python3-pip)"
+    exit 77
+fi
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+# A copy, so that the build leaves nothing in the source tree.
+cp -r "$(dirname "$0")/.." "$work/source"
+rm -rf "$work/source/tests"
+PIP_NO_INDEX=1 "$python" -m pip install --quiet --no-build-isolation --no-deps --no-cache-dir \
+    --disable-pip-version-check --target "$work/target" "$work/source"
+test -f "$work/target/doorlink/py.typed"
+cd "$work"
+PYTHONPATH="$work/target" "$python" -B -c '
+import doorlink
+assert doorlink.__file__.startswith("'"$work"'/target/"), doorlink.__file__
+assert len(doorlink.PROTOTYPES) == 46
+print("installed doorlink", doorlink.__version__, "in", doorlink.__file__)'
