@@ -12,7 +12,7 @@ if [ $# -ne 1 ]; then
     exit 2
 fi
 if ! command -v doxygen >/dev/null 2>&1; then
-    echo "doxygen is not installed (scripts/install-deps.sh --docs installs it); skipped" >&2
+    echo "SKIPPED: doxygen is not installed (scripts/install-deps.sh --docs installs it)"
     exit 77
 fi
 mkdir -p "$1"

@@ -7,6 +7,7 @@
 #                               reported, and that suite is then skipped
 #   install-deps.sh --fuzz      clang and its libFuzzer runtime (make fuzz)
 #   install-deps.sh --lint      clang-tidy (make lint)
+#   install-deps.sh --docs      doxygen (make docs)
 set -euo pipefail
 
 if [ "${1:-}" = --windows ]; then
@@ -41,6 +42,9 @@ links_fuzzer() {
 
 if [ "${1:-}" = --lint ]; then
     need clang-tidy command -v run-clang-tidy
+fi
+if [ "${1:-}" = --docs ]; then
+    need doxygen command -v doxygen
 fi
 if [ "${1:-}" = --fuzz ]; then
     need clang command -v clang++
