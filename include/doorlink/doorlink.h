@@ -22,10 +22,11 @@
  * threads, and wait for them before they return). Each controller command
  * opens its own socket, so calls to the same controller at once are
  * independent exchanges: the library does not serialize them. What is shared
- * is serialized as each declaration says: the registry file "eqminfo.ini"
- * (one registry lookup and write at a time), the card list file of a list
- * number (one writer, or readers together), and the whole-list conversions
- * (one at a time in the process).
+ * is serialized as each declaration says: the registry entries of
+ * "eqminfo.ini" (one lookup with its write at a time), the card list file of
+ * a list number (one writer, or readers together), the whole-list
+ * conversions (one at a time in the process), and the writes of each INI
+ * file (one at a time).
  */
 #ifndef DOORLINK_DOORLINK_H
 #define DOORLINK_DOORLINK_H
@@ -665,7 +666,7 @@ DOORLINK_API uint32_t DOORLINK_CALL TransformName(const char* sourcePath, int32_
  * caller's memory.
  *
  * \param sourcePath Path of the card list source file; read only. A missing
- *                   file or key gives the record of empty fields.
+ *                   file or key reads as the empty text.
  * \param cardIndex  Number of the card's keys in the source file ("CardNo5":
  *                   5).
  * \param[out] record Caller's buffer of 300 bytes, all written. Missing
@@ -717,7 +718,9 @@ DOORLINK_API uint32_t DOORLINK_CALL FormatSignalName1(const char* sourcePath, in
  *                  appended.
  * \retval 1 The record is written.
  * \retval 0 A null pointer or an argument out of range or of the wrong
- *           length, or a write that failed; the file is left as it was.
+ *           length (the file is untouched), or a list file that cannot be
+ *           opened or written (the record is taken back: an appended list
+ *           keeps its earlier records, a new one stays empty).
  *
  * \par Threads
  * Any thread. The call holds the list file as its one writer: calls for the
@@ -751,7 +754,7 @@ DOORLINK_API uint32_t DOORLINK_CALL NameToText(const char* card, const char* ser
  * \param append    0: the record starts a new list file; else it is
  *                  appended.
  * \retval 1 The record is written.
- * \retval 0 As for NameToText(); the file is left as it was.
+ * \retval 0 As for NameToText().
  *
  * \par Threads
  * Any thread, as NameToText().
@@ -850,6 +853,8 @@ DOORLINK_API uint32_t DOORLINK_CALL LookDoorName(const char* address, int32_t li
 /**
  * \brief Turns a read-back card file into ReCardNNN.ini beside it, with the
  * source file's keys.
+ *
+ * An earlier ReCardNNN.ini is deleted first, also when the call then fails.
  *
  * \param readBackPath Path of the read-back card file; read only.
  * \param number       Number of the INI file (NNN).
@@ -982,10 +987,11 @@ DOORLINK_API uint32_t DOORLINK_CALL SetMacAddr(const char* address, const uint8_
  *                (empty when firstText holds other than hexadecimal
  *                digits). Mode 3: the controller's MAC text, read only.
  * \retval 1 Mode 2: the controller acknowledged. Mode 3: a reply came.
- * \retval 0 Another mode, a null pointer or a text of the wrong length
- *           (nothing sent for a null pointer or wrong length), no socket, a
- *           failed send, no reply within 2 seconds, an empty reply, or in
- *           mode 2 a reply other than the acknowledgement.
+ * \retval 0 A null pointer, a firstText of other than 12 characters in
+ *           mode 2 or an invalid MAC text in mode 3 (nothing sent); another
+ *           mode; no socket, a failed send, no reply within 2 seconds, an
+ *           empty reply, or in mode 2 a reply other than the
+ *           acknowledgement. No output is written.
  *
  * \par Threads
  * Any thread; the call has its own socket and shares nothing.
