@@ -916,8 +916,9 @@ DOORLINK_API int32_t DOORLINK_CALL FindEqm(const char* address, uint8_t broadcas
  * \param address  Current controller address, dotted IPv4 text; read only.
  *                 Its registry entry is the one updated.
  * \param macText  Controller MAC text (12 hexadecimal digits); read only.
- * \retval 1 The controller acknowledged; the entry of address, when there
- *           is one, holds the new settings.
+ * \retval 1 The controller acknowledged, and the registry entry of address
+ *           holds the new settings (for an address not in the registry, the
+ *           keys of the next entry, which "EqmTotal" does not count).
  * \retval 0 Invalid MAC text, a null pointer or a time value or device
  *           number out of range (nothing sent), no socket, a failed send, 2
  *           seconds without a reply, or 100 wrong replies in a row.
