@@ -10,6 +10,7 @@
 #   install-deps.sh --csharp    mono's compiler and runtime for the C# example
 #                               host; where they cannot be installed, its test
 #                               is skipped
+#   install-deps.sh --docs      doxygen (make docs)
 set -euo pipefail
 
 if [ "${1:-}" = --windows ]; then
@@ -55,6 +56,9 @@ links_fuzzer() {
 
 if [ "${1:-}" = --lint ]; then
     need clang-tidy command -v run-clang-tidy
+fi
+if [ "${1:-}" = --docs ]; then
+    need doxygen command -v doxygen
 fi
 if [ "${1:-}" = --fuzz ]; then
     need clang command -v clang++
