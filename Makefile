@@ -58,6 +58,7 @@ lint:
 # cannot be installed); then make lint.
 test: deps
 	@scripts/install-deps.sh --windows
+	@scripts/install-deps.sh --wireshark
 	@if command -v i686-w64-mingw32-g++-posix >/dev/null 2>&1; then \
 	    $(MAKE) --no-print-directory windows-build; fi
 	@$(MAKE) --no-print-directory tsan-build

@@ -162,6 +162,28 @@ local function time_items(raw, at, slots, width)
     return table.concat(items, ",", 1, last)
 end
 
+-- The command code, sub-code and, where the datagram is long enough, a
+-- selector byte at 5 and the controller MAC at mac_at.
+local function command_with_mac(mac_at, selector)
+    return function(t, buf, raw)
+        add_command(t, buf, #raw)
+        if selector then t:add(F.selector, buf(5, 1)) end
+        if #raw >= mac_at + 6 then add_mac(t, buf, mac_at) end
+    end
+end
+
+-- The fields that a framed command and a framed reply share; the payload
+-- is cut to what the datagram holds.
+local function frame_fields(t, buf, raw, overhead)
+    t:add(F.frame_length, buf(2, 2))
+    t:add(F.frame_reserved, buf(4, 2))
+    t:add(F.frame_node, buf(6, 2))
+    t:add(F.frame_station, buf(12, 2))
+    t:add(F.frame_command, buf(17, 1))
+    local length = math.min(u16(raw, 2), #raw - overhead)
+    if length > 0 then t:add(F.frame_payload, buf(18, length)) end
+end
+
 -------------------------------------------------------------------------------
 -- Requests (host to controller). Each entry: a test on the raw bytes, the
 -- message name, and what it adds to the tree. Tried in order.
@@ -184,17 +206,9 @@ local requests = {
           return text
       end },
     { "Read clock", function(r) return r:sub(1, 6) == "\x83\x38\x48\x58\x33\x00" end,
-      function(t, buf, raw)
-          add_command(t, buf, #raw)
-          t:add(F.selector, buf(5, 1))
-          if #raw >= 12 then add_mac(t, buf, 6) end
-      end },
+      command_with_mac(6, true) },
     { "Record and direction query", function(r) return r:sub(1, 6) == "\x83\x38\x48\x58\x33\x01" end,
-      function(t, buf, raw)
-          add_command(t, buf, #raw)
-          t:add(F.selector, buf(5, 1))
-          if #raw >= 12 then add_mac(t, buf, 6) end
-      end },
+      command_with_mac(6, true) },
     { "Force door", function(r) return r:sub(1, 6) == "\x63\x36\x46\x56\x11\x22" end,
       function(t, buf, raw)
           add_command(t, buf, #raw)
@@ -211,10 +225,7 @@ local requests = {
           return door and ("door " .. door)
       end },
     { "Initialise", function(r) return r:sub(1, 5) == "\x31\x13\x23\x33\x66" end,
-      function(t, buf, raw)
-          add_command(t, buf, #raw)
-          if #raw >= 11 then add_mac(t, buf, 5) end
-      end },
+      command_with_mac(5) },
     { "Current door state query", function(r) return r:sub(1, 6) == "\x82\x28\x38\x48\x22\x04" end,
       function(t, buf, raw)
           add_command(t, buf, #raw)
@@ -335,11 +346,7 @@ local requests = {
           if #raw >= 11 then add_mac(t, buf, 5, F.new_mac) end
       end },
     { "MAC query", function(r) return r:sub(1, 6) == "\x34\x43\x53\x63\x99\x03" end,
-      function(t, buf, raw)
-          add_command(t, buf, #raw)
-          t:add(F.selector, buf(5, 1))
-          if #raw >= 12 then add_mac(t, buf, 6) end
-      end },
+      command_with_mac(6, true) },
     { "Card list announcement", function(r) return r:sub(1, 10) == "\x49\x94\x04\x14\x55\x49\x94\x04\x14\x55" end,
       function(t, buf, raw)
           add_command(t, buf, #raw)
@@ -369,15 +376,9 @@ local requests = {
           return "index " .. u16(raw, 5)
       end },
     { "Record retrieval request", function(r) return r:sub(1, 5) == "\x41\x14\x24\x34\x77" end,
-      function(t, buf, raw)
-          add_command(t, buf, #raw)
-          if #raw >= 11 then add_mac(t, buf, 5) end
-      end },
+      command_with_mac(5) },
     { "Transfer request", function(r) return r:sub(1, 5) == "\x40\x14\x24\x34\x66" end,
-      function(t, buf, raw)
-          add_command(t, buf, #raw)
-          if #raw >= 11 then add_mac(t, buf, 5) end
-      end },
+      command_with_mac(5) },
     { "Alternative resend request", function(r) return r == ALTERNATIVE_RESEND end,
       function(t, buf) t:add(F.command, buf(0, 5)) end },
     { "Resend request", function(r) return #r == 5 and r:sub(1, 2) == "\xFF\xFF" end,
@@ -408,13 +409,7 @@ local requests = {
       end },
     { "Framed command", function(r) return r:sub(1, 2) == "\xA3\xA8" and #r >= 22 end,
       function(t, buf, raw)
-          t:add(F.frame_length, buf(2, 2))
-          t:add(F.frame_reserved, buf(4, 2))
-          t:add(F.frame_node, buf(6, 2))
-          t:add(F.frame_station, buf(12, 2))
-          t:add(F.frame_command, buf(17, 1))
-          local length = math.min(u16(raw, 2), #raw - 22)
-          if length > 0 then t:add(F.frame_payload, buf(18, length)) end
+          frame_fields(t, buf, raw, 22)
           return string.format("node %d command 0x%02x", u16(raw, 6), raw:byte(18))
       end },
     { "Photo resend request", function(r) return #r == 10 and r:sub(1, 4) == "\x73\x37\x47\x57" end,
@@ -567,13 +562,7 @@ local replies = {
       end },
     { function(r) return #r >= 19 and r:sub(1, 2) == "\xD3\xD8" end,
       function(t, buf, raw)
-          t:add(F.frame_length, buf(2, 2))
-          t:add(F.frame_reserved, buf(4, 2))
-          t:add(F.frame_node, buf(6, 2))
-          t:add(F.frame_station, buf(12, 2))
-          t:add(F.frame_command, buf(17, 1))
-          local length = math.min(u16(raw, 2), #raw - 18)
-          if length > 0 then t:add(F.frame_payload, buf(18, length)) end
+          frame_fields(t, buf, raw, 18)
           return "Framed reply", string.format("node %d, %d payload bytes", u16(raw, 6), u16(raw, 2))
       end },
     { function(r) return #r == 12 and r:sub(1, 10) == ACK end,
