@@ -25,26 +25,42 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# A loopback address of its own (the other tests take 127.100.x.x to 127.199.x.x);
-# doorsim reads pushes to make from a pipe.
-mkfifo "$work/control"
-for attempt in 1 2 3 4 5; do
-    address="127.$((200 + RANDOM % 50)).$((RANDOM % 250)).$((2 + RANDOM % 200))"
-    "$doorsim" --address "$address" --records 70 --control --pcap "$work/capture.pcap" \
-        <"$work/control" >"$work/doorsim.log" 2>&1 &
-    sim=$!
-    exec 3>"$work/control"
-    for _ in $(seq 100); do
-        grep -q '^ready' "$work/doorsim.log" && break
-        kill -0 "$sim" 2>/dev/null || break
-        sleep 0.1
+# start_doorsim CAPTURE INPUT OPTIONS...: doorsim on a loopback address of
+# its own (the other tests take 127.100.x.x to 127.199.x.x), reading INPUT.
+start_doorsim() {
+    local capture=$1 input=$2
+    shift 2
+    for attempt in 1 2 3 4 5; do
+        address="127.$((200 + RANDOM % 50)).$((RANDOM % 250)).$((2 + RANDOM % 200))"
+        "$doorsim" --address "$address" --pcap "$capture" "$@" <"$input" >"$work/doorsim.log" 2>&1 &
+        sim=$!
+        [ "$input" = "$work/control" ] && exec 3>"$work/control"
+        for _ in $(seq 100); do
+            grep -q '^ready' "$work/doorsim.log" && return 0
+            kill -0 "$sim" 2>/dev/null || break
+            sleep 0.1
+        done
+        exec 3>&-
+        wait "$sim" 2>/dev/null
+        sim=""
     done
-    grep -q '^ready' "$work/doorsim.log" && break
-    exec 3>&-
-    wait "$sim" 2>/dev/null
+    echo "doorsim did not start:"; cat "$work/doorsim.log"; exit 1
+}
+stop_doorsim() {
+    sleep 0.3
+    kill "$sim" && wait "$sim"
     sim=""
-done
-[ -n "$sim" ] || { echo "doorsim did not start:"; cat "$work/doorsim.log"; exit 1; }
+}
+
+# A retrieval that ends with the 10-byte short reply, in a capture of its own.
+start_doorsim "$work/short.pcap" /dev/null --records 1 --stream-end short
+"$doorctl" records fetch "$address" 00a0c9000001 >>"$work/doorctl.log" 2>&1 ||
+    { echo "failed: doorctl records fetch"; cat "$work/doorctl.log"; exit 1; }
+stop_doorsim
+
+# Everything else, with pushes made through the control pipe.
+mkfifo "$work/control"
+start_doorsim "$work/capture.pcap" "$work/control" --records 70 --control
 mac=$(sed -n 's/^controller 1: .* mac \([0-9a-f]*\) .*/\1/p' "$work/doorsim.log")
 
 run() {
@@ -94,9 +110,7 @@ done
 printf '\x73\x37\x47\x57\x01\x10\x92\x00\x00\x01' >/dev/udp/"$address"/9000
 run monitor start "$address"
 run mac set "$address" 00a0c9000002
-sleep 0.3
-kill "$sim" && wait "$sim"
-sim=""
+stop_doorsim
 
 # One pass of tshark: a line of fields per datagram.
 fields=(doorlink.message doorlink.direction udp.dstport doorlink.mac doorlink.clock doorlink.door
@@ -108,6 +122,8 @@ options=()
 for f in "${fields[@]}"; do options+=(-e "$f"); done
 tshark -X lua_script:"$dissector" -r "$work/capture.pcap" -T fields -E separator='|' "${options[@]}" \
     >"$work/fields" 2>"$work/tshark.err" || { echo "tshark failed:"; cat "$work/tshark.err"; exit 1; }
+tshark -X lua_script:"$dissector" -r "$work/short.pcap" -T fields -E separator='|' "${options[@]}" \
+    >>"$work/fields" 2>"$work/tshark.err" || { echo "tshark failed:"; cat "$work/tshark.err"; exit 1; }
 if grep -q 'Lua Error' "$work/fields" "$work/tshark.err"; then
     echo "the dissector failed:"; grep 'Lua Error' "$work/fields" "$work/tshark.err" | sort -u; exit 1
 fi
@@ -148,6 +164,7 @@ kinds=("Set clock" "Set clock acknowledgement" "Read clock" "Clock reply"
     "Card list announcement" "Card list announcement reply" "Card list record" "Card list record reply"
     "Card read-back request" "Card read-back reply"
     "Record retrieval request" "Photo block" "Record block" "Block acknowledgement" "End marker"
+    "Short reply (end of retrieval)"
     "Transfer request" "Transfer block" "Block request" "Final block request"
     "Return address" "Return address acknowledgement" "Monitoring request" "Monitoring request acknowledgement"
     "Error report" "Live photo block" "Photo resend request")
