@@ -61,6 +61,7 @@ test: deps
 	@scripts/install-deps.sh --windows
 	@scripts/install-deps.sh --csharp
 	@scripts/install-deps.sh --docs || echo "API reference check: doxygen is missing; its test will be skipped" >&2
+	@scripts/install-deps.sh --wireshark
 	@if command -v i686-w64-mingw32-g++-posix >/dev/null 2>&1; then \
 	    $(MAKE) --no-print-directory windows-build; fi
 	@$(MAKE) --no-print-directory tsan-build

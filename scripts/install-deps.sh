@@ -11,7 +11,24 @@
 #                               host; where they cannot be installed, its test
 #                               is skipped
 #   install-deps.sh --docs      doxygen (make docs)
+#   install-deps.sh --wireshark tshark for the dissector test; where it cannot
+#                               be installed, that test is skipped
 set -euo pipefail
+
+if [ "${1:-}" = --wireshark ]; then
+    command -v tshark >/dev/null 2>&1 && exit 0
+    if [ "$(id -u)" != 0 ]; then
+        echo "tshark is missing (run as root to install it); the dissector test will be skipped" >&2
+        exit 0
+    fi
+    echo "installing: tshark"
+    # Only root captures; no question about a setuid capture helper.
+    echo 'wireshark-common wireshark-common/install-setuid boolean false' | debconf-set-selections
+    if ! { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq tshark >/dev/null; }; then
+        echo "tshark could not be installed; the dissector test will be skipped" >&2
+    fi
+    exit 0
+fi
 
 if [ "${1:-}" = --windows ]; then
     status=0

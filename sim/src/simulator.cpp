@@ -22,6 +22,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "doorsim/capture.h"
 #include "handlers.h"
 
 namespace doorsim {
@@ -226,7 +227,7 @@ struct ControllerSlot {
 // Controllers are served by a thread per core, each controller always by the
 // same thread, so that it handles its datagrams in the order they came.
 // Locks are taken in this order: the simulator's, a controller's, a worker's
-// pending list, the log.
+// pending list, the log or the capture file.
 struct Simulator::Impl {
     mutable std::mutex lock;  // the list of controllers, the state directory, start and stop
     std::vector<std::unique_ptr<ControllerSlot>> slots;
@@ -238,6 +239,8 @@ struct Simulator::Impl {
     Source broadcastSource;
     std::mutex logLock;
     std::atomic<std::ostream*> log{nullptr};
+    PacketCapture capture;
+    std::atomic<bool> capturing{false};
 
     Impl() {
         const unsigned cores = std::thread::hardware_concurrency();
@@ -277,9 +280,21 @@ struct Simulator::Impl {
         if (std::ostream* out = log.load()) *out << line.str() << std::flush;
     }
 
+    // Into the capture file, when there is one: a datagram between a
+    // controller address (port 9000) and a peer, in either direction.
+    void capture_datagram(bool received, const std::string& self, const sockaddr_in& peer, const Bytes& bytes) {
+        if (!capturing.load()) return;
+        in_addr own{};
+        inet_pton(AF_INET, self.c_str(), &own);
+        const uint16_t port = htons(kControllerPort);
+        if (received) capture.record(peer.sin_addr.s_addr, peer.sin_port, own.s_addr, port, bytes);
+        else capture.record(own.s_addr, port, peer.sin_addr.s_addr, peer.sin_port, bytes);
+    }
+
     void send_now(int fd, const sockaddr_in& to, const Bytes& bytes, const std::string& self) {
         ::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
         log_line("->", self, to, bytes);
+        capture_datagram(false, self, to, bytes);
     }
 
     int alias_socket(ControllerSlot& s) {
@@ -303,6 +318,7 @@ struct Simulator::Impl {
         d.fromPort = ntohs(from.sin_port);
         d.to = fd == s.aliasFd ? s.aliasAddress : s.state.address;
         d.at = Clock::now();
+        capture_datagram(true, d.to, from, d.bytes);
         s.received.push_back(d);
         s.receivedSignal.notify_all();
 
@@ -527,6 +543,17 @@ void Simulator::set_state_directory(const std::string& directory) {
 void Simulator::set_log(std::ostream* log) {
     std::lock_guard<std::mutex> guard(impl_->logLock);
     impl_->log = log;
+}
+
+bool Simulator::set_capture(const std::string& path) {
+    impl_->capturing = false;
+    if (path.empty()) {
+        impl_->capture.close();
+        return true;
+    }
+    const bool ok = impl_->capture.open(path);
+    impl_->capturing = ok;
+    return ok;
 }
 
 size_t Simulator::controller_count() const {

@@ -243,6 +243,11 @@ int main(int argc, char** argv) {
     app.add_flag("--control", control,
                  "read commands from standard input: 'monitor ID ADDRESS PORT', 'error ID TEXT',\n"
                  "'photo ID SITE CARD' (pushes to the controller's monitoring target)");
+    std::string pcapPath;
+    app.add_option("--pcap", pcapPath,
+                   "write every datagram received and sent to FILE, a libpcap capture (raw IPv4)\n"
+                   "for Wireshark or tshark with the dissector tools/wireshark/doorlink.lua")
+        ->option_text("FILE");
     CLI11_PARSE(app, argc, argv);
 
     doorsim::Mac mac;
@@ -294,6 +299,10 @@ int main(int argc, char** argv) {
         }
     } catch (const std::exception& e) {
         std::cerr << "doorsim: " << e.what() << '\n';
+        return 1;
+    }
+    if (!pcapPath.empty() && !sim.set_capture(pcapPath)) {
+        std::cerr << "doorsim: cannot write the capture file " << pcapPath << '\n';
         return 1;
     }
     if (verbose) sim.set_log(&std::cout);

@@ -122,6 +122,10 @@ public:
 
     // A hex line for every datagram in and out.
     void set_log(std::ostream* log);
+    // Writes every datagram in and out to a new capture file at path (see
+    // doorsim/capture.h); an empty path stops capturing. False when the file
+    // cannot be written.
+    bool set_capture(const std::string& path);
 
     size_t controller_count() const;
     std::string address(int id) const;
