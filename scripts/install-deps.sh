@@ -55,6 +55,8 @@ need libcli11-dev test -e /usr/include/CLI/CLI.hpp
 need binutils command -v nm
 need iproute2 command -v ip
 need libjpeg62-turbo-dev test -e /usr/include/jpeglib.h
+# doorctl --json (the tools only; the library has no dependencies)
+need nlohmann-json3-dev test -e /usr/include/nlohmann/json.hpp
 
 if [ ${#missing[@]} -eq 0 ]; then exit 0; fi
 if [ "$(id -u)" != 0 ]; then
