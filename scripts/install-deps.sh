@@ -57,6 +57,7 @@ need iproute2 command -v ip
 need libjpeg62-turbo-dev test -e /usr/include/jpeglib.h
 # doorctl --json (the tools only; the library has no dependencies)
 need nlohmann-json3-dev test -e /usr/include/nlohmann/json.hpp
+need python3 command -v python3  # reads doorctl's JSON in its test
 
 if [ ${#missing[@]} -eq 0 ]; then exit 0; fi
 if [ "$(id -u)" != 0 ]; then

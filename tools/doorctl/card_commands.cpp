@@ -102,6 +102,7 @@ struct ConvertOptions {
 };
 
 Result convert(const ConvertOptions& o) {
+    prepared_module_directory();
     std::error_code error;
     if (!fs::is_regular_file(o.source, error)) {
         return Result::failure(kFileError, "no card list source file " + o.source).set("source", o.source);
@@ -145,6 +146,7 @@ struct AddOptions {
 };
 
 Result add(const AddOptions& o) {
+    prepared_module_directory();
     std::array<std::string, 7> days = o.days;
     for (auto& d : days) {
         if (d.empty()) d = o.allDays;
@@ -208,6 +210,7 @@ Result download(const TransferOptions& o) {
 }
 
 Result readback(const TransferOptions& o) {
+    prepared_module_directory();
     note("reading list " + std::to_string(o.list) + " back from " + o.target.address + "\n");
     auto start = std::chrono::steady_clock::now();
     uint32_t ok = with_progress([&] { return LookDoorName(o.target.address.c_str(), o.list, o.target.mac.c_str()); },

@@ -79,10 +79,7 @@ const char* retrieval_outcome(uint32_t result) {
 }
 
 Result fetch(const FetchOptions& o) {
-    const fs::path home = data_directory();
-    // The library writes nothing where it cannot keep it: give it its home.
-    std::error_code ec;
-    fs::create_directories(home, ec);
+    const fs::path home = prepared_module_directory();
     char name[32];
     std::snprintf(name, sizeof name, "mj%03d.txt", o.controller);
     const fs::path recordFile = home / name;
@@ -204,10 +201,7 @@ Pushed receive_pushed(uint32_t socket, const std::string& address, int controlle
 }
 
 bool monitor(const Target& t, int controller) {
-    // The library keeps error logs and photos under its home, which it does
-    // not make itself.
-    std::error_code ignored;
-    fs::create_directories(data_directory(), ignored);
+    prepared_module_directory();
     uint32_t socket = 0;
     uint32_t opened = 0;
     if (t.mac.empty()) {
