@@ -3,6 +3,7 @@
 # JSON object (monitor one per event) and exits with its documented status.
 # Usage: json_output.sh DOORSIM DOORCTL
 set -uo pipefail
+. "$(dirname "$0")/../scripts/doorsim_ready.sh"
 doorsim=$1
 doorctl=$2
 work=$(mktemp -d)
@@ -23,12 +24,7 @@ for attempt in 1 2 3 4 5; do
     "$doorsim" --address "$address" --records 3 --control <"$work/control" >"$work/doorsim.log" 2>&1 &
     sim=$!
     exec 7>"$work/control"
-    for _ in $(seq 100); do
-        grep -q '^ready' "$work/doorsim.log" && break
-        kill -0 "$sim" 2>/dev/null || break
-        sleep 0.1
-    done
-    grep -q '^ready' "$work/doorsim.log" && break
+    doorsim_ready "$sim" "$work/doorsim.log" && break
     exec 7>&-
     wait "$sim" 2>/dev/null
     sim=""
