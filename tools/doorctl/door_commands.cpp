@@ -1,10 +1,7 @@
 // doorctl door|locktimes|mode|restdays|monitor|photo-test|flag
 #include <unistd.h>
 
-#include <cstdio>
-#include <iostream>
 #include <memory>
-#include <sstream>
 
 #include "cli.h"
 #include "doorlink/doorlink.h"

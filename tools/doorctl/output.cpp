@@ -17,8 +17,10 @@ std::string formatted(const Json& value, const std::string& spec) {
     const std::string head = spec.substr(0, spec.size() - 1);
     if (value.is_number_float()) {
         std::snprintf(out, sizeof out, spec.c_str(), value.get<double>());
-    } else if (value.is_number() && std::string("diuxXo").find(conversion) != std::string::npos) {
+    } else if (value.is_number() && (conversion == 'd' || conversion == 'i')) {
         std::snprintf(out, sizeof out, (head + "ll" + conversion).c_str(), value.get<long long>());
+    } else if (value.is_number() && std::string("uxXo").find(conversion) != std::string::npos) {
+        std::snprintf(out, sizeof out, (head + "ll" + conversion).c_str(), value.get<unsigned long long>());
     } else if (conversion == 's') {
         const std::string text = value.is_string() ? value.get<std::string>() : value.dump();
         std::snprintf(out, sizeof out, spec.c_str(), text.c_str());
