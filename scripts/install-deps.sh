@@ -97,6 +97,9 @@ need python3-pytest /usr/bin/python3 -c "import pytest"
 need python3-setuptools /usr/bin/python3 -c "import setuptools"
 need python3-wheel /usr/bin/python3 -c "import wheel"
 need python3-pip /usr/bin/python3 -m pip --version
+# doorctl --json (the tools only; the library has no dependencies)
+need nlohmann-json3-dev test -e /usr/include/nlohmann/json.hpp
+need python3 command -v python3  # reads doorctl's JSON in its test
 
 if [ ${#missing[@]} -eq 0 ]; then exit 0; fi
 if [ "$(id -u)" != 0 ]; then

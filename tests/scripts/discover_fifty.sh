@@ -2,6 +2,7 @@
 # `doorctl discover ADDRESS --count 50` finds the 50 controllers of one doorsim
 # into the registry. Usage: discover_fifty.sh DOORSIM DOORCTL
 set -uo pipefail
+. "$(dirname "$0")/doorsim_ready.sh"
 doorsim=$1
 doorctl=$2
 home=$(mktemp -d)
@@ -19,12 +20,7 @@ for attempt in 1 2 3 4 5; do
     base="127.$((200 + RANDOM % 50)).$((RANDOM % 250)).2"
     "$doorsim" --controllers 50 --address "$base" >"$log" 2>&1 &
     sim=$!
-    for _ in $(seq 100); do
-        grep -q '^ready' "$log" && break
-        kill -0 "$sim" 2>/dev/null || break
-        sleep 0.1
-    done
-    grep -q '^ready' "$log" && break
+    doorsim_ready "$sim" "$log" && break
     wait "$sim" 2>/dev/null
     sim=""
 done

@@ -52,7 +52,7 @@ uint32_t with_progress(const std::function<uint32_t()>& call, const std::string&
     const std::string currentKey = currentName + std::to_string(list);
     // The keys keep the values of the last transfer until this one writes them.
     const std::string staleCurrent = ini_value(registry, currentName, currentKey);
-    const bool live = ::isatty(STDOUT_FILENO) != 0;
+    const bool live = !json_output() && ::isatty(STDOUT_FILENO) != 0;
     bool moved = false;
     auto draw = [&](bool final) {
         std::string current = ini_value(registry, currentName, currentKey);
@@ -81,7 +81,7 @@ uint32_t with_progress(const std::function<uint32_t()>& call, const std::string&
         }
     }
     worker.join();
-    if (result == 1) draw(true);
+    if (result == 1 && !json_output()) draw(true);
     else if (live) std::cout << "\n";
     return result;
 }
@@ -101,25 +101,37 @@ struct ConvertOptions {
     bool longRecords = false;
 };
 
-bool convert(const ConvertOptions& o) {
+Result convert(const ConvertOptions& o) {
+    prepared_module_directory();
+    std::error_code error;
+    if (!fs::is_regular_file(o.source, error)) {
+        return Result::failure(kFileError, "no card list source file " + o.source).set("source", o.source);
+    }
     const int count = o.count >= 0 ? o.count : count_source_cards(o.source);
     if (count < 1 || count > 5000) {
-        fail(o.source + " holds " + std::to_string(count) + " cards; a list has 1 to 5000");
-        return false;
+        return Result::failure(kFileError, o.source + " holds " + std::to_string(count) + " cards; a list has 1 to 5000")
+            .set("source", o.source);
     }
     const int workers = (count - 1) / 100;
-    std::cout << "converting " << count << " cards";
-    if (workers > 0) std::cout << " (" << workers << " worker threads, started 2 s apart)";
-    std::cout << "...\n";
+    note("converting " + std::to_string(count) + " cards" +
+         (workers > 0 ? " (" + std::to_string(workers) + " worker threads, started 2 s apart)" : "") + "...\n");
     auto start = std::chrono::steady_clock::now();
     uint32_t ok = TransformName(o.source.c_str(), count, static_cast<uint32_t>(o.list), o.longRecords ? 1 : 0);
     if (ok != 1) {
-        fail("cannot convert " + o.source + " into list " + std::to_string(o.list));
-        return false;
+        return Result::failure(kFileError, "cannot convert " + o.source + " into list " + std::to_string(o.list))
+            .set("export", "TransformName")
+            .set("source", o.source)
+            .set("list", o.list);
     }
-    std::printf("list %d: %d %s records in %s (%.1f s)\n", o.list, count, o.longRecords ? "long" : "short",
-                list_file(o.list).c_str(), seconds_since(start));
-    return true;
+    return Result()
+        .set("source", o.source)
+        .set("list", o.list)
+        .set("records", count)
+        .set("long_records", o.longRecords)
+        .set("file", list_file(o.list))
+        .set("seconds", seconds_since(start))
+        .line(std::string("list {list}: {records} ") + (o.longRecords ? "long" : "short") +
+              " records in {file} ({seconds:%.1f} s)");
 }
 
 struct AddOptions {
@@ -133,7 +145,8 @@ struct AddOptions {
     bool longRecords = false;
 };
 
-bool add(const AddOptions& o) {
+Result add(const AddOptions& o) {
+    prepared_module_directory();
     std::array<std::string, 7> days = o.days;
     for (auto& d : days) {
         if (d.empty()) d = o.allDays;
@@ -142,15 +155,22 @@ bool add(const AddOptions& o) {
     if (call(o.card.c_str(), o.serial.c_str(), o.userStyle, days[0].c_str(), days[1].c_str(),
              days[2].c_str(), days[3].c_str(), days[4].c_str(), days[5].c_str(), days[6].c_str(),
              o.password.c_str(), o.openStyle, o.list, o.fresh ? 0 : 1) != 1) {
-        fail("card refused: the card is 8 digits (long records: 8 + 9k characters), serial number "
-             "and password 6 characters each, user style 0-1, open style 0-2, list 0-255");
-        return false;
+        return Result::failure(kUsageError,
+                               "card refused: the card is 8 digits (long records: 8 + 9k characters), serial number "
+                               "and password 6 characters each, user style 0-1, open style 0-2, list 0-255")
+            .set("export", o.longRecords ? "NameToText1" : "NameToText")
+            .set("card", o.card)
+            .set("list", o.list);
     }
     std::error_code ignored;
     auto size = fs::file_size(list_file(o.list), ignored);
-    std::cout << (o.fresh ? "started" : "appended to") << " list " << o.list << ": "
-              << size / record_size(o.longRecords) << " records in " << list_file(o.list) << "\n";
-    return true;
+    return Result()
+        .set("card", o.card)
+        .set("list", o.list)
+        .set("new", o.fresh)
+        .set("records", size / record_size(o.longRecords))
+        .set("file", list_file(o.list))
+        .line(std::string(o.fresh ? "started" : "appended to") + " list {list}: {records} records in {file}");
 }
 
 struct TransferOptions {
@@ -161,52 +181,59 @@ struct TransferOptions {
     bool ini = false;
 };
 
-bool download(const TransferOptions& o) {
+Result download(const TransferOptions& o) {
     int count = o.count;
     if (count < 0) {
         std::error_code error;
         auto size = fs::file_size(list_file(o.list), error);
-        if (error) {
-            fail("no list file " + list_file(o.list));
-            return false;
-        }
+        if (error) return Result::failure(kFileError, "no list file " + list_file(o.list)).set("file", list_file(o.list));
         count = static_cast<int>(size / record_size(o.longRecords));
     }
-    std::cout << "downloading " << count << " records of list " << o.list << " to " << o.target.address << "\n";
+    note("downloading " + std::to_string(count) + " records of list " + std::to_string(o.list) + " to " +
+         o.target.address + "\n");
     auto start = std::chrono::steady_clock::now();
     uint32_t ok = with_progress(
         [&] { return DownName(o.target.address.c_str(), count, o.list, o.target.mac.c_str(), o.longRecords ? 1 : 0); },
         "TolNameList", "CurNameList", o.list);
     if (ok != 1) {
-        fail("the download to " + o.target.address + " did not complete");
-        return false;
+        return not_confirmed("DownName", o.target, "the download to " + o.target.address + " did not complete")
+            .set("list", o.list);
     }
     double s = seconds_since(start);
-    std::printf("%d records acknowledged in %.2f s (%.0f records/s)\n", count, s, s > 0 ? count / s : 0.0);
-    return true;
+    return Result()
+        .set("address", o.target.address)
+        .set("list", o.list)
+        .set("records", count)
+        .set("seconds", s)
+        .set("records_per_second", s > 0 ? count / s : 0.0)
+        .line("{records} records acknowledged in {seconds:%.2f} s ({records_per_second:%.0f} records/s)");
 }
 
-bool readback(const TransferOptions& o) {
-    std::cout << "reading list " << o.list << " back from " << o.target.address << "\n";
+Result readback(const TransferOptions& o) {
+    prepared_module_directory();
+    note("reading list " + std::to_string(o.list) + " back from " + o.target.address + "\n");
     auto start = std::chrono::steady_clock::now();
     uint32_t ok = with_progress([&] { return LookDoorName(o.target.address.c_str(), o.list, o.target.mac.c_str()); },
                                 "ReTolNameList", "ReCurNameList", o.list);
     if (ok != 1) {
-        fail("the read-back from " + o.target.address + " did not complete");
-        return false;
+        return not_confirmed("LookDoorName", o.target, "the read-back from " + o.target.address + " did not complete")
+            .set("list", o.list);
     }
     std::error_code ignored;
-    auto records = fs::file_size(readback_file(o.list), ignored) / 360;
-    std::printf("%ju records in %s (%.2f s)\n", static_cast<uintmax_t>(records), readback_file(o.list).c_str(),
-                seconds_since(start));
+    Result r;
+    r.set("address", o.target.address)
+        .set("list", o.list)
+        .set("records", fs::file_size(readback_file(o.list), ignored) / 360)
+        .set("file", readback_file(o.list))
+        .set("seconds", seconds_since(start))
+        .line("{records} records in {file} ({seconds:%.2f} s)");
     if (o.ini) {
         if (NameToini(readback_file(o.list).c_str(), o.list) != 1) {
-            fail("cannot turn " + readback_file(o.list) + " into an INI file");
-            return false;
+            return r.fail(kFileError, "cannot turn " + readback_file(o.list) + " into an INI file").set("export", "NameToini");
         }
-        std::cout << "cards as INI keys in " << readback_ini(o.list) << "\n";
+        r.set("ini", readback_ini(o.list)).line("cards as INI keys in {ini}");
     }
-    return true;
+    return r;
 }
 
 // The demo's source file: values in the form the read-back writes them, so
@@ -246,7 +273,7 @@ void write_demo_source(const std::string& path, int count) {
 constexpr int kDemoList = 1;
 constexpr int kDemoCards = 250;
 
-bool demo_round_trip_exact() {
+Result demo_round_trip_exact() {
     const std::string source = module_directory() + "/demo-cards.ini";
     auto original = read_ini(source);
     auto returned = read_ini(readback_ini(kDemoList));
@@ -257,12 +284,14 @@ bool demo_round_trip_exact() {
     }
     differing += returned.size() > original.size() ? returned.size() - original.size() : 0;
     if (differing != 0 || original.empty()) {
-        fail(std::to_string(differing) + " values differ between " + source + " and " + readback_ini(kDemoList));
-        return false;
+        return Result::failure(kNotConfirmed, std::to_string(differing) + " values differ between " + source +
+                                                  " and " + readback_ini(kDemoList));
     }
-    std::cout << "round trip exact: " << kDemoCards << " cards, " << original.size()
-              << " values of " << readback_ini(kDemoList) << " equal the source file\n";
-    return true;
+    return Result()
+        .set("cards", kDemoCards)
+        .set("values", original.size())
+        .set("ini", readback_ini(kDemoList))
+        .line("round trip exact: {cards} cards, {values} values of {ini} equal the source file");
 }
 
 }  // namespace
@@ -273,12 +302,12 @@ void add_card_commands(CLI::App& app, std::vector<DemoStep>& demo) {
 
     auto c = std::make_shared<ConvertOptions>();
     auto* convertCommand = cards->add_subcommand("convert", "convert a card list source file (INI) into a list file");
-    convertCommand->add_option("SOURCE", c->source, "card list source file")->required()->check(CLI::ExistingFile);
+    convertCommand->add_option("SOURCE", c->source, "card list source file")->required();
     convertCommand->add_option("--list", c->list, "list number, 0-999")->required()->check(CLI::Range(0, 999));
     convertCommand->add_option("--count", c->count, "cards to convert (default: all CardNo keys)")
         ->check(CLI::Range(1, 5000));
     convertCommand->add_flag("--long", c->longRecords, "long records (ten further card numbers each)");
-    convertCommand->callback([c] { convert(*c); });
+    convertCommand->callback([c] { emit(convert(*c)); });
 
     auto a = std::make_shared<AddOptions>();
     auto* addCommand = cards->add_subcommand("add", "write one card from arguments into a list file");
@@ -295,7 +324,7 @@ void add_card_commands(CLI::App& app, std::vector<DemoStep>& demo) {
         std::string name = std::string("--") + static_cast<char>(std::tolower(kDayNames[d][0])) + (kDayNames[d] + 1);
         addCommand->add_option(name, a->days[static_cast<size_t>(d)], std::string("time ranges of ") + kDayNames[d]);
     }
-    addCommand->callback([a] { add(*a); });
+    addCommand->callback([a] { emit(add(*a)); });
 
     auto d = std::make_shared<TransferOptions>();
     auto* downloadCommand = cards->add_subcommand("download", "send a list file to a controller");
@@ -304,30 +333,30 @@ void add_card_commands(CLI::App& app, std::vector<DemoStep>& demo) {
     downloadCommand->add_option("--count", d->count, "records to send (default: the whole file)")
         ->check(CLI::Range(0, 65535));
     downloadCommand->add_flag("--long", d->longRecords, "the list holds long records");
-    downloadCommand->callback([d] { download(*d); });
+    downloadCommand->callback([d] { emit(download(*d)); });
 
     auto r = std::make_shared<TransferOptions>();
     auto* readbackCommand = cards->add_subcommand("readback", "read a controller's card list back");
     add_target(readbackCommand, r->target);
     readbackCommand->add_option("--list", r->list, "list number naming the read-back files")->required();
     readbackCommand->add_flag("--ini", r->ini, "also write the cards as INI keys (ReCard%03d.ini)");
-    readbackCommand->callback([r] { readback(*r); });
+    readbackCommand->callback([r] { emit(readback(*r)); });
 
     demo.push_back({"generate a source file of 250 cards and convert it into long records", [](DemoContext&) {
                         std::error_code ignored;
                         fs::create_directories(module_directory(), ignored);
                         const std::string source = module_directory() + "/demo-cards.ini";
                         write_demo_source(source, kDemoCards);
-                        return convert({source, kDemoList, kDemoCards, true});
+                        return emit(convert({source, kDemoList, kDemoCards, true}));
                     }});
     demo.push_back({"download the list to the controller", [](DemoContext& ctx) {
-                        return download({{ctx.address, ctx.mac}, kDemoList, kDemoCards, true, false});
+                        return emit(download({{ctx.address, ctx.mac}, kDemoList, kDemoCards, true, false}));
                     }});
     demo.push_back({"read the list back into an INI file", [](DemoContext& ctx) {
-                        return readback({{ctx.address, ctx.mac}, kDemoList, -1, true, true});
+                        return emit(readback({{ctx.address, ctx.mac}, kDemoList, -1, true, true}));
                     }});
     demo.push_back({"compare the read-back cards with the source file", [](DemoContext&) {
-                        return demo_round_trip_exact();
+                        return emit(demo_round_trip_exact());
                     }});
 }
 

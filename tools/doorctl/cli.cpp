@@ -1,6 +1,5 @@
 #include "cli.h"
 
-#include <iostream>
 
 namespace doorctl {
 
@@ -18,14 +17,11 @@ void add_target(CLI::App* command, Target& target) {
         ->check(macText);
 }
 
-int& exit_status() {
-    static int status = 0;
-    return status;
-}
-
-void fail(const std::string& reason) {
-    std::cerr << "doorctl: " << reason << '\n';
-    exit_status() = 1;
+Result not_confirmed(const std::string& exportName, const Target& target, const std::string& reason) {
+    Result r = Result::failure(kNotConfirmed, reason);
+    r.set("export", exportName).set("address", target.address);
+    if (!target.mac.empty()) r.set("mac", target.mac);
+    return r;
 }
 
 }  // namespace doorctl

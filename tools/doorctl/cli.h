@@ -1,10 +1,11 @@
 // What the doorctl subcommands share: the controller a command talks to, the
-// exit status, and the demo's steps.
+// results they print, and the demo's steps.
 #pragma once
 
 #include <CLI/CLI.hpp>
 
 #include "doorsim/simulator.h"
+#include "output.h"
 #include <functional>
 #include <string>
 #include <vector>
@@ -20,11 +21,9 @@ struct Target {
 // ADDRESS and MAC as the first two positional arguments of a subcommand.
 void add_target(CLI::App* command, Target& target);
 
-// The exit status of the run: 0, or 1 after a failure that was reported.
-int& exit_status();
-
-// Prints "doorctl: <reason>" to standard error and makes the run fail.
-void fail(const std::string& reason);
+// A failure of the export `exportName` against the controller: the reason,
+// with the export, the address and (when given) the MAC as fields.
+Result not_confirmed(const std::string& exportName, const Target& target, const std::string& reason);
 
 // One step of `doorctl demo`, run against the embedded simulated controller.
 struct DemoContext {

@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iomanip>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -80,25 +79,36 @@ std::string registry_path() {
     return module_directory() + "/eqminfo.ini";
 }
 
-// The registry as a table; returns the number of entries.
-long print_registry() {
+// A registry value as a number when it is one.
+Json registry_value(const std::string& text) {
+    char* end = nullptr;
+    const long number = std::strtol(text.c_str(), &end, 10);
+    if (!text.empty() && *end == '\0') return number;
+    return text;
+}
+
+// The registry's entries, printed as a table.
+Result registry_result() {
     const IniFile ini = read_ini(registry_path());
     const long total = std::strtol(value_of(ini, "EqmTotal", "EqmTotal").c_str(), nullptr, 10);
-    std::cout << std::left << std::setw(6) << "entry" << std::setw(17) << "address"
-              << std::setw(8) << "device" << std::setw(17) << "mask" << std::setw(17)
-              << "gateway" << std::setw(6) << "time" << "image\n";
+    Json entries = Json::array();
     for (long i = 1; i <= total; ++i) {
         const std::string n = std::to_string(i);
-        std::cout << std::setw(6) << i << std::setw(17) << value_of(ini, "EqmIP", "EqmIP" + n)
-                  << std::setw(8) << value_of(ini, "EqmNO", "EqmNo" + n) << std::setw(17)
-                  << value_of(ini, "EqmNet", "EqmNet" + n) << std::setw(17)
-                  << value_of(ini, "EqmGate", "EqmGate" + n) << std::setw(6)
-                  << value_of(ini, "EqmTime", "EqmTime" + n) << value_of(ini, "EqmImg", "EqmImg" + n)
-                  << '\n';
+        entries.push_back({{"entry", i},
+                           {"address", value_of(ini, "EqmIP", "EqmIP" + n)},
+                           {"device", registry_value(value_of(ini, "EqmNO", "EqmNo" + n))},
+                           {"mask", value_of(ini, "EqmNet", "EqmNet" + n)},
+                           {"gateway", value_of(ini, "EqmGate", "EqmGate" + n)},
+                           {"time", registry_value(value_of(ini, "EqmTime", "EqmTime" + n))},
+                           {"image", registry_value(value_of(ini, "EqmImg", "EqmImg" + n))}});
     }
-    std::cout << total << " controller" << (total == 1 ? "" : "s") << " in " << registry_path()
-              << '\n';
-    return total;
+    return Result()
+        .set("registry", registry_path())
+        .set("count", total)
+        .set("controllers", entries)
+        .line("entry address          device  mask             gateway          time  image")
+        .each("controllers", "{entry:%-6d}{address:%-17s}{device:%-8s}{mask:%-17s}{gateway:%-17s}{time:%-6s}{image}")
+        .line(total == 1 ? "{count} controller in {registry}" : "{count} controllers in {registry}");
 }
 
 // The address n steps after base.
@@ -119,21 +129,20 @@ struct DiscoverOptions {
 
 // Every address is asked on a thread of its own: a discovery lasts until six
 // receives have failed (about 12 seconds), however soon its controller answered.
-bool discover(const DiscoverOptions& o) {
+Result discover(const DiscoverOptions& o) {
     registry_path();
     if (o.broadcast) {
-        std::cout << "broadcasting the discovery request on UDP port 9000...\n";
+        note("broadcasting the discovery request on UDP port 9000...\n");
         if (FindEqm("", 1) == -1) {
-            fail("discovery failed: no socket, or the broadcast could not be sent");
-            return false;
+            return Result::failure(kNotConfirmed, "discovery failed: no socket, or the broadcast could not be sent")
+                .set("export", "FindEqm");
         }
     } else {
         if (o.address.empty() || address_after(o.address, 0).empty()) {
-            fail("give --broadcast or a controller ADDRESS (dotted IPv4)");
-            return false;
+            return Result::failure(kUsageError, "give --broadcast or a controller ADDRESS (dotted IPv4)");
         }
-        std::cout << "asking " << o.count << " address" << (o.count == 1 ? "" : "es")
-                  << " from " << o.address << " (about 12 seconds)...\n";
+        note("asking " + std::to_string(o.count) + " address" + (o.count == 1 ? "" : "es") + " from " +
+             o.address + " (about 12 seconds)...\n");
         std::vector<std::thread> threads;
         std::vector<int32_t> results(static_cast<size_t>(o.count), 0);
         for (int i = 0; i < o.count; ++i) {
@@ -143,11 +152,12 @@ bool discover(const DiscoverOptions& o) {
         }
         for (auto& t : threads) t.join();
         if (std::count(results.begin(), results.end(), -1) == o.count) {
-            fail("discovery failed: no socket, or the requests could not be sent");
-            return false;
+            return Result::failure(kNotConfirmed, "discovery failed: no socket, or the requests could not be sent")
+                .set("export", "FindEqm")
+                .set("address", o.address);
         }
     }
-    return print_registry() > 0;
+    return registry_result();
 }
 
 bool parse_dotted(const std::string& text, uint8_t* out) {
@@ -164,77 +174,81 @@ struct NetSettings {
     int device = 1, time = 0, image = 1;
 };
 
-bool set_network(const NetSettings& n) {
+Result set_network(const NetSettings& n) {
     uint8_t record[15] = {};
     const std::string newAddress = n.newAddress.empty() ? n.target.address : n.newAddress;
     if (!parse_dotted(newAddress, record) || !parse_dotted(n.mask, record + 7) ||
         !parse_dotted(n.gateway, record + 11)) {
-        fail("addresses, mask and gateway are dotted IPv4");
-        return false;
+        return Result::failure(kUsageError, "addresses, mask and gateway are dotted IPv4");
     }
     record[4] = static_cast<uint8_t>(n.time);
     record[5] = static_cast<uint8_t>(n.image);
     record[6] = static_cast<uint8_t>(n.device);
     registry_path();
     if (modifyEqm(record, n.target.address.c_str(), n.target.mac.c_str()) != 1) {
-        fail("the controller at " + n.target.address + " did not acknowledge the settings");
-        return false;
+        return not_confirmed("modifyEqm", n.target,
+                             "the controller at " + n.target.address + " did not acknowledge the settings");
     }
-    std::cout << "controller " << n.target.address << " now at " << newAddress << ", device "
-              << n.device << ", mask " << n.mask << ", gateway " << n.gateway << ", time value "
-              << n.time << ", image mode " << n.image << " (registry updated)\n";
-    return true;
+    return Result()
+        .set("address", n.target.address)
+        .set("new_address", newAddress)
+        .set("device", n.device)
+        .set("mask", n.mask)
+        .set("gateway", n.gateway)
+        .set("time", n.time)
+        .set("image", n.image)
+        .line("controller {address} now at {new_address}, device {device}, mask {mask}, gateway {gateway}, "
+              "time value {time}, image mode {image} (registry updated)");
 }
 
-bool set_mac(const std::string& address, const std::string& newMac) {
+Result set_mac(const std::string& address, const std::string& newMac) {
     uint8_t bytes[6];
     for (int i = 0; i < 6; ++i) bytes[i] = static_cast<uint8_t>(std::stoi(newMac.substr(2 * static_cast<size_t>(i), 2), nullptr, 16));
     char reported[13] = {};
     if (SetMacAddr(address.c_str(), bytes, reported) != 1) {
-        fail("the controller at " + address + " did not acknowledge the new MAC");
-        return false;
+        return not_confirmed("SetMacAddr", {address, ""}, "the controller at " + address + " did not acknowledge the new MAC")
+            .set("new_mac", newMac);
     }
-    std::cout << "controller " << address << " now reports MAC " << reported << '\n';
-    return true;
+    return Result().set("address", address).set("mac", reported).line("controller {address} now reports MAC {mac}");
 }
 
-bool show_mac(const Target& t) {
+Result show_mac(const Target& t) {
     char mac[13] = {};
     std::string asked = t.mac;
     if (MacInfo(t.address.c_str(), 3, mac, asked.data()) != 1) {
-        fail("no answer from the controller at " + t.address);
-        return false;
+        return not_confirmed("MacInfo", t, "no answer from the controller at " + t.address);
     }
     char serial[13] = {};
     TransMacToSerialNo(mac, serial);
-    std::cout << "MAC " << mac << ", serial number " << serial << '\n';
-    return true;
+    return Result()
+        .set("address", t.address)
+        .set("mac", mac)
+        .set("serial", serial)
+        .line("MAC {mac}, serial number {serial}");
 }
 
-bool show_serial(const std::string& mac) {
+Result show_serial(const std::string& mac) {
     char serial[13] = {};
     if (TransMacToSerialNo(mac.c_str(), serial) != 1) {
-        fail("a MAC is 12 hexadecimal digits without separators");
-        return false;
+        return Result::failure(kUsageError, "a MAC is 12 hexadecimal digits without separators").set("mac", mac);
     }
-    std::cout << serial << '\n';
-    return true;
+    return Result().set("mac", mac).set("serial", serial).line("{serial}");
 }
 
-bool ping(const std::string& address) {
+Result ping(const std::string& address) {
     const uint32_t ok = Ping(address.c_str());
     const IniFile status = read_ini("ping.ini");
+    Json attempts = Json::array();
     for (int i = 1; i <= 4; ++i) {
         const std::string line = value_of(status, "PingStatue", "PingStatue" + std::to_string(i));
-        if (!line.empty()) std::cout << "attempt " << i << ": " << line << '\n';
+        if (!line.empty()) attempts.push_back({{"attempt", i}, {"status", line}});
         // The attempt that got a datagram is this call's last one.
         if (line != "Time out") break;
     }
-    if (ok != 1) {
-        fail("no echo reply from " + address + " (raw ICMP sockets need privileges)");
-        return false;
-    }
-    return true;
+    Result r = ok == 1 ? Result().set("address", address)
+                       : not_confirmed("Ping", {address, ""},
+                                       "no echo reply from " + address + " (raw ICMP sockets need privileges)");
+    return r.set("attempts", attempts).each("attempts", "attempt {attempt}: {status}");
 }
 
 const CLI::Validator& mac_check() {
@@ -263,10 +277,10 @@ void add_device_commands(CLI::App& app, std::vector<DemoStep>& demo) {
                      "ask COUNT consecutive addresses from ADDRESS, all at once")
         ->check(CLI::Range(1, kMaxParallelDiscoveries))
         ->excludes(broadcast);
-    find->callback([options] { discover(*options); });
+    find->callback([options] { emit(discover(*options)); });
 
     auto* registry = app.add_subcommand("registry", "print the registry of known controllers");
-    registry->callback([] { print_registry(); });
+    registry->callback([] { emit(registry_result()); });
 
     auto net = std::make_shared<NetSettings>();
     auto* netCommand = app.add_subcommand("net", "a controller's network settings");
@@ -285,7 +299,7 @@ void add_device_commands(CLI::App& app, std::vector<DemoStep>& demo) {
     set->add_option("--image", net->image, "image mode, 1..3 (other values are sent as given)")
         ->capture_default_str()
         ->check(CLI::Range(0, 255));
-    set->callback([net] { set_network(*net); });
+    set->callback([net] { emit(set_network(*net)); });
 
     auto macTarget = std::make_shared<Target>();
     auto newMac = std::make_shared<std::string>();
@@ -296,26 +310,29 @@ void add_device_commands(CLI::App& app, std::vector<DemoStep>& demo) {
     macSet->add_option("NEWMAC", *newMac, "the new MAC, 12 hexadecimal digits")
         ->required()
         ->check(mac_check());
-    macSet->callback([macTarget, newMac] { set_mac(macTarget->address, *newMac); });
+    macSet->callback([macTarget, newMac] { emit(set_mac(macTarget->address, *newMac)); });
     auto* macShow = mac->add_subcommand("show", "ask the controller for its MAC");
     add_target(macShow, *macTarget);
-    macShow->callback([macTarget] { show_mac(*macTarget); });
+    macShow->callback([macTarget] { emit(show_mac(*macTarget)); });
 
     auto serialMac = std::make_shared<std::string>();
     auto* serial = app.add_subcommand("serial", "print the serial number of a MAC");
     serial->add_option("MAC", *serialMac, "12 hexadecimal digits")->required();
-    serial->callback([serialMac] { show_serial(*serialMac); });
+    serial->callback([serialMac] { emit(show_serial(*serialMac)); });
 
     auto pingAddress = std::make_shared<std::string>();
     auto* pingCommand = app.add_subcommand(
         "ping", "send ICMP echo requests (status lines go to ./ping.ini)");
     pingCommand->add_option("ADDRESS", *pingAddress, "dotted IPv4")->required();
-    pingCommand->callback([pingAddress] { ping(*pingAddress); });
+    pingCommand->callback([pingAddress] { emit(ping(*pingAddress)); });
 
     // The demo finds its controller before anything else is done with it.
     std::vector<DemoStep> first = {
         {"discover the controller into the registry (about 12 seconds)",
-         [](DemoContext& c) { return discover({false, c.address, 1}); }},
+         [](DemoContext& c) {
+             Result found = discover({false, c.address, 1});
+             return emit(found) && found.fields().value("count", 0L) > 0;
+         }},
         {"give it device number 7, time value 30 and image mode 2 at the same address",
          [](DemoContext& c) {
              NetSettings n;
@@ -323,10 +340,12 @@ void add_device_commands(CLI::App& app, std::vector<DemoStep>& demo) {
              n.device = 7;
              n.time = 30;
              n.image = 2;
-             return set_network(n) && print_registry() >= 1;
+             if (!emit(set_network(n))) return false;
+             const Result entries = registry_result();
+             return emit(entries) && entries.fields().value("count", 0L) >= 1;
          }},
         {"ask the controller for its MAC",
-         [](DemoContext& c) { return show_mac({c.address, c.mac}); }},
+         [](DemoContext& c) { return emit(show_mac({c.address, c.mac})); }},
     };
     demo.insert(demo.begin(), first.begin(), first.end());
 }

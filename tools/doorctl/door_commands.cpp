@@ -1,10 +1,7 @@
 // doorctl door|locktimes|mode|restdays|monitor|photo-test|flag
 #include <unistd.h>
 
-#include <cstdio>
-#include <iostream>
 #include <memory>
-#include <sstream>
 
 #include "cli.h"
 #include "doorlink/doorlink.h"
@@ -24,93 +21,111 @@ struct DoorOptions {
     std::string card;
 };
 
-bool report(bool ok, const std::string& done, const std::string& failure) {
-    if (ok) std::cout << done << '\n';
-    else fail(failure);
-    return ok;
+// A command that answers with an acknowledgement only.
+Result acknowledged(bool ok, const std::string& exportName, const Target& t, const std::string& done,
+                    const std::string& failure) {
+    if (!ok) return not_confirmed(exportName, t, failure);
+    return Result().set("address", t.address).line(done);
 }
 
-bool open_door(const DoorOptions& o) {
+Result open_door(const DoorOptions& o) {
     const char* a = o.target.address.c_str();
     const char* m = o.target.mac.c_str();
-    bool ok = o.extra < 0 ? DoorCompelOpenOrClose(a, o.door, m) == 1
-                          : MulDoorCompelOpenOrClose(a, o.door, o.extra, m) == 1;
-    return report(ok, "door " + std::to_string(o.door) + " actuated",
-                  "the controller at " + o.target.address + " did not acknowledge door " +
-                      std::to_string(o.door) + " (doors are 0..3)");
+    const bool plain = o.extra < 0;
+    bool ok = plain ? DoorCompelOpenOrClose(a, o.door, m) == 1
+                    : MulDoorCompelOpenOrClose(a, o.door, o.extra, m) == 1;
+    return acknowledged(ok, plain ? "DoorCompelOpenOrClose" : "MulDoorCompelOpenOrClose", o.target,
+                        "door {door} actuated",
+                        "the controller at " + o.target.address + " did not acknowledge door " +
+                            std::to_string(o.door) + " (doors are 0..3)")
+        .set("door", o.door);
 }
 
-bool show_state(const DoorOptions& o) {
+Result show_state(const DoorOptions& o) {
     const char* a = o.target.address.c_str();
     const char* m = o.target.mac.c_str();
     if (o.selector >= 0) {
         const uint8_t* reply = DoorState(a, static_cast<uint32_t>(o.selector), m);
-        if (!reply) return report(false, "", "no state reply for selector " + std::to_string(o.selector));
-        const int length = o.selector == 1 ? 14 : 10;
-        for (int i = 0; i < length; ++i) std::printf("%02x%s", reply[i], i + 1 < length ? " " : "\n");
-        return true;
+        if (!reply) {
+            return not_confirmed("DoorState", o.target, "no state reply for selector " + std::to_string(o.selector));
+        }
+        const size_t length = o.selector == 1 ? 14 : 10;
+        return Result()
+            .set("address", o.target.address)
+            .set("selector", o.selector)
+            .set("reply", hex_bytes(reply, length))
+            .line("{reply}");
     }
     uint32_t state = 0;
-    bool ok = o.extra < 0 ? DoorCurState(a, m, &state) == 1
-                          : MulDoorCurState(a, m, &state, o.extra) == 1;
-    return report(ok, "current state: " + std::to_string(state),
-                  "no valid current state from " + o.target.address);
+    const bool plain = o.extra < 0;
+    bool ok = plain ? DoorCurState(a, m, &state) == 1 : MulDoorCurState(a, m, &state, o.extra) == 1;
+    Result r = acknowledged(ok, plain ? "DoorCurState" : "MulDoorCurState", o.target, "current state: {state}",
+                            "no valid current state from " + o.target.address);
+    if (r.ok()) r.set("state", state);
+    return r;
 }
 
-bool set_lock_times(const DoorOptions& o) {
+Result set_lock_times(const DoorOptions& o) {
     const char* a = o.target.address.c_str();
     const char* m = o.target.mac.c_str();
     int kind = o.longItems ? 1 : (o.extra >= 0 ? 2 : 0);
     bool ok = LockAndButtonTime(a, o.lock.c_str(), o.button.c_str(), m, o.extra, kind) == 1;
-    return report(ok, "lock and button times stored", "the controller did not acknowledge the times");
+    return acknowledged(ok, "LockAndButtonTime", o.target, "lock and button times stored",
+                        "the controller did not acknowledge the times");
 }
 
-bool set_modes(const DoorOptions& o) {
-    if (o.modes.size() != 3) return report(false, "", "--modes needs three bytes, e.g. 1,2,3");
+Result set_modes(const DoorOptions& o) {
+    if (o.modes.size() != 3) return Result::failure(kUsageError, "--modes needs three bytes, e.g. 1,2,3");
     const uint8_t modes[3] = {static_cast<uint8_t>(o.modes[0]), static_cast<uint8_t>(o.modes[1]),
                               static_cast<uint8_t>(o.modes[2])};
     const char* a = o.target.address.c_str();
     const char* m = o.target.mac.c_str();
-    bool ok = o.extra < 0 ? SetMode(modes, a, m) == 1
-                          : MulSetMode(modes, static_cast<uint8_t>(o.extra), a, m) == 1;
-    return report(ok, "modes stored", "the controller did not acknowledge the modes");
+    const bool plain = o.extra < 0;
+    bool ok = plain ? SetMode(modes, a, m) == 1 : MulSetMode(modes, static_cast<uint8_t>(o.extra), a, m) == 1;
+    return acknowledged(ok, plain ? "SetMode" : "MulSetMode", o.target, "modes stored",
+                        "the controller did not acknowledge the modes");
 }
 
-bool set_rest_days(const DoorOptions& o) {
+Result set_rest_days(const DoorOptions& o) {
     bool ok = DoorRestDay(o.target.address.c_str(), o.week.c_str(), o.days.c_str(),
                           o.target.mac.c_str()) == 1;
-    return report(ok, "week pattern and rest days stored",
-                  "the controller did not acknowledge the rest days (the week needs 7 characters)");
+    return acknowledged(ok, "DoorRestDay", o.target, "week pattern and rest days stored",
+                        "the controller did not acknowledge the rest days (the week needs 7 characters)");
 }
 
+// Opens a monitoring socket, prints the result, keeps the socket open for
+// listenSeconds and closes it.
 bool start_monitoring(const std::string& address, int extra, int listenSeconds) {
     uint32_t socket = 0;
-    bool ok = extra < 0 ? DoorScout(address.c_str(), &socket) == 1
-                        : DoorScout1(address.c_str(), static_cast<uint8_t>(extra), &socket) == 1;
-    if (!report(ok, "monitoring socket " + std::to_string(socket) + " is open",
-                "the controller at " + address + " did not accept monitoring")) {
-        return false;
-    }
+    const bool plain = extra < 0;
+    bool ok = plain ? DoorScout(address.c_str(), &socket) == 1
+                    : DoorScout1(address.c_str(), static_cast<uint8_t>(extra), &socket) == 1;
+    Result r = acknowledged(ok, plain ? "DoorScout" : "DoorScout1", {address, ""}, "monitoring socket {socket} is open",
+                            "the controller at " + address + " did not accept monitoring");
+    if (r.ok()) r.set("socket", socket).set("listen_seconds", listenSeconds);
+    if (!emit(r)) return false;
     for (int s = 0; s < listenSeconds; ++s) sleep(1);
     ::close(static_cast<int>(socket));
     return true;
 }
 
-bool photo_test(const std::string& address) {
-    return report(PhotoTest(address.c_str()) == 1, "photo test acknowledged",
-                  "the controller did not acknowledge the photo test");
+Result photo_test(const std::string& address) {
+    return acknowledged(PhotoTest(address.c_str()) == 1, "PhotoTest", {address, ""}, "photo test acknowledged",
+                        "the controller did not acknowledge the photo test");
 }
 
-bool flag_card(const DoorOptions& o) {
+Result flag_card(const DoorOptions& o) {
     bool ok = DoorFlag(o.target.address.c_str(), static_cast<uint8_t>(o.kind), o.card.c_str(),
                        o.target.mac.c_str()) == 1;
-    return report(ok, "card " + o.card + " flagged (kind " + std::to_string(o.kind) + ")",
-                  "the controller did not confirm card " + o.card);
+    return acknowledged(ok, "DoorFlag", o.target, "card {card} flagged (kind {kind})",
+                        "the controller did not confirm card " + o.card)
+        .set("card", o.card)
+        .set("kind", o.kind);
 }
 
 // What the embedded controller now holds, as hex.
 void show_held(const std::string& what, const std::vector<uint8_t>& bytes) {
-    std::cout << "  the controller holds " << what << ": " << doorsim::hex(bytes) << '\n';
+    note("  the controller holds " + what + ": " + doorsim::hex(bytes) + "\n");
 }
 
 CLI::Option* add_extra(CLI::App* c, DoorOptions& o) {
@@ -129,26 +144,29 @@ void add_door_commands(CLI::App& app, std::vector<DemoStep>& demo) {
     add_target(open, o->target);
     open->add_option("--door", o->door, "door 0..3")->capture_default_str();
     add_extra(open, *o);
-    open->callback([o] { open_door(*o); });
+    open->callback([o] { emit(open_door(*o)); });
     auto* init = door->add_subcommand("init", "send the initialisation command");
     add_target(init, o->target);
     init->callback([o] {
-        report(DoorInit(o->target.address.c_str(), o->target.mac.c_str()) == 1,
-               "controller initialised", "the controller did not acknowledge the initialisation");
+        emit(acknowledged(DoorInit(o->target.address.c_str(), o->target.mac.c_str()) == 1, "DoorInit",
+                          o->target, "controller initialised",
+                          "the controller did not acknowledge the initialisation"));
     });
     auto* state = door->add_subcommand("state", "print the current state, or a raw state reply");
     add_target(state, o->target);
     state->add_option("--selector", o->selector, "print the raw reply of selector 0..3")
         ->check(CLI::Range(0, 3));
     add_extra(state, *o);
-    state->callback([o] { show_state(*o); });
+    state->callback([o] { emit(show_state(*o)); });
     auto* recdir = door->add_subcommand("recdir", "print the record and direction values");
     add_target(recdir, o->target);
     recdir->callback([o] {
         uint32_t rec = 0, dir = 0;
-        report(DoorRecAndDir(o->target.address.c_str(), &rec, &dir, o->target.mac.c_str()) == 1,
-               "records " + std::to_string(rec) + ", direction " + std::to_string(dir),
-               "no record and direction values from " + o->target.address);
+        Result r = acknowledged(DoorRecAndDir(o->target.address.c_str(), &rec, &dir, o->target.mac.c_str()) == 1,
+                                "DoorRecAndDir", o->target, "records {records}, direction {direction}",
+                                "no record and direction values from " + o->target.address);
+        if (r.ok()) r.set("records", rec).set("direction", dir);
+        emit(r);
     });
 
     auto* lock = app.add_subcommand("locktimes", "lock and button times");
@@ -159,7 +177,7 @@ void add_door_commands(CLI::App& app, std::vector<DemoStep>& demo) {
     lockSet->add_option("--button", o->button, "button items, same form");
     lockSet->add_flag("--long", o->longItems, "items of five numbers (hhmm-hhmm-nn;)");
     add_extra(lockSet, *o);
-    lockSet->callback([o] { set_lock_times(*o); });
+    lockSet->callback([o] { emit(set_lock_times(*o)); });
 
     auto* mode = app.add_subcommand("mode", "the controller's three mode bytes");
     mode->require_subcommand(1);
@@ -167,7 +185,7 @@ void add_door_commands(CLI::App& app, std::vector<DemoStep>& demo) {
     add_target(modeSet, o->target);
     modeSet->add_option("--modes", o->modes, "three bytes, e.g. 1,2,3")->delimiter(',')->required();
     add_extra(modeSet, *o);
-    modeSet->callback([o] { set_modes(*o); });
+    modeSet->callback([o] { emit(set_modes(*o)); });
 
     auto* rest = app.add_subcommand("restdays", "the week pattern and rest days");
     rest->require_subcommand(1);
@@ -175,7 +193,7 @@ void add_door_commands(CLI::App& app, std::vector<DemoStep>& demo) {
     add_target(restSet, o->target);
     restSet->add_option("--week", o->week, "7 characters from Sunday, 1 = rest day")->capture_default_str();
     restSet->add_option("--days", o->days, "rest days mmdd, e.g. 0101,1225");
-    restSet->callback([o] { set_rest_days(*o); });
+    restSet->callback([o] { emit(set_rest_days(*o)); });
 
     auto* monitor = app.add_subcommand("monitor", "monitoring sockets");
     monitor->require_subcommand(1);
@@ -188,31 +206,31 @@ void add_door_commands(CLI::App& app, std::vector<DemoStep>& demo) {
 
     auto* photo = app.add_subcommand("photo-test", "ask a controller to take a test photo");
     photo->add_option("ADDRESS", o->target.address, "controller address")->required();
-    photo->callback([o] { photo_test(o->target.address); });
+    photo->callback([o] { emit(photo_test(o->target.address)); });
 
     auto* flag = app.add_subcommand("flag", "flag a card (kind 1, or the other flag)");
     add_target(flag, o->target);
     flag->add_option("CARD", o->card, "card text sssnnnnn")->required();
     flag->add_option("--kind", o->kind, "1, or any other value for the other flag")->capture_default_str();
-    flag->callback([o] { flag_card(*o); });
+    flag->callback([o] { emit(flag_card(*o)); });
 
     demo.push_back({"force door 1 open", [](DemoContext& c) {
                         DoorOptions d;
                         d.target = {c.address, c.mac};
                         d.door = 1;
-                        return open_door(d);
+                        return emit(open_door(d));
                     }});
     demo.push_back({"query the current door state", [](DemoContext& c) {
                         DoorOptions d;
                         d.target = {c.address, c.mac};
-                        return show_state(d);
+                        return emit(show_state(d));
                     }});
     demo.push_back({"store lock times 08:30 and 17:30 and button time 12:00", [](DemoContext& c) {
                         DoorOptions d;
                         d.target = {c.address, c.mac};
                         d.lock = "0830,1730";
                         d.button = "1200";
-                        if (!set_lock_times(d)) return false;
+                        if (!emit(set_lock_times(d))) return false;
                         auto held = c.sim->state(c.id).doors;
                         show_held("lock slots", held.lockSlots);
                         show_held("button slots", held.buttonSlots);
@@ -222,7 +240,7 @@ void add_door_commands(CLI::App& app, std::vector<DemoStep>& demo) {
                         DoorOptions d;
                         d.target = {c.address, c.mac};
                         d.modes = {1, 2, 3};
-                        if (!set_modes(d)) return false;
+                        if (!emit(set_modes(d))) return false;
                         auto held = c.sim->state(c.id).doors.modes;
                         show_held("modes", {held.begin(), held.end()});
                         return true;
@@ -232,7 +250,7 @@ void add_door_commands(CLI::App& app, std::vector<DemoStep>& demo) {
                         d.target = {c.address, c.mac};
                         d.week = "1000001";
                         d.days = "0101,1225";
-                        if (!set_rest_days(d)) return false;
+                        if (!emit(set_rest_days(d))) return false;
                         auto held = c.sim->state(c.id).doors;
                         show_held("week", {held.week.begin(), held.week.end()});
                         show_held("rest days", {held.restDays.begin(), held.restDays.begin() + 4});
@@ -241,12 +259,12 @@ void add_door_commands(CLI::App& app, std::vector<DemoStep>& demo) {
     demo.push_back({"open a monitoring socket", [](DemoContext& c) {
                         return start_monitoring(c.address, -1, 0);
                     }});
-    demo.push_back({"take a test photo", [](DemoContext& c) { return photo_test(c.address); }});
+    demo.push_back({"take a test photo", [](DemoContext& c) { return emit(photo_test(c.address)); }});
     demo.push_back({"flag card 00112345", [](DemoContext& c) {
                         DoorOptions d;
                         d.target = {c.address, c.mac};
                         d.card = "00112345";
-                        return flag_card(d);
+                        return emit(flag_card(d));
                     }});
 }
 

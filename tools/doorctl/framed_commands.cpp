@@ -1,7 +1,5 @@
 // doorctl framed ADDRESS --node N --station HEX --command BYTE [--payload HEX]
 #include <cctype>
-#include <cstdio>
-#include <iostream>
 #include <memory>
 #include <vector>
 
@@ -47,27 +45,19 @@ bool parse_number(const std::string& text, unsigned long limit, unsigned long& v
     }
 }
 
-std::string hex_text(const uint8_t* bytes, size_t count) {
-    std::string out;
-    char pair[4];
-    for (size_t i = 0; i < count; ++i) {
-        std::snprintf(pair, sizeof pair, i ? " %02x" : "%02x", bytes[i]);
-        out += pair;
-    }
-    return out;
-}
-
 // Sends the command; answer holds the answer block on success.
-bool run_framed(const FramedArgs& a, std::vector<uint8_t>* answerOut = nullptr) {
+Result run_framed(const FramedArgs& a, std::vector<uint8_t>* answerOut = nullptr) {
     unsigned long node = 0, command = 0;
     std::vector<uint8_t> station, payload;
-    if (!parse_number(a.node, 0xFFFF, node)) return fail("--node is a number from 0 to 65535"), false;
-    if (!parse_number(a.command, 0xFF, command)) return fail("--command is a byte, 0 to 255 or 0x00 to 0xff"), false;
+    if (!parse_number(a.node, 0xFFFF, node)) return Result::failure(kUsageError, "--node is a number from 0 to 65535");
+    if (!parse_number(a.command, 0xFF, command)) {
+        return Result::failure(kUsageError, "--command is a byte, 0 to 255 or 0x00 to 0xff");
+    }
     if (!parse_hex(a.station, station) || station.size() != 2) {
-        return fail("--station is 4 hexadecimal digits, such as 0001"), false;
+        return Result::failure(kUsageError, "--station is 4 hexadecimal digits, such as 0001");
     }
     if (!parse_hex(a.payload, payload) || payload.size() > 1002) {
-        return fail("--payload is hexadecimal bytes, at most 1002 of them"), false;
+        return Result::failure(kUsageError, "--payload is hexadecimal bytes, at most 1002 of them");
     }
     std::vector<uint8_t> block = {static_cast<uint8_t>(command), static_cast<uint8_t>(payload.size() >> 8),
                                   static_cast<uint8_t>(payload.size() & 0xFF)};
@@ -75,14 +65,17 @@ bool run_framed(const FramedArgs& a, std::vector<uint8_t>* answerOut = nullptr) 
     std::vector<uint8_t> answer(3 + 1024, 0);
     if (SysComInter(a.address.c_str(), static_cast<uint16_t>(node), 0, 0, station.data(), block.data(),
                     answer.data()) != 1) {
-        fail("no answer to the framed command from " + a.address);
-        return false;
+        return not_confirmed("SysComInter", {a.address, ""}, "no answer to the framed command from " + a.address);
     }
     size_t length = answer[1] * 256u + answer[2];
-    std::printf("command %02x, length %zu, payload %s\n", answer[0], length,
-                length ? hex_text(answer.data() + 3, length).c_str() : "(none)");
     if (answerOut) answerOut->assign(answer.begin(), answer.begin() + static_cast<long>(3 + length));
-    return true;
+    return Result()
+        .set("address", a.address)
+        .set("command", answer[0])
+        .set("length", length)
+        .set("payload", hex_bytes(answer.data() + 3, length))
+        .line(length ? "command {command:%02x}, length {length}, payload {payload}"
+                     : "command {command:%02x}, length {length}, payload (none)");
 }
 
 }  // namespace
@@ -97,18 +90,18 @@ void add_framed_commands(CLI::App& app, std::vector<DemoStep>& demo) {
     framed->add_option("--station", args->station, "station address, 4 hex digits")->capture_default_str();
     framed->add_option("--command", args->command, "command byte (decimal, or hex after 0x)")->required();
     framed->add_option("--payload", args->payload, "payload bytes in hex (spaces allowed)");
-    framed->callback([args] { run_framed(*args); });
+    framed->callback([args] { emit(run_framed(*args)); });
 
     demo.push_back({"framed command: echo a payload", [](DemoContext& c) {
                         FramedArgs a{c.address, "1", "0001", std::to_string(doorsim::kFramedEcho), "48656c6c6f"};
                         std::vector<uint8_t> answer;
-                        return run_framed(a, &answer) &&
+                        return emit(run_framed(a, &answer)) &&
                                answer == std::vector<uint8_t>{1, 0, 5, 'H', 'e', 'l', 'l', 'o'};
                     }});
     demo.push_back({"framed command: read the controller's clock", [](DemoContext& c) {
                         FramedArgs a{c.address, "1", "0001", std::to_string(doorsim::kFramedClock), ""};
                         std::vector<uint8_t> answer;
-                        return run_framed(a, &answer) && answer.size() == 3 + 7;
+                        return emit(run_framed(a, &answer)) && answer.size() == 3 + 7;
                     }});
 }
 

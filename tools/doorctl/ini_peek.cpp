@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 
 namespace doorctl {
@@ -61,6 +62,13 @@ std::string module_directory() {
     if (n <= 0) return ".";
     std::string exe(buffer, static_cast<size_t>(n));
     return exe.substr(0, exe.rfind('/'));
+}
+
+std::string prepared_module_directory() {
+    const std::string dir = module_directory();
+    std::error_code ignored;
+    std::filesystem::create_directories(dir, ignored);
+    return dir;
 }
 
 }  // namespace doorctl

@@ -18,4 +18,8 @@ std::string ini_value(const std::string& path, const std::string& section, const
 // The library's data directory: $DOORLINK_HOME, or the directory of doorctl.
 std::string module_directory();
 
+// The data directory, made when missing: the library makes the directories
+// below it, but not the directory itself.
+std::string prepared_module_directory();
+
 }  // namespace doorctl

@@ -1,4 +1,6 @@
 // doorctl: the doorlink library from the command line.
+#include <cstring>
+#include <exception>
 #include <iostream>
 #include <string>
 
@@ -11,6 +13,9 @@ int main(int argc, char** argv) {
         "Data files live in the library's module directory: $DOORLINK_HOME, or the\n"
         "directory of this executable."};
     app.require_subcommand(1);
+    // Options of doorctl itself may also follow the subcommand.
+    app.fallthrough();
+    app.footer(doorctl::kExitCodeHelp);
     std::vector<int> portRange;
     app.add_option("--port-range", portRange, "bind local sockets within START END")
         ->expected(2)
@@ -20,6 +25,11 @@ int main(int argc, char** argv) {
             throw CLI::ValidationError("--port-range", "each bound must lie within 0..65535");
         }
     });
+    // Known before parsing, so that a usage error is reported as JSON too.
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--json") == 0) doorctl::set_json_output(true);
+    }
+    app.add_flag("--json", "print each result as one JSON object (monitor: one line per event)");
 
     static std::vector<doorctl::DemoStep> demo;
     doorctl::add_time_commands(app, demo);
@@ -31,6 +41,19 @@ int main(int argc, char** argv) {
     doorctl::add_records_commands(app, demo);
     doorctl::add_demo_command(app, demo);
 
-    CLI11_PARSE(app, argc, argv);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        // Help is a success; every other parse error is a usage error.
+        if (e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) return app.exit(e);
+        if (!doorctl::json_output()) {
+            app.exit(e);
+            return doorctl::kUsageError;
+        }
+        doorctl::emit(doorctl::Result::failure(doorctl::kUsageError, e.what()));
+        return doorctl::kUsageError;
+    } catch (const std::exception& e) {
+        doorctl::emit(doorctl::Result::failure(doorctl::kNotConfirmed, e.what()));
+    }
     return doorctl::exit_status();
 }

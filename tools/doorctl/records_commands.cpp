@@ -78,11 +78,8 @@ const char* retrieval_outcome(uint32_t result) {
     }
 }
 
-bool fetch(const FetchOptions& o) {
-    const fs::path home = data_directory();
-    // The library writes nothing where it cannot keep it: give it its home.
-    std::error_code ec;
-    fs::create_directories(home, ec);
+Result fetch(const FetchOptions& o) {
+    const fs::path home = prepared_module_directory();
     char name[32];
     std::snprintf(name, sizeof name, "mj%03d.txt", o.controller);
     const fs::path recordFile = home / name;
@@ -100,7 +97,7 @@ bool fetch(const FetchOptions& o) {
                             : DataRtn(o.target.address.c_str(), o.controller, o.target.mac.c_str());
         done = true;
     });
-    const bool tty = ::isatty(STDOUT_FILENO);
+    const bool tty = !json_output() && ::isatty(STDOUT_FILENO);
     const char* unit = o.noPhotos ? "records" : "images";
     while (!done) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -114,26 +111,34 @@ bool fetch(const FetchOptions& o) {
         std::cout << '\n';
     }
     if (result == 0) {
-        fail("record retrieval from " + o.target.address + " failed (no answer, or the transfer broke off)");
-        return false;
+        return not_confirmed(o.noPhotos ? "TxDataRtn" : "DataRtn", o.target,
+                             "record retrieval from " + o.target.address +
+                                 " failed (no answer, or the transfer broke off)")
+            .set("controller", o.controller);
     }
-    const size_t records = line_count(recordFile) - linesBefore;
     size_t newPhotos = 0;
     uintmax_t bytes = 0;
-    std::vector<fs::path> landed;
     for (const auto& [path, size] : photos(home / "pic")) {
         if (photosBefore.count(path)) continue;
         ++newPhotos;
         bytes += size;
-        landed.push_back(path);
     }
-    std::printf("%zu records, %zu photos, %ju bytes of photos in %.2f s", records, newPhotos, bytes, seconds);
-    if (!o.noPhotos) std::printf(" (%s)", retrieval_outcome(result));
-    else if (result == 2) std::printf(" (the controller holds no records)");
-    std::printf("\nrecords: %s\n", recordFile.string().c_str());
-    if (!o.noPhotos) std::printf("photos:  %s%c<card>%c\n", (home / "pic").string().c_str(), '/', '/');
-    std::fflush(stdout);
-    return true;
+    Result r;
+    r.set("address", o.target.address)
+        .set("controller", o.controller)
+        .set("result", result)
+        .set("records", line_count(recordFile) - linesBefore)
+        .set("photos", newPhotos)
+        .set("photo_bytes", bytes)
+        .set("seconds", seconds);
+    if (!o.noPhotos) r.set("outcome", retrieval_outcome(result));
+    else if (result == 2) r.set("outcome", "the controller holds no records");
+    r.set("record_file", recordFile.string())
+        .line(std::string("{records} records, {photos} photos, {photo_bytes} bytes of photos in {seconds:%.2f} s") +
+              (r.fields().contains("outcome") ? " ({outcome})" : ""))
+        .line("records: {record_file}");
+    if (!o.noPhotos) r.set("photo_directory", (home / "pic").string()).line("photos:  {photo_directory}/<card>/");
+    return r;
 }
 
 // ---- monitor ---------------------------------------------------------------
@@ -149,11 +154,11 @@ long peek_length(uint32_t socket, int waitMs) {
     return ::recv(static_cast<int>(socket), probe, sizeof probe, MSG_PEEK | MSG_TRUNC);
 }
 
-enum class Pushed { Nothing, Report, Photo, Broken };
+enum class Pushed { Nothing, Report, Photo, Broken, Unwritable };
 
-// Takes what the controller pushed, if anything came within the wait: a live
-// photo block starts a photo (DoorPic), anything else is an error report
-// (ErrorScore).
+// Takes what the controller pushed, if anything came within the wait, and
+// prints it as an event: a live photo block starts a photo (DoorPic),
+// anything else is an error report (ErrorScore).
 Pushed receive_pushed(uint32_t socket, const std::string& address, int controller, int waitMs) {
     const long length = peek_length(socket, waitMs);
     if (length < 0) return Pushed::Nothing;
@@ -161,24 +166,42 @@ Pushed receive_pushed(uint32_t socket, const std::string& address, int controlle
         char card[9] = {};
         char time[17] = {};
         if (DoorPic(0, card, time, socket) != 1) {
-            std::cout << "a photo broke off" << std::endl;
+            emit(Result().set("event", "photo_broken").line("a photo broke off"));
             return Pushed::Broken;
         }
-        std::cout << "photo of card " << card << " taken " << time << " -> "
-                  << (data_directory() / "curpic" / (std::string(card) + ".jpg")).string() << std::endl;
+        emit(Result()
+                 .set("event", "photo")
+                 .set("card", card)
+                 .set("time", time)
+                 .set("file", (data_directory() / "curpic" / (std::string(card) + ".jpg")).string())
+                 .line("photo of card {card} taken {time} -> {file}"));
         return Pushed::Photo;
     }
     std::vector<char> text(1066);
-    if (ErrorScore(address.c_str(), text.data(), controller, socket) != 1) return Pushed::Nothing;
+    if (ErrorScore(address.c_str(), text.data(), controller, socket) != 1) {
+        // A report was waiting: the library could not keep it in its error log.
+        char name[32];
+        std::snprintf(name, sizeof name, "error%03d.txt", controller);
+        const std::string log = (data_directory() / "error" / name).string();
+        emit(Result::failure(kFileError, "cannot append the error report to " + log)
+                 .set("export", "ErrorScore")
+                 .set("address", address)
+                 .set("file", log));
+        return Pushed::Unwritable;
+    }
     // The report's own text follows the controller number line.
     std::string shown = text.data();
     const size_t newline = shown.find('\n');
-    std::cout << "error report from controller " << controller << ": "
-              << (newline == std::string::npos ? shown : shown.substr(newline + 1)) << std::endl;
+    emit(Result()
+             .set("event", "error_report")
+             .set("controller", controller)
+             .set("text", newline == std::string::npos ? shown : shown.substr(newline + 1))
+             .line("error report from controller {controller}: {text}"));
     return Pushed::Report;
 }
 
 bool monitor(const Target& t, int controller) {
+    prepared_module_directory();
     uint32_t socket = 0;
     uint32_t opened = 0;
     if (t.mac.empty()) {
@@ -187,19 +210,23 @@ bool monitor(const Target& t, int controller) {
         opened = DoorTransIP(t.address.c_str(), &socket, t.mac.c_str());
     }
     if (opened != 1 || socket == 0) {
-        fail("the controller at " + t.address + " did not accept the monitoring request");
-        return false;
+        return emit(not_confirmed(t.mac.empty() ? "DoorScout" : "DoorTransIP", t,
+                                  "the controller at " + t.address + " did not accept the monitoring request"));
     }
-    std::cout << "monitoring " << t.address << "; error reports below, photos into "
-              << (data_directory() / "curpic").string() << "; interrupt to stop" << std::endl;
+    emit(Result()
+             .set("event", "monitoring")
+             .set("address", t.address)
+             .set("photo_directory", (data_directory() / "curpic").string())
+             .line("monitoring {address}; error reports below, photos into {photo_directory}; interrupt to stop"));
     struct sigaction action{};
     action.sa_handler = [](int) { interrupted = true; };
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
-    while (!interrupted) receive_pushed(socket, t.address, controller, 500);
+    bool kept = true;
+    while (!interrupted && kept) kept = receive_pushed(socket, t.address, controller, 500) != Pushed::Unwritable;
     ::close(static_cast<int>(socket));
-    std::cout << "stopped" << std::endl;
-    return true;
+    if (kept) emit(Result().set("event", "stopped").line("stopped"));
+    return kept;
 }
 
 // The demo's monitoring: the embedded controller pushes an error report and
@@ -207,8 +234,8 @@ bool monitor(const Target& t, int controller) {
 bool demo_monitor(DemoContext& c) {
     uint32_t socket = 0;
     if (DoorScout(c.address.c_str(), &socket) != 1) {
-        fail("the simulated controller did not accept the monitoring request");
-        return false;
+        return emit(not_confirmed("DoorScout", {c.address, ""},
+                                  "the simulated controller did not accept the monitoring request"));
     }
     bool ok = doorsim::push_error_report(*c.sim, c.id, "door 1 held open too long") &&
               receive_pushed(socket, c.address, 1, 2000) == Pushed::Report;
@@ -235,7 +262,7 @@ void add_records_commands(CLI::App& app, std::vector<DemoStep>& demo) {
         ->check(CLI::Range(0, 999))
         ->capture_default_str();
     fetchCommand->add_flag("--no-photos", options->noPhotos, "records only, in blocks of 64 (TxDataRtn)");
-    fetchCommand->callback([options] { fetch(*options); });
+    fetchCommand->callback([options] { emit(fetch(*options)); });
 
     // `monitor ADDRESS [MAC]` watches; the door commands' `monitor start`
     // stays beside it on the same command.
@@ -259,7 +286,7 @@ void add_records_commands(CLI::App& app, std::vector<DemoStep>& demo) {
     monitorCommand->callback([monitorCommand, target, controller] {
         if (!monitorCommand->get_subcommands().empty()) return;
         if (target->address.empty()) {
-            fail("monitor needs a controller ADDRESS (or a subcommand)");
+            emit(Result::failure(kUsageError, "monitor needs a controller ADDRESS (or a subcommand)"));
             return;
         }
         monitor(*target, *controller);
@@ -270,7 +297,7 @@ void add_records_commands(CLI::App& app, std::vector<DemoStep>& demo) {
                             s.records.records = doorsim::sample_records(5);
                         });
                         FetchOptions o{{c.address, c.mac}, 1, false};
-                        if (!fetch(o)) return false;
+                        if (!emit(fetch(o))) return false;
                         // Every photo must decode as a JPEG image.
                         const fs::path pic = data_directory() / "pic";
                         size_t shown = 0;
@@ -279,18 +306,17 @@ void add_records_commands(CLI::App& app, std::vector<DemoStep>& demo) {
                             doorsim::Bytes bytes((std::istreambuf_iterator<char>(in)), {});
                             int w = 0, h = 0;
                             if (!doorsim::decode_photo(bytes, w, h)) {
-                                fail(path.string() + " is not a whole JPEG image");
-                                return false;
+                                return emit(Result::failure(kNotConfirmed, path.string() + " is not a whole JPEG image"));
                             }
                             if (shown++ < 3) {
-                                std::cout << "  " << path.string() << ": " << w << "x" << h << " JPEG, "
-                                          << size << " bytes\n";
+                                note("  " + path.string() + ": " + std::to_string(w) + "x" + std::to_string(h) +
+                                     " JPEG, " + std::to_string(size) + " bytes\n");
                             }
                         }
                         return shown > 0;
                     }});
     demo.push_back({"fetch the same records without photos, in blocks of 64", [](DemoContext& c) {
-                        return fetch(FetchOptions{{c.address, c.mac}, 2, true});
+                        return emit(fetch(FetchOptions{{c.address, c.mac}, 2, true}));
                     }});
     demo.push_back({"monitor the controller: a pushed error report and a pushed photo", demo_monitor});
 }

@@ -1,6 +1,4 @@
 // doorctl time set|show ADDRESS MAC
-#include <cstdio>
-#include <iostream>
 #include <memory>
 
 #include "cli.h"
@@ -9,24 +7,24 @@
 namespace doorctl {
 namespace {
 
-bool set_time(const Target& t) {
+Result set_time(const Target& t) {
     if (DoorSetTime(t.address.c_str(), t.mac.c_str()) != 1) {
-        fail("the controller at " + t.address + " did not acknowledge the clock");
-        return false;
+        return not_confirmed("DoorSetTime", t, "the controller at " + t.address + " did not acknowledge the clock");
     }
-    std::cout << "clock of " << t.address << " set to this host's local time\n";
-    return true;
+    return Result().set("address", t.address).line("clock of {address} set to this host's local time");
 }
 
-bool show_time(const Target& t) {
+Result show_time(const Target& t) {
     char text[18] = {};
     uint32_t weekDay = 0;
     if (DoorShowTime(t.address.c_str(), text, &weekDay, t.mac.c_str()) != 1) {
-        fail("no clock reading from the controller at " + t.address);
-        return false;
+        return not_confirmed("DoorShowTime", t, "no clock reading from the controller at " + t.address);
     }
-    std::cout << text << " (day of week " << weekDay << ")\n";
-    return true;
+    return Result()
+        .set("address", t.address)
+        .set("clock", text)
+        .set("day_of_week", weekDay)
+        .line("{clock} (day of week {day_of_week})");
 }
 
 }  // namespace
@@ -38,16 +36,16 @@ void add_time_commands(CLI::App& app, std::vector<DemoStep>& demo) {
 
     auto* set = time->add_subcommand("set", "set the clock to this host's local time");
     add_target(set, *target);
-    set->callback([target] { set_time(*target); });
+    set->callback([target] { emit(set_time(*target)); });
 
     auto* show = time->add_subcommand("show", "print the clock as yy-mm-dd hh:mm:ss");
     add_target(show, *target);
-    show->callback([target] { show_time(*target); });
+    show->callback([target] { emit(show_time(*target)); });
 
     demo.push_back({"set the controller's clock to this host's time",
-                    [](DemoContext& c) { return set_time({c.address, c.mac}); }});
+                    [](DemoContext& c) { return emit(set_time({c.address, c.mac})); }});
     demo.push_back({"read the clock back",
-                    [](DemoContext& c) { return show_time({c.address, c.mac}); }});
+                    [](DemoContext& c) { return emit(show_time({c.address, c.mac})); }});
 }
 
 }  // namespace doorctl
