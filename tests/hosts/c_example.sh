@@ -51,7 +51,7 @@ homes=("$work/home-pkg-config" "$work/home-cmake")
 if make_namespaces; then
     ip netns exec "$ns_sim" "$doorsim" --broadcast --address 10.201.0.2 >"$work/broadcast.log" 2>&1 &
     ns_doorsim=$!
-    wait_ready "$work/broadcast.log" "$ns_doorsim" || { echo "doorsim did not start:"; cat "$work/broadcast.log"; exit 1; }
+    doorsim_ready "$ns_doorsim" "$work/broadcast.log" || { echo "doorsim did not start:"; cat "$work/broadcast.log"; exit 1; }
     homes+=("$work/home-broadcast")
 else
     echo "broadcast discovery not run: cannot make network namespaces (ip netns needs root and iproute2)"

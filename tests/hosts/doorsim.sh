@@ -10,15 +10,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# wait_ready LOG PID: succeeds once the doorsim of PID printed its ready line.
-wait_ready() {
-    for _ in $(seq 100); do
-        grep -q '^ready' "$1" && return 0
-        kill -0 "$2" 2>/dev/null || return 1
-        sleep 0.1
-    done
-    return 1
-}
+. "$(dirname "${BASH_SOURCE[0]}")/../scripts/doorsim_ready.sh"
 
 start_doorsim() {
     # The other tests' simulators use 127.100.x.x to 127.249.x.x.
@@ -26,7 +18,7 @@ start_doorsim() {
         address="127.$((250 + RANDOM % 5)).$((RANDOM % 250)).2"
         "$1" --controllers "$2" --address "$address" >"$work/doorsim.log" 2>&1 &
         sim=$!
-        wait_ready "$work/doorsim.log" "$sim" && return 0
+        doorsim_ready "$sim" "$work/doorsim.log" && return 0
         kill "$sim" 2>/dev/null; wait "$sim" 2>/dev/null
         sim=""
     done
