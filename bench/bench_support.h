@@ -1,4 +1,5 @@
-// What the benchmarks share: their data directory and a simulated controller.
+// What the benchmarks share: their data directory, a simulated controller and
+// the endpoint a bare socket sends it to.
 //
 // The data directory of a benchmark run: $DOORLINK_HOME when set, else a
 // directory of its own (in memory where the machine has such a file system,
@@ -6,6 +7,8 @@
 // the run ends.
 #pragma once
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <stdlib.h>
 
 #include <cstdlib>
@@ -45,5 +48,14 @@ struct Controller {
         mac = sim.mac_text(id);
     }
 };
+
+// UDP port 9000 of a controller's address, for the raw floors.
+inline sockaddr_in controller_endpoint(const std::string& address) {
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(doorsim::kControllerPort);
+    inet_pton(AF_INET, address.c_str(), &to.sin_addr);
+    return to;
+}
 
 }  // namespace doorlink::bench

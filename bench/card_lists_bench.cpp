@@ -57,18 +57,22 @@ std::string source_file(int count) {
     return path;
 }
 
-void BM_ConvertList(benchmark::State& state) {
+// Converts the source file of so many cards into list, once per iteration.
+void run_conversion(benchmark::State& state, int cards, uint32_t list, uint32_t kind) {
     data_directory();
     core::LibraryState::get().worker_start_pause_ms() = 0;
-    const std::string source = source_file(kCards);
-    const bool longRecords = state.range(0) == 1;
+    const std::string source = source_file(cards);
     for (auto _ : state) {
-        if (TransformName(source.c_str(), kCards, 1, longRecords ? 1 : 0) != 1) {
+        if (TransformName(source.c_str(), cards, list, kind) != 1) {
             state.SkipWithError("conversion failed");
             break;
         }
     }
-    state.SetItemsProcessed(state.iterations() * kCards);
+    state.SetItemsProcessed(state.iterations() * cards);
+}
+
+void BM_ConvertList(benchmark::State& state) {
+    run_conversion(state, kCards, 1, state.range(0) == 1 ? 1 : 0);
     state.counters["us_per_card"] = benchmark::Counter(
         static_cast<double>(state.iterations() * kCards), benchmark::Counter::kIsRate | benchmark::Counter::kInvert,
         benchmark::Counter::kIs1000);
@@ -77,17 +81,7 @@ BENCHMARK(BM_ConvertList)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRea
 
 // The short-record conversion of as many cards as the argument says.
 void BM_ConvertListGrowth(benchmark::State& state) {
-    data_directory();
-    core::LibraryState::get().worker_start_pause_ms() = 0;
-    const int cards = static_cast<int>(state.range(0));
-    const std::string source = source_file(cards);
-    for (auto _ : state) {
-        if (TransformName(source.c_str(), cards, 3, 0) != 1) {
-            state.SkipWithError("conversion failed");
-            break;
-        }
-    }
-    state.SetItemsProcessed(state.iterations() * cards);
+    run_conversion(state, static_cast<int>(state.range(0)), 3, 0);
 }
 BENCHMARK(BM_ConvertListGrowth)->Arg(500)->Arg(1000)->Arg(2000)->Arg(5000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -147,42 +141,9 @@ int growth_list(int records) {
     return lists[records] = written ? list : -1;
 }
 
-void BM_Download(benchmark::State& state) {
-    data_directory();
-    write_transfer_list();
-    Controller c;
-    for (auto _ : state) {
-        if (DoorDownName1(c.address.c_str(), kTransferRecords, 2, c.mac.c_str()) != 1) {
-            state.SkipWithError("download failed");
-            break;
-        }
-    }
-    state.SetItemsProcessed(state.iterations() * kTransferRecords);
-}
-BENCHMARK(BM_Download)->Unit(benchmark::kMillisecond)->UseRealTime();
-
-void BM_ReadBack(benchmark::State& state) {
-    data_directory();
-    write_transfer_list();
-    Controller c;
-    if (DoorDownName1(c.address.c_str(), kTransferRecords, 2, c.mac.c_str()) != 1) {
-        state.SkipWithError("download failed");
-        return;
-    }
-    for (auto _ : state) {
-        if (LookDoorName(c.address.c_str(), 2, c.mac.c_str()) != 1) {
-            state.SkipWithError("read-back failed");
-            break;
-        }
-    }
-    state.SetItemsProcessed(state.iterations() * kTransferRecords);
-}
-BENCHMARK(BM_ReadBack)->Unit(benchmark::kMillisecond)->UseRealTime();
-
-void BM_DownloadGrowth(benchmark::State& state) {
-    data_directory();
-    const int records = static_cast<int>(state.range(0));
-    const int list = growth_list(records);
+// Downloads so many records of list to a simulated controller, once per
+// iteration.
+void run_download(benchmark::State& state, int records, int list) {
     Controller c;
     for (auto _ : state) {
         if (list < 0 || DoorDownName1(c.address.c_str(), records, list, c.mac.c_str()) != 1) {
@@ -192,12 +153,10 @@ void BM_DownloadGrowth(benchmark::State& state) {
     }
     state.SetItemsProcessed(state.iterations() * records);
 }
-BENCHMARK(BM_DownloadGrowth)->Arg(500)->Arg(2000)->Arg(5000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-void BM_ReadBackGrowth(benchmark::State& state) {
-    data_directory();
-    const int records = static_cast<int>(state.range(0));
-    const int list = growth_list(records);
+// Reads back so many records of list from a simulated controller that was
+// given them once, once per iteration.
+void run_read_back(benchmark::State& state, int records, int list) {
     Controller c;
     if (list < 0 || DoorDownName1(c.address.c_str(), records, list, c.mac.c_str()) != 1) {
         state.SkipWithError("download failed");
@@ -211,17 +170,40 @@ void BM_ReadBackGrowth(benchmark::State& state) {
     }
     state.SetItemsProcessed(state.iterations() * records);
 }
+
+void BM_Download(benchmark::State& state) {
+    data_directory();
+    write_transfer_list();
+    run_download(state, kTransferRecords, 2);
+}
+BENCHMARK(BM_Download)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_ReadBack(benchmark::State& state) {
+    data_directory();
+    write_transfer_list();
+    run_read_back(state, kTransferRecords, 2);
+}
+BENCHMARK(BM_ReadBack)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_DownloadGrowth(benchmark::State& state) {
+    data_directory();
+    const int records = static_cast<int>(state.range(0));
+    run_download(state, records, growth_list(records));
+}
+BENCHMARK(BM_DownloadGrowth)->Arg(500)->Arg(2000)->Arg(5000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_ReadBackGrowth(benchmark::State& state) {
+    data_directory();
+    const int records = static_cast<int>(state.range(0));
+    run_read_back(state, records, growth_list(records));
+}
 BENCHMARK(BM_ReadBackGrowth)->Arg(500)->Arg(2000)->Arg(5000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The same datagrams from a bare socket: the announcement, then five copies
 // of each 526-byte record datagram and one 14-byte reply per record.
 int raw_socket(const std::string& address, sockaddr_in& to) {
-    int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    to = {};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(9000);
-    inet_pton(AF_INET, address.c_str(), &to.sin_addr);
-    return fd;
+    to = doorlink::bench::controller_endpoint(address);
+    return ::socket(AF_INET, SOCK_DGRAM, 0);
 }
 
 void BM_RawDownloadFloor(benchmark::State& state) {

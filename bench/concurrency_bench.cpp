@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_support.h"
 #include "doorlink/doorlink.h"
 #include "doorsim/simulator.h"
 
@@ -133,13 +134,10 @@ struct RawClient {
     RawClient(const std::string& address, const doorsim::Mac& mac) {
         std::copy(mac.begin(), mac.end(), request.begin() + 6);
         fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(doorsim::kControllerPort);
-        inet_pton(AF_INET, address.c_str(), &to.sin_addr);
+        const sockaddr_in to = doorlink::bench::controller_endpoint(address);
         timeval wait{2, 0};
         ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-        ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to);
+        ::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to);
     }
     ~RawClient() { ::close(fd); }
     RawClient(const RawClient&) = delete;

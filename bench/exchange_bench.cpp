@@ -32,16 +32,13 @@ BENCHMARK(BM_DoorShowTime)->UseRealTime();
 void BM_RawUdpRoundTrip(benchmark::State& state) {
     Controller c;
     int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(9000);
-    inet_pton(AF_INET, c.address.c_str(), &to.sin_addr);
+    const sockaddr_in to = doorlink::bench::controller_endpoint(c.address);
     doorsim::Bytes request = {0x83, 0x38, 0x48, 0x58, 0x33, 0x00};
     auto m = c.sim.mac(c.id);
     request.insert(request.end(), m.begin(), m.end());
     uint8_t reply[1024];
     for (auto _ : state) {
-        ::sendto(fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+        ::sendto(fd, request.data(), request.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
         if (::recv(fd, reply, sizeof reply, 0) <= 0) {
             state.SkipWithError("no reply");
             break;

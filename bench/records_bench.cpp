@@ -103,17 +103,14 @@ void BM_RawUdpBlockStream(benchmark::State& state) {
     const int copies = static_cast<int>(state.range(2));
     RecordController c(records, width, width * 3 / 4);
     int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(9000);
-    inet_pton(AF_INET, c.address.c_str(), &to.sin_addr);
+    const sockaddr_in to = doorlink::bench::controller_endpoint(c.address);
     doorsim::Bytes request = {0x41, 0x14, 0x24, 0x34, 0x77};
     auto m = c.sim.mac(c.id);
     request.insert(request.end(), m.begin(), m.end());
     request.push_back(0);
     uint8_t block[2048];
     for (auto _ : state) {
-        ::sendto(fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+        ::sendto(fd, request.data(), request.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
         for (;;) {
             pollfd p{fd, POLLIN, 0};
             if (::poll(&p, 1, 2000) != 1) {
@@ -124,7 +121,7 @@ void BM_RawUdpBlockStream(benchmark::State& state) {
             if (n == 5) break;  // the end marker
             if (n < 5) continue;
             for (int copy = 0; copy < copies; ++copy) {
-                ::sendto(fd, block + n - 5, 5, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+                ::sendto(fd, block + n - 5, 5, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
             }
         }
     }

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "core/exchange.h"
 #include "core/transport.h"
 #include "platform/clock.h"
 
@@ -37,9 +38,6 @@ enum class Awaited {
     StaleFlood,  // more stale replies than kMaxStaleReplies for one request
 };
 
-// Wrong replies in a row after which a transfer gives up on a peer that
-// keeps answering wrongly.
-constexpr int kMaxWrongReplies = 100;
 // Stale replies passed over while one reply is awaited; the next one ends the
 // transfer, so that a peer replaying old answers cannot hold it forever.
 constexpr int kMaxStaleReplies = 100;
@@ -147,7 +145,8 @@ public:
     }
 
     // Sends request (copies in a row) until its due reply comes: again after
-    // a wrong reply (at most kMaxWrongReplies in a row), after stale replies
+    // a wrong reply (at most kMaxRejectedReplies in a row, after which a peer
+    // that keeps answering wrongly is given up), after stale replies
     // whose grace ended, and after a silence while silencesAllowed last.
     // True with the due reply in buffer.
     template <class FitOf>
@@ -161,7 +160,7 @@ public:
                 case Awaited::GraceOver:
                     break;
                 case Awaited::Wrong:
-                    if (++wrong >= kMaxWrongReplies) return false;
+                    if (++wrong >= kMaxRejectedReplies) return false;
                     break;
                 case Awaited::Silence:
                     if (++silences > silencesAllowed) return false;

@@ -61,10 +61,6 @@ void CloseControllerSocket(SocketHandle socket) {
     platform::net_cleanup();
 }
 
-int WaitSocketReady(SocketHandle socket, int direction) {
-    return platform::socket_wait(socket, direction == 1, kReadinessWaitMs) ? 1 : 0;
-}
-
 int SendToController(SocketHandle socket, const uint8_t* data, int length, const Endpoint& to) {
     // The wait for writability comes only where the send cannot go at once.
     int sent = platform::socket_send_waiting(socket, data, length, to, kReadinessWaitMs);
@@ -72,8 +68,7 @@ int SendToController(SocketHandle socket, const uint8_t* data, int length, const
 }
 
 int ReceiveFromController(SocketHandle socket, uint8_t* buffer, int capacity, Endpoint& from) {
-    if (WaitSocketReady(socket, 0) != 1) return -1;
-    return platform::socket_receive_from(socket, buffer, capacity, from);
+    return ReceiveFromControllerWithin(socket, buffer, capacity, from, kReadinessWaitMs);
 }
 
 bool SendCopiesToController(SocketHandle socket, const uint8_t* data, int length, const Endpoint& to,

@@ -23,8 +23,6 @@ SocketHandle OpenControllerSocket(uint16_t& localPort);
 // start up to its end when it is set, else from a random port 9000..17999.
 SocketHandle OpenSocketInRange(const PortRange& range, uint16_t& localPort);
 void CloseControllerSocket(SocketHandle socket);
-// 1 when the socket became ready within the wait (direction 1: writing).
-int WaitSocketReady(SocketHandle socket, int direction);
 // The bytes sent, or -1.
 int SendToController(SocketHandle socket, const uint8_t* data, int length, const Endpoint& to);
 // SendToController copies times in a row; false when any send fails.

@@ -279,11 +279,17 @@ std::string_view trimmed_default(const char* value) {
     return v;
 }
 
-// The current document of the file; an empty one when the file is there but
-// cannot be read (nothing is found in it).
-std::shared_ptr<const ini::Document> readable_document(const char* path) {
+// The current document of the file; null when the file is there but cannot
+// be read.
+std::shared_ptr<const ini::Document> current_document(const char* path) {
     auto file = cache().entry(path);
-    auto doc = cache().current(*file, path);
+    return cache().current(*file, path);
+}
+
+// The same, but an empty document for a file that cannot be read (nothing is
+// found in it).
+std::shared_ptr<const ini::Document> readable_document(const char* path) {
+    auto doc = current_document(path);
     return doc ? doc : std::make_shared<const ini::Document>();
 }
 
@@ -345,8 +351,7 @@ uint32_t ProfileSnapshot::read_string(const char* section, const char* key, cons
 int32_t profile_read_int(const char* section, const char* key, int32_t defaultValue,
                          const char* path) {
     if (!section || !key || !path) return defaultValue;
-    auto file = cache().entry(path);
-    auto doc = cache().current(*file, path);
+    auto doc = current_document(path);
     if (!doc) return defaultValue;
     auto found = doc->find(section, key);
     if (!found) return defaultValue;
@@ -357,8 +362,7 @@ int32_t profile_read_int(const char* section, const char* key, int32_t defaultVa
 
 std::vector<std::string> profile_read_key_names(const char* section, const char* path) {
     if (!section || !path) return {};
-    auto file = cache().entry(path);
-    auto doc = cache().current(*file, path);
+    auto doc = current_document(path);
     if (!doc) return {};
     return doc->key_names(section);
 }
