@@ -104,7 +104,6 @@ bool send_record(core::ControllerLink& link, const uint8_t* datagram, uint32_t c
 
 uint32_t DownloadList(core::Transport& transport, const char* address, int32_t count,
                       int32_t listNumber, const char* macText, RecordKind kind) {
-    ListFileGuard reading(listNumber, ListFileGuard::Use::Read);
     if (!address) return 0;
     // The host sees the total announced before anything is checked, also when
     // the call then fails.
@@ -113,10 +112,13 @@ uint32_t DownloadList(core::Transport& transport, const char* address, int32_t c
     if (count < 0 || count > kMaxDownloadCount || !core::ParseMacText(macText, mac)) return 0;
     EnsureListDirectory();
 
-    // The list file must hold every record announced; it is read once.
+    // The list file must hold every record announced; it is read once, and
+    // held only while it is read: the records go out from this copy, so that
+    // a slow or silent controller holds up no conversion of the list.
     const size_t size = record_size(kind);
     std::vector<uint8_t> records(size * static_cast<size_t>(count));
     if (count > 0) {
+        ListFileGuard reading(listNumber, ListFileGuard::Use::Read);
         BinaryFile file(ListFilePath(listNumber), "rb+");
         if (!file.is_open() || file.size() < static_cast<long>(records.size()) ||
             file.read(records.data(), records.size()) != records.size()) {

@@ -1,7 +1,7 @@
-// Holds the card list file of a list number for the length of a call: a
-// writer (a conversion, a record from arguments) alone, readers (downloads)
-// together, so that a download never sends a list that is still being
-// written; it waits until the writer is done.
+// Holds the card list file of a list number: a writer (a conversion, a
+// record from arguments) alone for the length of its call, readers (downloads)
+// together while they read the file, so that a download never sends a list
+// that is still being written; it waits until the writer is done.
 #pragma once
 
 #include <cstdint>

@@ -151,6 +151,28 @@ TEST_F(CardTransfer, DownloadDuringAConversionSendsTheFinishedList) {
     }
 }
 
+// A download holds its list only while it reads it: a slow controller holds
+// up no conversion of that list (nor, behind it, any other conversion).
+TEST_F(CardTransfer, ASlowDownloadHoldsUpNoConversionOfItsList) {
+    const std::string source = dir.file("cards.ini");
+    testing::write_card_source(source, 10);
+    ASSERT_EQ(FormatName(source.c_str(), 10, 5), 1u);
+    doorsim::Faults slow;
+    slow.delayMs = 400;
+    sim.set_faults(id, slow);
+    std::atomic<bool> downloading{true};
+    uint32_t downloaded = 0;
+    std::thread download([&] {
+        downloaded = DoorDownName(address.c_str(), 3, 5, mac.c_str());
+        downloading = false;
+    });
+    ASSERT_TRUE(sim.wait_received(id, 1, std::chrono::seconds(5)));  // the list has been read
+    EXPECT_EQ(FormatName(source.c_str(), 10, 5), 1u);
+    EXPECT_TRUE(downloading) << "the conversion waited for the download";
+    download.join();
+    EXPECT_EQ(downloaded, 1u);
+}
+
 TEST_F(CardTransfer, ReadBackProgressAndFile) {
     const std::string source = dir.file("cards.ini");
     testing::write_card_source(source, 120);
