@@ -15,9 +15,9 @@ namespace doorlink::core {
 
 class RecentPhotos {
 public:
-    // What every block of one photo carries alike (its card, time and
-    // number of blocks).
-    using Key = std::array<uint8_t, 9>;
+    // What every block of one photo carries alike (its card, photo id, time
+    // and number of blocks).
+    using Key = std::array<uint8_t, 12>;
     struct Photo {
         uint64_t fingerprint = 0;  // of the whole first block
         Key key{};

@@ -22,7 +22,8 @@ constexpr size_t kImageAt = 10;
 constexpr size_t kImageBytes = 1024;
 constexpr size_t kSiteAt = 1034;
 constexpr size_t kCardAt = 1035;
-constexpr size_t kEchoAt = 1034;  // site, card and three bytes the controller reads back
+constexpr size_t kEchoAt = 1034;  // site, card and the photo's id, which the controller reads back
+constexpr size_t kPhotoIdAt = 1037;
 constexpr size_t kEchoLength = 6;
 constexpr size_t kYearAt = 1040, kMonthAt = 1041, kDayAt = 1042, kHourAt = 1043, kMinuteAt = 1044;
 constexpr size_t kBlockCountAt = 1050;
@@ -39,10 +40,12 @@ void copy_text(char* to, const char* from, size_t characters) {
     to[n] = '\0';
 }
 
-// What every block of one photo carries alike: card, time and block count.
+// What every block of one photo carries alike: card, photo id, time and
+// block count. Two swipes of one card within a minute differ in their id.
 core::RecentPhotos::Key key_of(const uint8_t* block) {
-    return {block[kSiteAt],   block[kCardAt],   block[kCardAt + 1],  block[kYearAt],       block[kMonthAt],
-            block[kDayAt],    block[kHourAt],   block[kMinuteAt],    block[kBlockCountAt]};
+    return {block[kSiteAt],      block[kCardAt],         block[kCardAt + 1],     block[kPhotoIdAt],
+            block[kPhotoIdAt + 1], block[kPhotoIdAt + 2], block[kYearAt],         block[kMonthAt],
+            block[kDayAt],       block[kHourAt],         block[kMinuteAt],       block[kBlockCountAt]};
 }
 
 class LivePhoto {

@@ -21,7 +21,8 @@ platform::LocalTime clock_2026() {
     return t;
 }
 
-Bytes live_block(uint8_t number, uint8_t count, uint8_t fill) {
+// A block of the photo with the given id (the same in all its blocks).
+Bytes live_block(uint8_t number, uint8_t count, uint8_t fill, uint8_t photoId = 0xA3) {
     Bytes b(1052, 0);
     std::fill(b.begin() + 10, b.begin() + 1034, fill);
     b[1034] = 7;     // site
@@ -29,7 +30,7 @@ Bytes live_block(uint8_t number, uint8_t count, uint8_t fill) {
     b[1036] = 0x39;
     b[1037] = 0xA1;
     b[1038] = 0xA2;
-    b[1039] = number;  // lets a test see which block was echoed
+    b[1039] = photoId;
     b[1040] = 26;
     b[1041] = 2;
     b[1042] = 28;
@@ -40,8 +41,8 @@ Bytes live_block(uint8_t number, uint8_t count, uint8_t fill) {
     return b;
 }
 
-Bytes resend_for(uint8_t echoedBlock) {
-    return {0x73, 0x37, 0x47, 0x57, 7, 0x30, 0x39, 0xA1, 0xA2, echoedBlock};
+Bytes resend_for(uint8_t photoId = 0xA3) {
+    return {0x73, 0x37, 0x47, 0x57, 7, 0x30, 0x39, 0xA1, 0xA2, photoId};
 }
 
 uint32_t door_pic(FakeTransport& t, char* card, char* time) {
@@ -65,20 +66,20 @@ TEST(LivePhoto, OneBlockOrNoneAnnouncedWritesExactly1024BytesAndSendsNothing) {
 TEST(LivePhoto, BlocksOutOfTurnAreAskedForAgainAndGoToTheirSender) {
     FakeTransport t;
     const core::Endpoint controller{0x0200007F, 0x2823};
-    t.answer(live_block(1, 3, 1), controller);  // before block 0
+    t.answer(live_block(1, 3, 1, 0xB0), controller);  // of another photo, before block 0
     t.answer(live_block(0, 3, 0), controller);
     t.answer(live_block(2, 3, 2), controller);  // while block 1 is due
-    t.answer(Bytes(10, 0xF1), controller);
+    t.answer(live_block(1, 3, 9, 0xB0), controller);
     t.answer(live_block(1, 3, 1), controller);
     t.answer(live_block(2, 3, 2), controller);
     char card[9];
     char time[17];
     ASSERT_EQ(door_pic(t, card, time), 1u);
     ASSERT_EQ(t.sent.size(), 3u);
-    EXPECT_EQ(t.sent[0].bytes, resend_for(1));
-    EXPECT_EQ(t.sent[1].bytes, resend_for(2));
-    // A datagram of no block of this photo leaves the echo as it was.
-    EXPECT_EQ(t.sent[2].bytes, resend_for(2));
+    EXPECT_EQ(t.sent[0].bytes, resend_for(0xB0));
+    EXPECT_EQ(t.sent[1].bytes, resend_for());
+    // A block of another photo leaves the echo as it was.
+    EXPECT_EQ(t.sent[2].bytes, resend_for());
     EXPECT_EQ(t.sent[0].to.address, controller.address);
     Bytes expected(1024, 0);
     expected.insert(expected.end(), 1024, 1);
@@ -95,10 +96,25 @@ TEST(LivePhoto, FiveSilencesInARowEndTheCallAndTheFileKeepsWhatCame) {
     EXPECT_EQ(door_pic(t, card, time), 0u);
     // Four silences answered by two resend requests each; the fifth ends it.
     ASSERT_EQ(t.sent.size(), 8u);
-    for (const auto& s : t.sent) EXPECT_EQ(s.bytes, resend_for(1));
+    for (const auto& s : t.sent) EXPECT_EQ(s.bytes, resend_for());
     Bytes expected(1024, 0);
     expected.insert(expected.end(), 1024, 1);
     EXPECT_EQ(read_bytes(data_path({"curpic", "00712345.jpg"})), expected);
+}
+
+TEST(LivePhoto, ABlockOfTheNextSwipeOfTheSameCardInTheSameMinuteIsNeverJoinedIn) {
+    FakeTransport t;
+    t.answer(live_block(0, 3, 0xAA, 1));
+    // Block 1 of photo 1 is lost, and photo 2 of the same card, minute and
+    // size comes whole before it.
+    for (uint8_t block = 0; block < 3; ++block) t.answer(live_block(block, 3, 0xBB, 2));
+    t.answer(live_block(1, 3, 0xAA, 1));
+    t.answer(live_block(2, 3, 0xAA, 1));
+    char card[9];
+    char time[17];
+    ASSERT_EQ(door_pic(t, card, time), 1u);
+    EXPECT_EQ(read_bytes(data_path({"curpic", "00712345.jpg"})), Bytes(3072, 0xAA));
+    for (const auto& s : t.sent) EXPECT_EQ(s.bytes, resend_for(1));
 }
 
 TEST(LivePhoto, SilenceBeforeTheFirstBlockAndAnUncreatablePhotoFileGiveZero) {
