@@ -8,6 +8,7 @@
 #include "core/controller_link.h"
 #include "core/export_guard.h"
 #include "core/library_state.h"
+#include "core/owned_file.h"
 #include "core/paths.h"
 #include "doorlink/doorlink.h"
 #include "platform/files.h"
@@ -128,7 +129,7 @@ bool receive_block(LivePhoto& photo, uint32_t block) {
                 break;
         }
         silences = 0;
-        if (++rejected >= kMaxRejectedReplies || !photo.request_resend(1)) return false;
+        if (++rejected >= core::kMaxRejectedReplies || !photo.request_resend(1)) return false;
     }
 }
 
@@ -151,18 +152,18 @@ uint32_t ReceiveLivePhoto(core::Transport& transport, core::SocketHandle socket,
     std::snprintf(time, sizeof time, "%04d-%02d-%02d %02d:%02d", FourDigitYear(photo.at(kYearAt), now),
                   photo.at(kMonthAt), photo.at(kDayAt), photo.at(kHourAt), photo.at(kMinuteAt));
     // A later photo of the same card replaces this one.
-    std::FILE* file = std::fopen(core::join_path(directory, card + ".jpg").c_str(), "wb+");
+    core::OwnedFile file(std::fopen(core::join_path(directory, card + ".jpg").c_str(), "wb+"));
     if (!file) return 0;
     // 8 and 16 characters; a field beyond its range cannot overrun the buffers.
     copy_text(cardText, card.c_str(), 8);
     copy_text(timeText, time, 16);
 
     const uint32_t blocks = photo.at(kBlockCountAt);
-    bool ok = std::fwrite(photo.image(), 1, kImageBytes, file) == kImageBytes;
+    bool ok = std::fwrite(photo.image(), 1, kImageBytes, file.get()) == kImageBytes;
     for (uint32_t i = 1; ok && i < blocks; ++i) {
-        ok = receive_block(photo, i) && std::fwrite(photo.image(), 1, kImageBytes, file) == kImageBytes;
+        ok = receive_block(photo, i) && std::fwrite(photo.image(), 1, kImageBytes, file.get()) == kImageBytes;
     }
-    if (std::fclose(file) != 0) ok = false;
+    if (!core::CloseNow(file)) ok = false;
     if (ok) photo.taken_whole();
     return ok ? 1 : 0;
 }

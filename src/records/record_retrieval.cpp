@@ -13,6 +13,7 @@
 #include "core/controller_link.h"
 #include "core/bytes.h"
 #include "core/export_guard.h"
+#include "core/owned_file.h"
 #include "core/paths.h"
 #include "doorlink/doorlink.h"
 #include "platform/files.h"
@@ -98,7 +99,7 @@ private:
             photoTooLarge_ = true;
             return false;
         }
-        return std::fwrite(buffer_, 1, count, photo_) == count;
+        return std::fwrite(buffer_, 1, count, photo_.get()) == count;
     }
     Trailer resend_request() const;
     Trailer answer_to_unexpected() const;
@@ -116,16 +117,15 @@ private:
         photoPath_ = path;
         photoTail_ = {0, 0};
         photoBytes_ = 0;
-        photo_ = std::fopen(path.c_str(), "wb+");
+        photo_.reset(std::fopen(path.c_str(), "wb+"));
         // Most photos then reach the file in one write when they are closed.
-        if (photo_) (void)std::setvbuf(photo_, photoBuffer_.get(), _IOFBF, kPhotoBufferSize);
+        if (photo_) (void)std::setvbuf(photo_.get(), photoBuffer_.get(), _IOFBF, kPhotoBufferSize);
         return photo_ != nullptr;
     }
     // The photo file left open is one that did not come whole.
     uint32_t finish(uint32_t result, bool deletePhoto = false) {
         name_finished_photo();
-        if (photo_) (void)std::fclose(photo_);
-        photo_ = nullptr;
+        (void)core::CloseNow(photo_);
         if (deletePhoto && !photoPath_.empty()) platform::delete_file(photoPath_);
         files_.close();
         link_.close();
@@ -140,13 +140,14 @@ private:
     RecordFiles files_;
     std::string photoDirectory_;
     std::string photoPath_;
-    std::FILE* photo_ = nullptr;
     // The last two bytes written to the photo file: its end-of-image marker
     // may lie across the boundary of a photo block and the record block.
     std::array<uint8_t, 2> photoTail_{};
     size_t photoBytes_ = 0;
     static constexpr size_t kPhotoBufferSize = size_t{32} * 1024;
     std::unique_ptr<char[]> photoBuffer_{new char[kPhotoBufferSize]};
+    // After its buffer, so that it is closed first on every way out.
+    core::OwnedFile photo_;
     bool photoTooLarge_ = false;
     // A photo that came whole, written and closed, waiting for its final name
     // until its record's acknowledgement is on its way; the controller then
@@ -332,8 +333,7 @@ Retrieval::Handled Retrieval::record_block(int length) {
     }
     if (image % 10 == 0) WriteCurrentImage(controller_, static_cast<long>(image));
 
-    const bool closed = std::fclose(photo_) == 0;
-    photo_ = nullptr;
+    const bool closed = core::CloseNow(photo_);
     if (!closed) return Handled::Finished;  // the photo may lack its last bytes
     char name[96];
     std::snprintf(name, sizeof name, "%s%04d%02d%02d%02d%02d%02d%03d%04d.jpg", card.c_str(), t.year,

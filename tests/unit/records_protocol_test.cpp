@@ -383,6 +383,32 @@ TEST(RecordRetrieval, NextPhotoFileThatCannotBeOpenedStopsAfterTheRecordBefore) 
         data_path({"pic", "00500258", "00500258" "20071112131415" "007" "0001.jpg"})));
 }
 
+// An exception in the middle of a photo (a failed allocation, here from the
+// clock) leaves no photo file open behind the freed buffer it was written
+// through: the file is closed, its bytes written, as the exception leaves.
+TEST(RecordRetrieval, AnExceptionClosesThePhotoFileWithItsBytes) {
+    static int clockCalls = 0;
+    clockCalls = 0;
+    auto throwing_clock = []() -> platform::LocalTime {
+        if (++clockCalls > 1) throw std::bad_alloc();
+        return fixed_clock();
+    };
+    const auto open_files = [] {
+        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                             std::filesystem::directory_iterator());
+    };
+    const auto before = open_files();
+    FakeTransport t;
+    t.answer(photo_block(1, 0x01, 0xAB));
+    t.answer(record_block(533, 1, 0x02, Access{}, kImageTail));
+    EXPECT_THROW(records::RetrieveRecords(t, "127.0.0.1", 7, kMac, throwing_clock), std::bad_alloc);
+    EXPECT_EQ(open_files(), before);
+    Bytes photo(1024, 0xAB);
+    photo.insert(photo.end(), kImageTail.begin(), kImageTail.end());
+    EXPECT_EQ(read_bytes(data_path({"pic", "0070.jpg"})), photo);
+    EXPECT_EQ(t.closes, 1);
+}
+
 TEST(RecordTexts, CardTextYearsAndLines) {
     EXPECT_EQ(records::CardText(5, 0x0102), "00500258");
     EXPECT_EQ(records::CardText(255, 65535), "25565535");
