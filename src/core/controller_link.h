@@ -48,24 +48,34 @@ constexpr int kMinGraceMs = 30;
 constexpr int kMaxGraceMs = 500;
 constexpr int kDefaultGraceMs = 100;
 
-// Round trips of one transfer: from the last send to the due reply.
+// Round trips of one transfer: from a send to the first due reply after it.
+// A due reply that no send of this transfer preceded (the first block of a
+// pushed photo, the blocks that follow it unasked) measures nothing. Tick
+// counts wrap after 49.7 days; their difference is taken modulo 2^32 and
+// kept in a type that cannot overflow.
 class RoundTrips {
 public:
-    void sent() { sentAt_ = platform::tick_count_ms(); }
-    void answered() {
-        const int sample = static_cast<int>(platform::tick_count_ms() - sentAt_);
+    void sent(uint32_t now) {
+        sentAt_ = now;
+        awaiting_ = true;
+    }
+    void answered(uint32_t now) {
+        if (!awaiting_) return;
+        awaiting_ = false;
+        const uint64_t sample = static_cast<uint32_t>(now - sentAt_);
         smoothed_ = measured_ ? (7 * smoothed_ + sample) / 8 : sample;
         measured_ = true;
     }
     int grace_ms() const {
         if (!measured_) return kDefaultGraceMs;
-        const int grace = kGraceRoundTrips * smoothed_;
-        return grace < kMinGraceMs ? kMinGraceMs : grace > kMaxGraceMs ? kMaxGraceMs : grace;
+        const uint64_t grace = kGraceRoundTrips * smoothed_;
+        return grace < kMinGraceMs ? kMinGraceMs : grace > kMaxGraceMs ? kMaxGraceMs : static_cast<int>(grace);
     }
 
 private:
     uint32_t sentAt_ = 0;
-    int smoothed_ = 0;
+    bool awaiting_ = false;
+    uint64_t smoothed_ = 0;
     bool measured_ = false;
 };
 
@@ -89,12 +99,12 @@ public:
         socket_ = 0;
     }
     bool send(const uint8_t* data, size_t length) {
-        roundTrips_.sent();
+        roundTrips_.sent(platform::tick_count_ms());
         return transport_.send(socket_, data, static_cast<int>(length), to_) != -1;
     }
     // The same datagram several times in a row, without waiting in between.
     bool send_copies(const uint8_t* data, size_t length, int copies) {
-        roundTrips_.sent();
+        roundTrips_.sent(platform::tick_count_ms());
         return transport_.send_copies(socket_, data, static_cast<int>(length), to_, copies);
     }
     // The bytes received, or -1.
@@ -129,7 +139,7 @@ public:
             }
             switch (fit(length)) {
                 case Fit::Due:
-                    roundTrips_.answered();
+                    roundTrips_.answered(platform::tick_count_ms());
                     return {Awaited::Due, length};
                 case Fit::Wrong:
                     return {Awaited::Wrong, length};
