@@ -209,6 +209,17 @@ struct ControllerSlot {
     int aliasFd = -1;
     std::string aliasAddress;
     std::mt19937 random{12345};
+    // What it sent (answers and pushes), for the replay fault, and the
+    // requests it answered itself.
+    std::vector<Bytes> sentBefore;
+    int answered = 0;
+    static constexpr size_t kSentRemembered = 4096;
+    void remember_sent(const Bytes& bytes) {
+        if (sentBefore.size() < kSentRemembered) sentBefore.push_back(bytes);
+    }
+    bool replaying() const {
+        return faults.replayAfter >= 0 && answered >= faults.replayAfter && !sentBefore.empty();
+    }
     std::string stateDirectory;  // where its card list is kept, if anywhere
     Worker* worker = nullptr;    // the thread that serves it
     Source own{this, false};
@@ -340,6 +351,12 @@ struct Simulator::Impl {
 
     void answer(ControllerSlot& s, int fd, const sockaddr_in& from, const Datagram& d) {
         std::vector<Bytes> replies;
+        if (s.replaying()) {
+            const size_t pick = std::uniform_int_distribution<size_t>(0, s.sentBefore.size() - 1)(s.random);
+            replies = {s.sentBefore[pick]};
+            send_replies(s, fd, from, replies);
+            return;
+        }
         if (s.script) {
             if (auto scripted = s.script(d, s.state)) replies = std::move(*scripted);
             else replies = dispatch(d, s.state);
@@ -347,6 +364,8 @@ struct Simulator::Impl {
             replies = dispatch(d, s.state);
         }
         if (s.state.cards.saveWanted) s.save_cards();
+        if (!replies.empty()) ++s.answered;
+        for (const Bytes& reply : replies) s.remember_sent(reply);
         send_replies(s, fd, from, replies);
         if (s.state.address != s.bound) relocate(s);
     }
@@ -627,6 +646,7 @@ bool Simulator::push(int id, const Bytes& bytes) {
     if (inet_pton(AF_INET, s.state.monitor.address.c_str(), &to.sin_addr) != 1) return false;
     // A simulator in the host's own namespace never sends beyond loopback.
     if ((ntohl(to.sin_addr.s_addr) >> 24) != 127 && !impl_->pushBeyondLoopback.load()) return false;
+    s.remember_sent(bytes);
     if (!Impl::chance(s, s.faults.pushLossRate)) impl_->emit(s, s.fd, to, bytes, 0);
     return true;
 }

@@ -207,6 +207,9 @@ int main(int argc, char** argv) {
     app.add_option("--duplicate", faults.duplicates, "send every answer this many extra times")->check(CLI::NonNegativeNumber);
     app.add_option("--delay", faults.delayMs, "delay every answer by this many milliseconds")->check(CLI::NonNegativeNumber);
     app.add_option("--wrong-first", faults.wrongRepliesFirst, "answer the first N requests wrongly")->check(CLI::NonNegativeNumber);
+    app.add_option("--replay-after", faults.replayAfter,
+                   "after N answers, answer every request with an earlier answer or push, chosen at random")
+        ->check(CLI::NonNegativeNumber);
     app.add_option("--duplicate-rate", faults.duplicateRate,
                    "chance (0..1) that a request, an answer or a push arrives twice")
         ->check(CLI::Range(0.0, 1.0));

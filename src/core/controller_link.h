@@ -10,6 +10,12 @@
 // again; the link keeps receiving for a short grace, a few round trips as
 // measured in this transfer, in which the reply that is due may still come.
 // Only when it does not is the request sent again.
+//
+// Every receiving loop ends against any peer, by counts rather than times:
+// a record, index or block that is due is asked for again at most
+// kMaxRejectedReplies times for wrong replies and stale ones whose grace ran
+// out, and one wait passes over at most kMaxStaleReplies stale replies.
+// Silences keep their own limits.
 #pragma once
 
 #include <cstddef>
@@ -154,23 +160,22 @@ public:
         }
     }
 
-    // Sends request (copies in a row) until its due reply comes: again after
-    // a wrong reply (at most kMaxRejectedReplies in a row, after which a peer
-    // that keeps answering wrongly is given up), after stale replies
-    // whose grace ended, and after a silence while silencesAllowed last.
-    // True with the due reply in buffer.
+    // Sends request (copies in a row) until its due reply comes. It goes
+    // again after a wrong reply and after stale replies whose grace ended, at
+    // most kMaxRejectedReplies times in all, after which a peer that keeps
+    // answering wrongly or with old answers is given up; and after a silence,
+    // while silencesAllowed last. True with the due reply in buffer.
     template <class FitOf>
     bool request(const uint8_t* request, size_t length, int copies, uint8_t* buffer, int capacity,
                  bool clearFirst, FitOf fit, int silencesAllowed = 0) {
-        for (int wrong = 0, silences = 0;;) {
+        for (int rejected = 0, silences = 0;;) {
             if (!send_copies(request, length, copies)) return false;
             switch (await(buffer, capacity, clearFirst, fit).outcome) {
                 case Awaited::Due:
                     return true;
                 case Awaited::GraceOver:
-                    break;
                 case Awaited::Wrong:
-                    if (++wrong >= kMaxRejectedReplies) return false;
+                    if (++rejected >= kMaxRejectedReplies) return false;
                     break;
                 case Awaited::Silence:
                     if (++silences > silencesAllowed) return false;

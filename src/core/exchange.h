@@ -19,6 +19,8 @@ extern const std::array<uint8_t, 10> kAcknowledgement;
 
 constexpr int kMaxRequestLength = 1024;
 constexpr int kMaxReplyCapacity = 1055;
+// Replies rejected while one reply (of a command, or a record, index or
+// block of a transfer) is due: the one that reaches this count ends the call.
 constexpr int kMaxRejectedReplies = 100;
 constexpr uint32_t kCommandWaitMs = 1000;
 

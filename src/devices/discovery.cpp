@@ -1,8 +1,11 @@
 #include "devices/discovery.h"
 
 #include <cstdarg>
+#include <array>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
+#include <set>
 
 #include "core/exchange.h"
 #include "core/bytes.h"
@@ -75,6 +78,14 @@ int64_t accept_reply(const uint8_t* reply, const std::string& path) {
     return lookup.total;
 }
 
+// A copy of a reply recorded in this call (networks repeat datagrams, peers
+// replay them) would write the same entry again; its entry is in the
+// registry, so "EqmTotal" before it is the total as it stands.
+int64_t accept_copy(const std::string& path) {
+    std::lock_guard<platform::Mutex> hold(core::LibraryState::get().lock());
+    return ReadRegistryTotal(path);
+}
+
 }  // namespace
 
 int32_t RunDiscovery(core::Transport& transport, const char* address, bool broadcast,
@@ -108,6 +119,7 @@ int32_t RunDiscovery(core::Transport& transport, const char* address, bool broad
     int ignoredInRow = 0;
     int accepted = 0;
     int64_t resultValue = 0;
+    std::set<std::array<uint8_t, kDiscoveryReplyLength>> recorded;
     const uint32_t started = platform::tick_count_ms();
     // A peer that keeps sending replies, each with an address of its own,
     // must neither hold the caller forever nor grow the registry without end.
@@ -128,7 +140,10 @@ int32_t RunDiscovery(core::Transport& transport, const char* address, bool broad
         }
         ignoredInRow = 0;
         ++accepted;
-        resultValue = accept_reply(buffer, registryPath);
+        std::array<uint8_t, kDiscoveryReplyLength> reply;
+        std::memcpy(reply.data(), buffer, reply.size());
+        resultValue = recorded.insert(reply).second ? accept_reply(buffer, registryPath)
+                                                    : accept_copy(registryPath);
     }
     transport.close(socket);
     return static_cast<int32_t>(resultValue);

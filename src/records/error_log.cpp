@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "core/exchange.h"
 #include "core/export_guard.h"
 #include "core/paths.h"
 #include "doorlink/doorlink.h"
@@ -32,7 +33,7 @@ uint32_t ReceiveErrorReport(core::Transport& transport, core::SocketHandle socke
     core::Endpoint from;
     for (int skipped = 0;; ++skipped) {
         // Nothing was written to the log yet: closing it cannot lose a report.
-        if (skipped >= kMaxRejectedReplies) {
+        if (skipped >= core::kMaxRejectedReplies) {
             (void)std::fclose(log);
             return 0;
         }

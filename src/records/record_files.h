@@ -16,9 +16,6 @@ constexpr uint8_t kEndMarker[5] = {0x46, 0x64, 0x74, 0x84, 0x22};
 // A line write that keeps failing is given up after this many attempts.
 constexpr int kLineWriteAttempts = 3;
 
-// Wrong or out-of-order replies in a row after which a retrieval gives up.
-constexpr int kMaxRejectedReplies = 100;
-
 // "%03ld%05ld" of the site byte and the 16-bit card number: eight digits.
 std::string CardText(uint32_t site, uint32_t card);
 

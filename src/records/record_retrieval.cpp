@@ -171,7 +171,9 @@ private:
     uint32_t totalImages_ = 0;
     uint8_t lastSequence_ = 0;
     int retries_ = 0;
-    int rejectedInRow_ = 0;
+    // Replies rejected while the block that is due has not come: wrong ones,
+    // and stale ones whose grace ran out.
+    int rejectedForDue_ = 0;
     uint32_t result_ = kRetrievalFailed;
 };
 
@@ -205,7 +207,7 @@ uint32_t Retrieval::run(const core::Mac& mac) {
         if (handled == Handled::Acknowledge) remember_acknowledged(trailer_of(length));
         Trailer acknowledgement = handled == Handled::Acknowledge ? trailer_of(length)
                                                                   : answer_to_unexpected();
-        if (handled == Handled::Rejected && ++rejectedInRow_ >= kMaxRejectedReplies) {
+        if (handled == Handled::Rejected && ++rejectedForDue_ >= core::kMaxRejectedReplies) {
             return finish(kRetrievalFailed);
         }
         // Acknowledge until a reply in order arrives.
@@ -236,7 +238,7 @@ uint32_t Retrieval::run(const core::Mac& mac) {
                 if (imageNumber_ >= totalImages_) return finish(kRetrievalSilentAfterAll, true);
                 if (retries_ >= kMaxSilences) return finish(kRetrievalFailed, true);
                 ++retries_;
-            } else if (got.outcome == core::Awaited::Wrong && ++rejectedInRow_ >= kMaxRejectedReplies) {
+            } else if (++rejectedForDue_ >= core::kMaxRejectedReplies) {  // wrong, or stale too long
                 return finish(kRetrievalFailed);
             }
             acknowledgement = resend_request();
@@ -276,7 +278,7 @@ Retrieval::Handled Retrieval::handle(int length) {
                 return Handled::Finished;
             }
             photoTail_ = {buffer_[kImageBytes - 2], buffer_[kImageBytes - 1]};
-            rejectedInRow_ = 0;
+            rejectedForDue_ = 0;
             return Handled::Acknowledge;
         case kRecordBlockLength:
         case kShortRecordBlockLength:
@@ -340,7 +342,7 @@ Retrieval::Handled Retrieval::record_block(int length) {
                   t.month, t.day, t.hour, t.minute, t.second, controller_, static_cast<int>(image));
     const std::string cardDirectory = core::join_path(photoDirectory_, card);
     finishedPhoto_ = FinishedPhoto{cardDirectory, core::join_path(cardDirectory, name), image};
-    rejectedInRow_ = 0;
+    rejectedForDue_ = 0;
     return Handled::Acknowledge;
 }
 

@@ -116,7 +116,7 @@ uint32_t Transfer::run(const core::Mac& mac) {
     // The transfer request until a block (or the end marker) answers it.
     int length = -1;
     for (int rejected = 0;; ++rejected) {
-        if (rejected >= kMaxRejectedReplies) return finish(kTransferFailed);
+        if (rejected >= core::kMaxRejectedReplies) return finish(kTransferFailed);
         if (!send_copies(request.data(), request.size())) return finish(kTransferFailed);
         length = receive();
         if (length == -1) return finish(kTransferFailed);

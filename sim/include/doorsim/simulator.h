@@ -88,6 +88,11 @@ struct Faults {
     int duplicates = 0;          // every answer goes out 1 + duplicates times
     int delayMs = 0;             // every answer goes out this much later
     std::string replyFrom;       // answer from this other loopback address (port 9000)
+    // A peer replaying old answers: once the controller has answered this
+    // many requests, every request (every copy of one too) gets one datagram
+    // that the controller sent before, an answer or a push, chosen at
+    // random, and changes nothing in its state. -1: never.
+    int replayAfter = -1;
 
     // A lossy network, each datagram on its own (dropRate is the way in):
     double duplicateRate = 0.0;  // chance that a request, an answer or a push arrives twice

@@ -4,19 +4,27 @@
 //   otherwise    bit 15 set: the datagram comes from another sender than the
 //                controller; bits 0-14: its length. Its bytes follow, zero
 //                filled where the input ends first.
-// After kMaxDatagrams datagrams, or when fewer than two bytes are left, every
-// receive is a silence, so that every call that waits for its peer ends.
+// After kMaxDatagrams datagrams, or when fewer than two bytes are left, the
+// peer replays the datagrams it delivered, each receive one of them chosen
+// at random (as a peer replaying old answers does); with nothing delivered,
+// every receive is a silence. Every receiving loop of the library gives up
+// long before kMaxReplays replays: a call that still receives then has a
+// loop without a bound, and the script aborts.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "platform/net.h"
 
 namespace doorlink::fuzz {
 
 constexpr int kMaxDatagrams = 256;
+constexpr long kMaxReplays = 200000;
 constexpr uint16_t kSilence = 0xFFFF;
 constexpr uint16_t kStrangerBit = 0x8000;
 
@@ -35,29 +43,54 @@ public:
     // longer than capacity (which is then consumed).
     int receive(uint8_t* buffer, int capacity, platform::Endpoint& from) {
         ++receives_;
-        if (delivered_ >= kMaxDatagrams || size_ - at_ < 2) return -1;
+        if (static_cast<int>(delivered_.size()) >= kMaxDatagrams || size_ - at_ < 2) {
+            return replay(buffer, capacity, from);
+        }
         const uint16_t header = static_cast<uint16_t>(data_[at_] << 8 | data_[at_ + 1]);
         at_ += 2;
         if (header == kSilence) return -1;
-        ++delivered_;
-        const size_t length = static_cast<size_t>(header & 0x7FFFu);
-        const size_t available = length < size_ - at_ ? length : size_ - at_;
-        const uint8_t* bytes = data_ + at_;
-        at_ += available;
-        if (capacity < 0 || length > static_cast<size_t>(capacity)) return -1;
-        if (available) std::memcpy(buffer, bytes, available);
-        if (length > available) std::memset(buffer + available, 0, length - available);
-        from = (header & kStrangerBit) ? stranger_endpoint() : controller_endpoint();
-        return static_cast<int>(length);
+        Delivered d{at_, static_cast<size_t>(header & 0x7FFFu), (header & kStrangerBit) != 0};
+        at_ += d.length < size_ - at_ ? d.length : size_ - at_;
+        delivered_.push_back(d);
+        return deliver(d, buffer, capacity, from);
     }
 
     long receives() const { return receives_; }
 
 private:
+    struct Delivered {
+        size_t at;      // where its bytes start in the input
+        size_t length;  // as its header says; bytes past the input are zeros
+        bool stranger;
+    };
+
+    int deliver(const Delivered& d, uint8_t* buffer, int capacity, platform::Endpoint& from) const {
+        if (capacity < 0 || d.length > static_cast<size_t>(capacity)) return -1;
+        const size_t available = d.at >= size_ ? 0 : d.length < size_ - d.at ? d.length : size_ - d.at;
+        if (available) std::memcpy(buffer, data_ + d.at, available);
+        if (d.length > available) std::memset(buffer + available, 0, d.length - available);
+        from = d.stranger ? stranger_endpoint() : controller_endpoint();
+        return static_cast<int>(d.length);
+    }
+
+    int replay(uint8_t* buffer, int capacity, platform::Endpoint& from) {
+        if (delivered_.empty()) return -1;
+        if (replays_ == kMaxReplays) {
+            std::fprintf(stderr, "the peer replayed %ld old datagrams and the call still receives: "
+                                 "a receiving loop without a bound\n", kMaxReplays);
+            std::abort();
+        }
+        ++replays_;
+        random_ = random_ * 6364136223846793005ull + 1442695040888963407ull;
+        return deliver(delivered_[(random_ >> 33) % delivered_.size()], buffer, capacity, from);
+    }
+
     const uint8_t* data_ = nullptr;
     size_t size_ = 0;
     size_t at_ = 0;
-    int delivered_ = 0;
+    std::vector<Delivered> delivered_;
+    long replays_ = 0;
+    uint64_t random_ = 1;
     long receives_ = 0;
 };
 
