@@ -1,5 +1,6 @@
 // Reading one card number from a card reader on a serial port: open the port
-// with the reader's line settings, poll until four bytes come back, close.
+// with the reader's line settings, poll until a poll is answered with four
+// bytes, close.
 #include "cardlists/card_reader.h"
 
 #include <cinttypes>
@@ -37,6 +38,18 @@ bool line_clear(SerialHandle port, uint32_t& queued) {
         return false;
     }
     return true;
+}
+
+// After a line check, drops whatever has been received when asked to, then
+// writes; the bytes written, 0 on any failure.
+uint32_t write_checked(SerialHandle port, const uint8_t* bytes, uint32_t length, bool dropReceived) {
+    if (port == kNoSerialPort || !bytes) return 0;
+    uint32_t queued;
+    if (!line_clear(port, queued)) return 0;
+    if (dropReceived) p::serial_purge(port, kPurgeReceiveSide);
+    uint32_t written = 0;
+    if (!p::serial_write(port, bytes, length, written)) return 0;
+    return written;
 }
 
 }  // namespace
@@ -87,12 +100,11 @@ SerialHandle OpenReaderPort(const char* portName) {
 }
 
 uint32_t WriteReaderPort(SerialHandle port, const uint8_t* bytes, uint32_t length) {
-    if (port == kNoSerialPort || !bytes) return 0;
-    uint32_t queued;
-    if (!line_clear(port, queued)) return 0;
-    uint32_t written = 0;
-    if (!p::serial_write(port, bytes, length, written)) return 0;
-    return written;
+    return write_checked(port, bytes, length, false);
+}
+
+uint32_t PollReader(SerialHandle port) {
+    return write_checked(port, kPollRequest, sizeof kPollRequest, true);
 }
 
 uint32_t ReadReaderPort(SerialHandle port, uint8_t* buffer, uint32_t length) {
@@ -103,6 +115,14 @@ uint32_t ReadReaderPort(SerialHandle port, uint8_t* buffer, uint32_t length) {
     uint32_t read = 0;
     if (!p::serial_read(port, buffer, wanted, read)) return 0;
     return read;
+}
+
+bool ReadCardReply(SerialHandle port, uint8_t reply[kCardReplyLength]) {
+    // Asking for one byte more tells exactly four queued from more.
+    uint8_t answer[kCardReplyLength + 1];
+    if (ReadReaderPort(port, answer, sizeof answer) != kCardReplyLength) return false;
+    std::memcpy(reply, answer, kCardReplyLength);
+    return true;
 }
 
 void CloseReaderPort(SerialHandle port) {
@@ -132,10 +152,9 @@ extern "C" DOORLINK_API uint32_t DOORLINK_CALL GetCardNo(const char* portName, c
         uint8_t reply[cardlists::kCardReplyLength] = {};
         bool answered = false;
         for (int poll = 0; poll < cardlists::kMaxPolls && !answered; ++poll) {
-            cardlists::WriteReaderPort(port, cardlists::kPollRequest, sizeof cardlists::kPollRequest);
+            cardlists::PollReader(port);
             platform::sleep_ms(cardlists::kPollPauseMs);
-            // A short answer is consumed here and overwritten by later reads.
-            answered = cardlists::ReadReaderPort(port, reply, sizeof reply) == sizeof reply;
+            answered = cardlists::ReadCardReply(port, reply);
         }
         if (answered) {
             char text[cardlists::kCardResultSize];

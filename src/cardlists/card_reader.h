@@ -28,6 +28,13 @@ uint32_t WriteReaderPort(SerialHandle port, const uint8_t* bytes, uint32_t lengt
 // The bytes read, never more than length nor more than have arrived; 0 when
 // nothing has arrived or on any failure.
 uint32_t ReadReaderPort(SerialHandle port, uint8_t* buffer, uint32_t length);
+// Polls the reader after dropping whatever it sent before, so that a late or
+// short answer to an earlier poll cannot join the answer to this one. The
+// bytes written, 0 on any failure.
+uint32_t PollReader(SerialHandle port);
+// True when exactly one card reply is queued, which then goes into reply;
+// fewer or more bytes (two answers piled up) are read and are no card.
+bool ReadCardReply(SerialHandle port, uint8_t reply[kCardReplyLength]);
 // Ignores kNoSerialPort.
 void CloseReaderPort(SerialHandle port);
 

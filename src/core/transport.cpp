@@ -34,7 +34,11 @@ SocketHandle OpenSocketInRange(const PortRange& range, uint16_t& localPort) {
         return 0;
     }
     platform::socket_set_exclusive_address(socket);
-    platform::socket_set_own_receive_timeout(socket, kReceiveTimeoutMs, kReadinessWaitMs);
+    // A socket whose receives cannot be bounded could hold its caller for ever.
+    if (!platform::socket_set_own_receive_timeout(socket, kReceiveTimeoutMs, kReadinessWaitMs)) {
+        CloseControllerSocket(socket);
+        return 0;
+    }
     // Without a range the ports wrap past 65535 to 0, where the platform picks
     // one; the count only stops a platform on which no bind ever succeeds.
     // Ports that the library's own sockets hold are stepped over unasked.
@@ -88,8 +92,7 @@ void HandOverSocket(SocketHandle socket) {
 
 int ReceiveFromControllerWithin(SocketHandle socket, uint8_t* buffer, int capacity, Endpoint& from,
                                 int waitMs) {
-    if (!platform::socket_wait(socket, false, waitMs < 0 ? 0 : waitMs)) return -1;
-    return platform::socket_receive_from(socket, buffer, capacity, from);
+    return platform::socket_receive_waiting(socket, buffer, capacity, from, waitMs < 0 ? 0 : waitMs);
 }
 
 Endpoint MakeControllerAddress(const char* address) {

@@ -60,6 +60,13 @@ int socket_send_to(SocketHandle socket, const uint8_t* data, int length, const E
 // its sender, or -1 on any error, including a datagram longer than capacity.
 int socket_receive_from(SocketHandle socket, uint8_t* buffer, int capacity, Endpoint& from);
 
+// Waits up to waitMs for the socket to become readable and receives one
+// datagram as socket_receive_from does; -1 when none came. Where the platform
+// can, the receive never blocks, so that a datagram reported and then gone
+// costs no more than the wait.
+int socket_receive_waiting(SocketHandle socket, uint8_t* buffer, int capacity, Endpoint& from,
+                           int waitMs);
+
 // Sends one datagram, waiting up to waitMs for the socket to become writable
 // where it is not at once; the bytes sent, or -1.
 int socket_send_waiting(SocketHandle socket, const uint8_t* data, int length, const Endpoint& to,
@@ -74,11 +81,11 @@ bool socket_send_copies(SocketHandle socket, const uint8_t* data, int length, co
 // a blocking receive bounded by the socket's time-out can stand for a wait
 // for readiness followed by a receive, the backend sets the readiness wait
 // instead (and socket_receive_bounded then needs one call where it would
-// take two); elsewhere receiveTimeoutMs.
-void socket_set_own_receive_timeout(SocketHandle socket, int receiveTimeoutMs, int readinessWaitMs);
+// take two); elsewhere receiveTimeoutMs. False when the socket's receives
+// cannot be bounded at all: such a socket is not to be used.
+bool socket_set_own_receive_timeout(SocketHandle socket, int receiveTimeoutMs, int readinessWaitMs);
 // Waits up to readinessWaitMs for a datagram on such a socket and receives
-// it: as socket_wait for reading followed by socket_receive_from, -1 when
-// nothing came.
+// it: as socket_receive_waiting, -1 when nothing came.
 int socket_receive_bounded(SocketHandle socket, uint8_t* buffer, int capacity, Endpoint& from,
                            int readinessWaitMs);
 // Gives such a socket the receive time-out receiveTimeoutMs before it goes to

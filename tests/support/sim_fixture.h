@@ -4,10 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <string>
 
 #include "doorsim/simulator.h"
+#include "support/elapsed.h"
 
 namespace doorlink::testing {
 
@@ -28,16 +28,6 @@ protected:
     std::string address;
     std::string mac;
 };
-
-// Milliseconds taken by f().
-template <typename F>
-long elapsed_ms(F&& f) {
-    auto start = std::chrono::steady_clock::now();
-    f();
-    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                 std::chrono::steady_clock::now() - start)
-                                 .count());
-}
 
 // A loopback address on which nothing answers.
 std::string silent_address();

@@ -6,11 +6,13 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 namespace doorlink::platform {
@@ -24,6 +26,48 @@ sockaddr_in to_sockaddr(const Endpoint& e) {
     a.sin_port = e.port;
     a.sin_addr.s_addr = e.address;
     return a;
+}
+
+bool receive_timeout_set(int fd, int milliseconds) {
+    timeval tv{};
+    tv.tv_sec = milliseconds / 1000;
+    tv.tv_usec = static_cast<suseconds_t>(milliseconds % 1000) * 1000;
+    return ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0;
+}
+
+bool non_blocking_set(int fd, bool on) {
+    int value = on ? 1 : 0;
+    return ::ioctl(fd, FIONBIO, &value) == 0;
+}
+
+bool is_non_blocking(int fd) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    return flags >= 0 && (flags & O_NONBLOCK) != 0;
+}
+
+bool would_block(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
+
+// One recvfrom with the given flags, again when a signal interrupts it; the
+// sender goes into from. MSG_TRUNC reports the datagram's real length, so
+// that one longer than the buffer is an error, as the controllers' platform
+// has it. The length, or -1 with errno set.
+ssize_t receive_once(int fd, uint8_t* buffer, int capacity, Endpoint& from, int flags) {
+    sockaddr_in a{};
+    socklen_t len = sizeof a;
+    ssize_t n;
+    do {
+        n = ::recvfrom(fd, buffer, static_cast<size_t>(capacity), flags | MSG_TRUNC,
+                       reinterpret_cast<sockaddr*>(&a), &len);
+    } while (n < 0 && errno == EINTR);
+    if (n >= 0) {
+        from.address = a.sin_addr.s_addr;
+        from.port = a.sin_port;
+    }
+    return n;
+}
+
+int datagram_length(ssize_t received, int capacity) {
+    return received < 0 || received > capacity ? -1 : static_cast<int>(received);
 }
 
 }  // namespace
@@ -52,10 +96,7 @@ void socket_set_exclusive_address(SocketHandle) {
 }
 
 void socket_set_receive_timeout(SocketHandle socket, int milliseconds) {
-    timeval tv{};
-    tv.tv_sec = milliseconds / 1000;
-    tv.tv_usec = static_cast<suseconds_t>(milliseconds % 1000) * 1000;
-    ::setsockopt(fd_of(socket), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    receive_timeout_set(fd_of(socket), milliseconds);
 }
 
 void socket_set_broadcast(SocketHandle socket) {
@@ -102,20 +143,25 @@ int socket_send_to(SocketHandle socket, const uint8_t* data, int length, const E
 
 int socket_receive_from(SocketHandle socket, uint8_t* buffer, int capacity, Endpoint& from) {
     if (capacity < 0) return -1;
-    sockaddr_in a{};
-    socklen_t len = sizeof a;
-    ssize_t n;
-    do {
-        // MSG_TRUNC reports the datagram's real length, so that one longer
-        // than the buffer is an error, as the controllers' platform has it.
-        n = ::recvfrom(fd_of(socket), buffer, static_cast<size_t>(capacity), MSG_TRUNC,
-                       reinterpret_cast<sockaddr*>(&a), &len);
-    } while (n < 0 && errno == EINTR);
-    if (n < 0) return -1;
-    from.address = a.sin_addr.s_addr;
-    from.port = a.sin_port;
-    if (n > capacity) return -1;
-    return static_cast<int>(n);
+    return datagram_length(receive_once(fd_of(socket), buffer, capacity, from, 0), capacity);
+}
+
+int socket_receive_waiting(SocketHandle socket, uint8_t* buffer, int capacity, Endpoint& from,
+                           int waitMs) {
+    if (capacity < 0) return -1;
+    using Steady = std::chrono::steady_clock;
+    int left = waitMs < 0 ? 0 : waitMs;
+    const Steady::time_point deadline = Steady::now() + std::chrono::milliseconds(left);
+    // A datagram can be reported and be gone when read (one whose checksum
+    // fails is dropped only then): the rest of the wait goes on.
+    while (socket_wait(socket, false, left)) {
+        const ssize_t n = receive_once(fd_of(socket), buffer, capacity, from, MSG_DONTWAIT);
+        if (n >= 0 || !would_block(errno)) return datagram_length(n, capacity);
+        left = static_cast<int>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Steady::now()).count());
+        if (left <= 0) break;
+    }
+    return -1;
 }
 
 int socket_send_waiting(SocketHandle socket, const uint8_t* data, int length, const Endpoint& to,
@@ -130,7 +176,7 @@ int socket_send_waiting(SocketHandle socket, const uint8_t* data, int length, co
                      reinterpret_cast<const sockaddr*>(&a), sizeof a);
     } while (n < 0 && errno == EINTR);
     if (n >= 0) return static_cast<int>(n);
-    if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
+    if (!would_block(errno)) return -1;
     if (!socket_wait(socket, true, waitMs)) return -1;
     return socket_send_to(socket, data, length, to);
 }
@@ -162,18 +208,31 @@ bool socket_send_copies(SocketHandle socket, const uint8_t* data, int length, co
     return true;
 }
 
-void socket_set_own_receive_timeout(SocketHandle socket, int, int readinessWaitMs) {
+bool socket_set_own_receive_timeout(SocketHandle socket, int, int readinessWaitMs) {
     // A receive that blocks for at most the readiness wait is that wait and
-    // the receive in one call.
-    socket_set_receive_timeout(socket, readinessWaitMs);
+    // the receive in one call. Where the option is refused, the socket does
+    // not block at all, and socket_receive_bounded waits with poll instead.
+    const int fd = fd_of(socket);
+    return receive_timeout_set(fd, readinessWaitMs) || non_blocking_set(fd, true);
 }
 
-int socket_receive_bounded(SocketHandle socket, uint8_t* buffer, int capacity, Endpoint& from, int) {
-    return socket_receive_from(socket, buffer, capacity, from);
+int socket_receive_bounded(SocketHandle socket, uint8_t* buffer, int capacity, Endpoint& from,
+                           int readinessWaitMs) {
+    if (capacity < 0) return -1;
+    const int fd = fd_of(socket);
+    const ssize_t n = receive_once(fd, buffer, capacity, from, 0);
+    // Would block: the time-out ran out, or a socket without one has nothing
+    // yet. Only the second waits; the common path stays one call.
+    if (n < 0 && would_block(errno) && is_non_blocking(fd)) {
+        return socket_receive_waiting(socket, buffer, capacity, from, readinessWaitMs);
+    }
+    return datagram_length(n, capacity);
 }
 
 void socket_hand_over(SocketHandle socket, int receiveTimeoutMs) {
+    // The host gets a blocking socket, whatever its opening had to fall back to.
     socket_set_receive_timeout(socket, receiveTimeoutMs);
+    non_blocking_set(fd_of(socket), false);
 }
 
 uint32_t ipv4_from_text(const char* text) {

@@ -151,14 +151,22 @@ bool socket_send_copies(SocketHandle socket, const uint8_t* data, int length, co
     return true;
 }
 
-void socket_set_own_receive_timeout(SocketHandle socket, int receiveTimeoutMs, int) {
+int socket_receive_waiting(SocketHandle socket, uint8_t* buffer, int capacity, Endpoint& from,
+                           int waitMs) {
+    if (!socket_wait(socket, false, waitMs)) return -1;
+    return socket_receive_from(socket, buffer, capacity, from);
+}
+
+// Every receive here waits for readiness first, so the time-out is only a
+// second bound; its result is ignored, as these hosts have always done.
+bool socket_set_own_receive_timeout(SocketHandle socket, int receiveTimeoutMs, int) {
     socket_set_receive_timeout(socket, receiveTimeoutMs);
+    return true;
 }
 
 int socket_receive_bounded(SocketHandle socket, uint8_t* buffer, int capacity, Endpoint& from,
                            int readinessWaitMs) {
-    if (!socket_wait(socket, false, readinessWaitMs)) return -1;
-    return socket_receive_from(socket, buffer, capacity, from);
+    return socket_receive_waiting(socket, buffer, capacity, from, readinessWaitMs);
 }
 
 void socket_hand_over(SocketHandle, int) {}

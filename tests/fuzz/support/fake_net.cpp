@@ -36,6 +36,10 @@ int socket_receive_from(SocketHandle, uint8_t* buffer, int capacity, Endpoint& f
     return fuzz::networkScript->receive(buffer, capacity, from);
 }
 
+int socket_receive_waiting(SocketHandle socket, uint8_t* buffer, int capacity, Endpoint& from, int) {
+    return socket_receive_from(socket, buffer, capacity, from);
+}
+
 int socket_send_waiting(SocketHandle socket, const uint8_t* data, int length, const Endpoint& to, int) {
     return socket_send_to(socket, data, length, to);
 }
@@ -46,7 +50,7 @@ bool socket_send_copies(SocketHandle socket, const uint8_t* data, int length, co
     }
     return true;
 }
-void socket_set_own_receive_timeout(SocketHandle, int, int) {}
+bool socket_set_own_receive_timeout(SocketHandle, int, int) { return true; }
 int socket_receive_bounded(SocketHandle socket, uint8_t* buffer, int capacity, Endpoint& from, int) {
     return socket_receive_from(socket, buffer, capacity, from);
 }
