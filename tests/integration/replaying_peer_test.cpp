@@ -11,6 +11,7 @@
 #include <fstream>
 #include <functional>
 #include <future>
+#include <ostream>
 #include <random>
 #include <thread>
 
@@ -45,6 +46,9 @@ struct Case {
     std::function<int64_t(Replayed&)> call;
     int64_t result;            // what the call must give
 };
+
+// Names the case in test output.
+void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
 
 class Replayed : public testing::SimulatedController, public ::testing::WithParamInterface<Case> {
 public:
