@@ -62,4 +62,11 @@ if ! have_wine32 && [ "$(id -u)" = 0 ] && ! dpkg --print-foreign-architectures |
 fi
 provide have_wine32 "the 32-bit Wine suite will be skipped" wine wine32:i386
 provide have_wine64 "the 64-bit Wine suite will be skipped" wine wine64
+# A kernel without 32-bit emulation refuses Wine's 32-bit loader; each test
+# of the 32-bit suite then skips, saying so.
+if have_wine32 && { [ -n "${DOORLINK_NO_IA32:-}" ] && [ "$DOORLINK_NO_IA32" != 0 ] ||
+                    ! /usr/lib/wine/wine --version >/dev/null 2>&1; }; then
+    echo "32-bit programs cannot run on this kernel (ia32 emulation disabled):" \
+         "the 32-bit Wine suite will be skipped, the 64-bit one runs" >&2
+fi
 exit $status
