@@ -1,14 +1,21 @@
 # ctest script: doorlink.dll of a Windows build exports exactly the functions
 # of the public header under their plain names (no Name@N), imports nothing
-# but system DLLs, carries a version resource, and its import library
-# defines the __stdcall symbol of every export.
+# but system DLLs, carries a version resource, its module definition file
+# names every export of the header (as Name@N on 32-bit Windows), and its
+# import library defines the symbol of every entry of that file (_Name@N,
+# the __stdcall symbol, on 32-bit Windows). It reads the files with the
+# binutils of the build's MinGW-w64 target (MINGW_TARGET, i686-w64-mingw32
+# when not given) and needs no Wine.
 #   cmake -DHEADER=include/doorlink/doorlink.h -DBUILD=build-win32 -P check_win32_exports.cmake
 cmake_minimum_required(VERSION 3.25)
 include("${CMAKE_CURRENT_LIST_DIR}/exports.cmake")
+if(NOT MINGW_TARGET)
+    set(MINGW_TARGET i686-w64-mingw32)
+endif()
 set(dll "${BUILD}/doorlink.dll")
 set(implib "${BUILD}/libdoorlink.dll.a")
-find_program(OBJDUMP i686-w64-mingw32-objdump)
-find_program(NM i686-w64-mingw32-nm)
+find_program(OBJDUMP ${MINGW_TARGET}-objdump)
+find_program(NM ${MINGW_TARGET}-nm)
 if(NOT EXISTS "${dll}" OR NOT OBJDUMP OR NOT NM)
     message(STATUS "SKIPPED: ${dll} or the MinGW-w64 binutils are missing (`make windows`)")
     return()
@@ -62,22 +69,42 @@ if(NOT sections MATCHES "\\.rsrc")
     message(FATAL_ERROR "doorlink.dll has no resource section (version resource)")
 endif()
 
-# The import library: _Name@N for every entry of the module definition file.
+# The module definition file: the header's exports, each as Name@N with the
+# bytes its parameters take on 32-bit Windows, and plain on 64-bit Windows,
+# which decorates nothing (and prefixes no underscore).
+if(MINGW_TARGET MATCHES "^i686")
+    set(decoration "@[0-9]+")
+    set(underscore "_")
+else()
+    set(decoration "")
+    set(underscore "")
+endif()
 file(STRINGS "${BUILD}/doorlink.def" def_lines REGEX "^    [A-Za-z_]")
+set(def_names "")
+foreach(entry IN LISTS def_lines)
+    string(STRIP "${entry}" entry)
+    if(NOT entry MATCHES "^[A-Za-z_][A-Za-z0-9_]*${decoration}$")
+        message(FATAL_ERROR "doorlink.def: ${entry} is not of the form Name${decoration}")
+    endif()
+    string(REGEX REPLACE "@.*" "" name "${entry}")
+    list(APPEND def_names "${name}")
+endforeach()
+list(SORT def_names)
+if(NOT def_names STREQUAL expected)
+    message(FATAL_ERROR "doorlink.def differs from the header\n expected: ${expected}\n actual:   ${def_names}")
+endif()
+
+# The import library: the symbol of every entry of the module definition file.
 execute_process(COMMAND ${NM} "${implib}" OUTPUT_VARIABLE symbols RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
     message(FATAL_ERROR "no import library ${implib}")
 endif()
-list(LENGTH def_lines def_count)
 list(LENGTH expected count)
-if(NOT def_count EQUAL count)
-    message(FATAL_ERROR "doorlink.def lists ${def_count} exports, the header ${count}")
-endif()
 foreach(entry IN LISTS def_lines)
     string(STRIP "${entry}" entry)
-    if(NOT symbols MATCHES " T _${entry}\n")
-        message(FATAL_ERROR "the import library lacks _${entry}")
+    if(NOT symbols MATCHES " T ${underscore}${entry}\n")
+        message(FATAL_ERROR "the import library lacks ${underscore}${entry}")
     endif()
 endforeach()
 list(JOIN deps ", " imports_text)
-message(STATUS "${count} plain exports, as declared; imports: ${imports_text}")
+message(STATUS "${MINGW_TARGET}: ${count} plain exports, as declared; imports: ${imports_text}")

@@ -47,8 +47,10 @@ endfunction()
 # The module definition file of the Windows DLL: every export of the header
 # under its __stdcall name, Name@N. Linked with --kill-at the DLL exports the
 # plain names; the import library made from the same file with dlltool -k
-# keeps the decorated symbols a caller of the header refers to.
-function(doorlink_write_def_file header dll_name out_file)
+# keeps the decorated symbols a caller of the header refers to. 64-bit
+# Windows has one calling convention and decorates nothing: there
+# (pointer_size 8) every line is the plain name.
+function(doorlink_write_def_file header dll_name pointer_size out_file)
     file(READ "${header}" text)
     string(REGEX MATCHALL "DOORLINK_CALL[ \t\r\n]+[A-Za-z_][A-Za-z0-9_]*[ \t\r\n]*\\([^)]*\\)"
            matches "${text}")
@@ -56,8 +58,12 @@ function(doorlink_write_def_file header dll_name out_file)
     foreach(m IN LISTS matches)
         string(REGEX REPLACE "DOORLINK_CALL[ \t\r\n]+([A-Za-z_][A-Za-z0-9_]*).*" "\\1" name "${m}")
         string(REGEX REPLACE "^[^(]*\\(([^)]*)\\)$" "\\1" parameters "${m}")
-        doorlink_stdcall_bytes("${parameters}" bytes)
-        list(APPEND entries "${name}@${bytes}")
+        if(pointer_size EQUAL 4)
+            doorlink_stdcall_bytes("${parameters}" bytes)
+            list(APPEND entries "${name}@${bytes}")
+        else()
+            list(APPEND entries "${name}")
+        endif()
     endforeach()
     list(SORT entries)
     set(body "LIBRARY ${dll_name}\nEXPORTS\n")

@@ -1,16 +1,18 @@
-// doorlink_wine: runs the Windows programs of build-win32 under Wine, each
-// against controllers simulated in this (Linux) process on loopback, and
-// checks on the simulator's side what the controllers received.
+// doorlink_wine: runs the Windows programs of a Windows build (build-win32,
+// or the 64-bit build-win64 with --bits 64) under Wine, each against
+// controllers simulated in this (Linux) process on loopback, and checks on
+// the simulator's side what the controllers received.
 //
-//     doorlink_wine --build DIR --prefix DIR prefix
-//     doorlink_wine --build DIR --prefix DIR scenario NAME
-//     doorlink_wine --build DIR --prefix DIR platform
-//     doorlink_wine --build DIR --prefix DIR serial
-//     doorlink_wine --build DIR --prefix DIR profile SCRIPT NATIVE_RUNNER
+//     doorlink_wine --build DIR --prefix DIR [--bits 32|64] prefix
+//     doorlink_wine --build DIR --prefix DIR [--bits 32|64] scenario NAME
+//     doorlink_wine --build DIR --prefix DIR [--bits 32|64] platform
+//     doorlink_wine --build DIR --prefix DIR [--bits 32|64] serial
+//     doorlink_wine --build DIR --prefix DIR [--bits 32|64] profile SCRIPT NATIVE_RUNNER
 //
 // Every run gets a fresh directory holding copies of the program and
 // doorlink.dll, which is also its module directory. Exit status 0: passed,
-// 1: failed, 77: skipped (no Wine, or no Windows build), with the reason.
+// 1: failed, 77: skipped (no Wine, no Windows build, or a kernel that runs
+// no 32-bit programs), with the reason.
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -53,7 +55,20 @@ constexpr int kWineTimeoutSeconds = 120;
 struct Options {
     fs::path build;
     fs::path prefix;
+    int bits = 32;
+    std::string wine = "wine";  // the loader of programs of this word size
 };
+
+// Debian's loaders: `wine` runs the 32-bit one when it is installed, and the
+// 64-bit one is started directly.
+constexpr const char* kWine32Loader = "/usr/lib/wine/wine";
+constexpr const char* kWine64Loader = "/usr/lib/wine/wine64";
+
+// The skip reason of the 32-bit suite on a kernel that refuses 32-bit
+// programs, and the switch that takes that path on any machine.
+constexpr const char* kNo32BitPrograms =
+    "32-bit programs cannot run on this kernel (ia32 emulation disabled)";
+constexpr const char* kNo32BitSwitch = "DOORLINK_NO_IA32";
 
 std::string slurp(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -76,7 +91,7 @@ bool on_path(const std::string& program) {
 // prompts for Mono or Gecko, no menu entries, no display.
 void set_wine_environment(const Options& o) {
     ::setenv("WINEPREFIX", o.prefix.c_str(), 1);
-    ::setenv("WINEARCH", "win32", 1);
+    ::setenv("WINEARCH", o.bits == 64 ? "win64" : "win32", 1);
     ::setenv("WINEDEBUG", "-all", 1);
     ::setenv("WINEDLLOVERRIDES", "mscoree,mshtml=;winemenubuilder.exe=d", 1);
     ::unsetenv("DISPLAY");
@@ -144,7 +159,7 @@ RunResult run(const std::vector<std::string>& argv, const fs::path& dir,
 // and doorlink.dll: the host's installation, and its module directory.
 class RunDirectory {
 public:
-    RunDirectory(const Options& o, const std::vector<std::string>& programs) {
+    RunDirectory(const Options& o, const std::vector<std::string>& programs) : options_(o) {
         std::string pattern = (fs::temp_directory_path() / "doorlink-wine-XXXXXX").string();
         if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
         path_ = pattern;
@@ -156,14 +171,16 @@ public:
         fs::remove_all(path_, ignored);
     }
     const fs::path& path() const { return path_; }
+    const Options& options() const { return options_; }
 
 private:
+    const Options& options_;
     fs::path path_;
 };
 
 RunResult run_windows_program(const RunDirectory& dir, const std::string& program,
                               const std::vector<std::string>& arguments) {
-    std::vector<std::string> argv = {"wine", (dir.path() / program).string()};
+    std::vector<std::string> argv = {dir.options().wine, (dir.path() / program).string()};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     RunResult r = run(argv, dir.path());
     std::cout << r.output;
@@ -179,9 +196,13 @@ RunResult run_windows_program(const Options& o, const std::string& program,
 
 // Why the suite cannot run here, or empty when it can.
 std::string missing_piece(const Options& o) {
-    if (!on_path("wine")) {
-        return "Wine is not installed (scripts/install-windows-deps.sh installs it as root: "
-               "dpkg --add-architecture i386, then wine and wine32:i386)";
+    if (o.bits == 64 && ::access(o.wine.c_str(), X_OK) != 0) {
+        return "64-bit Wine is not installed (scripts/install-windows-deps.sh installs Debian's wine64 "
+               "as root)";
+    }
+    if (o.bits == 32 && (!on_path("wine") || !fs::exists(kWine32Loader))) {
+        return "Wine with its 32-bit part is not installed (scripts/install-windows-deps.sh installs "
+               "it as root: dpkg --add-architecture i386, then wine and wine32:i386)";
     }
     if (!fs::exists(o.build / "doorlink.dll")) {
         return (o.build / "doorlink.dll").string() +
@@ -190,12 +211,40 @@ std::string missing_piece(const Options& o) {
     return {};
 }
 
+bool forced_without_32_bit_programs() {
+    const char* value = std::getenv(kNo32BitSwitch);
+    return value && *value && std::string(value) != "0";
+}
+
+// Whether 32-bit Windows programs run here: a trivial one is started under
+// Wine. A kernel without 32-bit emulation refuses Wine's 32-bit loader
+// before any prefix is touched: the shell that starts it says "Exec format
+// error" and exits with 126. Returns 0 when the program ran, kSkipped (with
+// the reason printed) when it could not start, 1 when it failed otherwise.
+// (When the prefix does not exist yet, Wine makes it for the program.)
+int probe_32_bit_programs(const Options& o, int timeoutSeconds) {
+    if (forced_without_32_bit_programs()) {
+        std::cout << "SKIPPED: " << kNo32BitPrograms << '\n'
+                  << "(" << kNo32BitSwitch << " is set: the 32-bit probe was not run)\n";
+        return kSkipped;
+    }
+    RunDirectory dir(o, {"probe.exe"});
+    RunResult r = run({o.wine, (dir.path() / "probe.exe").string()}, dir.path(), timeoutSeconds);
+    if (r.status == 0 && r.output.find("32-bit program started") != std::string::npos) return 0;
+    if (r.status == 126 || r.output.find("Exec format error") != std::string::npos) {
+        std::cout << "SKIPPED: " << kNo32BitPrograms << '\n' << r.output;
+        return kSkipped;
+    }
+    std::cout << r.output << "the 32-bit probe exited with " << r.status << '\n';
+    return 1;
+}
+
 int prepare_prefix(const Options& o) {
     fs::create_directories(o.prefix);
     auto start = std::chrono::steady_clock::now();
     if (!fs::exists(o.prefix / "system.reg")) {
         std::cout << "creating the Wine prefix " << o.prefix << '\n';
-        RunResult r = run({"wineboot", "--init"}, o.prefix, 300);
+        RunResult r = run({o.wine, "wineboot", "--init"}, o.prefix, 300);
         // The registry files are written when the server ends.
         run({"wineserver", "-w"}, o.prefix, 120);
         if (!fs::exists(o.prefix / "system.reg")) {
@@ -208,7 +257,7 @@ int prepare_prefix(const Options& o) {
     // prefix that the check points at a pseudo-terminal. The platform's
     // device manager reads the port table when its server starts.
     if (!fs::is_symlink(o.prefix / "dosdevices" / "com40")) {
-        run({"wine", "reg", "add", "HKLM\\Software\\Wine\\Ports", "/v", "COM40", "/d",
+        run({o.wine, "reg", "add", "HKLM\\Software\\Wine\\Ports", "/v", "COM40", "/d",
              (o.prefix / "card-reader").string(), "/f"},
             o.prefix, 120);
         run({"wineserver", "-k"}, o.prefix, 60);
@@ -219,7 +268,7 @@ int prepare_prefix(const Options& o) {
     if (server.status != 0 && server.status != 2) {
         std::cout << server.output << "wineserver -p30 exited with " << server.status << '\n';
     }
-    RunResult warm = run({"wine", "cmd", "/c", "exit"}, o.prefix, 120);
+    RunResult warm = run({o.wine, "cmd", "/c", "exit"}, o.prefix, 120);
     if (!fs::is_symlink(o.prefix / "dosdevices" / "com40")) {
         std::cout << "COM40 is not set up in the prefix: the serial check will fail\n";
     }
@@ -1079,7 +1128,7 @@ struct ScriptRun {
     }
     bool run_part(bool windows, const fs::path& native, const std::string& part) {
         std::vector<std::string> argv;
-        if (windows) argv = {"wine", (dir.path() / "profile_script.exe").string()};
+        if (windows) argv = {dir.options().wine, (dir.path() / "profile_script.exe").string()};
         else argv = {native.string()};
         argv.push_back("script.txt");
         if (!part.empty()) argv.push_back(part);
@@ -1132,13 +1181,15 @@ int main(int argc, char** argv) {
         std::string a = argv[i];
         if (a == "--build" && i + 1 < argc) o.build = fs::absolute(argv[++i]);
         else if (a == "--prefix" && i + 1 < argc) o.prefix = fs::absolute(argv[++i]);
+        else if (a == "--bits" && i + 1 < argc) o.bits = std::atoi(argv[++i]);
         else rest.push_back(a);
     }
-    if (o.build.empty() || o.prefix.empty() || rest.empty()) {
-        std::cerr << "usage: doorlink_wine --build DIR --prefix DIR "
+    if (o.build.empty() || o.prefix.empty() || rest.empty() || (o.bits != 32 && o.bits != 64)) {
+        std::cerr << "usage: doorlink_wine --build DIR --prefix DIR [--bits 32|64] "
                      "(prefix | scenario NAME | platform | serial | profile SCRIPT NATIVE_RUNNER)\n";
         return 2;
     }
+    if (o.bits == 64) o.wine = kWine64Loader;
     std::string why = missing_piece(o);
     if (!why.empty()) {
         std::cout << "SKIPPED: " << why << '\n';
@@ -1146,6 +1197,11 @@ int main(int argc, char** argv) {
     }
     set_wine_environment(o);
     try {
+        if (o.bits == 32) {
+            // Making the prefix may fall to the probe.
+            const int probed = probe_32_bit_programs(o, rest[0] == "prefix" ? 300 : kWineTimeoutSeconds);
+            if (probed != 0) return probed;
+        }
         if (rest[0] == "prefix") return prepare_prefix(o);
         if (!fs::exists(o.prefix / "system.reg")) {
             std::cout << "the Wine prefix " << o.prefix << " is missing: run `doorlink_wine prefix`\n";

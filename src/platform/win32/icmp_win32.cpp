@@ -8,6 +8,7 @@
 #include "platform/icmp.h"
 
 #include "platform/clock.h"
+#include "platform/win32/socket_handle.h"
 #include "platform/win32/win32_api.h"
 
 namespace doorlink::platform {
@@ -36,9 +37,8 @@ int wait_readable(SOCKET s, int waitMs) {
 }  // namespace
 
 SocketHandle icmp_socket_open(int receiveTimeoutMs, uint16_t& identifier) {
-    SOCKET s = ::socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
-    if (s == INVALID_SOCKET) return 0;
-    SocketHandle socket = static_cast<SocketHandle>(s);
+    const SocketHandle socket = socket_handle_of(::socket(AF_INET, SOCK_RAW, IPPROTO_ICMP));
+    if (socket == 0) return 0;
     // The process id plus the socket's handle (a multiple of 4): no other
     // socket of the process has it while this one is open.
     identifier = static_cast<uint16_t>((process_id() + (socket >> 2)) & 0xFFFF);

@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "platform/threads.h"
+#include "platform/win32/socket_handle.h"
 #include "platform/win32/win32_api.h"
 
 namespace doorlink::platform {
@@ -52,10 +53,7 @@ void net_cleanup() {
 }
 
 SocketHandle udp_socket_create() {
-    SOCKET s = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-    // A SOCKET is 32 bits wide on 32-bit Windows; 0 is never a valid one.
-    if (s == INVALID_SOCKET) return 0;
-    return static_cast<SocketHandle>(s);
+    return socket_handle_of(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
 }
 
 void socket_close(SocketHandle socket) {

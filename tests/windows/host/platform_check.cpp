@@ -17,6 +17,7 @@
 #include "platform/serial.h"
 #include "platform/threads.h"
 #include "platform/trace.h"
+#include "platform/win32/socket_handle.h"
 #include "platform/win32/win32_api.h"
 
 namespace {
@@ -225,6 +226,26 @@ void check_sockets() {
     EXPECT(!sockets_started());
 }
 
+// Sockets reach the host as 32-bit values: a SOCKET that fits is kept as it
+// is; on 64-bit Windows one that does not is closed and refused.
+void check_socket_handles() {
+    std::vector<SOCKET> closed;
+    auto record = [&closed](SOCKET s) {
+        closed.push_back(s);
+        return 0;
+    };
+    std::printf("  a SOCKET has %u bits\n", static_cast<unsigned>(sizeof(SOCKET) * 8));
+    EXPECT(socket_handle_of(INVALID_SOCKET, record) == 0);
+    EXPECT(socket_handle_of(static_cast<SOCKET>(0x1F4), record) == 0x1F4u);
+    EXPECT(closed.empty());
+    if (sizeof(SOCKET) > sizeof(SocketHandle)) {
+        EXPECT(socket_handle_of(static_cast<SOCKET>(0xFFFFFFFCu), record) == 0xFFFFFFFCu);
+        const SOCKET wide = static_cast<SOCKET>(uint64_t{1} << 32 | 0x1F4);
+        EXPECT(socket_handle_of(wide, record) == 0);
+        EXPECT(closed.size() == 1 && closed[0] == wide);
+    }
+}
+
 void check_addresses() {
     const uint8_t loopback[4] = {127, 0, 0, 1};
     uint32_t expected;
@@ -346,7 +367,8 @@ struct Check {
 const Check kChecks[] = {
     {"paths", check_paths},         {"files", check_files},
     {"clock", check_clock},         {"threads", check_threads},
-    {"sockets", check_sockets},     {"addresses", check_addresses},
+    {"sockets", check_sockets},     {"socket_handles", check_socket_handles},
+    {"addresses", check_addresses},
     {"serial_refusals", check_serial_refusals}, {"trace", check_trace},
 };
 

@@ -1,5 +1,6 @@
 /*
- * winhost: a 32-bit Windows host application for the Wine suite. It loads
+ * winhost: a Windows host application for the Wine suite (32-bit, and
+ * 64-bit in the test build of build-win64). It loads
  * doorlink.dll from its own directory with LoadLibraryA, finds every export
  * by its plain name with GetProcAddress, and runs one scenario:
  *
