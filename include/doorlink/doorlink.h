@@ -528,7 +528,8 @@ DOORLINK_API uint32_t DOORLINK_CALL DoorFlag(const char* address, uint8_t kind,
  *
  * Opens the port for itself alone (9600 baud, 8 data bits, no parity, two
  * stop bits) and polls the reader every 50 ms, 100 times (about 5 seconds)
- * at most.
+ * at most. What the reader sent before a poll is dropped, and only an answer
+ * of exactly four bytes to that poll is a card.
  *
  * \param portName Serial port: COM1 (higher ports as \\\\.\\COM10) on
  *                 Windows, /dev/ttyS0 or /dev/ttyUSB0 elsewhere; read only.
@@ -781,7 +782,9 @@ DOORLINK_API uint32_t DOORLINK_CALL NameToText1(const char* card, const char* se
  * \retval 1 The controller acknowledged every record.
  * \retval 0 A null address, a count out of range or an invalid MAC text
  *           (nothing sent), a list file shorter than count records, no
- *           socket, a failed send, a silence, or 100 wrong replies in a row.
+ *           socket, a failed send, a silence, or 100 replies that were
+ *           wrong or old (answers to records already acknowledged) while
+ *           one record was due.
  *
  * \par Threads
  * Any thread. Downloads read their list file together, never while a call
@@ -840,7 +843,8 @@ DOORLINK_API uint32_t DOORLINK_CALL DownName(const char* address, int32_t count,
  * \retval 1 Every record was read and written.
  * \retval 0 A null address or an invalid MAC text (nothing sent), a file
  *           that cannot be written, no socket, a failed send, a silence, or
- *           100 wrong replies in a row; the file keeps the records read.
+ *           100 replies that were wrong or old (records of earlier indexes)
+ *           while one index was due; the file keeps the records read.
  *
  * \par Threads
  * Any thread. Each progress write holds the library lock. The read-back
@@ -1057,8 +1061,9 @@ DOORLINK_API uint32_t DOORLINK_CALL Ping(const char* address);
  * \retval 0 Failure: invalid MAC text or a null address (nothing sent), a
  *           file that cannot be opened (nothing sent), no socket, a failed
  *           send or write, an empty datagram, a controller silent too long
- *           before every announced image came, or 100 wrong replies in a
- *           row.
+ *           before every announced image came, or 100 replies that were
+ *           wrong or old (blocks already acknowledged) while one block was
+ *           due.
  * \retval 1 The controller fell silent after every announced image.
  * \retval 2 The controller sent its end marker.
  * \retval 3 The controller answered with a short reply.
@@ -1083,7 +1088,8 @@ DOORLINK_API uint32_t DOORLINK_CALL DataRtn(const char* address, int32_t control
  * \retval 2 The controller had nothing (end marker).
  * \retval 0 Failure: invalid MAC text or a null address (nothing sent), a
  *           file that cannot be opened, no socket, a failed send or write,
- *           a silence, or 100 wrong replies in a row.
+ *           a silence, or 100 replies that were wrong or old (earlier
+ *           blocks) while one block was due.
  *
  * \par Threads
  * Any thread. Every call writes a retrieval record file of its own; lines
