@@ -10,8 +10,10 @@ if [ $# -ne 1 ]; then
     echo "usage: $0 OUTDIR" >&2
     exit 2
 fi
-root=$(cd "$(dirname "$0")/.." && pwd)
-if ! git -C "$root" rev-parse --verify -q HEAD >/dev/null 2>&1; then
+root=$(cd "$(dirname "$0")/.." && pwd -P)
+# Not the checkout of a directory that holds this tree unpacked.
+if [ "$(git -C "$root" rev-parse --show-toplevel 2>/dev/null)" != "$root" ] ||
+    ! git -C "$root" rev-parse --verify -q HEAD >/dev/null; then
     echo "no source archive: $root is no git checkout with a commit" >&2
     exit 0
 fi

@@ -6,8 +6,9 @@
 #   source_archive.sh PACKAGE-DIR VERSION SOURCE-DIR
 set -eu
 version=$2
-source=$(cd "$3" && pwd)
-if ! git -C "$source" rev-parse --verify -q HEAD >/dev/null 2>&1; then
+source=$(cd "$3" && pwd -P)
+if [ "$(git -C "$source" rev-parse --show-toplevel 2>/dev/null)" != "$source" ] ||
+    ! git -C "$source" rev-parse --verify -q HEAD >/dev/null; then
     echo "SKIPPED: $source is no git checkout, so make package makes no source archive"
     exit 77
 fi
