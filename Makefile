@@ -7,6 +7,7 @@ WINDOWS   ?= build-win32
 WINDOWS64 ?= build-win64
 FUZZ      ?= build-fuzz
 DOCS      ?= build-docs
+PACKAGE   ?= build-package
 # Seconds each fuzz target runs in `make fuzz`, and the targets (all when empty).
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS ?=
@@ -14,7 +15,7 @@ JOBS      ?= $(shell nproc)
 CMAKE_GEN := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
 .PHONY: all deps build test demo bench soak clean windows windows-build windows64-build tsan tsan-build \
-	fuzz lint docs
+	fuzz lint docs package windows-if-possible
 
 all: build
 
@@ -34,6 +35,12 @@ windows:
 
 windows-build:
 	@$(call mingw_build,$(WINDOWS),i686)
+
+# The 32-bit DLL where its cross compiler is installed or can be.
+windows-if-possible:
+	@scripts/install-windows-deps.sh toolchain || true
+	@if command -v i686-w64-mingw32-g++-posix >/dev/null 2>&1; then \
+	    $(MAKE) --no-print-directory windows-build; fi
 
 # The 64-bit test build in $(WINDOWS64): the same DLL and Wine suite programs
 # for 64-bit Windows, which 64-bit Wine runs where 32-bit programs cannot.
@@ -67,22 +74,21 @@ lint:
 # ThreadSanitizer suite, the replay of the fuzz corpus, and the Windows suite:
 # the 32-bit DLL under Wine and the 64-bit test build under 64-bit Wine (each
 # skipped, saying why, where its cross compiler or Wine cannot be installed,
-# the 32-bit one also on a kernel that runs no 32-bit programs); then make
-# lint.
+# the 32-bit one also on a kernel that runs no 32-bit programs); the files of
+# make package, installed and read as a user would; then make lint.
 test: deps
 	@scripts/install-deps.sh --windows
 	@scripts/install-deps.sh --csharp
 	@scripts/install-deps.sh --docs || echo "API reference check: doxygen is missing; its test will be skipped" >&2
 	@scripts/install-deps.sh --wireshark
-	@if command -v i686-w64-mingw32-g++-posix >/dev/null 2>&1; then \
-	    $(MAKE) --no-print-directory windows-build; fi
+	@$(MAKE) --no-print-directory package
 	@if command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1; then \
 	    $(MAKE) --no-print-directory windows64-build; fi
 	@$(MAKE) --no-print-directory tsan-build
 	@cmake -S . -B $(SANITIZED) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DDOORLINK_SANITIZE=ON \
 	    -DDOORLINK_WERROR=ON -DDOORLINK_BUILD_BENCH=OFF \
 	    -DDOORLINK_WINDOWS_BUILD=$(abspath $(WINDOWS)) -DDOORLINK_WINDOWS64_BUILD=$(abspath $(WINDOWS64)) \
-	    -DDOORLINK_TSAN_BUILD=$(abspath $(THREADS)) >/dev/null
+	    -DDOORLINK_TSAN_BUILD=$(abspath $(THREADS)) -DDOORLINK_PACKAGE_DIR=$(abspath $(PACKAGE)) >/dev/null
 	@cmake --build $(SANITIZED) -j $(JOBS)
 	@cd $(SANITIZED) && ctest -j 8 --output-on-failure --timeout 300
 	@$(MAKE) --no-print-directory lint
@@ -103,6 +109,15 @@ docs:
 	@scripts/install-deps.sh --docs
 	@scripts/docs.sh $(DOCS)
 
+# The release in $(PACKAGE): the Windows zip (from $(WINDOWS), where the 32-bit
+# cross compiler is installed or can be), the Python wheel, and the source
+# archive with its checksum; each script says what it holds.
+package: deps
+	@$(MAKE) --no-print-directory windows-if-possible
+	@scripts/package-win32.sh $(WINDOWS) $(PACKAGE)
+	@scripts/package-python.sh $(PACKAGE)
+	@scripts/package-source.sh $(PACKAGE)
+
 demo: build
 	@mkdir -p $(BUILD)/demo
 	@DOORLINK_HOME=$(CURDIR)/$(BUILD)/demo $(BUILD)/bin/doorctl demo
@@ -122,4 +137,4 @@ soak: build
 	@time scripts/soak.sh $(BUILD)/bin/doorlink_tests
 
 clean:
-	rm -rf $(BUILD) $(SANITIZED) $(THREADS) $(WINDOWS) $(WINDOWS64) $(FUZZ) $(LINTBUILD)
+	rm -rf $(BUILD) $(SANITIZED) $(THREADS) $(WINDOWS) $(WINDOWS64) $(FUZZ) $(LINTBUILD) $(PACKAGE)

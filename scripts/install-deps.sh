@@ -96,6 +96,10 @@ need python3-pip /usr/bin/python3 -m pip --version
 # doorctl --json (the tools only; the library has no dependencies)
 need nlohmann-json3-dev test -e /usr/include/nlohmann/json.hpp
 need python3 command -v python3  # reads doorctl's JSON in its test
+# make package: the Windows zip and its test, the source archive
+need zip command -v zip
+need unzip command -v unzip
+need git command -v git
 
 if [ ${#missing[@]} -eq 0 ]; then exit 0; fi
 if [ "$(id -u)" != 0 ]; then

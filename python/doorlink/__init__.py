@@ -26,8 +26,9 @@ from .functions import (CardRead, card_record, convert_card_list, discover, list
                         read_back_to_ini, read_card, serial_number, set_port_range, write_card)
 from .monitor import ErrorReport, Event, Monitor, Photo
 from .registry import Registry, RegistryEntry, registry
+from ._version import version as _version
 
-__version__ = "0.1.0"
+__version__ = _version()
 
 
 def home() -> Path:
