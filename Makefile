@@ -7,6 +7,7 @@ WINDOWS   ?= build-win32
 WINDOWS64 ?= build-win64
 FUZZ      ?= build-fuzz
 DOCS      ?= build-docs
+PACKAGE   ?= build-package
 # Seconds each fuzz target runs in `make fuzz`, and the targets (all when empty).
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS ?=
@@ -14,7 +15,7 @@ JOBS      ?= $(shell nproc)
 CMAKE_GEN := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
 .PHONY: all deps build test demo bench soak clean windows windows-build windows64-build tsan tsan-build \
-	fuzz lint docs
+	fuzz lint docs package
 
 all: build
 
@@ -63,12 +64,20 @@ lint:
 	    -DDOORLINK_BUILD_TOOLS=OFF -DDOORLINK_BUILD_BENCH=OFF >/dev/null
 	@scripts/lint.sh $(LINTBUILD) $(JOBS)
 
+# The release packages in $(PACKAGE) (scripts/package.sh): the Debian
+# packages libdoorlink0, libdoorlink-dev and doorlink-tools, from a Release
+# build with prefix /usr (in $(PACKAGE)/work/deb), checked by lintian, whose
+# errors fail.
+package: deps
+	@scripts/install-deps.sh --deb
+	@scripts/package.sh $(PACKAGE) $(JOBS)
+
 # Every test, built with AddressSanitizer and UndefinedBehaviorSanitizer, the
 # ThreadSanitizer suite, the replay of the fuzz corpus, and the Windows suite:
 # the 32-bit DLL under Wine and the 64-bit test build under 64-bit Wine (each
 # skipped, saying why, where its cross compiler or Wine cannot be installed,
-# the 32-bit one also on a kernel that runs no 32-bit programs); then make
-# lint.
+# the 32-bit one also on a kernel that runs no 32-bit programs); the
+# packages of make package, installed and used; then make lint.
 test: deps
 	@scripts/install-deps.sh --windows
 	@scripts/install-deps.sh --csharp
@@ -79,10 +88,11 @@ test: deps
 	@if command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1; then \
 	    $(MAKE) --no-print-directory windows64-build; fi
 	@$(MAKE) --no-print-directory tsan-build
+	@$(MAKE) --no-print-directory package
 	@cmake -S . -B $(SANITIZED) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DDOORLINK_SANITIZE=ON \
 	    -DDOORLINK_WERROR=ON -DDOORLINK_BUILD_BENCH=OFF \
 	    -DDOORLINK_WINDOWS_BUILD=$(abspath $(WINDOWS)) -DDOORLINK_WINDOWS64_BUILD=$(abspath $(WINDOWS64)) \
-	    -DDOORLINK_TSAN_BUILD=$(abspath $(THREADS)) >/dev/null
+	    -DDOORLINK_TSAN_BUILD=$(abspath $(THREADS)) -DDOORLINK_PACKAGE_DIR=$(abspath $(PACKAGE)) >/dev/null
 	@cmake --build $(SANITIZED) -j $(JOBS)
 	@cd $(SANITIZED) && ctest -j 8 --output-on-failure --timeout 300
 	@$(MAKE) --no-print-directory lint
@@ -122,4 +132,4 @@ soak: build
 	@time scripts/soak.sh $(BUILD)/bin/doorlink_tests
 
 clean:
-	rm -rf $(BUILD) $(SANITIZED) $(THREADS) $(WINDOWS) $(WINDOWS64) $(FUZZ) $(LINTBUILD)
+	rm -rf $(BUILD) $(SANITIZED) $(THREADS) $(WINDOWS) $(WINDOWS64) $(FUZZ) $(LINTBUILD) $(PACKAGE)
