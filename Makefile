@@ -70,12 +70,24 @@ lint:
 	    -DDOORLINK_BUILD_TOOLS=OFF -DDOORLINK_BUILD_BENCH=OFF >/dev/null
 	@scripts/lint.sh $(LINTBUILD) $(JOBS)
 
+# The release in $(PACKAGE) (scripts/package.sh): the Debian packages
+# libdoorlink0, libdoorlink-dev and doorlink-tools, from a Release build with
+# prefix /usr (in $(PACKAGE)/work/deb), checked by lintian, whose errors fail;
+# the Windows zip (from $(WINDOWS), where the 32-bit cross compiler is
+# installed or can be); the Python wheel; the source archive with its
+# checksum.
+package: deps
+	@scripts/install-deps.sh --deb
+	@$(MAKE) --no-print-directory windows-if-possible
+	@scripts/package.sh $(PACKAGE) $(JOBS) $(WINDOWS)
+
 # Every test, built with AddressSanitizer and UndefinedBehaviorSanitizer, the
 # ThreadSanitizer suite, the replay of the fuzz corpus, and the Windows suite:
 # the 32-bit DLL under Wine and the 64-bit test build under 64-bit Wine (each
 # skipped, saying why, where its cross compiler or Wine cannot be installed,
-# the 32-bit one also on a kernel that runs no 32-bit programs); the files of
-# make package, installed and read as a user would; then make lint.
+# the 32-bit one also on a kernel that runs no 32-bit programs); the
+# packages of make package, installed and used as a user does; then make
+# lint.
 test: deps
 	@scripts/install-deps.sh --windows
 	@scripts/install-deps.sh --csharp
@@ -108,15 +120,6 @@ fuzz:
 docs:
 	@scripts/install-deps.sh --docs
 	@scripts/docs.sh $(DOCS)
-
-# The release in $(PACKAGE): the Windows zip (from $(WINDOWS), where the 32-bit
-# cross compiler is installed or can be), the Python wheel, and the source
-# archive with its checksum; each script says what it holds.
-package: deps
-	@$(MAKE) --no-print-directory windows-if-possible
-	@scripts/package-win32.sh $(WINDOWS) $(PACKAGE)
-	@scripts/package-python.sh $(PACKAGE)
-	@scripts/package-source.sh $(PACKAGE)
 
 demo: build
 	@mkdir -p $(BUILD)/demo

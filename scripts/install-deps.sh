@@ -12,6 +12,9 @@
 #                               host; where they cannot be installed, its test
 #                               is skipped
 #   install-deps.sh --docs      doxygen (make docs)
+#   install-deps.sh --deb       what makes and checks the Debian packages
+#                               (make package): dpkg-dev, lintian, help2man,
+#                               file
 #   install-deps.sh --wireshark tshark for the dissector test; where it cannot
 #                               be installed, that test is skipped
 set -euo pipefail
@@ -72,6 +75,12 @@ if [ "${1:-}" = --lint ]; then
 fi
 if [ "${1:-}" = --docs ]; then
     need doxygen command -v doxygen
+fi
+if [ "${1:-}" = --deb ]; then
+    need dpkg-dev command -v dpkg-shlibdeps
+    need lintian command -v lintian
+    need help2man command -v help2man
+    need file command -v file  # CPack's DEB generator asks it which files are programs
 fi
 if [ "${1:-}" = --fuzz ]; then
     need clang command -v clang++

@@ -188,6 +188,7 @@ int main(int argc, char** argv) {
         "turn, time value (n - 1) % 61, mask 255.255.255.0 and gateway x.y.z.1 of its\n"
         "address; it moves to a new loopback address given by the network settings\n"
         "command and answers discovery sent to its address."};
+    app.set_version_flag("--version", "doorsim " DOORLINK_VERSION, "print the version and exit");
     std::string base = "127.0.0.2";
     int count = 1;
     std::string macText = "00a0c9000001";

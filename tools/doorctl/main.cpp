@@ -12,6 +12,7 @@ int main(int argc, char** argv) {
         "doorctl: talk to door access controllers through the doorlink library.\n"
         "Data files live in the library's module directory: $DOORLINK_HOME, or the\n"
         "directory of this executable."};
+    app.set_version_flag("--version", "doorctl " DOORLINK_VERSION, "print the version and exit");
     app.require_subcommand(1);
     // Options of doorctl itself may also follow the subcommand.
     app.fallthrough();
