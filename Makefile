@@ -15,7 +15,7 @@ JOBS      ?= $(shell nproc)
 CMAKE_GEN := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
 .PHONY: all deps build test demo bench soak clean windows windows-build windows64-build tsan tsan-build \
-	fuzz lint docs package windows-if-possible
+	fuzz lint format docs package windows-if-possible
 
 all: build
 
@@ -64,11 +64,18 @@ tsan-build:
 
 # clang-tidy over src/ and include/ with the checks of .clang-tidy; any
 # finding fails. Only the compilation database of the library is configured.
+# Then clang-format: a C or C++ file that make format would change fails.
 lint:
 	@scripts/install-deps.sh --lint
+	@scripts/format.sh --check
 	@cmake -S . -B $(LINTBUILD) $(CMAKE_GEN) -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DDOORLINK_BUILD_TESTS=OFF \
 	    -DDOORLINK_BUILD_TOOLS=OFF -DDOORLINK_BUILD_BENCH=OFF >/dev/null
 	@scripts/lint.sh $(LINTBUILD) $(JOBS)
+
+# Rewrites every C and C++ file with clang-format-14 and .clang-format.
+format:
+	@scripts/install-deps.sh --lint
+	@scripts/format.sh
 
 # The release in $(PACKAGE) (scripts/package.sh): the Debian packages
 # libdoorlink0, libdoorlink-dev and doorlink-tools, from a Release build with

@@ -7,7 +7,8 @@
 #                               suites; what cannot be installed is
 #                               reported, and what needs it is skipped
 #   install-deps.sh --fuzz      clang and its libFuzzer runtime (make fuzz)
-#   install-deps.sh --lint      clang-tidy (make lint)
+#   install-deps.sh --lint      clang-tidy and clang-format-14 (make lint,
+#                               make format)
 #   install-deps.sh --csharp    mono's compiler and runtime for the C# example
 #                               host; where they cannot be installed, its test
 #                               is skipped
@@ -72,6 +73,7 @@ links_fuzzer() {
 
 if [ "${1:-}" = --lint ]; then
     need clang-tidy command -v run-clang-tidy
+    need clang-format-14 command -v clang-format-14
 fi
 if [ "${1:-}" = --docs ]; then
     need doxygen command -v doxygen
