@@ -15,14 +15,14 @@
 #include <map>
 #include <string>
 
+#include "bench_support.h"
 #include "cardlists/card_record.h"
 #include "cardlists/source_file.h"
 #include "core/library_state.h"
-#include "platform/profile.h"
-#include "bench_support.h"
 #include "doorlink/doorlink.h"
-#include "peak_memory.h"
 #include "doorsim/simulator.h"
+#include "peak_memory.h"
+#include "platform/profile.h"
 
 namespace {
 
@@ -39,8 +39,8 @@ std::string source_file(int count) {
     if (auto it = written.find(count); it != written.end()) return it->second;
     std::string path = data_directory() + "/bench-source-" + std::to_string(count) + ".ini";
     std::ofstream out(path, std::ios::trunc);
-    const char* sections[] = {"CardNo", "SerialNo", "UserStyle", "Sunday",   "Monday",   "Tuesday",
-                              "Wednesday", "Thursday", "Friday", "Saturday", "Password", "OpenStyle"};
+    const char* sections[] = {"CardNo",    "SerialNo", "UserStyle", "Sunday",   "Monday",   "Tuesday",
+                              "Wednesday", "Thursday", "Friday",    "Saturday", "Password", "OpenStyle"};
     for (const char* s : sections) {
         out << '[' << s << "]\n";
         for (int i = 1; i <= count; ++i) {
@@ -48,7 +48,8 @@ std::string source_file(int count) {
             char value[64];
             if (name == "CardNo") std::snprintf(value, sizeof value, "%03d%05d,%03d%05d", i % 256, i, 1, i);
             else if (name == "SerialNo" || name == "Password") std::snprintf(value, sizeof value, "%06d", i);
-            else if (name == "UserStyle" || name == "OpenStyle") std::snprintf(value, sizeof value, "%d", i % 2);
+            else if (name == "UserStyle" || name == "OpenStyle")
+                std::snprintf(value, sizeof value, "%d", i % 2);
             else std::snprintf(value, sizeof value, "0800-1200-%02d;1300-1730-%02d;", i % 100, i % 7);
             out << s << i << '=' << value << '\n';
         }
@@ -74,8 +75,8 @@ void run_conversion(benchmark::State& state, int cards, uint32_t list, uint32_t 
 void BM_ConvertList(benchmark::State& state) {
     run_conversion(state, kCards, 1, state.range(0) == 1 ? 1 : 0);
     state.counters["us_per_card"] = benchmark::Counter(
-        static_cast<double>(state.iterations() * kCards), benchmark::Counter::kIsRate | benchmark::Counter::kInvert,
-        benchmark::Counter::kIs1000);
+        static_cast<double>(state.iterations() * kCards),
+        benchmark::Counter::kIsRate | benchmark::Counter::kInvert, benchmark::Counter::kIs1000);
 }
 BENCHMARK(BM_ConvertList)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -83,12 +84,19 @@ BENCHMARK(BM_ConvertList)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRea
 void BM_ConvertListGrowth(benchmark::State& state) {
     run_conversion(state, static_cast<int>(state.range(0)), 3, 0);
 }
-BENCHMARK(BM_ConvertListGrowth)->Arg(500)->Arg(1000)->Arg(2000)->Arg(5000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ConvertListGrowth)
+    ->Arg(500)
+    ->Arg(1000)
+    ->Arg(2000)
+    ->Arg(5000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 void BM_ConvertListPeakMemory(benchmark::State& state) {
     data_directory();
     const int cards = static_cast<int>(state.range(0));
-    doorlink::bench::measure_peak_memory(state, {"convert", source_file(cards), std::to_string(cards), "4", "0"});
+    doorlink::bench::measure_peak_memory(state,
+                                         {"convert", source_file(cards), std::to_string(cards), "4", "0"});
 }
 BENCHMARK(BM_ConvertListPeakMemory)->Arg(kCards)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -113,7 +121,8 @@ void BM_BuildRecord(benchmark::State& state) {
     cardlists::SourceCard card(source, 1234);
     uint8_t record[cardlists::kLongRecordSize];
     for (auto _ : state) {
-        cardlists::BuildCardRecord(card.values(), cardlists::RecordKind::Long, cardlists::DigitEnd::Zero, record);
+        cardlists::BuildCardRecord(card.values(), cardlists::RecordKind::Long, cardlists::DigitEnd::Zero,
+                                   record);
         benchmark::DoNotOptimize(record);
     }
     state.SetItemsProcessed(state.iterations());
@@ -211,8 +220,18 @@ void BM_RawDownloadFloor(benchmark::State& state) {
     sockaddr_in to;
     int fd = raw_socket(c.address, to);
     auto m = c.sim.mac(c.id);
-    doorsim::Bytes announcement = {0x49, 0x94, 0x04, 0x14, 0x55, 0x49, 0x94, 0x04, 0x14, 0x55,
-                                   kTransferRecords / 256, kTransferRecords % 256};
+    doorsim::Bytes announcement = {0x49,
+                                   0x94,
+                                   0x04,
+                                   0x14,
+                                   0x55,
+                                   0x49,
+                                   0x94,
+                                   0x04,
+                                   0x14,
+                                   0x55,
+                                   kTransferRecords / 256,
+                                   kTransferRecords % 256};
     announcement.insert(announcement.end(), m.begin(), m.end());
     announcement.insert(announcement.end(), {kTransferRecords / 256, kTransferRecords % 256});
     announcement.insert(announcement.end(), m.begin(), m.end());

@@ -6,8 +6,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "doorlink/doorlink.h"
 #include "bench_support.h"
+#include "doorlink/doorlink.h"
 #include "doorsim/simulator.h"
 
 namespace {

@@ -215,10 +215,10 @@ void TableReporter::Finalize() {
               kSecondsPerItem, atMost15);
     t.compare("SysComInter echo / raw round trip, per exchange", "BM_SysComInterEcho", "BM_RawUdpRoundTrip",
               kSecondsPerItem, atMost15);
-    t.compare("Download of 2,000 records / raw floor", "BM_Download", "BM_RawDownloadFloor", kRecordsPerSecond,
-              atLeast80);
-    t.compare("Read-back of 2,000 records / raw floor", "BM_ReadBack", "BM_RawReadBackFloor", kRecordsPerSecond,
-              atLeast80);
+    t.compare("Download of 2,000 records / raw floor", "BM_Download", "BM_RawDownloadFloor",
+              kRecordsPerSecond, atLeast80);
+    t.compare("Read-back of 2,000 records / raw floor", "BM_ReadBack", "BM_RawReadBackFloor",
+              kRecordsPerSecond, atLeast80);
     t.compare("DataRtn 4.7 kB photos / raw stream, 7 acks", "BM_DataRtnPhotos/50/160",
               "BM_RawUdpBlockStream/50/160/7", kBytesPerSecond, atLeast80);
     t.compare("DataRtn 29 kB photos / raw stream, 7 acks", "BM_DataRtnPhotos/20/480",
@@ -231,8 +231,8 @@ void TableReporter::Finalize() {
               kExchangesPerSecond, Goal{Goal::AtLeast, 1.5});
     t.compare("ShowTime / raw round trips, 64 threads", "BM_ConcurrentShowTime/64",
               "BM_ConcurrentRawRoundTrip/64", kExchangesPerSecond, Goal{Goal::AtLeast, 0.7, true});
-    t.compare("ShowTime / raw round trips, 8 threads", "BM_ConcurrentShowTime/8", "BM_ConcurrentRawRoundTrip/8",
-              kExchangesPerSecond, Goal{});
+    t.compare("ShowTime / raw round trips, 8 threads", "BM_ConcurrentShowTime/8",
+              "BM_ConcurrentRawRoundTrip/8", kExchangesPerSecond, Goal{});
     t.compare("Raw round trips (the simulator), 64 threads / 1", "BM_ConcurrentRawRoundTrip/64",
               "BM_ConcurrentRawRoundTrip/1", kExchangesPerSecond, Goal{});
 

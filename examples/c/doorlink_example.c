@@ -22,8 +22,7 @@
 
 /* The value of key in [section] of an INI file into value (size bytes); 1
  * when found. Names match without regard to case, as the library writes them. */
-static int ini_value(const char* path, const char* section, const char* key, char* value,
-                     size_t size) {
+static int ini_value(const char* path, const char* section, const char* key, char* value, size_t size) {
     FILE* file = fopen(path, "r");
     char line[256];
     int inSection = 0;
@@ -57,12 +56,9 @@ static int ini_value(const char* path, const char* section, const char* key, cha
 static void registry_path(const char* program, char* path, size_t size) {
     const char* home = getenv("DOORLINK_HOME");
     const char* slash = strrchr(program, '/');
-    if (home != NULL && home[0] != '\0')
-        snprintf(path, size, "%s/eqminfo.ini", home);
-    else if (slash != NULL)
-        snprintf(path, size, "%.*s/eqminfo.ini", (int)(slash - program), program);
-    else
-        snprintf(path, size, "eqminfo.ini");
+    if (home != NULL && home[0] != '\0') snprintf(path, size, "%s/eqminfo.ini", home);
+    else if (slash != NULL) snprintf(path, size, "%.*s/eqminfo.ini", (int)(slash - program), program);
+    else snprintf(path, size, "eqminfo.ini");
 }
 
 static int report(int ok, const char* step) {
@@ -125,21 +121,17 @@ int main(int argc, char** argv) {
     ok = report(DoorSetTime(address, mac) == 1, "set clock");
     if (DoorShowTime(address, clock, &weekDay, mac) == 1)
         printf("clock: %s, day %u\n", clock, (unsigned)weekDay);
-    else
-        ok = report(0, "read clock");
+    else ok = report(0, "read clock");
 
     ok &= report(DoorCompelOpenOrClose(address, 1, mac) == 1, "open door 1");
-    if (DoorCurState(address, mac, &state) == 1)
-        printf("door state: %u\n", (unsigned)state);
-    else
-        ok = report(0, "door state");
+    if (DoorCurState(address, mac, &state) == 1) printf("door state: %u\n", (unsigned)state);
+    else ok = report(0, "door state");
 
     /* A card list of two cards (list 1), then the list to the controller. */
-    ok &= report(NameToText("00112345", "123456", 0, day, day, day, day, day, day, day, "654321", 0,
-                            1, 0) == 1 &&
-                     NameToText("00254321", "223344", 1, day, day, day, day, day, day, day,
-                                "443322", 1, 1, 1) == 1,
-                 "card list of 2 cards");
+    ok &= report(
+        NameToText("00112345", "123456", 0, day, day, day, day, day, day, day, "654321", 0, 1, 0) == 1 &&
+            NameToText("00254321", "223344", 1, day, day, day, day, day, day, day, "443322", 1, 1, 1) == 1,
+        "card list of 2 cards");
     ok &= report(DoorDownName(address, 2, 1, mac) == 1, "download card list");
     return ok ? 0 : 1;
 }

@@ -133,8 +133,8 @@ DOORLINK_API uint32_t DOORLINK_CALL DoorSetTime(const char* address, const char*
  * \par Threads
  * Any thread; the call has its own socket and shares nothing.
  */
-DOORLINK_API uint32_t DOORLINK_CALL DoorShowTime(const char* address, char* text,
-                                                 uint32_t* weekDay, const char* macText);
+DOORLINK_API uint32_t DOORLINK_CALL DoorShowTime(const char* address, char* text, uint32_t* weekDay,
+                                                 const char* macText);
 
 /** \} */
 
@@ -218,8 +218,7 @@ DOORLINK_API uint32_t DOORLINK_CALL DoorInit(const char* address, const char* ma
  * \par Threads
  * Any thread; the call has its own socket and shares nothing.
  */
-DOORLINK_API uint32_t DOORLINK_CALL DoorCurState(const char* address, const char* macText,
-                                                 uint32_t* state);
+DOORLINK_API uint32_t DOORLINK_CALL DoorCurState(const char* address, const char* macText, uint32_t* state);
 
 /**
  * \brief As DoorCurState() with an extra request byte.
@@ -236,8 +235,8 @@ DOORLINK_API uint32_t DOORLINK_CALL DoorCurState(const char* address, const char
  * \par Threads
  * Any thread; the call has its own socket and shares nothing.
  */
-DOORLINK_API uint32_t DOORLINK_CALL MulDoorCurState(const char* address, const char* macText,
-                                                    uint32_t* state, int32_t extra);
+DOORLINK_API uint32_t DOORLINK_CALL MulDoorCurState(const char* address, const char* macText, uint32_t* state,
+                                                    int32_t extra);
 
 /**
  * \brief Asks with a state selector and returns the controller's raw reply.
@@ -274,8 +273,8 @@ DOORLINK_API const uint8_t* DOORLINK_CALL DoorState(const char* address, uint32_
  * \par Threads
  * Any thread; the call has its own socket and shares nothing.
  */
-DOORLINK_API uint32_t DOORLINK_CALL DoorRecAndDir(const char* address, uint32_t* rec,
-                                                  uint32_t* dir, const char* macText);
+DOORLINK_API uint32_t DOORLINK_CALL DoorRecAndDir(const char* address, uint32_t* rec, uint32_t* dir,
+                                                  const char* macText);
 
 /** \} */
 
@@ -305,10 +304,8 @@ DOORLINK_API uint32_t DOORLINK_CALL DoorRecAndDir(const char* address, uint32_t*
  * Any thread; the call has its own socket and shares nothing. It waits
  * 1 second after its first send.
  */
-DOORLINK_API uint32_t DOORLINK_CALL DoorLockAndButtonTime(const char* address,
-                                                          const char* lockTimes,
-                                                          const char* buttonTimes,
-                                                          const char* macText);
+DOORLINK_API uint32_t DOORLINK_CALL DoorLockAndButtonTime(const char* address, const char* lockTimes,
+                                                          const char* buttonTimes, const char* macText);
 
 /**
  * \brief As DoorLockAndButtonTime() with an extra request byte.
@@ -324,10 +321,9 @@ DOORLINK_API uint32_t DOORLINK_CALL DoorLockAndButtonTime(const char* address,
  * \par Threads
  * Any thread; the call has its own socket and shares nothing.
  */
-DOORLINK_API uint32_t DOORLINK_CALL MulDoorLockAndButtonTime(const char* address,
-                                                             const char* lockTimes,
-                                                             const char* buttonTimes,
-                                                             uint8_t extra, const char* macText);
+DOORLINK_API uint32_t DOORLINK_CALL MulDoorLockAndButtonTime(const char* address, const char* lockTimes,
+                                                             const char* buttonTimes, uint8_t extra,
+                                                             const char* macText);
 
 /**
  * \brief Sends lock and button time lists of long items.
@@ -344,10 +340,8 @@ DOORLINK_API uint32_t DOORLINK_CALL MulDoorLockAndButtonTime(const char* address
  * \par Threads
  * Any thread; the call has its own socket and shares nothing.
  */
-DOORLINK_API uint32_t DOORLINK_CALL DoorLockAndButtonTime3(const char* address,
-                                                           const char* lockTimes,
-                                                           const char* buttonTimes,
-                                                           const char* macText);
+DOORLINK_API uint32_t DOORLINK_CALL DoorLockAndButtonTime3(const char* address, const char* lockTimes,
+                                                           const char* buttonTimes, const char* macText);
 
 /**
  * \brief Calls the time-list variant that kind chooses.
@@ -368,9 +362,8 @@ DOORLINK_API uint32_t DOORLINK_CALL DoorLockAndButtonTime3(const char* address,
  * Any thread, as the chosen variant.
  */
 DOORLINK_API uint32_t DOORLINK_CALL LockAndButtonTime(const char* address, const char* lockTimes,
-                                                      const char* buttonTimes,
-                                                      const char* macText, int32_t extra,
-                                                      int32_t kind);
+                                                      const char* buttonTimes, const char* macText,
+                                                      int32_t extra, int32_t kind);
 
 /** \} */
 
@@ -396,8 +389,7 @@ DOORLINK_API uint32_t DOORLINK_CALL LockAndButtonTime(const char* address, const
  * Any thread; the call has its own socket and shares nothing. It waits
  * 1 second after each send.
  */
-DOORLINK_API uint32_t DOORLINK_CALL SetMode(const uint8_t* modes, const char* address,
-                                            const char* macText);
+DOORLINK_API uint32_t DOORLINK_CALL SetMode(const uint8_t* modes, const char* address, const char* macText);
 
 /**
  * \brief As SetMode() with an extra request byte.
@@ -412,8 +404,8 @@ DOORLINK_API uint32_t DOORLINK_CALL SetMode(const uint8_t* modes, const char* ad
  * \par Threads
  * Any thread; the call has its own socket and shares nothing.
  */
-DOORLINK_API uint32_t DOORLINK_CALL MulSetMode(const uint8_t* modes, uint8_t extra,
-                                               const char* address, const char* macText);
+DOORLINK_API uint32_t DOORLINK_CALL MulSetMode(const uint8_t* modes, uint8_t extra, const char* address,
+                                               const char* macText);
 
 /**
  * \brief Sends the week pattern and up to 20 rest days.
@@ -480,8 +472,7 @@ DOORLINK_API uint32_t DOORLINK_CALL DoorScout(const char* address, uint32_t* soc
  * Any thread; the call shares nothing. Receive on the socket it hands over
  * from one thread at a time.
  */
-DOORLINK_API uint32_t DOORLINK_CALL DoorScout1(const char* address, uint8_t extra,
-                                               uint32_t* socketOut);
+DOORLINK_API uint32_t DOORLINK_CALL DoorScout1(const char* address, uint8_t extra, uint32_t* socketOut);
 
 /**
  * \brief Asks the controller to take a test photo.
@@ -512,8 +503,8 @@ DOORLINK_API uint32_t DOORLINK_CALL PhotoTest(const char* address);
  * \par Threads
  * Any thread; the call has its own socket and shares nothing.
  */
-DOORLINK_API uint32_t DOORLINK_CALL DoorFlag(const char* address, uint8_t kind,
-                                             const char* cardText, const char* macText);
+DOORLINK_API uint32_t DOORLINK_CALL DoorFlag(const char* address, uint8_t kind, const char* cardText,
+                                             const char* macText);
 
 /** \} */
 
@@ -583,10 +574,9 @@ DOORLINK_API uint32_t DOORLINK_CALL GetCardNo(const char* portName, char* result
  * \par Threads
  * Any thread; the call has its own socket and shares nothing.
  */
-DOORLINK_API uint32_t DOORLINK_CALL SysComInter(const char* address, uint16_t node,
-                                                uint32_t unused1, uint32_t unused2,
-                                                const uint8_t* station, const uint8_t* command,
-                                                uint8_t* answer);
+DOORLINK_API uint32_t DOORLINK_CALL SysComInter(const char* address, uint16_t node, uint32_t unused1,
+                                                uint32_t unused2, const uint8_t* station,
+                                                const uint8_t* command, uint8_t* answer);
 /** \} */
 
 /**
@@ -628,8 +618,7 @@ DOORLINK_API uint32_t DOORLINK_CALL SysComInter(const char* address, uint16_t no
  * Any thread. Whole-list conversions run one at a time in the process (a
  * second one waits), and each holds its list file as its one writer.
  */
-DOORLINK_API uint32_t DOORLINK_CALL FormatName(const char* sourcePath, int32_t count,
-                                               uint32_t listNumber);
+DOORLINK_API uint32_t DOORLINK_CALL FormatName(const char* sourcePath, int32_t count, uint32_t listNumber);
 
 /**
  * \brief As FormatName() with long records.
@@ -643,8 +632,7 @@ DOORLINK_API uint32_t DOORLINK_CALL FormatName(const char* sourcePath, int32_t c
  * \par Threads
  * Any thread, as FormatName().
  */
-DOORLINK_API uint32_t DOORLINK_CALL FormatName1(const char* sourcePath, int32_t count,
-                                                uint32_t listNumber);
+DOORLINK_API uint32_t DOORLINK_CALL FormatName1(const char* sourcePath, int32_t count, uint32_t listNumber);
 
 /**
  * \brief Calls the conversion that kind chooses.
@@ -659,8 +647,8 @@ DOORLINK_API uint32_t DOORLINK_CALL FormatName1(const char* sourcePath, int32_t 
  * \par Threads
  * Any thread, as FormatName().
  */
-DOORLINK_API uint32_t DOORLINK_CALL TransformName(const char* sourcePath, int32_t count,
-                                                  uint32_t listNumber, uint32_t kind);
+DOORLINK_API uint32_t DOORLINK_CALL TransformName(const char* sourcePath, int32_t count, uint32_t listNumber,
+                                                  uint32_t kind);
 
 /**
  * \brief Builds the short record of one card of a source file in the
@@ -727,13 +715,11 @@ DOORLINK_API uint32_t DOORLINK_CALL FormatSignalName1(const char* sourcePath, in
  * Any thread. The call holds the list file as its one writer: calls for the
  * same list number run one after the other, so appended records never mix.
  */
-DOORLINK_API uint32_t DOORLINK_CALL NameToText(const char* card, const char* serialNo,
-                                               uint32_t userStyle, const char* sunday,
-                                               const char* monday, const char* tuesday,
+DOORLINK_API uint32_t DOORLINK_CALL NameToText(const char* card, const char* serialNo, uint32_t userStyle,
+                                               const char* sunday, const char* monday, const char* tuesday,
                                                const char* wednesday, const char* thursday,
-                                               const char* friday, const char* saturday,
-                                               const char* password, uint32_t openStyle,
-                                               int32_t listNumber, uint32_t append);
+                                               const char* friday, const char* saturday, const char* password,
+                                               uint32_t openStyle, int32_t listNumber, uint32_t append);
 
 /**
  * \brief As NameToText() with long records.
@@ -760,13 +746,12 @@ DOORLINK_API uint32_t DOORLINK_CALL NameToText(const char* card, const char* ser
  * \par Threads
  * Any thread, as NameToText().
  */
-DOORLINK_API uint32_t DOORLINK_CALL NameToText1(const char* card, const char* serialNo,
-                                                uint32_t userStyle, const char* sunday,
-                                                const char* monday, const char* tuesday,
+DOORLINK_API uint32_t DOORLINK_CALL NameToText1(const char* card, const char* serialNo, uint32_t userStyle,
+                                                const char* sunday, const char* monday, const char* tuesday,
                                                 const char* wednesday, const char* thursday,
                                                 const char* friday, const char* saturday,
-                                                const char* password, uint32_t openStyle,
-                                                int32_t listNumber, uint32_t append);
+                                                const char* password, uint32_t openStyle, int32_t listNumber,
+                                                uint32_t append);
 
 /**
  * \brief Sends the first count short records of a list file to the
@@ -792,8 +777,8 @@ DOORLINK_API uint32_t DOORLINK_CALL NameToText1(const char* card, const char* se
  * controller at once are not serialized: do not download two lists to one
  * controller at the same time.
  */
-DOORLINK_API uint32_t DOORLINK_CALL DoorDownName(const char* address, int32_t count,
-                                                 int32_t listNumber, const char* macText);
+DOORLINK_API uint32_t DOORLINK_CALL DoorDownName(const char* address, int32_t count, int32_t listNumber,
+                                                 const char* macText);
 
 /**
  * \brief As DoorDownName() for a list of long records.
@@ -808,8 +793,8 @@ DOORLINK_API uint32_t DOORLINK_CALL DoorDownName(const char* address, int32_t co
  * \par Threads
  * Any thread, as DoorDownName().
  */
-DOORLINK_API uint32_t DOORLINK_CALL DoorDownName1(const char* address, int32_t count,
-                                                  int32_t listNumber, const char* macText);
+DOORLINK_API uint32_t DOORLINK_CALL DoorDownName1(const char* address, int32_t count, int32_t listNumber,
+                                                  const char* macText);
 
 /**
  * \brief Calls the download that kind chooses.
@@ -825,9 +810,8 @@ DOORLINK_API uint32_t DOORLINK_CALL DoorDownName1(const char* address, int32_t c
  * \par Threads
  * Any thread, as DoorDownName().
  */
-DOORLINK_API uint32_t DOORLINK_CALL DownName(const char* address, int32_t count,
-                                             int32_t listNumber, const char* macText,
-                                             uint32_t kind);
+DOORLINK_API uint32_t DOORLINK_CALL DownName(const char* address, int32_t count, int32_t listNumber,
+                                             const char* macText, uint32_t kind);
 
 /**
  * \brief Reads every card record the controller holds into the read-back
@@ -973,8 +957,7 @@ DOORLINK_API uint32_t DOORLINK_CALL DoorTransIP(const char* address, uint32_t* s
  * \par Threads
  * Any thread; the call has its own socket and shares nothing.
  */
-DOORLINK_API uint32_t DOORLINK_CALL SetMacAddr(const char* address, const uint8_t* newMac,
-                                               char* macText);
+DOORLINK_API uint32_t DOORLINK_CALL SetMacAddr(const char* address, const uint8_t* newMac, char* macText);
 
 /**
  * \brief Gives the controller a MAC (mode 2) or asks it for its MAC
@@ -1074,8 +1057,7 @@ DOORLINK_API uint32_t DOORLINK_CALL Ping(const char* address);
  * temporary photo files under "pic" and are not serialized: run them one
  * after the other.
  */
-DOORLINK_API uint32_t DOORLINK_CALL DataRtn(const char* address, int32_t controller,
-                                            const char* macText);
+DOORLINK_API uint32_t DOORLINK_CALL DataRtn(const char* address, int32_t controller, const char* macText);
 
 /**
  * \brief Fetches the access records without photos, in numbered blocks of
@@ -1095,8 +1077,7 @@ DOORLINK_API uint32_t DOORLINK_CALL DataRtn(const char* address, int32_t control
  * Any thread. Every call writes a retrieval record file of its own; lines
  * appended to "mjNNN.txt" by calls at once do not mix within a line.
  */
-DOORLINK_API uint32_t DOORLINK_CALL TxDataRtn(const char* address, int32_t controller,
-                                              const char* macText);
+DOORLINK_API uint32_t DOORLINK_CALL TxDataRtn(const char* address, int32_t controller, const char* macText);
 
 /**
  * \brief Waits on a monitoring socket for one error report.
@@ -1118,8 +1099,8 @@ DOORLINK_API uint32_t DOORLINK_CALL TxDataRtn(const char* address, int32_t contr
  * Any thread, one receiver on a socket at a time: calls of ErrorScore() and
  * DoorPic() on the same socket at once would take each other's datagrams.
  */
-DOORLINK_API uint32_t DOORLINK_CALL ErrorScore(const char* address, char* text,
-                                               int32_t controller, uint32_t socket);
+DOORLINK_API uint32_t DOORLINK_CALL ErrorScore(const char* address, char* text, int32_t controller,
+                                               uint32_t socket);
 
 /**
  * \brief Waits on a monitoring socket for one pushed photo and writes it to
@@ -1144,8 +1125,7 @@ DOORLINK_API uint32_t DOORLINK_CALL ErrorScore(const char* address, char* text,
  * memory of photos lately taken on each socket, which keeps late copies
  * from passing for a new photo, is shared under a lock.
  */
-DOORLINK_API uint32_t DOORLINK_CALL DoorPic(uint32_t unused, char* cardText, char* timeText,
-                                            uint32_t socket);
+DOORLINK_API uint32_t DOORLINK_CALL DoorPic(uint32_t unused, char* cardText, char* timeText, uint32_t socket);
 
 /** \} */
 

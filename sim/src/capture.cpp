@@ -41,7 +41,8 @@ void put_raw(std::vector<uint8_t>& out, size_t at, T value) {
 
 uint16_t ip_checksum(const std::vector<uint8_t>& header) {
     uint32_t sum = 0;
-    for (size_t i = 0; i + 1 < kIpHeader; i += 2) sum += static_cast<uint32_t>(header[i] << 8 | header[i + 1]);
+    for (size_t i = 0; i + 1 < kIpHeader; i += 2)
+        sum += static_cast<uint32_t>(header[i] << 8 | header[i + 1]);
     while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
     return static_cast<uint16_t>(~sum & 0xFFFF);
 }
@@ -63,7 +64,8 @@ bool PacketCapture::open(const std::string& path) {
     put_native(header, uint32_t{0});
     put_native(header, kSnapshotLength);
     put_native(header, kLinkTypeRaw);
-    const bool ok = std::fwrite(header.data(), 1, header.size(), file_) == header.size() && std::fflush(file_) == 0;
+    const bool ok =
+        std::fwrite(header.data(), 1, header.size(), file_) == header.size() && std::fflush(file_) == 0;
     if (!ok) {
         std::fclose(file_);
         file_ = nullptr;

@@ -80,8 +80,7 @@ bool read_back(const Bytes& r, ControllerState& state, Responder& out) {
     CardListState& cards = state.cards;
     const unsigned index = u16(r, 5);
     Bytes reply(kReadBackReplyLength, 0x00);
-    const CardListState::Record record =
-        index < cards.records.size() ? cards.records[index] : empty_record();
+    const CardListState::Record record = index < cards.records.size() ? cards.records[index] : empty_record();
     std::copy(record.begin(), record.end(), reply.begin());
     put_u16(reply, kReplyIndexAt, index);
     put_u16(reply, kReplyTotalAt, static_cast<unsigned>(cards.records.size()));

@@ -54,8 +54,7 @@ struct CardReader::Impl {
     void log_line(const char* direction, const uint8_t* bytes, size_t count) {
         if (!log) return;
         std::ostringstream text;
-        text << "reader " << direction << " [" << count << "] " << hex(Bytes(bytes, bytes + count))
-             << '\n';
+        text << "reader " << direction << " [" << count << "] " << hex(Bytes(bytes, bytes + count)) << '\n';
         *log << text.str() << std::flush;
     }
 
@@ -65,17 +64,16 @@ struct CardReader::Impl {
         if (::tcgetattr(slave, &t) != 0) return l;
         l.baud = ::cfgetospeed(&t) == B9600 && ::cfgetispeed(&t) == B9600 ? 9600 : 0;
         switch (t.c_cflag & CSIZE) {
-        case CS5: l.dataBits = 5; break;
-        case CS6: l.dataBits = 6; break;
-        case CS7: l.dataBits = 7; break;
-        default: l.dataBits = 8; break;
+            case CS5: l.dataBits = 5; break;
+            case CS6: l.dataBits = 6; break;
+            case CS7: l.dataBits = 7; break;
+            default: l.dataBits = 8; break;
         }
         l.stopBits = (t.c_cflag & CSTOPB) ? 2 : 1;
         l.parity = (t.c_cflag & PARENB) != 0;
         // Raw: bytes pass unchanged both ways and nothing is echoed.
         l.raw = !(t.c_lflag & (ICANON | ECHO | ISIG | IEXTEN)) &&
-                !(t.c_iflag & (ICRNL | INLCR | IGNCR | ISTRIP | IXON | IXOFF)) &&
-                !(t.c_oflag & OPOST);
+                !(t.c_iflag & (ICRNL | INLCR | IGNCR | ISTRIP | IXON | IXOFF)) && !(t.c_oflag & OPOST);
         return l;
     }
 

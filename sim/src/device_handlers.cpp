@@ -19,8 +19,8 @@ void put_address(Bytes& out, const std::string& dotted) {
 }
 
 std::string address_text(const Bytes& r, size_t at) {
-    return std::to_string(r[at]) + "." + std::to_string(r[at + 1]) + "." +
-           std::to_string(r[at + 2]) + "." + std::to_string(r[at + 3]);
+    return std::to_string(r[at]) + "." + std::to_string(r[at + 1]) + "." + std::to_string(r[at + 2]) + "." +
+           std::to_string(r[at + 3]);
 }
 
 // Discovery: signature, 0. Every controller that hears it answers with 36

@@ -79,8 +79,12 @@ bool records_and_direction(const Bytes& r, ControllerState& s, Responder& out) {
 // 0x62 0x26 0x36 0x46 0x00 0x11, six kind bytes (0x02 times, 0x01 rest days).
 bool times_and_rest_days(const Bytes& r, ControllerState& s, Responder& out) {
     if (!starts_with(r, {0x62, 0x26, 0x36, 0x46, 0x00, 0x11}) || r.size() < 12) return false;
-    auto all = [&](uint8_t v) { return std::all_of(r.begin() + 6, r.begin() + 12, [v](uint8_t b) { return b == v; }); };
-    auto slots = [&](size_t at, size_t n) { return Bytes(r.begin() + static_cast<long>(at), r.begin() + static_cast<long>(at + n)); };
+    auto all = [&](uint8_t v) {
+        return std::all_of(r.begin() + 6, r.begin() + 12, [v](uint8_t b) { return b == v; });
+    };
+    auto slots = [&](size_t at, size_t n) {
+        return Bytes(r.begin() + static_cast<long>(at), r.begin() + static_cast<long>(at + n));
+    };
     if (all(0x02)) {
         if (r.size() == 50 && mac_at(r, 44, s)) {
             s.doors.lockSlots = slots(12, 16);
@@ -117,7 +121,9 @@ bool modes(const Bytes& r, ControllerState& s, Responder& out) {
     const bool withExtra = r.size() == 26;
     if (r.size() != 24 && !withExtra) return true;
     const size_t block = withExtra ? 10 : 9;
-    if (!mac_at(r, 5 + block - 6, s) || !std::equal(r.begin() + 5, r.begin() + 5 + static_cast<long>(block), r.begin() + 5 + static_cast<long>(block))) return true;
+    if (!mac_at(r, 5 + block - 6, s) || !std::equal(r.begin() + 5, r.begin() + 5 + static_cast<long>(block),
+                                                    r.begin() + 5 + static_cast<long>(block)))
+        return true;
     std::copy(r.begin() + 5, r.begin() + 8, s.doors.modes.begin());
     s.doors.modesExtra = withExtra ? r[8] : -1;
     out.reply(kAcknowledgement);
@@ -155,8 +161,8 @@ bool card_flag(const Bytes& r, ControllerState& s, Responder& out) {
 }  // namespace
 
 void add_door_handlers(std::vector<Handler>& table) {
-    for (Handler h : {actuate, initialise, state_query, records_and_direction, times_and_rest_days,
-                      modes, scout, photo_test, card_flag}) {
+    for (Handler h : {actuate, initialise, state_query, records_and_direction, times_and_rest_days, modes,
+                      scout, photo_test, card_flag}) {
         table.push_back(h);
     }
 }

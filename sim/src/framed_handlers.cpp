@@ -24,8 +24,12 @@ Bytes clock_payload(const ControllerState& state) {
     time_t when = std::time(nullptr) + static_cast<time_t>(state.clockOffsetSeconds);
     tm t{};
     localtime_r(&when, &t);
-    return {two_digits(t.tm_year % 100), two_digits(t.tm_mon + 1), two_digits(t.tm_mday),
-            two_digits(t.tm_hour),       two_digits(t.tm_min),     two_digits(t.tm_sec > 59 ? 59 : t.tm_sec),
+    return {two_digits(t.tm_year % 100),
+            two_digits(t.tm_mon + 1),
+            two_digits(t.tm_mday),
+            two_digits(t.tm_hour),
+            two_digits(t.tm_min),
+            two_digits(t.tm_sec > 59 ? 59 : t.tm_sec),
             static_cast<uint8_t>((t.tm_wday + state.weekDayShift) % 7)};
 }
 
@@ -41,13 +45,13 @@ bool framed_command(const Bytes& r, ControllerState& state, Responder& out) {
     const Bytes request(r.begin() + kPayloadAt, r.end() - 4);
     Bytes payload;
     switch (r[kCommandAt]) {
-    case kFramedEcho: payload = request; break;
-    case kFramedClock: payload = clock_payload(state); break;
-    case kFramedIdentity:
-        payload.assign(state.mac.begin(), state.mac.end());
-        payload.push_back(state.deviceNumber);
-        break;
-    default: return true;
+        case kFramedEcho: payload = request; break;
+        case kFramedClock: payload = clock_payload(state); break;
+        case kFramedIdentity:
+            payload.assign(state.mac.begin(), state.mac.end());
+            payload.push_back(state.deviceNumber);
+            break;
+        default: return true;
     }
     Bytes reply(kOverhead + payload.size(), 0);
     reply[0] = 0xD3;

@@ -23,7 +23,7 @@ public:
     void reply(Bytes bytes) { replies_.push_back(std::move(bytes)); }
     std::vector<Bytes>& replies() { return replies_; }
 
-    std::string from;  // the sender's address, dotted
+    std::string from;   // the sender's address, dotted
     uint16_t port = 0;  // the sender's UDP port
 
 private:

@@ -106,8 +106,7 @@ Bytes compress(const Canvas& canvas, int quality, const std::string& comment) {
 
 }  // namespace
 
-Bytes make_photo(const std::string& top, const std::string& bottom, int width, int height,
-                 int quality) {
+Bytes make_photo(const std::string& top, const std::string& bottom, int width, int height, int quality) {
     if (width < 16) width = 16;
     if (height < 16) height = 16;
     Canvas canvas(width, height);

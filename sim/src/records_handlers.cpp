@@ -81,9 +81,8 @@ std::vector<Bytes> build_stream(const std::vector<StoredRecord>& records, Stream
         blocks.push_back(std::move(b));
     }
     const size_t count = blocks.size();
-    const uint8_t first = end == StreamEnd::EndMarker
-                              ? static_cast<uint8_t>(kLastSequenceBeforeEndMarker - (count - 1))
-                              : 1;
+    const uint8_t first =
+        end == StreamEnd::EndMarker ? static_cast<uint8_t>(kLastSequenceBeforeEndMarker - (count - 1)) : 1;
     for (size_t k = 0; k < count; ++k) {
         Bytes& b = blocks[k];
         const size_t L = b.size();
@@ -100,9 +99,7 @@ Bytes trailer(const Bytes& block) { return Bytes(block.end() - 5, block.end()); 
 // that is in order after it.
 void send_end(RecordsState& s, Responder& out) {
     switch (s.streamEnd) {
-        case StreamEnd::EndMarker:
-            out.reply(kEndMarker);
-            break;
+        case StreamEnd::EndMarker: out.reply(kEndMarker); break;
         case StreamEnd::ShortReply: {
             Bytes reply(10, 0);
             reply[0] = 0x4E;
@@ -118,8 +115,7 @@ void send_end(RecordsState& s, Responder& out) {
             out.reply(std::move(reply));
             break;
         }
-        case StreamEnd::Silence:
-            break;
+        case StreamEnd::Silence: break;
     }
 }
 

@@ -10,8 +10,8 @@ namespace {
 
 std::string time_text(const StoredRecord& r, int century) {
     char text[32];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", century + r.year, r.month,
-                  r.day, r.hour, r.minute, r.second);
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", century + r.year, r.month, r.day,
+                  r.hour, r.minute, r.second);
     return text;
 }
 
@@ -29,8 +29,8 @@ std::string card_text(uint8_t site, uint16_t card) {
     return text;
 }
 
-StoredRecord make_record(uint8_t site, uint16_t card, std::time_t when, uint8_t kind,
-                         int photoWidth, int photoHeight) {
+StoredRecord make_record(uint8_t site, uint16_t card, std::time_t when, uint8_t kind, int photoWidth,
+                         int photoHeight) {
     tm local{};
     localtime_r(&when, &local);
     StoredRecord r;
@@ -44,8 +44,7 @@ StoredRecord make_record(uint8_t site, uint16_t card, std::time_t when, uint8_t 
     r.second = static_cast<uint8_t>(local.tm_sec > 59 ? 59 : local.tm_sec);
     r.kind = kind;
     if (photoWidth > 0) {
-        r.photo = make_photo(card_text(site, card), time_text(r, century_of(when)), photoWidth,
-                             photoHeight);
+        r.photo = make_photo(card_text(site, card), time_text(r, century_of(when)), photoWidth, photoHeight);
     }
     return r;
 }
@@ -90,13 +89,11 @@ std::vector<Bytes> live_photo_blocks(const StoredRecord& r, uint32_t photoId) {
     return blocks;
 }
 
-bool push_live_photo(Simulator& sim, int id, const StoredRecord& record,
-                     const std::vector<size_t>& order) {
+bool push_live_photo(Simulator& sim, int id, const StoredRecord& record, const std::vector<size_t>& order) {
     if (!sim.state(id).monitor.set) return false;
     std::vector<Bytes> blocks;
-    sim.update_state(id, [&](ControllerState& s) {
-        blocks = live_photo_blocks(record, ++s.records.livePhotos);
-    });
+    sim.update_state(id,
+                     [&](ControllerState& s) { blocks = live_photo_blocks(record, ++s.records.livePhotos); });
     std::vector<size_t> sequence = order;
     if (sequence.empty()) {
         for (size_t k = 0; k < blocks.size(); ++k) sequence.push_back(k);

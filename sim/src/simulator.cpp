@@ -65,8 +65,8 @@ std::vector<std::string> loopback_candidates() {
     std::vector<std::string> out;
     for (unsigned step = 0; step < 4; ++step) {
         for (unsigned last = 2; last < 255; ++last) {
-            out.push_back("127." + std::to_string(second) + "." +
-                          std::to_string((third + step) % 250) + "." + std::to_string(last));
+            out.push_back("127." + std::to_string(second) + "." + std::to_string((third + step) % 250) + "." +
+                          std::to_string(last));
         }
     }
     return out;
@@ -293,7 +293,8 @@ struct Simulator::Impl {
 
     // Into the capture file, when there is one: a datagram between a
     // controller address (port 9000) and a peer, in either direction.
-    void capture_datagram(bool received, const std::string& self, const sockaddr_in& peer, const Bytes& bytes) {
+    void capture_datagram(bool received, const std::string& self, const sockaddr_in& peer,
+                          const Bytes& bytes) {
         if (!capturing.load()) return;
         in_addr own{};
         inet_pton(AF_INET, self.c_str(), &own);
@@ -398,7 +399,8 @@ struct Simulator::Impl {
             if (hold > 0) {
                 {
                     std::lock_guard<std::mutex> guard(s.worker->pendingLock);
-                    s.worker->pending.push_back({Clock::now() + std::chrono::milliseconds(hold), &s, alias, to, bytes});
+                    s.worker->pending.push_back(
+                        {Clock::now() + std::chrono::milliseconds(hold), &s, alias, to, bytes});
                 }
                 s.worker->wake_up();
             } else {
@@ -503,7 +505,8 @@ int Simulator::add_controller(ControllerConfig config) {
     const bool reuse = impl_->broadcastFd.load() >= 0;
     int fd = address.empty() ? bind_free_loopback(address) : bind_controller_socket(address, reuse);
     if (fd < 0) {
-        throw std::runtime_error("cannot bind " + (address.empty() ? std::string("a loopback address") : address) +
+        throw std::runtime_error("cannot bind " +
+                                 (address.empty() ? std::string("a loopback address") : address) +
                                  ":9000: " + std::strerror(errno));
     }
     auto slot = std::make_unique<ControllerSlot>();
@@ -704,8 +707,8 @@ std::string hex(const Bytes& bytes) {
 
 std::string mac_to_text(const Mac& mac) {
     char text[13];
-    std::snprintf(text, sizeof text, "%02x%02x%02x%02x%02x%02x", mac[0], mac[1], mac[2], mac[3],
-                  mac[4], mac[5]);
+    std::snprintf(text, sizeof text, "%02x%02x%02x%02x%02x%02x", mac[0], mac[1], mac[2], mac[3], mac[4],
+                  mac[5]);
     return text;
 }
 
@@ -714,10 +717,10 @@ bool mac_from_text(const std::string& text, Mac& mac) {
     Mac out{};
     for (size_t i = 0; i < 12; ++i) {
         char c = text[i];
-        int v = c >= '0' && c <= '9' ? c - '0'
-              : c >= 'a' && c <= 'f' ? c - 'a' + 10
-              : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                     : -1;
+        int v = c >= '0' && c <= '9'   ? c - '0'
+                : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                       : -1;
         if (v < 0) return false;
         out[i / 2] = static_cast<uint8_t>(out[i / 2] * 16 + v);
     }

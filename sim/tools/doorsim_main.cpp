@@ -74,9 +74,10 @@ void read_control_input(doorsim::Simulator& sim) {
         } else if (command == "photo") {
             int site = 0, card = 0;
             ok = static_cast<bool>(in >> site >> card) &&
-                 doorsim::push_live_photo(sim, id, doorsim::make_record(static_cast<uint8_t>(site),
-                                                                        static_cast<uint16_t>(card),
-                                                                        std::time(nullptr)));
+                 doorsim::push_live_photo(
+                     sim, id,
+                     doorsim::make_record(static_cast<uint8_t>(site), static_cast<uint16_t>(card),
+                                          std::time(nullptr)));
         }
         std::cout << (ok ? "ok" : "failed (no monitoring target, or bad arguments)") << std::endl;
     }
@@ -196,7 +197,9 @@ int main(int argc, char** argv) {
     std::string stateDirectory;
     doorsim::Faults faults;
     app.add_option("--address", base, "address of the first controller")->capture_default_str();
-    app.add_option("--controllers", count, "number of controllers")->check(CLI::Range(1, 250))->capture_default_str();
+    app.add_option("--controllers", count, "number of controllers")
+        ->check(CLI::Range(1, 250))
+        ->capture_default_str();
     app.add_option("--mac", macText, "MAC of the first controller, 12 hex digits")->capture_default_str();
     bool broadcast = false;
     app.add_flag("--broadcast", broadcast,
@@ -204,21 +207,27 @@ int main(int argc, char** argv) {
                  "namespace whose interfaces are loopback and veth pairs, as tests make them)");
     app.add_flag("-v,--verbose", verbose, "print every datagram in and out, in hex");
     app.add_flag("--silent", faults.silent, "receive but never answer");
-    app.add_option("--drop", faults.dropRate, "chance (0..1) that a request is lost")->check(CLI::Range(0.0, 1.0));
-    app.add_option("--duplicate", faults.duplicates, "send every answer this many extra times")->check(CLI::NonNegativeNumber);
-    app.add_option("--delay", faults.delayMs, "delay every answer by this many milliseconds")->check(CLI::NonNegativeNumber);
-    app.add_option("--wrong-first", faults.wrongRepliesFirst, "answer the first N requests wrongly")->check(CLI::NonNegativeNumber);
+    app.add_option("--drop", faults.dropRate, "chance (0..1) that a request is lost")
+        ->check(CLI::Range(0.0, 1.0));
+    app.add_option("--duplicate", faults.duplicates, "send every answer this many extra times")
+        ->check(CLI::NonNegativeNumber);
+    app.add_option("--delay", faults.delayMs, "delay every answer by this many milliseconds")
+        ->check(CLI::NonNegativeNumber);
+    app.add_option("--wrong-first", faults.wrongRepliesFirst, "answer the first N requests wrongly")
+        ->check(CLI::NonNegativeNumber);
     app.add_option("--replay-after", faults.replayAfter,
                    "after N answers, answer every request with an earlier answer or push, chosen at random")
         ->check(CLI::NonNegativeNumber);
     app.add_option("--duplicate-rate", faults.duplicateRate,
                    "chance (0..1) that a request, an answer or a push arrives twice")
         ->check(CLI::Range(0.0, 1.0));
-    app.add_option("--reorder", faults.reorderRate,
-                   "chance (0..1) that an answer or push is held back --reorder-ms, so later ones overtake it")
+    app.add_option(
+           "--reorder", faults.reorderRate,
+           "chance (0..1) that an answer or push is held back --reorder-ms, so later ones overtake it")
         ->check(CLI::Range(0.0, 1.0));
     app.add_option("--reorder-ms", faults.reorderMs, "how long a reordered datagram is held back")
-        ->check(CLI::NonNegativeNumber)->capture_default_str();
+        ->check(CLI::NonNegativeNumber)
+        ->capture_default_str();
     app.add_option("--push-loss", faults.pushLossRate, "chance (0..1) that a pushed datagram is lost")
         ->check(CLI::Range(0.0, 1.0));
 
@@ -229,9 +238,11 @@ int main(int argc, char** argv) {
         "to open as the serial port and answers each 0xF5 0xF5 poll with a 4-byte card\n"
         "reply, while the line is set to 9600 baud, 8 data bits, no parity, 2 stop bits.\n"
         "Each line on standard input (8 hex digits) answers the next poll once.");
-    reader->add_option("--card", readerOptions.card, "answer every poll with this card, 8 hex digits (000C3039)");
+    reader->add_option("--card", readerOptions.card,
+                       "answer every poll with this card, 8 hex digits (000C3039)");
     auto* silentReader = reader->add_flag("--silent", readerOptions.silent, "hear polls but never answer");
-    reader->add_flag("--short", readerOptions.shortReplies, "answer each poll with only 2 bytes")->excludes(silentReader);
+    reader->add_flag("--short", readerOptions.shortReplies, "answer each poll with only 2 bytes")
+        ->excludes(silentReader);
     reader->add_flag("-v,--verbose", readerOptions.verbose, "print every poll and reply in hex");
     app.add_option("--state-dir", stateDirectory,
                    "keep the controllers' card lists in this directory across restarts")

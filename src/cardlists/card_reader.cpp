@@ -18,8 +18,8 @@ namespace p = platform;
 
 constexpr uint32_t kEventMask = p::kEventReceiveChar | p::kEventTransmitEmpty;
 constexpr uint32_t kQueueBytes = 16384;
-constexpr uint32_t kPurgeAll = p::kPurgeAbortTransmit | p::kPurgeAbortReceive |
-                               p::kPurgeClearTransmit | p::kPurgeClearReceive;
+constexpr uint32_t kPurgeAll =
+    p::kPurgeAbortTransmit | p::kPurgeAbortReceive | p::kPurgeClearTransmit | p::kPurgeClearReceive;
 constexpr uint32_t kPurgeReceiveSide = p::kPurgeAbortReceive | p::kPurgeClearReceive;
 constexpr uint32_t kPurgeQueues = p::kPurgeClearTransmit | p::kPurgeClearReceive;
 
@@ -133,8 +133,8 @@ void CloseReaderPort(SerialHandle port) {
 }
 
 void FormatCardResult(const uint8_t reply[kCardReplyLength], char result[kCardResultSize]) {
-    uint64_t value = (uint64_t{reply[0]} << 24) | (uint64_t{reply[1]} << 16) |
-                     (uint64_t{reply[2]} << 8) | uint64_t{reply[3]};
+    uint64_t value = (uint64_t{reply[0]} << 24) | (uint64_t{reply[1]} << 16) | (uint64_t{reply[2]} << 8) |
+                     uint64_t{reply[3]};
     unsigned site = reply[1];
     unsigned number = reply[2] * 256u + reply[3];
     std::snprintf(result, kCardResultSize, "%010" PRIu64 ",%03u%05u", value, site, number);

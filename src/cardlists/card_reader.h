@@ -8,8 +8,8 @@
 
 namespace doorlink::cardlists {
 
-using platform::SerialHandle;
 using platform::kNoSerialPort;
+using platform::SerialHandle;
 
 // The reader's protocol: the host polls with two bytes, the reader answers
 // with four.

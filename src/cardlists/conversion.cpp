@@ -48,8 +48,7 @@ void convert_group(void* argument) noexcept {
     bool ok = false;
     try {
         BinaryFile part(PartFilePath(p.listNumber, p.group), "wb+");
-        ok = part.is_open() &&
-             write_group(part, p.source, p.group, kCardsPerGroup, p.kind, p.build);
+        ok = part.is_open() && write_group(part, p.source, p.group, kCardsPerGroup, p.kind, p.build);
         ok = part.close() && ok;
     } catch (...) {
         ok = false;
@@ -75,8 +74,7 @@ bool MergePartFile(BinaryFile& list, const std::string& partPath, int group, Rec
 
 uint32_t ConvertList(const char* sourcePath, int32_t count, uint32_t listNumber, RecordKind kind,
                      SourceRecordBuilder build) {
-    if (!sourcePath || count < 0 || count > kMaxConversionCards ||
-        listNumber > kMaxConversionListNumber) {
+    if (!sourcePath || count < 0 || count > kMaxConversionCards || listNumber > kMaxConversionListNumber) {
         return 0;
     }
     core::LibraryState& state = core::LibraryState::get();
@@ -93,7 +91,8 @@ uint32_t ConvertList(const char* sourcePath, int32_t count, uint32_t listNumber,
     const platform::ProfileSnapshot source(sourcePath);
     int groups = count / kCardsPerGroup;
     int last = count % kCardsPerGroup;
-    if (last != 0) ++groups; else last = kCardsPerGroup;
+    if (last != 0) ++groups;
+    else last = kCardsPerGroup;
 
     std::vector<WorkerParameters> parameters(static_cast<size_t>(groups - 1));
     std::vector<platform::Thread> workers(static_cast<size_t>(groups - 1));
@@ -113,7 +112,8 @@ uint32_t ConvertList(const char* sourcePath, int32_t count, uint32_t listNumber,
     const int lastGroup = groups - 1;
     state.conversion_flag(lastGroup).store(0);
     if (ok) {
-        const long at = static_cast<long>(static_cast<size_t>(lastGroup) * kCardsPerGroup * record_size(kind));
+        const long at =
+            static_cast<long>(static_cast<size_t>(lastGroup) * kCardsPerGroup * record_size(kind));
         ok = out.seek(at) && write_group(out, source, lastGroup, last, kind, build);
     }
     state.conversion_flag(lastGroup).store(ok ? kGroupDone : kGroupFailed);

@@ -23,8 +23,8 @@ constexpr uint32_t kGroupFailed = 2;
 
 // How the record of one card of the source file is built: BuildSourceRecord,
 // unless a test puts something else in its place.
-using SourceRecordBuilder = void (*)(const platform::ProfileSnapshot& source, int cardIndex,
-                                     RecordKind kind, DigitEnd digitEnd, uint8_t* record);
+using SourceRecordBuilder = void (*)(const platform::ProfileSnapshot& source, int cardIndex, RecordKind kind,
+                                     DigitEnd digitEnd, uint8_t* record);
 
 // 1 when the list file holds all count records, else 0 (no part file is left
 // either way). The source file is read once, into a snapshot that the calling

@@ -23,16 +23,14 @@ uint32_t format_signal(const char* sourcePath, int32_t cardIndex, uint8_t* recor
 
 extern "C" DOORLINK_API uint32_t DOORLINK_CALL FormatName(const char* sourcePath, int32_t count,
                                                           uint32_t listNumber) {
-    return core::guarded<uint32_t>(0, [&] {
-        return cardlists::ConvertList(sourcePath, count, listNumber, RecordKind::Short);
-    });
+    return core::guarded<uint32_t>(
+        0, [&] { return cardlists::ConvertList(sourcePath, count, listNumber, RecordKind::Short); });
 }
 
 extern "C" DOORLINK_API uint32_t DOORLINK_CALL FormatName1(const char* sourcePath, int32_t count,
                                                            uint32_t listNumber) {
-    return core::guarded<uint32_t>(0, [&] {
-        return cardlists::ConvertList(sourcePath, count, listNumber, RecordKind::Long);
-    });
+    return core::guarded<uint32_t>(
+        0, [&] { return cardlists::ConvertList(sourcePath, count, listNumber, RecordKind::Long); });
 }
 
 extern "C" DOORLINK_API uint32_t DOORLINK_CALL TransformName(const char* sourcePath, int32_t count,
@@ -42,15 +40,13 @@ extern "C" DOORLINK_API uint32_t DOORLINK_CALL TransformName(const char* sourceP
     return 0;
 }
 
-extern "C" DOORLINK_API uint32_t DOORLINK_CALL FormatSignalName(const char* sourcePath,
-                                                                int32_t cardIndex,
+extern "C" DOORLINK_API uint32_t DOORLINK_CALL FormatSignalName(const char* sourcePath, int32_t cardIndex,
                                                                 uint8_t* record) {
     return core::guarded<uint32_t>(
         0, [&] { return format_signal(sourcePath, cardIndex, record, RecordKind::Short); });
 }
 
-extern "C" DOORLINK_API uint32_t DOORLINK_CALL FormatSignalName1(const char* sourcePath,
-                                                                 int32_t cardIndex,
+extern "C" DOORLINK_API uint32_t DOORLINK_CALL FormatSignalName1(const char* sourcePath, int32_t cardIndex,
                                                                  uint8_t* record) {
     return core::guarded<uint32_t>(
         0, [&] { return format_signal(sourcePath, cardIndex, record, RecordKind::Long); });

@@ -5,11 +5,11 @@
 #include <vector>
 
 #include "cardlists/binary_file.h"
-#include "core/controller_link.h"
 #include "cardlists/list_files.h"
 #include "cardlists/list_guard.h"
 #include "cardlists/progress.h"
 #include "core/bytes.h"
+#include "core/controller_link.h"
 #include "core/exchange.h"
 #include "core/mac.h"
 
@@ -54,7 +54,7 @@ bool announce(core::ControllerLink& link, int32_t count, const core::Mac& mac) {
     ByteWriter(expected).bytes(0, core::kAcknowledgement).u16_be(kReplyCountAt, static_cast<uint32_t>(count));
 
     uint8_t reply[kReplyCapacity];
-    for (int rejected = 0;; ) {
+    for (int rejected = 0;;) {
         if (!link.send(request.data(), request.size())) return false;
         std::memset(reply, 0, sizeof reply);
         const int received = link.receive(reply, kReplyCapacity);
@@ -84,8 +84,7 @@ bool send_record(core::ControllerLink& link, const uint8_t* datagram, uint32_t c
     uint8_t reply[kReplyCapacity];
     auto fit = [&](int received) {
         const core::ByteReader r(reply, static_cast<size_t>(received));
-        if (received == static_cast<int>(kAnnouncementReplyLength) &&
-            r.equals(0, core::kAcknowledgement) &&
+        if (received == static_cast<int>(kAnnouncementReplyLength) && r.equals(0, core::kAcknowledgement) &&
             r.u16_be(kReplyCountAt) == count) {
             return core::Fit::Stale;
         }
@@ -93,7 +92,7 @@ bool send_record(core::ControllerLink& link, const uint8_t* datagram, uint32_t c
             return core::Fit::Wrong;
         }
         const uint32_t acknowledged = r.u16_be(kReplyIndexAt);
-        return acknowledged == index ? core::Fit::Due
+        return acknowledged == index  ? core::Fit::Due
                : acknowledged < index ? core::Fit::Stale
                                       : core::Fit::Wrong;
     };
@@ -102,8 +101,8 @@ bool send_record(core::ControllerLink& link, const uint8_t* datagram, uint32_t c
 
 }  // namespace
 
-uint32_t DownloadList(core::Transport& transport, const char* address, int32_t count,
-                      int32_t listNumber, const char* macText, RecordKind kind) {
+uint32_t DownloadList(core::Transport& transport, const char* address, int32_t count, int32_t listNumber,
+                      const char* macText, RecordKind kind) {
     if (!address) return 0;
     // The host sees the total announced before anything is checked, also when
     // the call then fails.

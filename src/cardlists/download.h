@@ -17,7 +17,7 @@ constexpr int kRecordCopies = 5;
 constexpr int kProgressStep = 50;
 constexpr int32_t kMaxDownloadCount = 65535;  // the count travels in two bytes
 
-uint32_t DownloadList(core::Transport& transport, const char* address, int32_t count,
-                      int32_t listNumber, const char* macText, RecordKind kind);
+uint32_t DownloadList(core::Transport& transport, const char* address, int32_t count, int32_t listNumber,
+                      const char* macText, RecordKind kind);
 
 }  // namespace doorlink::cardlists

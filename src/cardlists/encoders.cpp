@@ -28,9 +28,7 @@ size_t find_separator(std::string_view text, size_t from) {
 bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 // 0..255 as read; anything else becomes 0.
-uint8_t byte_or_zero(long value) {
-    return value < 0 || value > 255 ? 0 : static_cast<uint8_t>(value);
-}
+uint8_t byte_or_zero(long value) { return value < 0 || value > 255 ? 0 : static_cast<uint8_t>(value); }
 
 }  // namespace
 
@@ -80,8 +78,7 @@ DayField ParseDayText(std::string_view text) {
                 separator = text.size();
             }
             std::string_view value =
-                separator > p ? text.substr(p, separator - p).substr(0, kPartLength)
-                              : std::string_view();
+                separator > p ? text.substr(p, separator - p).substr(0, kPartLength) : std::string_view();
             if (part < 2) {
                 field[out++] = byte_or_zero(ReadDecimal(slice(value, 0, 2)));
                 field[out++] = byte_or_zero(ReadDecimal(slice(value, 2, 2)));

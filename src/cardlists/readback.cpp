@@ -3,10 +3,10 @@
 #include <array>
 
 #include "cardlists/binary_file.h"
-#include "core/controller_link.h"
 #include "cardlists/list_files.h"
 #include "cardlists/progress.h"
 #include "core/bytes.h"
+#include "core/controller_link.h"
 #include "core/exchange.h"
 #include "core/mac.h"
 
@@ -25,7 +25,8 @@ constexpr int kReplyCapacity = 1024;
 // Asks for record index until a reply of the right length and index comes,
 // forgiving as many silences on it as given. A reply for an earlier index is
 // stale: the one that is due may still follow it. The reply stays in buffer.
-bool fetch(core::ControllerLink& link, const core::Mac& mac, uint32_t index, int silencesAllowed, uint8_t* buffer) {
+bool fetch(core::ControllerLink& link, const core::Mac& mac, uint32_t index, int silencesAllowed,
+           uint8_t* buffer) {
     std::array<uint8_t, kReadBackRequestLength> request{};
     core::ByteWriter(request)
         .bytes(0, kReadBackCode, sizeof kReadBackCode)
@@ -60,13 +61,13 @@ uint32_t ReadBackList(core::Transport& transport, const char* address, int32_t l
     WriteProgress("ReTolNameList", listNumber, static_cast<long>(total));
 
     for (uint32_t i = 1; i < total; ++i) {
-        if (!fetch(link, mac, i, kMaxSilencesPerRecord, reply) ||
-            !file.write(reply, kReadBackRecordSize)) {
+        if (!fetch(link, mac, i, kMaxSilencesPerRecord, reply) || !file.write(reply, kReadBackRecordSize)) {
             return 0;
         }
         // The controller's count may change under way; the latest one holds.
         total = core::ByteReader(reply, kReadBackReplyLength).u16_be(kReplyTotalAt);
-        if (i % 50 == 0 || i + 1 == total) WriteProgress("ReCurNameList", listNumber, static_cast<long>(i) + 1);
+        if (i % 50 == 0 || i + 1 == total)
+            WriteProgress("ReCurNameList", listNumber, static_cast<long>(i) + 1);
     }
     return file.close() ? 1 : 0;
 }

@@ -26,8 +26,8 @@ std::string card_text(const ByteReader& r, size_t at) {
 
 std::string digits_text(const ByteReader& r, size_t at) {
     char text[32];
-    std::snprintf(text, sizeof text, "%d%d%d%d%d%d", r.u8(at), r.u8(at + 1), r.u8(at + 2),
-                  r.u8(at + 3), r.u8(at + 4), r.u8(at + 5));
+    std::snprintf(text, sizeof text, "%d%d%d%d%d%d", r.u8(at), r.u8(at + 1), r.u8(at + 2), r.u8(at + 3),
+                  r.u8(at + 4), r.u8(at + 5));
     return text;
 }
 

@@ -70,25 +70,23 @@ uint32_t name_to_text(const char* card, const char* serialNo, uint32_t userStyle
 }  // namespace
 
 extern "C" DOORLINK_API uint32_t DOORLINK_CALL NameToText(
-    const char* card, const char* serialNo, uint32_t userStyle, const char* sunday,
-    const char* monday, const char* tuesday, const char* wednesday, const char* thursday,
-    const char* friday, const char* saturday, const char* password, uint32_t openStyle,
-    int32_t listNumber, uint32_t append) {
+    const char* card, const char* serialNo, uint32_t userStyle, const char* sunday, const char* monday,
+    const char* tuesday, const char* wednesday, const char* thursday, const char* friday,
+    const char* saturday, const char* password, uint32_t openStyle, int32_t listNumber, uint32_t append) {
     return core::guarded<uint32_t>(0, [&] {
         const char* days[kDays] = {sunday, monday, tuesday, wednesday, thursday, friday, saturday};
-        return name_to_text(card, serialNo, userStyle, days, password, openStyle, listNumber,
-                            append, RecordKind::Short);
+        return name_to_text(card, serialNo, userStyle, days, password, openStyle, listNumber, append,
+                            RecordKind::Short);
     });
 }
 
 extern "C" DOORLINK_API uint32_t DOORLINK_CALL NameToText1(
-    const char* card, const char* serialNo, uint32_t userStyle, const char* sunday,
-    const char* monday, const char* tuesday, const char* wednesday, const char* thursday,
-    const char* friday, const char* saturday, const char* password, uint32_t openStyle,
-    int32_t listNumber, uint32_t append) {
+    const char* card, const char* serialNo, uint32_t userStyle, const char* sunday, const char* monday,
+    const char* tuesday, const char* wednesday, const char* thursday, const char* friday,
+    const char* saturday, const char* password, uint32_t openStyle, int32_t listNumber, uint32_t append) {
     return core::guarded<uint32_t>(0, [&] {
         const char* days[kDays] = {sunday, monday, tuesday, wednesday, thursday, friday, saturday};
-        return name_to_text(card, serialNo, userStyle, days, password, openStyle, listNumber,
-                            append, RecordKind::Long);
+        return name_to_text(card, serialNo, userStyle, days, password, openStyle, listNumber, append,
+                            RecordKind::Long);
     });
 }

@@ -8,8 +8,7 @@ using namespace doorlink;
 using cardlists::RecordKind;
 
 extern "C" DOORLINK_API uint32_t DOORLINK_CALL DoorDownName(const char* address, int32_t count,
-                                                            int32_t listNumber,
-                                                            const char* macText) {
+                                                            int32_t listNumber, const char* macText) {
     return core::guarded<uint32_t>(0, [&] {
         return cardlists::DownloadList(core::udp_transport(), address, count, listNumber, macText,
                                        RecordKind::Short);
@@ -17,8 +16,7 @@ extern "C" DOORLINK_API uint32_t DOORLINK_CALL DoorDownName(const char* address,
 }
 
 extern "C" DOORLINK_API uint32_t DOORLINK_CALL DoorDownName1(const char* address, int32_t count,
-                                                             int32_t listNumber,
-                                                             const char* macText) {
+                                                             int32_t listNumber, const char* macText) {
     return core::guarded<uint32_t>(0, [&] {
         return cardlists::DownloadList(core::udp_transport(), address, count, listNumber, macText,
                                        RecordKind::Long);
@@ -33,12 +31,10 @@ extern "C" DOORLINK_API uint32_t DOORLINK_CALL DownName(const char* address, int
     return 0;
 }
 
-extern "C" DOORLINK_API uint32_t DOORLINK_CALL LookDoorName(const char* address,
-                                                            int32_t listNumber,
+extern "C" DOORLINK_API uint32_t DOORLINK_CALL LookDoorName(const char* address, int32_t listNumber,
                                                             const char* macText) {
-    return core::guarded<uint32_t>(0, [&] {
-        return cardlists::ReadBackList(core::udp_transport(), address, listNumber, macText);
-    });
+    return core::guarded<uint32_t>(
+        0, [&] { return cardlists::ReadBackList(core::udp_transport(), address, listNumber, macText); });
 }
 
 extern "C" DOORLINK_API uint32_t DOORLINK_CALL NameToini(const char* readBackPath, int32_t number) {

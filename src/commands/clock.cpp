@@ -48,8 +48,7 @@ constexpr size_t kReplyWeekDayAt = 12;
 
 }  // namespace
 
-std::array<uint8_t, kSetTimeLength> build_set_time_request(const platform::LocalTime& now,
-                                                           const Mac& mac) {
+std::array<uint8_t, kSetTimeLength> build_set_time_request(const platform::LocalTime& now, const Mac& mac) {
     std::array<uint8_t, kSetTimeLength> request{};
     ByteWriter w(request);
     w.bytes(0, kSetTimeCode, 4).u8(kSubCodeAt, kSetTimeSubCode);
@@ -63,8 +62,7 @@ std::array<uint8_t, kSetTimeLength> build_set_time_request(const platform::Local
 
 using namespace doorlink;
 
-extern "C" DOORLINK_API uint32_t DOORLINK_CALL DoorSetTime(const char* address,
-                                                           const char* macText) {
+extern "C" DOORLINK_API uint32_t DOORLINK_CALL DoorSetTime(const char* address, const char* macText) {
     return core::guarded<uint32_t>(0, [&]() -> uint32_t {
         core::Mac mac;
         if (!address || !core::ParseMacText(macText, mac)) return 0;
@@ -75,8 +73,7 @@ extern "C" DOORLINK_API uint32_t DOORLINK_CALL DoorSetTime(const char* address,
 }
 
 extern "C" DOORLINK_API uint32_t DOORLINK_CALL DoorShowTime(const char* address, char* text,
-                                                            uint32_t* weekDay,
-                                                            const char* macText) {
+                                                            uint32_t* weekDay, const char* macText) {
     return core::guarded<uint32_t>(0, [&]() -> uint32_t {
         core::Mac mac;
         if (!address || !text || !weekDay || !core::ParseMacText(macText, mac)) return 0;
@@ -91,8 +88,8 @@ extern "C" DOORLINK_API uint32_t DOORLINK_CALL DoorShowTime(const char* address,
         auto show = [&](const core::Reply& reply) {
             const core::ByteReader& r = reply.buffer;
             const size_t at = commands::kReplyClockAt;
-            std::snprintf(text, 18, "%02x-%02x-%02x %02x:%02x:%02x", r.u8(at), r.u8(at + 1),
-                          r.u8(at + 2), r.u8(at + 3), r.u8(at + 4), r.u8(at + 5));
+            std::snprintf(text, 18, "%02x-%02x-%02x %02x:%02x:%02x", r.u8(at), r.u8(at + 1), r.u8(at + 2),
+                          r.u8(at + 3), r.u8(at + 4), r.u8(at + 5));
             *weekDay = r.u8(commands::kReplyWeekDayAt);
             return true;
         };

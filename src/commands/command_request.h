@@ -30,7 +30,7 @@ inline core::ExchangeProfile acknowledged_after_every_wait() {
 // Runs the exchange over UDP and gives its 1 or 0.
 template <size_t N>
 uint32_t command_exchange(const char* address, const std::array<uint8_t, N>& request,
-                  const core::ExchangeProfile& profile = {}, core::ResultStep step = {}) {
+                          const core::ExchangeProfile& profile = {}, core::ResultStep step = {}) {
     return core::RunExchange(core::udp_transport(), address, request, profile, step).result;
 }
 

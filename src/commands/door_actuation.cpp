@@ -35,8 +35,7 @@ constexpr uint8_t kInitCode[4] = {0x31, 0x13, 0x23, 0x33};
 using namespace doorlink;
 using doorlink::commands::command_exchange;
 
-extern "C" DOORLINK_API uint32_t DOORLINK_CALL DoorCompelOpenOrClose(const char* address,
-                                                                     uint32_t door,
+extern "C" DOORLINK_API uint32_t DOORLINK_CALL DoorCompelOpenOrClose(const char* address, uint32_t door,
                                                                      const char* macText) {
     return core::guarded<uint32_t>(0, [&]() -> uint32_t {
         core::Mac mac;
@@ -49,10 +48,8 @@ extern "C" DOORLINK_API uint32_t DOORLINK_CALL DoorCompelOpenOrClose(const char*
     });
 }
 
-extern "C" DOORLINK_API uint32_t DOORLINK_CALL MulDoorCompelOpenOrClose(const char* address,
-                                                                        uint32_t door,
-                                                                        int32_t extra,
-                                                                        const char* macText) {
+extern "C" DOORLINK_API uint32_t DOORLINK_CALL MulDoorCompelOpenOrClose(const char* address, uint32_t door,
+                                                                        int32_t extra, const char* macText) {
     return core::guarded<uint32_t>(0, [&]() -> uint32_t {
         core::Mac mac;
         if (!address || !core::ParseMacText(macText, mac) || extra >= 255 || door > 3) return 0;
@@ -65,8 +62,7 @@ extern "C" DOORLINK_API uint32_t DOORLINK_CALL MulDoorCompelOpenOrClose(const ch
     });
 }
 
-extern "C" DOORLINK_API uint32_t DOORLINK_CALL DoorInit(const char* address,
-                                                        const char* macText) {
+extern "C" DOORLINK_API uint32_t DOORLINK_CALL DoorInit(const char* address, const char* macText) {
     return core::guarded<uint32_t>(0, [&]() -> uint32_t {
         core::Mac mac;
         if (!address || !core::ParseMacText(macText, mac)) return 0;

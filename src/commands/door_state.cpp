@@ -36,8 +36,7 @@ uint32_t current_state(const char* address, const uint8_t* request, int length, 
         *state = value;
         return true;
     };
-    return core::RunExchange(core::udp_transport(), address, request, length, profile, read_state)
-        .result;
+    return core::RunExchange(core::udp_transport(), address, request, length, profile, read_state).result;
 }
 
 // The last state reply of each thread, valid until its next DoorState call.
@@ -48,8 +47,7 @@ thread_local std::array<uint8_t, 14> lastStateReply;
 
 using namespace doorlink;
 
-extern "C" DOORLINK_API uint32_t DOORLINK_CALL DoorCurState(const char* address,
-                                                            const char* macText,
+extern "C" DOORLINK_API uint32_t DOORLINK_CALL DoorCurState(const char* address, const char* macText,
                                                             uint32_t* state) {
     return core::guarded<uint32_t>(0, [&]() -> uint32_t {
         core::Mac mac;
@@ -62,8 +60,7 @@ extern "C" DOORLINK_API uint32_t DOORLINK_CALL DoorCurState(const char* address,
     });
 }
 
-extern "C" DOORLINK_API uint32_t DOORLINK_CALL MulDoorCurState(const char* address,
-                                                               const char* macText,
+extern "C" DOORLINK_API uint32_t DOORLINK_CALL MulDoorCurState(const char* address, const char* macText,
                                                                uint32_t* state, int32_t extra) {
     return core::guarded<uint32_t>(0, [&]() -> uint32_t {
         core::Mac mac;
@@ -76,8 +73,7 @@ extern "C" DOORLINK_API uint32_t DOORLINK_CALL MulDoorCurState(const char* addre
     });
 }
 
-extern "C" DOORLINK_API const uint8_t* DOORLINK_CALL DoorState(const char* address,
-                                                               uint32_t selector,
+extern "C" DOORLINK_API const uint8_t* DOORLINK_CALL DoorState(const char* address, uint32_t selector,
                                                                const char* macText) {
     return core::guarded<const uint8_t*>(nullptr, [&]() -> const uint8_t* {
         core::Mac mac;
@@ -100,8 +96,7 @@ extern "C" DOORLINK_API const uint8_t* DOORLINK_CALL DoorState(const char* addre
 }
 
 extern "C" DOORLINK_API uint32_t DOORLINK_CALL DoorRecAndDir(const char* address, uint32_t* rec,
-                                                             uint32_t* dir,
-                                                             const char* macText) {
+                                                             uint32_t* dir, const char* macText) {
     return core::guarded<uint32_t>(0, [&]() -> uint32_t {
         core::Mac mac;
         if (!address || !rec || !dir || !core::ParseMacText(macText, mac)) return 0;

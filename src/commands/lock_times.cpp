@@ -23,7 +23,7 @@ struct ItemLayout {
     size_t offsets[5];
     size_t maxItems;
 };
-constexpr ItemLayout kShortItems = {5, 2, {0, 2}, 8};           // "0830,"
+constexpr ItemLayout kShortItems = {5, 2, {0, 2}, 8};            // "0830,"
 constexpr ItemLayout kLongItems = {13, 5, {0, 2, 5, 7, 10}, 4};  // "0800-1200-01;"
 
 void write_times_header(core::ByteWriter& w) {
@@ -43,8 +43,7 @@ void write_time_list(core::ByteWriter& w, size_t at, const char* text, const Ite
 }
 
 // Writes header and both lists; returns where the lists end.
-size_t write_times(core::ByteWriter& w, const char* lock, const char* button,
-                   const ItemLayout& layout) {
+size_t write_times(core::ByteWriter& w, const char* lock, const char* button, const ItemLayout& layout) {
     write_times_header(w);
     const size_t listBytes = layout.maxItems * layout.numbers;
     write_time_list(w, kSlotsAt, lock, layout);
@@ -55,8 +54,8 @@ size_t write_times(core::ByteWriter& w, const char* lock, const char* button,
 // One time-list command: header, both lists, then the extra byte where the
 // variant has one, the MAC, and a final zero where the variant has one.
 template <size_t Length>
-uint32_t send_time_lists(const char* address, const char* lock, const char* button,
-                         const char* macText, const ItemLayout& layout, const uint8_t* extra) {
+uint32_t send_time_lists(const char* address, const char* lock, const char* button, const char* macText,
+                         const ItemLayout& layout, const uint8_t* extra) {
     core::Mac mac;
     if (!core::ParseMacText(macText, mac) || !address || !lock || !button) return 0;
     std::array<uint8_t, Length> request{};
@@ -77,19 +76,18 @@ extern "C" DOORLINK_API uint32_t DOORLINK_CALL DoorLockAndButtonTime(const char*
                                                                      const char* buttonTimes,
                                                                      const char* macText) {
     return core::guarded<uint32_t>(0, [&] {
-        return commands::send_time_lists<50>(address, lockTimes, buttonTimes, macText,
-                                             commands::kShortItems, nullptr);
+        return commands::send_time_lists<50>(address, lockTimes, buttonTimes, macText, commands::kShortItems,
+                                             nullptr);
     });
 }
 
 extern "C" DOORLINK_API uint32_t DOORLINK_CALL MulDoorLockAndButtonTime(const char* address,
                                                                         const char* lockTimes,
                                                                         const char* buttonTimes,
-                                                                        uint8_t extra,
-                                                                        const char* macText) {
+                                                                        uint8_t extra, const char* macText) {
     return core::guarded<uint32_t>(0, [&] {
-        return commands::send_time_lists<52>(address, lockTimes, buttonTimes, macText,
-                                             commands::kShortItems, &extra);
+        return commands::send_time_lists<52>(address, lockTimes, buttonTimes, macText, commands::kShortItems,
+                                             &extra);
     });
 }
 
@@ -98,15 +96,13 @@ extern "C" DOORLINK_API uint32_t DOORLINK_CALL DoorLockAndButtonTime3(const char
                                                                       const char* buttonTimes,
                                                                       const char* macText) {
     return core::guarded<uint32_t>(0, [&] {
-        return commands::send_time_lists<58>(address, lockTimes, buttonTimes, macText,
-                                             commands::kLongItems, nullptr);
+        return commands::send_time_lists<58>(address, lockTimes, buttonTimes, macText, commands::kLongItems,
+                                             nullptr);
     });
 }
 
-extern "C" DOORLINK_API uint32_t DOORLINK_CALL LockAndButtonTime(const char* address,
-                                                                 const char* lockTimes,
-                                                                 const char* buttonTimes,
-                                                                 const char* macText,
+extern "C" DOORLINK_API uint32_t DOORLINK_CALL LockAndButtonTime(const char* address, const char* lockTimes,
+                                                                 const char* buttonTimes, const char* macText,
                                                                  int32_t extra, int32_t kind) {
     switch (kind) {
         case 0: return DoorLockAndButtonTime(address, lockTimes, buttonTimes, macText);

@@ -59,8 +59,7 @@ extern "C" DOORLINK_API uint32_t DOORLINK_CALL SetMode(const uint8_t* modes, con
 }
 
 extern "C" DOORLINK_API uint32_t DOORLINK_CALL MulSetMode(const uint8_t* modes, uint8_t extra,
-                                                          const char* address,
-                                                          const char* macText) {
+                                                          const char* address, const char* macText) {
     return core::guarded<uint32_t>(0, [&]() -> uint32_t {
         core::Mac mac;
         if (!core::ParseMacText(macText, mac) || !modes || !address) return 0;
@@ -70,10 +69,8 @@ extern "C" DOORLINK_API uint32_t DOORLINK_CALL MulSetMode(const uint8_t* modes, 
     });
 }
 
-extern "C" DOORLINK_API uint32_t DOORLINK_CALL DoorRestDay(const char* address,
-                                                           const char* weekDays,
-                                                           const char* restDays,
-                                                           const char* macText) {
+extern "C" DOORLINK_API uint32_t DOORLINK_CALL DoorRestDay(const char* address, const char* weekDays,
+                                                           const char* restDays, const char* macText) {
     return core::guarded<uint32_t>(0, [&]() -> uint32_t {
         core::Mac mac;
         if (!core::ParseMacText(macText, mac) || !address || !weekDays || !restDays) return 0;
@@ -92,8 +89,7 @@ extern "C" DOORLINK_API uint32_t DOORLINK_CALL DoorRestDay(const char* address,
         for (size_t item = 0; item < items; ++item) {
             const size_t text = item * commands::kRestItemWidth;
             w.u8(commands::kRestSlotsAt + 2 * item, commands::read_byte_field(restDays, text, 2));
-            w.u8(commands::kRestSlotsAt + 2 * item + 1,
-                 commands::read_byte_field(restDays, text + 2, 2));
+            w.u8(commands::kRestSlotsAt + 2 * item + 1, commands::read_byte_field(restDays, text + 2, 2));
         }
         w.bytes(commands::kRestMacAt, mac);
         return command_exchange(address, request, commands::acknowledged_after_wait());

@@ -38,8 +38,7 @@ uint32_t scout(const char* address, const uint8_t* request, int length, uint32_t
 
 using namespace doorlink;
 
-extern "C" DOORLINK_API uint32_t DOORLINK_CALL DoorScout(const char* address,
-                                                         uint32_t* socketOut) {
+extern "C" DOORLINK_API uint32_t DOORLINK_CALL DoorScout(const char* address, uint32_t* socketOut) {
     return core::guarded<uint32_t>(0, [&]() -> uint32_t {
         if (!address || !socketOut) return 0;
         std::array<uint8_t, 6> request{};
@@ -65,16 +64,13 @@ extern "C" DOORLINK_API uint32_t DOORLINK_CALL PhotoTest(const char* address) {
     return core::guarded<uint32_t>(0, [&]() -> uint32_t {
         if (!address) return 0;
         std::array<uint8_t, 5> request{};
-        core::ByteWriter(request)
-            .bytes(0, commands::kPhotoTestCode, 4)
-            .u8(4, commands::kPhotoTestSubCode);
+        core::ByteWriter(request).bytes(0, commands::kPhotoTestCode, 4).u8(4, commands::kPhotoTestSubCode);
         return commands::command_exchange(address, request, commands::acknowledged_after_every_wait());
     });
 }
 
 extern "C" DOORLINK_API uint32_t DOORLINK_CALL DoorFlag(const char* address, uint8_t kind,
-                                                        const char* cardText,
-                                                        const char* macText) {
+                                                        const char* cardText, const char* macText) {
     return core::guarded<uint32_t>(0, [&]() -> uint32_t {
         core::Mac mac;
         if (!core::ParseMacText(macText, mac) || !address || !cardText) return 0;

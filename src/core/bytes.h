@@ -23,7 +23,8 @@ public:
         return *this;
     }
     ByteWriter& u8(size_t offset, uint8_t value) {
-        if (offset < size_) data_[offset] = value; else ok_ = false;
+        if (offset < size_) data_[offset] = value;
+        else ok_ = false;
         return *this;
     }
     // High byte first, as value / 256 and value % 256.
@@ -65,17 +66,13 @@ public:
     ByteReader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
 
     size_t size() const { return size_; }
-    bool has(size_t offset, size_t count) const {
-        return offset <= size_ && count <= size_ - offset;
-    }
+    bool has(size_t offset, size_t count) const { return offset <= size_ && count <= size_ - offset; }
     uint8_t u8(size_t offset) const {
         if (offset < size_) return data_[offset];
         ok_ = false;
         return 0;
     }
-    uint32_t u16_be(size_t offset) const {
-        return static_cast<uint32_t>(u8(offset)) * 256u + u8(offset + 1);
-    }
+    uint32_t u16_be(size_t offset) const { return static_cast<uint32_t>(u8(offset)) * 256u + u8(offset + 1); }
     // Copies count bytes, or zeros when they are not all there.
     bool copy(size_t offset, uint8_t* to, size_t count) const {
         if (!has(offset, count)) {

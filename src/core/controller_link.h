@@ -75,7 +75,9 @@ public:
     int grace_ms() const {
         if (!measured_) return kDefaultGraceMs;
         const uint64_t grace = kGraceRoundTrips * smoothed_;
-        return grace < kMinGraceMs ? kMinGraceMs : grace > kMaxGraceMs ? kMaxGraceMs : static_cast<int>(grace);
+        return grace < kMinGraceMs   ? kMinGraceMs
+               : grace > kMaxGraceMs ? kMaxGraceMs
+                                     : static_cast<int>(grace);
     }
 
 private:
@@ -144,11 +146,8 @@ public:
                 if (length == -1) return {Awaited::Silence, -1};
             }
             switch (fit(length)) {
-                case Fit::Due:
-                    roundTrips_.answered(platform::tick_count_ms());
-                    return {Awaited::Due, length};
-                case Fit::Wrong:
-                    return {Awaited::Wrong, length};
+                case Fit::Due: roundTrips_.answered(platform::tick_count_ms()); return {Awaited::Due, length};
+                case Fit::Wrong: return {Awaited::Wrong, length};
                 case Fit::Stale:
                     if (++stale > kMaxStaleReplies) return {Awaited::StaleFlood, length};
                     if (!inGrace) {
@@ -171,8 +170,7 @@ public:
         for (int rejected = 0, silences = 0;;) {
             if (!send_copies(request, length, copies)) return false;
             switch (await(buffer, capacity, clearFirst, fit).outcome) {
-                case Awaited::Due:
-                    return true;
+                case Awaited::Due: return true;
                 case Awaited::GraceOver:
                 case Awaited::Wrong:
                     if (++rejected >= kMaxRejectedReplies) return false;
@@ -180,8 +178,7 @@ public:
                 case Awaited::Silence:
                     if (++silences > silencesAllowed) return false;
                     break;
-                case Awaited::StaleFlood:
-                    return false;
+                case Awaited::StaleFlood: return false;
             }
         }
     }

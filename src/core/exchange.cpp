@@ -4,31 +4,25 @@
 
 namespace doorlink::core {
 
-const std::array<uint8_t, 10> kAcknowledgement = {0xF1, 0xF2, 0xF3, 0xF4, 0xF5,
-                                                  0xF6, 0xF7, 0xF8, 0xF9, 0xFA};
+const std::array<uint8_t, 10> kAcknowledgement = {0xF1, 0xF2, 0xF3, 0xF4, 0xF5, 0xF6, 0xF7, 0xF8, 0xF9, 0xFA};
 
 namespace {
 
 bool passes_check(const ExchangeProfile& profile, const uint8_t* reply, int received,
                   const uint8_t* request) {
     switch (profile.check) {
-        case ReplyCheck::Acknowledgement:
-            return std::memcmp(reply, kAcknowledgement.data(), 10) == 0;
-        case ReplyCheck::Echo:
-            return std::memcmp(reply, request, 6) == 0;
-        case ReplyCheck::Length:
-            return received == profile.replyLength;
-        case ReplyCheck::Built:
-            return std::memcmp(reply, profile.builtReply.data(), 10) == 0;
+        case ReplyCheck::Acknowledgement: return std::memcmp(reply, kAcknowledgement.data(), 10) == 0;
+        case ReplyCheck::Echo: return std::memcmp(reply, request, 6) == 0;
+        case ReplyCheck::Length: return received == profile.replyLength;
+        case ReplyCheck::Built: return std::memcmp(reply, profile.builtReply.data(), 10) == 0;
     }
     return false;
 }
 
 }  // namespace
 
-ExchangeOutcome RunExchange(Transport& transport, const char* address,
-                            const ExchangeProfile& profile, RequestBuilder build,
-                            ResultStep step) {
+ExchangeOutcome RunExchange(Transport& transport, const char* address, const ExchangeProfile& profile,
+                            RequestBuilder build, ResultStep step) {
     ExchangeOutcome outcome;
     const int capacity = profile.replyCapacity < 10 || profile.replyCapacity > kMaxReplyCapacity
                              ? kMaxReplyCapacity
@@ -78,8 +72,8 @@ ExchangeOutcome RunExchange(Transport& transport, const char* address,
     }
 }
 
-ExchangeOutcome RunExchange(Transport& transport, const char* address, const uint8_t* request,
-                            int length, const ExchangeProfile& profile, ResultStep step) {
+ExchangeOutcome RunExchange(Transport& transport, const char* address, const uint8_t* request, int length,
+                            const ExchangeProfile& profile, ResultStep step) {
     auto copy_request = [&](uint16_t, ByteWriter& writer) {
         writer.bytes(0, request, static_cast<size_t>(length < 0 ? 0 : length));
         return length;

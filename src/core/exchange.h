@@ -65,17 +65,15 @@ struct ExchangeOutcome {
     uint16_t localPort = 0;
 };
 
-ExchangeOutcome RunExchange(Transport& transport, const char* address, const uint8_t* request,
-                            int length, const ExchangeProfile& profile, ResultStep step = {});
+ExchangeOutcome RunExchange(Transport& transport, const char* address, const uint8_t* request, int length,
+                            const ExchangeProfile& profile, ResultStep step = {});
 
-ExchangeOutcome RunExchange(Transport& transport, const char* address,
-                            const ExchangeProfile& profile, RequestBuilder build,
-                            ResultStep step = {});
+ExchangeOutcome RunExchange(Transport& transport, const char* address, const ExchangeProfile& profile,
+                            RequestBuilder build, ResultStep step = {});
 
 template <size_t N>
-ExchangeOutcome RunExchange(Transport& transport, const char* address,
-                            const std::array<uint8_t, N>& request, const ExchangeProfile& profile,
-                            ResultStep step = {}) {
+ExchangeOutcome RunExchange(Transport& transport, const char* address, const std::array<uint8_t, N>& request,
+                            const ExchangeProfile& profile, ResultStep step = {}) {
     return RunExchange(transport, address, request.data(), static_cast<int>(N), profile, step);
 }
 

@@ -70,8 +70,7 @@ PortRange LibraryState::port_range() const {
 
 bool LibraryState::set_port_range(int32_t start, int32_t end) {
     if (start < 0 || start > 65535 || end < 0 || end > 65535) return false;
-    uint64_t packed = kRangeSetBit | (static_cast<uint64_t>(start) << 16) |
-                      static_cast<uint64_t>(end);
+    uint64_t packed = kRangeSetBit | (static_cast<uint64_t>(start) << 16) | static_cast<uint64_t>(end);
     portRange_.store(packed, std::memory_order_release);
     return true;
 }

@@ -26,8 +26,8 @@ int ParseMacText(const char* text, Mac& mac) {
 
 std::string FormatMacText(const uint8_t* bytes) {
     char text[13];
-    std::snprintf(text, sizeof text, "%02x%02x%02x%02x%02x%02x", bytes[0], bytes[1], bytes[2],
-                  bytes[3], bytes[4], bytes[5]);
+    std::snprintf(text, sizeof text, "%02x%02x%02x%02x%02x%02x", bytes[0], bytes[1], bytes[2], bytes[3],
+                  bytes[4], bytes[5]);
     return text;
 }
 

@@ -12,8 +12,7 @@ void RecentPhotos::remember(platform::SocketHandle socket, const Photo& photo) {
     next_ = (next_ + 1) % entries_.size();
 }
 
-bool RecentPhotos::took(platform::SocketHandle socket, const Key& key, uint32_t block,
-                        uint64_t fingerprint) {
+bool RecentPhotos::took(platform::SocketHandle socket, const Key& key, uint32_t block, uint64_t fingerprint) {
     std::lock_guard<platform::Mutex> guard(lock_);
     const uint32_t now = platform::tick_count_ms();
     for (const Entry& e : entries_) {

@@ -1,14 +1,14 @@
 #include "devices/discovery.h"
 
-#include <cstdarg>
 #include <array>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <set>
 
-#include "core/exchange.h"
 #include "core/bytes.h"
+#include "core/exchange.h"
 #include "core/export_guard.h"
 #include "core/library_state.h"
 #include "core/paths.h"
@@ -55,8 +55,7 @@ void trace_receive(TraceSink sink, int result, const core::Endpoint& from, const
 
 bool is_valid_reply(const uint8_t* bytes, int length) {
     core::ByteReader r(bytes, static_cast<size_t>(length));
-    return length == kDiscoveryReplyLength && r.equals(0, kDiscoverySignature) &&
-           r.u8(kDeviceNumberAt) != 0;
+    return length == kDiscoveryReplyLength && r.equals(0, kDiscoverySignature) && r.u8(kDeviceNumberAt) != 0;
 }
 
 // Records the controller the reply describes; returns "EqmTotal" as it was
@@ -123,8 +122,7 @@ int32_t RunDiscovery(core::Transport& transport, const char* address, bool broad
     const uint32_t started = platform::tick_count_ms();
     // A peer that keeps sending replies, each with an address of its own,
     // must neither hold the caller forever nor grow the registry without end.
-    while (accepted < limits.acceptedReplies &&
-           platform::tick_count_ms() - started < limits.durationMs) {
+    while (accepted < limits.acceptedReplies && platform::tick_count_ms() - started < limits.durationMs) {
         const int result = transport.receive(socket, buffer, kReceiveCapacity, peer);
         if (broadcast && trace) trace_receive(trace, result, peer, buffer);
         if (result == -1) {
@@ -142,8 +140,8 @@ int32_t RunDiscovery(core::Transport& transport, const char* address, bool broad
         ++accepted;
         std::array<uint8_t, kDiscoveryReplyLength> reply;
         std::memcpy(reply.data(), buffer, reply.size());
-        resultValue = recorded.insert(reply).second ? accept_reply(buffer, registryPath)
-                                                    : accept_copy(registryPath);
+        resultValue =
+            recorded.insert(reply).second ? accept_reply(buffer, registryPath) : accept_copy(registryPath);
     }
     transport.close(socket);
     return static_cast<int32_t>(resultValue);
@@ -162,7 +160,7 @@ extern "C" DOORLINK_API int32_t DOORLINK_CALL FindEqm(const char* address, uint8
             platform::socket_set_broadcast(socket);
         };
         auto trace = [](const char* text) { platform::debug_trace(text); };
-        return devices::RunDiscovery(core::udp_transport(), address, toBroadcast,
-                                     core::registry_path(), setup, trace);
+        return devices::RunDiscovery(core::udp_transport(), address, toBroadcast, core::registry_path(),
+                                     setup, trace);
     });
 }

@@ -31,14 +31,14 @@ constexpr int kModeChange = 2;
 constexpr int kModeQuery = 3;
 
 void print_mac(char* out, const uint8_t* bytes) {
-    std::snprintf(out, 13, "%02x%02x%02x%02x%02x%02x", bytes[0], bytes[1], bytes[2], bytes[3],
-                  bytes[4], bytes[5]);
+    std::snprintf(out, 13, "%02x%02x%02x%02x%02x%02x", bytes[0], bytes[1], bytes[2], bytes[3], bytes[4],
+                  bytes[5]);
 }
 
 // MacInfo sends once and takes the first datagram, good or not: a single
 // request and receive, without the exchange's resends.
-int send_once_and_receive(core::Transport& transport, const char* address, const uint8_t* request,
-                          int length, uint8_t* reply) {
+int send_once_and_receive(core::Transport& transport, const char* address, const uint8_t* request, int length,
+                          uint8_t* reply) {
     uint16_t localPort = 0;
     core::SocketHandle socket = transport.open(localPort);
     if (socket == 0) return -1;
@@ -67,7 +67,8 @@ uint32_t MacToSerialNo(const char* macText, char* serial) {
     }
     char text[13];
     print_mac(text, bytes);
-    for (int i = 0; i < 12; ++i) text[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[i])));
+    for (int i = 0; i < 12; ++i)
+        text[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[i])));
     std::memcpy(serial, text, 13);
     return 1;
 }
@@ -93,8 +94,8 @@ core::Mac mac_from_pairs(const char* text) {
 
 using namespace doorlink;
 
-extern "C" DOORLINK_API uint32_t DOORLINK_CALL SetMacAddr(const char* address,
-                                                          const uint8_t* newMac, char* macText) {
+extern "C" DOORLINK_API uint32_t DOORLINK_CALL SetMacAddr(const char* address, const uint8_t* newMac,
+                                                          char* macText) {
     return core::guarded<uint32_t>(0, [&]() -> uint32_t {
         if (!address || !newMac || !macText) return 0;
         std::array<uint8_t, devices::kSetMacRequestLength> request{};
@@ -110,8 +111,8 @@ extern "C" DOORLINK_API uint32_t DOORLINK_CALL SetMacAddr(const char* address,
     });
 }
 
-extern "C" DOORLINK_API uint32_t DOORLINK_CALL MacInfo(const char* address, int32_t mode,
-                                                       char* firstText, char* secondText) {
+extern "C" DOORLINK_API uint32_t DOORLINK_CALL MacInfo(const char* address, int32_t mode, char* firstText,
+                                                       char* secondText) {
     return core::guarded<uint32_t>(0, [&]() -> uint32_t {
         if (!address) return 0;
         uint8_t request[devices::kMacInfoRequestLength] = {};
@@ -130,8 +131,8 @@ extern "C" DOORLINK_API uint32_t DOORLINK_CALL MacInfo(const char* address, int3
         }
         // Any other mode sends the 30 zero bytes and fails whatever comes back.
         uint8_t reply[devices::kReplyCapacity] = {};
-        const int received = devices::send_once_and_receive(
-            core::udp_transport(), address, request, sizeof request, reply);
+        const int received =
+            devices::send_once_and_receive(core::udp_transport(), address, request, sizeof request, reply);
         if (received <= 0) return 0;
         if (mode == devices::kModeChange) {
             if (std::memcmp(reply, core::kAcknowledgement.data(), 10) != 0) return 0;
@@ -146,8 +147,7 @@ extern "C" DOORLINK_API uint32_t DOORLINK_CALL MacInfo(const char* address, int3
     });
 }
 
-extern "C" DOORLINK_API uint32_t DOORLINK_CALL TransMacToSerialNo(const char* macText,
-                                                                  char* serial) {
+extern "C" DOORLINK_API uint32_t DOORLINK_CALL TransMacToSerialNo(const char* macText, char* serial) {
     return core::guarded<uint32_t>(0, [&]() -> uint32_t {
         if (!serial) return 0;
         return devices::MacToSerialNo(macText, serial);

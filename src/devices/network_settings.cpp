@@ -39,8 +39,8 @@ constexpr uint8_t kTimeValueLimit = 60;
 constexpr uint8_t kTimeValueSpecial = 99;
 constexpr size_t kRegistryValueSize = 50;  // each "EqmIP%d" is read into 50 bytes
 
-void write_return_address(core::ByteWriter& w, uint32_t hostAddress, uint16_t port,
-                          const core::Mac& mac, size_t hostAt, size_t portAt, size_t macAt) {
+void write_return_address(core::ByteWriter& w, uint32_t hostAddress, uint16_t port, const core::Mac& mac,
+                          size_t hostAt, size_t portAt, size_t macAt) {
     // The socket address holds the address in network order: its bytes are
     // already most significant octet first.
     uint8_t octets[4];
@@ -100,15 +100,14 @@ std::array<uint8_t, kSettingsRequestLength> build_settings_request(const uint8_t
     return request;
 }
 
-std::array<uint8_t, kReturnAddressRequestLength> build_return_address_request(
-    uint32_t hostAddress, uint16_t localPort, const core::Mac& mac) {
+std::array<uint8_t, kReturnAddressRequestLength> build_return_address_request(uint32_t hostAddress,
+                                                                              uint16_t localPort,
+                                                                              const core::Mac& mac) {
     std::array<uint8_t, kReturnAddressRequestLength> request{};
     core::ByteWriter w(request);
     w.bytes(0, kReturnAddressCode, 4).u8(4, kReturnAddressSubCode).u8(5, 0x00);
-    write_return_address(w, hostAddress, localPort, mac, kFirstHostAt, kFirstPortAt,
-                         kFirstReturnMacAt);
-    write_return_address(w, hostAddress, localPort, mac, kSecondHostAt, kSecondPortAt,
-                         kSecondReturnMacAt);
+    write_return_address(w, hostAddress, localPort, mac, kFirstHostAt, kFirstPortAt, kFirstReturnMacAt);
+    write_return_address(w, hostAddress, localPort, mac, kSecondHostAt, kSecondPortAt, kSecondReturnMacAt);
     return request;
 }
 
@@ -116,8 +115,7 @@ std::array<uint8_t, kReturnAddressRequestLength> build_return_address_request(
 
 using namespace doorlink;
 
-extern "C" DOORLINK_API uint32_t DOORLINK_CALL modifyEqm(const uint8_t* settings,
-                                                         const char* address,
+extern "C" DOORLINK_API uint32_t DOORLINK_CALL modifyEqm(const uint8_t* settings, const char* address,
                                                          const char* macText) {
     return core::guarded<uint32_t>(0, [&]() -> uint32_t {
         core::Mac mac;
@@ -133,8 +131,7 @@ extern "C" DOORLINK_API uint32_t DOORLINK_CALL modifyEqm(const uint8_t* settings
     });
 }
 
-extern "C" DOORLINK_API uint32_t DOORLINK_CALL DoorTransIP(const char* address,
-                                                           uint32_t* socketHandle,
+extern "C" DOORLINK_API uint32_t DOORLINK_CALL DoorTransIP(const char* address, uint32_t* socketHandle,
                                                            const char* macText) {
     return core::guarded<uint32_t>(0, [&]() -> uint32_t {
         core::Mac mac;
@@ -152,8 +149,8 @@ extern "C" DOORLINK_API uint32_t DOORLINK_CALL DoorTransIP(const char* address,
             w.bytes(0, request);
             return static_cast<int>(request.size());
         };
-        core::ExchangeOutcome outcome = core::RunExchange(
-            core::udp_transport(), address, profile, core::RequestBuilder(build));
+        core::ExchangeOutcome outcome =
+            core::RunExchange(core::udp_transport(), address, profile, core::RequestBuilder(build));
         if (outcome.result != 1) return 0;
         *socketHandle = outcome.socket;
         return 1;

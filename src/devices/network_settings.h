@@ -27,7 +27,8 @@ std::array<uint8_t, kSettingsRequestLength> build_settings_request(const uint8_t
                                                                    const core::Mac& mac);
 
 // hostAddress in network order, as a socket address holds it.
-std::array<uint8_t, kReturnAddressRequestLength> build_return_address_request(
-    uint32_t hostAddress, uint16_t localPort, const core::Mac& mac);
+std::array<uint8_t, kReturnAddressRequestLength> build_return_address_request(uint32_t hostAddress,
+                                                                              uint16_t localPort,
+                                                                              const core::Mac& mac);
 
 }  // namespace doorlink::devices

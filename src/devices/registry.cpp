@@ -11,12 +11,10 @@
 
 namespace doorlink::devices {
 
-const EntryKeyOrder kDiscoveryKeyOrder = {EntryKey::Address,   EntryKey::DeviceNumber,
-                                          EntryKey::Mask,      EntryKey::TimeValue,
-                                          EntryKey::Gateway,   EntryKey::ImageMode};
-const EntryKeyOrder kSettingsKeyOrder = {EntryKey::DeviceNumber, EntryKey::Address,
-                                         EntryKey::TimeValue,    EntryKey::ImageMode,
-                                         EntryKey::Mask,         EntryKey::Gateway};
+const EntryKeyOrder kDiscoveryKeyOrder = {EntryKey::Address,   EntryKey::DeviceNumber, EntryKey::Mask,
+                                          EntryKey::TimeValue, EntryKey::Gateway,      EntryKey::ImageMode};
+const EntryKeyOrder kSettingsKeyOrder = {EntryKey::DeviceNumber, EntryKey::Address, EntryKey::TimeValue,
+                                         EntryKey::ImageMode,    EntryKey::Mask,    EntryKey::Gateway};
 
 namespace {
 
@@ -152,8 +150,6 @@ std::string DottedText(const uint8_t* fourBytes) {
     return text;
 }
 
-std::string ImageModeText(uint8_t mode) {
-    return mode == 2 ? "2" : mode == 3 ? "3" : "1";
-}
+std::string ImageModeText(uint8_t mode) { return mode == 2 ? "2" : mode == 3 ? "3" : "1"; }
 
 }  // namespace doorlink::devices

@@ -48,6 +48,6 @@ void WriteRegistryEntry(const std::string& path, int64_t index, const RegistryEn
 
 // Texts of the values as the registry holds them.
 std::string DottedText(const uint8_t* fourBytes);  // "%d.%d.%d.%d", first byte first
-std::string ImageModeText(uint8_t mode);            // "1", "2" or "3"; "1" for anything else
+std::string ImageModeText(uint8_t mode);           // "1", "2" or "3"; "1" for anything else
 
 }  // namespace doorlink::devices

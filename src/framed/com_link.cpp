@@ -26,9 +26,9 @@ bool ComLink::CheckReply(int count, const uint8_t* reply, uint16_t head, uint16_
                          uint8_t mark) const {
     if (!reply || count <= 0) return false;
     core::ByteReader r(reply, static_cast<size_t>(count));
-    return r.has(0, kCommandAt + 1) && r.u16_be(0) == head &&
-           r.u16_be(kNodeAt) == settings_.node && r.u16_be(kReservedAt) == settings_.reserved &&
-           r.u16_be(kStationAt) == station && r.u8(kCommandAt) == mark;
+    return r.has(0, kCommandAt + 1) && r.u16_be(0) == head && r.u16_be(kNodeAt) == settings_.node &&
+           r.u16_be(kReservedAt) == settings_.reserved && r.u16_be(kStationAt) == station &&
+           r.u8(kCommandAt) == mark;
 }
 
 int ComLink::Exchange(const uint8_t station[2], const uint8_t* commandBlock, uint8_t* answer) {

@@ -10,11 +10,9 @@
 
 using namespace doorlink;
 
-extern "C" DOORLINK_API uint32_t DOORLINK_CALL SysComInter(const char* address, uint16_t node,
-                                                           uint32_t, uint32_t,
-                                                           const uint8_t* station,
-                                                           const uint8_t* command,
-                                                           uint8_t* answer) {
+extern "C" DOORLINK_API uint32_t DOORLINK_CALL SysComInter(const char* address, uint16_t node, uint32_t,
+                                                           uint32_t, const uint8_t* station,
+                                                           const uint8_t* command, uint8_t* answer) {
     return core::guarded<uint32_t>(0, [&]() -> uint32_t {
         if (!address || !station || !command || !answer) return 0;
         framed::LinkSettings settings;

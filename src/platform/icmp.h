@@ -34,7 +34,7 @@ enum class IcmpReceive { Received, TimedOut, Failed };
 
 // Receives one datagram (IPv4 header and ICMP message) within waitMs;
 // length and sender (network order) are set when it was Received.
-IcmpReceive icmp_receive_from(SocketHandle socket, uint8_t* buffer, int capacity, int waitMs,
-                              int& length, uint32_t& from);
+IcmpReceive icmp_receive_from(SocketHandle socket, uint8_t* buffer, int capacity, int waitMs, int& length,
+                              uint32_t& from);
 
 }  // namespace doorlink::platform

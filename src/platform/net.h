@@ -64,18 +64,16 @@ int socket_receive_from(SocketHandle socket, uint8_t* buffer, int capacity, Endp
 // datagram as socket_receive_from does; -1 when none came. Where the platform
 // can, the receive never blocks, so that a datagram reported and then gone
 // costs no more than the wait.
-int socket_receive_waiting(SocketHandle socket, uint8_t* buffer, int capacity, Endpoint& from,
-                           int waitMs);
+int socket_receive_waiting(SocketHandle socket, uint8_t* buffer, int capacity, Endpoint& from, int waitMs);
 
 // Sends one datagram, waiting up to waitMs for the socket to become writable
 // where it is not at once; the bytes sent, or -1.
-int socket_send_waiting(SocketHandle socket, const uint8_t* data, int length, const Endpoint& to,
-                        int waitMs);
+int socket_send_waiting(SocketHandle socket, const uint8_t* data, int length, const Endpoint& to, int waitMs);
 
 // Sends one datagram copies times in a row (as socket_send_waiting each);
 // false when any of them cannot be sent. Where the platform can, in one call.
-bool socket_send_copies(SocketHandle socket, const uint8_t* data, int length, const Endpoint& to,
-                        int copies, int waitMs);
+bool socket_send_copies(SocketHandle socket, const uint8_t* data, int length, const Endpoint& to, int copies,
+                        int waitMs);
 
 // The receive time-out of a socket the library opens and uses itself. Where
 // a blocking receive bounded by the socket's time-out can stand for a wait

@@ -14,8 +14,8 @@ namespace doorlink::platform {
 
 // Copies the value (or defaultValue, or "" for a null default) into buffer,
 // cut to size - 1 characters and terminated; returns the characters copied.
-uint32_t profile_read_string(const char* section, const char* key, const char* defaultValue,
-                             char* buffer, uint32_t size, const char* path);
+uint32_t profile_read_string(const char* section, const char* key, const char* defaultValue, char* buffer,
+                             uint32_t size, const char* path);
 
 // A profile file taken for many reads: read_string gives what
 // profile_read_string gives for the same file. Where the backend reads files
@@ -27,8 +27,8 @@ class ProfileSnapshot {
 public:
     explicit ProfileSnapshot(const char* path);
 
-    uint32_t read_string(const char* section, const char* key, const char* defaultValue,
-                         char* buffer, uint32_t size) const;
+    uint32_t read_string(const char* section, const char* key, const char* defaultValue, char* buffer,
+                         uint32_t size) const;
 
 private:
     struct Content;  // the backend's own
@@ -37,16 +37,14 @@ private:
 
 // The value's leading decimal number; defaultValue when the key is absent or
 // its value empty.
-int32_t profile_read_int(const char* section, const char* key, int32_t defaultValue,
-                         const char* path);
+int32_t profile_read_int(const char* section, const char* key, int32_t defaultValue, const char* path);
 
 // The names of the keys in section, each once, in the order of the file;
 // none for a missing file or section. Every name read back gives its value.
 std::vector<std::string> profile_read_key_names(const char* section, const char* path);
 
 // Writes section/key = value; false when the file could not be written.
-bool profile_write_string(const char* section, const char* key, const char* value,
-                          const char* path);
+bool profile_write_string(const char* section, const char* key, const char* value, const char* path);
 
 // One write of a batch.
 struct ProfileWrite {

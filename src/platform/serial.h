@@ -24,11 +24,11 @@ struct SerialTimeouts {
 struct SerialLineState {
     uint32_t baudRate = 9600;
     uint8_t dataBits = 8;
-    uint8_t parity = 0;        // 0 none, 1 odd, 2 even, 3 mark, 4 space
+    uint8_t parity = 0;  // 0 none, 1 odd, 2 even, 3 mark, 4 space
     bool parityCheck = false;
-    uint8_t stopBits = 0;      // 0 one, 1 one and a half, 2 two
-    uint8_t dtrControl = 1;    // 0 off, 1 on, 2 handshake
-    uint8_t rtsControl = 1;    // 0 off, 1 on, 2 handshake, 3 toggle
+    uint8_t stopBits = 0;    // 0 one, 1 one and a half, 2 two
+    uint8_t dtrControl = 1;  // 0 off, 1 on, 2 handshake
+    uint8_t rtsControl = 1;  // 0 off, 1 on, 2 handshake, 3 toggle
     bool ctsFlowControl = false;
     bool dsrFlowControl = false;
     bool binary = true;

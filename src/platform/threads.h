@@ -40,7 +40,7 @@ private:
 class Thread {
 public:
     using Entry = void (*)(void* argument);
-    Thread();  // out of line: Impl is complete only in the backend
+    Thread();   // out of line: Impl is complete only in the backend
     ~Thread();  // joins a thread that is still running
     Thread(const Thread&) = delete;
     Thread& operator=(const Thread&) = delete;

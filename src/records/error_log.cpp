@@ -58,8 +58,8 @@ uint32_t ReceiveErrorReport(core::Transport& transport, core::SocketHandle socke
 
 using namespace doorlink;
 
-extern "C" DOORLINK_API uint32_t DOORLINK_CALL ErrorScore(const char* address, char* text,
-                                                          int32_t controller, uint32_t socket) {
+extern "C" DOORLINK_API uint32_t DOORLINK_CALL ErrorScore(const char* address, char* text, int32_t controller,
+                                                          uint32_t socket) {
     (void)address;  // the sender of a report is not checked
     return core::guarded<uint32_t>(0, [&]() -> uint32_t {
         if (!text || socket == 0) return 0;

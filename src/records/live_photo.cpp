@@ -44,9 +44,9 @@ void copy_text(char* to, const char* from, size_t characters) {
 // What every block of one photo carries alike: card, photo id, time and
 // block count. Two swipes of one card within a minute differ in their id.
 core::RecentPhotos::Key key_of(const uint8_t* block) {
-    return {block[kSiteAt],      block[kCardAt],         block[kCardAt + 1],     block[kPhotoIdAt],
-            block[kPhotoIdAt + 1], block[kPhotoIdAt + 2], block[kYearAt],         block[kMonthAt],
-            block[kDayAt],       block[kHourAt],         block[kMinuteAt],       block[kBlockCountAt]};
+    return {block[kSiteAt],        block[kCardAt],        block[kCardAt + 1], block[kPhotoIdAt],
+            block[kPhotoIdAt + 1], block[kPhotoIdAt + 2], block[kYearAt],     block[kMonthAt],
+            block[kDayAt],         block[kHourAt],        block[kMinuteAt],   block[kBlockCountAt]};
 }
 
 class LivePhoto {
@@ -61,25 +61,28 @@ public:
     // photos taken before on this socket; the block that is due may still
     // follow them.
     core::Awaited await(uint32_t awaited) {
-        return link_.await(buffer_, kPushBufferCapacity, true, [&](int length) {
-            const bool block = length == kLivePhotoBlockLength;
-            const uint32_t number = buffer_[kBlockNumberAt];
-            const bool ours = taking_ && block && key_of(buffer_) == photo_.key;
-            // The resend request echoes the last datagram, but never one of
-            // another photo while this one is being taken.
-            if (!taking_ || ours) std::memcpy(echo_.data(), buffer_ + kEchoAt, kEchoLength);
-            if (!taking_) {
-                const bool earlier = block && core::LibraryState::get().recent_photos().took(
-                                                  socket_, key_of(buffer_), number, fingerprint());
-                if (block && number == 0 && !earlier) return core::Fit::Due;
-                return earlier || IsMonitoringAcknowledgement(buffer_, length) ? core::Fit::Stale
-                                                                                : core::Fit::Wrong;
-            }
-            if (ours && number == awaited) return core::Fit::Due;
-            return (ours && number < awaited) || IsMonitoringAcknowledgement(buffer_, length)
-                       ? core::Fit::Stale
-                       : core::Fit::Wrong;
-        }).outcome;
+        return link_
+            .await(buffer_, kPushBufferCapacity, true,
+                   [&](int length) {
+                       const bool block = length == kLivePhotoBlockLength;
+                       const uint32_t number = buffer_[kBlockNumberAt];
+                       const bool ours = taking_ && block && key_of(buffer_) == photo_.key;
+                       // The resend request echoes the last datagram, but never one of
+                       // another photo while this one is being taken.
+                       if (!taking_ || ours) std::memcpy(echo_.data(), buffer_ + kEchoAt, kEchoLength);
+                       if (!taking_) {
+                           const bool earlier = block && core::LibraryState::get().recent_photos().took(
+                                                             socket_, key_of(buffer_), number, fingerprint());
+                           if (block && number == 0 && !earlier) return core::Fit::Due;
+                           return earlier || IsMonitoringAcknowledgement(buffer_, length) ? core::Fit::Stale
+                                                                                          : core::Fit::Wrong;
+                       }
+                       if (ours && number == awaited) return core::Fit::Due;
+                       return (ours && number < awaited) || IsMonitoringAcknowledgement(buffer_, length)
+                                  ? core::Fit::Stale
+                                  : core::Fit::Wrong;
+                   })
+            .outcome;
     }
     // Block 0 names the photo whose blocks follow.
     void take_photo() {
@@ -116,17 +119,14 @@ private:
 bool receive_block(LivePhoto& photo, uint32_t block) {
     for (int rejected = 0, silences = 0;;) {
         switch (photo.await(block)) {
-            case core::Awaited::Due:
-                return true;
+            case core::Awaited::Due: return true;
             case core::Awaited::Silence:
                 // The file keeps what came; a controller gone quiet ends it.
                 if (block == 0 || ++silences >= kMaxPhotoSilences || !photo.request_resend(2)) return false;
                 continue;
-            case core::Awaited::StaleFlood:
-                return false;
+            case core::Awaited::StaleFlood: return false;
             case core::Awaited::Wrong:
-            case core::Awaited::GraceOver:
-                break;
+            case core::Awaited::GraceOver: break;
         }
         silences = 0;
         if (++rejected >= core::kMaxRejectedReplies || !photo.request_resend(1)) return false;
@@ -146,8 +146,7 @@ uint32_t ReceiveLivePhoto(core::Transport& transport, core::SocketHandle socket,
     if (!receive_block(photo, 0)) return 0;
     photo.take_photo();
 
-    const std::string card =
-        CardText(photo.at(kSiteAt), photo.at(kCardAt) * 256u + photo.at(kCardAt + 1));
+    const std::string card = CardText(photo.at(kSiteAt), photo.at(kCardAt) * 256u + photo.at(kCardAt + 1));
     char time[32];
     std::snprintf(time, sizeof time, "%04d-%02d-%02d %02d:%02d", FourDigitYear(photo.at(kYearAt), now),
                   photo.at(kMonthAt), photo.at(kDayAt), photo.at(kHourAt), photo.at(kMinuteAt));
@@ -172,8 +171,8 @@ uint32_t ReceiveLivePhoto(core::Transport& transport, core::SocketHandle socket,
 
 using namespace doorlink;
 
-extern "C" DOORLINK_API uint32_t DOORLINK_CALL DoorPic(uint32_t unused, char* cardText,
-                                                       char* timeText, uint32_t socket) {
+extern "C" DOORLINK_API uint32_t DOORLINK_CALL DoorPic(uint32_t unused, char* cardText, char* timeText,
+                                                       uint32_t socket) {
     (void)unused;
     return core::guarded<uint32_t>(0, [&]() -> uint32_t {
         if (!cardText || !timeText || socket == 0) return 0;

@@ -19,8 +19,8 @@ int FourDigitYear(uint32_t yearByte, const platform::LocalTime& now) {
 
 std::string RecordLine(const std::string& cardText, const RecordTime& t, int controller, int kind) {
     char line[96];
-    std::snprintf(line, sizeof line, "%s,%04d%02d%02d%02d%02d%02d,%03d,%d", cardText.c_str(),
-                  t.year, t.month, t.day, t.hour, t.minute, t.second, controller, kind);
+    std::snprintf(line, sizeof line, "%s,%04d%02d%02d%02d%02d%02d,%03d,%d", cardText.c_str(), t.year, t.month,
+                  t.day, t.hour, t.minute, t.second, controller, kind);
     return line;
 }
 
@@ -33,8 +33,7 @@ std::FILE* OpenForAppend(const std::string& path) {
 bool WriteLineWithRetry(std::FILE* file, const std::string& line) {
     const std::string text = line + "\n";
     for (int attempt = 0; attempt < kLineWriteAttempts; ++attempt) {
-        if (std::fwrite(text.data(), 1, text.size(), file) == text.size() &&
-            std::fflush(file) == 0) {
+        if (std::fwrite(text.data(), 1, text.size(), file) == text.size() && std::fflush(file) == 0) {
             return true;
         }
         std::clearerr(file);
@@ -50,8 +49,7 @@ constexpr int kRetrievalNameAttempts = 1000;
 // Creates the retrieval record file "<stem>.txt" in directory or, where a
 // file of that name exists, "<stem>_2.txt", "<stem>_3.txt" ...: another
 // retrieval's file is never opened. Sets path to the name taken.
-std::FILE* CreateRetrievalFile(const std::string& directory, const std::string& stem,
-                               std::string& path) {
+std::FILE* CreateRetrievalFile(const std::string& directory, const std::string& stem, std::string& path) {
     for (int n = 1; n <= kRetrievalNameAttempts; ++n) {
         path = core::join_path(directory, stem + (n == 1 ? "" : "_" + std::to_string(n)) + ".txt");
         bool exists = false;
@@ -70,8 +68,8 @@ bool RecordFiles::open(int controller, const platform::LocalTime& start) {
     char name[64];
     std::snprintf(name, sizeof name, "mj%03d.txt", controller);
     controllerPath_ = core::module_path({name});
-    std::snprintf(name, sizeof name, "%04d%02d%02d%02d%02d%02d%03d", start.year, start.month,
-                  start.day, start.hour, start.minute, start.second, controller);
+    std::snprintf(name, sizeof name, "%04d%02d%02d%02d%02d%02d%03d", start.year, start.month, start.day,
+                  start.hour, start.minute, start.second, controller);
     controllerFile_ = OpenForAppend(controllerPath_);
     retrievalFile_ = CreateRetrievalFile(directory, name, retrievalPath_);
     if (!controllerFile_ || !retrievalFile_) {

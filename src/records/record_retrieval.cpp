@@ -10,8 +10,8 @@
 #include <optional>
 #include <string>
 
-#include "core/controller_link.h"
 #include "core/bytes.h"
+#include "core/controller_link.h"
 #include "core/export_guard.h"
 #include "core/owned_file.h"
 #include "core/paths.h"
@@ -205,8 +205,8 @@ uint32_t Retrieval::run(const core::Mac& mac) {
         Handled handled = handle(length);
         if (handled == Handled::Finished) return finish(result_, photoTooLarge_);
         if (handled == Handled::Acknowledge) remember_acknowledged(trailer_of(length));
-        Trailer acknowledgement = handled == Handled::Acknowledge ? trailer_of(length)
-                                                                  : answer_to_unexpected();
+        Trailer acknowledgement =
+            handled == Handled::Acknowledge ? trailer_of(length) : answer_to_unexpected();
         if (handled == Handled::Rejected && ++rejectedForDue_ >= core::kMaxRejectedReplies) {
             return finish(kRetrievalFailed);
         }
@@ -215,8 +215,7 @@ uint32_t Retrieval::run(const core::Mac& mac) {
             lastSequence_ = acknowledgement[4];
             imageNumber_ = acknowledgement[2] * 256u + acknowledgement[3];
             imageKnown_ = acknowledgement != kAlternativeResend;
-            if (!link_.send_copies(acknowledgement.data(), acknowledgement.size(),
-                                   kAcknowledgementCopies) ||
+            if (!link_.send_copies(acknowledgement.data(), acknowledgement.size(), kAcknowledgementCopies) ||
                 !settle_finished_photo()) {
                 return finish(kRetrievalFailed);
             }
@@ -269,9 +268,7 @@ Trailer Retrieval::answer_to_unexpected() const {
 
 Retrieval::Handled Retrieval::handle(int length) {
     switch (length) {
-        case 0:
-            result_ = kRetrievalFailed;
-            return Handled::Finished;
+        case 0: result_ = kRetrievalFailed; return Handled::Finished;
         case kPhotoBlockLength:
             if (!append_photo(kImageBytes)) {
                 result_ = kRetrievalFailed;
@@ -281,11 +278,8 @@ Retrieval::Handled Retrieval::handle(int length) {
             rejectedForDue_ = 0;
             return Handled::Acknowledge;
         case kRecordBlockLength:
-        case kShortRecordBlockLength:
-            return record_block(length);
-        case kShortReplyLength:
-            result_ = kRetrievalShortReply;
-            return Handled::Finished;
+        case kShortRecordBlockLength: return record_block(length);
+        case kShortReplyLength: result_ = kRetrievalShortReply; return Handled::Finished;
         default:
             if (length == 5 && std::memcmp(buffer_, kEndMarker, 5) == 0) {
                 result_ = kRetrievalEndMarker;
@@ -338,8 +332,8 @@ Retrieval::Handled Retrieval::record_block(int length) {
     const bool closed = core::CloseNow(photo_);
     if (!closed) return Handled::Finished;  // the photo may lack its last bytes
     char name[96];
-    std::snprintf(name, sizeof name, "%s%04d%02d%02d%02d%02d%02d%03d%04d.jpg", card.c_str(), t.year,
-                  t.month, t.day, t.hour, t.minute, t.second, controller_, static_cast<int>(image));
+    std::snprintf(name, sizeof name, "%s%04d%02d%02d%02d%02d%02d%03d%04d.jpg", card.c_str(), t.year, t.month,
+                  t.day, t.hour, t.minute, t.second, controller_, static_cast<int>(image));
     const std::string cardDirectory = core::join_path(photoDirectory_, card);
     finishedPhoto_ = FinishedPhoto{cardDirectory, core::join_path(cardDirectory, name), image};
     rejectedForDue_ = 0;

@@ -5,8 +5,8 @@
 #include <array>
 #include <cstring>
 
-#include "core/controller_link.h"
 #include "core/bytes.h"
+#include "core/controller_link.h"
 #include "core/export_guard.h"
 #include "doorlink/doorlink.h"
 #include "records/record_files.h"
@@ -35,8 +35,8 @@ constexpr size_t kBlockNumberAt = 1031;
 constexpr size_t kLastBlockRecordsAt = 1033;
 
 // Record slot.
-constexpr size_t kSlotYear = 0, kSlotMonth = 1, kSlotDay = 2, kSlotHour = 3, kSlotMinute = 4,
-                 kSlotSecond = 5, kSlotSite = 6, kSlotCard = 7, kSlotKind = 9;
+constexpr size_t kSlotYear = 0, kSlotMonth = 1, kSlotDay = 2, kSlotHour = 3, kSlotMinute = 4, kSlotSecond = 5,
+                 kSlotSite = 6, kSlotCard = 7, kSlotKind = 9;
 
 class Transfer {
 public:

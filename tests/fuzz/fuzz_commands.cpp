@@ -45,7 +45,10 @@ void run_command(int command, fuzz::FuzzInput& in, const char* mac) {
     uint32_t a = 0;
     uint32_t b = 0;
     switch (command) {
-        case 0: begin(in); DoorSetTime(kAddress, mac); break;
+        case 0:
+            begin(in);
+            DoorSetTime(kAddress, mac);
+            break;
         case 1: {
             Buffer text(18);
             begin(in);
@@ -65,8 +68,14 @@ void run_command(int command, fuzz::FuzzInput& in, const char* mac) {
             MulDoorCompelOpenOrClose(kAddress, door, extra, mac);
             break;
         }
-        case 4: begin(in); DoorInit(kAddress, mac); break;
-        case 5: begin(in); DoorCurState(kAddress, mac, &a); break;
+        case 4:
+            begin(in);
+            DoorInit(kAddress, mac);
+            break;
+        case 5:
+            begin(in);
+            DoorCurState(kAddress, mac, &a);
+            break;
         case 6: {
             const int32_t extra = in.u8() * 2 - 100;
             begin(in);
@@ -79,7 +88,10 @@ void run_command(int command, fuzz::FuzzInput& in, const char* mac) {
             DoorState(kAddress, selector, mac);
             break;
         }
-        case 8: begin(in); DoorRecAndDir(kAddress, &a, &b, mac); break;
+        case 8:
+            begin(in);
+            DoorRecAndDir(kAddress, &a, &b, mac);
+            break;
         case 9:
         case 10:
         case 11:
@@ -119,14 +131,20 @@ void run_command(int command, fuzz::FuzzInput& in, const char* mac) {
             DoorRestDay(kAddress, week.c_str(), rest.c_str(), mac);
             break;
         }
-        case 16: begin(in); DoorScout(kAddress, &a); break;
+        case 16:
+            begin(in);
+            DoorScout(kAddress, &a);
+            break;
         case 17: {
             const uint8_t extra = in.u8();
             begin(in);
             DoorScout1(kAddress, extra, &a);
             break;
         }
-        case 18: begin(in); PhotoTest(kAddress); break;
+        case 18:
+            begin(in);
+            PhotoTest(kAddress);
+            break;
         case 19: {
             const uint8_t kind = in.u8();
             const std::string card = in.text();
@@ -140,7 +158,10 @@ void run_command(int command, fuzz::FuzzInput& in, const char* mac) {
             modifyEqm(settings.get(), kAddress, mac);
             break;
         }
-        case 21: begin(in); DoorTransIP(kAddress, &a, mac); break;
+        case 21:
+            begin(in);
+            DoorTransIP(kAddress, &a, mac);
+            break;
         case 22: {
             Buffer text(13);
             auto newMac = exact_bytes(in, 6);

@@ -26,8 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     size_t traced = 0;
     auto setup = [](core::SocketHandle) {};
     auto trace = [&](const char* text) { traced += std::string(text).size(); };
-    const int32_t result = devices::RunDiscovery(transport, "127.0.0.1", (flags & 1) != 0, registry,
-                                                 setup, trace);
+    const int32_t result =
+        devices::RunDiscovery(transport, "127.0.0.1", (flags & 1) != 0, registry, setup, trace);
     FUZZ_CHECK(result >= 0);
     FUZZ_CHECK(transport.balanced());
     return 0;

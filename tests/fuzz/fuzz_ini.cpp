@@ -23,8 +23,8 @@ using platform::ini::Document;
 namespace {
 
 bool is_name_character(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           c == '_' || c == '.' || c == '-';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+           c == '.' || c == '-';
 }
 
 // A section or key name that stands for itself on a line.
@@ -107,8 +107,7 @@ void check_document(const std::string& text, const std::vector<Setting>& setting
     }
 }
 
-void check_profile(const std::string& text, const std::vector<Setting>& settings,
-                   uint32_t bufferSize) {
+void check_profile(const std::string& text, const std::vector<Setting>& settings, uint32_t bufferSize) {
     const std::string path = fuzz::home() + "/profile.ini";
     fuzz::write_file(path, text);
     std::vector<char> buffer(bufferSize);
@@ -120,13 +119,11 @@ void check_profile(const std::string& text, const std::vector<Setting>& settings
     }
     if (settings.empty() || !settings[0].plain()) return;
     const Setting& s = settings[0];
-    if (!platform::profile_write_string(s.section.c_str(), s.key.c_str(), s.value.c_str(),
-                                        path.c_str())) {
+    if (!platform::profile_write_string(s.section.c_str(), s.key.c_str(), s.value.c_str(), path.c_str())) {
         return;
     }
     std::vector<char> value(256);
-    platform::profile_read_string(s.section.c_str(), s.key.c_str(), "", value.data(), 256,
-                                  path.c_str());
+    platform::profile_read_string(s.section.c_str(), s.key.c_str(), "", value.data(), 256, path.c_str());
     FUZZ_CHECK(std::string_view(value.data()) == platform::ini::strip_quotes(s.value));
 }
 

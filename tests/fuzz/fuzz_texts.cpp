@@ -50,9 +50,9 @@ void name_to_text(fuzz::FuzzInput& in, bool longRecord) {
     const int32_t list = in.u8();
     const uint32_t append = in.u8() & 1;
     auto call = longRecord ? NameToText1 : NameToText;
-    call(card.c_str(), serial.c_str(), userStyle, days[0].c_str(), days[1].c_str(),
-         days[2].c_str(), days[3].c_str(), days[4].c_str(), days[5].c_str(), days[6].c_str(),
-         password.c_str(), openStyle, list, append);
+    call(card.c_str(), serial.c_str(), userStyle, days[0].c_str(), days[1].c_str(), days[2].c_str(),
+         days[3].c_str(), days[4].c_str(), days[5].c_str(), days[6].c_str(), password.c_str(), openStyle,
+         list, append);
 }
 
 }  // namespace

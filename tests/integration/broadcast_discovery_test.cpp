@@ -47,7 +47,8 @@ public:
 
     // Empty on success, else why the namespaces could not be made.
     std::string make(int controllers) {
-        if (!simSpace.create()) return "cannot create a network namespace (ip netns add needs root and iproute2)";
+        if (!simSpace.create())
+            return "cannot create a network namespace (ip netns add needs root and iproute2)";
         if (!libSpace.create()) return "cannot create a second network namespace";
         const std::string steps[] = {
             "ip link add " + simLink + " type veth peer name " + libLink,
@@ -62,8 +63,8 @@ public:
             if (!run_quietly(step)) return "cannot set up the veth pair: " + step;
         }
         for (int i = 0; i < controllers; ++i) {
-            std::string add = "ip -n " + sim + " addr add 10.200.0." + std::to_string(i + 2) +
-                              "/24 dev " + simLink;
+            std::string add =
+                "ip -n " + sim + " addr add 10.200.0." + std::to_string(i + 2) + "/24 dev " + simLink;
             if (!run_quietly(add)) return "cannot add a controller address: " + add;
         }
         return {};
@@ -85,9 +86,8 @@ bool start_doorsim(NamespacePair& ns, int controllers, std::string& output) {
         ::dup2(out[1], 2);
         ::close(out[0]);
         const std::string count = std::to_string(controllers);
-        ::execlp("ip", "ip", "netns", "exec", ns.sim.c_str(), DOORSIM_EXECUTABLE, "--address",
-                 "10.200.0.2", "--controllers", count.c_str(), "--broadcast",
-                 static_cast<char*>(nullptr));
+        ::execlp("ip", "ip", "netns", "exec", ns.sim.c_str(), DOORSIM_EXECUTABLE, "--address", "10.200.0.2",
+                 "--controllers", count.c_str(), "--broadcast", static_cast<char*>(nullptr));
         ::_exit(127);
     }
     ::close(out[1]);

@@ -97,8 +97,7 @@ TEST_F(Conversion, ShortDigitTextsDifferOnlyInTheSingleRecords) {
     ASSERT_EQ(FormatName1(source.c_str(), 1, 4), 1u);
     Bytes list = file_bytes(cardlists::ListFilePath(4));
     ASSERT_EQ(list.size(), 360u);
-    EXPECT_EQ(Bytes(list.begin(), list.begin() + 13),
-              (Bytes{1, 0, 2, 0, 0, 0, 1, 2, 3, 0, 0, 0, 1}));
+    EXPECT_EQ(Bytes(list.begin(), list.begin() + 13), (Bytes{1, 0, 2, 0, 0, 0, 1, 2, 3, 0, 0, 0, 1}));
     EXPECT_EQ(list[299], 1);
     Bytes single(360);
     ASSERT_EQ(FormatSignalName1(source.c_str(), 1, single.data()), 1u);
@@ -147,9 +146,9 @@ void throw_for_first_card(const platform::ProfileSnapshot& source, int index, ca
 TEST_F(Conversion, AWorkerThatThrowsFailsTheConversionNotTheProcess) {
     const std::string source = dir.file("cards.ini");
     testing::write_card_source(source, 150);
-    EXPECT_EQ(cardlists::ConvertList(source.c_str(), 150, 5, cardlists::RecordKind::Short,
-                                     &throw_for_first_card),
-              0u);
+    EXPECT_EQ(
+        cardlists::ConvertList(source.c_str(), 150, 5, cardlists::RecordKind::Short, &throw_for_first_card),
+        0u);
     EXPECT_EQ(list_directory_files(), std::vector<std::string>{"doorname005.dat"});
     EXPECT_EQ(fs::file_size(cardlists::ListFilePath(5)), 0u);
     EXPECT_EQ(FormatName(source.c_str(), 150, 5), 1u);
@@ -215,8 +214,8 @@ struct Args {
 uint32_t name_to_text(const Args& a, bool longRecord = false) {
     auto call = longRecord ? &NameToText1 : &NameToText;
     return call(a.card.c_str(), a.serial.c_str(), a.userStyle, a.days[0].c_str(), a.days[1].c_str(),
-                a.days[2].c_str(), a.days[3].c_str(), a.days[4].c_str(), a.days[5].c_str(),
-                a.days[6].c_str(), a.password.c_str(), a.openStyle, a.list, a.append);
+                a.days[2].c_str(), a.days[3].c_str(), a.days[4].c_str(), a.days[5].c_str(), a.days[6].c_str(),
+                a.password.c_str(), a.openStyle, a.list, a.append);
 }
 
 TEST(RecordsFromArguments, NewListThenAppendedRecordsInCallOrder) {
@@ -282,7 +281,8 @@ TEST(RecordsFromArguments, AFailedAppendLeavesTheListAtItsOldLength) {
     pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
             ::mount("tmpfs", directory.c_str(), "tmpfs", 0, "size=16k") != 0) {
             ::_exit(kNoMount);
         }

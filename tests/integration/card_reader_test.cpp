@@ -100,7 +100,11 @@ TEST(ReaderPort, APortThatDoesNotExistOrIsNoTerminalGivesZeroAtOnce) {
     testing::TempDir dir;
     const std::string missing = dir.file("ttyMissing");
     const std::string plain = dir.file("plain-file");
-    { std::FILE* f = std::fopen(plain.c_str(), "w"); ASSERT_NE(f, nullptr); std::fclose(f); }
+    {
+        std::FILE* f = std::fopen(plain.c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        std::fclose(f);
+    }
     char result[20] = "untouched";
     long ms = elapsed_ms([&] {
         EXPECT_EQ(GetCardNo(missing.c_str(), result), 0u);
@@ -162,7 +166,6 @@ TEST_F(Reader, ReadsTakeAtMostWhatHasArrivedAndNeverWait) {
     EXPECT_EQ(cardlists::WriteReaderPort(cardlists::kNoSerialPort, buffer, 2), 0u);
     cardlists::CloseReaderPort(port);
 }
-
 
 // The platform's serial port on a terminal: line state round trip and read
 // time-outs as the communications functions define them.

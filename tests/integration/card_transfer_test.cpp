@@ -47,13 +47,15 @@ protected:
     // Records the distinct values a registry key takes while the controller
     // receives datagrams (a transfer writes its progress between datagrams).
     void watch(const std::string& name, int list) {
-        sim.set_script(id, [this, name, list](const doorsim::Datagram&, doorsim::ControllerState&)
-                               -> std::optional<std::vector<doorsim::Bytes>> {
-            std::string value = registry_value(name, list);
-            std::lock_guard<std::mutex> guard(seenLock);
-            if (!value.empty() && (seen.empty() || seen.back() != value)) seen.push_back(value);
-            return std::nullopt;
-        });
+        sim.set_script(
+            id,
+            [this, name, list](const doorsim::Datagram&,
+                               doorsim::ControllerState&) -> std::optional<std::vector<doorsim::Bytes>> {
+                std::string value = registry_value(name, list);
+                std::lock_guard<std::mutex> guard(seenLock);
+                if (!value.empty() && (seen.empty() || seen.back() != value)) seen.push_back(value);
+                return std::nullopt;
+            });
     }
     std::vector<std::string> seen_with_final(const std::string& name, int list) {
         std::lock_guard<std::mutex> guard(seenLock);
@@ -92,7 +94,8 @@ TEST_F(CardTransfer, DownloadStoresEveryRecordWithProgressEveryFifty) {
     Bytes list = file_bytes(cardlists::ListFilePath(7));
     for (size_t i = 0; i < 120; ++i) {
         Bytes stored(cards.records[i].begin(), cards.records[i].end());
-        Bytes expected(list.begin() + static_cast<long>(i * 300), list.begin() + static_cast<long>(i * 300 + 300));
+        Bytes expected(list.begin() + static_cast<long>(i * 300),
+                       list.begin() + static_cast<long>(i * 300 + 300));
         expected.resize(360, 0);  // the zero fill after a short record
         ASSERT_EQ(stored, expected) << i;
     }
@@ -118,8 +121,8 @@ TEST_F(CardTransfer, DownloadDuringAConversionSendsTheFinishedList) {
     const std::string list = cardlists::ListFilePath(6);
     uint32_t converted = 0;
     std::thread conversion([&] {
-        converted = cardlists::ConvertList(source.c_str(), 300, 6, cardlists::RecordKind::Short,
-                                           &hold_second_group);
+        converted =
+            cardlists::ConvertList(source.c_str(), 300, 6, cardlists::RecordKind::Short, &hold_second_group);
     });
     // The last group goes to its place in the list file while the first two
     // are still to come from their part files (the second not even written):
@@ -204,7 +207,8 @@ TEST_F(CardTransfer, RefusalsAndSilence) {
 
     // A controller with another MAC does not answer: one wait, then 0.
     const std::string otherMac = "00a0c9ffffff";
-    long ms = testing::elapsed_ms([&] { EXPECT_EQ(DoorDownName(address.c_str(), 0, 1, otherMac.c_str()), 0u); });
+    long ms =
+        testing::elapsed_ms([&] { EXPECT_EQ(DoorDownName(address.c_str(), 0, 1, otherMac.c_str()), 0u); });
     EXPECT_GE(ms, 1500);
     EXPECT_LT(ms, 6000);
 }
@@ -249,8 +253,8 @@ TEST_F(CardTransfer, SimulatorKeepsItsCardsAcrossRestarts) {
 // NameToini on files of its own.
 
 void write_bytes(const std::string& path, const Bytes& bytes) {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                 static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 TEST(ReadBackIni, FieldsAndTheirEnds) {

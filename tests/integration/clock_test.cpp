@@ -34,9 +34,9 @@ TEST_F(Clock, SetTimeSendsTheLocalClockTwiceAndIsAcknowledged) {
     for (time_t t = before; t <= after; ++t) {
         tm local{};
         localtime_r(&t, &local);
-        Bytes block = {static_cast<uint8_t>(local.tm_wday), static_cast<uint8_t>(local.tm_year % 100),
+        Bytes block = {static_cast<uint8_t>(local.tm_wday),    static_cast<uint8_t>(local.tm_year % 100),
                        static_cast<uint8_t>(local.tm_mon + 1), static_cast<uint8_t>(local.tm_mday),
-                       static_cast<uint8_t>(local.tm_hour), static_cast<uint8_t>(local.tm_min),
+                       static_cast<uint8_t>(local.tm_hour),    static_cast<uint8_t>(local.tm_min),
                        static_cast<uint8_t>(local.tm_sec)};
         matches = matches || Bytes(r.begin() + 5, r.begin() + 12) == block;
     }
@@ -54,8 +54,8 @@ TEST_F(Clock, ShowTimeReadsBackWhatWasSet) {
     tm local{};
     localtime_r(&now, &local);
     char expectedDate[32];
-    std::snprintf(expectedDate, sizeof expectedDate, "%02d-%02d-%02d", local.tm_year % 100,
-                  local.tm_mon + 1, local.tm_mday);
+    std::snprintf(expectedDate, sizeof expectedDate, "%02d-%02d-%02d", local.tm_year % 100, local.tm_mon + 1,
+                  local.tm_mday);
     EXPECT_EQ(std::string(text, 8), expectedDate);  // the date, unless midnight passed
     EXPECT_EQ(text[8], ' ');
     EXPECT_EQ(weekDay, static_cast<uint32_t>(local.tm_wday));

@@ -38,8 +38,7 @@ void put(const std::string& section, const std::string& key, const std::string& 
 }
 
 // A settings record: new address, time value, image mode, device, mask, gateway.
-std::array<uint8_t, 15> record(const std::string& address, uint8_t time, uint8_t image,
-                               uint8_t device) {
+std::array<uint8_t, 15> record(const std::string& address, uint8_t time, uint8_t image, uint8_t device) {
     std::array<uint8_t, 15> r{};
     uint32_t a = platform::ipv4_from_text(address.c_str());
     std::memcpy(r.data(), &a, 4);
@@ -144,7 +143,8 @@ TEST_F(Devices, SettingsMoveTheControllerAndUpdateTheEntryOfItsOldAddress) {
     auto got = received();
     ASSERT_EQ(got.size(), 1u);
     ASSERT_EQ(got[0].bytes.size(), 48u);
-    EXPECT_EQ(Bytes(got[0].bytes.begin() + 5, got[0].bytes.begin() + 20), Bytes(settings.begin(), settings.end()));
+    EXPECT_EQ(Bytes(got[0].bytes.begin() + 5, got[0].bytes.begin() + 20),
+              Bytes(settings.begin(), settings.end()));
     EXPECT_EQ(got[0].bytes[10], 5);  // the image mode goes out as given
 
     EXPECT_EQ(registry("EqmIP", "EqmIP2"), moved);
@@ -175,7 +175,8 @@ TEST_F(Devices, SettingsOfAnUnregisteredAddressGoBeyondTheTotal) {
 }
 
 TEST_F(Devices, SettingsLookupSearchesEveryEntryUpToTheTotal) {
-    for (int i = 1; i <= 60; ++i) put("EqmIP", "EqmIP" + std::to_string(i), i == 55 ? address : "127.1.1." + std::to_string(i));
+    for (int i = 1; i <= 60; ++i)
+        put("EqmIP", "EqmIP" + std::to_string(i), i == 55 ? address : "127.1.1." + std::to_string(i));
     put("EqmTotal", "EqmTotal", "60");
     auto settings = record(address, 1, 1, 8);
     ASSERT_EQ(modifyEqm(settings.data(), address.c_str(), mac.c_str()), 1u);
@@ -265,7 +266,8 @@ TEST_F(Devices, MacInfoChangesAndQueriesWithOneRequestEach) {
     auto got = received();
     ASSERT_EQ(got.size(), 3u);
     for (const auto& d : got) EXPECT_EQ(d.bytes.size(), 30u);
-    EXPECT_EQ(Bytes(got[0].bytes.begin(), got[0].bytes.begin() + 6), (Bytes{0x34, 0x43, 0x53, 0x63, 0x99, 0x03}));
+    EXPECT_EQ(Bytes(got[0].bytes.begin(), got[0].bytes.begin() + 6),
+              (Bytes{0x34, 0x43, 0x53, 0x63, 0x99, 0x03}));
 }
 
 TEST_F(Devices, MacInfoTakesTheFirstReplyAsItComes) {

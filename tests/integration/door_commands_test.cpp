@@ -1,8 +1,8 @@
 // Door actuation, state queries and monitoring against a simulated controller.
-#include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <netinet/in.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -44,10 +44,12 @@ protected:
 
 TEST_F(DoorCommands, ActuationSendsTheDoorPatternAndIsAcknowledged) {
     ASSERT_EQ(DoorCompelOpenOrClose(address.c_str(), 2, mac.c_str()), 1u);
-    EXPECT_EQ(last(), cat({0x63, 0x36, 0x46, 0x56, 0x11, 0x22, 0x53, 0x35, 0x45, 0x55, 0x00, 0x11}, macBytes()));
+    EXPECT_EQ(last(),
+              cat({0x63, 0x36, 0x46, 0x56, 0x11, 0x22, 0x53, 0x35, 0x45, 0x55, 0x00, 0x11}, macBytes()));
     ASSERT_EQ(MulDoorCompelOpenOrClose(address.c_str(), 3, 254, mac.c_str()), 1u);
     EXPECT_EQ(last(), cat(cat({0x63, 0x36, 0x46, 0x56, 0x11, 0x22, 0x54, 0x45, 0x55, 0x65, 0x11, 0x22, 0xFE},
-                              macBytes()), {0x00}));
+                              macBytes()),
+                          {0x00}));
     ASSERT_EQ(MulDoorCompelOpenOrClose(address.c_str(), 0, -1, mac.c_str()), 1u);
     EXPECT_EQ(last()[12], 0xFF);
     ASSERT_EQ(DoorInit(address.c_str(), mac.c_str()), 1u);

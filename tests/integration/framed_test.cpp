@@ -54,9 +54,24 @@ protected:
 
 // A reply frame for node 0x1234, reserved 0, station 0x0102 and this payload.
 Bytes reply_frame(const Bytes& payload) {
-    const Bytes head = {0xD3, 0xD8, static_cast<uint8_t>(payload.size() >> 8),
-                        static_cast<uint8_t>(payload.size()), 0x00, 0x00, 0x12, 0x34, 0, 0, 0, 0,
-                        0x01, 0x02, 0, 0, 0, 0x01};
+    const Bytes head = {0xD3,
+                        0xD8,
+                        static_cast<uint8_t>(payload.size() >> 8),
+                        static_cast<uint8_t>(payload.size()),
+                        0x00,
+                        0x00,
+                        0x12,
+                        0x34,
+                        0,
+                        0,
+                        0,
+                        0,
+                        0x01,
+                        0x02,
+                        0,
+                        0,
+                        0,
+                        0x01};
     Bytes r(head.size() + payload.size() + 4, 0x00);
     std::copy(head.begin(), head.end(), r.begin());
     std::copy(payload.begin(), payload.end(), r.begin() + static_cast<long>(head.size()));
@@ -68,8 +83,9 @@ TEST_F(Framed, EchoTravelsInACommandFrameAndComesBackInTheAnswerBlock) {
     EXPECT_EQ(answer_head(7), (Bytes{0x01, 0x00, 0x03, 'a', 'b', 'c', 0xEE}));
     auto got = received();
     ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(got[0].bytes, (Bytes{0xA3, 0xA8, 0x00, 0x03, 0x00, 0x00, 0x12, 0x34, 0, 0, 0, 0, 0x01, 0x02,
-                                   0, 0, 0, doorsim::kFramedEcho, 'a', 'b', 'c', 0, 0, 0, 0}));
+    EXPECT_EQ(got[0].bytes, (Bytes{0xA3, 0xA8, 0x00, 0x03, 0x00, 0x00, 0x12, 0x34, 0,
+                                   0,    0,    0,    0x01, 0x02, 0,    0,    0,    doorsim::kFramedEcho,
+                                   'a',  'b',  'c',  0,    0,    0,    0}));
     EXPECT_EQ(sim.state(id).framed.answered, 1);
 }
 

@@ -69,8 +69,8 @@ protected:
         const std::string source = dir.file("cards.ini");
         testing::write_card_source(source, count, list);
         EXPECT_EQ(FormatName1(source.c_str(), count, static_cast<uint32_t>(list)), 1u);
-        const int downloads = calls_until_done(
-            [&] { return DoorDownName1(address.c_str(), count, list, mac.c_str()) == 1; });
+        const int downloads =
+            calls_until_done([&] { return DoorDownName1(address.c_str(), count, list, mac.c_str()) == 1; });
         const int readBacks =
             calls_until_done([&] { return LookDoorName(address.c_str(), list, mac.c_str()) == 1; });
         EXPECT_GT(downloads, 0);
@@ -145,7 +145,8 @@ protected:
             calls += took;
             Bytes expected = r.photo;
             expected.resize((r.photo.size() + 1023) / 1024 * 1024, 0);
-            EXPECT_EQ(read_bytes(data_path({"curpic", doorsim::card_text(9, static_cast<uint16_t>(500 + i)) + ".jpg"})),
+            EXPECT_EQ(read_bytes(data_path(
+                          {"curpic", doorsim::card_text(9, static_cast<uint16_t>(500 + i)) + ".jpg"})),
                       expected)
                 << "photo " << i;
         }

@@ -55,8 +55,8 @@ int century() {
 
 std::string time_digits(const StoredRecord& r) {
     char text[32];
-    std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%02d", century() + r.year, r.month, r.day,
-                  r.hour, r.minute, r.second);
+    std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%02d", century() + r.year, r.month, r.day, r.hour,
+                  r.minute, r.second);
     return text;
 }
 
@@ -70,8 +70,8 @@ std::string record_line(const StoredRecord& r, int controller) {
 std::string photo_path(const StoredRecord& r, int controller, int image) {
     char name[96];
     const std::string card = doorsim::card_text(r.site, r.card);
-    std::snprintf(name, sizeof name, "%s%s%03d%04d.jpg", card.c_str(), time_digits(r).c_str(),
-                  controller, image);
+    std::snprintf(name, sizeof name, "%s%s%03d%04d.jpg", card.c_str(), time_digits(r).c_str(), controller,
+                  image);
     return data_path({"pic", card, name});
 }
 
@@ -93,8 +93,8 @@ void run_job(const Job& job) {
     EXPECT_LE(found, kThreads);
 
     for (int k = 0; k < job.cards; ++k) {
-        EXPECT_EQ(NameToText1(card_of(job, k).c_str(), "123456", 1, "0800-1200-01;", "", "", "", "", "",
-                              "", "654321", 2, job.list, k == 0 ? 0 : 1),
+        EXPECT_EQ(NameToText1(card_of(job, k).c_str(), "123456", 1, "0800-1200-01;", "", "", "", "", "", "",
+                              "654321", 2, job.list, k == 0 ? 0 : 1),
                   1u);
     }
     EXPECT_EQ(DoorDownName1(address, job.cards, job.list, mac), 1u) << job.address;

@@ -1,8 +1,8 @@
 // Ping without a raw socket: an unprivileged process in a network namespace
 // of its own, where ICMP datagram sockets are allowed, pings its loopback.
 #include <grp.h>
-#include <netinet/in.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -49,8 +49,7 @@ TEST(PingFallback, UnprivilegedProcessPingsThroughAnIcmpDatagramSocket) {
     ASSERT_EQ(WEXITSTATUS(status), 0) << text.str();
     // The same view as a raw socket: 20 header bytes and the 44 of the reply,
     // which carries this process's identifier.
-    EXPECT_NE(text.str().find("PingStatue1=64 bytes from 127.0.0.1:icmp_seq = 0.time: "),
-              std::string::npos)
+    EXPECT_NE(text.str().find("PingStatue1=64 bytes from 127.0.0.1:icmp_seq = 0.time: "), std::string::npos)
         << text.str();
 }
 

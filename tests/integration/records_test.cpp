@@ -64,7 +64,8 @@ protected:
         for (size_t i = 0; i < stored.size(); ++i) {
             const StoredRecord& r = stored[i];
             const std::string card = doorsim::card_text(r.site, r.card);
-            const std::string path = data_path({"pic", card, photo_name(r, controller, static_cast<int>(i + 1))});
+            const std::string path =
+                data_path({"pic", card, photo_name(r, controller, static_cast<int>(i + 1))});
             EXPECT_EQ(read_bytes(path), r.photo) << path;
         }
     }

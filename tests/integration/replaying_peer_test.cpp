@@ -28,8 +28,8 @@
 namespace doorlink {
 namespace {
 
-using doorsim::Bytes;
 using core::kMaxRejectedReplies;
+using doorsim::Bytes;
 
 // Far more than any of the calls takes: the longest, discovery, ends after
 // six silent readiness waits (12 s); the transfers give up after at most
@@ -40,11 +40,11 @@ class Replayed;
 
 struct Case {
     const char* name;
-    int trueAnswers;           // requests the controller answers truly first
-    size_t maxRequests;        // datagrams it may receive during the call
+    int trueAnswers;     // requests the controller answers truly first
+    size_t maxRequests;  // datagrams it may receive during the call
     std::function<void(Replayed&)> prepare;
     std::function<int64_t(Replayed&)> call;
-    int64_t result;            // what the call must give
+    int64_t result;  // what the call must give
 };
 
 // Names the case in test output.
@@ -132,8 +132,7 @@ const auto kNothing = [](Replayed&) {};
 const Case kCases[] = {
     // The announcement and record 0 acknowledged; every copy of record 1 gets
     // an acknowledgement of those: stale, resent until the bound.
-    {"DoorDownName", 2, 1 + 5 * (1 + kMaxRejectedReplies),
-     [](Replayed&) { write_list(1, 20); },
+    {"DoorDownName", 2, 1 + 5 * (1 + kMaxRejectedReplies), [](Replayed&) { write_list(1, 20); },
      [](Replayed& t) { return DoorDownName(t.address.c_str(), 20, 1, t.mac.c_str()); }, 0},
     // Indexes 0 and 1 read; index 2 gets their records.
     {"LookDoorName", 2, 2 + kMaxRejectedReplies,
@@ -144,13 +143,15 @@ const Case kCases[] = {
      },
      [](Replayed& t) { return LookDoorName(t.address.c_str(), 1, t.mac.c_str()); }, 0},
     // Three blocks of the photo stream; then blocks already acknowledged.
-    {"DataRtn", 3, records::kRetrievalRequestCopies + records::kAcknowledgementCopies * (3 + kMaxRejectedReplies),
+    {"DataRtn", 3,
+     records::kRetrievalRequestCopies + records::kAcknowledgementCopies*(3 + kMaxRejectedReplies),
      [](Replayed& t) {
-         t.sim.update_state(t.id, [](doorsim::ControllerState& s) { s.records.records = doorsim::sample_records(4); });
+         t.sim.update_state(
+             t.id, [](doorsim::ControllerState& s) { s.records.records = doorsim::sample_records(4); });
      },
      [](Replayed& t) { return DataRtn(t.address.c_str(), 1, t.mac.c_str()); }, 0},
     // Blocks 1 and 2 of four; block 3 is asked for and blocks 1 and 2 come.
-    {"TxDataRtn", 2, records::kTransferRequestCopies * (2 + kMaxRejectedReplies),
+    {"TxDataRtn", 2, records::kTransferRequestCopies*(2 + kMaxRejectedReplies),
      [](Replayed& t) {
          t.sim.update_state(t.id, [](doorsim::ControllerState& s) {
              s.records.records = doorsim::sample_records(200, 0, 0);
@@ -159,7 +160,7 @@ const Case kCases[] = {
      [](Replayed& t) { return TxDataRtn(t.address.c_str(), 1, t.mac.c_str()); }, 0},
     // Blocks 0 and 1 of a photo of four, then only those again, pushed and
     // in answer to every resend request.
-    {"DoorPic", 0, kMaxRejectedReplies * (1 + 2 * (records::kMaxPhotoSilences - 1)),
+    {"DoorPic", 0, kMaxRejectedReplies*(1 + 2 * (records::kMaxPhotoSilences - 1)),
      [](Replayed& t) {
          t.monitor();
          doorsim::StoredRecord r = doorsim::make_record(5, 0x0102, std::time(nullptr), 1, 400, 300);
@@ -173,7 +174,8 @@ const Case kCases[] = {
      },
      0},
     // Nothing but copies of the monitoring acknowledgement.
-    {"ErrorScore", 0, 0, [](Replayed& t) {
+    {"ErrorScore", 0, 0,
+     [](Replayed& t) {
          t.monitor();
          t.keep_pushing({kAcknowledgement});
      },

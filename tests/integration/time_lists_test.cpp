@@ -24,18 +24,21 @@ protected:
 
 TEST_F(TimeLists, ShortItemsFillTwoByteSlots) {
     uint32_t result = 0;
-    long ms = elapsed_ms([&] {
-        result = DoorLockAndButtonTime(address.c_str(), "0830,1730", "0830,17", mac.c_str());
-    });
+    long ms = elapsed_ms(
+        [&] { result = DoorLockAndButtonTime(address.c_str(), "0830,1730", "0830,17", mac.c_str()); });
     ASSERT_EQ(result, 1u);
     EXPECT_GE(ms, 950);  // the command waits a second after sending
     Bytes r = last();
     ASSERT_EQ(r.size(), 50u);
     EXPECT_EQ(slice(r, 0, 12), (Bytes{0x62, 0x26, 0x36, 0x46, 0x00, 0x11, 2, 2, 2, 2, 2, 2}));
     Bytes lock(16, 0);
-    lock[0] = 0x08; lock[1] = 0x1E; lock[2] = 0x11; lock[3] = 0x1E;
+    lock[0] = 0x08;
+    lock[1] = 0x1E;
+    lock[2] = 0x11;
+    lock[3] = 0x1E;
     Bytes button(16, 0);
-    button[0] = 0x08; button[1] = 0x1E;
+    button[0] = 0x08;
+    button[1] = 0x1E;
     EXPECT_EQ(slice(r, 12, 16), lock);
     EXPECT_EQ(slice(r, 28, 16), button);
     EXPECT_EQ(slice(r, 44, 6), macBytes());
@@ -56,8 +59,9 @@ TEST_F(TimeLists, AtMostEightShortItemsAndEmptyTextsGiveZeroSlots) {
 }
 
 TEST_F(TimeLists, LongItemsFillFiveByteSlots) {
-    ASSERT_EQ(DoorLockAndButtonTime3(address.c_str(), "0800-1200-01;1300-1730-02", "0700-0800-03",
-                                     mac.c_str()), 1u);
+    ASSERT_EQ(
+        DoorLockAndButtonTime3(address.c_str(), "0800-1200-01;1300-1730-02", "0700-0800-03", mac.c_str()),
+        1u);
     Bytes r = last();
     ASSERT_EQ(r.size(), 58u);
     Bytes lock(20, 0);
@@ -118,7 +122,10 @@ TEST_F(TimeLists, RestDaysCarryTheWeekAndUpToTwentyItems) {
     EXPECT_EQ(slice(r, 0, 12), (Bytes{0x62, 0x26, 0x36, 0x46, 0x00, 0x11, 1, 1, 1, 1, 1, 1}));
     EXPECT_EQ(slice(r, 12, 7), (Bytes{0, 0, 0, 0, 0, 1, 1}));
     Bytes slots(40, 0);
-    slots[0] = 0x01; slots[1] = 0x01; slots[2] = 0x0C; slots[3] = 0x19;
+    slots[0] = 0x01;
+    slots[1] = 0x01;
+    slots[2] = 0x0C;
+    slots[3] = 0x19;
     EXPECT_EQ(slice(r, 19, 40), slots);
     EXPECT_EQ(slice(r, 59, 40), Bytes(40, 0));
     EXPECT_EQ(slice(r, 99, 6), macBytes());

@@ -137,7 +137,8 @@ TEST_F(SocketFaults, AReceiveOnASocketThatRefusedItsTimeOutStillEndsAfterTheRead
     send_to_loopback(port);
     EXPECT_EQ(core::ReceiveOnOwnSocket(socket, buffer, sizeof buffer, from),
               static_cast<int>(sizeof kDatagram));
-    const long ms = elapsed_ms([&] { EXPECT_EQ(core::ReceiveOnOwnSocket(socket, buffer, sizeof buffer, from), -1); });
+    const long ms =
+        elapsed_ms([&] { EXPECT_EQ(core::ReceiveOnOwnSocket(socket, buffer, sizeof buffer, from), -1); });
     EXPECT_GE(ms, 1500);
     EXPECT_LT(ms, 8000);
     core::CloseControllerSocket(socket);
@@ -155,9 +156,8 @@ TEST_F(SocketFaults, AGraceReceiveThatFindsNoDatagramAfterItsWaitEndsWithinTheGr
     const SocketHandle socket = core::OpenControllerSocket(port);
     ASSERT_NE(socket, 0u);
     phantomReadableFd = static_cast<int>(socket);
-    const long ms = elapsed_ms([&] {
-        EXPECT_EQ(core::ReceiveFromControllerWithin(socket, buffer, sizeof buffer, from, 30), -1);
-    });
+    const long ms = elapsed_ms(
+        [&] { EXPECT_EQ(core::ReceiveFromControllerWithin(socket, buffer, sizeof buffer, from, 30), -1); });
     EXPECT_LT(ms, 1000);
     core::CloseControllerSocket(socket);
 }

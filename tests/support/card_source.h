@@ -44,8 +44,8 @@ inline void write_card_source(const std::string& path, int count, int seed = 0) 
             std::string text;
             for (int r = 0; r < (i + d + seed) % 4; ++r) {
                 char range[32];
-                std::snprintf(range, sizeof range, "%02d%02d-%02d%02d-%02d;", (r * 6 + d) % 24,
-                              (i + r) % 60, (r * 6 + 5) % 24, (i * 3 + d) % 60, (i + r) % 100);
+                std::snprintf(range, sizeof range, "%02d%02d-%02d%02d-%02d;", (r * 6 + d) % 24, (i + r) % 60,
+                              (r * 6 + 5) % 24, (i * 3 + d) % 60, (i + r) % 100);
                 text += range;
             }
             return text;

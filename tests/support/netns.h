@@ -19,8 +19,7 @@ inline bool run_quietly(const std::string& command) {
 class NetworkNamespace {
 public:
     // prefix + this process's id, e.g. "dlsim12345".
-    explicit NetworkNamespace(const std::string& prefix)
-        : name_(prefix + std::to_string(::getpid())) {}
+    explicit NetworkNamespace(const std::string& prefix) : name_(prefix + std::to_string(::getpid())) {}
     ~NetworkNamespace() {
         if (made_) run_quietly("ip netns del " + name_);
     }

@@ -192,7 +192,7 @@ TEST(ReadBack, RequestsAndFile) {
     t.answer(readback_reply(0, 3, 0xA0));
     t.answer(readback_reply(0, 3, 0xEE));  // an earlier index, and nothing in the grace: asked again
     t.answer_late(readback_reply(1, 3, 0xA1));
-    t.answer(Bytes(527, 0));               // wrong length: asked again
+    t.answer(Bytes(527, 0));  // wrong length: asked again
     t.answer(readback_reply(2, 3, 0xA2));
     ASSERT_EQ(ReadBackList(t, "127.0.0.1", 9, kMac), 1u);
     ASSERT_EQ(t.sent.size(), 5u);

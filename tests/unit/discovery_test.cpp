@@ -34,9 +34,9 @@ public:
 };
 
 Bytes reply(uint8_t device, std::array<uint8_t, 4> address, uint8_t image = 1, uint8_t time = 9) {
-    const uint8_t head[20] = {0x48, 0x84, 0x94, 0x04, 0x44, device, address[0], address[1],
-                              address[2], address[3], image, time, 255, 255, 255, 0,
-                              10, 1, 2, 254};
+    const uint8_t head[20] = {0x48,       0x84,       0x94,       0x04,  0x44, device, address[0],
+                              address[1], address[2], address[3], image, time, 255,    255,
+                              255,        0,          10,         1,     2,    254};
     Bytes r(36, 0xAB);
     std::copy(head, head + 20, r.begin());
     return r;
@@ -72,8 +72,8 @@ TEST_F(Discovery, UnicastSendsFiveRequestsAndEndsAtTheSixthFailedReceive) {
     }
     EXPECT_EQ(t.receives, 6);
     EXPECT_EQ(t.closes, 1);
-    EXPECT_EQ(setupSocket, 0u);   // no broadcast options
-    EXPECT_EQ(traced, "");        // nothing traced without the broadcast flag
+    EXPECT_EQ(setupSocket, 0u);  // no broadcast options
+    EXPECT_EQ(traced, "");       // nothing traced without the broadcast flag
     EXPECT_EQ(value("EqmTotal", "EqmTotal"), "");
 }
 
@@ -169,7 +169,7 @@ TEST_F(Discovery, InvalidDatagramsAreIgnoredAndNotCountedAsFailures) {
     t.answer(longOne);
     t.answer(reply(0, {10, 0, 0, 8}));  // device number 0
     t.answer(badSignature);
-    t.answer({});                       // an empty datagram
+    t.answer({});  // an empty datagram
     t.answer(reply(1, {10, 0, 0, 9}));
     // Failures between the datagrams: the first, third and fifth receive fail.
     t.failing = {1, 3, 5};
@@ -202,7 +202,8 @@ public:
     int receive(core::SocketHandle, uint8_t* buffer, int, core::Endpoint&) override {
         if (++receives > available) return -1;
         if (pauseMs) platform::sleep_ms(pauseMs);
-        const Bytes r = reply(1, {10, static_cast<uint8_t>(receives >> 8), static_cast<uint8_t>(receives), 1});
+        const Bytes r =
+            reply(1, {10, static_cast<uint8_t>(receives >> 8), static_cast<uint8_t>(receives), 1});
         std::copy(r.begin(), r.end(), buffer);
         return static_cast<int>(r.size());
     }

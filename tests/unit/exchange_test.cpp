@@ -13,8 +13,7 @@ using Bytes = std::vector<uint8_t>;
 
 const Bytes kRequest = {0x31, 0x13, 0x23, 0x33, 0x66, 1, 2, 3, 4, 5, 6, 0};
 
-core::ExchangeOutcome run(FakeTransport& t, const core::ExchangeProfile& p,
-                          core::ResultStep step = {}) {
+core::ExchangeOutcome run(FakeTransport& t, const core::ExchangeProfile& p, core::ResultStep step = {}) {
     return core::RunExchange(t, "127.0.0.9", kRequest.data(), static_cast<int>(kRequest.size()), p, step);
 }
 

@@ -11,13 +11,12 @@
 namespace doorlink::platform {
 namespace {
 
-const char* kExisting =
-    "; kept\n[CardNo]\nCardNo1=old\n\n[Other]\nx=1\n[cardno]\nCardNo9=second section\n";
+const char* kExisting = "; kept\n[CardNo]\nCardNo1=old\n\n[Other]\nx=1\n[cardno]\nCardNo9=second section\n";
 
 std::vector<ini::Setting> batch() {
-    return {{"CardNo", "CardNo2", "b"},  {"New", "k1", "v1"},      {"CARDNO", "cardno1", "new"},
-            {"Other", "y", "2"},         {"new", "K2", "v2"},      {"CardNo", "CardNo2", "b again"},
-            {"Third", "z", ""},          {"Other", "X", "replaced"}, {" New ", " k1 ", "v1 again"}};
+    return {{"CardNo", "CardNo2", "b"}, {"New", "k1", "v1"},        {"CARDNO", "cardno1", "new"},
+            {"Other", "y", "2"},        {"new", "K2", "v2"},        {"CardNo", "CardNo2", "b again"},
+            {"Third", "z", ""},         {"Other", "X", "replaced"}, {" New ", " k1 ", "v1 again"}};
 }
 
 TEST(ProfileBatch, SameDocumentAsOneWriteAtATime) {

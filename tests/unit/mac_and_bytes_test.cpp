@@ -16,8 +16,8 @@ TEST(MacText, ParsesTwelveHexDigitsOfEitherCase) {
 
 TEST(MacText, RefusesOtherTextsAndLeavesTheOutputAlone) {
     const core::Mac before{1, 2, 3, 4, 5, 6};
-    for (const char* text : {"00-A0-C9-FF-EE-01", "00A0C9FFEE0G", "00A0C9FFEE0", "00A0C9FFEE012",
-                             "", " 0A0C9FFEE01", "00A0C9FFEE01 "}) {
+    for (const char* text : {"00-A0-C9-FF-EE-01", "00A0C9FFEE0G", "00A0C9FFEE0", "00A0C9FFEE012", "",
+                             " 0A0C9FFEE01", "00A0C9FFEE01 "}) {
         core::Mac mac = before;
         EXPECT_EQ(core::ParseMacText(text, mac), 0) << text;
         EXPECT_EQ(mac, before) << text;

@@ -97,8 +97,8 @@ public:
     int send(const uint8_t* m, int length, uint32_t address) override {
         int n = ScriptedChannel::send(m, length, address);
         if (n > 0 && sent.size() == answerRequest + 1) {
-            incoming.push_back({Receive::Received, errorType ? error_about(answerRequest, errorType)
-                                                             : reply_to(answerRequest)});
+            incoming.push_back({Receive::Received,
+                                errorType ? error_about(answerRequest, errorType) : reply_to(answerRequest)});
         }
         return n;
     }

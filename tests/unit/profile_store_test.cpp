@@ -107,8 +107,10 @@ TEST(ProfileStore, NoticesChangesMadeByOthersToAFileItHasCached) {
 TEST(ProfileStore, ASnapshotReadsAsThePlainReadsOfItsMoment) {
     TempDir dir;
     std::string path = dir.file("cards.ini");
-    write_text(path, "[CardNo]\r\n  cardno1 =  \"00112345\"  \r\nCardNo2='x'\r\nCardNo3=\r\nCardNo4=\"\r\n"
-                     "CARDNO1=duplicate\r\nLong=" + std::string(250, 'L') + "\r\n[cardno]\r\nCardNo5=again\r\n");
+    write_text(path,
+               "[CardNo]\r\n  cardno1 =  \"00112345\"  \r\nCardNo2='x'\r\nCardNo3=\r\nCardNo4=\"\r\n"
+               "CARDNO1=duplicate\r\nLong=" +
+                   std::string(250, 'L') + "\r\n[cardno]\r\nCardNo5=again\r\n");
     const ProfileSnapshot snapshot(path.c_str());
     struct Read {
         const char* section;
@@ -116,9 +118,10 @@ TEST(ProfileStore, ASnapshotReadsAsThePlainReadsOfItsMoment) {
         const char* def;
         uint32_t size;
     };
-    const Read reads[] = {{"CARDNO", "CardNo1", "d", 200}, {"CardNo", "cardno2", "d", 200}, {"CardNo", "CardNo3", "d", 200},
-                          {"CardNo", "CardNo4", "d", 200}, {"CardNo", "CardNo5", " d ", 200}, {"CardNo", "Long", "d", 200},
-                          {"CardNo", "CardNo1", "d", 4},   {"Missing", "k", nullptr, 200}, {"CardNo", nullptr, "d", 200}};
+    const Read reads[] = {
+        {"CARDNO", "CardNo1", "d", 200}, {"CardNo", "cardno2", "d", 200},   {"CardNo", "CardNo3", "d", 200},
+        {"CardNo", "CardNo4", "d", 200}, {"CardNo", "CardNo5", " d ", 200}, {"CardNo", "Long", "d", 200},
+        {"CardNo", "CardNo1", "d", 4},   {"Missing", "k", nullptr, 200},    {"CardNo", nullptr, "d", 200}};
     auto read = [](auto&& call, const Read& r) {
         std::vector<char> buffer(r.size + 1, 'Z');
         const uint32_t n = call(r.section, r.key, r.def, buffer.data(), r.size);
@@ -234,7 +237,8 @@ TEST(ProfileStore, AReaderDuringWritesNeverSeesAHalfWrittenFile) {
     });
     for (int i = 0; i < 300; ++i) {
         std::string value(static_cast<size_t>(i % 50) * 20, 'v');
-        profile_write_string("Progress", ("Key" + std::to_string(i % 7)).c_str(), value.c_str(), path.c_str());
+        profile_write_string("Progress", ("Key" + std::to_string(i % 7)).c_str(), value.c_str(),
+                             path.c_str());
     }
     done = true;
     reader.join();
@@ -291,8 +295,11 @@ TEST(ProfileStore, AWriteKeepsOwnerGroupAndModeAndNeedsNoWritableDirectory) {
     int failed = 0;
     for (int i = 0; i < 200; ++i) {
         const std::string v(static_cast<size_t>(i % 20) * 9, 'v');
-        const ProfileWrite all[] = {{"B", "n0", v.c_str()}, {"B", "n1", v.c_str()}, {"B", "n2", v.c_str()},
-                                    {"B", "n3", v.c_str()}, {"B", "n4", v.c_str()}};
+        const ProfileWrite all[] = {{"B", "n0", v.c_str()},
+                                    {"B", "n1", v.c_str()},
+                                    {"B", "n2", v.c_str()},
+                                    {"B", "n3", v.c_str()},
+                                    {"B", "n4", v.c_str()}};
         failed += !profile_write_strings(all, 5, path.c_str());
     }
     ::setfsuid(static_cast<uid_t>(previous));

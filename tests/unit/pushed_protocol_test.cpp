@@ -146,7 +146,9 @@ TEST(ErrorReport, AcknowledgementsAreSkippedButNotForever) {
     FakeTransport u;
     u.answer({0xF1, 0xF3, 'A', 'B', 0, 0, 0, 0, 0, 0});
     ASSERT_EQ(records::ReceiveErrorReport(u, 99, text, 42), 1u);
-    EXPECT_STREQ(text, "\xBB\xFA\xBA\xC5: 042\n\xF1\xF3" "AB");
+    EXPECT_STREQ(text,
+                 "\xBB\xFA\xBA\xC5: 042\n\xF1\xF3"
+                 "AB");
 }
 
 }  // namespace

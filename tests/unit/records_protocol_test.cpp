@@ -72,7 +72,8 @@ struct Access {
 };
 
 // A record block whose image area starts with image (then zeros).
-Bytes record_block(size_t length, uint32_t image, uint8_t sequence, const Access& a, const Bytes& imageBytes) {
+Bytes record_block(size_t length, uint32_t image, uint8_t sequence, const Access& a,
+                   const Bytes& imageBytes) {
     Bytes b(length, 0);
     std::copy(imageBytes.begin(), imageBytes.end(), b.begin());
     const size_t L = length;
@@ -134,7 +135,11 @@ TEST(RecordRetrieval, AcknowledgesEveryBlockSevenTimesAndAsksAgainForARepeat) {
     photo.reserve(1024 + kImageTail.size());
     photo.assign(1024, 0xAB);
     for (uint8_t b : kImageTail) photo.push_back(b);
-    const std::string name = "00500258" "20071112131415" "007" "0003.jpg";
+    const std::string name =
+        "00500258"
+        "20071112131415"
+        "007"
+        "0003.jpg";
     EXPECT_EQ(read_bytes(data_path({"pic", "00500258", name})), photo);
     EXPECT_EQ(read_lines(data_path({"mj007.txt"})),
               std::vector<std::string>{"00500258,20071112131415,007,1"});
@@ -175,8 +180,11 @@ TEST(RecordRetrieval, APhotoBeyondEightMegabytesEndsTheRetrievalKeepingEarlierRe
     EXPECT_EQ(retrieve(t), records::kRetrievalFailed);
     EXPECT_EQ(t.incoming.size(), 0u);
     EXPECT_EQ(read_lines(data_path({"mj007.txt"})).size(), 1u);
-    EXPECT_TRUE(std::filesystem::exists(
-        data_path({"pic", "00500258", "00500258" "20071112131415" "007" "0001.jpg"})));
+    EXPECT_TRUE(std::filesystem::exists(data_path({"pic", "00500258",
+                                                   "00500258"
+                                                   "20071112131415"
+                                                   "007"
+                                                   "0001.jpg"})));
     EXPECT_FALSE(std::filesystem::exists(data_path({"pic", "0071.jpg"})));
 }
 
@@ -299,7 +307,11 @@ TEST(RecordRetrieval, RecordBlockWithoutEndOfImageKeepsItsWholeImageArea) {
     Access a;
     t.answer(record_block(533, 1, 1, a, Bytes(512, 0x42)));
     EXPECT_EQ(retrieve(t, 1), records::kRetrievalSilentAfterAll);
-    const std::string name = "00500258" "20071112131415" "001" "0001.jpg";
+    const std::string name =
+        "00500258"
+        "20071112131415"
+        "001"
+        "0001.jpg";
     EXPECT_EQ(read_bytes(data_path({"pic", "00500258", name})), Bytes(512, 0x42));
 }
 
@@ -321,7 +333,10 @@ TEST(RecordRetrieval, EndOfImageAcrossOrBeforeTheRecordBlockEndsThePhotoThere) {
     EXPECT_EQ(retrieve(t, 1), records::kRetrievalSilentAfterAll);
     Bytes expected = Bytes(first.begin(), first.begin() + 1024);
     expected.push_back(0xD9);
-    const std::string stamp = "00500258" "20071112131415" "001";
+    const std::string stamp =
+        "00500258"
+        "20071112131415"
+        "001";
     EXPECT_EQ(read_bytes(data_path({"pic", "00500258", stamp + "0001.jpg"})), expected);
     EXPECT_EQ(read_bytes(data_path({"pic", "00500258", stamp + "0002.jpg"})),
               Bytes(second.begin(), second.begin() + 1024));
@@ -379,8 +394,11 @@ TEST(RecordRetrieval, NextPhotoFileThatCannotBeOpenedStopsAfterTheRecordBefore) 
     ASSERT_EQ(r.size(), 1u);
     EXPECT_EQ(r[0], std::make_pair(trailer(1, 0x01), records::kAcknowledgementCopies));
     EXPECT_EQ(read_lines(data_path({"mj007.txt"})).size(), 1u);
-    EXPECT_TRUE(std::filesystem::exists(
-        data_path({"pic", "00500258", "00500258" "20071112131415" "007" "0001.jpg"})));
+    EXPECT_TRUE(std::filesystem::exists(data_path({"pic", "00500258",
+                                                   "00500258"
+                                                   "20071112131415"
+                                                   "007"
+                                                   "0001.jpg"})));
 }
 
 // An exception in the middle of a photo (a failed allocation, here from the
@@ -462,9 +480,7 @@ Bytes transfer_block(uint32_t blocks, uint32_t number, uint8_t inLast, uint8_t f
     return b;
 }
 
-uint32_t transfer(FakeTransport& t) {
-    return records::TransferRecords(t, "127.0.0.1", 7, kMac, fixed_clock);
-}
+uint32_t transfer(FakeTransport& t) { return records::TransferRecords(t, "127.0.0.1", 7, kMac, fixed_clock); }
 
 TEST(TransferRetrieval, ThreeBlocksAskedForByNumberWithProgress) {
     WatchingTransport t;
@@ -478,7 +494,8 @@ TEST(TransferRetrieval, ThreeBlocksAskedForByNumberWithProgress) {
     EXPECT_EQ(r[0].first, (Bytes{0x40, 0x14, 0x24, 0x34, 0x66, 0x00, 0xA0, 0xC9, 0x12, 0x34, 0x56, 0x00}));
     EXPECT_EQ(r[1], std::make_pair(Bytes{0xFF, 0xFF, 0x00, 0x03, 0x00, 0x01}, 12));
     EXPECT_EQ(r[2], std::make_pair(Bytes{0xFF, 0xFF, 0x00, 0x03, 0x00, 0x02}, 6));
-    EXPECT_EQ(r[3], std::make_pair(Bytes{0xFF, 0xFF, 0x00, 0x03, 0x00, 0x03, 0xA0, 0xC9, 0x12, 0x34, 0x56, 0x00}, 6));
+    EXPECT_EQ(r[3], std::make_pair(
+                        Bytes{0xFF, 0xFF, 0x00, 0x03, 0x00, 0x03, 0xA0, 0xC9, 0x12, 0x34, 0x56, 0x00}, 6));
     EXPECT_EQ(t.progress(), (std::vector<std::string>{"", "64", "128"}));
     EXPECT_EQ(registry_value("CurrentImg", "CurrentImg7"), "138");
     EXPECT_EQ(registry_value("TotalImg", "TotalImg7"), "138");

@@ -20,8 +20,7 @@ using devices::WriteRegistryEntry;
 
 std::string read(const std::string& section, const std::string& key, const std::string& path) {
     char value[64];
-    platform::profile_read_string(section.c_str(), key.c_str(), nullptr, value, sizeof value,
-                                  path.c_str());
+    platform::profile_read_string(section.c_str(), key.c_str(), nullptr, value, sizeof value, path.c_str());
     return value;
 }
 
@@ -86,8 +85,8 @@ TEST_F(Registry, LookupMatchesExactTextsOnlyFirstOneWinsAndStopsAtTheTotal) {
 TEST_F(Registry, LookupReadsOnlyTheEntriesTheFileHoldsWhateverTheCount) {
     put("EqmTotal", "EqmTotal", "2000000000", path);
     WriteRegistryEntry(path, 7, entry("10.0.0.7"), devices::kDiscoveryKeyOrder);
-    put("EqmIP", "eqmip9", "10.0.0.9", path);    // names match without regard to case
-    put("EqmIP", "EqmIP05", "10.0.0.5", path);   // not the key of entry 5
+    put("EqmIP", "eqmip9", "10.0.0.9", path);   // names match without regard to case
+    put("EqmIP", "EqmIP05", "10.0.0.5", path);  // not the key of entry 5
     put("EqmIP", "EqmIPx", "10.0.0.6", path);
     EntryLookup found, added, empty, notFive;
     long ms = testing::elapsed_ms([&] {

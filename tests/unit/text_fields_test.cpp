@@ -6,8 +6,8 @@ namespace doorlink::commands {
 namespace {
 
 TEST(ItemCount, CountsWholeItemsAndALastItemWithoutItsSeparator) {
-    EXPECT_EQ(count_items("0830,1730", 5, 8), 2u);     // 9 = 5 + 4
-    EXPECT_EQ(count_items("0830,17", 5, 8), 1u);       // 7: the trailing 17 is no item
+    EXPECT_EQ(count_items("0830,1730", 5, 8), 2u);  // 9 = 5 + 4
+    EXPECT_EQ(count_items("0830,17", 5, 8), 1u);    // 7: the trailing 17 is no item
     EXPECT_EQ(count_items("083", 5, 8), 0u);
     EXPECT_EQ(count_items("", 5, 8), 0u);
     EXPECT_EQ(count_items(std::string(50, '1').c_str(), 5, 8), 8u);

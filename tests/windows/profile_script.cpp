@@ -118,16 +118,15 @@ int main(int argc, char** argv) {
             std::remove(path.c_str());
             std::printf("removed\n");
         } else if (op == "write" && f.size() == 4) {
-            bool ok = doorlink::platform::profile_write_string(f[1].c_str(), f[2].c_str(),
-                                                               f[3].c_str(), path.c_str());
+            bool ok = doorlink::platform::profile_write_string(f[1].c_str(), f[2].c_str(), f[3].c_str(),
+                                                               path.c_str());
             std::printf("%d\n", ok ? 1 : 0);
         } else if (op == "batch" && f.size() >= 4 && (f.size() - 1) % 3 == 0) {
             std::vector<doorlink::platform::ProfileWrite> writes;
             for (size_t i = 1; i + 2 < f.size(); i += 3) {
                 writes.push_back({f[i].c_str(), f[i + 1].c_str(), f[i + 2].c_str()});
             }
-            bool ok = doorlink::platform::profile_write_strings(writes.data(), writes.size(),
-                                                                path.c_str());
+            bool ok = doorlink::platform::profile_write_strings(writes.data(), writes.size(), path.c_str());
             std::printf("%d\n", ok ? 1 : 0);
         } else if (op == "read" && f.size() == 5) {
             uint32_t size = static_cast<uint32_t>(std::strtoul(f[4].c_str(), nullptr, 10));

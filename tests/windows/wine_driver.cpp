@@ -27,9 +27,9 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <ctime>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -140,15 +140,14 @@ RunResult run(const std::vector<std::string>& argv, const fs::path& dir,
         if (std::chrono::steady_clock::now() - start > std::chrono::seconds(timeoutSeconds)) {
             ::kill(child, SIGKILL);
             ::waitpid(child, &status, 0);
-            result.output = slurp(outputFile) + "\n(killed after " +
-                            std::to_string(timeoutSeconds) + " s)\n";
+            result.output = slurp(outputFile) + "\n(killed after " + std::to_string(timeoutSeconds) + " s)\n";
             return result;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    result.milliseconds = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                std::chrono::steady_clock::now() - start)
-                                                .count());
+    result.milliseconds = static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+            .count());
     result.output = slurp(outputFile);
     fs::remove(outputFile);
     if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
@@ -248,8 +247,7 @@ int prepare_prefix(const Options& o) {
         // The registry files are written when the server ends.
         run({"wineserver", "-w"}, o.prefix, 120);
         if (!fs::exists(o.prefix / "system.reg")) {
-            std::cout << r.output << "wineboot --init exited with " << r.status
-                      << " and left no prefix\n";
+            std::cout << r.output << "wineboot --init exited with " << r.status << " and left no prefix\n";
             return 1;
         }
     }
@@ -273,8 +271,8 @@ int prepare_prefix(const Options& o) {
         std::cout << "COM40 is not set up in the prefix: the serial check will fail\n";
     }
     std::cout << "Wine prefix ready in "
-              << std::chrono::duration_cast<std::chrono::milliseconds>(
-                     std::chrono::steady_clock::now() - start)
+              << std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                       start)
                      .count()
               << " ms\n";
     return warm.status == 0 ? 0 : 1;
@@ -513,9 +511,8 @@ const std::map<std::string, Scenario>& scenarios() {
         {"clock",
          {[](Context& c) {
               c.add_controller();
-              c.sim.update_state(c.id, [](doorsim::ControllerState& s) {
-                  s.clockOffsetSeconds = -400 * 86400;
-              });
+              c.sim.update_state(c.id,
+                                 [](doorsim::ControllerState& s) { s.clockOffsetSeconds = -400 * 86400; });
           },
           [](Context& c) {
               auto state = c.sim.state(c.id);
@@ -535,9 +532,7 @@ const std::map<std::string, Scenario>& scenarios() {
           }}},
         {"refusals",
          {[](Context& c) { c.add_controller(); },
-          [](Context& c) {
-              c.expect(c.received().empty(), "no datagram for refused arguments");
-          }}},
+          [](Context& c) { c.expect(c.received().empty(), "no datagram for refused arguments"); }}},
         {"port_range",
          {[](Context& c) {
               c.add_controller();
@@ -550,8 +545,8 @@ const std::map<std::string, Scenario>& scenarios() {
               auto got = c.received();
               c.expect(got.size() == 2, "two requests, got " + std::to_string(got.size()));
               for (const auto& d : got)
-                  c.expect(d.fromPort == port, "sent from port " + std::to_string(d.fromPort) +
-                                                   ", not " + std::to_string(port));
+                  c.expect(d.fromPort == port,
+                           "sent from port " + std::to_string(d.fromPort) + ", not " + std::to_string(port));
           }}},
         {"silent",
          {[](Context& c) {
@@ -560,8 +555,8 @@ const std::map<std::string, Scenario>& scenarios() {
               c.add_controller(f);
           },
           [](Context& c) {
-              c.expect(c.received().size() == 2, "one request per call, got " +
-                                                      std::to_string(c.received().size()));
+              c.expect(c.received().size() == 2,
+                       "one request per call, got " + std::to_string(c.received().size()));
           }}},
         {"wrong_replies",
          {[](Context& c) {
@@ -576,8 +571,8 @@ const std::map<std::string, Scenario>& scenarios() {
         {"threads",
          {[](Context& c) { c.add_controller(); },
           [](Context& c) {
-              c.expect(c.received().size() == 20, "twenty requests, got " +
-                                                      std::to_string(c.received().size()));
+              c.expect(c.received().size() == 20,
+                       "twenty requests, got " + std::to_string(c.received().size()));
           }}},
         {"import_library",
          {[](Context& c) {
@@ -610,11 +605,14 @@ const std::map<std::string, Scenario>& scenarios() {
               c.expect(got.size() == 9, "nine requests, got" + described(got));
               if (got.size() < 9) return;
               const doorsim::Bytes m = mac_bytes(c);
-              c.expect(got[0].bytes == concat({0x63, 0x36, 0x46, 0x56, 0x11, 0x22, 0x53, 0x35, 0x45,
-                                               0x55, 0x00, 0x11}, m),
-                       "door 2 actuation " + doorsim::hex(got[0].bytes));
-              c.expect(got[1].bytes == concat(concat({0x63, 0x36, 0x46, 0x56, 0x11, 0x22, 0x54, 0x45,
-                                                      0x55, 0x65, 0x11, 0x22, 0xFE}, m), {0x00}),
+              c.expect(
+                  got[0].bytes ==
+                      concat({0x63, 0x36, 0x46, 0x56, 0x11, 0x22, 0x53, 0x35, 0x45, 0x55, 0x00, 0x11}, m),
+                  "door 2 actuation " + doorsim::hex(got[0].bytes));
+              c.expect(got[1].bytes == concat(concat({0x63, 0x36, 0x46, 0x56, 0x11, 0x22, 0x54, 0x45, 0x55,
+                                                      0x65, 0x11, 0x22, 0xFE},
+                                                     m),
+                                              {0x00}),
                        "door 3 actuation " + doorsim::hex(got[1].bytes));
               c.expect(got[2].bytes == concat(concat({0x31, 0x13, 0x23, 0x33, 0x66}, m), {0x00}),
                        "initialisation " + doorsim::hex(got[2].bytes));
@@ -802,9 +800,9 @@ const std::map<std::string, Scenario>& scenarios() {
               auto got = c.received();
               c.expect(got.size() == 3, "three frames, got" + described(got));
               if (got.empty()) return;
-              c.expect(got[0].bytes == doorsim::Bytes{0xA3, 0xA8, 0x00, 0x03, 0x00, 0x00, 0x12, 0x34, 0, 0,
-                                                      0, 0, 0x01, 0x02, 0, 0, 0, 0x01, 'a', 'b', 'c', 0,
-                                                      0, 0, 0},
+              c.expect(got[0].bytes == doorsim::Bytes{0xA3, 0xA8, 0x00, 0x03, 0x00, 0x00, 0x12, 0x34, 0,
+                                                      0,    0,    0,    0x01, 0x02, 0,    0,    0,    0x01,
+                                                      'a',  'b',  'c',  0,    0,    0,    0},
                        "echo frame " + doorsim::hex(got[0].bytes));
               c.expect(c.sim.state(c.id).framed.answered == 2, "two frames answered");
           }}},
@@ -826,14 +824,14 @@ const std::map<std::string, Scenario>& scenarios() {
           },
           [](Context& c) {
               doorsim::CardReader::Line line = c.reader->line();
-              c.expect(c.reader->replies() >= 2, "two cards read, " +
-                                                     std::to_string(c.reader->replies()) + " replies");
+              c.expect(c.reader->replies() >= 2,
+                       "two cards read, " + std::to_string(c.reader->replies()) + " replies");
               c.expect(c.reader->misframed() == 0, "no poll on a wrongly set line");
-              c.expect(line.baud == 9600 && line.dataBits == 8 && line.stopBits == 2 && !line.parity &&
-                           line.raw,
-                       "line " + std::to_string(line.baud) + " baud, " + std::to_string(line.dataBits) +
-                           " data bits, " + std::to_string(line.stopBits) + " stop bits, " +
-                           (line.parity ? "parity" : "no parity") + (line.raw ? ", raw" : ", not raw"));
+              c.expect(
+                  line.baud == 9600 && line.dataBits == 8 && line.stopBits == 2 && !line.parity && line.raw,
+                  "line " + std::to_string(line.baud) + " baud, " + std::to_string(line.dataBits) +
+                      " data bits, " + std::to_string(line.stopBits) + " stop bits, " +
+                      (line.parity ? "parity" : "no parity") + (line.raw ? ", raw" : ", not raw"));
               c.reader->stop();
           }}},
         {"records",
@@ -1014,8 +1012,7 @@ int run_scenario(const Options& o, const std::string& name) {
 int run_platform_checks(const Options& o) {
     ::setenv("WINEDEBUG", "-all,+debugstr", 1);
     RunResult r = run_windows_program(o, "platform_check.exe", {});
-    bool traced = r.output.find("OutputDebugStringA \"doorlink: debug trace check\\n\"") !=
-                  std::string::npos;
+    bool traced = r.output.find("OutputDebugStringA \"doorlink: debug trace check\\n\"") != std::string::npos;
     if (!traced) std::cout << "  the trace line did not reach the debugger output\n";
     return r.status == 0 && traced ? 0 : 1;
 }
@@ -1113,8 +1110,8 @@ int compare_outputs(const std::string& nameA, const std::string& a, const std::s
             ++differences;
         }
     }
-    std::cout << nameA << " / " << nameB << ": " << x.size() << " results compared, "
-              << differences << " differ\n";
+    std::cout << nameA << " / " << nameB << ": " << x.size() << " results compared, " << differences
+              << " differ\n";
     return x.empty() ? 1 : differences;
 }
 
@@ -1133,7 +1130,8 @@ struct ScriptRun {
         argv.push_back("script.txt");
         if (!part.empty()) argv.push_back(part);
         result = run(argv, dir.path(), kWineTimeoutSeconds);
-        if (result.status != 0) std::cout << result.output << "script runner exited with " << result.status << '\n';
+        if (result.status != 0)
+            std::cout << result.output << "script runner exited with " << result.status << '\n';
         return result.status == 0;
     }
     fs::path file() const { return dir.path() / "profile.ini"; }
@@ -1164,10 +1162,10 @@ int run_profile_differential(const Options& o, const fs::path& script, const fs:
         !wineReadsPosix.run_part(true, native, "2")) {
         return 1;
     }
-    differences += compare_outputs("POSIX store, own file", own.result.output,
-                                   "POSIX store, Wine's file", posixReadsWine.result.output);
-    differences += compare_outputs("POSIX store, own file", own.result.output,
-                                   "Wine, POSIX store's file", wineReadsPosix.result.output);
+    differences += compare_outputs("POSIX store, own file", own.result.output, "POSIX store, Wine's file",
+                                   posixReadsWine.result.output);
+    differences += compare_outputs("POSIX store, own file", own.result.output, "Wine, POSIX store's file",
+                                   wineReadsPosix.result.output);
     return differences == 0 ? 0 : 1;
 }
 

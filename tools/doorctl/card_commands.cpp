@@ -63,8 +63,8 @@ uint32_t with_progress(const std::function<uint32_t()>& call, const std::string&
         constexpr int kWidth = 30;
         int filled = all > 0 ? static_cast<int>(kWidth * std::min(done, all) / all) : 0;
         std::cout << (live ? "\r" : "") << "  [" << std::string(static_cast<size_t>(filled), '#')
-                  << std::string(static_cast<size_t>(kWidth - filled), '.') << "] " << done << "/"
-                  << all << " records" << (final || !live ? "\n" : "") << std::flush;
+                  << std::string(static_cast<size_t>(kWidth - filled), '.') << "] " << done << "/" << all
+                  << " records" << (final || !live ? "\n" : "") << std::flush;
     };
     std::atomic<bool> finished{false};
     uint32_t result = 0;
@@ -75,7 +75,8 @@ uint32_t with_progress(const std::function<uint32_t()>& call, const std::string&
     auto lastDraw = std::chrono::steady_clock::now();
     while (!finished) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        if (live && !finished && std::chrono::steady_clock::now() - lastDraw > std::chrono::milliseconds(100)) {
+        if (live && !finished &&
+            std::chrono::steady_clock::now() - lastDraw > std::chrono::milliseconds(100)) {
             draw(false);
             lastDraw = std::chrono::steady_clock::now();
         }
@@ -109,16 +110,20 @@ Result convert(const ConvertOptions& o) {
     }
     const int count = o.count >= 0 ? o.count : count_source_cards(o.source);
     if (count < 1 || count > 5000) {
-        return Result::failure(kFileError, o.source + " holds " + std::to_string(count) + " cards; a list has 1 to 5000")
+        return Result::failure(kFileError,
+                               o.source + " holds " + std::to_string(count) + " cards; a list has 1 to 5000")
             .set("source", o.source);
     }
     const int workers = (count - 1) / 100;
     note("converting " + std::to_string(count) + " cards" +
-         (workers > 0 ? " (" + std::to_string(workers) + " worker threads, started 2 s apart)" : "") + "...\n");
+         (workers > 0 ? " (" + std::to_string(workers) + " worker threads, started 2 s apart)" : "") +
+         "...\n");
     auto start = std::chrono::steady_clock::now();
-    uint32_t ok = TransformName(o.source.c_str(), count, static_cast<uint32_t>(o.list), o.longRecords ? 1 : 0);
+    uint32_t ok =
+        TransformName(o.source.c_str(), count, static_cast<uint32_t>(o.list), o.longRecords ? 1 : 0);
     if (ok != 1) {
-        return Result::failure(kFileError, "cannot convert " + o.source + " into list " + std::to_string(o.list))
+        return Result::failure(kFileError,
+                               "cannot convert " + o.source + " into list " + std::to_string(o.list))
             .set("export", "TransformName")
             .set("source", o.source)
             .set("list", o.list);
@@ -152,12 +157,13 @@ Result add(const AddOptions& o) {
         if (d.empty()) d = o.allDays;
     }
     auto call = o.longRecords ? &NameToText1 : &NameToText;
-    if (call(o.card.c_str(), o.serial.c_str(), o.userStyle, days[0].c_str(), days[1].c_str(),
-             days[2].c_str(), days[3].c_str(), days[4].c_str(), days[5].c_str(), days[6].c_str(),
-             o.password.c_str(), o.openStyle, o.list, o.fresh ? 0 : 1) != 1) {
-        return Result::failure(kUsageError,
-                               "card refused: the card is 8 digits (long records: 8 + 9k characters), serial number "
-                               "and password 6 characters each, user style 0-1, open style 0-2, list 0-255")
+    if (call(o.card.c_str(), o.serial.c_str(), o.userStyle, days[0].c_str(), days[1].c_str(), days[2].c_str(),
+             days[3].c_str(), days[4].c_str(), days[5].c_str(), days[6].c_str(), o.password.c_str(),
+             o.openStyle, o.list, o.fresh ? 0 : 1) != 1) {
+        return Result::failure(
+                   kUsageError,
+                   "card refused: the card is 8 digits (long records: 8 + 9k characters), serial number "
+                   "and password 6 characters each, user style 0-1, open style 0-2, list 0-255")
             .set("export", o.longRecords ? "NameToText1" : "NameToText")
             .set("card", o.card)
             .set("list", o.list);
@@ -186,17 +192,23 @@ Result download(const TransferOptions& o) {
     if (count < 0) {
         std::error_code error;
         auto size = fs::file_size(list_file(o.list), error);
-        if (error) return Result::failure(kFileError, "no list file " + list_file(o.list)).set("file", list_file(o.list));
+        if (error)
+            return Result::failure(kFileError, "no list file " + list_file(o.list))
+                .set("file", list_file(o.list));
         count = static_cast<int>(size / record_size(o.longRecords));
     }
     note("downloading " + std::to_string(count) + " records of list " + std::to_string(o.list) + " to " +
          o.target.address + "\n");
     auto start = std::chrono::steady_clock::now();
     uint32_t ok = with_progress(
-        [&] { return DownName(o.target.address.c_str(), count, o.list, o.target.mac.c_str(), o.longRecords ? 1 : 0); },
+        [&] {
+            return DownName(o.target.address.c_str(), count, o.list, o.target.mac.c_str(),
+                            o.longRecords ? 1 : 0);
+        },
         "TolNameList", "CurNameList", o.list);
     if (ok != 1) {
-        return not_confirmed("DownName", o.target, "the download to " + o.target.address + " did not complete")
+        return not_confirmed("DownName", o.target,
+                             "the download to " + o.target.address + " did not complete")
             .set("list", o.list);
     }
     double s = seconds_since(start);
@@ -213,10 +225,12 @@ Result readback(const TransferOptions& o) {
     prepared_module_directory();
     note("reading list " + std::to_string(o.list) + " back from " + o.target.address + "\n");
     auto start = std::chrono::steady_clock::now();
-    uint32_t ok = with_progress([&] { return LookDoorName(o.target.address.c_str(), o.list, o.target.mac.c_str()); },
-                                "ReTolNameList", "ReCurNameList", o.list);
+    uint32_t ok =
+        with_progress([&] { return LookDoorName(o.target.address.c_str(), o.list, o.target.mac.c_str()); },
+                      "ReTolNameList", "ReCurNameList", o.list);
     if (ok != 1) {
-        return not_confirmed("LookDoorName", o.target, "the read-back from " + o.target.address + " did not complete")
+        return not_confirmed("LookDoorName", o.target,
+                             "the read-back from " + o.target.address + " did not complete")
             .set("list", o.list);
     }
     std::error_code ignored;
@@ -229,7 +243,8 @@ Result readback(const TransferOptions& o) {
         .line("{records} records in {file} ({seconds:%.2f} s)");
     if (o.ini) {
         if (NameToini(readback_file(o.list).c_str(), o.list) != 1) {
-            return r.fail(kFileError, "cannot turn " + readback_file(o.list) + " into an INI file").set("export", "NameToini");
+            return r.fail(kFileError, "cannot turn " + readback_file(o.list) + " into an INI file")
+                .set("export", "NameToini");
         }
         r.set("ini", readback_ini(o.list)).line("cards as INI keys in {ini}");
     }
@@ -301,9 +316,12 @@ void add_card_commands(CLI::App& app, std::vector<DemoStep>& demo) {
     cards->require_subcommand(1);
 
     auto c = std::make_shared<ConvertOptions>();
-    auto* convertCommand = cards->add_subcommand("convert", "convert a card list source file (INI) into a list file");
+    auto* convertCommand =
+        cards->add_subcommand("convert", "convert a card list source file (INI) into a list file");
     convertCommand->add_option("SOURCE", c->source, "card list source file")->required();
-    convertCommand->add_option("--list", c->list, "list number, 0-999")->required()->check(CLI::Range(0, 999));
+    convertCommand->add_option("--list", c->list, "list number, 0-999")
+        ->required()
+        ->check(CLI::Range(0, 999));
     convertCommand->add_option("--count", c->count, "cards to convert (default: all CardNo keys)")
         ->check(CLI::Range(1, 5000));
     convertCommand->add_flag("--long", c->longRecords, "long records (ten further card numbers each)");
@@ -321,8 +339,10 @@ void add_card_commands(CLI::App& app, std::vector<DemoStep>& demo) {
     addCommand->add_option("--open-style", a->openStyle, "0, 1 or 2")->capture_default_str();
     addCommand->add_option("--days", a->allDays, "time ranges of every day, e.g. 0800-1200-01;1300-1730-01;");
     for (int d = 0; d < 7; ++d) {
-        std::string name = std::string("--") + static_cast<char>(std::tolower(kDayNames[d][0])) + (kDayNames[d] + 1);
-        addCommand->add_option(name, a->days[static_cast<size_t>(d)], std::string("time ranges of ") + kDayNames[d]);
+        std::string name =
+            std::string("--") + static_cast<char>(std::tolower(kDayNames[d][0])) + (kDayNames[d] + 1);
+        addCommand->add_option(name, a->days[static_cast<size_t>(d)],
+                               std::string("time ranges of ") + kDayNames[d]);
     }
     addCommand->callback([a] { emit(add(*a)); });
 
@@ -355,9 +375,8 @@ void add_card_commands(CLI::App& app, std::vector<DemoStep>& demo) {
     demo.push_back({"read the list back into an INI file", [](DemoContext& ctx) {
                         return emit(readback({{ctx.address, ctx.mac}, kDemoList, -1, true, true}));
                     }});
-    demo.push_back({"compare the read-back cards with the source file", [](DemoContext&) {
-                        return emit(demo_round_trip_exact());
-                    }});
+    demo.push_back({"compare the read-back cards with the source file",
+                    [](DemoContext&) { return emit(demo_round_trip_exact()); }});
 }
 
 }  // namespace doorctl

@@ -4,11 +4,11 @@
 
 #include <CLI/CLI.hpp>
 
-#include "doorsim/simulator.h"
-#include "output.h"
 #include <functional>
 #include <string>
 #include <vector>
+#include "doorsim/simulator.h"
+#include "output.h"
 
 namespace doorctl {
 

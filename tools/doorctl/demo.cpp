@@ -16,7 +16,8 @@ Result run_demo(const std::vector<DemoStep>& steps, bool verbose) {
     try {
         id = sim.add_controller({});
     } catch (const std::exception& e) {
-        return Result::failure(kNotConfirmed, std::string("cannot start the simulated controller: ") + e.what());
+        return Result::failure(kNotConfirmed,
+                               std::string("cannot start the simulated controller: ") + e.what());
     }
     if (verbose) sim.set_log(json_output() ? &std::cerr : &std::cout);
     sim.start();
@@ -25,7 +26,8 @@ Result run_demo(const std::vector<DemoStep>& steps, bool verbose) {
     Json done = Json::array();
     Collector collector;
     for (const DemoStep& step : steps) {
-        note("\n[" + std::to_string(done.size() + 1) + "/" + std::to_string(steps.size()) + "] " + step.title + "\n");
+        note("\n[" + std::to_string(done.size() + 1) + "/" + std::to_string(steps.size()) + "] " +
+             step.title + "\n");
         const bool passed = step.run(context);
         done.push_back({{"title", step.title}, {"passed", passed}, {"results", collector.take()}});
         if (!passed) {

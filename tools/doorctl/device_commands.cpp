@@ -107,7 +107,8 @@ Result registry_result() {
         .set("count", total)
         .set("controllers", entries)
         .line("entry address          device  mask             gateway          time  image")
-        .each("controllers", "{entry:%-6d}{address:%-17s}{device:%-8s}{mask:%-17s}{gateway:%-17s}{time:%-6s}{image}")
+        .each("controllers",
+              "{entry:%-6d}{address:%-17s}{device:%-8s}{mask:%-17s}{gateway:%-17s}{time:%-6s}{image}")
         .line(total == 1 ? "{count} controller in {registry}" : "{count} controllers in {registry}");
 }
 
@@ -134,7 +135,8 @@ Result discover(const DiscoverOptions& o) {
     if (o.broadcast) {
         note("broadcasting the discovery request on UDP port 9000...\n");
         if (FindEqm("", 1) == -1) {
-            return Result::failure(kNotConfirmed, "discovery failed: no socket, or the broadcast could not be sent")
+            return Result::failure(kNotConfirmed,
+                                   "discovery failed: no socket, or the broadcast could not be sent")
                 .set("export", "FindEqm");
         }
     } else {
@@ -152,7 +154,8 @@ Result discover(const DiscoverOptions& o) {
         }
         for (auto& t : threads) t.join();
         if (std::count(results.begin(), results.end(), -1) == o.count) {
-            return Result::failure(kNotConfirmed, "discovery failed: no socket, or the requests could not be sent")
+            return Result::failure(kNotConfirmed,
+                                   "discovery failed: no socket, or the requests could not be sent")
                 .set("export", "FindEqm")
                 .set("address", o.address);
         }
@@ -197,19 +200,25 @@ Result set_network(const NetSettings& n) {
         .set("gateway", n.gateway)
         .set("time", n.time)
         .set("image", n.image)
-        .line("controller {address} now at {new_address}, device {device}, mask {mask}, gateway {gateway}, "
-              "time value {time}, image mode {image} (registry updated)");
+        .line(
+            "controller {address} now at {new_address}, device {device}, mask {mask}, gateway {gateway}, "
+            "time value {time}, image mode {image} (registry updated)");
 }
 
 Result set_mac(const std::string& address, const std::string& newMac) {
     uint8_t bytes[6];
-    for (int i = 0; i < 6; ++i) bytes[i] = static_cast<uint8_t>(std::stoi(newMac.substr(2 * static_cast<size_t>(i), 2), nullptr, 16));
+    for (int i = 0; i < 6; ++i)
+        bytes[i] = static_cast<uint8_t>(std::stoi(newMac.substr(2 * static_cast<size_t>(i), 2), nullptr, 16));
     char reported[13] = {};
     if (SetMacAddr(address.c_str(), bytes, reported) != 1) {
-        return not_confirmed("SetMacAddr", {address, ""}, "the controller at " + address + " did not acknowledge the new MAC")
+        return not_confirmed("SetMacAddr", {address, ""},
+                             "the controller at " + address + " did not acknowledge the new MAC")
             .set("new_mac", newMac);
     }
-    return Result().set("address", address).set("mac", reported).line("controller {address} now reports MAC {mac}");
+    return Result()
+        .set("address", address)
+        .set("mac", reported)
+        .line("controller {address} now reports MAC {mac}");
 }
 
 Result show_mac(const Target& t) {
@@ -230,7 +239,8 @@ Result show_mac(const Target& t) {
 Result show_serial(const std::string& mac) {
     char serial[13] = {};
     if (TransMacToSerialNo(mac.c_str(), serial) != 1) {
-        return Result::failure(kUsageError, "a MAC is 12 hexadecimal digits without separators").set("mac", mac);
+        return Result::failure(kUsageError, "a MAC is 12 hexadecimal digits without separators")
+            .set("mac", mac);
     }
     return Result().set("mac", mac).set("serial", serial).line("{serial}");
 }
@@ -245,17 +255,18 @@ Result ping(const std::string& address) {
         // The attempt that got a datagram is this call's last one.
         if (line != "Time out") break;
     }
-    Result r = ok == 1 ? Result().set("address", address)
-                       : not_confirmed("Ping", {address, ""},
-                                       "no echo reply from " + address + " (raw ICMP sockets need privileges)");
+    Result r = ok == 1
+                   ? Result().set("address", address)
+                   : not_confirmed("Ping", {address, ""},
+                                   "no echo reply from " + address + " (raw ICMP sockets need privileges)");
     return r.set("attempts", attempts).each("attempts", "attempt {attempt}: {status}");
 }
 
 const CLI::Validator& mac_check() {
     static const CLI::Validator check(
         [](const std::string& text) -> std::string {
-            bool ok = text.size() == 12 &&
-                      text.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+            bool ok =
+                text.size() == 12 && text.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
             return ok ? std::string() : "a MAC is 12 hexadecimal digits without separators";
         },
         "MAC");
@@ -267,14 +278,11 @@ const CLI::Validator& mac_check() {
 void add_device_commands(CLI::App& app, std::vector<DemoStep>& demo) {
     auto options = std::make_shared<DiscoverOptions>();
     auto* find = app.add_subcommand(
-        "discover",
-        "find controllers and record them in the registry (eqminfo.ini), then print it");
-    auto* broadcast = find->add_flag("--broadcast", options->broadcast,
-                                     "broadcast the request on the local network");
-    find->add_option("ADDRESS", options->address, "ask the controller at this address")
-        ->excludes(broadcast);
-    find->add_option("--count", options->count,
-                     "ask COUNT consecutive addresses from ADDRESS, all at once")
+        "discover", "find controllers and record them in the registry (eqminfo.ini), then print it");
+    auto* broadcast =
+        find->add_flag("--broadcast", options->broadcast, "broadcast the request on the local network");
+    find->add_option("ADDRESS", options->address, "ask the controller at this address")->excludes(broadcast);
+    find->add_option("--count", options->count, "ask COUNT consecutive addresses from ADDRESS, all at once")
         ->check(CLI::Range(1, kMaxParallelDiscoveries))
         ->excludes(broadcast);
     find->callback([options] { emit(discover(*options)); });
@@ -321,8 +329,7 @@ void add_device_commands(CLI::App& app, std::vector<DemoStep>& demo) {
     serial->callback([serialMac] { emit(show_serial(*serialMac)); });
 
     auto pingAddress = std::make_shared<std::string>();
-    auto* pingCommand = app.add_subcommand(
-        "ping", "send ICMP echo requests (status lines go to ./ping.ini)");
+    auto* pingCommand = app.add_subcommand("ping", "send ICMP echo requests (status lines go to ./ping.ini)");
     pingCommand->add_option("ADDRESS", *pingAddress, "dotted IPv4")->required();
     pingCommand->callback([pingAddress] { emit(ping(*pingAddress)); });
 
@@ -345,7 +352,9 @@ void add_device_commands(CLI::App& app, std::vector<DemoStep>& demo) {
              return emit(entries) && entries.fields().value("count", 0L) >= 1;
          }},
         {"ask the controller for its MAC",
-         [](DemoContext& c) { return emit(show_mac({c.address, c.mac})); }},
+         [](DemoContext& c) {
+             return emit(show_mac({c.address, c.mac}));
+         }},
     };
     demo.insert(demo.begin(), first.begin(), first.end());
 }

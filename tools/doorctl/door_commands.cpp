@@ -47,7 +47,8 @@ Result show_state(const DoorOptions& o) {
     if (o.selector >= 0) {
         const uint8_t* reply = DoorState(a, static_cast<uint32_t>(o.selector), m);
         if (!reply) {
-            return not_confirmed("DoorState", o.target, "no state reply for selector " + std::to_string(o.selector));
+            return not_confirmed("DoorState", o.target,
+                                 "no state reply for selector " + std::to_string(o.selector));
         }
         const size_t length = o.selector == 1 ? 14 : 10;
         return Result()
@@ -59,8 +60,8 @@ Result show_state(const DoorOptions& o) {
     uint32_t state = 0;
     const bool plain = o.extra < 0;
     bool ok = plain ? DoorCurState(a, m, &state) == 1 : MulDoorCurState(a, m, &state, o.extra) == 1;
-    Result r = acknowledged(ok, plain ? "DoorCurState" : "MulDoorCurState", o.target, "current state: {state}",
-                            "no valid current state from " + o.target.address);
+    Result r = acknowledged(ok, plain ? "DoorCurState" : "MulDoorCurState", o.target,
+                            "current state: {state}", "no valid current state from " + o.target.address);
     if (r.ok()) r.set("state", state);
     return r;
 }
@@ -87,8 +88,8 @@ Result set_modes(const DoorOptions& o) {
 }
 
 Result set_rest_days(const DoorOptions& o) {
-    bool ok = DoorRestDay(o.target.address.c_str(), o.week.c_str(), o.days.c_str(),
-                          o.target.mac.c_str()) == 1;
+    bool ok =
+        DoorRestDay(o.target.address.c_str(), o.week.c_str(), o.days.c_str(), o.target.mac.c_str()) == 1;
     return acknowledged(ok, "DoorRestDay", o.target, "week pattern and rest days stored",
                         "the controller did not acknowledge the rest days (the week needs 7 characters)");
 }
@@ -100,7 +101,8 @@ bool start_monitoring(const std::string& address, int extra, int listenSeconds) 
     const bool plain = extra < 0;
     bool ok = plain ? DoorScout(address.c_str(), &socket) == 1
                     : DoorScout1(address.c_str(), static_cast<uint8_t>(extra), &socket) == 1;
-    Result r = acknowledged(ok, plain ? "DoorScout" : "DoorScout1", {address, ""}, "monitoring socket {socket} is open",
+    Result r = acknowledged(ok, plain ? "DoorScout" : "DoorScout1", {address, ""},
+                            "monitoring socket {socket} is open",
                             "the controller at " + address + " did not accept monitoring");
     if (r.ok()) r.set("socket", socket).set("listen_seconds", listenSeconds);
     if (!emit(r)) return false;
@@ -110,8 +112,8 @@ bool start_monitoring(const std::string& address, int extra, int listenSeconds) 
 }
 
 Result photo_test(const std::string& address) {
-    return acknowledged(PhotoTest(address.c_str()) == 1, "PhotoTest", {address, ""}, "photo test acknowledged",
-                        "the controller did not acknowledge the photo test");
+    return acknowledged(PhotoTest(address.c_str()) == 1, "PhotoTest", {address, ""},
+                        "photo test acknowledged", "the controller did not acknowledge the photo test");
 }
 
 Result flag_card(const DoorOptions& o) {
@@ -162,9 +164,10 @@ void add_door_commands(CLI::App& app, std::vector<DemoStep>& demo) {
     add_target(recdir, o->target);
     recdir->callback([o] {
         uint32_t rec = 0, dir = 0;
-        Result r = acknowledged(DoorRecAndDir(o->target.address.c_str(), &rec, &dir, o->target.mac.c_str()) == 1,
-                                "DoorRecAndDir", o->target, "records {records}, direction {direction}",
-                                "no record and direction values from " + o->target.address);
+        Result r =
+            acknowledged(DoorRecAndDir(o->target.address.c_str(), &rec, &dir, o->target.mac.c_str()) == 1,
+                         "DoorRecAndDir", o->target, "records {records}, direction {direction}",
+                         "no record and direction values from " + o->target.address);
         if (r.ok()) r.set("records", rec).set("direction", dir);
         emit(r);
     });
@@ -256,9 +259,8 @@ void add_door_commands(CLI::App& app, std::vector<DemoStep>& demo) {
                         show_held("rest days", {held.restDays.begin(), held.restDays.begin() + 4});
                         return true;
                     }});
-    demo.push_back({"open a monitoring socket", [](DemoContext& c) {
-                        return start_monitoring(c.address, -1, 0);
-                    }});
+    demo.push_back(
+        {"open a monitoring socket", [](DemoContext& c) { return start_monitoring(c.address, -1, 0); }});
     demo.push_back({"take a test photo", [](DemoContext& c) { return emit(photo_test(c.address)); }});
     demo.push_back({"flag card 00112345", [](DemoContext& c) {
                         DoorOptions d;

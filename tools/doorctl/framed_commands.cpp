@@ -49,7 +49,8 @@ bool parse_number(const std::string& text, unsigned long limit, unsigned long& v
 Result run_framed(const FramedArgs& a, std::vector<uint8_t>* answerOut = nullptr) {
     unsigned long node = 0, command = 0;
     std::vector<uint8_t> station, payload;
-    if (!parse_number(a.node, 0xFFFF, node)) return Result::failure(kUsageError, "--node is a number from 0 to 65535");
+    if (!parse_number(a.node, 0xFFFF, node))
+        return Result::failure(kUsageError, "--node is a number from 0 to 65535");
     if (!parse_number(a.command, 0xFF, command)) {
         return Result::failure(kUsageError, "--command is a byte, 0 to 255 or 0x00 to 0xff");
     }
@@ -65,7 +66,8 @@ Result run_framed(const FramedArgs& a, std::vector<uint8_t>* answerOut = nullptr
     std::vector<uint8_t> answer(3 + 1024, 0);
     if (SysComInter(a.address.c_str(), static_cast<uint16_t>(node), 0, 0, station.data(), block.data(),
                     answer.data()) != 1) {
-        return not_confirmed("SysComInter", {a.address, ""}, "no answer to the framed command from " + a.address);
+        return not_confirmed("SysComInter", {a.address, ""},
+                             "no answer to the framed command from " + a.address);
     }
     size_t length = answer[1] * 256u + answer[2];
     if (answerOut) answerOut->assign(answer.begin(), answer.begin() + static_cast<long>(3 + length));
@@ -82,9 +84,10 @@ Result run_framed(const FramedArgs& a, std::vector<uint8_t>* answerOut = nullptr
 
 void add_framed_commands(CLI::App& app, std::vector<DemoStep>& demo) {
     auto args = std::make_shared<FramedArgs>();
-    auto* framed = app.add_subcommand(
-        "framed", "send a command byte and payload in a command frame; prints the answer's\n"
-                  "command byte, payload length and payload in hex");
+    auto* framed =
+        app.add_subcommand("framed",
+                           "send a command byte and payload in a command frame; prints the answer's\n"
+                           "command byte, payload length and payload in hex");
     framed->add_option("ADDRESS", args->address, "controller address, dotted IPv4")->required();
     framed->add_option("--node", args->node, "node number (0..65535)")->capture_default_str();
     framed->add_option("--station", args->station, "station address, 4 hex digits")->capture_default_str();
@@ -92,12 +95,13 @@ void add_framed_commands(CLI::App& app, std::vector<DemoStep>& demo) {
     framed->add_option("--payload", args->payload, "payload bytes in hex (spaces allowed)");
     framed->callback([args] { emit(run_framed(*args)); });
 
-    demo.push_back({"framed command: echo a payload", [](DemoContext& c) {
-                        FramedArgs a{c.address, "1", "0001", std::to_string(doorsim::kFramedEcho), "48656c6c6f"};
-                        std::vector<uint8_t> answer;
-                        return emit(run_framed(a, &answer)) &&
-                               answer == std::vector<uint8_t>{1, 0, 5, 'H', 'e', 'l', 'l', 'o'};
-                    }});
+    demo.push_back(
+        {"framed command: echo a payload", [](DemoContext& c) {
+             FramedArgs a{c.address, "1", "0001", std::to_string(doorsim::kFramedEcho), "48656c6c6f"};
+             std::vector<uint8_t> answer;
+             return emit(run_framed(a, &answer)) &&
+                    answer == std::vector<uint8_t>{1, 0, 5, 'H', 'e', 'l', 'l', 'o'};
+         }});
     demo.push_back({"framed command: read the controller's clock", [](DemoContext& c) {
                         FramedArgs a{c.address, "1", "0001", std::to_string(doorsim::kFramedClock), ""};
                         std::vector<uint8_t> answer;

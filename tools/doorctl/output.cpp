@@ -66,9 +66,7 @@ const char* const kExitCodeHelp =
     "With --json every command prints one JSON object on standard output (monitor: one per\n"
     "event, on a line each); a failure prints {\"error\": ...} and exits with its status.";
 
-Result Result::failure(ExitCode code, const std::string& reason) {
-    return Result().fail(code, reason);
-}
+Result Result::failure(ExitCode code, const std::string& reason) { return Result().fail(code, reason); }
 
 Result& Result::fail(ExitCode code, const std::string& reason) {
     status_ = code;

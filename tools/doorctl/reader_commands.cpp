@@ -12,8 +12,9 @@ namespace {
 Result read_card(const std::string& port, std::string* text = nullptr) {
     char result[20] = {};
     if (GetCardNo(port.c_str(), result) != 1) {
-        return Result::failure(kNotConfirmed, "no card from the reader on " + port +
-                                                  " (no such port, port in use, or no card within about 5 seconds)")
+        return Result::failure(kNotConfirmed,
+                               "no card from the reader on " + port +
+                                   " (no such port, port in use, or no card within about 5 seconds)")
             .set("export", "GetCardNo")
             .set("port", port);
     }
@@ -41,7 +42,8 @@ bool demo_read_card() {
         note("card value " + text.substr(0, 10) + ", card " + text.substr(11) + "\n");
         return text == "0000798777,01212345";
     } catch (const std::exception& e) {
-        return emit(Result::failure(kNotConfirmed, std::string("cannot start the simulated card reader: ") + e.what()));
+        return emit(Result::failure(kNotConfirmed,
+                                    std::string("cannot start the simulated card reader: ") + e.what()));
     }
 }
 
@@ -51,14 +53,16 @@ void add_reader_commands(CLI::App& app, std::vector<DemoStep>& demo) {
     auto* reader = app.add_subcommand("reader", "the card reader on a serial port");
     reader->require_subcommand(1);
     auto port = std::make_shared<std::string>();
-    auto* read = reader->add_subcommand(
-        "read", "poll the reader until a card is presented (about 5 s at most); prints\n"
-                "the card value as ten digits, a comma and the card text");
+    auto* read =
+        reader->add_subcommand("read",
+                               "poll the reader until a card is presented (about 5 s at most); prints\n"
+                               "the card value as ten digits, a comma and the card text");
     read->add_option("PORT", *port, "serial port device (/dev/ttyS0, or the path doorsim reader prints)")
         ->required();
     read->callback([port] { emit(read_card(*port)); });
 
-    demo.push_back({"read a card from a simulated card reader", [](DemoContext&) { return demo_read_card(); }});
+    demo.push_back(
+        {"read a card from a simulated card reader", [](DemoContext&) { return demo_read_card(); }});
 }
 
 }  // namespace doorctl

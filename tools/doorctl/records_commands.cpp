@@ -6,15 +6,15 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <ctime>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <memory>
 #include <map>
+#include <memory>
 #include <thread>
 
 #include "cli.h"
@@ -101,13 +101,15 @@ Result fetch(const FetchOptions& o) {
     const char* unit = o.noPhotos ? "records" : "images";
     while (!done) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        if (tty) draw_progress(ini_number(registry, "CurrentImg", current), ini_number(registry, "TotalImg", total), unit);
+        if (tty)
+            draw_progress(ini_number(registry, "CurrentImg", current),
+                          ini_number(registry, "TotalImg", total), unit);
     }
     worker.join();
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (tty) {
-        draw_progress(ini_number(registry, "CurrentImg", current), ini_number(registry, "TotalImg", total), unit);
+        draw_progress(ini_number(registry, "CurrentImg", current), ini_number(registry, "TotalImg", total),
+                      unit);
         std::cout << '\n';
     }
     if (result == 0) {
@@ -134,10 +136,12 @@ Result fetch(const FetchOptions& o) {
     if (!o.noPhotos) r.set("outcome", retrieval_outcome(result));
     else if (result == 2) r.set("outcome", "the controller holds no records");
     r.set("record_file", recordFile.string())
-        .line(std::string("{records} records, {photos} photos, {photo_bytes} bytes of photos in {seconds:%.2f} s") +
+        .line(std::string(
+                  "{records} records, {photos} photos, {photo_bytes} bytes of photos in {seconds:%.2f} s") +
               (r.fields().contains("outcome") ? " ({outcome})" : ""))
         .line("records: {record_file}");
-    if (!o.noPhotos) r.set("photo_directory", (home / "pic").string()).line("photos:  {photo_directory}/<card>/");
+    if (!o.noPhotos)
+        r.set("photo_directory", (home / "pic").string()).line("photos:  {photo_directory}/<card>/");
     return r;
 }
 
@@ -210,20 +214,23 @@ bool monitor(const Target& t, int controller) {
         opened = DoorTransIP(t.address.c_str(), &socket, t.mac.c_str());
     }
     if (opened != 1 || socket == 0) {
-        return emit(not_confirmed(t.mac.empty() ? "DoorScout" : "DoorTransIP", t,
-                                  "the controller at " + t.address + " did not accept the monitoring request"));
+        return emit(
+            not_confirmed(t.mac.empty() ? "DoorScout" : "DoorTransIP", t,
+                          "the controller at " + t.address + " did not accept the monitoring request"));
     }
     emit(Result()
              .set("event", "monitoring")
              .set("address", t.address)
              .set("photo_directory", (data_directory() / "curpic").string())
-             .line("monitoring {address}; error reports below, photos into {photo_directory}; interrupt to stop"));
-    struct sigaction action{};
+             .line("monitoring {address}; error reports below, photos into {photo_directory}; interrupt to "
+                   "stop"));
+    struct sigaction action {};
     action.sa_handler = [](int) { interrupted = true; };
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
     bool kept = true;
-    while (!interrupted && kept) kept = receive_pushed(socket, t.address, controller, 500) != Pushed::Unwritable;
+    while (!interrupted && kept)
+        kept = receive_pushed(socket, t.address, controller, 500) != Pushed::Unwritable;
     ::close(static_cast<int>(socket));
     if (kept) emit(Result().set("event", "stopped").line("stopped"));
     return kept;
@@ -306,11 +313,12 @@ void add_records_commands(CLI::App& app, std::vector<DemoStep>& demo) {
                             doorsim::Bytes bytes((std::istreambuf_iterator<char>(in)), {});
                             int w = 0, h = 0;
                             if (!doorsim::decode_photo(bytes, w, h)) {
-                                return emit(Result::failure(kNotConfirmed, path.string() + " is not a whole JPEG image"));
+                                return emit(Result::failure(kNotConfirmed,
+                                                            path.string() + " is not a whole JPEG image"));
                             }
                             if (shown++ < 3) {
-                                note("  " + path.string() + ": " + std::to_string(w) + "x" + std::to_string(h) +
-                                     " JPEG, " + std::to_string(size) + " bytes\n");
+                                note("  " + path.string() + ": " + std::to_string(w) + "x" +
+                                     std::to_string(h) + " JPEG, " + std::to_string(size) + " bytes\n");
                             }
                         }
                         return shown > 0;

@@ -9,7 +9,8 @@ namespace {
 
 Result set_time(const Target& t) {
     if (DoorSetTime(t.address.c_str(), t.mac.c_str()) != 1) {
-        return not_confirmed("DoorSetTime", t, "the controller at " + t.address + " did not acknowledge the clock");
+        return not_confirmed("DoorSetTime", t,
+                             "the controller at " + t.address + " did not acknowledge the clock");
     }
     return Result().set("address", t.address).line("clock of {address} set to this host's local time");
 }
@@ -42,10 +43,12 @@ void add_time_commands(CLI::App& app, std::vector<DemoStep>& demo) {
     add_target(show, *target);
     show->callback([target] { emit(show_time(*target)); });
 
-    demo.push_back({"set the controller's clock to this host's time",
-                    [](DemoContext& c) { return emit(set_time({c.address, c.mac})); }});
-    demo.push_back({"read the clock back",
-                    [](DemoContext& c) { return emit(show_time({c.address, c.mac})); }});
+    demo.push_back({"set the controller's clock to this host's time", [](DemoContext& c) {
+                        return emit(set_time({c.address, c.mac}));
+                    }});
+    demo.push_back({"read the clock back", [](DemoContext& c) {
+                        return emit(show_time({c.address, c.mac}));
+                    }});
 }
 
 }  // namespace doorctl

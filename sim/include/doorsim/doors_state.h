@@ -19,8 +19,8 @@ struct DoorsState {
     std::array<uint8_t, 2> currentState{0, 0};
     // The raw replies to the state query selectors 0..3 (14 bytes for 1).
     std::array<std::vector<uint8_t>, 4> stateReplies{
-        std::vector<uint8_t>(10, 0x10), std::vector<uint8_t>(14, 0x11),
-        std::vector<uint8_t>(10, 0x12), std::vector<uint8_t>(10, 0x13)};
+        std::vector<uint8_t>(10, 0x10), std::vector<uint8_t>(14, 0x11), std::vector<uint8_t>(10, 0x12),
+        std::vector<uint8_t>(10, 0x13)};
     uint16_t records = 0;
     uint16_t direction = 0;
 

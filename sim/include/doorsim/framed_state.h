@@ -9,8 +9,8 @@ namespace doorsim {
 
 // The framed commands a simulated controller implements; any other command
 // byte in a valid frame gets no answer.
-constexpr uint8_t kFramedEcho = 0x01;   // answers with the request's payload
-constexpr uint8_t kFramedClock = 0x02;  // yy mm dd hh mi ss (two decimal digits a byte), weekday
+constexpr uint8_t kFramedEcho = 0x01;      // answers with the request's payload
+constexpr uint8_t kFramedClock = 0x02;     // yy mm dd hh mi ss (two decimal digits a byte), weekday
 constexpr uint8_t kFramedIdentity = 0x03;  // MAC, device number
 
 struct FramedState {

@@ -64,8 +64,8 @@ struct RecordsState {
 // A small JPEG photo showing the two lines of text (digits, '-', ':', ' ').
 // Its size is never a multiple of 1024, so its end always falls in the
 // record block that closes it.
-Bytes make_photo(const std::string& top, const std::string& bottom, int width = 160,
-                 int height = 120, int quality = 85);
+Bytes make_photo(const std::string& top, const std::string& bottom, int width = 160, int height = 120,
+                 int quality = 85);
 
 // Decodes a JPEG file completely; true, with its size, when it is a whole
 // image without warnings (such as missing data).

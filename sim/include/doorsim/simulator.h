@@ -19,9 +19,9 @@
 #include <string>
 #include <vector>
 
+#include "doorsim/cards_state.h"
 #include "doorsim/doors_state.h"
 #include "doorsim/framed_state.h"
-#include "doorsim/cards_state.h"
 #include "doorsim/records_state.h"
 
 namespace doorsim {
@@ -80,14 +80,14 @@ struct ControllerConfig {
 
 // Faults of one controller. Counters count down as they are used.
 struct Faults {
-    bool silent = false;         // no request gets an answer
-    int ignoreNext = 0;          // the next N requests get no answer
-    double dropRate = 0.0;       // chance that a request is lost
-    int wrongRepliesFirst = 0;   // the next N answers are wrongReply instead
+    bool silent = false;        // no request gets an answer
+    int ignoreNext = 0;         // the next N requests get no answer
+    double dropRate = 0.0;      // chance that a request is lost
+    int wrongRepliesFirst = 0;  // the next N answers are wrongReply instead
     Bytes wrongReply = Bytes(10, 0xEE);
-    int duplicates = 0;          // every answer goes out 1 + duplicates times
-    int delayMs = 0;             // every answer goes out this much later
-    std::string replyFrom;       // answer from this other loopback address (port 9000)
+    int duplicates = 0;     // every answer goes out 1 + duplicates times
+    int delayMs = 0;        // every answer goes out this much later
+    std::string replyFrom;  // answer from this other loopback address (port 9000)
     // A peer replaying old answers: once the controller has answered this
     // many requests, every request (every copy of one too) gets one datagram
     // that the controller sent before, an answer or a push, chosen at

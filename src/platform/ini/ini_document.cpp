@@ -8,9 +8,7 @@
 namespace doorlink::platform::ini {
 namespace {
 
-bool is_blank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
-}
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
 
 std::string_view trim(std::string_view s) {
     while (!s.empty() && is_blank(s.front())) s.remove_prefix(1);
@@ -43,8 +41,7 @@ Document::Line Document::classify(std::string text) {
     line.kind = LineKind::Key;
     line.name = std::string(trim(body.substr(0, equals)));
     std::string_view value = trim(body.substr(equals + 1));
-    line.valueBegin = value.empty() ? line.text.size()
-                                    : static_cast<size_t>(value.data() - line.text.data());
+    line.valueBegin = value.empty() ? line.text.size() : static_cast<size_t>(value.data() - line.text.data());
     line.valueLength = value.size();
     return line;
 }
@@ -87,8 +84,7 @@ void Document::rebuild_index() {
     }
 }
 
-std::optional<std::string_view> Document::find(std::string_view section,
-                                               std::string_view key) const {
+std::optional<std::string_view> Document::find(std::string_view section, std::string_view key) const {
     auto s = sections_.find(lower(trim(section)));
     if (s == sections_.end()) return std::nullopt;
     auto k = s->second.keys.find(lower(trim(key)));
@@ -138,7 +134,7 @@ void Document::set_all(const std::vector<Setting>& settings) {
         std::vector<Line> keys;
     };
     std::unordered_map<std::string, std::vector<Line>> addedToExisting;  // by lower-case section
-    std::deque<NewSection> newSections;  // deque: the key lists do not move
+    std::deque<NewSection> newSections;                                  // deque: the key lists do not move
     std::unordered_map<std::string, std::vector<Line>*> newSectionKeys;
     // Keys added by this batch, by lower-case section and key.
     std::unordered_map<std::string, std::pair<std::vector<Line>*, size_t>> added;
@@ -151,8 +147,7 @@ void Document::set_all(const std::vector<Setting>& settings) {
         if (s != sections_.end()) {
             auto k = s->second.keys.find(lower(key));
             if (k != s->second.keys.end()) {
-                lines_[k->second] =
-                    classify(lines_[k->second].name + "=" + std::string(setting.value));
+                lines_[k->second] = classify(lines_[k->second].name + "=" + std::string(setting.value));
                 continue;
             }
         }

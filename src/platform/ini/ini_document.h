@@ -44,13 +44,13 @@ private:
     struct Line {
         std::string text;
         LineKind kind = LineKind::Other;
-        std::string name;   // section or key name, trimmed
+        std::string name;       // section or key name, trimmed
         size_t valueBegin = 0;  // key lines: the trimmed value within text
         size_t valueLength = 0;
     };
     struct SectionIndex {
-        size_t header = 0;    // line of the section header
-        size_t lastLine = 0;  // last non-blank line belonging to the section
+        size_t header = 0;                             // line of the section header
+        size_t lastLine = 0;                           // last non-blank line belonging to the section
         std::unordered_map<std::string, size_t> keys;  // lower-case name -> first line
     };
 

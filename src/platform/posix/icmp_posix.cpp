@@ -109,14 +109,16 @@ int icmp_send_to(SocketHandle socket, const uint8_t* message, int length, uint32
     return n < 1 ? -1 : static_cast<int>(n);
 }
 
-IcmpReceive icmp_receive_from(SocketHandle socket, uint8_t* buffer, int capacity, int waitMs,
-                              int& length, uint32_t& from) {
+IcmpReceive icmp_receive_from(SocketHandle socket, uint8_t* buffer, int capacity, int waitMs, int& length,
+                              uint32_t& from) {
     const int fd = fd_of(socket);
     if (capacity <= kHeaderLength) return IcmpReceive::Failed;
     const bool datagram = is_datagram_socket(fd);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs < 0 ? 0 : waitMs);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs < 0 ? 0 : waitMs);
     for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                          std::chrono::steady_clock::now());
         pollfd p{fd, POLLIN, 0};
         int ready = ::poll(&p, 1, left.count() < 0 ? 0 : static_cast<int>(left.count()));
         if (ready < 0 && errno == EINTR) continue;

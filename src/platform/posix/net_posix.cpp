@@ -135,8 +135,8 @@ int socket_send_to(SocketHandle socket, const uint8_t* data, int length, const E
     sockaddr_in a = to_sockaddr(to);
     ssize_t n;
     do {
-        n = ::sendto(fd_of(socket), data, static_cast<size_t>(length), 0,
-                     reinterpret_cast<sockaddr*>(&a), sizeof a);
+        n = ::sendto(fd_of(socket), data, static_cast<size_t>(length), 0, reinterpret_cast<sockaddr*>(&a),
+                     sizeof a);
     } while (n < 0 && errno == EINTR);
     return n < 0 ? -1 : static_cast<int>(n);
 }
@@ -146,8 +146,7 @@ int socket_receive_from(SocketHandle socket, uint8_t* buffer, int capacity, Endp
     return datagram_length(receive_once(fd_of(socket), buffer, capacity, from, 0), capacity);
 }
 
-int socket_receive_waiting(SocketHandle socket, uint8_t* buffer, int capacity, Endpoint& from,
-                           int waitMs) {
+int socket_receive_waiting(SocketHandle socket, uint8_t* buffer, int capacity, Endpoint& from, int waitMs) {
     if (capacity < 0) return -1;
     using Steady = std::chrono::steady_clock;
     int left = waitMs < 0 ? 0 : waitMs;
@@ -181,8 +180,8 @@ int socket_send_waiting(SocketHandle socket, const uint8_t* data, int length, co
     return socket_send_to(socket, data, length, to);
 }
 
-bool socket_send_copies(SocketHandle socket, const uint8_t* data, int length, const Endpoint& to,
-                        int copies, int waitMs) {
+bool socket_send_copies(SocketHandle socket, const uint8_t* data, int length, const Endpoint& to, int copies,
+                        int waitMs) {
     if (length < 1 || copies < 1) return copies < 1;
     // Up to this many copies leave in one call; the rest (and any the socket
     // could not take at once) one by one.

@@ -133,11 +133,11 @@ enum class Replace { Done, Failed, NotPossible };
 // mode of the old file (st; null when there is none) and renames it over
 // path. NotPossible, with nothing left behind, when the directory may not be
 // written or the old owner cannot be kept.
-Replace replace_through_rename(const std::string& path, const std::string& text,
-                               const struct stat* st, FileSignature& written) {
+Replace replace_through_rename(const std::string& path, const std::string& text, const struct stat* st,
+                               FileSignature& written) {
     static std::atomic<unsigned> counter{0};
-    const std::string temp = path + ".tmp" + std::to_string(::getpid()) + "." +
-                             std::to_string(counter.fetch_add(1));
+    const std::string temp =
+        path + ".tmp" + std::to_string(::getpid()) + "." + std::to_string(counter.fetch_add(1));
     int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st ? 0600 : 0644);
     if (fd < 0) return errno == EACCES || errno == EPERM ? Replace::NotPossible : Replace::Failed;
     Replace result = Replace::Done;
@@ -295,8 +295,8 @@ std::shared_ptr<const ini::Document> readable_document(const char* path) {
 
 // What a read of section/key gives from doc (null: only the default), cut to
 // size - 1 characters and terminated; size is at least 1.
-uint32_t copy_value(const ini::Document* doc, const char* section, const char* key,
-                    const char* defaultValue, char* buffer, uint32_t size) {
+uint32_t copy_value(const ini::Document* doc, const char* section, const char* key, const char* defaultValue,
+                    char* buffer, uint32_t size) {
     std::string_view value = trimmed_default(defaultValue);
     if (doc && section && key) {
         if (auto found = doc->find(section, key)) value = ini::strip_quotes(*found);
@@ -327,8 +327,8 @@ bool update_file(const char* path, Change&& change) {
 
 }  // namespace
 
-uint32_t profile_read_string(const char* section, const char* key, const char* defaultValue,
-                             char* buffer, uint32_t size, const char* path) {
+uint32_t profile_read_string(const char* section, const char* key, const char* defaultValue, char* buffer,
+                             uint32_t size, const char* path) {
     if (!buffer || size == 0) return 0;
     std::shared_ptr<const ini::Document> doc;
     if (section && key && path) doc = readable_document(path);
@@ -348,8 +348,7 @@ uint32_t ProfileSnapshot::read_string(const char* section, const char* key, cons
     return copy_value(content_->document.get(), section, key, defaultValue, buffer, size);
 }
 
-int32_t profile_read_int(const char* section, const char* key, int32_t defaultValue,
-                         const char* path) {
+int32_t profile_read_int(const char* section, const char* key, int32_t defaultValue, const char* path) {
     if (!section || !key || !path) return defaultValue;
     auto doc = current_document(path);
     if (!doc) return defaultValue;
@@ -367,8 +366,7 @@ std::vector<std::string> profile_read_key_names(const char* section, const char*
     return doc->key_names(section);
 }
 
-bool profile_write_string(const char* section, const char* key, const char* value,
-                          const char* path) {
+bool profile_write_string(const char* section, const char* key, const char* value, const char* path) {
     if (!section || !key || !value || !path) return false;
     return update_file(path, [&](ini::Document& doc) { doc.set(section, key, value); });
 }

@@ -43,9 +43,8 @@ struct Speed {
     speed_t code;
 };
 constexpr Speed kSpeeds[] = {
-    {110, B110},       {300, B300},       {600, B600},       {1200, B1200},
-    {2400, B2400},     {4800, B4800},     {9600, B9600},     {19200, B19200},
-    {38400, B38400},   {57600, B57600},   {115200, B115200}, {230400, B230400},
+    {110, B110},   {300, B300},     {600, B600},     {1200, B1200},   {2400, B2400},     {4800, B4800},
+    {9600, B9600}, {19200, B19200}, {38400, B38400}, {57600, B57600}, {115200, B115200}, {230400, B230400},
 };
 
 bool speed_code(uint32_t baud, speed_t& code) {
@@ -160,10 +159,10 @@ bool serial_get_state(SerialHandle handle, SerialLineState& state) {
     if (!port || ::tcgetattr(port->fd, &t) != 0) return false;
     state.baudRate = speed_baud(::cfgetospeed(&t));
     switch (t.c_cflag & CSIZE) {
-    case CS5: state.dataBits = 5; break;
-    case CS6: state.dataBits = 6; break;
-    case CS7: state.dataBits = 7; break;
-    default: state.dataBits = 8; break;
+        case CS5: state.dataBits = 5; break;
+        case CS6: state.dataBits = 6; break;
+        case CS7: state.dataBits = 7; break;
+        default: state.dataBits = 8; break;
     }
     if (!(t.c_cflag & PARENB)) {
         state.parity = 0;
@@ -202,10 +201,10 @@ bool serial_set_state(SerialHandle handle, const SerialLineState& state) {
     t.c_cflag &= ~static_cast<tcflag_t>(CMSPAR);
 #endif
     switch (state.dataBits) {
-    case 5: t.c_cflag |= CS5; break;
-    case 6: t.c_cflag |= CS6; break;
-    case 7: t.c_cflag |= CS7; break;
-    default: t.c_cflag |= CS8; break;
+        case 5: t.c_cflag |= CS5; break;
+        case 6: t.c_cflag |= CS6; break;
+        case 7: t.c_cflag |= CS7; break;
+        default: t.c_cflag |= CS8; break;
     }
     if (state.parity != 0) {
         t.c_cflag |= PARENB;
@@ -296,8 +295,7 @@ bool serial_read(SerialHandle handle, uint8_t* buffer, uint32_t length, uint32_t
     if (!port || (!buffer && length)) return false;
     const SerialTimeouts& t = port->timeouts;
     // An interval of "forever" with no total time-out: take what is there.
-    bool immediate = t.readInterval == kForever && t.readTotalMultiplier == 0 &&
-                     t.readTotalConstant == 0;
+    bool immediate = t.readInterval == kForever && t.readTotalMultiplier == 0 && t.readTotalConstant == 0;
     uint64_t totalMs = uint64_t{t.readTotalMultiplier} * length + t.readTotalConstant;
     bool bounded = totalMs != 0;
     auto deadline = Steady::now() + std::chrono::milliseconds(bounded ? totalMs : 0);

@@ -60,8 +60,8 @@ int icmp_send_to(SocketHandle socket, const uint8_t* message, int length, uint32
     return n == SOCKET_ERROR || n < 1 ? -1 : n;
 }
 
-IcmpReceive icmp_receive_from(SocketHandle socket, uint8_t* buffer, int capacity, int waitMs,
-                              int& length, uint32_t& from) {
+IcmpReceive icmp_receive_from(SocketHandle socket, uint8_t* buffer, int capacity, int waitMs, int& length,
+                              uint32_t& from) {
     const SOCKET s = sock_of(socket);
     if (capacity <= kHeaderLength) return IcmpReceive::Failed;
     const int timeoutMs = waitMs < 0 ? 0 : waitMs;

@@ -52,9 +52,7 @@ void net_cleanup() {
     ::WSACleanup();
 }
 
-SocketHandle udp_socket_create() {
-    return socket_handle_of(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
-}
+SocketHandle udp_socket_create() { return socket_handle_of(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP)); }
 
 void socket_close(SocketHandle socket) {
     if (socket != 0) ::closesocket(sock_of(socket));
@@ -62,20 +60,19 @@ void socket_close(SocketHandle socket) {
 
 void socket_set_exclusive_address(SocketHandle socket) {
     BOOL on = TRUE;
-    ::setsockopt(sock_of(socket), SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
-                 reinterpret_cast<const char*>(&on), sizeof on);
+    ::setsockopt(sock_of(socket), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on),
+                 sizeof on);
 }
 
 void socket_set_receive_timeout(SocketHandle socket, int milliseconds) {
     DWORD value = static_cast<DWORD>(milliseconds);
-    ::setsockopt(sock_of(socket), SOL_SOCKET, SO_RCVTIMEO,
-                 reinterpret_cast<const char*>(&value), sizeof value);
+    ::setsockopt(sock_of(socket), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&value),
+                 sizeof value);
 }
 
 void socket_set_broadcast(SocketHandle socket) {
     BOOL on = TRUE;
-    ::setsockopt(sock_of(socket), SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&on),
-                 sizeof on);
+    ::setsockopt(sock_of(socket), SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&on), sizeof on);
 }
 
 bool socket_bind_any(SocketHandle socket, uint16_t port) {
@@ -141,16 +138,15 @@ int socket_send_waiting(SocketHandle socket, const uint8_t* data, int length, co
     return socket_send_to(socket, data, length, to);
 }
 
-bool socket_send_copies(SocketHandle socket, const uint8_t* data, int length, const Endpoint& to,
-                        int copies, int waitMs) {
+bool socket_send_copies(SocketHandle socket, const uint8_t* data, int length, const Endpoint& to, int copies,
+                        int waitMs) {
     for (int i = 0; i < copies; ++i) {
         if (socket_send_waiting(socket, data, length, to, waitMs) < 1) return false;
     }
     return true;
 }
 
-int socket_receive_waiting(SocketHandle socket, uint8_t* buffer, int capacity, Endpoint& from,
-                           int waitMs) {
+int socket_receive_waiting(SocketHandle socket, uint8_t* buffer, int capacity, Endpoint& from, int waitMs) {
     if (!socket_wait(socket, false, waitMs)) return -1;
     return socket_receive_from(socket, buffer, capacity, from);
 }

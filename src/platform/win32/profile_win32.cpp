@@ -14,8 +14,8 @@
 
 namespace doorlink::platform {
 
-uint32_t profile_read_string(const char* section, const char* key, const char* defaultValue,
-                             char* buffer, uint32_t size, const char* path) {
+uint32_t profile_read_string(const char* section, const char* key, const char* defaultValue, char* buffer,
+                             uint32_t size, const char* path) {
     if (!buffer || size == 0) return 0;
     // A null section or key would list the names of the file instead of
     // reading one value: the library never asks for that, so such a call
@@ -32,8 +32,7 @@ uint32_t profile_read_string(const char* section, const char* key, const char* d
         buffer[n] = '\0';
         return n;
     }
-    return ::GetPrivateProfileStringA(section, key, defaultValue ? defaultValue : "", buffer,
-                                      size, path);
+    return ::GetPrivateProfileStringA(section, key, defaultValue ? defaultValue : "", buffer, size, path);
 }
 
 // The platform's profile functions are the reference for the file format,
@@ -55,15 +54,12 @@ uint32_t ProfileSnapshot::read_string(const char* section, const char* key, cons
                                content_->hasPath ? content_->path.c_str() : nullptr);
 }
 
-int32_t profile_read_int(const char* section, const char* key, int32_t defaultValue,
-                         const char* path) {
+int32_t profile_read_int(const char* section, const char* key, int32_t defaultValue, const char* path) {
     if (!section || !key || !path) return defaultValue;
-    return static_cast<int32_t>(
-        ::GetPrivateProfileIntA(section, key, static_cast<INT>(defaultValue), path));
+    return static_cast<int32_t>(::GetPrivateProfileIntA(section, key, static_cast<INT>(defaultValue), path));
 }
 
-bool profile_write_string(const char* section, const char* key, const char* value,
-                          const char* path) {
+bool profile_write_string(const char* section, const char* key, const char* value, const char* path) {
     // A null key or value would delete a section or key; writes only write.
     if (!section || !key || !value || !path) return false;
     return ::WritePrivateProfileStringA(section, key, value, path) != 0;
@@ -102,7 +98,7 @@ struct SectionWrites {
     std::string name;
     std::vector<std::pair<std::string, std::string>> keys;
     std::unordered_map<std::string, size_t> keyAt;  // lower-case key -> its place in keys
-    std::vector<size_t> indexes;  // the writes of the batch that went into it
+    std::vector<size_t> indexes;                    // the writes of the batch that went into it
 };
 
 std::string lower_case(const char* name) {
@@ -137,9 +133,8 @@ std::vector<std::string> zero_separated_names(Fill fill) {
 
 // The names of the sections the file holds (none for a missing file).
 std::vector<std::string> section_names(const char* path) {
-    return zero_separated_names([&](char* buffer, DWORD size) {
-        return ::GetPrivateProfileSectionNamesA(buffer, size, path);
-    });
+    return zero_separated_names(
+        [&](char* buffer, DWORD size) { return ::GetPrivateProfileSectionNamesA(buffer, size, path); });
 }
 
 }  // namespace

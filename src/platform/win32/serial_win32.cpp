@@ -17,8 +17,7 @@ bool valid(SerialHandle port) {
 
 SerialHandle serial_open(const char* name) {
     if (!name) return kNoSerialPort;
-    HANDLE h = ::CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                             nullptr);
+    HANDLE h = ::CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE || h == nullptr) return kNoSerialPort;
     return reinterpret_cast<SerialHandle>(h);
 }

@@ -9,5 +9,5 @@
 #define NOMINMAX
 #endif
 #include <winsock2.h>
-#include <ws2tcpip.h>
 #include <windows.h>
+#include <ws2tcpip.h>

@@ -76,8 +76,10 @@ private:
     int replay(uint8_t* buffer, int capacity, platform::Endpoint& from) {
         if (delivered_.empty()) return -1;
         if (replays_ == kMaxReplays) {
-            std::fprintf(stderr, "the peer replayed %ld old datagrams and the call still receives: "
-                                 "a receiving loop without a bound\n", kMaxReplays);
+            std::fprintf(stderr,
+                         "the peer replayed %ld old datagrams and the call still receives: "
+                         "a receiving loop without a bound\n",
+                         kMaxReplays);
             std::abort();
         }
         ++replays_;

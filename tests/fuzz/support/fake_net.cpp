@@ -43,8 +43,8 @@ int socket_receive_waiting(SocketHandle socket, uint8_t* buffer, int capacity, E
 int socket_send_waiting(SocketHandle socket, const uint8_t* data, int length, const Endpoint& to, int) {
     return socket_send_to(socket, data, length, to);
 }
-bool socket_send_copies(SocketHandle socket, const uint8_t* data, int length, const Endpoint& to,
-                        int copies, int) {
+bool socket_send_copies(SocketHandle socket, const uint8_t* data, int length, const Endpoint& to, int copies,
+                        int) {
     for (int i = 0; i < copies; ++i) {
         if (socket_send_to(socket, data, length, to) < 1) return false;
     }

@@ -29,8 +29,7 @@ const std::string& home() { return home_path(); }
 
 void clear_home() {
     std::error_code ec;
-    for (std::filesystem::directory_iterator it(home_path(), ec), end; !ec && it != end;
-         it.increment(ec)) {
+    for (std::filesystem::directory_iterator it(home_path(), ec), end; !ec && it != end; it.increment(ec)) {
         std::error_code ignored;
         std::filesystem::remove_all(it->path(), ignored);
     }

@@ -31,7 +31,6 @@ platform::LocalTime fixed_time();
 // Fails the run (abort) with the message: a property the target checks
 // did not hold.
 [[noreturn]] void fail(const char* message);
-#define FUZZ_CHECK(condition) \
-    ((condition) ? (void)0 : ::doorlink::fuzz::fail(#condition " at " __FILE__))
+#define FUZZ_CHECK(condition) ((condition) ? (void)0 : ::doorlink::fuzz::fail(#condition " at " __FILE__))
 
 }  // namespace doorlink::fuzz

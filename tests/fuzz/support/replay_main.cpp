@@ -2,12 +2,12 @@
 // and every file in each directory named, is one input. The sanitizers of the
 // build catch what the input does wrong; a target's own checks abort.
 #include <algorithm>
-#include <cstring>
-#include <memory>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -37,8 +37,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "cannot read %s\n", path.string().c_str());
             return 1;
         }
-        const std::vector<char> bytes((std::istreambuf_iterator<char>(in)),
-                                      std::istreambuf_iterator<char>());
+        const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         // An allocation of exactly the input's size, as libFuzzer makes, so
         // that a read past its end is caught.
         std::unique_ptr<uint8_t[]> exact(new uint8_t[bytes.size() + (bytes.empty() ? 1 : 0)]);

@@ -24,7 +24,6 @@ int main(int argc, char** argv) {
     if (DoorSetTime(argv[1], argv[2]) != 1) ++failures;
     if (DoorShowTime(argv[1], text, &weekDay, argv[2]) != 1) ++failures;
     if (strlen(text) != 17 || weekDay > 6) ++failures;
-    printf("implib: clock %s, day %u: %s\n", text, (unsigned)weekDay,
-           failures == 0 ? "passed" : "FAILED");
+    printf("implib: clock %s, day %u: %s\n", text, (unsigned)weekDay, failures == 0 ? "passed" : "FAILED");
     return failures == 0 ? 0 : 1;
 }

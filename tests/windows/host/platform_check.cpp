@@ -26,12 +26,12 @@ using namespace doorlink::platform;
 
 int failures = 0;
 
-#define EXPECT(condition)                                                               \
-    do {                                                                                \
-        if (!(condition)) {                                                             \
+#define EXPECT(condition)                                                                 \
+    do {                                                                                  \
+        if (!(condition)) {                                                               \
             std::printf("  failed at platform_check.cpp:%d: %s\n", __LINE__, #condition); \
-            ++failures;                                                                 \
-        }                                                                               \
+            ++failures;                                                                   \
+        }                                                                                 \
     } while (0)
 
 bool ends_with(const std::string& s, const std::string& tail) {
@@ -48,8 +48,7 @@ void check_paths() {
     std::string dir = exe.substr(0, exe.rfind('\\'));
     EXPECT(doorlink::core::LibraryState::get().module_directory() == dir);
     EXPECT(doorlink::core::registry_path() == dir + "\\eqminfo.ini");
-    EXPECT(doorlink::core::module_path({"list", "doorname001.dat"}) ==
-           dir + "\\list\\doorname001.dat");
+    EXPECT(doorlink::core::module_path({"list", "doorname001.dat"}) == dir + "\\list\\doorname001.dat");
     EXPECT(!module_directory_override().has_value());
 }
 
@@ -101,10 +100,10 @@ int weekday_of(int y, int m, int d) {
 
 void check_clock() {
     LocalTime now = local_time();
-    std::printf("  local time %04u-%02u-%02u %02u:%02u:%02u day %u\n", now.year, now.month, now.day,
-                now.hour, now.minute, now.second, now.dayOfWeek);
-    EXPECT(now.year >= 2020 && now.month >= 1 && now.month <= 12 && now.day >= 1 &&
-           now.day <= 31 && now.hour < 24 && now.minute < 60 && now.second < 60);
+    std::printf("  local time %04u-%02u-%02u %02u:%02u:%02u day %u\n", now.year, now.month, now.day, now.hour,
+                now.minute, now.second, now.dayOfWeek);
+    EXPECT(now.year >= 2020 && now.month >= 1 && now.month <= 12 && now.day >= 1 && now.day <= 31 &&
+           now.hour < 24 && now.minute < 60 && now.second < 60);
     EXPECT(now.dayOfWeek == weekday_of(now.year, now.month, now.day));
     // Wine's tick count is a value its server refreshes: on a loaded machine
     // it can lag behind a sleep now and then, so one of three tries must fit.
@@ -163,9 +162,7 @@ struct Bound {
         socket_close(socket);
         net_cleanup();
     }
-    Endpoint endpoint() const {
-        return Endpoint{ipv4_from_text("127.0.0.1"), port_to_network(port)};
-    }
+    Endpoint endpoint() const { return Endpoint{ipv4_from_text("127.0.0.1"), port_to_network(port)}; }
 };
 
 bool sockets_started() {
@@ -295,9 +292,8 @@ void check_serial_port(const char* name) {
     EXPECT(serial_set_timeouts(port, timeouts));
     SerialTimeouts back;
     EXPECT(serial_get_timeouts(port, back));
-    EXPECT(back.readInterval == 1000 && back.readTotalMultiplier == 1 &&
-           back.readTotalConstant == 1000 && back.writeTotalMultiplier == 0 &&
-           back.writeTotalConstant == 0);
+    EXPECT(back.readInterval == 1000 && back.readTotalMultiplier == 1 && back.readTotalConstant == 1000 &&
+           back.writeTotalMultiplier == 0 && back.writeTotalConstant == 0);
 
     SerialLineState state;
     EXPECT(serial_get_state(port, state));
@@ -314,12 +310,12 @@ void check_serial_port(const char* name) {
     EXPECT(serial_set_state(port, state));
     SerialLineState line;
     EXPECT(serial_get_state(port, line));
-    std::printf("  line %u baud, %u data bits, parity %u, stop bits code %u\n", line.baudRate,
-                line.dataBits, line.parity, line.stopBits);
+    std::printf("  line %u baud, %u data bits, parity %u, stop bits code %u\n", line.baudRate, line.dataBits,
+                line.parity, line.stopBits);
     EXPECT(line.baudRate == 9600 && line.dataBits == 8 && line.parity == 0 && line.stopBits == 2 &&
            !line.ctsFlowControl && !line.dsrFlowControl);
-    EXPECT(serial_purge(port, kPurgeAbortTransmit | kPurgeAbortReceive | kPurgeClearTransmit |
-                                  kPurgeClearReceive));
+    EXPECT(serial_purge(port,
+                        kPurgeAbortTransmit | kPurgeAbortReceive | kPurgeClearTransmit | kPurgeClearReceive));
 
     // The poll loop of the card reader: write, pause, read what has come.
     const uint8_t poll[2] = {0xF5, 0xF5};
@@ -368,8 +364,8 @@ const Check kChecks[] = {
     {"paths", check_paths},         {"files", check_files},
     {"clock", check_clock},         {"threads", check_threads},
     {"sockets", check_sockets},     {"socket_handles", check_socket_handles},
-    {"addresses", check_addresses},
-    {"serial_refusals", check_serial_refusals}, {"trace", check_trace},
+    {"addresses", check_addresses}, {"serial_refusals", check_serial_refusals},
+    {"trace", check_trace},
 };
 
 // Run only when named, with port=NAME: it needs the driver's card reader.

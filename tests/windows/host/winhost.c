@@ -37,12 +37,12 @@ static int failures;
 static int argCount;
 static char** args;
 
-#define CHECK(condition)                                                             \
-    do {                                                                             \
-        if (!(condition)) {                                                          \
-            printf("  failed at winhost.c:%d: %s\n", __LINE__, #condition);          \
-            ++failures;                                                              \
-        }                                                                            \
+#define CHECK(condition)                                                    \
+    do {                                                                    \
+        if (!(condition)) {                                                 \
+            printf("  failed at winhost.c:%d: %s\n", __LINE__, #condition); \
+            ++failures;                                                     \
+        }                                                                   \
     } while (0)
 
 /* The value of a name=value argument; NULL when it was not given. */
@@ -98,14 +98,14 @@ static const char* profile(const char* section, const char* key, const char* pat
     return value;
 }
 
-#define CHECK_PROFILE(section, key, path, expected)                                  \
-    do {                                                                             \
-        const char* got_ = profile(section, key, path);                              \
-        if (strcmp(got_, expected) != 0) {                                           \
-            printf("  failed at winhost.c:%d: [%s] %s is \"%s\", not \"%s\"\n", __LINE__, \
-                   section, key, got_, expected);                                    \
-            ++failures;                                                              \
-        }                                                                            \
+#define CHECK_PROFILE(section, key, path, expected)                                                     \
+    do {                                                                                                \
+        const char* got_ = profile(section, key, path);                                                 \
+        if (strcmp(got_, expected) != 0) {                                                              \
+            printf("  failed at winhost.c:%d: [%s] %s is \"%s\", not \"%s\"\n", __LINE__, section, key, \
+                   got_, expected);                                                                     \
+            ++failures;                                                                                 \
+        }                                                                                               \
     } while (0)
 
 /* The whole content of a file; NULL when it cannot be read. */
@@ -197,8 +197,7 @@ static void scenario_exports(void) {
     char* version = NULL;
     UINT versionLength = 0;
     CHECK(GetFileVersionInfoA(path, 0, size, info));
-    CHECK(VerQueryValueA(info, "\\StringFileInfo\\040904B0\\FileVersion", (void**)&version,
-                         &versionLength));
+    CHECK(VerQueryValueA(info, "\\StringFileInfo\\040904B0\\FileVersion", (void**)&version, &versionLength));
     if (version) {
         printf("  file version %s\n", version);
         CHECK(strcmp(version, need_arg("version")) == 0);
@@ -356,8 +355,8 @@ static DWORD WINAPI worker_main(LPVOID raw) {
         if (w->showTime(w->address, text, &weekDay, w->mac) == 1) {
             ++w->successes;
         } else {
-            printf("  call %d failed after %lu ms, last error %lu\n", i,
-                   (unsigned long)(GetTickCount() - t0), (unsigned long)GetLastError());
+            printf("  call %d failed after %lu ms, last error %lu\n", i, (unsigned long)(GetTickCount() - t0),
+                   (unsigned long)GetLastError());
         }
     }
     return 0;
@@ -449,8 +448,7 @@ static void scenario_door_times(void) {
     const char* mac = need_arg("mac");
     DWORD start = GetTickCount();
     CHECK(EXPORT(DoorLockAndButtonTime)(address, "0830,1730", "0830,17", mac) == 1);
-    CHECK(EXPORT(DoorLockAndButtonTime3)(address, "0800-1200-01;1300-1730-02", "0700-0800-03",
-                                         mac) == 1);
+    CHECK(EXPORT(DoorLockAndButtonTime3)(address, "0800-1200-01;1300-1730-02", "0700-0800-03", mac) == 1);
     const uint8_t modes[3] = {0x01, 0x02, 0x03};
     CHECK(EXPORT(SetMode)(modes, address, mac) == 1);
     CHECK(EXPORT(DoorRestDay)(address, "0000011", "0101,1225", mac) == 1);
@@ -649,8 +647,7 @@ static void scenario_ping(void) {
 static const char* const kDays[7] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
                                      "Thursday", "Friday", "Saturday"};
 
-static void source_values(int i, char* card, char* serialNo, char* password, char* day,
-                          size_t size) {
+static void source_values(int i, char* card, char* serialNo, char* password, char* day, size_t size) {
     snprintf(card, size, "%03d%05d", i % 256, (i * 37) % 65536);
     snprintf(serialNo, size, "%06d", (i * 7919 + 1) % 1000000);
     snprintf(password, size, "%06d", (i * 7919 + 2) % 1000000);
@@ -736,9 +733,9 @@ static void scenario_cardlists(void) {
     printf("  INI file took %lu ms\n", (unsigned long)elapsed_since(start));
     char key[40], expected[200], got[200];
     int differences = 0;
-    static const char* const kSections[] = {"CardNo",   "SerialNo", "Password", "UserStyle",
-                                            "OpenStyle", "Sunday",  "Monday",   "Tuesday",
-                                            "Wednesday", "Thursday", "Friday",  "Saturday"};
+    static const char* const kSections[] = {"CardNo",    "SerialNo", "Password", "UserStyle",
+                                            "OpenStyle", "Sunday",   "Monday",   "Tuesday",
+                                            "Wednesday", "Thursday", "Friday",   "Saturday"};
     for (int i = 1; i <= CARDS; ++i) {
         for (size_t k = 0; k < sizeof kSections / sizeof kSections[0]; ++k) {
             snprintf(key, sizeof key, "%s%d", kSections[k], i);
