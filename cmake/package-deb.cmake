@@ -144,6 +144,13 @@ set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
 set(CPACK_COMPONENT_DEVELOPMENT_DEPENDS runtime)
 set(CPACK_COMPONENT_TOOLS_DEPENDS runtime)
 
+# What the packages of the library say of it first.
+set(DOORLINK_DEB_ABOUT "doorlink talks to networked door access controllers over UDP. Each of its
+plain C exports does one job against one controller (read or set its clock,
+open a door, download card lists, fetch the access records with their
+photos, take the error reports and photos they push) or works on the data
+files the library keeps for its host.")
+
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME ${DOORLINK_DEB_RUNTIME})
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
 # The dynamic loader's cache is refreshed by libc's ldconfig trigger
@@ -153,11 +160,7 @@ set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${CMAKE_SOURCE_DIR}/packaging/deb/triggers
     ${DOORLINK_DEB_DIR}/no-maintainer-scripts/postinst ${DOORLINK_DEB_DIR}/no-maintainer-scripts/postrm)
 set(CPACK_DEBIAN_RUNTIME_DESCRIPTION "client library for networked door access controllers
-doorlink talks to networked door access controllers over UDP. Each of its
-plain C exports does one job against one controller (read or set its clock,
-open a door, download card lists, fetch the access records with their
-photos, take the error reports and photos they push) or works on the data
-files the library keeps for its host. Every export may be called from any
+${DOORLINK_DEB_ABOUT} Every export may be called from any
 thread.
 
 This package contains the shared library.")
@@ -165,11 +168,7 @@ This package contains the shared library.")
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME ${DOORLINK_DEB_DEV})
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION "client library for networked door access controllers - development files
-doorlink talks to networked door access controllers over UDP. Each of its
-plain C exports does one job against one controller (read or set its clock,
-open a door, download card lists, fetch the access records with their
-photos, take the error reports and photos they push) or works on the data
-files the library keeps for its host.
+${DOORLINK_DEB_ABOUT}
 
 This package contains what programs that use doorlink are built with: the
 header doorlink/doorlink.h, whose comments are the API reference, the

@@ -220,6 +220,9 @@ struct ControllerSlot {
     bool replaying() const {
         return faults.replayAfter >= 0 && answered >= faults.replayAfter && !sentBefore.empty();
     }
+    const Bytes& replayed() {
+        return sentBefore[std::uniform_int_distribution<size_t>(0, sentBefore.size() - 1)(random)];
+    }
     std::string stateDirectory;  // where its card list is kept, if anywhere
     Worker* worker = nullptr;    // the thread that serves it
     Source own{this, false};
@@ -351,24 +354,21 @@ struct Simulator::Impl {
     }
 
     void answer(ControllerSlot& s, int fd, const sockaddr_in& from, const Datagram& d) {
-        std::vector<Bytes> replies;
-        if (s.replaying()) {
-            const size_t pick = std::uniform_int_distribution<size_t>(0, s.sentBefore.size() - 1)(s.random);
-            replies = {s.sentBefore[pick]};
-            send_replies(s, fd, from, replies);
-            return;
-        }
-        if (s.script) {
-            if (auto scripted = s.script(d, s.state)) replies = std::move(*scripted);
-            else replies = dispatch(d, s.state);
-        } else {
-            replies = dispatch(d, s.state);
-        }
+        std::vector<Bytes> replies = s.replaying() ? std::vector<Bytes>{s.replayed()} : own_answers(s, d);
+        send_replies(s, fd, from, replies);
+        if (s.state.address != s.bound) relocate(s);
+    }
+
+    // What the controller answers itself (or its script), remembered for the
+    // replay fault.
+    std::vector<Bytes> own_answers(ControllerSlot& s, const Datagram& d) {
+        std::optional<std::vector<Bytes>> scripted;
+        if (s.script) scripted = s.script(d, s.state);
+        std::vector<Bytes> replies = scripted ? std::move(*scripted) : dispatch(d, s.state);
         if (s.state.cards.saveWanted) s.save_cards();
         if (!replies.empty()) ++s.answered;
         for (const Bytes& reply : replies) s.remember_sent(reply);
-        send_replies(s, fd, from, replies);
-        if (s.state.address != s.bound) relocate(s);
+        return replies;
     }
 
     void send_replies(ControllerSlot& s, int fd, const sockaddr_in& from, std::vector<Bytes>& replies) {

@@ -204,7 +204,10 @@ uint32_t Retrieval::run(const core::Mac& mac) {
     for (;;) {
         Handled handled = handle(length);
         if (handled == Handled::Finished) return finish(result_, photoTooLarge_);
-        if (handled == Handled::Acknowledge) remember_acknowledged(trailer_of(length));
+        if (handled == Handled::Acknowledge) {
+            remember_acknowledged(trailer_of(length));
+            rejectedForDue_ = 0;  // the next block is due
+        }
         Trailer acknowledgement =
             handled == Handled::Acknowledge ? trailer_of(length) : answer_to_unexpected();
         if (handled == Handled::Rejected && ++rejectedForDue_ >= core::kMaxRejectedReplies) {
@@ -275,7 +278,6 @@ Retrieval::Handled Retrieval::handle(int length) {
                 return Handled::Finished;
             }
             photoTail_ = {buffer_[kImageBytes - 2], buffer_[kImageBytes - 1]};
-            rejectedForDue_ = 0;
             return Handled::Acknowledge;
         case kRecordBlockLength:
         case kShortRecordBlockLength: return record_block(length);
@@ -336,7 +338,6 @@ Retrieval::Handled Retrieval::record_block(int length) {
                   t.day, t.hour, t.minute, t.second, controller_, static_cast<int>(image));
     const std::string cardDirectory = core::join_path(photoDirectory_, card);
     finishedPhoto_ = FinishedPhoto{cardDirectory, core::join_path(cardDirectory, name), image};
-    rejectedForDue_ = 0;
     return Handled::Acknowledge;
 }
 

@@ -15,7 +15,6 @@
 #include <random>
 #include <thread>
 
-#include "core/controller_link.h"
 #include "core/exchange.h"
 #include "core/transport.h"
 #include "doorlink/doorlink.h"

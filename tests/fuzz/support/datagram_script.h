@@ -42,7 +42,6 @@ public:
     // in buffer and the sender in from, or -1 for a silence and for a datagram
     // longer than capacity (which is then consumed).
     int receive(uint8_t* buffer, int capacity, platform::Endpoint& from) {
-        ++receives_;
         if (static_cast<int>(delivered_.size()) >= kMaxDatagrams || size_ - at_ < 2) {
             return replay(buffer, capacity, from);
         }
@@ -54,8 +53,6 @@ public:
         delivered_.push_back(d);
         return deliver(d, buffer, capacity, from);
     }
-
-    long receives() const { return receives_; }
 
 private:
     struct Delivered {
@@ -93,7 +90,6 @@ private:
     std::vector<Delivered> delivered_;
     long replays_ = 0;
     uint64_t random_ = 1;
-    long receives_ = 0;
 };
 
 }  // namespace doorlink::fuzz
