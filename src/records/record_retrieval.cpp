@@ -218,8 +218,13 @@ uint32_t Retrieval::run(const core::Mac& mac) {
             lastSequence_ = acknowledgement[4];
             imageNumber_ = acknowledgement[2] * 256u + acknowledgement[3];
             imageKnown_ = acknowledgement != kAlternativeResend;
-            if (!link_.send_copies(acknowledgement.data(), acknowledgement.size(), kAcknowledgementCopies) ||
-                !settle_finished_photo()) {
+            // The photo gets its final name before its record is acknowledged:
+            // a controller frees what the host acknowledged, so a host that
+            // dies after the acknowledgement must already hold the photo
+            // where the record's line says, not under a temporary name that
+            // the next retrieval overwrites.
+            if (!settle_finished_photo() ||
+                !link_.send_copies(acknowledgement.data(), acknowledgement.size(), kAcknowledgementCopies)) {
                 return finish(kRetrievalFailed);
             }
             // A copy of a block already acknowledged is stale, even one whose
