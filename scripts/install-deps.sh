@@ -107,6 +107,14 @@ need python3-pip /usr/bin/python3 -m pip --version
 # doorctl --json (the tools only; the library has no dependencies)
 need nlohmann-json3-dev test -e /usr/include/nlohmann/json.hpp
 need python3 command -v python3  # reads doorctl's JSON in its test
+# doorlinkd, the fleet service: its databases' client libraries, inih for
+# the library's INI files, OpenSSL for SHA-256; its tests run a PostgreSQL
+# server of their own
+need libsqlite3-dev test -e /usr/include/sqlite3.h
+need libpq-dev test -e /usr/include/postgresql/libpq-fe.h
+need libinih-dev test -e /usr/include/INIReader.h
+need libssl-dev test -e /usr/include/openssl/evp.h
+need postgresql sh -c 'ls /usr/lib/postgresql/*/bin/initdb'
 # make package: the Windows zip and its test, the source archive
 need zip command -v zip
 need unzip command -v unzip

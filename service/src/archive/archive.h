@@ -1,0 +1,39 @@
+// Archive: every record and photo a controller stores enters the database
+// exactly once. The library's files of a retrieval (its retrieval record
+// file in cardinfo/ and its photos in pic/) are the journal: they are
+// imported in one transaction and removed only after the commit, so a
+// process killed at any moment loses nothing and stores nothing twice.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "leases/lease_keeper.h"
+#include "library/data_dir.h"
+#include "model/controller.h"
+#include "model/record.h"
+#include "store/store.h"
+
+namespace doorlinkd {
+
+enum class ArchiveStatus { Done, Unreachable, Busy };
+const char* status_name(ArchiveStatus status);  // "done", "unreachable", "busy"
+
+struct ArchiveResult {
+    std::string controller;
+    ArchiveStatus status = ArchiveStatus::Unreachable;
+    int records = 0;  // stored by this run
+    int photos = 0;
+    std::string message;
+};
+
+// Imports what the journal of every given controller holds (files left by
+// a process that died), then removes those files. Returns what was stored.
+ImportCounts import_journals(Store& store, const DataDir& dataDir, const std::vector<Controller>& controllers);
+
+// Archives the controllers in parallel (at most `parallel` at once), each
+// under its lease; returns the results in the order of `controllers`.
+std::vector<ArchiveResult> archive_controllers(Store& store, LeaseKeeper& leases, const DataDir& dataDir,
+                                               const std::vector<Controller>& controllers, int parallel);
+
+}  // namespace doorlinkd

@@ -1,0 +1,2 @@
+// doorlinkd: the fleet service's command line.
+int main() { return 0; }

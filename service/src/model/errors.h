@@ -1,0 +1,38 @@
+// The failures that commands report, each with the exit status it gives.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace doorlinkd {
+
+enum ExitCode : int {
+    kSuccess = 0,
+    kUnreachable = 1,  // a controller did not answer
+    kRefused = 2,      // a usage error or refused input
+    kLocalError = 3,   // a local file or database error
+    kDriftRemains = 4,
+    kBusy = 5,  // a controller busy with another process
+};
+
+// The smallest non-zero of two statuses: what a command with several
+// outcomes exits with.
+inline ExitCode worst(ExitCode a, ExitCode b) {
+    if (a == kSuccess) return b;
+    if (b == kSuccess) return a;
+    return a < b ? a : b;
+}
+
+// Input that is refused (exit 2); the message names what was refused.
+class Refused : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// A database or local file that failed (exit 3).
+class StoreError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+}  // namespace doorlinkd
