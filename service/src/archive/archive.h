@@ -27,6 +27,16 @@ struct ArchiveResult {
     std::string message;
 };
 
+// The journal of one controller as its files stand: its records with their
+// photos, in file order, and the files to remove once they are committed
+// (the retrieval record files, the photos they name, and temporary photo
+// files of a retrieval cut short, which hold no record).
+struct Journal {
+    std::vector<IncomingRecord> records;
+    std::vector<std::string> files;
+};
+Journal read_journal(const DataDir& dataDir, const Controller& controller);
+
 // Imports what the journal of every given controller holds (files left by
 // a process that died), then removes those files. Returns what was stored.
 ImportCounts import_journals(Store& store, const DataDir& dataDir, const std::vector<Controller>& controllers);
