@@ -6,6 +6,8 @@
 #                           the CMake package (component development)
 #   doorlink-tools          doorctl and doorsim, with their manual pages
 #                           (component tools)
+#   doorlinkd               the fleet service, with its manual page
+#                           (component service)
 # Each gets /usr/share/doc/<package>/copyright (machine-readable, from
 # LICENSE) and changelog.Debian.gz, and the upstream changelog
 # (CHANGELOG.md) as changelog.gz where the source has one. Their
@@ -26,6 +28,7 @@ get_target_property(DOORLINK_SOVERSION doorlink SOVERSION)
 set(DOORLINK_DEB_RUNTIME "libdoorlink${DOORLINK_SOVERSION}")
 set(DOORLINK_DEB_DEV "libdoorlink-dev")
 set(DOORLINK_DEB_TOOLS "doorlink-tools")
+set(DOORLINK_DEB_SERVICE "doorlinkd")
 set(DOORLINK_DEB_DIR ${CMAKE_BINARY_DIR}/deb)
 file(MAKE_DIRECTORY ${DOORLINK_DEB_DIR})
 
@@ -75,12 +78,13 @@ configure_file(${CMAKE_SOURCE_DIR}/packaging/deb/changelog.in ${DOORLINK_DEB_DIR
 execute_process(COMMAND ${DOORLINK_GZIP} -9nc ${DOORLINK_DEB_DIR}/changelog.Debian
                 OUTPUT_FILE ${DOORLINK_DEB_DIR}/changelog.Debian.gz COMMAND_ERROR_IS_FATAL ANY)
 
-foreach(part runtime:${DOORLINK_DEB_RUNTIME} development:${DOORLINK_DEB_DEV} tools:${DOORLINK_DEB_TOOLS})
+foreach(part runtime:${DOORLINK_DEB_RUNTIME} development:${DOORLINK_DEB_DEV} tools:${DOORLINK_DEB_TOOLS}
+             service:${DOORLINK_DEB_SERVICE})
     string(REPLACE ":" ";" part "${part}")
     list(GET part 0 component)
     list(GET part 1 package)
     set(copyright ${DOORLINK_DEB_DIR}/copyright)
-    if(component STREQUAL "tools")
+    if(component STREQUAL "tools" OR component STREQUAL "service")
         set(copyright ${DOORLINK_DEB_DIR}/copyright-tools)
     endif()
     install(FILES ${copyright} DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package} RENAME copyright
@@ -93,11 +97,12 @@ foreach(part runtime:${DOORLINK_DEB_RUNTIME} development:${DOORLINK_DEB_DEV} too
     endif()
 endforeach()
 
-# The manual pages of doorctl and doorsim, made by help2man from --help and
-# --version.
+# The manual pages of doorctl, doorsim and doorlinkd, made by help2man from
+# --help and --version.
 set(DOORLINK_MAN_PAGES)
 foreach(part "doorctl:talk to door access controllers through the doorlink library"
-             "doorsim:simulated door access controllers and card reader")
+             "doorsim:simulated door access controllers and card reader"
+             "doorlinkd:keep a fleet of door access controllers in step with a database")
     string(FIND "${part}" ":" colon)
     string(SUBSTRING "${part}" 0 ${colon} tool)
     math(EXPR colon "${colon} + 1")
@@ -111,7 +116,9 @@ foreach(part "doorctl:talk to door access controllers through the doorlink libra
     list(APPEND DOORLINK_MAN_PAGES ${DOORLINK_DEB_DIR}/${tool}.1.gz)
 endforeach()
 add_custom_target(doorlink_man_pages ALL DEPENDS ${DOORLINK_MAN_PAGES})
-install(FILES ${DOORLINK_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
+install(FILES ${DOORLINK_DEB_DIR}/doorctl.1.gz ${DOORLINK_DEB_DIR}/doorsim.1.gz
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
+install(FILES ${DOORLINK_DEB_DIR}/doorlinkd.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT service)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME doorlink)
@@ -121,7 +128,7 @@ set(CPACK_PACKAGE_CONTACT ${DOORLINK_DEB_MAINTAINER})
 set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
-set(CPACK_COMPONENTS_ALL runtime development tools)
+set(CPACK_COMPONENTS_ALL runtime development tools service)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_GROUPING IGNORE)
 # cmake/package-deb-cpack.cmake: settings for the time cpack runs.
@@ -143,6 +150,7 @@ set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
 set(CPACK_COMPONENT_DEVELOPMENT_DEPENDS runtime)
 set(CPACK_COMPONENT_TOOLS_DEPENDS runtime)
+set(CPACK_COMPONENT_SERVICE_DEPENDS runtime)
 
 # What the packages of the library say of it first.
 set(DOORLINK_DEB_ABOUT "doorlink talks to networked door access controllers over UDP. Each of its
@@ -186,5 +194,16 @@ doorsim simulates any number of controllers on loopback addresses, with a
 log of every datagram in hex and fault injection (loss, silence, duplicates,
 delays, reordering, wrong or replayed replies), and a card reader on a
 pseudo-terminal.")
+
+set(CPACK_DEBIAN_SERVICE_PACKAGE_NAME ${DOORLINK_DEB_SERVICE})
+set(CPACK_DEBIAN_SERVICE_PACKAGE_SECTION net)
+set(CPACK_DEBIAN_SERVICE_DESCRIPTION "fleet service for networked door access controllers
+doorlinkd keeps the cards of many door access controllers in step with one
+database (SQLite, or PostgreSQL shared by several instances): it downloads
+each controller's card list and reads it back to verify it, reporting any
+drift card by card and field by field. It archives the controllers' access
+records and photos into the database exactly once, also across crashes,
+and drives each controller under a lease, so that instances sharing a
+database never drive one controller at once.")
 
 include(CPack)

@@ -7,6 +7,7 @@
 #   OUTDIR/libdoorlink<SOVERSION>_<VERSION>-<REVISION>_<ARCH>.deb
 #   OUTDIR/libdoorlink-dev_<VERSION>-<REVISION>_<ARCH>.deb
 #   OUTDIR/doorlink-tools_<VERSION>-<REVISION>_<ARCH>.deb
+#   OUTDIR/doorlinkd_<VERSION>-<REVISION>_<ARCH>.deb
 #   OUTDIR/lintian-deb.txt   what lintian said (also printed)
 # The build lies in OUTDIR/work/deb. Needs dpkg-dev, lintian, help2man and
 # file (scripts/install-deps.sh --deb installs them).
@@ -37,7 +38,7 @@ rm -rf "$build/cpack"
 (cd "$build" && cpack --config CPackConfig.cmake -B "$build/cpack" >"$build/cpack.log" 2>&1) ||
     { cat "$build/cpack.log"; exit 1; }
 packages=("$build"/cpack/*.deb)
-rm -f "$out"/libdoorlink*_*.deb "$out"/doorlink-tools_*.deb
+rm -f "$out"/libdoorlink*_*.deb "$out"/doorlink-tools_*.deb "$out"/doorlinkd_*.deb
 mv "${packages[@]}" "$out/"
 packages=("${packages[@]/#"$build/cpack"/$out}")
 

@@ -10,8 +10,9 @@
 #     pkg-config (PKG_CONFIG_SYSROOT_DIR) and through find_package(doorlink)
 #     (CMAKE_PREFIX_PATH), and both builds run against the root's library
 #     and the root's doorsim;
-#   - the root's doorctl and doorsim print the version, and doorctl sets and
-#     reads a clock of that doorsim on a loopback address.
+#   - the root's doorctl, doorsim and doorlinkd print the version, doorctl
+#     sets and reads a clock of that doorsim on a loopback address, and
+#     doorlinkd syncs a card to one of its controllers.
 # Usage: debian_packages.sh PACKAGE_DIR SOURCE_DIR VERSION
 # VERSION: the CMake project's version. Exits with 77 (skipped) where
 # dpkg-deb is missing.
@@ -31,7 +32,7 @@ runtime=libdoorlink${version%%.*}
 root="$work/root"
 mkdir -p "$root"
 debversion=""
-for name in "$runtime" libdoorlink-dev doorlink-tools; do
+for name in "$runtime" libdoorlink-dev doorlink-tools doorlinkd; do
     found=("$packages/${name}_${version}"-*"_${arch}.deb")
     [ ${#found[@]} -eq 1 ] && [ -f "${found[0]}" ] ||
         fail "not one package ${name}_${version}-*_${arch}.deb in $packages (make package makes them)"
@@ -102,8 +103,8 @@ for example in "$work/pkg-config/doorlink_example" "$work/cmake/doorlink_example
         fail "$example does not load the root's library"
 done
 
-echo "== doorctl and doorsim from the root"
-for tool in doorctl doorsim; do
+echo "== doorctl, doorsim and doorlinkd from the root"
+for tool in doorctl doorsim doorlinkd; do
     printed=$("$bin/$tool" --version) || fail "$tool --version failed"
     echo "$tool --version: $printed"
     [ "$printed" = "$tool $version" ] || fail "$tool --version does not print $version"
@@ -119,6 +120,17 @@ echo "$shown"
 after=$(date +%y-%m-%d)
 [[ $shown == *"\"clock\":\"$before "* || $shown == *"\"clock\":\"$after "* ]] ||
     fail "the clock shown is not today's"
+
+# doorlinkd keeps the second controller's cards in step, verified.
+fleet=("$bin/doorlinkd" --json --data-dir "$work/fleet")
+"${fleet[@]}" init >/dev/null || fail "doorlinkd init"
+"${fleet[@]}" controller add door2 "$second" 00a0c9000002 >/dev/null || fail "doorlinkd controller add"
+"${fleet[@]}" card set 00112345 --serial 123456 --password 654321 >/dev/null || fail "doorlinkd card set"
+synced=$("${fleet[@]}" sync) || fail "doorlinkd sync: $synced"
+echo "doorlinkd sync: $synced"
+[[ $synced == *'"status":"repaired"'* ]] || fail "doorlinkd sync did not repair the new controller"
+checked=$("${fleet[@]}" sync --check) || fail "doorlinkd sync --check: $checked"
+[[ $checked == *'"status":"in_step"'* ]] || fail "the controller is not in step after the sync"
 
 # Both builds at once, each against a controller of its own.
 pids=()

@@ -1,2 +1,220 @@
-// doorlinkd: the fleet service's command line.
-int main() { return 0; }
+// doorlinkd: keeps a fleet of controllers' cards in step with a database and
+// archives their records and photos. See `doorlinkd --help`.
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <cctype>
+#include <iostream>
+
+#include "cli/commands.h"
+#include "cli/runtime.h"
+#include "leases/lease_keeper.h"
+#include "library/doorlink_library.h"
+
+namespace doorlinkd {
+namespace {
+
+const char* const kFooter =
+    "Exit status: 0 success; 1 a controller did not answer; 2 a usage error or refused\n"
+    "input; 3 a local file or database error; 4 drift remains; 5 a controller (or the\n"
+    "data directory) busy with another process. When several apply, the smallest\n"
+    "non-zero one.";
+
+struct Options {
+    std::string dataDir = "./doorlink-data";
+    std::string db;
+    std::vector<int> portRange;
+    bool json = false;
+    int parallel = 16;
+    int leaseSeconds = 30;
+};
+
+bool is_time_text(const std::string& text) {
+    return text.size() == 14 && std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); });
+}
+
+Outcome outcome_of_rows(const RowsRefused& refused) {
+    Outcome outcome = failure(kRefused, refused.what());
+    Json rows = Json::array();
+    for (const RowError& row : refused.rows()) {
+        rows.push_back(Json{{"line", row.line}, {"column", row.column}, {"reason", row.reason}});
+        outcome.lines.push_back("  line " + std::to_string(row.line) + ", column " + row.column + ": " + row.reason);
+    }
+    outcome.json["rows"] = rows;
+    return outcome;
+}
+
+}  // namespace
+}  // namespace doorlinkd
+
+int main(int argc, char** argv) {
+    using namespace doorlinkd;
+    CLI::App app{
+        "doorlinkd: keeps the cards of a fleet of door controllers in step with a database,\n"
+        "verified by reading every controller's list back, and archives their records and\n"
+        "photos exactly once."};
+    app.set_version_flag("--version", "doorlinkd " DOORLINK_VERSION, "print the version and exit");
+    app.footer(kFooter);
+    app.require_subcommand(1);
+    Options o;
+    app.add_option("--data-dir", o.dataDir, "the library's data files (the journal of retrievals among them)")
+        ->capture_default_str();
+    app.add_option("--db", o.db, "sqlite:PATH (default sqlite:DATA-DIR/doorlink.db) or a PostgreSQL URI")
+        ->envname("DOORLINKD_DB");
+    app.add_option("--port-range", o.portRange, "bind local UDP ports within START END (a firewall's range)")
+        ->expected(2)
+        ->check(CLI::Range(0, 65535));
+    app.add_flag("--json", o.json, "print one JSON object");
+    app.add_option("--parallel", o.parallel, "controllers driven at once (sync, archive)")
+        ->check(CLI::Range(1, 256))
+        ->capture_default_str();
+    app.add_option("--lease-seconds", o.leaseSeconds, "how long a controller's lease lasts unless renewed")
+        ->check(CLI::Range(1, 3600))
+        ->capture_default_str();
+
+    auto* init = app.add_subcommand("init", "create the database's schema, or upgrade it");
+
+    auto* controller = app.add_subcommand("controller", "the fleet's controllers")->require_subcommand(1);
+    ControllerAddArgs addArgs;
+    int number = -1;
+    auto* controllerAdd = controller->add_subcommand("add", "add a controller");
+    controllerAdd->add_option("NAME", addArgs.name, "1 to 32 letters, digits, '-', '_', '.'")->required();
+    controllerAdd->add_option("ADDRESS", addArgs.address, "dotted IPv4 address")->required();
+    controllerAdd->add_option("MAC", addArgs.mac, "12 hexadecimal digits")->required();
+    auto* numberOption =
+        controllerAdd->add_option("--number", number, "number in record and photo file names, 0 to 999 (default: the lowest free from 1)");
+    controllerAdd->add_flag("--long", addArgs.longRecords, "long card records (ten further cards per card)");
+    controllerAdd->add_flag("--no-photos", addArgs.noPhotos, "retrieve records without photos");
+    auto* controllerList = controller->add_subcommand("list", "list the controllers");
+    std::string removeName;
+    auto* controllerRemove = controller->add_subcommand("remove", "remove a controller (refused while a card names only it)");
+    controllerRemove->add_option("NAME", removeName)->required();
+
+    auto* card = app.add_subcommand("card", "the cards")->require_subcommand(1);
+    std::string file;
+    bool replace = false;
+    auto* cardImport = card->add_subcommand("import", "add and update cards from a CSV file (all rows checked first)");
+    cardImport->add_option("FILE", file, "CSV file with the header line")->required();
+    cardImport->add_flag("--replace", replace, "the file becomes the whole set of cards");
+    auto* cardExport = card->add_subcommand("export", "write every card to a CSV file");
+    cardExport->add_option("FILE", file)->required();
+    CardFields fields;
+    std::vector<std::string> fieldTexts(fields.size());
+    std::vector<CLI::Option*> fieldOptions(fields.size(), nullptr);
+    auto* cardSet = card->add_subcommand("set", "add or change one card; options as the CSV columns");
+    fieldOptions[0] = cardSet->add_option("CARD", fieldTexts[0], "8 digits")->required();
+    for (size_t i = 1; i < fields.size(); ++i) {
+        std::string column = kCardColumns[i];
+        std::string dashed = column;
+        std::replace(dashed.begin(), dashed.end(), '_', '-');
+        std::string names = "--" + dashed + (dashed != column ? ",--" + column : "");
+        fieldOptions[i] = cardSet->add_option(names, fieldTexts[i], "the " + column + " column");
+    }
+    std::string removeCard;
+    auto* cardRemove = card->add_subcommand("remove", "remove a card");
+    cardRemove->add_option("CARD", removeCard)->required();
+
+    DriveArgs drive;
+    auto* sync = app.add_subcommand("sync", "read every controller's list back, compare it with the database and repair it");
+    sync->add_option("NAME", drive.names, "controllers (default: all)");
+    sync->add_flag("--check", drive.checkOnly, "read back and compare only");
+    auto* archive = app.add_subcommand("archive", "store the controllers' records and photos");
+    archive->add_option("NAME", drive.names, "controllers (default: all)");
+
+    RecordQuery query;
+    auto* records = app.add_subcommand("records", "list stored records, newest first");
+    records->add_option("--controller", query.controller);
+    records->add_option("--card", query.card);
+    records->add_option("--since", query.since, "yyyymmddhhmmss");
+    records->add_option("--limit", query.limit)->check(CLI::NonNegativeNumber);
+
+    auto* photo = app.add_subcommand("photo", "stored photos")->require_subcommand(1);
+    std::string sha256;
+    auto* photoGet = photo->add_subcommand("get", "write a stored photo to a file");
+    photoGet->add_option("SHA256", sha256)->required();
+    photoGet->add_option("FILE", file)->required();
+
+    for (CLI::App* sub : {init, controller, controllerAdd, controllerList, controllerRemove, card, cardImport,
+                          cardExport, cardSet, cardRemove, sync, archive, records, photo, photoGet}) {
+        sub->fallthrough();
+    }
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        if (!o.json) {
+            (void)app.exit(e);
+            return kRefused;
+        }
+        emit(failure(kRefused, e.what()), true);
+        return kRefused;
+    }
+
+    Outcome outcome;
+    try {
+        const bool drives = sync->parsed() || archive->parsed();
+        if (!query.since.empty() && !is_time_text(query.since)) throw Refused("--since: yyyymmddhhmmss");
+        std::string dataDir;
+        std::unique_ptr<DataDirLock> lock;
+        if (drives || o.db.empty()) dataDir = prepare_data_dir(o.dataDir);
+        if (drives) {
+            use_data_dir_for_library(dataDir, argv);
+            lock = std::make_unique<DataDirLock>(dataDir, sync->parsed() ? "sync" : "archive");
+            if (!o.portRange.empty() && !library::set_port_range(o.portRange[0], o.portRange[1])) {
+                throw Refused("--port-range: START and END within 0 to 65535");
+            }
+        }
+        std::unique_ptr<Store> store = Store::open(o.db.empty() ? "sqlite:" + dataDir + "/doorlink.db" : o.db);
+        if (!init->parsed()) store->require_schema();
+        drive.parallel = o.parallel;
+        drive.leaseSeconds = o.leaseSeconds;
+        drive.owner = lease_owner_name();
+        if (init->parsed()) {
+            outcome = init_command(*store);
+        } else if (controllerAdd->parsed()) {
+            if (!numberOption->empty()) addArgs.number = number;
+            outcome = controller_add(*store, addArgs);
+        } else if (controllerList->parsed()) {
+            outcome = controller_list(*store);
+        } else if (controllerRemove->parsed()) {
+            outcome = controller_remove(*store, removeName);
+        } else if (cardImport->parsed()) {
+            outcome = card_import(*store, file, replace);
+        } else if (cardExport->parsed()) {
+            outcome = card_export(*store, file);
+        } else if (cardSet->parsed()) {
+            for (size_t i = 0; i < fields.size(); ++i) {
+                if (!fieldOptions[i]->empty()) fields[i] = fieldTexts[i];
+            }
+            outcome = card_set(*store, fields);
+        } else if (cardRemove->parsed()) {
+            outcome = card_remove(*store, removeCard);
+        } else if (sync->parsed()) {
+            outcome = sync_command(*store, DataDir(dataDir), drive);
+        } else if (archive->parsed()) {
+            outcome = archive_command(*store, DataDir(dataDir), drive);
+        } else if (records->parsed()) {
+            outcome = records_command(*store, query);
+        } else if (photoGet->parsed()) {
+            outcome = photo_get(*store, sha256, file);
+        }
+    } catch (const RowsRefused& e) {
+        outcome = outcome_of_rows(e);
+    } catch (const Refused& e) {
+        outcome = failure(kRefused, e.what());
+    } catch (const StoreError& e) {
+        outcome = failure(kLocalError, e.what());
+    } catch (const Busy& e) {
+        outcome = failure(kBusy, e.what());
+    } catch (const std::exception& e) {
+        outcome = failure(kLocalError, e.what());
+    }
+    emit(outcome, o.json);
+    return outcome.code;
+}

@@ -29,6 +29,12 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// A controller or data directory that another process is driving (exit 5).
+class Busy : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
 // A database or local file that failed (exit 3).
 class StoreError : public std::runtime_error {
 public:

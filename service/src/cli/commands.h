@@ -1,0 +1,56 @@
+// doorlinkd's commands. Each takes what it needs and returns its outcome;
+// refused input throws Refused (or RowsRefused), a database or local file
+// failure StoreError, and main() turns those into outcomes too.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cards/card_csv.h"
+#include "cli/outcome.h"
+#include "library/data_dir.h"
+#include "store/store.h"
+
+namespace doorlinkd {
+
+Outcome init_command(Store& store);
+
+struct ControllerAddArgs {
+    std::string name, address, mac;
+    std::optional<int> number;
+    bool longRecords = false;
+    bool noPhotos = false;
+};
+Outcome controller_add(Store& store, const ControllerAddArgs& args);
+Outcome controller_list(Store& store);
+Outcome controller_remove(Store& store, const std::string& name);
+
+Outcome card_import(Store& store, const std::string& file, bool replace);
+Outcome card_export(Store& store, const std::string& file);
+// fields: the options given (nullopt: not given); fields[0] is the card.
+Outcome card_set(Store& store, const CardFields& fields);
+Outcome card_remove(Store& store, const std::string& card);
+
+// The controllers named (all when none is), refusing unknown names.
+std::vector<Controller> chosen_controllers(Store& store, const std::vector<std::string>& names);
+
+struct DriveArgs {
+    std::vector<std::string> names;
+    bool checkOnly = false;
+    int parallel = 16;
+    int leaseSeconds = 30;
+    std::string owner;
+};
+// Both import what the journal of the data directory holds first.
+Outcome sync_command(Store& store, const DataDir& dataDir, const DriveArgs& args);
+Outcome archive_command(Store& store, const DataDir& dataDir, const DriveArgs& args);
+
+Outcome records_command(Store& store, const RecordQuery& query);
+Outcome photo_get(Store& store, const std::string& sha256, const std::string& file);
+
+// Writes a file whole or not at all: a temporary file beside it, renamed
+// over it (the same file system, so the rename cannot fail for that).
+void write_file_atomically(const std::string& path, const void* data, size_t size);
+
+}  // namespace doorlinkd

@@ -1,0 +1,110 @@
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <cctype>
+#include <set>
+
+#include "cli/commands.h"
+#include "cli/json_forms.h"
+
+namespace doorlinkd {
+namespace {
+
+constexpr size_t kMaxNameLength = 32;
+constexpr int kMaxNumber = 999;
+
+// Names go into topics, paths and lists separated by spaces.
+void check_name(const std::string& name) {
+    const bool allowed = std::all_of(name.begin(), name.end(), [](unsigned char c) {
+        return std::isalnum(c) || c == '-' || c == '_' || c == '.';
+    });
+    if (name.empty() || name.size() > kMaxNameLength || !allowed) {
+        throw Refused("controller name \"" + name + "\": 1 to 32 letters, digits, '-', '_' or '.'");
+    }
+}
+
+std::string checked_mac(std::string mac) {
+    const bool hex = std::all_of(mac.begin(), mac.end(), [](unsigned char c) { return std::isxdigit(c); });
+    if (mac.size() != 12 || !hex) throw Refused("MAC \"" + mac + "\": 12 hexadecimal digits, no separators");
+    std::transform(mac.begin(), mac.end(), mac.begin(), [](unsigned char c) { return std::tolower(c); });
+    return mac;
+}
+
+int free_number(const std::vector<Controller>& controllers) {
+    std::set<int> taken;
+    for (const Controller& c : controllers) taken.insert(c.number);
+    for (int n = 1; n <= kMaxNumber; ++n) {
+        if (!taken.count(n)) return n;
+    }
+    if (!taken.count(0)) return 0;
+    throw Refused("every controller number from 0 to 999 is taken");
+}
+
+}  // namespace
+
+Outcome controller_add(Store& store, const ControllerAddArgs& args) {
+    check_name(args.name);
+    in_addr address{};
+    if (inet_pton(AF_INET, args.address.c_str(), &address) != 1) {
+        throw Refused("address \"" + args.address + "\": a dotted IPv4 address");
+    }
+    Controller c;
+    c.name = args.name;
+    c.address = args.address;
+    c.mac = checked_mac(args.mac);
+    if (args.number && (*args.number < 0 || *args.number > kMaxNumber)) {
+        throw Refused("controller number " + std::to_string(*args.number) + ": 0 to 999");
+    }
+    c.number = args.number ? *args.number : free_number(store.controllers());
+    c.longRecords = args.longRecords;
+    c.photos = !args.noPhotos;
+    store.add_controller(c);
+    Outcome outcome;
+    outcome.json = to_json(c);
+    outcome.lines.push_back("added controller " + c.name + " (number " + std::to_string(c.number) + ")");
+    return outcome;
+}
+
+Outcome controller_list(Store& store) {
+    Outcome outcome;
+    Json list = Json::array();
+    for (const Controller& c : store.controllers()) {
+        list.push_back(to_json(c));
+        outcome.lines.push_back(c.name + "  " + c.address + "  " + c.mac + "  number " + std::to_string(c.number) +
+                                (c.longRecords ? "  long" : "") + (c.photos ? "" : "  no photos"));
+    }
+    outcome.json["controllers"] = list;
+    return outcome;
+}
+
+Outcome controller_remove(Store& store, const std::string& name) {
+    const std::vector<std::string> blocking = store.remove_controller(name);
+    if (!blocking.empty()) {
+        std::string cards;
+        for (const std::string& card : blocking) cards += " " + card;
+        Outcome outcome = failure(kRefused, "controller " + name + " is the only controller of " +
+                                                std::to_string(blocking.size()) + " cards:" + cards);
+        outcome.json["cards"] = blocking;
+        return outcome;
+    }
+    Outcome outcome;
+    outcome.json["removed"] = name;
+    outcome.lines.push_back("removed controller " + name);
+    return outcome;
+}
+
+std::vector<Controller> chosen_controllers(Store& store, const std::vector<std::string>& names) {
+    std::vector<Controller> all = store.controllers();
+    if (names.empty()) return all;
+    std::vector<Controller> chosen;
+    for (const std::string& name : names) {
+        auto it = std::find_if(all.begin(), all.end(), [&](const Controller& c) { return c.name == name; });
+        if (it == all.end()) throw Refused("no controller named " + name);
+        if (std::none_of(chosen.begin(), chosen.end(), [&](const Controller& c) { return c.name == name; })) {
+            chosen.push_back(*it);
+        }
+    }
+    return chosen;
+}
+
+}  // namespace doorlinkd

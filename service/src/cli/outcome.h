@@ -1,0 +1,29 @@
+// What a command produces: its exit status, one JSON object (printed with
+// --json) and the lines a person reads.
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <string>
+#include <vector>
+
+#include "model/errors.h"
+
+namespace doorlinkd {
+
+using Json = nlohmann::ordered_json;
+
+struct Outcome {
+    ExitCode code = kSuccess;
+    Json json = Json::object();
+    std::vector<std::string> lines;
+};
+
+// Prints the outcome: with asJson the JSON object on standard output, else
+// its lines (on standard error when the command failed with an "error").
+void emit(const Outcome& outcome, bool asJson);
+
+// The outcome of a failure: {"error": reason} and "doorlinkd: reason".
+Outcome failure(ExitCode code, const std::string& reason);
+
+}  // namespace doorlinkd

@@ -1,0 +1,37 @@
+#include "cli/commands.h"
+#include "cli/json_forms.h"
+
+namespace doorlinkd {
+
+Outcome init_command(Store& store) {
+    const int version = store.initialise();
+    Outcome outcome;
+    outcome.json["schema_version"] = version;
+    outcome.lines.push_back("the database's schema is at version " + std::to_string(version));
+    return outcome;
+}
+
+Outcome records_command(Store& store, const RecordQuery& query) {
+    Outcome outcome;
+    Json list = Json::array();
+    for (const StoredRecord& record : store.records(query)) {
+        list.push_back(to_json(record));
+        outcome.lines.push_back(record.time + "  " + record.card + "  " + record.controller +
+                                (record.photo ? "  photo " + record.photo->sha256 : ""));
+    }
+    outcome.json["records"] = list;
+    return outcome;
+}
+
+Outcome photo_get(Store& store, const std::string& sha256, const std::string& file) {
+    const std::optional<Photo> photo = store.photo(sha256);
+    if (!photo) throw Refused("no photo " + sha256);
+    write_file_atomically(file, photo->bytes.data(), photo->bytes.size());
+    Outcome outcome;
+    outcome.json = Json{{"sha256", sha256}, {"bytes", photo->bytes.size()}, {"whole", photo->whole}, {"file", file}};
+    outcome.lines.push_back("photo " + sha256 + " (" + std::to_string(photo->bytes.size()) + " bytes) written to " +
+                            file);
+    return outcome;
+}
+
+}  // namespace doorlinkd
