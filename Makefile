@@ -14,7 +14,7 @@ FUZZ_TARGETS ?=
 JOBS      ?= $(shell nproc)
 CMAKE_GEN := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
-.PHONY: all deps build test demo bench soak clean windows windows-build windows64-build tsan tsan-build \
+.PHONY: all deps build test demo bench bench-service soak clean windows windows-build windows64-build tsan tsan-build \
 	fuzz lint format docs package windows-if-possible
 
 all: build
@@ -139,6 +139,12 @@ demo: build
 bench: build
 	@$(BUILD)/bin/doorlink_bench --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true \
 	    --benchmark_display_aggregates_only=true $(BENCH_ARGS)
+
+# doorlinkd's benchmark (bench/service/run.py): sync of 250 simulated
+# controllers with 5,000 cards each and an archive of 200 records with photos
+# each, beside their floor, with peak memory and growth (tens of minutes).
+bench-service: build
+	@bench/service/run.py $(BUILD) $(SERVICE_BENCH_ARGS)
 
 # The lossy-network soak at full size (make test runs it reduced): a 5,000-card
 # download and read-back, 200 records with photos, a 640-record transfer and

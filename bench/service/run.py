@@ -1,0 +1,154 @@
+#!/usr/bin/env python3
+"""doorlinkd's benchmark: sync and archive of a fleet of simulated
+controllers, each beside its floor (doorlinkd_floor: the same exports called
+directly from as many threads), in the same run, with their ratio, the peak
+resident memory of doorlinkd, and the growth of sync from a small fleet to
+the full one.
+
+    run.py BUILD_DIR [--controllers 250] [--cards 5000] [--records 200] [--parallel 16]
+"""
+import argparse
+import os
+import random
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+HEADER = ("card,serial,password,user_style,open_style,sunday,monday,tuesday,wednesday,"
+          "thursday,friday,saturday,extra_cards,controllers\n")
+
+
+class Simulator:
+    def __init__(self, doorsim, count, *args):
+        base = f"127.{random.randint(20, 99)}.{random.randint(0, 249)}.2"
+        self.process = subprocess.Popen([doorsim, "--address", base, "--controllers", str(count), *args],
+                                        stdout=subprocess.PIPE, text=True)
+        self.controllers = []
+        for line in self.process.stdout:
+            if line.startswith("controller "):
+                words = line.split()
+                self.controllers.append((words[2].split(":")[0], words[4]))
+            if line.startswith("ready"):
+                break
+        if len(self.controllers) != count:
+            raise RuntimeError("doorsim did not start")
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.process.terminate()
+        self.process.wait()
+
+
+def timed(command, env=None, stdin=None):
+    """Wall seconds and peak resident memory (MiB) of one process."""
+    start = time.monotonic()
+    process = subprocess.Popen(command, env=env, stdin=subprocess.PIPE if stdin else None,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    if stdin:
+        process.stdin.write(stdin)
+        process.stdin.close()
+    _, status, usage = os.wait4(process.pid, 0)
+    seconds = time.monotonic() - start
+    if os.waitstatus_to_exitcode(status) != 0:
+        raise RuntimeError(f"{command[0]} failed: {process.stderr.read()}")
+    return seconds, usage.ru_maxrss / 1024
+
+
+def cards_csv(path, controllers, cards, shared):
+    with open(path, "w") as out:
+        out.write(HEADER)
+        owners = [""] if shared else [f"c{i + 1}" for i in range(controllers)]
+        for k, owner in enumerate(owners):
+            site = 0 if shared else 1 + k % 255
+            for i in range(cards):
+                out.write(f"{site:03d}{i:05d},123456,654321,1,2,0800-1200-01;,,,,,,,,{owner}\n")
+
+
+class Bench:
+    def __init__(self, args):
+        self.args = args
+        self.bin = Path(args.build) / "bin"
+        self.work = Path(tempfile.mkdtemp(prefix="doorlinkd-bench-"))
+
+    def service(self, name, controllers):
+        data = self.work / name
+        shutil.rmtree(data, ignore_errors=True)
+        base = [str(self.bin / "doorlinkd"), "--data-dir", str(data), "--parallel", str(self.args.parallel)]
+        subprocess.run(base + ["init"], check=True, stdout=subprocess.DEVNULL)
+        for i, (address, mac) in enumerate(controllers):
+            subprocess.run(base + ["controller", "add", f"c{i + 1}", address, mac, "--number", str(i + 1)],
+                           check=True, stdout=subprocess.DEVNULL)
+        return base
+
+    def floor(self, mode, controllers, *args):
+        home = self.work / "floor"
+        shutil.rmtree(home, ignore_errors=True)
+        home.mkdir()
+        env = dict(os.environ, DOORLINK_HOME=str(home))
+        lines = "".join(f"{a} {m}\n" for a, m in controllers)
+        return timed([str(self.bin / "doorlinkd_floor"), mode, str(self.args.parallel), *map(str, args)],
+                     env=env, stdin=lines)
+
+    def sync(self, count, shared):
+        csv = self.work / "cards.csv"
+        cards_csv(csv, count, self.args.cards, shared)
+        with Simulator(str(self.bin / "doorsim"), count) as sim:
+            base = self.service(f"sync-{count}-{shared}", sim.controllers)
+            subprocess.run(base + ["card", "import", str(csv)], check=True, stdout=subprocess.DEVNULL)
+            service = timed(base + ["sync"])
+        with Simulator(str(self.bin / "doorsim"), count) as sim:
+            floor = self.floor("sync", sim.controllers, self.args.cards, 1 if shared else 0)
+        return service, floor
+
+    def archive(self, count):
+        records = ("--records", str(self.args.records))
+        with Simulator(str(self.bin / "doorsim"), count, *records) as sim:
+            base = self.service("archive", sim.controllers)
+            service = timed(base + ["archive"])
+        with Simulator(str(self.bin / "doorsim"), count, *records) as sim:
+            floor = self.floor("archive", sim.controllers)
+        return service, floor
+
+
+def row(name, service, floor, goal):
+    ratio = service[0] / floor[0]
+    verdict = "ok" if ratio <= goal else "over"
+    print(f"{name:<44} {service[0]:8.2f} s {floor[0]:8.2f} s {ratio:6.2f}x (goal <= {goal}x, {verdict})"
+          f"  peak {service[1]:7.1f} MiB")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("build")
+    parser.add_argument("--controllers", type=int, default=250)
+    parser.add_argument("--cards", type=int, default=5000)
+    parser.add_argument("--records", type=int, default=200)
+    parser.add_argument("--parallel", type=int, default=16)
+    parser.add_argument("--small", type=int, default=50, help="the small fleet of the growth row")
+    args = parser.parse_args()
+    bench = Bench(args)
+    try:
+        n = args.controllers
+        print(f"{'':<44} {'doorlinkd':>10} {'floor':>10} {'ratio':>7}")
+        shared = bench.sync(n, True)
+        row(f"sync, {n} x {args.cards} cards, the same cards", *shared, 1.25)
+        own = bench.sync(n, False)
+        row(f"sync, {n} x {args.cards} cards, cards of their own", *own, 1.25)
+        row(f"archive, {n} x {args.records} records with photos", *bench.archive(n), 1.25)
+        small = bench.sync(args.small, True)
+        per_small = small[0][0] / args.small
+        per_full = shared[0][0] / n
+        growth = per_full / per_small
+        print(f"sync per controller: {per_small:.3f} s at {args.small}, {per_full:.3f} s at {n}: "
+              f"{growth:.2f}x (linear growth keeps it within 1.5x: {'ok' if growth <= 1.5 else 'over'})")
+    finally:
+        shutil.rmtree(bench.work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
