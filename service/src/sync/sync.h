@@ -22,8 +22,15 @@ struct SyncOptions {
 };
 
 // Syncs the controllers in parallel, each under its lease (a controller
-// whose lease another owner holds is Busy); stores every result with a new
-// run and returns them in the order of `controllers`.
+// whose lease another owner holds is Busy, "held by another process"), in a
+// list number of its own; stores every result with a new run and returns
+// them in the order of `controllers`. The lease is checked before every
+// export call: a lease found lost makes the controller Busy ("lease lost:
+// ..."), left alone at once, perhaps with its list half downloaded. A
+// failed download or read-back makes it Unreachable, the message naming the
+// step. A StoreError (the database, or the library's files) ends the run:
+// no further controller starts, and it is thrown once every thread has
+// ended and its lease is released.
 std::vector<SyncResult> sync_controllers(Store& store, LeaseKeeper& leases, const DataDir& dataDir,
                                          const std::vector<Controller>& controllers,
                                          const SyncOptions& options);
@@ -32,10 +39,18 @@ std::vector<SyncResult> sync_controllers(Store& store, LeaseKeeper& leases, cons
 std::vector<Card> cards_for(const std::vector<Card>& all, const Controller& controller);
 
 // The differences between the database's cards for a controller (in card
-// order) and what it holds (in its order). Extra cards count only on
-// controllers with long records. A card held twice, and a list out of card
-// order, are drift too.
+// order) and what it holds (in its order), in card order; per card:
+// - a card the controller lacks: {card, "card", card, none};
+// - a card the database does not hold for it: {card, "card", none, card};
+// - a card held more than once: {card, "card", card or none, "held N times"},
+//   its fields not compared;
+// - a card below the one the controller holds before it (the list is out of
+//   card order): {card, "card", card or none, kOutOfCardOrder};
+// - a card held once: a row per differing field with both values as texts
+//   (days in the stored form; further cards joined by spaces, compared only
+//   on controllers with long records).
 std::vector<Drift> compare_cards(const std::vector<Card>& database, const std::vector<Card>& held,
                                  bool longRecords);
+inline constexpr const char* kOutOfCardOrder = "out of card order";
 
 }  // namespace doorlinkd

@@ -1,0 +1,46 @@
+#include "sync/controller_sync.h"
+
+#include "sync/sync.h"
+
+namespace doorlinkd {
+
+SyncResult sync_controller(const Controller& controller, const std::vector<Card>& cards,
+                           const DataDir& dataDir, int list, bool checkOnly,
+                           const BeforeExport& beforeExport) {
+    SyncResult result;
+    result.controller = controller.name;
+    result.cards = static_cast<int>(cards.size());
+    // Each step either succeeds or leaves the controller unreachable, whose
+    // list is then not known.
+    auto step = [&](const char* after, const auto& run) {
+        try {
+            run();
+            return true;
+        } catch (const StepFailed& failure) {
+            result.status = SyncStatus::Unreachable;
+            result.drift.clear();
+            result.message = after + std::string(failure.what());
+            return false;
+        }
+    };
+    auto compare = [&] {
+        result.drift = compare_cards(cards, read_controller_list(controller, dataDir, list, beforeExport),
+                                     controller.longRecords);
+    };
+
+    if (!step("", compare)) return result;
+    if (result.drift.empty()) {
+        result.status = SyncStatus::InStep;
+        return result;
+    }
+    if (checkOnly) {
+        result.status = SyncStatus::Drift;
+        return result;
+    }
+    if (!step("", [&] { write_controller_list(controller, cards, list, beforeExport); })) return result;
+    if (!step("after the download, ", compare)) return result;
+    result.status = result.drift.empty() ? SyncStatus::Repaired : SyncStatus::Drift;
+    return result;
+}
+
+}  // namespace doorlinkd

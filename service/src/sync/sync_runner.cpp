@@ -1,0 +1,84 @@
+// A run of sync over many controllers: each on a thread of the run, under
+// its lease, in a list number of its own.
+#include <algorithm>
+
+#include "sync/controller_sync.h"
+#include "sync/list_numbers.h"
+#include "sync/parallel.h"
+#include "sync/sync.h"
+
+namespace doorlinkd {
+namespace {
+
+// Releases a lease taken; on the way out of an exception the release is
+// only tried, as the lease expires on its own.
+class HeldLease {
+public:
+    HeldLease(LeaseKeeper& leases, std::string controller)
+        : leases_(leases), controller_(std::move(controller)) {}
+    ~HeldLease() {
+        if (held_) {
+            try {
+                leases_.release(controller_);
+            } catch (const std::exception&) {
+            }
+        }
+    }
+    HeldLease(const HeldLease&) = delete;
+    HeldLease& operator=(const HeldLease&) = delete;
+    void release() {
+        held_ = false;
+        leases_.release(controller_);
+    }
+
+private:
+    LeaseKeeper& leases_;
+    const std::string controller_;
+    bool held_ = true;
+};
+
+SyncResult busy(const Controller& controller, int cards, const std::string& message) {
+    SyncResult result;
+    result.controller = controller.name;
+    result.status = SyncStatus::Busy;
+    result.cards = cards;
+    result.message = message;
+    return result;
+}
+
+SyncResult sync_under_lease(LeaseKeeper& leases, const DataDir& dataDir, const Controller& controller,
+                            const std::vector<Card>& cards, bool checkOnly) {
+    const int count = static_cast<int>(cards.size());
+    if (!leases.take(controller.name)) return busy(controller, count, "held by another process");
+    HeldLease lease(leases, controller.name);
+    SyncResult result;
+    try {
+        const BorrowedList list(dataDir);
+        result = sync_controller(controller, cards, dataDir, list.number(), checkOnly,
+                                 [&] { leases.check(controller.name); });
+    } catch (const LeaseLost& lost) {
+        // Another process may drive the controller now: it is left alone,
+        // perhaps with a list half downloaded, for a later sync to finish.
+        result = busy(controller, count, std::string("lease lost: ") + lost.what());
+    }
+    lease.release();
+    return result;
+}
+
+}  // namespace
+
+std::vector<SyncResult> sync_controllers(Store& store, LeaseKeeper& leases, const DataDir& dataDir,
+                                         const std::vector<Controller>& controllers,
+                                         const SyncOptions& options) {
+    const std::vector<Card> all = store.cards();
+    const int64_t run = store.begin_sync_run(leases.owner(), options.checkOnly);
+    std::vector<SyncResult> results(controllers.size());
+    run_in_parallel(controllers.size(), std::clamp(options.parallel, 1, kListNumbers), [&](size_t i) {
+        results[i] = sync_under_lease(leases, dataDir, controllers[i], cards_for(all, controllers[i]),
+                                      options.checkOnly);
+        store.store_sync_result(run, results[i]);
+    });
+    return results;
+}
+
+}  // namespace doorlinkd
