@@ -1,11 +1,12 @@
 // List numbers lent to controller syncs: a list number names the list file,
 // the read-back files and the progress keys of eqminfo.ini, so two syncs at
-// once must never share one. A number is lent to one sync at a time in this
-// process, and locked (a lock file per number under the data directory)
-// against other processes that use the same data directory.
+// once must never share one. Other processes stay out of the data directory
+// (its kernel lock), so lending within the process is enough.
 #pragma once
 
-#include "library/data_dir.h"
+#include <array>
+#include <condition_variable>
+#include <mutex>
 
 namespace doorlinkd {
 
@@ -13,20 +14,31 @@ namespace doorlinkd {
 // most controllers synced at once.
 constexpr int kListNumbers = 256;
 
+class ListNumbers {
+public:
+    // The lowest free number; waits while every one is lent.
+    int borrow();
+    void give_back(int number);
+
+private:
+    std::mutex mutex_;
+    std::condition_variable returned_;
+    std::array<bool, kListNumbers> lent_{};
+};
+
+// A number borrowed for one sync, given back at its end.
 class BorrowedList {
 public:
-    // The lowest free list number; waits while every one is lent. Throws
-    // StoreError when a lock file cannot be made.
-    explicit BorrowedList(const DataDir& dataDir);
-    ~BorrowedList();
+    explicit BorrowedList(ListNumbers& pool) : pool_(pool), number_(pool.borrow()) {}
+    ~BorrowedList() { pool_.give_back(number_); }
     BorrowedList(const BorrowedList&) = delete;
     BorrowedList& operator=(const BorrowedList&) = delete;
 
     int number() const { return number_; }
 
 private:
-    int number_ = -1;
-    int lockFd_ = -1;
+    ListNumbers& pool_;
+    const int number_;
 };
 
 }  // namespace doorlinkd

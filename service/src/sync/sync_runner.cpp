@@ -46,14 +46,14 @@ SyncResult busy(const Controller& controller, int cards, const std::string& mess
     return result;
 }
 
-SyncResult sync_under_lease(LeaseKeeper& leases, const DataDir& dataDir, const Controller& controller,
-                            const std::vector<Card>& cards, bool checkOnly) {
+SyncResult sync_under_lease(LeaseKeeper& leases, ListNumbers& lists, const DataDir& dataDir,
+                            const Controller& controller, const std::vector<Card>& cards, bool checkOnly) {
     const int count = static_cast<int>(cards.size());
     if (!leases.take(controller.name)) return busy(controller, count, "held by another process");
     HeldLease lease(leases, controller.name);
     SyncResult result;
     try {
-        const BorrowedList list(dataDir);
+        const BorrowedList list(lists);
         result = sync_controller(controller, cards, dataDir, list.number(), checkOnly,
                                  [&] { leases.check(controller.name); });
     } catch (const LeaseLost& lost) {
@@ -73,8 +73,9 @@ std::vector<SyncResult> sync_controllers(Store& store, LeaseKeeper& leases, cons
     const std::vector<Card> all = store.cards();
     const int64_t run = store.begin_sync_run(leases.owner(), options.checkOnly);
     std::vector<SyncResult> results(controllers.size());
+    ListNumbers lists;
     run_in_parallel(controllers.size(), std::clamp(options.parallel, 1, kListNumbers), [&](size_t i) {
-        results[i] = sync_under_lease(leases, dataDir, controllers[i], cards_for(all, controllers[i]),
+        results[i] = sync_under_lease(leases, lists, dataDir, controllers[i], cards_for(all, controllers[i]),
                                       options.checkOnly);
         store.store_sync_result(run, results[i]);
     });

@@ -1,14 +1,8 @@
 // The threads of a sync run and the list numbers they borrow.
-#include <fcntl.h>
-#include <stdlib.h>
-#include <sys/file.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
-#include <filesystem>
 #include <memory>
 #include <set>
 #include <stdexcept>
@@ -52,22 +46,12 @@ TEST(RunInParallel, AnExceptionStopsNewWorkAndComesOutAfterTheThreadsEnd) {
     EXPECT_EQ(finished, started - 1);  // every other call ran to its end first
 }
 
-class ListNumbers : public ::testing::Test {
-protected:
-    void SetUp() override {
-        std::string pattern = (std::filesystem::temp_directory_path() / "doorlinkd-lists-XXXXXX").string();
-        ASSERT_TRUE(::mkdtemp(pattern.data()));
-        dataDir = std::make_unique<DataDir>(pattern);
-    }
-    void TearDown() override { std::filesystem::remove_all(dataDir->path()); }
-    std::unique_ptr<DataDir> dataDir;
-};
-
-TEST_F(ListNumbers, EachIsLentOnceAndABorrowerWaitsForOneToComeBack) {
+TEST(ListNumbers, EachIsLentOnceAndABorrowerWaitsForOneToComeBack) {
+    ListNumbers pool;
     std::vector<std::unique_ptr<BorrowedList>> lent;
     std::set<int> numbers;
     for (int i = 0; i < kListNumbers; ++i) {
-        lent.push_back(std::make_unique<BorrowedList>(*dataDir));
+        lent.push_back(std::make_unique<BorrowedList>(pool));
         numbers.insert(lent.back()->number());
     }
     EXPECT_EQ(numbers.size(), static_cast<size_t>(kListNumbers));
@@ -75,25 +59,13 @@ TEST_F(ListNumbers, EachIsLentOnceAndABorrowerWaitsForOneToComeBack) {
     EXPECT_EQ(*numbers.rbegin(), kListNumbers - 1);
 
     std::atomic<int> waited{-1};
-    std::thread borrower([&] { waited = BorrowedList(*dataDir).number(); });
+    std::thread borrower([&] { waited = BorrowedList(pool).number(); });
     std::this_thread::sleep_for(300ms);
     EXPECT_EQ(waited, -1);
     const int returned = lent[17]->number();
     lent[17].reset();
     borrower.join();
     EXPECT_EQ(waited, returned);
-}
-
-TEST_F(ListNumbers, ANumberLockedByAnotherProcessIsPassedOver) {
-    const int number = BorrowedList(*dataDir).number();  // makes the lock file, and returns the number
-    ASSERT_EQ(number, 0);
-    // Another open file of the lock file locks as another process would.
-    const int other = ::open((dataDir->path() + "/sync/list000.lock").c_str(), O_RDWR | O_CLOEXEC);
-    ASSERT_GE(other, 0);
-    ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
-    EXPECT_EQ(BorrowedList(*dataDir).number(), 1);
-    ::close(other);
-    EXPECT_EQ(BorrowedList(*dataDir).number(), 0);
 }
 
 }  // namespace
