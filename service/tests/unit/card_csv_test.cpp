@@ -135,6 +135,7 @@ TEST(CardCsv, RefusesEveryBadFieldByLineAndColumn) {
         {9, "0800-1200-256", "thursday", "range 1: 256 is not a tag (0 to 255)"},
         {12, elevenCards, "extra_cards", "11 further cards; at most 10"},
         {12, "00100001 99900001", "extra_cards", "site 999 is above 255"},
+        {12, "00100001 00000000", "extra_cards", "the further card 00000000 ends the list"},
         {13, "door-1 door/2", "controllers", "door/2 is not a controller name" + kNameRule},
         {13, "\"door\"\"3\"", "controllers", "door\"3 is not a controller name" + kNameRule},
         {-1, "00100099,123456,123456,1,2,,,,,,,", "extra_cards", "14 fields expected, 12 found"},
