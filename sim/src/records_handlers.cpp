@@ -15,6 +15,8 @@ const Bytes kAlternativeResend = {0x47, 0x74, 0x84, 0x94, 0x33};
 constexpr uint8_t kTrailerMarker[2] = {0x5A, 0xA5};
 constexpr size_t kBlockImage = 1024;
 constexpr size_t kShortBlockImage = 512;
+constexpr size_t kPhotoBlockLength = 1029;
+constexpr size_t kTransferSlots = 64;
 // The sequence byte of the last block when the stream ends with the end
 // marker: the marker's own last byte (0x22) then follows in order.
 constexpr uint8_t kLastSequenceBeforeEndMarker = 0x21;
@@ -57,7 +59,7 @@ std::vector<Bytes> build_stream(const std::vector<StoredRecord>& records, Stream
         const uint32_t image = i + 1;
         size_t at = 0;
         while (r.photo.size() - at > kBlockImage - 1) {
-            Bytes b(1029, 0);
+            Bytes b(kPhotoBlockLength, 0);
             std::copy_n(r.photo.begin() + static_cast<long>(at), kBlockImage, b.begin());
             at += kBlockImage;
             put_u16(b, 1026, image);
@@ -94,6 +96,17 @@ std::vector<Bytes> build_stream(const std::vector<StoredRecord>& records, Stream
 }
 
 Bytes trailer(const Bytes& block) { return Bytes(block.end() - 5, block.end()); }
+
+// A controller that consumes records frees a retrieval's records up to
+// `count` of its snapshot, whose first record is at position `first`; those
+// before recordsFreed are gone already.
+void free_acknowledged(RecordsState& s, size_t first, size_t count) {
+    const size_t upTo = first + count;
+    if (!s.consumeRecords || upTo <= s.recordsFreed) return;
+    const size_t n = std::min(upTo - s.recordsFreed, s.records.size());
+    s.records.erase(s.records.begin(), s.records.begin() + static_cast<long>(n));
+    s.recordsFreed = upTo;
+}
 
 // What follows the last block: nothing, the end marker, or a 10-byte reply
 // that is in order after it.
@@ -137,6 +150,7 @@ bool retrieval_request(const Bytes& r, ControllerState& state, Responder& out) {
     if (repeat_of_burst(s, r, 6, Burst::Counted)) return true;
     ++s.retrievals;
     s.stream = build_stream(s.records, s.streamEnd);
+    s.streamFirst = s.recordsFreed;
     send_block(s, 0, out);
     return true;
 }
@@ -158,11 +172,15 @@ bool stream_acknowledgement(const Bytes& r, ControllerState& state, Responder& o
     }
     const bool resend = r[0] == 0xFF && r[1] == 0xFF;
     if (resend) ++s.resendRequests;
-    // The block acknowledged or named: search back from the newest.
+    // The block acknowledged or named: search back from the newest. The host
+    // holds a record block it echoes or names in a resend request (it asks
+    // for what follows), so the records up to its image are acknowledged.
     for (size_t k = s.streamNext; k-- > 0;) {
         const Bytes t = trailer(s.stream[k]);
         const bool named = resend ? (t[2] == r[2] && t[3] == r[3] && t[4] == r[4]) : t == r;
         if (named) {
+            if (s.stream[k].size() != kPhotoBlockLength)
+                free_acknowledged(s, s.streamFirst, t[2] * 256u + t[3]);
             send_block(s, k + 1, out);
             return true;
         }
@@ -176,15 +194,15 @@ bool stream_acknowledgement(const Bytes& r, ControllerState& state, Responder& o
 // of blocks, this block's number and the records in the last block.
 std::vector<Bytes> build_transfer(const std::vector<StoredRecord>& records) {
     const size_t n = records.size();
-    const size_t count = (n + 63) / 64;
-    const uint8_t inLast = static_cast<uint8_t>(n - (count - 1) * 64);
+    const size_t count = (n + kTransferSlots - 1) / kTransferSlots;
+    const uint8_t inLast = static_cast<uint8_t>(n - (count - 1) * kTransferSlots);
     std::vector<Bytes> blocks;
     for (size_t b = 0; b < count; ++b) {
         Bytes block(1034, 0);
         block[0] = 0x40;
         block[1] = 0x14;
-        for (size_t j = 0; j < 64 && b * 64 + j < n; ++j) {
-            const StoredRecord& r = records[b * 64 + j];
+        for (size_t j = 0; j < kTransferSlots && b * kTransferSlots + j < n; ++j) {
+            const StoredRecord& r = records[b * kTransferSlots + j];
             const size_t at = 5 + 16 * j;
             block[at + 0] = r.year;
             block[at + 1] = r.month;
@@ -212,6 +230,8 @@ bool transfer_request(const Bytes& r, ControllerState& state, Responder& out) {
     if (repeat_of_burst(s, r, 6, Burst::Counted)) return true;
     ++s.transfers;
     s.transfer = build_transfer(s.records);
+    s.transferFirst = s.recordsFreed;
+    s.transferRecords = s.records.size();
     if (s.transfer.empty()) {
         out.reply(kEndMarker);
     } else {
@@ -231,6 +251,8 @@ bool block_request(const Bytes& r, ControllerState& state, Responder& out) {
     const size_t blocks = r[2] * 256u + r[3];
     const size_t had = r[4] * 256u + r[5];
     if (blocks != s.transfer.size()) return true;
+    // A request acknowledges the blocks had, the final one every block.
+    free_acknowledged(s, s.transferFirst, std::min(had * kTransferSlots, s.transferRecords));
     if (r.size() == 12) {
         if (had == blocks) ++s.transfersCompleted;
         return true;

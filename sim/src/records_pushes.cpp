@@ -49,13 +49,17 @@ StoredRecord make_record(uint8_t site, uint16_t card, std::time_t when, uint8_t 
     return r;
 }
 
+StoredRecord sample_record(uint64_t i, std::time_t when, int photoWidth, int photoHeight) {
+    return make_record(static_cast<uint8_t>(1 + i % 3), static_cast<uint16_t>((1000 + i) % 65536), when,
+                       static_cast<uint8_t>(1 + i % 2), photoWidth, photoHeight);
+}
+
 std::vector<StoredRecord> sample_records(int count, int photoWidth, int photoHeight) {
     std::vector<StoredRecord> out;
     const std::time_t now = std::time(nullptr);
     for (int i = 0; i < count; ++i) {
         const std::time_t when = now - static_cast<std::time_t>(count - i) * 60;
-        out.push_back(make_record(static_cast<uint8_t>(1 + i % 3), static_cast<uint16_t>(1000 + i), when,
-                                  static_cast<uint8_t>(1 + i % 2), photoWidth, photoHeight));
+        out.push_back(sample_record(static_cast<uint64_t>(i), when, photoWidth, photoHeight));
     }
     return out;
 }

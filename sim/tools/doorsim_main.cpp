@@ -11,9 +11,13 @@
 #include <cstring>
 
 #include <CLI/CLI.hpp>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <ctime>
 #include <iostream>
+#include <memory>
+#include <mutex>
 #include <sstream>
 #include <thread>
 
@@ -82,6 +86,52 @@ void read_control_input(doorsim::Simulator& sim) {
         std::cout << (ok ? "ok" : "failed (no monitoring target, or bad arguments)") << std::endl;
     }
 }
+
+// Every controller takes a new stored record with its photo `rate` times a
+// second, each at the time it is taken, until stopped; the records follow on
+// from the `first` sample records each controller started with.
+class NewRecords {
+public:
+    NewRecords(doorsim::Simulator& sim, double rate, int first)
+        : sim_(sim), every_(std::chrono::duration<double>(1.0 / rate)), first_(first) {
+        thread_ = std::thread([this] { run(); });
+    }
+    ~NewRecords() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stopping_ = true;
+        }
+        wake_.notify_all();
+        thread_.join();
+    }
+
+private:
+    void run() {
+        auto next = std::chrono::steady_clock::now();
+        for (uint64_t n = 0;; ++n) {
+            next += std::chrono::duration_cast<std::chrono::steady_clock::duration>(every_);
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                if (wake_.wait_until(lock, next, [this] { return stopping_; })) return;
+            }
+            // The photo is made outside the controllers' locks.
+            const doorsim::StoredRecord record =
+                doorsim::sample_record(static_cast<uint64_t>(first_) + n, std::time(nullptr));
+            for (size_t id = 0; id < sim_.controller_count(); ++id) {
+                sim_.update_state(static_cast<int>(id),
+                                  [&](doorsim::ControllerState& s) { s.records.records.push_back(record); });
+            }
+        }
+    }
+
+    doorsim::Simulator& sim_;
+    const std::chrono::duration<double> every_;
+    const int first_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stopping_ = false;
+    std::thread thread_;
+};
 
 struct ReaderOptions {
     std::string card;
@@ -248,10 +298,20 @@ int main(int argc, char** argv) {
                    "keep the controllers' card lists in this directory across restarts")
         ->check(CLI::ExistingDirectory);
     int records = 0;
+    double newRecords = 0;
+    bool consumeRecords = false;
     std::string streamEnd = "marker";
     bool control = false;
     app.add_option("--records", records, "access records (with JPEG photos) each controller holds")
         ->check(CLI::Range(0, 10000));
+    app.add_option("--new-records", newRecords,
+                   "new access records (with JPEG photos, taken now) each controller gets per second;\n"
+                   "0: none")
+        ->option_text("RATE")
+        ->check(CLI::Range(0.0, 1000.0));
+    app.add_flag("--consume-records", consumeRecords,
+                 "free the records the host has acknowledged, as real controllers do (else a\n"
+                 "controller keeps every record and sends them all again at each retrieval)");
     app.add_option("--stream-end", streamEnd, "how a photo retrieval ends: marker, short or silence")
         ->check(CLI::IsMember({"marker", "short", "silence"}))
         ->capture_default_str();
@@ -302,6 +362,7 @@ int main(int argc, char** argv) {
             sim.set_faults(id, faults);
             sim.update_state(id, [&](doorsim::ControllerState& s) {
                 s.records.records = doorsim::sample_records(records);
+                s.records.consumeRecords = consumeRecords;
                 s.records.streamEnd = streamEnd == "short"     ? doorsim::StreamEnd::ShortReply
                                       : streamEnd == "silence" ? doorsim::StreamEnd::Silence
                                                                : doorsim::StreamEnd::EndMarker;
@@ -324,8 +385,11 @@ int main(int argc, char** argv) {
     sim.start();
     std::cout << "ready; interrupt to stop" << std::endl;
     if (control) std::thread([&sim] { read_control_input(sim); }).detach();
+    std::unique_ptr<NewRecords> taking;
+    if (newRecords > 0) taking = std::make_unique<NewRecords>(sim, newRecords, records);
     int signal = 0;
     sigwait(&stopSignals, &signal);
+    taking.reset();
     sim.stop();
     return 0;
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <optional>
 #include <thread>
 
 #include "doorlink/doorlink.h"
@@ -13,6 +14,7 @@ namespace doorlink {
 namespace {
 
 using doorsim::Bytes;
+using Replies = std::optional<std::vector<Bytes>>;  // a script's
 using doorsim::StoredRecord;
 using testing::data_path;
 using testing::files_in;
@@ -43,6 +45,21 @@ protected:
         std::snprintf(line, sizeof line, "%03d%05d,%04d%02d%02d%02d%02d%02d,%03d,%d", r.site, r.card,
                       century() + r.year, r.month, r.day, r.hour, r.minute, r.second, controller, kind);
         return line;
+    }
+
+    // The record lines of records as a retrieval writes them: DataRtn's with
+    // kind 1, TxDataRtn's with the record's kind.
+    static std::vector<std::string> lines_of(const std::vector<StoredRecord>& records, int controller,
+                                             bool photos) {
+        std::vector<std::string> lines;
+        for (const StoredRecord& r : records) lines.push_back(line_of(r, controller, photos ? 1 : r.kind));
+        return lines;
+    }
+
+    std::vector<StoredRecord> kept() const { return sim.state(id).records.records; }
+
+    void consume() {
+        sim.update_state(id, [](doorsim::ControllerState& s) { s.records.consumeRecords = true; });
     }
 
     static std::string photo_name(const StoredRecord& r, int controller, int image) {
@@ -219,6 +236,65 @@ TEST_F(Records, TransferWithNothingStoredEndsWithTwo) {
     keep({});
     EXPECT_EQ(TxDataRtn(address.c_str(), 1, mac.c_str()), 2u);
     EXPECT_TRUE(read_bytes(retrieval_file()).empty());
+}
+
+// A controller that consumes records frees those whose record block the host
+// acknowledged, and no others: not those of a retrieval cut short, nor one
+// taken while a retrieval runs, nor one more for an acknowledgement repeated.
+TEST_F(Records, ConsumingControllerFreesWhatThePhotoRetrievalAcknowledged) {
+    keep(doorsim::sample_records(5, 0));  // no photos: one record block per image
+    consume();
+    // The acknowledgement of image 3 gets an empty datagram, which ends the call.
+    sim.set_script(id, [](const doorsim::Datagram& d, doorsim::ControllerState&) -> Replies {
+        const Bytes& b = d.bytes;
+        if (b.size() == 5 && b[0] == 0x5A && b[1] == 0xA5 && b[2] * 256 + b[3] >= 3)
+            return std::vector<Bytes>{Bytes{}};
+        return std::nullopt;
+    });
+    ASSERT_EQ(DataRtn(address.c_str(), 1, mac.c_str()), 0u);
+    const std::vector<StoredRecord> rest(stored.begin() + 2, stored.end());
+    EXPECT_EQ(read_lines(data_path({"mj001.txt"})), lines_of({stored.begin(), stored.begin() + 3}, 1, true));
+    EXPECT_EQ(lines_of(kept(), 1, true), lines_of(rest, 1, true));
+
+    // Image 2's block is lost once: the resend request names image 1's
+    // record block again. A record is taken at the first acknowledgement.
+    const StoredRecord later = doorsim::sample_record(5, std::time(nullptr), 0);
+    sim.set_script(id,
+                   [later, taken = false](const doorsim::Datagram& d, doorsim::ControllerState& s) mutable {
+                       if (d.bytes.size() == 5 && !taken) s.records.records.push_back(later);
+                       taken = taken || d.bytes.size() == 5;
+                       return Replies();
+                   });
+    sim.update_state(id, [](doorsim::ControllerState& s) { s.records.loseOnce = {1}; });
+    ASSERT_EQ(DataRtn(address.c_str(), 2, mac.c_str()), 2u);
+    EXPECT_GE(sim.state(id).records.resendRequests, 1);
+    EXPECT_EQ(read_lines(data_path({"mj002.txt"})), lines_of(rest, 2, true));
+    EXPECT_EQ(lines_of(kept(), 2, true), lines_of({later}, 2, true));
+}
+
+// A block request acknowledges the blocks had, the final request all of them.
+TEST_F(Records, ConsumingControllerFreesTheTransferBlocksAcknowledged) {
+    keep(doorsim::sample_records(138, 0));  // three blocks
+    consume();
+    // The request for block 3, which acknowledges block 2, is lost for good.
+    sim.set_script(id, [](const doorsim::Datagram& d, doorsim::ControllerState&) -> Replies {
+        const Bytes& b = d.bytes;
+        if (b.size() == 6 && b[0] == 0xFF && b[1] == 0xFF && b[5] == 2) return std::vector<Bytes>{};
+        return std::nullopt;
+    });
+    ASSERT_EQ(TxDataRtn(address.c_str(), 1, mac.c_str()), 0u);
+    const std::vector<StoredRecord> rest(stored.begin() + 64, stored.end());
+    EXPECT_EQ(lines_of(kept(), 1, false), lines_of(rest, 1, false));
+
+    sim.set_script(id, nullptr);
+    ASSERT_EQ(TxDataRtn(address.c_str(), 2, mac.c_str()), 1u);
+    EXPECT_EQ(read_lines(data_path({"mj002.txt"})), lines_of(rest, 2, false));
+    // The final block request reaches the controller after the call returned.
+    for (int i = 0; i < 100 && sim.state(id).records.transfersCompleted == 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(kept().empty());
+    EXPECT_EQ(TxDataRtn(address.c_str(), 3, mac.c_str()), 2u);
 }
 
 }  // namespace

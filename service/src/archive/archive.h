@@ -30,19 +30,33 @@ struct ArchiveResult {
 // The journal of one controller as its files stand: its records with their
 // photos, in file order, and the files to remove once they are committed
 // (the retrieval record files, the photos they name, and temporary photo
-// files of a retrieval cut short, which hold no record).
+// files of a retrieval cut short, which hold no record), photos first, so
+// that a removal cut short leaves no photo that no line names. Lines that
+// cannot be read, photos that are missing or unreadable are skipped, each
+// with a note.
 struct Journal {
     std::vector<IncomingRecord> records;
     std::vector<std::string> files;
+    std::vector<std::string> notes;
 };
 Journal read_journal(const DataDir& dataDir, const Controller& controller);
 
 // Imports what the journal of every given controller holds (files left by
 // a process that died), then removes those files. Returns what was stored.
-ImportCounts import_journals(Store& store, const DataDir& dataDir, const std::vector<Controller>& controllers);
+// Only while no retrieval of these controllers runs on this data directory
+// (under their leases): a retrieval's files are read and removed while it
+// writes them.
+ImportCounts import_journals(Store& store, const DataDir& dataDir,
+                             const std::vector<Controller>& controllers);
 
 // Archives the controllers in parallel (at most `parallel` at once), each
-// under its lease; returns the results in the order of `controllers`.
+// under its lease; returns the results in the order of `controllers`. Each
+// controller's journal left by a process that died is imported first, then
+// one retrieval runs and its journal is imported. A controller whose lease
+// another owner holds, or whose lease is lost on the way, is Busy: it is not
+// ours to drive now, and its files stay for whoever drives it next. One that
+// fails to answer is Unreachable, with what it delivered before stored. A
+// StoreError stops the run and is thrown once every thread has ended.
 std::vector<ArchiveResult> archive_controllers(Store& store, LeaseKeeper& leases, const DataDir& dataDir,
                                                const std::vector<Controller>& controllers, int parallel);
 

@@ -34,11 +34,23 @@ struct RecordsState {
     // they are due.
     std::set<size_t> loseOnce;
 
+    // Whether the controller frees the records the host has acknowledged,
+    // from the front of `records`, as real controllers do. Each retrieval
+    // sends a snapshot taken at its request; its records lie at positions
+    // first.. of every record ever kept, counted with the ones freed, so that
+    // freeing never shifts what is being sent, a repeated acknowledgement
+    // frees nothing twice, and records added meanwhile stay.
+    bool consumeRecords = false;
+    size_t recordsFreed = 0;  // from the front of `records`, ever
+
     // The photo retrieval under way.
     std::vector<Bytes> stream;
     size_t streamNext = 0;
+    size_t streamFirst = 0;  // position of its first record
     // The transfer under way: its blocks, from block 1.
     std::vector<Bytes> transfer;
+    size_t transferFirst = 0;  // position of its first record
+    size_t transferRecords = 0;
 
     // The live photo last pushed, and the first block the host may lack;
     // when the way to the host may lose or reorder blocks, every resend
@@ -78,6 +90,11 @@ StoredRecord make_record(uint8_t site, uint16_t card, std::time_t when, uint8_t 
 
 // count records of consecutive cards one minute apart, ending now.
 std::vector<StoredRecord> sample_records(int count, int photoWidth = 160, int photoHeight = 120);
+
+// The i-th (from 0) of those sample records, taken at `when`. Records taken
+// later follow on with the next i: the cards differ from record to record,
+// so records taken within one second stay distinct.
+StoredRecord sample_record(uint64_t i, std::time_t when, int photoWidth = 160, int photoHeight = 120);
 
 // "%03d%05d" of site and card.
 std::string card_text(uint8_t site, uint16_t card);

@@ -1,0 +1,108 @@
+// The archive's run: per controller under its lease, the journal a process
+// that died left, one retrieval, and its journal, each journal committed to
+// the store before its files go.
+#include <filesystem>
+#include <iostream>
+
+#include "archive/archive.h"
+#include "archive/each_in_parallel.h"
+#include "library/doorlink_library.h"
+
+namespace doorlinkd {
+namespace {
+
+template <class Counts>
+void add(Counts& total, const ImportCounts& counts) {
+    total.records += counts.records;
+    total.photos += counts.photos;
+}
+
+// Imports one controller's journal in one transaction and only then removes
+// its files: a process killed before the removal imports them again, which
+// the store takes as already stored.
+ImportCounts import_journal(Store& store, const DataDir& dataDir, const Controller& controller) {
+    const Journal journal = read_journal(dataDir, controller);
+    for (const std::string& note : journal.notes) {
+        std::cerr << "doorlinkd: " << controller.name << ": " << note << '\n';
+    }
+    ImportCounts counts;
+    if (!journal.records.empty()) counts = store.import_records(journal.records);
+    std::error_code ignored;  // a file left is imported again, and stored once
+    for (const std::string& file : journal.files) std::filesystem::remove(file, ignored);
+    // The controller record file repeats the lines of every retrieval, which
+    // the journal already brought; the service never reads it, and kept it
+    // would only grow.
+    std::filesystem::remove(dataDir.controller_record_file(controller.number), ignored);
+    return counts;
+}
+
+// One controller under its lease; the lease is checked before each export
+// and before each import, since another owner may drive it once it is lost.
+ArchiveResult archive_one(Store& store, LeaseKeeper& leases, const DataDir& dataDir,
+                          const Controller& controller) {
+    ArchiveResult result;
+    result.controller = controller.name;
+    if (!leases.take(controller.name)) {
+        result.status = ArchiveStatus::Busy;
+        result.message = "another process is driving " + controller.name;
+        return result;
+    }
+    struct Release {
+        LeaseKeeper& leases;
+        const std::string& name;
+        ~Release() {
+            try {
+                leases.release(name);
+            } catch (const std::exception&) {
+                // It expires on its own.
+            }
+        }
+    } release{leases, controller.name};
+    try {
+        leases.check(controller.name);
+        add(result, import_journal(store, dataDir, controller));
+        leases.check(controller.name);
+        const uint32_t retrieval = library::retrieve_records(controller);
+        leases.check(controller.name);
+        add(result, import_journal(store, dataDir, controller));
+        if (retrieval == 0) {
+            result.status = ArchiveStatus::Unreachable;
+            result.message = "the retrieval from " + controller.address +
+                             " failed (no answer, or one cut short); the records it delivered are stored";
+        } else {
+            result.status = ArchiveStatus::Done;
+        }
+    } catch (const LeaseLost& lost) {
+        result.status = ArchiveStatus::Busy;
+        result.message = lost.what();
+    }
+    return result;
+}
+
+}  // namespace
+
+const char* status_name(ArchiveStatus status) {
+    switch (status) {
+        case ArchiveStatus::Done: return "done";
+        case ArchiveStatus::Unreachable: return "unreachable";
+        case ArchiveStatus::Busy: return "busy";
+    }
+    return "unreachable";
+}
+
+ImportCounts import_journals(Store& store, const DataDir& dataDir,
+                             const std::vector<Controller>& controllers) {
+    ImportCounts total;
+    for (const Controller& controller : controllers) add(total, import_journal(store, dataDir, controller));
+    return total;
+}
+
+std::vector<ArchiveResult> archive_controllers(Store& store, LeaseKeeper& leases, const DataDir& dataDir,
+                                               const std::vector<Controller>& controllers, int parallel) {
+    std::vector<ArchiveResult> results(controllers.size());
+    each_in_parallel(controllers.size(), parallel,
+                     [&](size_t i) { results[i] = archive_one(store, leases, dataDir, controllers[i]); });
+    return results;
+}
+
+}  // namespace doorlinkd

@@ -1,0 +1,20 @@
+// A photo as the archive keeps it: its bytes, their SHA-256, and whether the
+// controller delivered it whole.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "model/record.h"
+
+namespace doorlinkd {
+
+// 64 lower-case hexadecimal digits.
+std::string sha256_hex(const std::vector<uint8_t>& bytes);
+
+// Whole: starts with the JPEG start of image (FF D8) and ends with its end
+// of image (FF D9).
+Photo photo_of(std::vector<uint8_t> bytes);
+
+}  // namespace doorlinkd
