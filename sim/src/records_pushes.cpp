@@ -54,9 +54,9 @@ StoredRecord sample_record(uint64_t i, std::time_t when, int photoWidth, int pho
                        static_cast<uint8_t>(1 + i % 2), photoWidth, photoHeight);
 }
 
-std::vector<StoredRecord> sample_records(int count, int photoWidth, int photoHeight) {
+std::vector<StoredRecord> sample_records(int count, int photoWidth, int photoHeight, std::time_t until) {
     std::vector<StoredRecord> out;
-    const std::time_t now = std::time(nullptr);
+    const std::time_t now = until != 0 ? until : std::time(nullptr);
     for (int i = 0; i < count; ++i) {
         const std::time_t when = now - static_cast<std::time_t>(count - i) * 60;
         out.push_back(sample_record(static_cast<uint64_t>(i), when, photoWidth, photoHeight));

@@ -304,6 +304,12 @@ int main(int argc, char** argv) {
     bool control = false;
     app.add_option("--records", records, "access records (with JPEG photos) each controller holds")
         ->check(CLI::Range(0, 10000));
+    int64_t recordsTime = 0;
+    app.add_option("--records-time", recordsTime,
+                   "the time (seconds since 1970) the --records were taken up to, a minute apart;\n"
+                   "the same time gives the same records and photos in every run (default: now)")
+        ->option_text("SECONDS")
+        ->check(CLI::PositiveNumber);
     app.add_option("--new-records", newRecords,
                    "new access records (with JPEG photos, taken now) each controller gets per second;\n"
                    "0: none")
@@ -361,7 +367,7 @@ int main(int argc, char** argv) {
             int id = sim.add_controller(config);
             sim.set_faults(id, faults);
             sim.update_state(id, [&](doorsim::ControllerState& s) {
-                s.records.records = doorsim::sample_records(records);
+                s.records.records = doorsim::sample_records(records, 160, 120, static_cast<std::time_t>(recordsTime));
                 s.records.consumeRecords = consumeRecords;
                 s.records.streamEnd = streamEnd == "short"     ? doorsim::StreamEnd::ShortReply
                                       : streamEnd == "silence" ? doorsim::StreamEnd::Silence

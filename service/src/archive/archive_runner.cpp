@@ -5,7 +5,7 @@
 #include <iostream>
 
 #include "archive/archive.h"
-#include "archive/each_in_parallel.h"
+#include "common/parallel.h"
 #include "library/doorlink_library.h"
 
 namespace doorlinkd {
@@ -100,7 +100,7 @@ ImportCounts import_journals(Store& store, const DataDir& dataDir,
 std::vector<ArchiveResult> archive_controllers(Store& store, LeaseKeeper& leases, const DataDir& dataDir,
                                                const std::vector<Controller>& controllers, int parallel) {
     std::vector<ArchiveResult> results(controllers.size());
-    each_in_parallel(controllers.size(), parallel,
+    run_in_parallel(controllers.size(), parallel,
                      [&](size_t i) { results[i] = archive_one(store, leases, dataDir, controllers[i]); });
     return results;
 }

@@ -4,7 +4,7 @@
 
 #include "sync/controller_sync.h"
 #include "sync/list_numbers.h"
-#include "sync/parallel.h"
+#include "common/parallel.h"
 #include "sync/sync.h"
 
 namespace doorlinkd {

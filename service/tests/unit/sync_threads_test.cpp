@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "sync/list_numbers.h"
-#include "sync/parallel.h"
+#include "common/parallel.h"
 
 namespace doorlinkd {
 namespace {

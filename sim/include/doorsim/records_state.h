@@ -88,8 +88,9 @@ bool decode_photo(const Bytes& jpeg, int& width, int& height);
 StoredRecord make_record(uint8_t site, uint16_t card, std::time_t when, uint8_t kind = 1,
                          int photoWidth = 160, int photoHeight = 120);
 
-// count records of consecutive cards one minute apart, ending now.
-std::vector<StoredRecord> sample_records(int count, int photoWidth = 160, int photoHeight = 120);
+// count records of consecutive cards one minute apart, ending at `until` (0: now).
+std::vector<StoredRecord> sample_records(int count, int photoWidth = 160, int photoHeight = 120,
+                                         std::time_t until = 0);
 
 // The i-th (from 0) of those sample records, taken at `when`. Records taken
 // later follow on with the next i: the cards differ from record to record,

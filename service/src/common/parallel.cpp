@@ -1,4 +1,4 @@
-#include "sync/parallel.h"
+#include "common/parallel.h"
 
 #include <algorithm>
 #include <atomic>
