@@ -3,6 +3,10 @@
 // each is one transaction, so a failure leaves nothing half-written.
 // Failures of the database throw StoreError; refused input (a duplicate
 // name, an unknown controller) throws Refused.
+//
+// The one implementation (store/sql_store.cpp) keeps a pool of connections
+// (at most 16 open at once; further callers wait for one) and writes its
+// SQL once for both databases (store/connection.h).
 #pragma once
 
 #include <cstdint>
@@ -59,12 +63,19 @@ public:
     // A run of sync: its id, then one result per controller.
     virtual int64_t begin_sync_run(const std::string& owner, bool checkOnly) = 0;
     virtual void store_sync_result(int64_t run, const SyncResult& result) = 0;
+    // The results stored with a run, in the order they were stored, each
+    // with its drift in the order given. Empty for an unknown run. (A store
+    // that keeps no runs throws StoreError.)
+    virtual std::vector<SyncResult> sync_results(int64_t run);
 
     // Stores the records of one retrieval, each once (see IncomingRecord):
     // a record already stored is skipped, and a photo is stored once by its
     // hash. A record stored without a photo takes the photo when it comes
     // again with one, and a record that comes again without its photo is
-    // the one stored with it.
+    // the one stored with it. Counts the records new to the store and the
+    // photos new to it (by hash: a photo already stored for another record
+    // is not counted again, also when it joins a record stored without one).
+    // A record's time must have 14 characters (yyyymmddhhmmss).
     virtual ImportCounts import_records(const std::vector<IncomingRecord>& records) = 0;
     // Newest first.
     virtual std::vector<StoredRecord> records(const RecordQuery& query) = 0;

@@ -1,0 +1,127 @@
+// The thin adapter under the store: one connection to a database, which
+// executes a statement with parameters and returns its rows. The store's
+// logic and its SQL are written once over it (store/sql_store.cpp); a backend
+// per database (store/sqlite, store/postgres) implements it.
+//
+// SQL is written with `?` placeholders (the PostgreSQL backend numbers them
+// $1..$n) and with the tokens of Dialect::expand for what differs between
+// the databases.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "model/errors.h"
+
+namespace doorlinkd {
+
+using Blob = std::vector<uint8_t>;
+
+// A parameter or a column value: null, an integer, a text or a blob.
+class Value {
+public:
+    Value() = default;
+    Value(std::nullptr_t) {}
+    Value(int64_t v) : v_(v) {}
+    Value(int v) : v_(int64_t{v}) {}
+    Value(bool v) : v_(int64_t{v ? 1 : 0}) {}
+    Value(std::string v) : v_(std::move(v)) {}
+    Value(const char* v) : v_(std::string(v)) {}
+    Value(Blob v) : v_(std::move(v)) {}
+
+    bool is_null() const { return std::holds_alternative<std::monostate>(v_); }
+    bool is_integer() const { return std::holds_alternative<int64_t>(v_); }
+    bool is_text() const { return std::holds_alternative<std::string>(v_); }
+    bool is_blob() const { return std::holds_alternative<Blob>(v_); }
+    // Each throws StoreError when the value is of another kind.
+    int64_t integer() const;
+    const std::string& text() const;
+    const Blob& blob() const;
+
+private:
+    std::variant<std::monostate, int64_t, std::string, Blob> v_;
+};
+
+using Row = std::vector<Value>;
+
+struct Result {
+    std::vector<Row> rows;
+    int64_t changes = 0;  // rows inserted, updated or deleted by the statement
+};
+
+// A failure of the database, with what the store needs to tell apart.
+class DatabaseError : public StoreError {
+public:
+    enum class Kind {
+        Other,
+        Unique,     // a unique or primary key constraint
+        Transient,  // a deadlock or serialisation failure: the transaction may be tried again
+    };
+    DatabaseError(const std::string& what, Kind kind) : StoreError(what), kind_(kind) {}
+    Kind kind() const { return kind_; }
+
+private:
+    Kind kind_;
+};
+
+// What differs between the databases, for the SQL of the store.
+struct Dialect {
+    std::string name;   // "sqlite" or "postgresql"
+    std::string text;   // a text column's type ({text})
+    std::string blob;   // a blob column's type ({blob})
+    std::string id;     // an auto-numbered 64-bit primary key column ({id})
+    std::string nowMs;  // the database's clock in ms since the epoch ({now_ms})
+    // A statement that tells whether a table exists: one parameter, the
+    // table's name; a row when it does.
+    std::string tableExists;
+    // A statement taken first in a transaction that changes the schema, so
+    // that two processes do not do it at once; empty where the write
+    // transaction itself excludes the others.
+    std::string schemaLock;
+    // A statement with one text parameter that serialises the transactions
+    // that pass the same text until they end; empty where write
+    // transactions exclude each other anyway.
+    std::string keyLock;
+
+    // The SQL with its tokens {text}, {blob}, {id} and {now_ms} replaced.
+    std::string expand(const std::string& sql) const;
+};
+
+class Connection {
+public:
+    virtual ~Connection() = default;
+    virtual const Dialect& dialect() const = 0;
+    // Throws DatabaseError.
+    virtual Result execute(const std::string& sql, const std::vector<Value>& params = {}) = 0;
+    // A transaction; `write` when it is to change something (SQLite takes
+    // the write lock at once, so that two writers never meet halfway).
+    virtual void begin(bool write) = 0;
+    virtual void commit() = 0;
+    virtual void rollback() = 0;
+    // False once the connection is lost; the pool then drops it.
+    virtual bool usable() const = 0;
+};
+
+// What connects to the database of a location ("sqlite:PATH" or a libpq
+// URI); throws Refused for another form. Each call of it opens a connection
+// or throws StoreError with the database's own text.
+using Connector = std::function<std::unique_ptr<Connection>()>;
+Connector connector(const std::string& location);
+
+// The backends.
+class SqliteDatabase;
+std::unique_ptr<Connection> connect_sqlite(const std::shared_ptr<SqliteDatabase>& database);
+std::shared_ptr<SqliteDatabase> sqlite_database(const std::string& path);
+std::unique_ptr<Connection> connect_postgres(const std::string& uri);
+
+// The location with any password in it replaced by "***", for messages.
+std::string redact_location(const std::string& location);
+// The passwords a libpq URI holds (in its user information or as password
+// parameters), as written and percent-decoded; none are empty.
+std::vector<std::string> location_secrets(const std::string& location);
+
+}  // namespace doorlinkd

@@ -1,0 +1,749 @@
+// The store's one implementation: its schema, its SQL and its rules, over a
+// pool of connections of either backend (store/connection.h).
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <set>
+#include <sstream>
+#include <thread>
+#include <utility>
+
+#include "store/connection.h"
+#include "store/store.h"
+
+namespace doorlinkd {
+
+std::vector<SyncResult> Store::sync_results(int64_t) { throw StoreError("this store keeps no sync runs"); }
+
+namespace {
+
+// Connections open at most at once per store: callers beyond wait for one.
+constexpr size_t kMaxConnections = 16;
+// Attempts of a transaction that the database ended for a deadlock or a
+// serialisation failure.
+constexpr int kAttempts = 5;
+
+// The schema's upgrades: step i takes the schema from version i to i + 1.
+// A new version appends a step (and raises kSchemaVersion). Each statement
+// is written over several string literals.
+// NOLINTBEGIN(bugprone-suspicious-missing-comma)
+const std::vector<std::vector<std::string>>& upgrade_steps() {
+    static const std::vector<std::vector<std::string>> steps = {
+        // 0 -> 1
+        {
+            "CREATE TABLE controllers ("
+            " name {text} PRIMARY KEY,"
+            " address {text} NOT NULL,"
+            " mac {text} NOT NULL,"
+            " number INTEGER NOT NULL UNIQUE,"
+            " long_records INTEGER NOT NULL,"
+            " photos INTEGER NOT NULL)",
+            // days in the controller's form; extra_cards and controllers as
+            // space-separated lists (no controllers: every controller)
+            "CREATE TABLE cards ("
+            " card {text} PRIMARY KEY,"
+            " serial {text} NOT NULL,"
+            " password {text} NOT NULL,"
+            " user_style INTEGER NOT NULL,"
+            " open_style INTEGER NOT NULL,"
+            " sunday {text} NOT NULL,"
+            " monday {text} NOT NULL,"
+            " tuesday {text} NOT NULL,"
+            " wednesday {text} NOT NULL,"
+            " thursday {text} NOT NULL,"
+            " friday {text} NOT NULL,"
+            " saturday {text} NOT NULL,"
+            " extra_cards {text} NOT NULL,"
+            " controllers {text} NOT NULL)",
+            // started: ms since the epoch, the database's clock
+            "CREATE TABLE sync_runs ("
+            " id {id},"
+            " started BIGINT NOT NULL,"
+            " owner {text} NOT NULL,"
+            " check_only INTEGER NOT NULL)",
+            "CREATE TABLE sync_results ("
+            " id {id},"
+            " run BIGINT NOT NULL REFERENCES sync_runs (id),"
+            " controller {text} NOT NULL,"
+            " status {text} NOT NULL,"
+            " cards INTEGER NOT NULL,"
+            " message {text} NOT NULL,"
+            " UNIQUE (run, controller))",
+            "CREATE TABLE sync_drift ("
+            " run BIGINT NOT NULL,"
+            " controller {text} NOT NULL,"
+            " seq INTEGER NOT NULL,"
+            " card {text} NOT NULL,"
+            " field {text} NOT NULL,"
+            " database_value {text},"
+            " controller_value {text},"
+            " PRIMARY KEY (run, controller, seq),"
+            " FOREIGN KEY (run, controller) REFERENCES sync_results (run, controller) ON DELETE CASCADE)",
+            "CREATE TABLE photos ("
+            " sha256 {text} PRIMARY KEY,"
+            " bytes {blob} NOT NULL,"
+            " size BIGINT NOT NULL,"
+            " whole INTEGER NOT NULL)",
+            // A record is stored once by (controller, card, time, photo);
+            // photo_sha256 is empty for a record without a photo. Records
+            // outlive the removal of their controller.
+            "CREATE TABLE records ("
+            " id {id},"
+            " controller {text} NOT NULL,"
+            " card {text} NOT NULL,"
+            " time {text} NOT NULL CHECK (length(time) = 14),"
+            " kind INTEGER NOT NULL,"
+            " photo_sha256 {text} NOT NULL DEFAULT '',"
+            " UNIQUE (controller, card, time, photo_sha256))",
+            "CREATE INDEX records_controller_time ON records (controller, time)",
+            "CREATE INDEX records_card_time ON records (card, time)",
+            "CREATE INDEX records_time ON records (time)",
+            // expires: ms since the epoch, the database's clock
+            "CREATE TABLE leases ("
+            " controller {text} PRIMARY KEY,"
+            " owner {text} NOT NULL,"
+            " expires BIGINT NOT NULL)",
+        },
+    };
+    return steps;
+}
+
+// NOLINTEND(bugprone-suspicious-missing-comma)
+
+const char* const kDayColumns[kDays] = {"sunday",   "monday", "tuesday", "wednesday",
+                                        "thursday", "friday", "saturday"};
+
+std::string joined(const std::vector<std::string>& words) {
+    std::string out;
+    for (const std::string& word : words) {
+        if (!out.empty()) out += ' ';
+        out += word;
+    }
+    return out;
+}
+
+std::vector<std::string> split(const std::string& text) {
+    std::vector<std::string> words;
+    std::istringstream in(text);
+    std::string word;
+    while (in >> word) words.push_back(word);
+    return words;
+}
+
+SyncStatus status_from_name(const std::string& name) {
+    for (const SyncStatus status : {SyncStatus::InStep, SyncStatus::Repaired, SyncStatus::Drift,
+                                    SyncStatus::Unreachable, SyncStatus::Busy}) {
+        if (name == status_name(status)) return status;
+    }
+    throw StoreError("the database holds an unknown sync status \"" + name + "\"");
+}
+
+std::optional<std::string> optional_text(const Value& value) {
+    if (value.is_null()) return std::nullopt;
+    return value.text();
+}
+
+Value nullable(const std::optional<std::string>& text) { return text ? Value(*text) : Value(); }
+
+// Connections, each lent to one caller at a time and made when none is free.
+class Pool {
+public:
+    using Connect = Connector;
+
+    Pool(Connect connect, std::unique_ptr<Connection> first) : connect_(std::move(connect)) {
+        idle_.push_back(std::move(first));
+        open_ = 1;
+    }
+
+    class Lent {
+    public:
+        Lent(Pool& pool, std::unique_ptr<Connection> connection)
+            : pool_(pool), connection_(std::move(connection)) {}
+        ~Lent() { pool_.give_back(std::move(connection_), !broken_); }
+        Lent(const Lent&) = delete;
+        Lent& operator=(const Lent&) = delete;
+        Connection& operator*() const { return *connection_; }
+        Connection* operator->() const { return connection_.get(); }
+        // The connection is not to be used again.
+        void discard() { broken_ = true; }
+
+    private:
+        Pool& pool_;
+        std::unique_ptr<Connection> connection_;
+        bool broken_ = false;
+    };
+
+    std::unique_ptr<Connection> take() {
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            freed_.wait(lock, [this] { return !idle_.empty() || open_ < kMaxConnections; });
+            if (!idle_.empty()) {
+                std::unique_ptr<Connection> connection = std::move(idle_.back());
+                idle_.pop_back();
+                return connection;
+            }
+            ++open_;
+        }
+        try {
+            return connect_();
+        } catch (...) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            --open_;
+            freed_.notify_one();
+            throw;
+        }
+    }
+
+    void give_back(std::unique_ptr<Connection> connection, bool keep = true) {
+        std::unique_ptr<Connection> dropped;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (connection && keep && connection->usable()) {
+                idle_.push_back(std::move(connection));
+            } else {
+                dropped = std::move(connection);
+                --open_;
+            }
+        }
+        freed_.notify_one();
+    }
+
+    // Closes the idle connections (after one was found lost).
+    void drop_idle() {
+        std::vector<std::unique_ptr<Connection>> dropped;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            dropped.swap(idle_);
+            open_ -= dropped.size();
+        }
+        freed_.notify_all();
+    }
+
+private:
+    Connect connect_;
+    std::mutex mutex_;
+    std::condition_variable freed_;
+    std::vector<std::unique_ptr<Connection>> idle_;
+    size_t open_ = 0;
+};
+
+// One transaction's statements, with the dialect's tokens expanded.
+class Tx {
+public:
+    explicit Tx(Connection& connection) : c_(connection), d_(connection.dialect()) {}
+    const Dialect& dialect() const { return d_; }
+    Result exec(const std::string& sql, const std::vector<Value>& params = {}) {
+        return c_.execute(d_.expand(sql), params);
+    }
+    std::vector<Row> rows(const std::string& sql, const std::vector<Value>& params = {}) {
+        return exec(sql, params).rows;
+    }
+    bool any(const std::string& sql, const std::vector<Value>& params = {}) {
+        return !rows(sql, params).empty();
+    }
+
+private:
+    Connection& c_;
+    const Dialect& d_;
+};
+
+class SqlStore : public Store {
+public:
+    SqlStore(Pool::Connect connect, std::unique_ptr<Connection> first)
+        : pool_(std::move(connect), std::move(first)) {}
+
+    int initialise() override {
+        return transaction(true, [](Tx& tx) {
+            if (!tx.dialect().schemaLock.empty()) tx.exec(tx.dialect().schemaLock);
+            tx.exec("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)");
+            const int version = schema_version(tx);
+            if (version > kSchemaVersion) throw StoreError(newer_message(version));
+            const auto& steps = upgrade_steps();
+            for (int v = version; v < kSchemaVersion; ++v) {
+                for (const std::string& statement : steps.at(static_cast<size_t>(v))) tx.exec(statement);
+            }
+            if (version != kSchemaVersion) {
+                tx.exec("DELETE FROM schema_version");
+                tx.exec("INSERT INTO schema_version (version) VALUES (?)", {kSchemaVersion});
+            }
+            return kSchemaVersion;
+        });
+    }
+
+    void require_schema() override {
+        transaction(false, [](Tx& tx) {
+            const int version = tx.any(tx.dialect().tableExists, {"schema_version"}) ? schema_version(tx) : 0;
+            if (version == 0) throw StoreError("the database has no schema; run doorlinkd init");
+            if (version > kSchemaVersion) throw StoreError(newer_message(version));
+            if (version < kSchemaVersion) {
+                throw StoreError("the database's schema version " + std::to_string(version) +
+                                 " is older than this program's (" + std::to_string(kSchemaVersion) +
+                                 "); run doorlinkd init to upgrade it");
+            }
+            return 0;
+        });
+    }
+
+    std::vector<Controller> controllers() override {
+        return transaction(false, [](Tx& tx) {
+            std::vector<Controller> out;
+            for (const Row& row : tx.rows(kSelectController + std::string(" ORDER BY name"))) {
+                out.push_back(controller_of(row));
+            }
+            return out;
+        });
+    }
+
+    std::optional<Controller> controller(const std::string& name) override {
+        return transaction(false, [&](Tx& tx) -> std::optional<Controller> {
+            const auto rows = tx.rows(kSelectController + std::string(" WHERE name = ?"), {name});
+            if (rows.empty()) return std::nullopt;
+            return controller_of(rows.front());
+        });
+    }
+
+    void add_controller(const Controller& c) override {
+        transaction(true, [&](Tx& tx) {
+            if (tx.any("SELECT 1 FROM controllers WHERE name = ?", {c.name})) {
+                throw Refused("a controller named " + c.name + " exists already");
+            }
+            const auto holders = tx.rows("SELECT name FROM controllers WHERE number = ?", {c.number});
+            if (!holders.empty()) {
+                throw Refused("controller number " + std::to_string(c.number) + " is taken by " +
+                              holders.front().at(0).text());
+            }
+            try {
+                tx.exec(
+                    "INSERT INTO controllers (name, address, mac, number, long_records, photos)"
+                    " VALUES (?, ?, ?, ?, ?, ?)",
+                    {c.name, c.address, c.mac, c.number, c.longRecords, c.photos});
+            } catch (const DatabaseError& error) {
+                // Another process added one in between.
+                if (error.kind() != DatabaseError::Kind::Unique) throw;
+                throw Refused("a controller named " + c.name + " or numbered " + std::to_string(c.number) +
+                              " exists already");
+            }
+            return 0;
+        });
+    }
+
+    std::vector<std::string> remove_controller(const std::string& name) override {
+        return transaction(true, [&](Tx& tx) {
+            if (!tx.any("SELECT 1 FROM controllers WHERE name = ?", {name})) {
+                throw Refused("no controller named " + name);
+            }
+            std::vector<std::string> only;  // cards that name this controller alone
+            std::vector<std::pair<std::string, std::vector<std::string>>> among;  // and others
+            for (const Row& row :
+                 tx.rows("SELECT card, controllers FROM cards WHERE controllers <> '' ORDER BY card")) {
+                const std::vector<std::string> names = split(row.at(1).text());
+                if (std::find(names.begin(), names.end(), name) == names.end()) continue;
+                std::vector<std::string> rest;
+                for (const std::string& n : names) {
+                    if (n != name) rest.push_back(n);
+                }
+                if (rest.empty()) {
+                    only.push_back(row.at(0).text());
+                } else {
+                    among.emplace_back(row.at(0).text(), std::move(rest));
+                }
+            }
+            if (!only.empty()) return only;
+            for (const auto& entry : among) {
+                tx.exec("UPDATE cards SET controllers = ? WHERE card = ?",
+                        {joined(entry.second), entry.first});
+            }
+            tx.exec("DELETE FROM controllers WHERE name = ?", {name});
+            return only;
+        });
+    }
+
+    std::vector<Card> cards() override {
+        return transaction(false, [](Tx& tx) {
+            std::vector<Card> out;
+            for (const Row& row : tx.rows(select_cards() + " ORDER BY card")) out.push_back(card_of(row));
+            return out;
+        });
+    }
+
+    std::optional<Card> card(const std::string& card) override {
+        return transaction(false, [&](Tx& tx) -> std::optional<Card> {
+            const auto rows = tx.rows(select_cards() + " WHERE card = ?", {card});
+            if (rows.empty()) return std::nullopt;
+            return card_of(rows.front());
+        });
+    }
+
+    void put_cards(const std::vector<Card>& cards, bool replaceAll) override {
+        // In card order, so that concurrent writers lock rows in one order.
+        std::vector<const Card*> sorted;
+        sorted.reserve(cards.size());
+        for (const Card& card : cards) sorted.push_back(&card);
+        std::stable_sort(sorted.begin(), sorted.end(),
+                         [](const Card* a, const Card* b) { return a->card < b->card; });
+        transaction(true, [&](Tx& tx) {
+            std::string columns = "card, serial, password, user_style, open_style";
+            std::string updates =
+                "serial = excluded.serial, password = excluded.password, user_style = excluded.user_style,"
+                " open_style = excluded.open_style";
+            for (const char* day : kDayColumns) {
+                columns += std::string(", ") + day;
+                updates += std::string(", ") + day + " = excluded." + day;
+            }
+            columns += ", extra_cards, controllers";
+            updates += ", extra_cards = excluded.extra_cards, controllers = excluded.controllers";
+            const std::string upsert = "INSERT INTO cards (" + columns +
+                                       ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
+                                       " ON CONFLICT (card) DO UPDATE SET " +
+                                       updates;
+            for (const Card* card : sorted) {
+                std::vector<Value> params = {card->card, card->serial, card->password, card->userStyle,
+                                             card->openStyle};
+                for (const std::string& day : card->days) params.emplace_back(day);
+                params.emplace_back(joined(card->extraCards));
+                params.emplace_back(joined(card->controllers));
+                tx.exec(upsert, params);
+            }
+            if (replaceAll) {
+                std::set<std::string> keep;
+                for (const Card& card : cards) keep.insert(card.card);
+                for (const Row& row : tx.rows("SELECT card FROM cards ORDER BY card")) {
+                    if (keep.count(row.at(0).text()) == 0) {
+                        tx.exec("DELETE FROM cards WHERE card = ?", {row.at(0).text()});
+                    }
+                }
+            }
+            return 0;
+        });
+    }
+
+    bool remove_card(const std::string& card) override {
+        return transaction(
+            true, [&](Tx& tx) { return tx.exec("DELETE FROM cards WHERE card = ?", {card}).changes > 0; });
+    }
+
+    int64_t begin_sync_run(const std::string& owner, bool checkOnly) override {
+        return transaction(true, [&](Tx& tx) {
+            const auto rows = tx.rows(
+                "INSERT INTO sync_runs (started, owner, check_only) VALUES ({now_ms}, ?, ?) RETURNING id",
+                {owner, checkOnly});
+            return rows.at(0).at(0).integer();
+        });
+    }
+
+    void store_sync_result(int64_t run, const SyncResult& result) override {
+        transaction(true, [&](Tx& tx) {
+            // A result stored again for the same run replaces the one before.
+            tx.exec("DELETE FROM sync_drift WHERE run = ? AND controller = ?", {run, result.controller});
+            tx.exec("DELETE FROM sync_results WHERE run = ? AND controller = ?", {run, result.controller});
+            tx.exec(
+                "INSERT INTO sync_results (run, controller, status, cards, message) VALUES (?, ?, ?, ?, ?)",
+                {run, result.controller, status_name(result.status), result.cards, result.message});
+            int seq = 0;
+            for (const Drift& drift : result.drift) {
+                tx.exec(
+                    "INSERT INTO sync_drift (run, controller, seq, card, field, database_value, "
+                    "controller_value)"
+                    " VALUES (?, ?, ?, ?, ?, ?, ?)",
+                    {run, result.controller, seq++, drift.card, drift.field, nullable(drift.database),
+                     nullable(drift.controller)});
+            }
+            return 0;
+        });
+    }
+
+    std::vector<SyncResult> sync_results(int64_t run) override {
+        return transaction(false, [&](Tx& tx) {
+            std::vector<SyncResult> out;
+            std::map<std::string, size_t> index;
+            for (const Row& row : tx.rows(
+                     "SELECT controller, status, cards, message FROM sync_results WHERE run = ? ORDER BY id",
+                     {run})) {
+                SyncResult result;
+                result.controller = row.at(0).text();
+                result.status = status_from_name(row.at(1).text());
+                result.cards = static_cast<int>(row.at(2).integer());
+                result.message = row.at(3).text();
+                index[result.controller] = out.size();
+                out.push_back(std::move(result));
+            }
+            for (const Row& row :
+                 tx.rows("SELECT controller, card, field, database_value, controller_value FROM sync_drift"
+                         " WHERE run = ? ORDER BY controller, seq",
+                         {run})) {
+                auto found = index.find(row.at(0).text());
+                if (found == index.end()) continue;
+                out[found->second].drift.push_back(Drift{row.at(1).text(), row.at(2).text(),
+                                                         optional_text(row.at(3)), optional_text(row.at(4))});
+            }
+            return out;
+        });
+    }
+
+    ImportCounts import_records(const std::vector<IncomingRecord>& records) override {
+        std::set<std::string> controllers;
+        std::map<std::string, const Photo*> photos;
+        for (const IncomingRecord& record : records) {
+            controllers.insert(record.controller);
+            if (record.photo) photos.emplace(record.photo->sha256, &*record.photo);
+        }
+        return transaction(true, [&](Tx& tx) {
+            // One import at a time per controller (in name order: no deadlock).
+            if (!tx.dialect().keyLock.empty()) {
+                for (const std::string& name : controllers)
+                    tx.exec(tx.dialect().keyLock, {"records " + name});
+            }
+            ImportCounts counts;
+            // The photos first, each once, in hash order: imports that share
+            // photos wait for each other instead of deadlocking.
+            for (const auto& entry : photos) {
+                const Photo& photo = *entry.second;
+                counts.photos += static_cast<int>(
+                    tx.exec(
+                          "INSERT INTO photos (sha256, bytes, size, whole) VALUES (?, ?, ?, ?)"
+                          " ON CONFLICT (sha256) DO NOTHING",
+                          {photo.sha256, photo.bytes, static_cast<int64_t>(photo.bytes.size()), photo.whole})
+                        .changes);
+            }
+            for (const IncomingRecord& r : records) {
+                if (r.photo) {
+                    const Photo& photo = *r.photo;
+                    if (tx.any("SELECT 1 FROM records WHERE controller = ? AND card = ? AND time = ?"
+                               " AND photo_sha256 = ?",
+                               {r.controller, r.card, r.time, photo.sha256})) {
+                        continue;  // stored already
+                    }
+                    // Stored before without its photo: the photo joins it.
+                    if (tx.exec("UPDATE records SET photo_sha256 = ? WHERE controller = ? AND card = ?"
+                                " AND time = ? AND photo_sha256 = ''",
+                                {photo.sha256, r.controller, r.card, r.time})
+                            .changes > 0) {
+                        continue;
+                    }
+                    counts.records += static_cast<int>(
+                        tx.exec("INSERT INTO records (controller, card, time, kind, photo_sha256)"
+                                " VALUES (?, ?, ?, ?, ?) ON CONFLICT (controller, card, time, photo_sha256)"
+                                " DO NOTHING",
+                                {r.controller, r.card, r.time, r.kind, photo.sha256})
+                            .changes);
+                } else {
+                    // Stored already, with its photo or without.
+                    if (tx.any("SELECT 1 FROM records WHERE controller = ? AND card = ? AND time = ?",
+                               {r.controller, r.card, r.time})) {
+                        continue;
+                    }
+                    counts.records += static_cast<int>(
+                        tx.exec("INSERT INTO records (controller, card, time, kind, photo_sha256)"
+                                " VALUES (?, ?, ?, ?, '') ON CONFLICT (controller, card, time, photo_sha256)"
+                                " DO NOTHING",
+                                {r.controller, r.card, r.time, r.kind})
+                            .changes);
+                }
+            }
+            return counts;
+        });
+    }
+
+    std::vector<StoredRecord> records(const RecordQuery& query) override {
+        return transaction(false, [&](Tx& tx) {
+            std::string sql =
+                "SELECT r.controller, r.card, r.time, r.kind, r.photo_sha256, p.size, p.whole"
+                " FROM records r LEFT JOIN photos p ON p.sha256 = r.photo_sha256";
+            std::vector<std::string> where;
+            std::vector<Value> params;
+            if (!query.controller.empty()) {
+                where.emplace_back("r.controller = ?");
+                params.emplace_back(query.controller);
+            }
+            if (!query.card.empty()) {
+                where.emplace_back("r.card = ?");
+                params.emplace_back(query.card);
+            }
+            if (!query.since.empty()) {
+                where.emplace_back("r.time >= ?");
+                params.emplace_back(query.since);
+            }
+            for (size_t i = 0; i < where.size(); ++i) sql += (i == 0 ? " WHERE " : " AND ") + where[i];
+            sql += " ORDER BY r.time DESC, r.id DESC";
+            if (query.limit > 0) {
+                sql += " LIMIT ?";
+                params.emplace_back(query.limit);
+            }
+            std::vector<StoredRecord> out;
+            for (const Row& row : tx.rows(sql, params)) {
+                StoredRecord record;
+                record.controller = row.at(0).text();
+                record.card = row.at(1).text();
+                record.time = row.at(2).text();
+                record.kind = static_cast<int>(row.at(3).integer());
+                if (!row.at(4).text().empty() && !row.at(5).is_null()) {
+                    record.photo = PhotoInfo{row.at(4).text(), row.at(5).integer(), row.at(6).integer() != 0};
+                }
+                out.push_back(std::move(record));
+            }
+            return out;
+        });
+    }
+
+    std::optional<Photo> photo(const std::string& sha256) override {
+        return transaction(false, [&](Tx& tx) -> std::optional<Photo> {
+            const auto rows = tx.rows("SELECT sha256, bytes, whole FROM photos WHERE sha256 = ?", {sha256});
+            if (rows.empty()) return std::nullopt;
+            return Photo{rows[0].at(0).text(), rows[0].at(1).blob(), rows[0].at(2).integer() != 0};
+        });
+    }
+
+    bool take_lease(const std::string& controller, const std::string& owner, int seconds) override {
+        return transaction(true, [&](Tx& tx) {
+            // Taken when free or expired, renewed when the owner holds it;
+            // otherwise the conflict updates nothing.
+            return tx.exec(
+                         "INSERT INTO leases (controller, owner, expires) VALUES (?, ?, {now_ms} + ?)"
+                         " ON CONFLICT (controller) DO UPDATE SET owner = excluded.owner,"
+                         " expires = excluded.expires"
+                         " WHERE leases.expires <= {now_ms} OR leases.owner = excluded.owner",
+                         {controller, owner, int64_t{seconds} * 1000})
+                       .changes > 0;
+        });
+    }
+
+    void release_lease(const std::string& controller, const std::string& owner) override {
+        transaction(true, [&](Tx& tx) {
+            tx.exec("DELETE FROM leases WHERE controller = ? AND owner = ?", {controller, owner});
+            return 0;
+        });
+    }
+
+    std::optional<std::string> lease_holder(const std::string& controller) override {
+        return transaction(false, [&](Tx& tx) -> std::optional<std::string> {
+            const auto rows =
+                tx.rows("SELECT owner FROM leases WHERE controller = ? AND expires > {now_ms}", {controller});
+            if (rows.empty()) return std::nullopt;
+            return rows.front().at(0).text();
+        });
+    }
+
+private:
+    static constexpr const char* kSelectController =
+        "SELECT name, address, mac, number, long_records, photos FROM controllers";
+
+    static Controller controller_of(const Row& row) {
+        Controller c;
+        c.name = row.at(0).text();
+        c.address = row.at(1).text();
+        c.mac = row.at(2).text();
+        c.number = static_cast<int>(row.at(3).integer());
+        c.longRecords = row.at(4).integer() != 0;
+        c.photos = row.at(5).integer() != 0;
+        return c;
+    }
+
+    static std::string select_cards() {
+        std::string sql = "SELECT card, serial, password, user_style, open_style";
+        for (const char* day : kDayColumns) sql += std::string(", ") + day;
+        return sql + ", extra_cards, controllers FROM cards";
+    }
+
+    static Card card_of(const Row& row) {
+        Card card;
+        card.card = row.at(0).text();
+        card.serial = row.at(1).text();
+        card.password = row.at(2).text();
+        card.userStyle = static_cast<int>(row.at(3).integer());
+        card.openStyle = static_cast<int>(row.at(4).integer());
+        for (size_t d = 0; d < kDays; ++d) card.days[d] = row.at(5 + d).text();
+        card.extraCards = split(row.at(5 + kDays).text());
+        card.controllers = split(row.at(6 + kDays).text());
+        return card;
+    }
+
+    static int schema_version(Tx& tx) {
+        const auto rows = tx.rows("SELECT max(version) FROM schema_version");
+        if (rows.empty() || rows.front().at(0).is_null()) return 0;
+        return static_cast<int>(rows.front().at(0).integer());
+    }
+
+    static std::string newer_message(int version) {
+        return "the database's schema version " + std::to_string(version) +
+               " is newer than this program's (" + std::to_string(kSchemaVersion) + ")";
+    }
+
+    // Runs work(tx) as one transaction on a connection of the pool: commits
+    // what it did, or rolls all of it back and throws. A transaction the
+    // database ended for a deadlock is tried again, and so is one whose
+    // connection turned out lost before it began (the server restarted):
+    // then the other idle connections are dropped too and a new one made.
+    template <typename Work>
+    auto transaction(bool write, Work&& work) -> decltype(work(std::declval<Tx&>())) {
+        for (int attempt = 1;; ++attempt) {
+            Pool::Lent connection(pool_, pool_.take());
+            bool begun = false;
+            try {
+                connection->begin(write);
+                begun = true;
+                Tx tx(*connection);
+                auto result = work(tx);
+                connection->commit();
+                return result;
+            } catch (const Refused&) {
+                roll_back(connection);
+                throw;
+            } catch (const DatabaseError& error) {
+                roll_back(connection);
+                const bool lost = !begun && !connection->usable();
+                if (lost) {
+                    connection.discard();
+                    pool_.drop_idle();
+                }
+                const bool again = lost || error.kind() == DatabaseError::Kind::Transient;
+                if (!again || attempt >= kAttempts) throw;
+            } catch (const StoreError&) {
+                roll_back(connection);
+                throw;
+            } catch (const std::exception& error) {
+                roll_back(connection);
+                throw StoreError(std::string("database: ") + error.what());
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10 * attempt));
+        }
+    }
+
+    static void roll_back(Pool::Lent& connection) {
+        try {
+            connection->rollback();
+        } catch (const std::exception&) {
+            connection.discard();
+        }
+    }
+
+    Pool pool_;
+};
+
+}  // namespace
+
+Connector connector(const std::string& location) {
+    static const std::string kSqlite = "sqlite:";
+    if (location.compare(0, kSqlite.size(), kSqlite) == 0) {
+        const std::string path = location.substr(kSqlite.size());
+        if (path.empty()) throw Refused("the database location sqlite: names no file (sqlite:PATH)");
+        auto database = sqlite_database(path);
+        return [database] { return connect_sqlite(database); };
+    }
+    if (location.rfind("postgresql://", 0) == 0 || location.rfind("postgres://", 0) == 0) {
+        return [location] { return connect_postgres(location); };
+    }
+    throw Refused("the database location \"" + redact_location(location) +
+                  "\" is neither sqlite:PATH nor a PostgreSQL URI (postgresql://...)");
+}
+
+std::unique_ptr<Store> Store::open(const std::string& location) {
+    Connector connect = connector(location);
+    // The first connection at once: a location that cannot be reached fails here.
+    std::unique_ptr<Connection> first = connect();
+    return std::make_unique<SqlStore>(std::move(connect), std::move(first));
+}
+
+}  // namespace doorlinkd
