@@ -65,10 +65,9 @@ int main(int argc, char** argv) {
     for (int w = 0; w < threads; ++w) {
         workers.emplace_back([&, w] {
             for (size_t i; (i = next++) < targets.size();) {
-                const bool ok = mode == "sync"
-                                    ? sync_one(targets[i], static_cast<int>(i), w, cards, shared)
-                                    : DataRtn(targets[i].address.c_str(), static_cast<int>(i + 1),
-                                              targets[i].mac.c_str()) != 0;
+                const bool ok = mode == "sync" ? sync_one(targets[i], static_cast<int>(i), w, cards, shared)
+                                               : DataRtn(targets[i].address.c_str(), static_cast<int>(i + 1),
+                                                         targets[i].mac.c_str()) != 0;
                 if (!ok) {
                     ++failed;
                     std::cerr << "failed: " << targets[i].address << '\n';

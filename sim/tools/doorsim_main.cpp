@@ -367,7 +367,8 @@ int main(int argc, char** argv) {
             int id = sim.add_controller(config);
             sim.set_faults(id, faults);
             sim.update_state(id, [&](doorsim::ControllerState& s) {
-                s.records.records = doorsim::sample_records(records, 160, 120, static_cast<std::time_t>(recordsTime));
+                s.records.records =
+                    doorsim::sample_records(records, 160, 120, static_cast<std::time_t>(recordsTime));
                 s.records.consumeRecords = consumeRecords;
                 s.records.streamEnd = streamEnd == "short"     ? doorsim::StreamEnd::ShortReply
                                       : streamEnd == "silence" ? doorsim::StreamEnd::Silence

@@ -101,7 +101,7 @@ std::vector<ArchiveResult> archive_controllers(Store& store, LeaseKeeper& leases
                                                const std::vector<Controller>& controllers, int parallel) {
     std::vector<ArchiveResult> results(controllers.size());
     run_in_parallel(controllers.size(), parallel,
-                     [&](size_t i) { results[i] = archive_one(store, leases, dataDir, controllers[i]); });
+                    [&](size_t i) { results[i] = archive_one(store, leases, dataDir, controllers[i]); });
     return results;
 }
 

@@ -62,11 +62,17 @@ std::string_view without_byte_order_mark(std::string_view text) {
 }  // namespace
 
 std::vector<CardRow> parse_card_csv(const std::string& text) {
+    std::vector<RowError> errors;
+    std::vector<CardRow> cards = parse_card_csv(text, errors);
+    if (!errors.empty()) throw rows_refused(std::move(errors));
+    return cards;
+}
+
+std::vector<CardRow> parse_card_csv(const std::string& text, std::vector<RowError>& errors) {
     CsvReader reader(without_byte_order_mark(text));
     check_header(reader);
 
     std::vector<CardRow> cards;
-    std::vector<RowError> errors;
     std::unordered_map<std::string, int> firstLine;  // of each card text
     const auto lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
     cards.reserve(lines);
@@ -97,7 +103,6 @@ std::vector<CardRow> parse_card_csv(const std::string& text) {
         std::optional<Card> card = card_from_fields(fields, row.line, errors);
         if (card && !twice) cards.push_back(CardRow{row.line, std::move(*card)});
     }
-    if (!errors.empty()) throw rows_refused(std::move(errors));
     return cards;
 }
 

@@ -51,14 +51,21 @@ struct CardRow {
 // Reads a CSV text that starts with the header line. Throws RowsRefused
 // naming every bad row (fields, a card twice in the file, a bad header).
 std::vector<CardRow> parse_card_csv(const std::string& text);
+// The same, adding what is wrong to errors and returning the good rows, so
+// that the fleet rules can be checked on them too and every bad row named
+// at once. A bad header still throws.
+std::vector<CardRow> parse_card_csv(const std::string& text, std::vector<RowError>& errors);
 
 // The rules between cards and the fleet: known controller names and at most
 // kMaxCardsPerController cards per controller in the set that would result
 // (`incoming` added to or updating `existing`, or replacing it). Throws
 // RowsRefused naming the rows.
 constexpr int kMaxCardsPerController = 5000;
-void check_fleet_rules(const std::vector<CardRow>& incoming, const std::vector<Card>& existing,
-                       bool replace, const std::vector<Controller>& controllers);
+void check_fleet_rules(const std::vector<CardRow>& incoming, const std::vector<Card>& existing, bool replace,
+                       const std::vector<Controller>& controllers);
+// The same, adding what is wrong to errors (all of them in line order).
+void check_fleet_rules(const std::vector<CardRow>& incoming, const std::vector<Card>& existing, bool replace,
+                       const std::vector<Controller>& controllers, std::vector<RowError>& errors);
 
 // The CSV text of cards, header first.
 std::string write_card_csv(const std::vector<Card>& cards);

@@ -125,7 +125,8 @@ std::optional<Card> card_from_fields(const CardFields& fields, int line, std::ve
                 std::string problem = card_text_problem(extra);
                 // The controller ends its list of further cards at a zero
                 // card, so one would never read back.
-                if (problem.empty() && extra == "00000000") problem = "the further card 00000000 ends the list";
+                if (problem.empty() && extra == "00000000")
+                    problem = "the further card 00000000 ends the list";
                 if (problem.empty()) continue;
                 check.refuse(kExtraCardsColumn, problem);
                 break;

@@ -108,16 +108,20 @@ void check_limits(const std::vector<CardRow>& incoming, const CardCounts& counts
 }  // namespace
 
 void check_fleet_rules(const std::vector<CardRow>& incoming, const std::vector<Card>& existing, bool replace,
-                       const std::vector<Controller>& controllers) {
+                       const std::vector<Controller>& controllers, std::vector<RowError>& errors) {
     std::unordered_set<std::string> known;
     for (const Controller& controller : controllers) known.insert(controller.name);
-    std::vector<RowError> errors;
     check_names(incoming, known, errors);
     check_limits(incoming, count_cards(incoming, existing, replace), controllers, errors);
-    if (errors.empty()) return;
     std::stable_sort(errors.begin(), errors.end(),
                      [](const RowError& a, const RowError& b) { return a.line < b.line; });
-    throw rows_refused(std::move(errors));
+}
+
+void check_fleet_rules(const std::vector<CardRow>& incoming, const std::vector<Card>& existing, bool replace,
+                       const std::vector<Controller>& controllers) {
+    std::vector<RowError> errors;
+    check_fleet_rules(incoming, existing, replace, controllers, errors);
+    if (!errors.empty()) throw rows_refused(std::move(errors));
 }
 
 }  // namespace doorlinkd

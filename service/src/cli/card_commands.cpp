@@ -2,6 +2,7 @@
 #include <set>
 #include <sstream>
 
+#include "cards/card_rules.h"
 #include "cli/commands.h"
 #include "cli/json_forms.h"
 
@@ -20,16 +21,19 @@ std::string read_file(const std::string& path) {
 }  // namespace
 
 Outcome card_import(Store& store, const std::string& file, bool replace) {
+    // Every bad row is named at once: those of the file, then those against
+    // the fleet among the rest.
+    std::vector<RowError> errors;
     std::vector<CardRow> rows;
     try {
-        rows = parse_card_csv(read_file(file));
+        rows = parse_card_csv(read_file(file), errors);
     } catch (const RowsRefused& refused) {
         throw RowsRefused(file + ": " + refused.what(), refused.rows());
     }
     const std::vector<Card> existing = store.cards();
-    try {
-        check_fleet_rules(rows, existing, replace, store.controllers());
-    } catch (const RowsRefused& refused) {
+    check_fleet_rules(rows, existing, replace, store.controllers(), errors);
+    if (!errors.empty()) {
+        const RowsRefused refused = rows_refused(std::move(errors));
         throw RowsRefused(file + ": " + refused.what(), refused.rows());
     }
     std::set<std::string> held;
@@ -75,7 +79,8 @@ Outcome card_set(Store& store, const CardFields& given) {
     std::optional<Card> card = card_from_fields(fields, 0, errors);
     if (!card) {
         std::string reasons;
-        for (const RowError& e : errors) reasons += (reasons.empty() ? "" : "; ") + e.column + ": " + e.reason;
+        for (const RowError& e : errors)
+            reasons += (reasons.empty() ? "" : "; ") + e.column + ": " + e.reason;
         throw RowsRefused("card " + cardText + " is refused: " + reasons, errors);
     }
     check_fleet_rules({CardRow{0, *card}}, store.cards(), false, store.controllers());

@@ -70,8 +70,9 @@ Outcome controller_list(Store& store) {
     Json list = Json::array();
     for (const Controller& c : store.controllers()) {
         list.push_back(to_json(c));
-        outcome.lines.push_back(c.name + "  " + c.address + "  " + c.mac + "  number " + std::to_string(c.number) +
-                                (c.longRecords ? "  long" : "") + (c.photos ? "" : "  no photos"));
+        outcome.lines.push_back(c.name + "  " + c.address + "  " + c.mac + "  number " +
+                                std::to_string(c.number) + (c.longRecords ? "  long" : "") +
+                                (c.photos ? "" : "  no photos"));
     }
     outcome.json["controllers"] = list;
     return outcome;

@@ -27,7 +27,9 @@ ExitCode exit_code_of(ArchiveStatus status) {
     return kUnreachable;
 }
 
-std::string value_text(const std::optional<std::string>& value) { return value ? "\"" + *value + "\"" : "none"; }
+std::string value_text(const std::optional<std::string>& value) {
+    return value ? "\"" + *value + "\"" : "none";
+}
 
 // What the journal held from a process that died: imported before the
 // controllers are driven again, so nothing waits for a later run. The
@@ -36,8 +38,8 @@ void import_left_journals(Store& store, const DataDir& dataDir, Outcome& outcome
     const ImportCounts journal = import_journals(store, dataDir, store.controllers());
     outcome.json["journal"] = Json{{"records", journal.records}, {"photos", journal.photos}};
     if (journal.records > 0 || journal.photos > 0) {
-        outcome.lines.push_back("imported from the journal: " + std::to_string(journal.records) + " records, " +
-                                std::to_string(journal.photos) + " photos");
+        outcome.lines.push_back("imported from the journal: " + std::to_string(journal.records) +
+                                " records, " + std::to_string(journal.photos) + " photos");
     }
 }
 
@@ -59,8 +61,8 @@ Outcome sync_command(Store& store, const DataDir& dataDir, const DriveArgs& args
                                 std::to_string(result.cards) + " cards)" +
                                 (result.message.empty() ? "" : ": " + result.message));
         for (const Drift& d : result.drift) {
-            outcome.lines.push_back("  card " + d.card + " " + d.field + ": database " + value_text(d.database) +
-                                    ", controller " + value_text(d.controller));
+            outcome.lines.push_back("  card " + d.card + " " + d.field + ": database " +
+                                    value_text(d.database) + ", controller " + value_text(d.controller));
         }
     }
     outcome.json["controllers"] = list;
@@ -73,12 +75,14 @@ Outcome archive_command(Store& store, const DataDir& dataDir, const DriveArgs& a
     import_left_journals(store, dataDir, outcome);
     LeaseKeeper leases(store, args.owner, args.leaseSeconds);
     Json list = Json::array();
-    for (const ArchiveResult& result : archive_controllers(store, leases, dataDir, controllers, args.parallel)) {
+    for (const ArchiveResult& result :
+         archive_controllers(store, leases, dataDir, controllers, args.parallel)) {
         outcome.code = worst(outcome.code, exit_code_of(result.status));
         list.push_back(to_json(result));
         outcome.lines.push_back(result.controller + ": " + status_name(result.status) + ", " +
-                                std::to_string(result.records) + " records, " + std::to_string(result.photos) +
-                                " photos" + (result.message.empty() ? "" : ": " + result.message));
+                                std::to_string(result.records) + " records, " +
+                                std::to_string(result.photos) + " photos" +
+                                (result.message.empty() ? "" : ": " + result.message));
     }
     outcome.json["controllers"] = list;
     return outcome;

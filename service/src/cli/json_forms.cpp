@@ -8,7 +8,7 @@ Json optional_text(const std::optional<std::string>& text) { return text ? Json(
 }  // namespace
 
 Json to_json(const Controller& c) {
-    return Json{{"name", c.name},     {"address", c.address},    {"mac", c.mac},
+    return Json{{"name", c.name},     {"address", c.address},  {"mac", c.mac},
                 {"number", c.number}, {"long", c.longRecords}, {"photos", c.photos}};
 }
 
@@ -52,9 +52,11 @@ Json to_json(const ArchiveResult& result) {
 Json to_json(const StoredRecord& record) {
     Json photo = nullptr;
     if (record.photo) {
-        photo = Json{{"sha256", record.photo->sha256}, {"bytes", record.photo->bytes}, {"whole", record.photo->whole}};
+        photo = Json{
+            {"sha256", record.photo->sha256}, {"bytes", record.photo->bytes}, {"whole", record.photo->whole}};
     }
-    return Json{{"controller", record.controller}, {"card", record.card}, {"time", record.time}, {"photo", photo}};
+    return Json{
+        {"controller", record.controller}, {"card", record.card}, {"time", record.time}, {"photo", photo}};
 }
 
 }  // namespace doorlinkd

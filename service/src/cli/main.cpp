@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 #include <iostream>
 
 #include "cli/commands.h"
@@ -30,7 +31,8 @@ struct Options {
 };
 
 bool is_time_text(const std::string& text) {
-    return text.size() == 14 && std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); });
+    return text.size() == 14 &&
+           std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); });
 }
 
 Outcome outcome_of_rows(const RowsRefused& refused) {
@@ -38,7 +40,8 @@ Outcome outcome_of_rows(const RowsRefused& refused) {
     Json rows = Json::array();
     for (const RowError& row : refused.rows()) {
         rows.push_back(Json{{"line", row.line}, {"column", row.column}, {"reason", row.reason}});
-        outcome.lines.push_back("  line " + std::to_string(row.line) + ", column " + row.column + ": " + row.reason);
+        outcome.lines.push_back("  line " + std::to_string(row.line) + ", column " + row.column + ": " +
+                                row.reason);
     }
     outcome.json["rows"] = rows;
     return outcome;
@@ -81,19 +84,22 @@ int main(int argc, char** argv) {
     controllerAdd->add_option("NAME", addArgs.name, "1 to 32 letters, digits, '-', '_', '.'")->required();
     controllerAdd->add_option("ADDRESS", addArgs.address, "dotted IPv4 address")->required();
     controllerAdd->add_option("MAC", addArgs.mac, "12 hexadecimal digits")->required();
-    auto* numberOption =
-        controllerAdd->add_option("--number", number, "number in record and photo file names, 0 to 999 (default: the lowest free from 1)");
+    auto* numberOption = controllerAdd->add_option(
+        "--number", number,
+        "number in record and photo file names, 0 to 999 (default: the lowest free from 1)");
     controllerAdd->add_flag("--long", addArgs.longRecords, "long card records (ten further cards per card)");
     controllerAdd->add_flag("--no-photos", addArgs.noPhotos, "retrieve records without photos");
     auto* controllerList = controller->add_subcommand("list", "list the controllers");
     std::string removeName;
-    auto* controllerRemove = controller->add_subcommand("remove", "remove a controller (refused while a card names only it)");
+    auto* controllerRemove =
+        controller->add_subcommand("remove", "remove a controller (refused while a card names only it)");
     controllerRemove->add_option("NAME", removeName)->required();
 
     auto* card = app.add_subcommand("card", "the cards")->require_subcommand(1);
     std::string file;
     bool replace = false;
-    auto* cardImport = card->add_subcommand("import", "add and update cards from a CSV file (all rows checked first)");
+    auto* cardImport =
+        card->add_subcommand("import", "add and update cards from a CSV file (all rows checked first)");
     cardImport->add_option("FILE", file, "CSV file with the header line")->required();
     cardImport->add_flag("--replace", replace, "the file becomes the whole set of cards");
     auto* cardExport = card->add_subcommand("export", "write every card to a CSV file");
@@ -115,7 +121,8 @@ int main(int argc, char** argv) {
     cardRemove->add_option("CARD", removeCard)->required();
 
     DriveArgs drive;
-    auto* sync = app.add_subcommand("sync", "read every controller's list back, compare it with the database and repair it");
+    auto* sync = app.add_subcommand(
+        "sync", "read every controller's list back, compare it with the database and repair it");
     sync->add_option("NAME", drive.names, "controllers (default: all)");
     sync->add_flag("--check", drive.checkOnly, "read back and compare only");
     auto* archive = app.add_subcommand("archive", "store the controllers' records and photos");
@@ -170,7 +177,15 @@ int main(int argc, char** argv) {
                 throw Refused("--port-range: START and END within 0 to 65535");
             }
         }
-        std::unique_ptr<Store> store = Store::open(o.db.empty() ? "sqlite:" + dataDir + "/doorlink.db" : o.db);
+        const std::string location = o.db.empty() ? "sqlite:" + dataDir + "/doorlink.db" : o.db;
+        // init makes a new SQLite database where it is told, directory and all.
+        if (init->parsed() && location.rfind("sqlite:", 0) == 0) {
+            const std::filesystem::path directory = std::filesystem::path(location.substr(7)).parent_path();
+            std::error_code error;
+            if (!directory.empty()) std::filesystem::create_directories(directory, error);
+            if (error) throw StoreError("cannot make " + directory.string() + ": " + error.message());
+        }
+        std::unique_ptr<Store> store = Store::open(location);
         if (!init->parsed()) store->require_schema();
         drive.parallel = o.parallel;
         drive.leaseSeconds = o.leaseSeconds;

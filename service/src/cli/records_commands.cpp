@@ -28,9 +28,10 @@ Outcome photo_get(Store& store, const std::string& sha256, const std::string& fi
     if (!photo) throw Refused("no photo " + sha256);
     write_file_atomically(file, photo->bytes.data(), photo->bytes.size());
     Outcome outcome;
-    outcome.json = Json{{"sha256", sha256}, {"bytes", photo->bytes.size()}, {"whole", photo->whole}, {"file", file}};
-    outcome.lines.push_back("photo " + sha256 + " (" + std::to_string(photo->bytes.size()) + " bytes) written to " +
-                            file);
+    outcome.json =
+        Json{{"sha256", sha256}, {"bytes", photo->bytes.size()}, {"whole", photo->whole}, {"file", file}};
+    outcome.lines.push_back("photo " + sha256 + " (" + std::to_string(photo->bytes.size()) +
+                            " bytes) written to " + file);
     return outcome;
 }
 

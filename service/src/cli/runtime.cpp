@@ -55,7 +55,8 @@ void use_data_dir_for_library(const std::string& dataDir, char** argv) {
         throw StoreError("cannot set DOORLINK_HOME");
     }
     ::execv("/proc/self/exe", argv);
-    throw StoreError(std::string("cannot start doorlinkd again with its data directory: ") + std::strerror(errno));
+    throw StoreError(std::string("cannot start doorlinkd again with its data directory: ") +
+                     std::strerror(errno));
 }
 
 DataDirLock::DataDirLock(const std::string& dataDir, const std::string& command) {

@@ -14,11 +14,19 @@ std::string numbered(const char* format, int number) {
 }  // namespace
 
 std::string DataDir::registry() const { return path_ + "/eqminfo.ini"; }
-std::string DataDir::read_back_file(int list) const { return path_ + "/list/" + numbered("ReCardInfo%03d.dat", list); }
-std::string DataDir::read_back_ini(int list) const { return path_ + "/list/" + numbered("ReCard%03d.ini", list); }
-std::string DataDir::list_file(int list) const { return path_ + "/list/" + numbered("doorname%03d.dat", list); }
+std::string DataDir::read_back_file(int list) const {
+    return path_ + "/list/" + numbered("ReCardInfo%03d.dat", list);
+}
+std::string DataDir::read_back_ini(int list) const {
+    return path_ + "/list/" + numbered("ReCard%03d.ini", list);
+}
+std::string DataDir::list_file(int list) const {
+    return path_ + "/list/" + numbered("doorname%03d.dat", list);
+}
 std::string DataDir::record_directory() const { return path_ + "/cardinfo"; }
 std::string DataDir::photo_directory() const { return path_ + "/pic"; }
-std::string DataDir::controller_record_file(int number) const { return path_ + "/" + numbered("mj%03d.txt", number); }
+std::string DataDir::controller_record_file(int number) const {
+    return path_ + "/" + numbered("mj%03d.txt", number);
+}
 
 }  // namespace doorlinkd

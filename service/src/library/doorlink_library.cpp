@@ -25,12 +25,12 @@ bool write_list_record(const Card& card, bool longRecords, int list, bool append
     if (longRecords) {
         const std::string cards = long_card_text(card);
         return NameToText1(cards.c_str(), card.serial.c_str(), user, d[0].c_str(), d[1].c_str(), d[2].c_str(),
-                           d[3].c_str(), d[4].c_str(), d[5].c_str(), d[6].c_str(), card.password.c_str(), open,
-                           list, more) == 1;
+                           d[3].c_str(), d[4].c_str(), d[5].c_str(), d[6].c_str(), card.password.c_str(),
+                           open, list, more) == 1;
     }
     return NameToText(card.card.c_str(), card.serial.c_str(), user, d[0].c_str(), d[1].c_str(), d[2].c_str(),
-                      d[3].c_str(), d[4].c_str(), d[5].c_str(), d[6].c_str(), card.password.c_str(), open, list,
-                      more) == 1;
+                      d[3].c_str(), d[4].c_str(), d[5].c_str(), d[6].c_str(), card.password.c_str(), open,
+                      list, more) == 1;
 }
 
 bool download_list(const Controller& controller, int count, int list) {

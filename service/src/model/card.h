@@ -29,7 +29,7 @@ struct Card {
 // The CSV header's column names, which are also the field names of drift
 // reports and of the card options of `doorlinkd card set`.
 inline const std::array<const char*, 14> kCardColumns = {
-    "card",   "serial",  "password",  "user_style", "open_style", "sunday",      "monday",
+    "card",    "serial",    "password", "user_style", "open_style", "sunday",      "monday",
     "tuesday", "wednesday", "thursday", "friday",     "saturday",   "extra_cards", "controllers"};
 constexpr int kFirstDayColumn = 5;  // "sunday"
 

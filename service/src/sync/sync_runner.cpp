@@ -2,9 +2,9 @@
 // its lease, in a list number of its own.
 #include <algorithm>
 
+#include "common/parallel.h"
 #include "sync/controller_sync.h"
 #include "sync/list_numbers.h"
-#include "common/parallel.h"
 #include "sync/sync.h"
 
 namespace doorlinkd {

@@ -7,6 +7,8 @@
 #   postgres.sh stop DIR           stops it and removes DIR
 #   postgres.sh createdb DIR NAME  makes the database NAME in it and prints
 #                                  its URI
+#   postgres.sh pause DIR          stops the server at once, keeping its data
+#   postgres.sh resume DIR         starts the paused server again
 # DIR holds what the tests read: socket_dir (the directory of the server's
 # socket; DIR itself when its path is short enough) and server_dir (the
 # server's own directory: its data and log). Every database's URI is
@@ -16,7 +18,7 @@
 set -euo pipefail
 
 usage() {
-    echo "usage: postgres.sh start DIR | stop DIR | createdb DIR NAME" >&2
+    echo "usage: postgres.sh start DIR | stop DIR | createdb DIR NAME | pause DIR | resume DIR" >&2
     exit 2
 }
 [ $# -ge 2 ] || usage
@@ -140,8 +142,21 @@ socket_dir() {
     cat "$dir/socket_dir"
 }
 
+# pg_ctl on the server of DIR: pause_or_resume stop|start
+pause_or_resume() {
+    local server
+    server=$(cat "$dir/server_dir")
+    if [ "$1" = stop ]; then
+        as_server "$(server_bin)/pg_ctl" stop -D "$server/data" -m immediate -w -t 60 >/dev/null
+    else
+        as_server "$(server_bin)/pg_ctl" start -D "$server/data" -l "$server/server.log" -w -t 60 >/dev/null
+    fi
+}
+
 case $command in
     start) start_server ;;
+    pause) pause_or_resume stop ;;
+    resume) pause_or_resume start ;;
     stop) stop_server ;;
     createdb)
         [ $# -eq 3 ] || usage

@@ -11,7 +11,8 @@ namespace {
 
 std::string fresh_directory() {
     const auto dir = std::filesystem::temp_directory_path() /
-                     ("doorlinkd-lock-" + std::to_string(::getpid()) + "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+                     ("doorlinkd-lock-" + std::to_string(::getpid()) + "-" +
+                      ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::remove_all(dir);
     return prepare_data_dir(dir.string());
 }

@@ -8,8 +8,8 @@
 #include <stdexcept>
 #include <thread>
 
-#include "sync/list_numbers.h"
 #include "common/parallel.h"
+#include "sync/list_numbers.h"
 
 namespace doorlinkd {
 namespace {

@@ -1,0 +1,41 @@
+"""A PostgreSQL server that stops in the middle of a sync: doorlinkd exits 3
+with a message that names the database, and once the server is back a sync
+finishes the work."""
+import subprocess
+import time
+
+from conftest import POSTGRES_SCRIPT, Service, card_row, write_cards
+
+
+def postgres(*args):
+    return subprocess.run([str(POSTGRES_SCRIPT), *map(str, args)], check=True, capture_output=True,
+                          text=True).stdout.strip().splitlines()
+
+
+def test_postgresql_stopped_mid_sync(simulator, tmp_path):
+    cluster = tmp_path / "pg"
+    postgres("start", cluster)
+    try:
+        service = Service(postgres("createdb", cluster, "fleet")[-1], tmp_path / "data")
+        service.run("init")
+        # Slow answers, so that the server stops while lists go out.
+        names = service.add_controllers(simulator(2, "--delay", 5))
+        write_cards(tmp_path / "cards.csv", [card_row(n) for n in range(300)])
+        service.run("card", "import", tmp_path / "cards.csv")
+
+        run = service.start("--lease-seconds", 2, "sync")
+        time.sleep(1.5)
+        postgres("pause", cluster)
+        out, err = run.communicate(timeout=120)
+        assert run.returncode == 3, (out, err)
+        assert "PostgreSQL" in out, out
+
+        postgres("resume", cluster)
+        time.sleep(2.1)  # the leases of the stopped run expire
+        done = service.run("--lease-seconds", 2, "sync")
+        assert {c["name"]: c["cards"] for c in done["controllers"]} == {n: 300 for n in names}
+        assert {c["status"] for c in done["controllers"]} <= {"repaired", "in_step"}
+        checked = service.run("sync", "--check")
+        assert {c["status"] for c in checked["controllers"]} == {"in_step"}
+    finally:
+        postgres("stop", cluster)
