@@ -47,17 +47,7 @@ ArchiveResult archive_one(Store& store, LeaseKeeper& leases, const DataDir& data
         result.message = "another process is driving " + controller.name;
         return result;
     }
-    struct Release {
-        LeaseKeeper& leases;
-        const std::string& name;
-        ~Release() {
-            try {
-                leases.release(name);
-            } catch (const std::exception&) {
-                // It expires on its own.
-            }
-        }
-    } release{leases, controller.name};
+    const HeldLease held(leases, controller.name);
     try {
         leases.check(controller.name);
         add(result, import_journal(store, dataDir, controller));

@@ -88,4 +88,12 @@ void LeaseKeeper::renew_loop() {
     }
 }
 
+HeldLease::~HeldLease() {
+    try {
+        leases_.release(controller_);
+    } catch (const std::exception&) {
+        // It expires on its own.
+    }
+}
+
 }  // namespace doorlinkd

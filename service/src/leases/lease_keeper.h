@@ -52,4 +52,19 @@ private:
     std::thread renewer_;
 };
 
+// A lease taken, released when this ends; a release that fails (the
+// database is down) is left to the lease's expiry.
+class HeldLease {
+public:
+    HeldLease(LeaseKeeper& leases, std::string controller)
+        : leases_(leases), controller_(std::move(controller)) {}
+    ~HeldLease();
+    HeldLease(const HeldLease&) = delete;
+    HeldLease& operator=(const HeldLease&) = delete;
+
+private:
+    LeaseKeeper& leases_;
+    const std::string controller_;
+};
+
 }  // namespace doorlinkd

@@ -10,33 +10,6 @@
 namespace doorlinkd {
 namespace {
 
-// Releases a lease taken; on the way out of an exception the release is
-// only tried, as the lease expires on its own.
-class HeldLease {
-public:
-    HeldLease(LeaseKeeper& leases, std::string controller)
-        : leases_(leases), controller_(std::move(controller)) {}
-    ~HeldLease() {
-        if (held_) {
-            try {
-                leases_.release(controller_);
-            } catch (const std::exception&) {
-            }
-        }
-    }
-    HeldLease(const HeldLease&) = delete;
-    HeldLease& operator=(const HeldLease&) = delete;
-    void release() {
-        held_ = false;
-        leases_.release(controller_);
-    }
-
-private:
-    LeaseKeeper& leases_;
-    const std::string controller_;
-    bool held_ = true;
-};
-
 SyncResult busy(const Controller& controller, int cards, const std::string& message) {
     SyncResult result;
     result.controller = controller.name;
@@ -61,7 +34,6 @@ SyncResult sync_under_lease(LeaseKeeper& leases, ListNumbers& lists, const DataD
         // perhaps with a list half downloaded, for a later sync to finish.
         result = busy(controller, count, std::string("lease lost: ") + lost.what());
     }
-    lease.release();
     return result;
 }
 
