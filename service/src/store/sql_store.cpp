@@ -2,7 +2,6 @@
 // pool of connections of either backend (store/connection.h).
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -12,6 +11,8 @@
 #include <utility>
 
 #include "store/connection.h"
+#include "store/pool.h"
+#include "store/schema.h"
 #include "store/store.h"
 
 namespace doorlinkd {
@@ -20,98 +21,9 @@ std::vector<SyncResult> Store::sync_results(int64_t) { throw StoreError("this st
 
 namespace {
 
-// Connections open at most at once per store: callers beyond wait for one.
-constexpr size_t kMaxConnections = 16;
 // Attempts of a transaction that the database ended for a deadlock or a
 // serialisation failure.
 constexpr int kAttempts = 5;
-
-// The schema's upgrades: step i takes the schema from version i to i + 1.
-// A new version appends a step (and raises kSchemaVersion). Each statement
-// is written over several string literals.
-// NOLINTBEGIN(bugprone-suspicious-missing-comma)
-const std::vector<std::vector<std::string>>& upgrade_steps() {
-    static const std::vector<std::vector<std::string>> steps = {
-        // 0 -> 1
-        {
-            "CREATE TABLE controllers ("
-            " name {text} PRIMARY KEY,"
-            " address {text} NOT NULL,"
-            " mac {text} NOT NULL,"
-            " number INTEGER NOT NULL UNIQUE,"
-            " long_records INTEGER NOT NULL,"
-            " photos INTEGER NOT NULL)",
-            // days in the controller's form; extra_cards and controllers as
-            // space-separated lists (no controllers: every controller)
-            "CREATE TABLE cards ("
-            " card {text} PRIMARY KEY,"
-            " serial {text} NOT NULL,"
-            " password {text} NOT NULL,"
-            " user_style INTEGER NOT NULL,"
-            " open_style INTEGER NOT NULL,"
-            " sunday {text} NOT NULL,"
-            " monday {text} NOT NULL,"
-            " tuesday {text} NOT NULL,"
-            " wednesday {text} NOT NULL,"
-            " thursday {text} NOT NULL,"
-            " friday {text} NOT NULL,"
-            " saturday {text} NOT NULL,"
-            " extra_cards {text} NOT NULL,"
-            " controllers {text} NOT NULL)",
-            // started: ms since the epoch, the database's clock
-            "CREATE TABLE sync_runs ("
-            " id {id},"
-            " started BIGINT NOT NULL,"
-            " owner {text} NOT NULL,"
-            " check_only INTEGER NOT NULL)",
-            "CREATE TABLE sync_results ("
-            " id {id},"
-            " run BIGINT NOT NULL REFERENCES sync_runs (id),"
-            " controller {text} NOT NULL,"
-            " status {text} NOT NULL,"
-            " cards INTEGER NOT NULL,"
-            " message {text} NOT NULL,"
-            " UNIQUE (run, controller))",
-            "CREATE TABLE sync_drift ("
-            " run BIGINT NOT NULL,"
-            " controller {text} NOT NULL,"
-            " seq INTEGER NOT NULL,"
-            " card {text} NOT NULL,"
-            " field {text} NOT NULL,"
-            " database_value {text},"
-            " controller_value {text},"
-            " PRIMARY KEY (run, controller, seq),"
-            " FOREIGN KEY (run, controller) REFERENCES sync_results (run, controller) ON DELETE CASCADE)",
-            "CREATE TABLE photos ("
-            " sha256 {text} PRIMARY KEY,"
-            " bytes {blob} NOT NULL,"
-            " size BIGINT NOT NULL,"
-            " whole INTEGER NOT NULL)",
-            // A record is stored once by (controller, card, time, photo);
-            // photo_sha256 is empty for a record without a photo. Records
-            // outlive the removal of their controller.
-            "CREATE TABLE records ("
-            " id {id},"
-            " controller {text} NOT NULL,"
-            " card {text} NOT NULL,"
-            " time {text} NOT NULL CHECK (length(time) = 14),"
-            " kind INTEGER NOT NULL,"
-            " photo_sha256 {text} NOT NULL DEFAULT '',"
-            " UNIQUE (controller, card, time, photo_sha256))",
-            "CREATE INDEX records_controller_time ON records (controller, time)",
-            "CREATE INDEX records_card_time ON records (card, time)",
-            "CREATE INDEX records_time ON records (time)",
-            // expires: ms since the epoch, the database's clock
-            "CREATE TABLE leases ("
-            " controller {text} PRIMARY KEY,"
-            " owner {text} NOT NULL,"
-            " expires BIGINT NOT NULL)",
-        },
-    };
-    return steps;
-}
-
-// NOLINTEND(bugprone-suspicious-missing-comma)
 
 const char* const kDayColumns[kDays] = {"sunday",   "monday", "tuesday", "wednesday",
                                         "thursday", "friday", "saturday"};
@@ -147,88 +59,6 @@ std::optional<std::string> optional_text(const Value& value) {
 }
 
 Value nullable(const std::optional<std::string>& text) { return text ? Value(*text) : Value(); }
-
-// Connections, each lent to one caller at a time and made when none is free.
-class Pool {
-public:
-    using Connect = Connector;
-
-    Pool(Connect connect, std::unique_ptr<Connection> first) : connect_(std::move(connect)) {
-        idle_.push_back(std::move(first));
-        open_ = 1;
-    }
-
-    class Lent {
-    public:
-        Lent(Pool& pool, std::unique_ptr<Connection> connection)
-            : pool_(pool), connection_(std::move(connection)) {}
-        ~Lent() { pool_.give_back(std::move(connection_), !broken_); }
-        Lent(const Lent&) = delete;
-        Lent& operator=(const Lent&) = delete;
-        Connection& operator*() const { return *connection_; }
-        Connection* operator->() const { return connection_.get(); }
-        // The connection is not to be used again.
-        void discard() { broken_ = true; }
-
-    private:
-        Pool& pool_;
-        std::unique_ptr<Connection> connection_;
-        bool broken_ = false;
-    };
-
-    std::unique_ptr<Connection> take() {
-        {
-            std::unique_lock<std::mutex> lock(mutex_);
-            freed_.wait(lock, [this] { return !idle_.empty() || open_ < kMaxConnections; });
-            if (!idle_.empty()) {
-                std::unique_ptr<Connection> connection = std::move(idle_.back());
-                idle_.pop_back();
-                return connection;
-            }
-            ++open_;
-        }
-        try {
-            return connect_();
-        } catch (...) {
-            std::lock_guard<std::mutex> lock(mutex_);
-            --open_;
-            freed_.notify_one();
-            throw;
-        }
-    }
-
-    void give_back(std::unique_ptr<Connection> connection, bool keep = true) {
-        std::unique_ptr<Connection> dropped;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (connection && keep && connection->usable()) {
-                idle_.push_back(std::move(connection));
-            } else {
-                dropped = std::move(connection);
-                --open_;
-            }
-        }
-        freed_.notify_one();
-    }
-
-    // Closes the idle connections (after one was found lost).
-    void drop_idle() {
-        std::vector<std::unique_ptr<Connection>> dropped;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            dropped.swap(idle_);
-            open_ -= dropped.size();
-        }
-        freed_.notify_all();
-    }
-
-private:
-    Connect connect_;
-    std::mutex mutex_;
-    std::condition_variable freed_;
-    std::vector<std::unique_ptr<Connection>> idle_;
-    size_t open_ = 0;
-};
 
 // One transaction's statements, with the dialect's tokens expanded.
 class Tx {
