@@ -223,8 +223,9 @@ uint32_t Retrieval::run(const core::Mac& mac) {
             // dies after the acknowledgement must already hold the photo
             // where the record's line says, not under a temporary name that
             // the next retrieval overwrites.
-            if (!settle_finished_photo() ||
-                !link_.send_copies(acknowledgement.data(), acknowledgement.size(), kAcknowledgementCopies)) {
+            name_finished_photo();
+            if (!link_.send_copies(acknowledgement.data(), acknowledgement.size(), kAcknowledgementCopies) ||
+                !settle_finished_photo()) {
                 return finish(kRetrievalFailed);
             }
             // A copy of a block already acknowledged is stale, even one whose
@@ -348,7 +349,7 @@ Retrieval::Handled Retrieval::record_block(int length) {
 
 // A photo whose final name is taken keeps its temporary name.
 void Retrieval::name_finished_photo() {
-    if (!finishedPhoto_) return;
+    if (!finishedPhoto_ || photoPath_.empty()) return;  // none, or named already
     platform::make_directory(finishedPhoto_->directory);
     platform::move_file(photoPath_, finishedPhoto_->path);
     photoPath_.clear();

@@ -401,6 +401,32 @@ TEST(RecordRetrieval, NextPhotoFileThatCannotBeOpenedStopsAfterTheRecordBefore) 
                                                    "0001.jpg"})));
 }
 
+// A controller frees a record once it is acknowledged, so by then its photo
+// must lie under its final name: a host that dies right after the
+// acknowledgement would otherwise keep it only under a temporary name that
+// the next retrieval overwrites.
+TEST(RecordRetrieval, APhotoHasItsFinalNameBeforeItsRecordIsAcknowledged) {
+    struct Watching : FakeTransport {
+        std::vector<bool> namedAtSend;
+        int send(core::SocketHandle socket, const uint8_t* data, int length,
+                 const core::Endpoint& to) override {
+            namedAtSend.push_back(std::filesystem::exists(data_path({"pic", "00500258",
+                                                                     "00500258"
+                                                                     "20071112131415"
+                                                                     "007"
+                                                                     "0001.jpg"})));
+            return FakeTransport::send(socket, data, length, to);
+        }
+    } t;
+    Access a;
+    a.total = 1;
+    t.answer(record_block(533, 1, 0x01, a, kImageTail));
+    EXPECT_EQ(retrieve(t), records::kRetrievalSilentAfterAll);
+    ASSERT_EQ(t.namedAtSend.size(), records::kRetrievalRequestCopies + records::kAcknowledgementCopies);
+    EXPECT_FALSE(t.namedAtSend.front());  // the retrieval request
+    EXPECT_TRUE(t.namedAtSend.back());    // the acknowledgement of the record
+}
+
 // An exception in the middle of a photo (a failed allocation, here from the
 // clock) leaves no photo file open behind the freed buffer it was written
 // through: the file is closed, its bytes written, as the exception leaves.
