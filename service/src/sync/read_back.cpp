@@ -2,6 +2,12 @@
 // into the read-back file and turns it into an INI file of the source file's
 // keys, which is read here into cards.
 #include <INIReader.h>
+#include <ini.h>
+#include <strings.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
 
 #include <string>
 
@@ -32,22 +38,41 @@ void set_card_texts(const std::string& value, Card& card) {
     }
 }
 
-// Card k of the INI file (k from 1). Sections and keys are looked up
-// regardless of case, so the CSV column names of the days name them too.
-Card card_from_ini(const INIReader& ini, long k) {
-    const std::string n = std::to_string(k);
-    Card card;
-    set_card_texts(ini.Get("CardNo", "CardNo" + n, ""), card);
-    card.serial = ini.Get("SerialNo", "SerialNo" + n, "");
-    card.password = ini.Get("Password", "Password" + n, "");
-    card.userStyle = static_cast<int>(ini.GetInteger("UserStyle", "UserStyle" + n, -1));
-    card.openStyle = static_cast<int>(ini.GetInteger("OpenStyle", "OpenStyle" + n, -1));
-    for (int day = 0; day < kDays; ++day) {
-        const std::string name = kCardColumns[kFirstDayColumn + day];
-        card.days[day] = ini.Get(name, name + n, "");
+// The cards of the INI file as its keys come: "<Field><k>" in the section of
+// its field, card k (from 1) being cards[k - 1]. One pass over the file,
+// with nothing kept but the cards.
+struct IniCards {
+    std::vector<Card> cards;
+    std::vector<bool> seen;  // whether card k has its CardNo key
+
+    static int on_key(void* user, const char* section, const char* name, const char* value) {
+        auto& self = *static_cast<IniCards*>(user);
+        const size_t length = std::strlen(section);
+        if (std::strncmp(name, section, length) != 0) return 1;  // not a key of this file's form
+        char* end = nullptr;
+        const long k = std::strtol(name + length, &end, 10);
+        if (*end != '\0' || k < 1 || static_cast<size_t>(k) > self.cards.size()) return 1;
+        Card& card = self.cards[static_cast<size_t>(k - 1)];
+        const std::string field = section;
+        if (field == "CardNo") {
+            set_card_texts(value, card);
+            self.seen[static_cast<size_t>(k - 1)] = true;
+        } else if (field == "SerialNo") {
+            card.serial = value;
+        } else if (field == "Password") {
+            card.password = value;
+        } else if (field == "UserStyle") {
+            card.userStyle = std::atoi(value);
+        } else if (field == "OpenStyle") {
+            card.openStyle = std::atoi(value);
+        } else {
+            for (int day = 0; day < kDays; ++day) {
+                if (strcasecmp(section, kCardColumns[kFirstDayColumn + day]) == 0) card.days[day] = value;
+            }
+        }
+        return 1;
     }
-    return card;
-}
+};
 
 }  // namespace
 
@@ -62,21 +87,20 @@ std::vector<Card> read_controller_list(const Controller& controller, const DataD
         throw StoreError("the read-back file " + dataDir.read_back_file(list) + " could not be turned into " +
                          dataDir.read_back_ini(list));
     }
-    const INIReader ini(dataDir.read_back_ini(list));
-    if (ini.ParseError() < 0) throw StoreError(dataDir.read_back_ini(list) + " could not be read");
-
-    std::vector<Card> cards;
-    cards.reserve(static_cast<size_t>(total));
-    for (long k = 1; k <= total; ++k) {
-        // The controller's count may change while it is read; the file then
-        // holds another number of cards.
-        if (!ini.HasValue("CardNo", "CardNo" + std::to_string(k))) {
-            throw StepFailed("the read-back holds " + std::to_string(k - 1) +
-                             " cards where the controller counts " + std::to_string(total));
-        }
-        cards.push_back(card_from_ini(ini, k));
+    IniCards read;
+    read.cards.resize(static_cast<size_t>(total));
+    read.seen.resize(static_cast<size_t>(total));
+    if (ini_parse(dataDir.read_back_ini(list).c_str(), &IniCards::on_key, &read) < 0) {
+        throw StoreError(dataDir.read_back_ini(list) + " could not be read");
     }
-    return cards;
+    // The controller's count may change while it is read; the file then
+    // holds another number of cards.
+    const auto missing = std::find(read.seen.begin(), read.seen.end(), false);
+    if (missing != read.seen.end()) {
+        throw StepFailed("the read-back holds " + std::to_string(missing - read.seen.begin()) +
+                         " cards where the controller counts " + std::to_string(total));
+    }
+    return std::move(read.cards);
 }
 
 }  // namespace doorlinkd

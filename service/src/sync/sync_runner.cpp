@@ -44,11 +44,12 @@ std::vector<SyncResult> sync_controllers(Store& store, LeaseKeeper& leases, cons
                                          const SyncOptions& options) {
     const std::vector<Card> all = store.cards();
     const int64_t run = store.begin_sync_run(leases.owner(), options.checkOnly);
+    const CardsByController byController(all);
     std::vector<SyncResult> results(controllers.size());
     ListNumbers lists;
     run_in_parallel(controllers.size(), std::clamp(options.parallel, 1, kListNumbers), [&](size_t i) {
-        results[i] = sync_under_lease(leases, lists, dataDir, controllers[i], cards_for(all, controllers[i]),
-                                      options.checkOnly);
+        results[i] = sync_under_lease(leases, lists, dataDir, controllers[i],
+                                      byController.cards_for(controllers[i].name), options.checkOnly);
         store.store_sync_result(run, results[i]);
     });
     return results;
