@@ -3,6 +3,8 @@
 // the store before its files go.
 #include <filesystem>
 #include <iostream>
+#include <iterator>
+#include <mutex>
 
 #include "archive/archive.h"
 #include "common/parallel.h"
@@ -17,29 +19,60 @@ void add(Counts& total, const ImportCounts& counts) {
     total.photos += counts.photos;
 }
 
-// Imports one controller's journal in one transaction and only then removes
-// its files: a process killed before the removal imports them again, which
-// the store takes as already stored.
-ImportCounts import_journal(Store& store, const DataDir& dataDir, const Controller& controller) {
-    const Journal journal = read_journal(dataDir, controller);
+// The files of journals already committed, to be removed. A run removes
+// them when it ends, not after each journal: new files come slowly while
+// many were just removed (the file system looks over recently freed inodes
+// for each), and the retrievals still running create thousands.
+class Removals {
+public:
+    Removals() = default;
+    Removals(const Removals&) = delete;
+    Removals& operator=(const Removals&) = delete;
+    ~Removals() { remove_now(); }
+
+    void add(std::vector<std::string> files) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        files_.insert(files_.end(), std::make_move_iterator(files.begin()),
+                      std::make_move_iterator(files.end()));
+    }
+    void remove_now() {
+        std::vector<std::string> files;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            files.swap(files_);
+        }
+        std::error_code ignored;  // a file left is imported again, and stored once
+        for (const std::string& file : files) std::filesystem::remove(file, ignored);
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<std::string> files_;
+};
+
+// Imports one controller's journal in one transaction and only then hands
+// its files to be removed: a process killed before the removal imports them
+// again, which the store takes as already stored.
+ImportCounts import_journal(Store& store, const DataDir& dataDir, const Controller& controller,
+                            Removals& removals) {
+    Journal journal = read_journal(dataDir, controller);
     for (const std::string& note : journal.notes) {
         std::cerr << "doorlinkd: " << controller.name << ": " << note << '\n';
     }
     ImportCounts counts;
     if (!journal.records.empty()) counts = store.import_records(journal.records);
-    std::error_code ignored;  // a file left is imported again, and stored once
-    for (const std::string& file : journal.files) std::filesystem::remove(file, ignored);
     // The controller record file repeats the lines of every retrieval, which
     // the journal already brought; the service never reads it, and kept it
     // would only grow.
-    std::filesystem::remove(dataDir.controller_record_file(controller.number), ignored);
+    journal.files.push_back(dataDir.controller_record_file(controller.number));
+    removals.add(std::move(journal.files));
     return counts;
 }
 
 // One controller under its lease; the lease is checked before each export
 // and before each import, since another owner may drive it once it is lost.
 ArchiveResult archive_one(Store& store, LeaseKeeper& leases, const DataDir& dataDir,
-                          const Controller& controller) {
+                          const Controller& controller, Removals& removals) {
     ArchiveResult result;
     result.controller = controller.name;
     if (!leases.take(controller.name)) {
@@ -50,11 +83,11 @@ ArchiveResult archive_one(Store& store, LeaseKeeper& leases, const DataDir& data
     const HeldLease held(leases, controller.name);
     try {
         leases.check(controller.name);
-        add(result, import_journal(store, dataDir, controller));
+        add(result, import_journal(store, dataDir, controller, removals));
         leases.check(controller.name);
         const uint32_t retrieval = library::retrieve_records(controller);
         leases.check(controller.name);
-        add(result, import_journal(store, dataDir, controller));
+        add(result, import_journal(store, dataDir, controller, removals));
         if (retrieval == 0) {
             result.status = ArchiveStatus::Unreachable;
             result.message = "the retrieval from " + controller.address +
@@ -83,15 +116,20 @@ const char* status_name(ArchiveStatus status) {
 ImportCounts import_journals(Store& store, const DataDir& dataDir,
                              const std::vector<Controller>& controllers) {
     ImportCounts total;
-    for (const Controller& controller : controllers) add(total, import_journal(store, dataDir, controller));
+    Removals removals;
+    for (const Controller& controller : controllers) {
+        add(total, import_journal(store, dataDir, controller, removals));
+    }
     return total;
 }
 
 std::vector<ArchiveResult> archive_controllers(Store& store, LeaseKeeper& leases, const DataDir& dataDir,
                                                const std::vector<Controller>& controllers, int parallel) {
     std::vector<ArchiveResult> results(controllers.size());
-    run_in_parallel(controllers.size(), parallel,
-                    [&](size_t i) { results[i] = archive_one(store, leases, dataDir, controllers[i]); });
+    Removals removals;
+    run_in_parallel(controllers.size(), parallel, [&](size_t i) {
+        results[i] = archive_one(store, leases, dataDir, controllers[i], removals);
+    });
     return results;
 }
 
