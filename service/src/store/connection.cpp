@@ -127,4 +127,10 @@ std::vector<std::string> location_secrets(const std::string& location) {
     return secrets;
 }
 
+Result Connection::execute(const std::string& sql, const std::vector<Value>& params) {
+    Result result;
+    result.changes = execute_each(sql, params, [&](Row&& row) { result.rows.push_back(std::move(row)); });
+    return result;
+}
+
 }  // namespace doorlinkd

@@ -95,8 +95,13 @@ class Connection {
 public:
     virtual ~Connection() = default;
     virtual const Dialect& dialect() const = 0;
-    // Throws DatabaseError.
-    virtual Result execute(const std::string& sql, const std::vector<Value>& params = {}) = 0;
+    // Runs the statement, handing each row to onRow as it comes (a large
+    // result is never held whole); returns the rows the statement inserted,
+    // updated or deleted. Throws DatabaseError.
+    virtual int64_t execute_each(const std::string& sql, const std::vector<Value>& params,
+                                 const std::function<void(Row&&)>& onRow) = 0;
+    // The same, with every row in the result.
+    Result execute(const std::string& sql, const std::vector<Value>& params = {});
     // A transaction; `write` when it is to change something (SQLite takes
     // the write lock at once, so that two writers never meet halfway).
     virtual void begin(bool write) = 0;

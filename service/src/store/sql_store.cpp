@@ -74,6 +74,10 @@ public:
     bool any(const std::string& sql, const std::vector<Value>& params = {}) {
         return !rows(sql, params).empty();
     }
+    // Each row as it comes, for results too large to hold twice.
+    void each(const std::string& sql, const std::function<void(Row&&)>& onRow) {
+        c_.execute_each(d_.expand(sql), {}, onRow);
+    }
 
 private:
     Connection& c_;
@@ -194,7 +198,7 @@ public:
     std::vector<Card> cards() override {
         return transaction(false, [](Tx& tx) {
             std::vector<Card> out;
-            for (const Row& row : tx.rows(select_cards() + " ORDER BY card")) out.push_back(card_of(row));
+            tx.each(select_cards() + " ORDER BY card", [&](Row&& row) { out.push_back(card_of(row)); });
             return out;
         });
     }

@@ -94,7 +94,8 @@ public:
 
     const Dialect& dialect() const override { return postgres_dialect(); }
 
-    Result execute(const std::string& sql, const std::vector<Value>& params) override {
+    int64_t execute_each(const std::string& sql, const std::vector<Value>& params,
+                         const std::function<void(Row&&)>& onRow) override {
         const std::string numbered = number_placeholders(sql);
         const size_t n = params.size();
         std::vector<Oid> types(n, 0);
@@ -129,19 +130,16 @@ public:
         } clear{res};
         const ExecStatusType status = res ? PQresultStatus(res) : PGRES_FATAL_ERROR;
         if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) fail(res);
-        Result result;
-        const char* tuples = PQcmdTuples(res);
-        if (tuples && *tuples) result.changes = std::stoll(tuples);
         const int rows = PQntuples(res);
         const int columns = PQnfields(res);
-        result.rows.reserve(rows);
         for (int r = 0; r < rows; ++r) {
             Row row;
             row.reserve(columns);
             for (int c = 0; c < columns; ++c) row.push_back(column(res, r, c));
-            result.rows.push_back(std::move(row));
+            onRow(std::move(row));
         }
-        return result;
+        const char* tuples = PQcmdTuples(res);
+        return tuples && *tuples ? std::stoll(tuples) : 0;
     }
 
     void begin(bool) override { execute("BEGIN", {}); }

@@ -90,9 +90,9 @@ public:
 
     const Dialect& dialect() const override { return sqlite_dialect(); }
 
-    Result execute(const std::string& sql, const std::vector<Value>& params) override {
+    int64_t execute_each(const std::string& sql, const std::vector<Value>& params,
+                         const std::function<void(Row&&)>& onRow) override {
         sqlite3_stmt* statement = prepare(sql);
-        Result result;
         // Leaves the statement reset and unbound on every path.
         struct Reset {
             sqlite3_stmt* s;
@@ -110,10 +110,9 @@ public:
             Row row;
             row.reserve(columns);
             for (int c = 0; c < columns; ++c) row.push_back(column(statement, c));
-            result.rows.push_back(std::move(row));
+            onRow(std::move(row));
         }
-        result.changes = sqlite3_changes64(db_);
-        return result;
+        return sqlite3_changes64(db_);
     }
 
     void begin(bool write) override {
