@@ -2,6 +2,9 @@
 // records with real JPEG photos.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <memory>
+
 #include <ctime>
 #include <optional>
 #include <thread>
@@ -245,13 +248,19 @@ TEST_F(Records, ConsumingControllerFreesWhatThePhotoRetrievalAcknowledged) {
     keep(doorsim::sample_records(5, 0));  // no photos: one record block per image
     consume();
     // The acknowledgement of image 3 gets an empty datagram, which ends the call.
-    sim.set_script(id, [](const doorsim::Datagram& d, doorsim::ControllerState&) -> Replies {
+    auto cutShort = std::make_shared<std::atomic<int>>(0);
+    sim.set_script(id, [cutShort](const doorsim::Datagram& d, doorsim::ControllerState&) -> Replies {
         const Bytes& b = d.bytes;
-        if (b.size() == 5 && b[0] == 0x5A && b[1] == 0xA5 && b[2] * 256 + b[3] >= 3)
+        if (b.size() == 5 && b[0] == 0x5A && b[1] == 0xA5 && b[2] * 256 + b[3] >= 3) {
+            ++*cutShort;
             return std::vector<Bytes>{Bytes{}};
+        }
         return std::nullopt;
     });
     ASSERT_EQ(DataRtn(address.c_str(), 1, mac.c_str()), 0u);
+    // Every copy of that acknowledgement meets this script, not the next.
+    for (int i = 0; i < 200 && *cutShort < 7; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(*cutShort, 7);
     const std::vector<StoredRecord> rest(stored.begin() + 2, stored.end());
     EXPECT_EQ(read_lines(data_path({"mj001.txt"})), lines_of({stored.begin(), stored.begin() + 3}, 1, true));
     EXPECT_EQ(lines_of(kept(), 1, true), lines_of(rest, 1, true));
@@ -277,12 +286,19 @@ TEST_F(Records, ConsumingControllerFreesTheTransferBlocksAcknowledged) {
     keep(doorsim::sample_records(138, 0));  // three blocks
     consume();
     // The request for block 3, which acknowledges block 2, is lost for good.
-    sim.set_script(id, [](const doorsim::Datagram& d, doorsim::ControllerState&) -> Replies {
+    auto lost = std::make_shared<std::atomic<int>>(0);
+    sim.set_script(id, [lost](const doorsim::Datagram& d, doorsim::ControllerState&) -> Replies {
         const Bytes& b = d.bytes;
-        if (b.size() == 6 && b[0] == 0xFF && b[1] == 0xFF && b[5] == 2) return std::vector<Bytes>{};
+        if (b.size() == 6 && b[0] == 0xFF && b[1] == 0xFF && b[5] == 2) {
+            ++*lost;
+            return std::vector<Bytes>{};
+        }
         return std::nullopt;
     });
     ASSERT_EQ(TxDataRtn(address.c_str(), 1, mac.c_str()), 0u);
+    // Every copy of that request meets this script, not the next.
+    for (int i = 0; i < 200 && *lost < 6; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(*lost, 6);
     const std::vector<StoredRecord> rest(stored.begin() + 64, stored.end());
     EXPECT_EQ(lines_of(kept(), 1, false), lines_of(rest, 1, false));
 
