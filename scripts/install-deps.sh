@@ -112,7 +112,7 @@ need python3 command -v python3  # reads doorctl's JSON in its test
 # server of their own
 need libsqlite3-dev test -e /usr/include/sqlite3.h
 need libpq-dev test -e /usr/include/postgresql/libpq-fe.h
-need libinih-dev test -e /usr/include/INIReader.h
+need libinih-dev test -e /usr/include/ini.h
 need libssl-dev test -e /usr/include/openssl/evp.h
 need postgresql sh -c 'ls /usr/lib/postgresql/*/bin/initdb'
 # make package: the Windows zip and its test, the source archive

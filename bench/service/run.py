@@ -13,7 +13,6 @@ itself takes (the read-back's INI file is built in memory).
 """
 import argparse
 import os
-import random
 import shutil
 import subprocess
 import sys
@@ -21,31 +20,11 @@ import tempfile
 import time
 from pathlib import Path
 
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "service" / "tests" / "e2e"))
+from doorsim_process import Simulator  # noqa: E402
+
 HEADER = ("card,serial,password,user_style,open_style,sunday,monday,tuesday,wednesday,"
           "thursday,friday,saturday,extra_cards,controllers\n")
-
-
-class Simulator:
-    def __init__(self, doorsim, count, *args):
-        base = f"127.{random.randint(20, 99)}.{random.randint(0, 249)}.2"
-        self.process = subprocess.Popen([doorsim, "--address", base, "--controllers", str(count), *args],
-                                        stdout=subprocess.PIPE, text=True)
-        self.controllers = []
-        for line in self.process.stdout:
-            if line.startswith("controller "):
-                words = line.split()
-                self.controllers.append((words[2].split(":")[0], words[4]))
-            if line.startswith("ready"):
-                break
-        if len(self.controllers) != count:
-            raise RuntimeError("doorsim did not start")
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.process.terminate()
-        self.process.wait()
 
 
 def timed(command, env=None, stdin=None):

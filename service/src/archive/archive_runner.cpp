@@ -77,7 +77,7 @@ ArchiveResult archive_one(Store& store, LeaseKeeper& leases, const DataDir& data
     result.controller = controller.name;
     if (!leases.take(controller.name)) {
         result.status = ArchiveStatus::Busy;
-        result.message = "another process is driving " + controller.name;
+        result.message = leases.held_elsewhere(controller.name);
         return result;
     }
     const HeldLease held(leases, controller.name);

@@ -9,41 +9,6 @@ namespace doorlinkd {
 namespace {
 
 constexpr std::size_t kMaxExtraCards = 10;
-constexpr std::size_t kMaxControllerName = 32;
-
-bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-// The words of a list field; a spreadsheet cell may also break its lines.
-std::vector<std::string> words_of(const std::string& text) {
-    std::vector<std::string> words;
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        while (pos < text.size() && is_space(text[pos])) ++pos;
-        const std::size_t start = pos;
-        while (pos < text.size() && !is_space(text[pos])) ++pos;
-        if (pos > start) words.emplace_back(text, start, pos - start);
-    }
-    return words;
-}
-
-std::string joined(const std::vector<std::string>& words) {
-    std::string text;
-    for (const std::string& word : words) {
-        if (!text.empty()) text += ' ';
-        text += word;
-    }
-    return text;
-}
-
-bool is_controller_name(const std::string& name) {
-    if (name.empty() || name.size() > kMaxControllerName) return false;
-    for (const char c : name) {
-        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                        c == '-' || c == '_' || c == '.';
-        if (!ok) return false;
-    }
-    return true;
-}
 
 // Collects the errors of one row's fields.
 class FieldChecker {
@@ -109,14 +74,14 @@ std::optional<Card> card_from_fields(const CardFields& fields, int line, std::ve
     check.digits(kPasswordColumn, 6, card.password);
     check.style(kUserStyleColumn, 1, "0 or 1", card.userStyle);
     check.style(kOpenStyleColumn, 2, "0, 1 or 2", card.openStyle);
-    for (std::size_t day = 0; day < kDayCount; ++day) {
-        const std::size_t column = kSundayColumn + day;
+    for (std::size_t day = 0; day < kDays; ++day) {
+        const std::size_t column = kFirstDayColumn + day;
         const std::string* text = check.given(column);
         std::string reason;
         if (text && !normal_day_text(*text, card.days[day], reason)) check.refuse(column, reason);
     }
     if (const std::string* text = check.given(kExtraCardsColumn)) {
-        card.extraCards = words_of(*text);
+        card.extraCards = split_words(*text);
         if (card.extraCards.size() > kMaxExtraCards) {
             check.refuse(kExtraCardsColumn, std::to_string(card.extraCards.size()) +
                                                 " further cards; at most " + std::to_string(kMaxExtraCards));
@@ -134,7 +99,7 @@ std::optional<Card> card_from_fields(const CardFields& fields, int line, std::ve
         }
     }
     if (const std::string* text = check.given(kControllersColumn)) {
-        card.controllers = words_of(*text);
+        card.controllers = split_words(*text);
         for (const std::string& name : card.controllers) {
             if (is_controller_name(name)) continue;
             check.refuse(kControllersColumn,
@@ -153,9 +118,9 @@ CardFields fields_of(const Card& card) {
     fields[kPasswordColumn] = card.password;
     fields[kUserStyleColumn] = std::to_string(card.userStyle);
     fields[kOpenStyleColumn] = std::to_string(card.openStyle);
-    for (std::size_t day = 0; day < kDayCount; ++day) fields[kSundayColumn + day] = card.days[day];
-    fields[kExtraCardsColumn] = joined(card.extraCards);
-    fields[kControllersColumn] = joined(card.controllers);
+    for (std::size_t day = 0; day < kDays; ++day) fields[kFirstDayColumn + day] = card.days[day];
+    fields[kExtraCardsColumn] = join_words(card.extraCards);
+    fields[kControllersColumn] = join_words(card.controllers);
     return fields;
 }
 

@@ -21,8 +21,6 @@ enum CardColumn : std::size_t {
     kControllersColumn = 13,
 };
 constexpr std::size_t kCardColumnCount = kCardColumns.size();
-constexpr std::size_t kSundayColumn = kFirstDayColumn;
-constexpr std::size_t kDayCount = kDays;
 
 bool all_digits(std::string_view text);
 

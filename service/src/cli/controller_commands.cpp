@@ -10,15 +10,10 @@
 namespace doorlinkd {
 namespace {
 
-constexpr size_t kMaxNameLength = 32;
 constexpr int kMaxNumber = 999;
 
-// Names go into topics, paths and lists separated by spaces.
 void check_name(const std::string& name) {
-    const bool allowed = std::all_of(name.begin(), name.end(), [](unsigned char c) {
-        return std::isalnum(c) || c == '-' || c == '_' || c == '.';
-    });
-    if (name.empty() || name.size() > kMaxNameLength || !allowed) {
+    if (!is_controller_name(name)) {
         throw Refused("controller name \"" + name + "\": 1 to 32 letters, digits, '-', '_' or '.'");
     }
 }

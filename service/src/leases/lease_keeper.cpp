@@ -42,6 +42,16 @@ bool LeaseKeeper::take(const std::string& controller) {
     return true;
 }
 
+std::string LeaseKeeper::held_elsewhere(const std::string& controller) const {
+    std::optional<std::string> holder;
+    try {
+        holder = store_.lease_holder(controller);
+    } catch (const std::exception&) {
+        // named as another process
+    }
+    return "the lease of " + controller + " is held by " + holder.value_or("another process");
+}
+
 void LeaseKeeper::release(const std::string& controller) {
     {
         std::lock_guard<std::mutex> lock(mutex_);

@@ -34,6 +34,8 @@ public:
     // False when another live owner holds the controller's lease.
     bool take(const std::string& controller);
     void release(const std::string& controller);
+    // Why take() refused: "the lease of NAME is held by OWNER".
+    std::string held_elsewhere(const std::string& controller) const;
     // Throws LeaseLost unless the lease was taken or renewed recently enough
     // that it holds for a while yet.
     void check(const std::string& controller) const;

@@ -20,9 +20,6 @@ std::string DataDir::read_back_file(int list) const {
 std::string DataDir::read_back_ini(int list) const {
     return path_ + "/list/" + numbered("ReCard%03d.ini", list);
 }
-std::string DataDir::list_file(int list) const {
-    return path_ + "/list/" + numbered("doorname%03d.dat", list);
-}
 std::string DataDir::record_directory() const { return path_ + "/cardinfo"; }
 std::string DataDir::photo_directory() const { return path_ + "/pic"; }
 std::string DataDir::controller_record_file(int number) const {

@@ -13,7 +13,6 @@ public:
     std::string registry() const;                          // eqminfo.ini
     std::string read_back_file(int list) const;            // list/ReCardInfoNNN.dat
     std::string read_back_ini(int list) const;             // list/ReCardNNN.ini
-    std::string list_file(int list) const;                 // list/doornameNNN.dat
     std::string record_directory() const;                  // cardinfo
     std::string photo_directory() const;                   // pic
     std::string controller_record_file(int number) const;  // mjNNN.txt

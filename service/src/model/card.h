@@ -36,4 +36,10 @@ constexpr int kFirstDayColumn = 5;  // "sunday"
 // Whether the card goes to the named controller.
 bool goes_to(const Card& card, const std::string& controller);
 
+// The words of a list field (further cards, controller names), separated
+// by white space of any kind: a spreadsheet cell may also break its lines.
+std::vector<std::string> split_words(const std::string& text);
+// The words separated by single spaces, as lists are written and stored.
+std::string join_words(const std::vector<std::string>& words);
+
 }  // namespace doorlinkd

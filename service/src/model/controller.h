@@ -14,4 +14,8 @@ struct Controller {
     bool photos = true;        // records with photos (false: transfer retrieval)
 };
 
+// 1 to 32 letters, digits, '-', '_' or '.': names go into topics, paths and
+// lists separated by spaces.
+bool is_controller_name(const std::string& name);
+
 }  // namespace doorlinkd

@@ -9,7 +9,7 @@ constexpr size_t kMaxConnections = 16;
 
 }  // namespace
 
-Pool::Pool(Connect connect, std::unique_ptr<Connection> first) : connect_(std::move(connect)) {
+Pool::Pool(Connector connect, std::unique_ptr<Connection> first) : connect_(std::move(connect)) {
     idle_.push_back(std::move(first));
     open_ = 1;
 }

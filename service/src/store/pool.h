@@ -13,9 +13,7 @@ namespace doorlinkd {
 
 class Pool {
 public:
-    using Connect = Connector;
-
-    Pool(Connect connect, std::unique_ptr<Connection> first);
+    Pool(Connector connect, std::unique_ptr<Connection> first);
 
     // A connection lent for one transaction, given back when this ends.
     class Lent {
@@ -42,7 +40,7 @@ public:
     void drop_idle();
 
 private:
-    Connect connect_;
+    Connector connect_;
     std::mutex mutex_;
     std::condition_variable freed_;
     std::vector<std::unique_ptr<Connection>> idle_;

@@ -6,7 +6,6 @@
 #include <map>
 #include <mutex>
 #include <set>
-#include <sstream>
 #include <thread>
 #include <utility>
 
@@ -17,33 +16,11 @@
 
 namespace doorlinkd {
 
-std::vector<SyncResult> Store::sync_results(int64_t) { throw StoreError("this store keeps no sync runs"); }
-
 namespace {
 
 // Attempts of a transaction that the database ended for a deadlock or a
 // serialisation failure.
 constexpr int kAttempts = 5;
-
-const char* const kDayColumns[kDays] = {"sunday",   "monday", "tuesday", "wednesday",
-                                        "thursday", "friday", "saturday"};
-
-std::string joined(const std::vector<std::string>& words) {
-    std::string out;
-    for (const std::string& word : words) {
-        if (!out.empty()) out += ' ';
-        out += word;
-    }
-    return out;
-}
-
-std::vector<std::string> split(const std::string& text) {
-    std::vector<std::string> words;
-    std::istringstream in(text);
-    std::string word;
-    while (in >> word) words.push_back(word);
-    return words;
-}
 
 SyncStatus status_from_name(const std::string& name) {
     for (const SyncStatus status : {SyncStatus::InStep, SyncStatus::Repaired, SyncStatus::Drift,
@@ -86,7 +63,7 @@ private:
 
 class SqlStore : public Store {
 public:
-    SqlStore(Pool::Connect connect, std::unique_ptr<Connection> first)
+    SqlStore(Connector connect, std::unique_ptr<Connection> first)
         : pool_(std::move(connect), std::move(first)) {}
 
     int initialise() override {
@@ -173,7 +150,7 @@ public:
             std::vector<std::pair<std::string, std::vector<std::string>>> among;  // and others
             for (const Row& row :
                  tx.rows("SELECT card, controllers FROM cards WHERE controllers <> '' ORDER BY card")) {
-                const std::vector<std::string> names = split(row.at(1).text());
+                const std::vector<std::string> names = split_words(row.at(1).text());
                 if (std::find(names.begin(), names.end(), name) == names.end()) continue;
                 std::vector<std::string> rest;
                 for (const std::string& n : names) {
@@ -188,7 +165,7 @@ public:
             if (!only.empty()) return only;
             for (const auto& entry : among) {
                 tx.exec("UPDATE cards SET controllers = ? WHERE card = ?",
-                        {joined(entry.second), entry.first});
+                        {join_words(entry.second), entry.first});
             }
             tx.exec("DELETE FROM controllers WHERE name = ?", {name});
             return only;
@@ -223,9 +200,10 @@ public:
             std::string updates =
                 "serial = excluded.serial, password = excluded.password, user_style = excluded.user_style,"
                 " open_style = excluded.open_style";
-            for (const char* day : kDayColumns) {
-                columns += std::string(", ") + day;
-                updates += std::string(", ") + day + " = excluded." + day;
+            for (int d = kFirstDayColumn; d < kFirstDayColumn + kDays; ++d) {
+                const std::string day = kCardColumns[d];
+                columns += ", " + day;
+                updates += ", " + day + " = excluded." + day;
             }
             columns += ", extra_cards, controllers";
             updates += ", extra_cards = excluded.extra_cards, controllers = excluded.controllers";
@@ -237,8 +215,8 @@ public:
                 std::vector<Value> params = {card->card, card->serial, card->password, card->userStyle,
                                              card->openStyle};
                 for (const std::string& day : card->days) params.emplace_back(day);
-                params.emplace_back(joined(card->extraCards));
-                params.emplace_back(joined(card->controllers));
+                params.emplace_back(join_words(card->extraCards));
+                params.emplace_back(join_words(card->controllers));
                 tx.exec(upsert, params);
             }
             if (replaceAll) {
@@ -477,7 +455,8 @@ private:
 
     static std::string select_cards() {
         std::string sql = "SELECT card, serial, password, user_style, open_style";
-        for (const char* day : kDayColumns) sql += std::string(", ") + day;
+        for (int day = kFirstDayColumn; day < kFirstDayColumn + kDays; ++day)
+            sql += std::string(", ") + kCardColumns[day];
         return sql + ", extra_cards, controllers FROM cards";
     }
 
@@ -489,8 +468,8 @@ private:
         card.userStyle = static_cast<int>(row.at(3).integer());
         card.openStyle = static_cast<int>(row.at(4).integer());
         for (size_t d = 0; d < kDays; ++d) card.days[d] = row.at(5 + d).text();
-        card.extraCards = split(row.at(5 + kDays).text());
-        card.controllers = split(row.at(6 + kDays).text());
+        card.extraCards = split_words(row.at(5 + kDays).text());
+        card.controllers = split_words(row.at(6 + kDays).text());
         return card;
     }
 

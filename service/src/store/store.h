@@ -64,9 +64,8 @@ public:
     virtual int64_t begin_sync_run(const std::string& owner, bool checkOnly) = 0;
     virtual void store_sync_result(int64_t run, const SyncResult& result) = 0;
     // The results stored with a run, in the order they were stored, each
-    // with its drift in the order given. Empty for an unknown run. (A store
-    // that keeps no runs throws StoreError.)
-    virtual std::vector<SyncResult> sync_results(int64_t run);
+    // with its drift in the order given. Empty for an unknown run.
+    virtual std::vector<SyncResult> sync_results(int64_t run) = 0;
 
     // Stores the records of one retrieval, each once (see IncomingRecord):
     // a record already stored is skipped, and a photo is stored once by its

@@ -1,7 +1,6 @@
 // Reading back a controller's card list: the library reads every record
 // into the read-back file and turns it into an INI file of the source file's
 // keys, which is read here into cards.
-#include <INIReader.h>
 #include <ini.h>
 #include <strings.h>
 
@@ -20,11 +19,20 @@ namespace {
 
 // The controller's count, which LookDoorName writes as it reads record 0.
 long controller_total(const DataDir& dataDir, int list) {
-    const INIReader registry(dataDir.registry());
-    const std::string key = "ReTolNameList" + std::to_string(list);
-    const long total = registry.ParseError() < 0 ? -1 : registry.GetInteger("ReTolNameList", key, -1);
-    if (total < 0) throw StoreError(dataDir.registry() + " holds no " + key + " after a read-back");
-    return total;
+    struct Wanted {
+        std::string key;
+        long total = -1;
+    } wanted{"ReTolNameList" + std::to_string(list)};
+    const auto on_key = [](void* user, const char* section, const char* name, const char* value) {
+        auto& w = *static_cast<Wanted*>(user);
+        if (std::strcmp(section, "ReTolNameList") == 0 && w.key == name)
+            w.total = std::strtol(value, nullptr, 10);
+        return 1;
+    };
+    if (ini_parse(dataDir.registry().c_str(), on_key, &wanted) < 0 || wanted.total < 0) {
+        throw StoreError(dataDir.registry() + " holds no " + wanted.key + " after a read-back");
+    }
+    return wanted.total;
 }
 
 // "00112345,00254321": the card, then its further cards.

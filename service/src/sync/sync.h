@@ -23,7 +23,7 @@ struct SyncOptions {
 };
 
 // Syncs the controllers in parallel, each under its lease (a controller
-// whose lease another owner holds is Busy, "held by another process"), in a
+// whose lease another owner holds is Busy, its message naming the owner), in a
 // list number of its own; stores every result with a new run and returns
 // them in the order of `controllers`. The lease is checked before every
 // export call: a lease found lost makes the controller Busy ("lease lost:

@@ -3,14 +3,13 @@ a fresh database of each kind (SQLite, and PostgreSQL in the test run's own
 cluster) and a runner for the doorlinkd program."""
 import json
 import os
-import random
-import signal
 import subprocess
-import time
 import uuid
 from pathlib import Path
 
 import pytest
+
+from doorsim_process import Simulator
 
 DOORLINKD = os.environ.get("DOORLINKD", "doorlinkd")
 DOORSIM = os.environ.get("DOORSIM", "doorsim")
@@ -19,42 +18,12 @@ POSTGRES_DIR = os.environ.get("DOORLINKD_TEST_POSTGRES", "")
 POSTGRES_SCRIPT = Path(__file__).resolve().parent.parent / "scripts" / "postgres.sh"
 
 
-class Simulator:
-    """A doorsim process with its controllers: [(address, mac)]."""
-
-    def __init__(self, count, *args):
-        # Loopback addresses of these tests' own (127.20.x.x to 127.99.x.x;
-        # the library's tests take 127.100 and above); another when taken.
-        for _ in range(20):
-            base = f"127.{random.randint(20, 99)}.{random.randint(0, 249)}.2"
-            self.process = subprocess.Popen(
-                [DOORSIM, "--address", base, "--controllers", str(count), *map(str, args)],
-                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-            self.controllers = []
-            for line in self.process.stdout:
-                if line.startswith("controller "):
-                    words = line.split()
-                    self.controllers.append((words[2].split(":")[0], words[4]))
-                if line.startswith("ready"):
-                    return
-            self.process.wait()
-        raise RuntimeError("doorsim did not start")
-
-    def stop(self):
-        self.process.send_signal(signal.SIGTERM)
-        try:
-            self.process.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait()
-
-
 @pytest.fixture
 def simulator():
     started = []
 
     def start(count, *args):
-        sim = Simulator(count, *args)
+        sim = Simulator(DOORSIM, count, *args)
         started.append(sim)
         return sim
 
@@ -124,16 +93,8 @@ def write_cards(path, rows):
     Path(path).write_text(header + "\n" + "".join(",".join(map(str, r)) + "\n" for r in rows))
 
 
-def card_row(n, password="123456", controllers="", extra=""):
+def card_row(n, password="123456", controllers=""):
     """A valid card row: card 001 followed by 10000 + n."""
     return [f"001{10000 + n:05d}", f"{100000 + n:06d}", password, 1, 2,
-            "0800-1200-01;", "", "", "", "", "", "", extra, controllers]
+            "0800-1200-01;", "", "", "", "", "", "", "", controllers]
 
-
-def wait_until(predicate, timeout, step=0.2):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if predicate():
-            return True
-        time.sleep(step)
-    return predicate()
