@@ -79,3 +79,12 @@ def test_a_read_only_sqlite_file_is_a_clear_error_and_nothing_changes(tmp_path):
     listed = subprocess.run(base + ["card", "export", str(tmp_path / "cards.csv")], capture_output=True, text=True)
     assert listed.returncode == 0, listed.stdout
     assert "00100002" not in (tmp_path / "cards.csv").read_text()
+
+
+def test_the_database_from_the_environment_and_a_refused_since(tmp_path):
+    env = dict(os.environ, DOORLINKD_DB=f"sqlite:{tmp_path}/env.db")
+    base = [DOORLINKD, "--json", "--data-dir", str(tmp_path / "data")]
+    done = subprocess.run(base + ["init"], env=env, capture_output=True, text=True)
+    assert done.returncode == 0 and (tmp_path / "env.db").exists(), done.stdout
+    done = subprocess.run(base + ["records", "--since", "2026"], env=env, capture_output=True, text=True)
+    assert done.returncode == 2 and "--since" in done.stdout, done.stdout
