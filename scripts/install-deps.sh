@@ -115,6 +115,17 @@ need libpq-dev test -e /usr/include/postgresql/libpq-fe.h
 need libinih-dev test -e /usr/include/ini.h
 need libssl-dev test -e /usr/include/openssl/evp.h
 need postgresql sh -c 'ls /usr/lib/postgresql/*/bin/initdb'
+# doorlinkd serve: its HTTP server (built with OpenSSL), its MQTT client and
+# its configuration files; its tests start a broker of their own, speak MQTT
+# and drive a headless browser
+need libcpp-httplib-dev test -e /usr/include/httplib.h
+need libmosquitto-dev test -e /usr/include/mosquitto.h
+need libtomlplusplus-dev test -e /usr/include/toml++/toml.h
+need mosquitto test -x /usr/sbin/mosquitto
+need python3-paho-mqtt /usr/bin/python3 -c "import paho.mqtt.client"
+need chromium test -x /usr/bin/chromium
+need chromium-driver test -x /usr/bin/chromedriver
+need python3-selenium /usr/bin/python3 -c "import selenium.webdriver"
 # make package: the Windows zip and its test, the source archive
 need zip command -v zip
 need unzip command -v unzip

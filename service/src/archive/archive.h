@@ -10,22 +10,12 @@
 
 #include "leases/lease_keeper.h"
 #include "library/data_dir.h"
+#include "model/archive_result.h"
 #include "model/controller.h"
 #include "model/record.h"
 #include "store/store.h"
 
 namespace doorlinkd {
-
-enum class ArchiveStatus { Done, Unreachable, Busy };
-const char* status_name(ArchiveStatus status);  // "done", "unreachable", "busy"
-
-struct ArchiveResult {
-    std::string controller;
-    ArchiveStatus status = ArchiveStatus::Unreachable;
-    int records = 0;  // stored by this run
-    int photos = 0;
-    std::string message;
-};
 
 // The journal of one controller as its files stand: its records with their
 // photos, in file order, and the files to remove once they are committed

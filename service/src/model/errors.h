@@ -29,8 +29,20 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// Something named that does not exist: a controller, a card, a run (exit 2).
+class NotFound : public Refused {
+public:
+    using Refused::Refused;
+};
+
 // A controller or data directory that another process is driving (exit 5).
 class Busy : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// A controller that did not answer (exit 1).
+class Unreachable : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };

@@ -42,6 +42,8 @@ struct RecordQuery {
     std::string controller;  // empty: any
     std::string card;        // empty: any
     std::string since;       // yyyymmddhhmmss, empty: any; records at or after it
+    std::string until;       // yyyymmddhhmmss, empty: any; records before it
+    int offset = 0;          // records skipped (newest first)
     int limit = 0;           // 0: no limit
 };
 

@@ -15,16 +15,20 @@
 #include <string>
 #include <vector>
 
+#include "model/access.h"
+#include "model/archive_result.h"
 #include "model/card.h"
 #include "model/controller.h"
 #include "model/errors.h"
+#include "model/event.h"
+#include "model/pages.h"
 #include "model/record.h"
 #include "model/sync_result.h"
 
 namespace doorlinkd {
 
 // The schema version this program writes and reads.
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
 
 class Store {
 public:
@@ -59,6 +63,9 @@ public:
     virtual void put_cards(const std::vector<Card>& cards, bool replaceAll) = 0;
     // False when the card was not there.
     virtual bool remove_card(const std::string& card) = 0;
+    // A page of the cards, in card order, whose card number, serial or
+    // password contains `search` (empty: all); total counts every match.
+    virtual Page<Card> cards_page(const std::string& search, int offset, int limit) = 0;
 
     // A run of sync: its id, then one result per controller.
     virtual int64_t begin_sync_run(const std::string& owner, bool checkOnly) = 0;
@@ -66,6 +73,16 @@ public:
     // The results stored with a run, in the order they were stored, each
     // with its drift in the order given. Empty for an unknown run.
     virtual std::vector<SyncResult> sync_results(int64_t run) = 0;
+    // Newest first.
+    virtual Page<SyncRunInfo> sync_runs(int offset, int limit) = 0;
+
+    // A run of archive, as a run of sync.
+    virtual int64_t begin_archive_run(const std::string& owner) = 0;
+    virtual void store_archive_result(int64_t run, const ArchiveResult& result) = 0;
+    virtual std::vector<ArchiveResult> archive_results(int64_t run) = 0;
+    virtual Page<ArchiveRunInfo> archive_runs(int offset, int limit) = 0;
+    // Every controller's latest sync and archive result, in name order.
+    virtual std::vector<ControllerSummary> controller_summaries() = 0;
 
     // Stores the records of one retrieval, each once (see IncomingRecord):
     // a record already stored is skipped, and a photo is stored once by its
@@ -75,9 +92,13 @@ public:
     // photos new to it (by hash: a photo already stored for another record
     // is not counted again, also when it joins a record stored without one).
     // A record's time must have 14 characters (yyyymmddhhmmss).
+    // Every record new to the store becomes a "record" event (and its
+    // outbox message) in the same transaction, so each is told once.
     virtual ImportCounts import_records(const std::vector<IncomingRecord>& records) = 0;
     // Newest first.
     virtual std::vector<StoredRecord> records(const RecordQuery& query) = 0;
+    // How many records the query matches, its offset and limit aside.
+    virtual int64_t count_records(const RecordQuery& query) = 0;
     virtual std::optional<Photo> photo(const std::string& sha256) = 0;
 
     // Leases: one owner drives a controller at a time. take_lease takes a
@@ -87,6 +108,59 @@ public:
     virtual void release_lease(const std::string& controller, const std::string& owner) = 0;
     // The owner of a lease that has not expired.
     virtual std::optional<std::string> lease_holder(const std::string& controller) = 0;
+    // The leases are keyed by text: besides controller names, "@outbox"
+    // is the lease of the instance that publishes the outbox.
+
+    // Events. append_events stores the events and, in the same transaction,
+    // an outbox message for each (event_topic, event_json, event_retained);
+    // it sets and returns their ids and times.
+    virtual std::vector<Event> append_events(std::vector<Event> events) = 0;
+    // Events after an id (0: from the first), oldest first; a controller or
+    // kind of "" matches any. At most limit.
+    virtual std::vector<Event> events(int64_t afterId, const std::string& controller, const std::string& kind,
+                                      int limit) = 0;
+    virtual int64_t last_event_id() = 0;  // 0 when none
+
+    // The outbox: messages not yet published, oldest first.
+    struct OutboxMessage {
+        int64_t id = 0;
+        std::string topic;
+        std::string payload;
+        bool retained = false;
+    };
+    virtual std::vector<OutboxMessage> outbox_pending(int limit) = 0;
+    virtual void mark_published(int64_t outboxId) = 0;
+    virtual int64_t outbox_depth() = 0;  // messages not yet published
+
+    // MQTT command ids: false when the id was remembered already; forgets
+    // ids remembered before nowMs - windowMs. Survives restarts.
+    virtual bool remember_command_id(const std::string& id, int64_t nowMs, int64_t windowMs) = 0;
+
+    // Tokens, stored by the SHA-256 (hex) of their text. Refused when the
+    // name is taken.
+    virtual void add_token(const TokenInfo& token, const std::string& hash) = 0;
+    virtual std::vector<TokenInfo> tokens() = 0;  // in name order
+    // Removes it; false when there was none of that name.
+    virtual bool revoke_token(const std::string& name) = 0;
+    // The token with this hash unless it has expired (the database's clock).
+    virtual std::optional<TokenInfo> token_by_hash(const std::string& hash) = 0;
+
+    // The audit log: append sets id and time; entries newest first.
+    virtual void audit(const AuditEntry& entry) = 0;
+    virtual Page<AuditEntry> audit_entries(int offset, int limit) = 0;
+
+    // Retention: removes records whose time is before recordsBefore
+    // (yyyymmddhhmmss, the controllers' clock), photos no record names any
+    // more, and events, audit entries and published outbox messages older
+    // than beforeMs (ms since the epoch).
+    virtual Removed remove_older_than(int64_t beforeMs, const std::string& recordsBefore) = 0;
+
+    // An online copy of a SQLite database to a new file; Refused for
+    // PostgreSQL (pg_dump does that).
+    virtual void backup(const std::string& file) = 0;
+
+    // The database's clock, ms since the epoch.
+    virtual int64_t now_ms() = 0;
 };
 
 }  // namespace doorlinkd

@@ -1,0 +1,40 @@
+// MQTT (libmosquitto, MQTT 5) to an existing broker: publishes the outbox in
+// order, at QoS 1, while this instance holds the "@outbox" lease; keeps the
+// instance's retained status with a last will; and, when enabled, acts on
+// commands (doorlink/<controller>/cmd/open|time|sync), refusing retained,
+// stale, future and repeated ones, answering each and auditing it.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "leases/lease_keeper.h"
+#include "serve/event_hub.h"
+#include "serve/fleet.h"
+#include "serve/metrics.h"
+#include "serve/serve_options.h"
+#include "store/store.h"
+
+namespace doorlinkd {
+
+class MqttBridge {
+public:
+    MqttBridge(Store& store, Fleet& fleet, EventHub& hub, LeaseKeeper& leases, Metrics& metrics,
+               const MqttOptions& options, const std::string& instance);
+    ~MqttBridge();  // stops
+    MqttBridge(const MqttBridge&) = delete;
+    MqttBridge& operator=(const MqttBridge&) = delete;
+
+    // Connects in the background (reconnecting with a growing pause) and
+    // returns at once; Refused for a bad URL or TLS files that cannot be read.
+    void start();
+    // Publishes the offline status, disconnects, and ends its threads within
+    // a second or two. Messages not acknowledged stay in the outbox.
+    void stop();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace doorlinkd
