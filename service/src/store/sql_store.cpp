@@ -464,6 +464,7 @@ public:
     Removed remove_older_than(int64_t, const std::string&) override { pending(); }
     void backup(const std::string&) override { pending(); }
     int64_t now_ms() override { pending(); }
+    void put_photo(const Photo&) override { pending(); }
 
 private:
     static constexpr const char* kSelectController =

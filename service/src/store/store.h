@@ -100,6 +100,9 @@ public:
     // How many records the query matches, its offset and limit aside.
     virtual int64_t count_records(const RecordQuery& query) = 0;
     virtual std::optional<Photo> photo(const std::string& sha256) = 0;
+    // Stores a photo that no record names (yet): a pushed one. A photo
+    // already stored is left as it is.
+    virtual void put_photo(const Photo& photo) = 0;
 
     // Leases: one owner drives a controller at a time. take_lease takes a
     // free or expired lease, or renews one the owner holds, for `seconds`
