@@ -15,6 +15,7 @@ class Simulator:
             base = f"127.{random.randint(20, 99)}.{random.randint(0, 249)}.2"
             self.process = subprocess.Popen(
                 [doorsim, "--address", base, "--controllers", str(count), *map(str, args)],
+                stdin=subprocess.PIPE if "--control" in args else subprocess.DEVNULL,
                 stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
             self.controllers = []
             for line in self.process.stdout:
@@ -25,6 +26,20 @@ class Simulator:
                     return
             self.process.wait()
         raise RuntimeError("doorsim did not start")
+
+    def control(self, line):
+        """One line of doorsim's control input (started with --control):
+        "error ID TEXT", "photo ID SITE CARD" or "monitor ID ADDRESS PORT",
+        ids counting from 1; True when doorsim answers ok (a push needs the
+        controller's monitoring target set)."""
+        self.process.stdin.write(line + "\n")
+        self.process.stdin.flush()
+        for answer in self.process.stdout:
+            if answer.startswith("ok"):
+                return True
+            if answer.startswith("failed") or answer.startswith("?"):
+                return False
+        raise RuntimeError("doorsim ended")
 
     def stop(self):
         self.process.send_signal(signal.SIGTERM)
