@@ -1,0 +1,78 @@
+// Building the page from server data: every text goes in through
+// textContent or attributes, never as markup.
+
+// el("td", {class: "x", dataset: {test: "y"}, onclick: f}, "text", node, ...)
+export function el(tag, props, ...children) {
+  const node = document.createElement(tag);
+  for (const [key, value] of Object.entries(props || {})) {
+    if (value === undefined || value === null || value === false) continue;
+    if (key === "dataset") Object.assign(node.dataset, value);
+    else if (key.startsWith("on")) node.addEventListener(key.slice(2), value);
+    else if (key === "class") node.className = value;
+    else if (key in node && typeof value !== "string") node[key] = value;
+    else node.setAttribute(key, value === true ? "" : String(value));
+  }
+  append(node, children);
+  return node;
+}
+
+function append(node, children) {
+  for (const child of children) {
+    if (child === undefined || child === null || child === false) continue;
+    if (Array.isArray(child)) append(node, child);
+    else node.append(child instanceof Node ? child : String(child));
+  }
+}
+
+// Replaces the node's children (texts, nodes, arrays of them; null skipped).
+export function fill(node, ...children) {
+  node.replaceChildren();
+  append(node, children);
+  return node;
+}
+
+// A table of rows: columns [{title, cell(item) → text or node}].
+export function table(columns, items, props) {
+  return el("table", props,
+    el("thead", {}, el("tr", {}, columns.map((c) => el("th", {}, c.title)))),
+    el("tbody", {}, items.map((item) => el("tr", {}, columns.map((c) => el("td", {class: c.class}, c.cell(item)))))));
+}
+
+// A time the server gives as ms since the epoch or as an ISO 8601 text.
+export function when(value) {
+  if (value === undefined || value === null || value === "") return "—";
+  const date = new Date(typeof value === "number" ? value : Date.parse(value));
+  if (Number.isNaN(date.getTime())) return String(value);
+  const pad = (n) => String(n).padStart(2, "0");
+  return `${date.getFullYear()}-${pad(date.getMonth() + 1)}-${pad(date.getDate())} ` +
+    `${pad(date.getHours())}:${pad(date.getMinutes())}:${pad(date.getSeconds())}`;
+}
+
+export function seconds(value) {
+  if (value === undefined || value === null) return "—";
+  const sign = value > 0 ? "+" : "";
+  return `${sign}${value} s`;
+}
+
+export function count(n) {
+  return Number(n || 0).toLocaleString("en");
+}
+
+// A status word as a coloured badge ("in_step" → "in step").
+export function badge(status, good) {
+  if (status === undefined || status === null || status === "") return el("span", {class: "badge none"}, "never");
+  const kind = good.includes(status) ? "good" : "bad";
+  return el("span", {class: `badge ${kind}`}, String(status).replace(/_/g, " "));
+}
+
+// Previous / next over a list the server pages: "1–50 of 5,000".
+export function pager(offset, limit, total, go) {
+  const first = total === 0 ? 0 : offset + 1;
+  const last = Math.min(offset + limit, total);
+  return el("div", {class: "pager", dataset: {test: "pager"}},
+    el("button", {type: "button", dataset: {test: "previous"}, disabled: offset <= 0,
+      onclick: () => go(Math.max(0, offset - limit))}, "‹ Previous"),
+    el("span", {dataset: {test: "range"}}, `${count(first)}–${count(last)} of ${count(total)}`),
+    el("button", {type: "button", dataset: {test: "next"}, disabled: last >= total,
+      onclick: () => go(offset + limit)}, "Next ›"));
+}

@@ -1,0 +1,130 @@
+// Cards: searched and paged by the server (the list may hold many
+// thousands); operators edit a card, or add one, in a form.
+
+import {api, get} from "./api.js";
+import {el, fill, pager} from "./dom.js";
+
+const LIMIT = 50;
+const DAYS = ["sunday", "monday", "tuesday", "wednesday", "thursday", "friday", "saturday"];
+const LISTS = ["extra_cards", "controllers"];
+
+export function render(root, ctx) {
+  const search = ctx.params.get("search") || "";
+  const offset = Math.max(0, Number(ctx.params.get("offset")) || 0);
+  const input = el("input", {type: "search", id: "card-search", placeholder: "Card, serial or controller",
+    value: search, "aria-label": "Search cards"});
+  const list = el("div", {id: "cards-list"}, el("p", {class: "loading"}, "Loading…"));
+  const editor = el("div", {id: "card-editor"});
+  root.append(
+    el("div", {class: "toolbar"},
+      el("h1", {}, "Cards"),
+      input,
+      el("span", {class: "spacer"}),
+      ctx.canOperate && el("button", {type: "button", id: "card-new", onclick: () => edit(null)}, "New card")),
+    editor,
+    list);
+
+  // Typing searches after a pause, from the first page.
+  let typing = null;
+  input.addEventListener("input", () => {
+    clearTimeout(typing);
+    typing = setTimeout(() => ctx.go("cards", [], {search: input.value.trim()}), 300);
+  });
+  ctx.onLeave(() => clearTimeout(typing));
+  if (search) {
+    input.focus();
+    input.setSelectionRange(search.length, search.length);
+  }
+
+  async function load() {
+    let answer;
+    try {
+      answer = await get("/api/v1/cards", {search, offset, limit: LIMIT});
+    } catch (e) {
+      fill(list);
+      ctx.error(e);
+      return;
+    }
+    const cards = answer.cards || [];
+    const total = answer.total ?? cards.length;
+    const go = (o) => ctx.go("cards", [], {search, offset: o});
+    const columns = ["Card", "Serial", "User style", "Open style", "Time ranges", "Extra cards", "Controllers"];
+    if (ctx.canOperate) columns.push("");
+    fill(list,
+      el("table", {id: "cards", class: "list", dataset: {total: String(total)}},
+        el("thead", {}, el("tr", {}, columns.map((t) => el("th", {}, t)))),
+        el("tbody", {}, cards.map((card) => row(card)),
+          cards.length ? null : el("tr", {}, el("td", {colspan: columns.length, class: "empty"},
+            search ? "No card matches." : "No cards yet.")))),
+      pager(offset, LIMIT, total, go));
+  }
+
+  function row(card) {
+    const days = DAYS.filter((d) => card[d]).map((d) => `${d.slice(0, 3)} ${card[d]}`);
+    return el("tr", {dataset: {card: card.card}},
+      el("td", {class: "mono"}, card.card),
+      el("td", {class: "mono"}, card.serial ?? ""),
+      el("td", {}, String(card.user_style ?? "")),
+      el("td", {}, String(card.open_style ?? "")),
+      el("td", {class: "days"}, days.length ? days.map((d) => el("div", {}, d)) : "none"),
+      el("td", {class: "mono"}, words(card.extra_cards)),
+      el("td", {}, words(card.controllers) || "all"),
+      ctx.canOperate && el("td", {}, el("button", {type: "button", class: "small", dataset: {test: "edit-card"},
+        onclick: () => edit(card)}, "Edit")));
+  }
+
+  // The form for one card; null: a new card.
+  function edit(card) {
+    const fresh = card === null;
+    const field = (name, label, value, props) => {
+      const input = el("input", {name, id: `card-field-${name}`, value: value ?? "", ...props});
+      return {name, input, node: el("label", {}, el("span", {}, label), input)};
+    };
+    const fields = [
+      field("card", "Card (8 digits)", fresh ? "" : card.card, {readOnly: !fresh, required: true, pattern: "[0-9]{8}"}),
+      field("serial", "Serial (6 digits)", card?.serial, {pattern: "[0-9]{6}"}),
+      field("password", "Password (6 digits)", card?.password, {pattern: "[0-9]{6}"}),
+      field("user_style", "User style (0, 1)", card?.user_style ?? 1, {type: "number", min: 0, max: 1}),
+      field("open_style", "Open style (0, 1, 2)", card?.open_style ?? 2, {type: "number", min: 0, max: 2}),
+      ...DAYS.map((d) => field(d, d[0].toUpperCase() + d.slice(1), card?.[d], {placeholder: "0800-1200-01;"})),
+      field("extra_cards", "Extra cards", words(card?.extra_cards), {placeholder: "separated by spaces"}),
+      field("controllers", "Controllers", words(card?.controllers), {placeholder: "empty: every controller"}),
+    ];
+    const problem = el("p", {class: "form-error", dataset: {test: "card-error"}, hidden: true});
+    const save = async (event) => {
+      event.preventDefault();
+      const body = {};
+      for (const f of fields) {
+        const value = f.input.value.trim();
+        if (LISTS.includes(f.name)) body[f.name] = value ? value.split(/\s+/) : [];
+        else if (f.name === "user_style" || f.name === "open_style") body[f.name] = Number(value);
+        else body[f.name] = value;
+      }
+      try {
+        await api("PUT", `/api/v1/cards/${encodeURIComponent(body.card)}`, body);
+      } catch (e) {
+        problem.textContent = e.message;
+        problem.hidden = false;
+        return;
+      }
+      fill(editor);
+      ctx.notice(`Card ${body.card} saved.`);
+      load();
+    };
+    fill(editor, el("form", {id: "card-form", class: "card-form", onsubmit: save},
+      el("h2", {}, fresh ? "New card" : `Card ${card.card}`),
+      el("div", {class: "fields"}, fields.map((f) => f.node)),
+      problem,
+      el("div", {class: "buttons"},
+        el("button", {type: "submit", id: "card-save"}, "Save"),
+        el("button", {type: "button", id: "card-cancel", onclick: () => fill(editor)}, "Cancel"))));
+    fields[fresh ? 0 : 1].input.focus();
+  }
+
+  load();
+}
+
+function words(value) {
+  if (Array.isArray(value)) return value.join(" ");
+  return value ? String(value) : "";
+}

@@ -1,0 +1,65 @@
+// Archived records, newest first, paged by the server; their photos as
+// thumbnails, large on a click.
+
+import {get, photoPath} from "./api.js";
+import {el, fill, pager} from "./dom.js";
+import {thumbnail} from "./photo_view.js";
+import {startRun} from "./page_controllers.js";
+
+const LIMIT = 25;
+
+export function render(root, ctx) {
+  const filter = {controller: ctx.params.get("controller") || "", card: ctx.params.get("card") || ""};
+  const offset = Math.max(0, Number(ctx.params.get("offset")) || 0);
+  const controller = el("input", {id: "records-controller", placeholder: "Controller", value: filter.controller,
+    "aria-label": "Controller"});
+  const card = el("input", {id: "records-card", placeholder: "Card", value: filter.card, "aria-label": "Card"});
+  const list = el("div", {id: "records-list"}, el("p", {class: "loading"}, "Loading…"));
+  const apply = (event) => {
+    event.preventDefault();
+    ctx.go("records", [], {controller: controller.value.trim(), card: card.value.trim()});
+  };
+  root.append(
+    el("div", {class: "toolbar"},
+      el("h1", {}, "Records"),
+      el("form", {class: "filter", id: "records-filter", onsubmit: apply}, controller, card,
+        el("button", {type: "submit"}, "Show")),
+      el("span", {class: "spacer"}),
+      ctx.canOperate && el("button", {type: "button", id: "archive-now",
+        onclick: () => startRun(ctx, "archive", [])}, "Archive now")),
+    list);
+
+  async function load() {
+    let answer;
+    try {
+      answer = await get("/api/v1/records", {...filter, offset, limit: LIMIT});
+    } catch (e) {
+      fill(list);
+      ctx.error(e);
+      return;
+    }
+    const records = answer.records || [];
+    const total = answer.total ?? records.length;
+    const kinds = records.some((r) => r.kind !== undefined);
+    const titles = ["Time", "Controller", "Card", kinds ? "Kind" : null, "Photo"].filter(Boolean);
+    fill(list,
+      pager(offset, LIMIT, total, (o) => ctx.go("records", [], {...filter, offset: o})),
+      el("table", {id: "records", class: "list records"},
+        el("thead", {}, el("tr", {}, titles.map((t) => el("th", {}, t)))),
+        el("tbody", {}, records.map((r) => row(r, kinds)),
+          records.length ? null : el("tr", {}, el("td", {colspan: titles.length, class: "empty"}, "No records.")))));
+  }
+
+  function row(record, kinds) {
+    const path = photoPath(record);
+    const caption = `${record.controller} · card ${record.card} · ${record.time}`;
+    return el("tr", {dataset: {test: "record"}},
+      el("td", {class: "mono"}, record.time ?? ""),
+      el("td", {}, record.controller ?? ""),
+      el("td", {class: "mono"}, record.card ?? ""),
+      kinds && el("td", {}, record.kind ?? ""),
+      el("td", {}, path ? thumbnail(ctx.photos, path, caption) : el("span", {class: "none"}, "no photo")));
+  }
+
+  load();
+}

@@ -1,0 +1,78 @@
+// Sync runs, newest first, and one run's results with their drift.
+
+import {get} from "./api.js";
+import {badge, count, el, fill, pager, table, when} from "./dom.js";
+
+const LIMIT = 25;
+const GOOD = ["in_step", "repaired"];
+
+export function render(root, ctx) {
+  if (ctx.rest[0]) renderRun(root, ctx, ctx.rest[0]);
+  else renderRuns(root, ctx);
+}
+
+async function renderRuns(root, ctx) {
+  const offset = Math.max(0, Number(ctx.params.get("offset")) || 0);
+  const list = el("div", {id: "sync-list"}, el("p", {class: "loading"}, "Loading…"));
+  root.append(el("div", {class: "toolbar"}, el("h1", {}, "Sync runs")), list);
+  let answer;
+  try {
+    answer = await get("/api/v1/sync/runs", {offset, limit: LIMIT});
+  } catch (e) {
+    fill(list);
+    ctx.error(e);
+    return;
+  }
+  const runs = answer.runs || [];
+  const total = answer.total ?? runs.length;
+  fill(list,
+    table([
+      {title: "Run", cell: (r) => el("a", {href: ctx.link("sync", [String(r.id)]), dataset: {test: "run-link"}},
+        `#${r.id}`)},
+      {title: "Started", cell: (r) => when(r.started)},
+      {title: "By", cell: (r) => r.owner ?? ""},
+      {title: "Kind", cell: (r) => (r.check_only ? "check only" : "sync")},
+      {title: "Controllers", class: "number", cell: (r) => count(r.controllers)},
+      {title: "Drift rows", class: "number", cell: (r) => count(r.drift)},
+      {title: "Failed", class: "number", cell: (r) => (r.failed ? el("span", {class: "bad-text"}, count(r.failed)) : "0")},
+    ], runs, {id: "sync-runs", class: "list"}),
+    runs.length ? null : el("p", {class: "empty"}, "No sync has run yet."),
+    answer.total === undefined ? null : pager(offset, LIMIT, total, (o) => ctx.go("sync", [], {offset: o})));
+}
+
+async function renderRun(root, ctx, id) {
+  const body = el("div", {id: "sync-run"}, el("p", {class: "loading"}, "Loading…"));
+  root.append(el("div", {class: "toolbar"},
+    el("a", {href: ctx.link("sync"), class: "back"}, "‹ Sync runs"),
+    el("h1", {}, `Sync run #${id}`)), body);
+  let run;
+  try {
+    run = await get(`/api/v1/sync/runs/${encodeURIComponent(id)}`);
+  } catch (e) {
+    fill(body);
+    ctx.error(e);
+    return;
+  }
+  const results = run.controllers || run.results || [];
+  fill(body,
+    el("p", {class: "summary"}, `Started ${when(run.started)} by ${run.owner ?? "?"}` +
+      `${run.check_only ? " (check only)" : ""}; ${count(results.length)} controllers.`),
+    results.length ? null : el("p", {class: "empty"}, "No controller has a result in this run yet."),
+    el("div", {class: "results"}, results.map((r) => el("section", {class: "result", dataset: {test: "sync-result", controller: r.name ?? ""}},
+      el("h2", {}, r.name ?? r.controller ?? "", " ", badge(r.status, GOOD)),
+      el("p", {class: "detail"}, `${count(r.cards)} cards`, r.message ? ` · ${r.message}` : ""),
+      (r.drift || []).length
+        ? table([
+          {title: "Card", cell: (d) => d.card ?? ""},
+          {title: "Field", cell: (d) => d.field ?? ""},
+          {title: "In the database", cell: (d) => side(d.database)},
+          {title: "On the controller", cell: (d) => side(d.controller)},
+        ], r.drift, {class: "list drift"})
+        : el("p", {class: "detail"}, "No drift.")))));
+}
+
+// A drift value: null when one side has none, "" when the field is empty.
+function side(value) {
+  if (value === null || value === undefined) return el("em", {class: "none"}, "none");
+  return value === "" ? el("em", {class: "none"}, "empty") : String(value);
+}
