@@ -1,0 +1,154 @@
+"""The web page in headless Chromium against doorlinkd serve and a doorsim
+fleet, all inside the tests' own network namespace."""
+import time
+
+from selenium.webdriver.common.by import By
+
+from conftest import CARDS, CONTROLLERS
+
+
+def natural_width(page, css):
+    return page.js("const img = document.querySelector(arguments[0]); return img ? img.naturalWidth : 0;", css)
+
+
+def test_sign_in_shows_the_fleet_and_sign_out_forgets_the_token(page, fleet):
+    page.sign_in(fleet.admin)
+    assert page.one("#who").text.endswith("(admin)")
+    page.go("controllers", "#controllers-body tr[data-controller]")
+    shown = [row.get_attribute("data-controller") for row in page.all("#controllers-body tr[data-controller]")]
+    assert shown == fleet.names
+    # The door state is read on demand, from the controller itself.
+    first = f'#controllers-body tr[data-controller="{fleet.names[0]}"]'
+    page.one(f"{first} [data-test=check]").click()
+    page.wait(lambda d: page.one(f"{first} [data-test=door-value]").text.startswith("state "))
+    assert page.one(f"{first} [data-test=reachable]").text == "yes"
+    page.screenshot("controllers")
+    assert page.problems() == []
+
+    page.one("#sign-out").click()
+    page.wait(lambda d: page.one("#sign-in").is_displayed())
+    assert page.js("return sessionStorage.getItem('doorlinkd.token')") is None
+    assert page.js("return document.cookie") == ""
+    assert not page.one("#nav").is_displayed()
+    page.screenshot("sign-in")
+
+
+def test_a_record_thumbnail_loads_after_an_archive(page, fleet):
+    page.sign_in(fleet.operator)
+    page.go("records", "#records")
+    page.one("#archive-now").click()
+    page.wait(lambda d: "Archive run" in page.one("#notice").text, message=page.error_banner())
+    deadline = time.monotonic() + 60
+    while fleet.serve.json("GET", "/api/v1/records?limit=1")["total"] < CONTROLLERS:
+        assert time.monotonic() < deadline, "the archive stored no records"
+        time.sleep(0.5)
+    page.go("records", "#records [data-test=record]")
+    page.wait(lambda d: natural_width(page, "#records img[data-test=thumbnail]") > 0)
+    source = page.one("#records img[data-test=thumbnail]").get_attribute("src")
+    assert source.startswith("blob:")  # fetched with the token, never by URL
+    page.screenshot("records")
+    page.one("#records img[data-test=thumbnail]").click()
+    page.wait(lambda d: natural_width(page, "#photo-large") > 0)
+    page.screenshot("photo")
+    page.one("#photo-close").click()
+    assert page.problems() == []
+
+
+def test_a_pushed_photo_appears_among_the_live_events_without_a_reload(page, fleet):
+    page.sign_in(fleet.viewer)
+    page.go("events", "#events")
+    page.wait(lambda d: page.one("#stream-state").get_attribute("data-state") == "live")
+    page.js("window.unreloaded = true")
+    fleet.push("photo 2 1 4242")
+    pushed = time.monotonic()
+    row = '#events-body tr[data-kind="photo"]'
+    page.wait(lambda d: any("00104242" in r.text for r in page.all(row)), timeout=5,
+              message="the pushed photo did not appear within 5 s")
+    assert time.monotonic() - pushed < 5.5
+    newest = page.all("#events-body tr")[0]
+    assert "00104242" in newest.text and newest.get_attribute("data-kind") == "photo"
+    assert page.js("return window.unreloaded") is True
+    page.wait(lambda d: natural_width(page, "#events-body tr:first-child img[data-test=thumbnail]") > 0)
+    page.screenshot("events")
+    assert page.problems() == []
+
+
+def test_a_viewer_sees_no_open_button_and_a_forged_open_is_refused(page, fleet):
+    page.sign_in(fleet.viewer)
+    page.go("controllers", "#controllers-body tr[data-controller]")
+    assert page.one("#who").text.endswith("(viewer)")
+    assert page.all("[data-test=open-door]") == []
+    assert page.all("#sync-all") == []
+    assert not page.one("#nav-audit").is_displayed()
+    path = f"/api/v1/controllers/{fleet.names[0]}/doors/0/open"
+    assert page.fetch("POST", path) == 403
+    # The same request with an operator's token opens the door.
+    assert fleet.serve.request("POST", path, token=fleet.operator)[0] == 200
+
+
+def test_markup_from_the_service_is_shown_as_text(page, fleet):
+    text = '<img src=x id=injected onerror="window.injected=1"><script>window.injected=2</script> jammed'
+    page.sign_in(fleet.admin)
+    page.go("controllers", "#controllers-body tr[data-controller]")
+    fleet.push(f"error 1 {text}")
+    cell = f'#controllers-body tr[data-controller="{fleet.names[0]}"] [data-test=last-error]'
+    page.wait(lambda d: text in page.one(cell).text)
+    page.go("events", '#events-body tr[data-kind="error"]')
+    page.wait(lambda d: page.one('#events-body tr[data-kind="error"] [data-test=error-text]').text == text)
+    assert page.all("#injected") == [] and page.all("#view script") == []
+    assert page.js("return window.injected") is None
+    page.screenshot("events-markup")
+
+
+def test_cards_are_searched_and_paged_by_the_server_and_edited_by_operators(page, fleet):
+    page.sign_in(fleet.operator)
+    page.go("cards", "#cards [data-card]")
+    assert len(page.all("#cards [data-card]")) == 50
+    assert page.one("[data-test=range]").text == f"1–50 of {CARDS:,}"
+    page.one("[data-test=next]").click()
+    page.wait(lambda d: page.one("[data-test=range]").text.startswith("51–100"))
+    page.screenshot("cards")
+
+    card = "00114999"
+    page.one("#card-search").send_keys(card)
+    page.wait(lambda d: [r.get_attribute("data-card") for r in page.all("#cards [data-card]")] == [card])
+    page.one(f'#cards [data-card="{card}"] [data-test=edit-card]').click()
+    password = page.one("#card-field-password")
+    password.clear()
+    password.send_keys("654321")
+    page.screenshot("card-edit")
+    page.one("#card-save").click()
+    page.wait(lambda d: "saved" in page.one("#notice").text, message=page.error_banner())
+    stored = fleet.serve.json("GET", f"/api/v1/cards?search={card}")["cards"]
+    assert [c["password"] for c in stored] == ["654321"]
+
+    # A refused edit shows the service's own words.
+    page.one(f'#cards [data-card="{card}"] [data-test=edit-card]').click()
+    serial = page.one("#card-field-serial")
+    serial.clear()
+    serial.send_keys("12")
+    page.one("#card-save").click()
+    page.wait(lambda d: page.one("[data-test=card-error]").text != "")
+    assert fleet.serve.json("GET", f"/api/v1/cards?search={card}")["cards"][0]["serial"] != "12"
+
+
+def test_every_page_renders_without_errors(page, fleet):
+    page.sign_in(fleet.admin)
+    page.go("controllers", "#controllers-body tr[data-controller]")
+    page.one("#sync-all").click()
+    page.wait(lambda d: page.all("#notice a"), message=page.error_banner())
+    page.one("#notice a").click()
+    # The run's page follows its results as the controllers finish.
+    page.wait(lambda d: len(page.all("[data-test=sync-result]")) == CONTROLLERS, timeout=60)
+    page.screenshot("sync-run")
+    page.go("audit", "#audit tbody tr")
+    assert any("/api/v1/sync" in row.text for row in page.all("#audit tbody tr"))
+    page.screenshot("audit")
+    for route, ready, name in [("sync", "#sync-runs [data-test=run-link]", "sync-runs"),
+                               ("cards", "#cards [data-card]", "cards-admin"),
+                               ("records", "#records", "records-admin"),
+                               ("events", "#events-body tr", "events-admin")]:
+        page.go(route, ready)
+        assert page.error_banner() == "", route
+        page.screenshot(name)
+    assert page.problems() == []
