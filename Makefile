@@ -14,7 +14,7 @@ FUZZ_TARGETS ?=
 JOBS      ?= $(shell nproc)
 CMAKE_GEN := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
-.PHONY: all deps build test demo bench bench-service soak clean windows windows-build windows64-build tsan tsan-build \
+.PHONY: all deps build test demo fleet-demo bench bench-service soak clean windows windows-build windows64-build tsan tsan-build \
 	fuzz lint format docs package windows-if-possible
 
 all: build
@@ -131,6 +131,15 @@ docs:
 demo: build
 	@mkdir -p $(BUILD)/demo
 	@DOORLINK_HOME=$(CURDIR)/$(BUILD)/demo $(BUILD)/bin/doorctl demo
+
+# A fleet to look at in the browser (service/demo/fleet_demo.py): doorsim
+# with 20 controllers, a SQLite database of 500 cards in a temporary
+# directory, and doorlinkd serve; prints the URL and the admin token.
+# Ctrl-C stops everything and removes the directory.
+fleet-demo: deps
+	@cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build $(BUILD) --target doorlinkd doorsim -j $(JOBS)
+	@service/demo/fleet_demo.py $(BUILD)
 
 # Every benchmark, five repetitions each; the run ends with a table of the
 # medians: each figure beside its floor, their ratio and its goal, how

@@ -40,14 +40,24 @@ async function renderRuns(root, ctx) {
     answer.total === undefined ? null : pager(offset, LIMIT, total, (o) => ctx.go("sync", [], {offset: o})));
 }
 
-async function renderRun(root, ctx, id) {
+function renderRun(root, ctx, id) {
   const body = el("div", {id: "sync-run"}, el("p", {class: "loading"}, "Loading…"));
   root.append(el("div", {class: "toolbar"},
     el("a", {href: ctx.link("sync"), class: "back"}, "‹ Sync runs"),
     el("h1", {}, `Sync run #${id}`)), body);
+  showRun(body, ctx, id);
+  // A run still going: each controller's result comes as a sync event.
+  ctx.onLeave(ctx.live.follow((event) => {
+    if (event.kind === "sync" && String(event.run) === String(id)) showRun(body, ctx, id);
+  }));
+}
+
+async function showRun(body, ctx, id) {
+  const asked = (body.asked = (body.asked || 0) + 1);  // only the latest answer is shown
   let run;
   try {
     run = await get(`/api/v1/sync/runs/${encodeURIComponent(id)}`);
+    if (asked !== body.asked) return;
   } catch (e) {
     fill(body);
     ctx.error(e);
