@@ -105,6 +105,16 @@ function render() {
     link: route,
     go: (p, r, q) => { location.hash = route(p, r, q); },
     error: (e) => { if (alive()) showError(e); },
+    // GET path?query; on failure shows the error, empties target and gives null.
+    load: async (path, query, target) => {
+      try {
+        return await get(path, query);
+      } catch (e) {
+        if (target) target.replaceChildren();
+        if (alive()) showError(e);
+        return null;
+      }
+    },
     notice: (text) => { if (alive()) showBanner("notice", text); },
     onLeave: (f) => mine.leave.push(f),
     alive,

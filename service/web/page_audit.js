@@ -1,6 +1,5 @@
 // The audit log (admins only): who did what, from where, and how it went.
 
-import {get} from "./api.js";
 import {el, fill, pager, table, when} from "./dom.js";
 
 const LIMIT = 50;
@@ -9,14 +8,8 @@ export async function render(root, ctx) {
   const offset = Math.max(0, Number(ctx.params.get("offset")) || 0);
   const list = el("div", {id: "audit-list"}, el("p", {class: "loading"}, "Loading…"));
   root.append(el("div", {class: "toolbar"}, el("h1", {}, "Audit log")), list);
-  let answer;
-  try {
-    answer = await get("/api/v1/audit", {offset, limit: LIMIT});
-  } catch (e) {
-    fill(list);
-    ctx.error(e);
-    return;
-  }
+  const answer = await ctx.load("/api/v1/audit", {offset, limit: LIMIT}, list);
+  if (!answer) return;
   const entries = answer.audit || [];
   fill(list,
     table([

@@ -1,7 +1,7 @@
 // Cards: searched and paged by the server (the list may hold many
 // thousands); operators edit a card, or add one, in a form.
 
-import {api, get} from "./api.js";
+import {api} from "./api.js";
 import {el, fill, pager} from "./dom.js";
 
 const LIMIT = 50;
@@ -37,14 +37,8 @@ export function render(root, ctx) {
   }
 
   async function load() {
-    let answer;
-    try {
-      answer = await get("/api/v1/cards", {search, offset, limit: LIMIT});
-    } catch (e) {
-      fill(list);
-      ctx.error(e);
-      return;
-    }
+    const answer = await ctx.load("/api/v1/cards", {search, offset, limit: LIMIT}, list);
+    if (!answer) return;
     const cards = answer.cards || [];
     const total = answer.total ?? cards.length;
     const go = (o) => ctx.go("cards", [], {search, offset: o});

@@ -28,13 +28,8 @@ export function render(root, ctx) {
   const rows = new Map();  // name → {cells}
 
   async function load() {
-    let answer;
-    try {
-      answer = await get("/api/v1/controllers");
-    } catch (e) {
-      ctx.error(e);
-      return;
-    }
+    const answer = await ctx.load("/api/v1/controllers");
+    if (!answer) return;
     const list = answer.controllers || [];
     rows.clear();
     fill(body, ...list.map((c) => row(c)));

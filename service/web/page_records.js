@@ -1,7 +1,7 @@
 // Archived records, newest first, paged by the server; their photos as
 // thumbnails, large on a click.
 
-import {get, photoPath} from "./api.js";
+import {photoPath} from "./api.js";
 import {el, fill, pager} from "./dom.js";
 import {thumbnail} from "./photo_view.js";
 import {startRun} from "./page_controllers.js";
@@ -30,14 +30,8 @@ export function render(root, ctx) {
     list);
 
   async function load() {
-    let answer;
-    try {
-      answer = await get("/api/v1/records", {...filter, offset, limit: LIMIT});
-    } catch (e) {
-      fill(list);
-      ctx.error(e);
-      return;
-    }
+    const answer = await ctx.load("/api/v1/records", {...filter, offset, limit: LIMIT}, list);
+    if (!answer) return;
     const records = answer.records || [];
     const total = answer.total ?? records.length;
     const kinds = records.some((r) => r.kind !== undefined);

@@ -15,14 +15,8 @@ async function renderRuns(root, ctx) {
   const offset = Math.max(0, Number(ctx.params.get("offset")) || 0);
   const list = el("div", {id: "sync-list"}, el("p", {class: "loading"}, "Loading…"));
   root.append(el("div", {class: "toolbar"}, el("h1", {}, "Sync runs")), list);
-  let answer;
-  try {
-    answer = await get("/api/v1/sync/runs", {offset, limit: LIMIT});
-  } catch (e) {
-    fill(list);
-    ctx.error(e);
-    return;
-  }
+  const answer = await ctx.load("/api/v1/sync/runs", {offset, limit: LIMIT}, list);
+  if (!answer) return;
   const runs = answer.runs || [];
   const total = answer.total ?? runs.length;
   fill(list,
