@@ -12,6 +12,7 @@ export class EventStream {
     this.lastId = null;
     this.abort = null;
     this.running = false;
+    this.connected = false;
   }
 
   // after: resume after this event id (the newest the page already shows).
@@ -32,7 +33,7 @@ export class EventStream {
     let delay = 1000;
     while (this.running) {
       this.onState("connecting", "");
-      const began = Date.now();
+      this.connected = false;
       let why = "the stream ended";
       try {
         await this.readOnce();
@@ -41,9 +42,9 @@ export class EventStream {
         why = e.message;
       }
       if (!this.running) return;
-      // A stream that lived a while reconnects at once; one that keeps
-      // failing backs off up to 15 s.
-      delay = Date.now() - began > 10000 ? 1000 : Math.min(delay * 2, 15000);
+      // After a stream that was open, again in a second; a service that
+      // keeps refusing is asked less and less often, up to every 15 s.
+      delay = this.connected ? 1000 : Math.min(delay * 2, 15000);
       this.onState("connecting", `${why}; again in ${Math.round(delay / 1000)} s`);
       await new Promise((resolve) => setTimeout(resolve, delay));
     }
@@ -64,6 +65,7 @@ export class EventStream {
       if (response.status === 401 || response.status === 403) this.running = false;
       throw new Error(message);
     }
+    this.connected = true;
     this.onState("live", "");
     const reader = response.body.getReader();
     const decoder = new TextDecoder();
