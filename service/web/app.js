@@ -125,7 +125,7 @@ function streamState(state, why) {
   const badge = $("stream-state");
   badge.hidden = state === "stopped";
   badge.dataset.state = state;
-  badge.textContent = state === "live" ? "● live" : "○ reconnecting";
+  badge.textContent = state === "live" ? "● live" : "○ connecting";
   badge.title = why || (state === "live" ? "Events arrive as they happen" : "");
 }
 

@@ -17,6 +17,7 @@ export function render(root, ctx) {
       ctx.canOperate && el("button", {type: "button", id: "sync-all", onclick: () => startRun(ctx, "sync", [])}, "Sync all"),
       ctx.canOperate && el("button", {type: "button", id: "archive-all", onclick: () => startRun(ctx, "archive", [])},
         "Archive all"),
+      el("button", {type: "button", id: "check-all", onclick: () => checkAll()}, "Check all"),
       el("button", {type: "button", id: "controllers-refresh", onclick: () => load()}, "Refresh")),
     summary,
     el("table", {id: "controllers", class: "list"},
@@ -121,6 +122,18 @@ export function render(root, ctx) {
     }
     r.cells.door.dataset.state = "checked";
     summarise();
+  }
+
+  // Each controller's live status, a few at a time.
+  async function checkAll() {
+    const queue = [...rows.entries()];
+    const worker = async () => {
+      while (queue.length && ctx.alive()) {
+        const [name, r] = queue.shift();
+        await check(name, r);
+      }
+    };
+    await Promise.all([1, 2, 3, 4].map(worker));
   }
 
   function update(event) {
