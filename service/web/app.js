@@ -15,6 +15,7 @@ const $ = (id) => document.getElementById(id);
 
 // The newest events first, at most LIVE_KEPT of them, and who follows them.
 const LIVE_KEPT = 500;
+const LIVE_HISTORY = 50;  // the events before sign-in shown
 const live = {
   events: [],
   listeners: new Set(),
@@ -129,19 +130,37 @@ function streamState(state, why) {
   badge.title = why || (state === "live" ? "Events arrive as they happen" : "");
 }
 
+// The newest event's id, 0 when there is none. The API lists the events
+// after an id, oldest first, so it is found by doubling, then halving, an
+// id that has events after it.
+async function newestEventId() {
+  const after = async (id) => ((await get("/api/v1/events", {after: id, limit: 1})).events || []).length > 0;
+  if (!(await after(0))) return 0;
+  let low = 0;  // events after low, none after high
+  let high = 1;
+  while (await after(high)) {
+    low = high;
+    high *= 2;
+  }
+  while (high - low > 1) {
+    const middle = Math.floor((low + high) / 2);
+    if (await after(middle)) low = middle;
+    else high = middle;
+  }
+  return high;
+}
+
+// The stream starts with the newest events, then brings each as it comes.
 async function startLive() {
-  let newest = null;
+  let newest = 0;
   try {
-    const answer = await get("/api/v1/events", {limit: 100});
-    const list = (answer.events || []).slice().sort((a, b) => a.id - b.id);
-    for (const event of list) live.add(event);
-    if (list.length) newest = list[list.length - 1].id;
+    newest = await newestEventId();
   } catch (e) {
     showError(e);
   }
-  if (!me) return;
+  if (!me || stream) return;
   stream = new EventStream((event) => live.add(event), streamState);
-  stream.start(newest);
+  stream.start(Math.max(0, newest - LIVE_HISTORY));
 }
 
 function showSignIn(message) {

@@ -57,10 +57,10 @@ async function showRun(body, ctx, id) {
     ctx.error(e);
     return;
   }
-  const results = run.controllers || run.results || [];
+  const results = run.results || [];
+  const drift = results.reduce((sum, r) => sum + (r.drift || []).length, 0);
   fill(body,
-    el("p", {class: "summary"}, `Started ${when(run.started)} by ${run.owner ?? "?"}` +
-      `${run.check_only ? " (check only)" : ""}; ${count(results.length)} controllers.`),
+    el("p", {class: "summary"}, `${count(results.length)} controllers have their results; ${count(drift)} drift rows.`),
     results.length ? null : el("p", {class: "empty"}, "No controller has a result in this run yet."),
     el("div", {class: "results"}, results.map((r) => el("section", {class: "result", dataset: {test: "sync-result", controller: r.name ?? ""}},
       el("h2", {}, r.name ?? r.controller ?? "", " ", badge(r.status, GOOD)),

@@ -15,10 +15,10 @@ export class EventStream {
     this.connected = false;
   }
 
-  // after: resume after this event id (the newest the page already shows).
+  // after: the events after this id, then those to come.
   start(after) {
     if (this.running) return;
-    if (after !== undefined && after !== null) this.lastId = String(after);
+    this.lastId = String(after);
     this.running = true;
     this.loop();
   }
