@@ -1,0 +1,71 @@
+// One MQTT 5 connection through libmosquitto: set up, then connected in the
+// background by libmosquitto's network thread, which reconnects with a
+// growing pause (1 s doubling up to 30 s) and resends on each reconnection
+// the QoS 1 messages not yet acknowledged. The callbacks run on that thread
+// and must return quickly; every other method may be called from any thread.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+
+struct mosquitto;
+
+namespace doorlinkd {
+
+struct MqttMessage {
+    std::string topic;
+    std::string payload;
+    bool retained = false;
+    // MQTT 5 request/response: where the answer goes, and what it carries.
+    std::string responseTopic;  // "" when none
+    std::optional<std::string> correlation;
+    std::chrono::system_clock::time_point received;
+};
+
+struct MqttCallbacks {
+    std::function<void()> connected;
+    std::function<void()> lost;
+    // A QoS 1 message the broker acknowledged: its message id and whether
+    // it took it (an MQTT 5 reason code below 0x80) and, when not, why.
+    std::function<void(int mid, bool accepted, const std::string& why)> acknowledged;
+    std::function<void(MqttMessage)> message;
+};
+
+// The outcome of handing a message to the connection.
+struct Handed {
+    enum Result { Sent, NotNow, Never } result = NotNow;  // Never: the message can never go
+    int mid = 0;
+    std::string why;
+};
+
+class MosquittoClient {
+public:
+    MosquittoClient(const std::string& clientId, MqttCallbacks callbacks);
+    ~MosquittoClient();  // stops the network thread without a goodbye
+    MosquittoClient(const MosquittoClient&) = delete;
+    MosquittoClient& operator=(const MosquittoClient&) = delete;
+
+    // Before connect(); each throws Refused when libmosquitto refuses.
+    void set_credentials(const std::string& user, const std::string& password);
+    void set_tls(const std::string& ca, const std::string& cert, const std::string& key);
+    void set_will(const std::string& topic, const std::string& payload);  // QoS 1, retained
+
+    // Starts the network thread, which connects and keeps connecting.
+    void connect(const std::string& host, int port);
+    // Sends the DISCONNECT (the last will is dropped) and ends the network
+    // thread.
+    void disconnect();
+
+    Handed publish(const std::string& topic, const std::string& payload, bool retained,
+                   const std::optional<std::string>& correlation = std::nullopt);
+    bool subscribe(const std::string& pattern, int options);
+
+private:
+    struct mosquitto* mosq_ = nullptr;
+    MqttCallbacks callbacks_;
+    bool looping_ = false;
+};
+
+}  // namespace doorlinkd
