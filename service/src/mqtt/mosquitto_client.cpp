@@ -3,6 +3,7 @@
 #include <mosquitto.h>
 #include <mqtt_protocol.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -15,13 +16,18 @@ namespace doorlinkd {
 namespace {
 
 constexpr int kKeepAliveSeconds = 30;
-constexpr unsigned kFirstPauseSeconds = 1, kLongestPauseSeconds = 30;
+constexpr auto kFirstPause = std::chrono::seconds(1), kLongestPause = std::chrono::seconds(30);
+// How long one turn of the network loop waits for the socket; a publish
+// from another thread wakes it at once.
+constexpr int kTurnMs = 1000;
+// How long a goodbye may take to go out.
+constexpr auto kDisconnectWait = std::chrono::seconds(1);
 
 void check(int rc, const std::string& what) {
     if (rc != MOSQ_ERR_SUCCESS) throw Refused(what + ": " + mosquitto_strerror(rc));
 }
 
-MqttCallbacks& callbacks_of(void* obj) { return *static_cast<MqttCallbacks*>(obj); }
+MqttCallbacks& callbacks_of(void* obj) { return static_cast<MosquittoClient::Shared*>(obj)->callbacks; }
 
 // Nothing may be thrown back into libmosquitto's C code.
 template <typename Call>
@@ -38,6 +44,7 @@ void on_connect(struct mosquitto*, void* obj, int rc, int, const mosquitto_prope
         mqtt_log(std::string("the broker refused the connection: ") + mosquitto_reason_string(rc));
         return;
     }
+    static_cast<MosquittoClient::Shared*>(obj)->accepted = true;
     if (callbacks_of(obj).connected) guarded(callbacks_of(obj).connected);
 }
 
@@ -85,14 +92,14 @@ int no_key_password(char*, int, int, void*) { return 0; }
 
 }  // namespace
 
-MosquittoClient::MosquittoClient(const std::string& clientId, MqttCallbacks callbacks)
-    : callbacks_(std::move(callbacks)) {
+MosquittoClient::MosquittoClient(const std::string& clientId, MqttCallbacks callbacks) {
+    shared_.callbacks = std::move(callbacks);
     static std::once_flag initialised;
     std::call_once(initialised, [] { mosquitto_lib_init(); });
-    mosq_ = mosquitto_new(clientId.c_str(), true, &callbacks_);
+    mosq_ = mosquitto_new(clientId.c_str(), true, &shared_);
     if (!mosq_) throw Refused("libmosquitto could not make a client");
     mosquitto_int_option(mosq_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
-    mosquitto_reconnect_delay_set(mosq_, kFirstPauseSeconds, kLongestPauseSeconds, true);
+    mosquitto_threaded_set(mosq_, true);  // other threads publish
     mosquitto_connect_v5_callback_set(mosq_, on_connect);
     mosquitto_disconnect_v5_callback_set(mosq_, on_disconnect);
     mosquitto_publish_v5_callback_set(mosq_, on_publish);
@@ -100,7 +107,7 @@ MosquittoClient::MosquittoClient(const std::string& clientId, MqttCallbacks call
 }
 
 MosquittoClient::~MosquittoClient() {
-    if (looping_) mosquitto_loop_stop(mosq_, true);
+    disconnect();
     mosquitto_destroy(mosq_);
 }
 
@@ -124,21 +131,61 @@ void MosquittoClient::set_will(const std::string& topic, const std::string& payl
 }
 
 void MosquittoClient::connect(const std::string& host, int port) {
-    // A first attempt that fails is logged; the network thread tries again.
-    const int rc = mosquitto_connect_async(mosq_, host.c_str(), port, kKeepAliveSeconds);
-    if (rc != MOSQ_ERR_SUCCESS) {
-        mqtt_log("cannot connect to " + host + ":" + std::to_string(port) +
-                 " yet: " + (rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc)));
-    }
-    check(mosquitto_loop_start(mosq_), "the MQTT network thread");
-    looping_ = true;
+    thread_ = std::thread([this, host, port] { run(host, port); });
 }
 
 void MosquittoClient::disconnect() {
-    if (!looping_) return;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (stopping_ || !thread_.joinable()) return;
+        stopping_ = true;
+    }
+    wake_.notify_all();
     mosquitto_disconnect_v5(mosq_, 0, nullptr);
-    mosquitto_loop_stop(mosq_, false);
-    looping_ = false;
+    thread_.join();
+}
+
+bool MosquittoClient::pause(std::chrono::seconds length) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return !wake_.wait_for(lock, length, [this] { return stopping_; });
+}
+
+void MosquittoClient::run(const std::string& host, int port) {
+    auto wait = kFirstPause;
+    std::string lastFailure;
+    for (;;) {
+        shared_.accepted = false;
+        int rc = mosquitto_connect_async(mosq_, host.c_str(), port, kKeepAliveSeconds);
+        std::chrono::steady_clock::time_point leaving{};
+        while (rc == MOSQ_ERR_SUCCESS) {
+            rc = mosquitto_loop(mosq_, kTurnMs, 1);
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!stopping_) continue;
+            // The DISCONNECT goes out on a later turn; then the socket closes.
+            if (leaving == std::chrono::steady_clock::time_point{})
+                leaving = std::chrono::steady_clock::now();
+            if (std::chrono::steady_clock::now() - leaving > kDisconnectWait) break;
+        }
+        if (shared_.accepted) {
+            wait = kFirstPause;
+            lastFailure.clear();
+        } else {
+            // Told once, not at every attempt.
+            const std::string failure = rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc);
+            if (failure != lastFailure && !stopping()) {
+                mqtt_log("cannot connect to " + host + ":" + std::to_string(port) + ": " + failure +
+                         "; trying again");
+            }
+            lastFailure = failure;
+        }
+        if (!pause(wait)) return;
+        wait = std::min(wait * 2, kLongestPause);
+    }
+}
+
+bool MosquittoClient::stopping() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return stopping_;
 }
 
 Handed MosquittoClient::publish(const std::string& topic, const std::string& payload, bool retained,

@@ -1,14 +1,21 @@
 // One MQTT 5 connection through libmosquitto: set up, then connected in the
-// background by libmosquitto's network thread, which reconnects with a
-// growing pause (1 s doubling up to 30 s) and resends on each reconnection
-// the QoS 1 messages not yet acknowledged. The callbacks run on that thread
-// and must return quickly; every other method may be called from any thread.
+// background by a network thread of its own, which connects again after a
+// failure or a loss with a growing pause (1 s doubling up to 30 s, 1 s again
+// after a connection that the broker accepted); libmosquitto resends on
+// each reconnection the QoS 1 messages not yet acknowledged. (libmosquitto's
+// own thread is not used: it never tries again when its first connection
+// fails.) The callbacks run on the network thread and must return quickly;
+// every other method may be called from any thread.
 #pragma once
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 
 struct mosquitto;
 
@@ -43,7 +50,7 @@ struct Handed {
 class MosquittoClient {
 public:
     MosquittoClient(const std::string& clientId, MqttCallbacks callbacks);
-    ~MosquittoClient();  // stops the network thread without a goodbye
+    ~MosquittoClient();  // disconnects
     MosquittoClient(const MosquittoClient&) = delete;
     MosquittoClient& operator=(const MosquittoClient&) = delete;
 
@@ -55,17 +62,30 @@ public:
     // Starts the network thread, which connects and keeps connecting.
     void connect(const std::string& host, int port);
     // Sends the DISCONNECT (the last will is dropped) and ends the network
-    // thread.
+    // thread within a second or so.
     void disconnect();
 
     Handed publish(const std::string& topic, const std::string& payload, bool retained,
                    const std::optional<std::string>& correlation = std::nullopt);
     bool subscribe(const std::string& pattern, int options);
 
+    // What the callbacks of libmosquitto reach.
+    struct Shared {
+        MqttCallbacks callbacks;
+        std::atomic<bool> accepted{false};  // the broker accepted the connection
+    };
+
 private:
+    void run(const std::string& host, int port);
+    bool pause(std::chrono::seconds length);  // false when stopping
+    bool stopping();
+
     struct mosquitto* mosq_ = nullptr;
-    MqttCallbacks callbacks_;
-    bool looping_ = false;
+    Shared shared_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stopping_ = false;
+    std::thread thread_;
 };
 
 }  // namespace doorlinkd
