@@ -98,6 +98,8 @@ struct MqttBridge::Impl {
     }
 
     void set_up() {
+        leaving = goodbyeTaken = false;
+        goodbyeMid = -1;
         const BrokerUrl broker = parse_broker_url(options.url);
         if (!broker.tls && !(options.ca.empty() && options.cert.empty() && options.key.empty())) {
             throw Refused("the MQTT TLS files need an mqtts:// URL");
