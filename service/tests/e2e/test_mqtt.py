@@ -10,6 +10,7 @@ import paho.mqtt.client as mqtt
 from paho.mqtt.packettypes import PacketTypes
 from paho.mqtt.properties import Properties
 from paho.mqtt.subscribeoptions import SubscribeOptions
+import pytest
 
 from conftest import Service
 from mosquitto_process import Broker
@@ -75,19 +76,48 @@ class Listener:
         self.client.publish(topic, data, qos=1, retain=retain, properties=properties).wait_for_publish()
 
     def close(self):
-        self.client.loop_stop()
-        self.client.disconnect()
+        if self.client:
+            self.client.loop_stop()
+            self.client.disconnect()
+            self.client = None
 
 
-def start_serve(tmp_path, simulator, broker, count=1):
-    """serve with commands on, a doorsim with count controllers, and its
-    admin token."""
-    service = Service(f"sqlite:{tmp_path}/fleet.db", tmp_path / "data")
-    admin = service.run("init")["admin_token"]
-    sim = simulator(count, "--control")
-    service.add_controllers(sim)
-    serve = Serve(service, "--instance", INSTANCE, "--mqtt", broker.url, "--mqtt-commands", token=admin)
-    return serve, sim
+class Rig:
+    """A broker, the listeners on it, and serve with commands on beside a
+    doorsim; all ended with the test."""
+
+    def __init__(self, tmp_path, simulator):
+        self.tmp_path, self.simulator = tmp_path, simulator
+        self.broker = Broker(tmp_path)
+        self.listeners, self.serves = [], []
+
+    def listen(self, topics=("doorlink/#",)):
+        self.listeners.append(Listener(self.broker, topics))
+        return self.listeners[-1]
+
+    def serve(self):
+        """serve (with the admin token) and its doorsim of one controller, door1."""
+        service = Service(f"sqlite:{self.tmp_path}/fleet.db", self.tmp_path / "data")
+        admin = service.run("init")["admin_token"]
+        sim = self.simulator(1, "--control")
+        service.add_controllers(sim)
+        self.serves.append(Serve(service, "--instance", INSTANCE, "--mqtt", self.broker.url, "--mqtt-commands",
+                                 token=admin))
+        return self.serves[-1], sim
+
+    def close(self):
+        for serve in self.serves:
+            serve.kill()
+        for listener in self.listeners:
+            listener.close()
+        self.broker.stop()
+
+
+@pytest.fixture
+def rig(tmp_path, simulator):
+    made = Rig(tmp_path, simulator)
+    yield made
+    made.close()
 
 
 def push(sim, line, timeout=30):
@@ -110,121 +140,99 @@ def fresh(id, **fields):
     return {"id": id, "time": int(time.time()), **fields}
 
 
-def test_events_and_the_instance_status_reach_their_topics(tmp_path, simulator):
-    broker = Broker(tmp_path)
-    listener = Listener(broker)
-    serve, sim = start_serve(tmp_path, simulator, broker)
-    try:
-        online = listener.wait(lambda m: m["topic"] == STATUS)["payload"]
-        assert online["online"] is True and online["instance"] == INSTANCE and online["since"]
+def test_events_and_the_instance_status_reach_their_topics(rig):
+    listener = rig.listen()
+    serve, sim = rig.serve()
+    online = listener.wait(lambda m: m["topic"] == STATUS)["payload"]
+    assert online["online"] is True and online["instance"] == INSTANCE and online["since"]
 
-        push(sim, "error 1 the reader is jammed")
-        error = listener.wait(events("doorlink/door1/event", "error"))["payload"]
-        assert error["text"] == "the reader is jammed" and error["controller"] == "door1" and error["id"] > 0
+    push(sim, "error 1 the reader is jammed")
+    error = listener.wait(events("doorlink/door1/event", "error"))["payload"]
+    assert error["text"] == "the reader is jammed" and error["controller"] == "door1" and error["id"] > 0
 
-        command(listener, "sync", fresh("sync-1"))
-        answer = listener.wait(lambda m: m["topic"] == "doorlink/door1/reply")["payload"]
-        assert answer["result"] == "ok" and answer["id"] == "sync-1", answer
-        synced = listener.wait(events("doorlink/door1/sync"), timeout=60)["payload"]
-        assert synced["kind"] == "sync" and synced["run"] == answer["run"]
+    command(listener, "sync", fresh("sync-1"))
+    answer = listener.wait(lambda m: m["topic"] == "doorlink/door1/reply")["payload"]
+    assert answer["result"] == "ok" and answer["id"] == "sync-1", answer
+    synced = listener.wait(events("doorlink/door1/sync"), timeout=60)["payload"]
+    assert synced["kind"] == "sync" and synced["run"] == answer["run"]
 
-        # A late subscriber gets the status as the broker keeps it.
-        late = Listener(broker, [STATUS])
-        assert late.wait(lambda m: m["topic"] == STATUS)["retain"]
-        serve.stop()
-        offline = late.wait(lambda m: m["topic"] == STATUS and not m["payload"]["online"])
-        assert offline["payload"] == {"online": False, "instance": INSTANCE}
-        late.close()
-        assert Listener(broker, [STATUS]).wait(lambda m: m["topic"] == STATUS)["payload"]["online"] is False
-    finally:
-        serve.kill()
-        listener.close()
-        broker.stop()
+    # A late subscriber gets the status as the broker keeps it.
+    assert rig.listen([STATUS]).wait(lambda m: m["topic"] == STATUS)["retain"]
+    serve.stop()
+    offline = rig.listen([STATUS]).wait(lambda m: m["topic"] == STATUS)
+    assert offline["payload"] == {"online": False, "instance": INSTANCE} and offline["retain"]
 
 
-def test_a_broker_outage_loses_nothing(tmp_path, simulator):
-    broker = Broker(tmp_path)
-    listener = Listener(broker)
-    serve, sim = start_serve(tmp_path, simulator, broker)
-    try:
-        push(sim, "error 1 before")
-        first = listener.wait(events("doorlink/door1/event"))["payload"]["id"]
+def test_a_broker_outage_loses_nothing(rig):
+    listener = rig.listen()
+    serve, sim = rig.serve()
+    push(sim, "error 1 before")
+    first = listener.wait(events("doorlink/door1/event"))["payload"]["id"]
 
-        broker.stop()
-        listener.close()
-        began = time.monotonic()
-        pushes = ["error 1 gone 1", "error 1 gone 2", "photo 1 1 23456", "error 1 gone 3",
-                  "error 1 gone 4", "photo 1 2 34567", "error 1 gone 5"]
-        for line in pushes:
-            push(sim, line)
-            time.sleep(0.3)
-        time.sleep(max(0.0, 10 - (time.monotonic() - began)))
-        broker.start()
-        listener = Listener(broker)
+    rig.broker.stop()
+    listener.close()
+    began = time.monotonic()
+    for line in ["error 1 gone 1", "error 1 gone 2", "photo 1 1 23456", "error 1 gone 3", "error 1 gone 4",
+                 "photo 1 2 34567", "error 1 gone 5"]:
+        push(sim, line)
+        time.sleep(0.3)
+    time.sleep(max(0.0, 10 - (time.monotonic() - began)))
+    rig.broker.start()
+    listener = rig.listen()
 
-        # Copies are allowed: consumers drop them by id.
-        def seven(messages):
-            ids = list(dict.fromkeys(m["payload"]["id"] for m in messages if m["topic"] == "doorlink/door1/event"))
-            return ids if len(ids) >= 7 else None
-        ids = listener.until(seven, timeout=90)
-        assert ids == sorted(ids) and ids[0] > first and len(ids) == 7, ids
-        by_id = {m["payload"]["id"]: m["payload"] for m in listener.messages if m["topic"] == "doorlink/door1/event"}
-        assert sorted(by_id[i]["kind"] for i in ids) == ["error"] * 5 + ["photo"] * 2
-        assert [by_id[i]["text"] for i in ids if by_id[i]["kind"] == "error"] == [f"gone {n}" for n in range(1, 6)]
+    # Copies are allowed: consumers drop them by id.
+    def seven(messages):
+        ids = list(dict.fromkeys(m["payload"]["id"] for m in messages if m["topic"] == "doorlink/door1/event"))
+        return ids if len(ids) >= 7 else None
+    ids = listener.until(seven, timeout=90)
+    assert ids == sorted(ids) and ids[0] > first and len(ids) == 7, ids
+    by_id = {m["payload"]["id"]: m["payload"] for m in listener.messages if m["topic"] == "doorlink/door1/event"}
+    assert sorted(by_id[i]["kind"] for i in ids) == ["error"] * 5 + ["photo"] * 2
+    assert [by_id[i]["text"] for i in ids if by_id[i]["kind"] == "error"] == [f"gone {n}" for n in range(1, 6)]
 
-        # Killed, it leaves its last will.
-        serve.kill()
-        gone = listener.wait(lambda m: m["topic"] == STATUS and not m["payload"]["online"])
-        assert gone["payload"] == {"online": False, "instance": INSTANCE}
-    finally:
-        serve.kill()
-        listener.close()
-        broker.stop()
+    # Killed, it leaves its last will.
+    serve.kill()
+    gone = listener.wait(lambda m: m["topic"] == STATUS and not m["payload"]["online"])
+    assert gone["payload"] == {"online": False, "instance": INSTANCE}
 
 
-def test_commands_are_refused_unless_fresh_and_new_and_always_answered(tmp_path, simulator):
-    broker = Broker(tmp_path)
-    listener = Listener(broker, ["doorlink/#", "answers/here"])
+def test_commands_are_refused_unless_fresh_and_new_and_always_answered(rig):
+    listener = rig.listen(["doorlink/#", "answers/here"])
     # Retained before serve subscribes: refused when it comes with the subscription.
     command(listener, "open", fresh("kept-before", door=1), retain=True)
-    serve, sim = start_serve(tmp_path, simulator, broker)
-    try:
-        replies = lambda m: m["topic"] == "doorlink/door1/reply"
-        answer = listener.wait(replies)["payload"]
-        assert answer == {"id": "kept-before", "result": "refused",
-                          "error": "a retained command is never acted on"}, answer
+    serve, _ = rig.serve()
+    replies = lambda m: m["topic"] == "doorlink/door1/reply"
+    answer = listener.wait(replies)["payload"]
+    assert answer == {"id": "kept-before", "result": "refused", "error": "a retained command is never acted on"}
 
-        command(listener, "open", fresh("kept-while", door=1), retain=True)
-        command(listener, "open", {**fresh("stale", door=1), "time": int(time.time()) - 120})
-        command(listener, "open", {**fresh("future", door=1), "time": int(time.time()) + 120})
-        command(listener, "open", "not json")
-        command(listener, "open", fresh("nobody", door=1), controller="door9")
-        asked = Properties(PacketTypes.PUBLISH)
-        asked.ResponseTopic = "answers/here"
-        asked.CorrelationData = b"\x00\x01request"
-        command(listener, "open", fresh("open-1", door=2), properties=asked)
-        opened = listener.wait(lambda m: m["topic"] == "answers/here", timeout=30)
-        assert opened["payload"] == {"id": "open-1", "result": "ok", "error": None}
-        assert opened["correlation"] == b"\x00\x01request"
-        command(listener, "open", fresh("open-1", door=2))  # seen before
+    command(listener, "open", fresh("kept-while", door=1), retain=True)
+    command(listener, "open", {**fresh("stale", door=1), "time": int(time.time()) - 120})
+    command(listener, "open", {**fresh("future", door=1), "time": int(time.time()) + 120})
+    command(listener, "open", "not json")
+    command(listener, "open", fresh("nobody", door=1), controller="door9")
+    asked = Properties(PacketTypes.PUBLISH)
+    asked.ResponseTopic = "answers/here"
+    asked.CorrelationData = b"\x00\x01request"
+    command(listener, "open", fresh("open-1", door=2), properties=asked)
+    opened = listener.wait(lambda m: m["topic"] == "answers/here")
+    assert opened["payload"] == {"id": "open-1", "result": "ok", "error": None}
+    assert opened["correlation"] == b"\x00\x01request"
+    command(listener, "open", fresh("open-1", door=2))  # seen before
 
-        answers = [m["payload"] for m in listener.wait(replies, count=6)]
-        nobody = listener.wait(lambda m: m["topic"] == "doorlink/door9/reply")["payload"]
-        results = {a["id"]: (a["result"], a["error"]) for a in answers + [nobody]}
-        assert results["kept-while"] == ("refused", "a retained command is never acted on")
-        assert results["stale"] == ("refused", "the command is stale")
-        assert results["future"] == ("refused", "the command's time is in the future")
-        assert results[None] == ("refused", "the payload is not JSON")
-        assert results["nobody"][0] == "refused"
-        assert results["open-1"] == ("refused", "the id open-1 was seen before")
+    answers = [m["payload"] for m in listener.wait(replies, count=6)]
+    answers.append(listener.wait(lambda m: m["topic"] == "doorlink/door9/reply")["payload"])
+    results = {a["id"]: (a["result"], a["error"]) for a in answers}
+    assert results["kept-while"] == ("refused", "a retained command is never acted on")
+    assert results["stale"] == ("refused", "the command is stale")
+    assert results["future"] == ("refused", "the command's time is in the future")
+    assert results[None] == ("refused", "the payload is not JSON")
+    assert results["nobody"][0] == "refused"
+    assert results["open-1"] == ("refused", "the id open-1 was seen before")
 
-        audit = serve.json("GET", "/api/v1/audit?limit=100")["audit"]
-        mqtt_entries = {(e["detail"], e["result"].split(":")[0]) for e in audit
-                        if e["who"] == "mqtt" and e["action"] == "mqtt cmd/open"}
-        assert mqtt_entries == {("kept-before", "refused"), ("kept-while", "refused"), ("stale", "refused"),
-                                ("future", "refused"), ("", "refused"), ("nobody", "refused"),
-                                ("open-1", "ok"), ("open-1", "refused")}, audit
-    finally:
-        serve.kill()
-        listener.close()
-        broker.stop()
+    audit = serve.json("GET", "/api/v1/audit?limit=100")["audit"]
+    commands = {(e["detail"], e["target"], e["result"].split(":")[0]) for e in audit
+                if e["who"] == "mqtt" and e["action"] == "mqtt cmd/open"}
+    assert commands == {("kept-before", "door1", "refused"), ("kept-while", "door1", "refused"),
+                        ("stale", "door1", "refused"), ("future", "door1", "refused"), ("", "door1", "refused"),
+                        ("nobody", "door9", "refused"), ("open-1", "door1", "ok"),
+                        ("open-1", "door1", "refused")}, audit
