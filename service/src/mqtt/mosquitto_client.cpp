@@ -2,6 +2,7 @@
 
 #include <mosquitto.h>
 #include <mqtt_protocol.h>
+#include <poll.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -22,6 +23,10 @@ constexpr auto kFirstPause = std::chrono::seconds(1), kLongestPause = std::chron
 constexpr int kTurnMs = 1000;
 // How long a goodbye may take to go out.
 constexpr auto kDisconnectWait = std::chrono::seconds(1);
+// How long the broker may take to accept a connection, and the pace of the
+// network loop's turns until it has.
+constexpr auto kAnswerWait = std::chrono::seconds(10);
+constexpr auto kPace = std::chrono::milliseconds(20);
 
 void check(int rc, const std::string& what) {
     if (rc != MOSQ_ERR_SUCCESS) throw Refused(what + ": " + mosquitto_strerror(rc));
@@ -86,6 +91,12 @@ void on_message(struct mosquitto*, void* obj, const struct mosquitto_message* in
     if (callbacks_of(obj).message) guarded([&] { take_message(obj, in, properties); });
 }
 
+// A socket whose connection failed: closed, or in error.
+bool connection_failed(struct mosquitto* mosq) {
+    pollfd socket{mosquitto_socket(mosq), POLLOUT, 0};
+    return socket.fd < 0 || (poll(&socket, 1, 0) == 1 && (socket.revents & (POLLERR | POLLHUP)) != 0);
+}
+
 // A key that needs a password is refused rather than asked for on a
 // terminal.
 int no_key_password(char*, int, int, void*) { return 0; }
@@ -145,7 +156,7 @@ void MosquittoClient::disconnect() {
     thread_.join();
 }
 
-bool MosquittoClient::pause(std::chrono::seconds length) {
+bool MosquittoClient::pause(std::chrono::milliseconds length) {
     std::unique_lock<std::mutex> lock(mutex_);
     return !wake_.wait_for(lock, length, [this] { return stopping_; });
 }
@@ -154,33 +165,45 @@ void MosquittoClient::run(const std::string& host, int port) {
     auto wait = kFirstPause;
     std::string lastFailure;
     for (;;) {
-        shared_.accepted = false;
-        int rc = mosquitto_connect_async(mosq_, host.c_str(), port, kKeepAliveSeconds);
-        std::chrono::steady_clock::time_point leaving{};
-        while (rc == MOSQ_ERR_SUCCESS) {
-            rc = mosquitto_loop(mosq_, kTurnMs, 1);
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (!stopping_) continue;
-            // The DISCONNECT goes out on a later turn; then the socket closes.
-            if (leaving == std::chrono::steady_clock::time_point{})
-                leaving = std::chrono::steady_clock::now();
-            if (std::chrono::steady_clock::now() - leaving > kDisconnectWait) break;
-        }
-        if (shared_.accepted) {
+        const std::string failure = connection(host, port);
+        if (failure.empty()) {
             wait = kFirstPause;
-            lastFailure.clear();
-        } else {
-            // Told once, not at every attempt.
-            const std::string failure = rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc);
-            if (failure != lastFailure && !stopping()) {
-                mqtt_log("cannot connect to " + host + ":" + std::to_string(port) + ": " + failure +
-                         "; trying again");
-            }
-            lastFailure = failure;
+        } else if (failure != lastFailure && !stopping()) {  // told once, not at every attempt
+            mqtt_log("cannot connect to " + host + ":" + std::to_string(port) + ": " + failure +
+                     "; trying again");
         }
+        lastFailure = failure;
         if (!pause(wait)) return;
         wait = std::min(wait * 2, kLongestPause);
     }
+}
+
+std::string MosquittoClient::connection(const std::string& host, int port) {
+    using Clock = std::chrono::steady_clock;
+    shared_.accepted = false;
+    int rc = mosquitto_connect_async(mosq_, host.c_str(), port, kKeepAliveSeconds);
+    int error = errno;
+    const Clock::time_point began = Clock::now();
+    Clock::time_point leaving{};
+    while (rc == MOSQ_ERR_SUCCESS) {
+        rc = mosquitto_loop(mosq_, kTurnMs, 1);
+        error = errno;
+        if (stopping()) {
+            if (!shared_.accepted) break;
+            // The DISCONNECT goes out on a later turn; then the socket closes.
+            if (leaving == Clock::time_point{}) leaving = Clock::now();
+            if (Clock::now() - leaving > kDisconnectWait) break;
+        } else if (!shared_.accepted && rc == MOSQ_ERR_SUCCESS) {
+            // A TLS connection that failed is not reported by libmosquitto:
+            // its turns return at once, and never connect. So they are
+            // paced, and the socket is looked at.
+            if (connection_failed(mosq_)) return "the connection failed";
+            if (Clock::now() - began > kAnswerWait) return "no answer";
+            pause(kPace);
+        }
+    }
+    if (shared_.accepted) return "";
+    return rc == MOSQ_ERR_ERRNO ? std::strerror(error) : mosquitto_strerror(rc);
 }
 
 bool MosquittoClient::stopping() {

@@ -77,7 +77,10 @@ public:
 
 private:
     void run(const std::string& host, int port);
-    bool pause(std::chrono::seconds length);  // false when stopping
+    // One connection, from its attempt until it fails, is lost or is ended:
+    // why it failed when the broker never accepted it, else "".
+    std::string connection(const std::string& host, int port);
+    bool pause(std::chrono::milliseconds length);  // false when stopping
     bool stopping();
 
     struct mosquitto* mosq_ = nullptr;
