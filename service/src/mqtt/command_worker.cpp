@@ -57,7 +57,11 @@ void CommandWorker::run() {
         MqttMessage message = std::move(queue_.front());
         queue_.pop_front();
         lock.unlock();
-        handle(message);
+        try {
+            handle(message);
+        } catch (const std::exception& error) {  // one command's failure ends no others
+            mqtt_log("a command on " + message.topic + " failed: " + error.what());
+        }
         lock.lock();
     }
 }

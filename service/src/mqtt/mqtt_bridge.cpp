@@ -34,9 +34,9 @@ void require_readable(const std::string& file, const std::string& what) {
 // Unique per process, so that a restarted instance is not taken for the
 // old connection the broker may still hold.
 std::string client_id(const std::string& instance) {
-    std::random_device random;
+    std::random_device device;
     char suffix[16];
-    std::snprintf(suffix, sizeof suffix, "%08x", random());
+    std::snprintf(suffix, sizeof suffix, "%08x", device());
     return "doorlinkd-" + instance + "-" + std::to_string(getpid()) + "-" + suffix;
 }
 
@@ -163,13 +163,13 @@ struct MqttBridge::Impl {
     }
 
     void on_lost() {
-        bool was;
+        bool told;
         {
             std::lock_guard<std::mutex> lock(mutex);
-            was = connected;
+            told = connected && !leaving;
             connected = false;
         }
-        if (was && !leaving) mqtt_log("lost the connection to " + options.url + "; connecting again");
+        if (told) mqtt_log("lost the connection to " + options.url + "; connecting again");
         publisher->connected(false);
     }
 
