@@ -34,7 +34,7 @@ export function fill(node, ...children) {
 // A table of rows: columns [{title, cell(item) → text or node}].
 export function table(columns, items, props) {
   return el("table", props,
-    el("thead", {}, el("tr", {}, columns.map((c) => el("th", {}, c.title)))),
+    el("thead", {}, el("tr", {}, columns.map((c) => el("th", {class: c.class}, c.title)))),
     el("tbody", {}, items.map((item) => el("tr", {}, columns.map((c) => el("td", {class: c.class}, c.cell(item)))))));
 }
 

@@ -59,20 +59,26 @@ async function showRun(body, ctx, id) {
   }
   const results = run.results || [];
   const drift = results.reduce((sum, r) => sum + (r.drift || []).length, 0);
+  const drifted = results.filter((r) => (r.drift || []).length);
   fill(body,
     el("p", {class: "summary"}, `${count(results.length)} controllers have their results; ${count(drift)} drift rows.`),
-    results.length ? null : el("p", {class: "empty"}, "No controller has a result in this run yet."),
-    el("div", {class: "results"}, results.map((r) => el("section", {class: "result", dataset: {test: "sync-result", controller: r.name ?? ""}},
-      el("h2", {}, r.name ?? r.controller ?? "", " ", badge(r.status, GOOD)),
-      el("p", {class: "detail"}, `${count(r.cards)} cards`, r.message ? ` · ${r.message}` : ""),
-      (r.drift || []).length
-        ? table([
-          {title: "Card", cell: (d) => d.card ?? ""},
-          {title: "Field", cell: (d) => d.field ?? ""},
-          {title: "In the database", cell: (d) => side(d.database)},
-          {title: "On the controller", cell: (d) => side(d.controller)},
-        ], r.drift, {class: "list drift"})
-        : el("p", {class: "detail"}, "No drift.")))));
+    results.length
+      ? table([
+        {title: "Controller", cell: (r) => r.name ?? ""},
+        {title: "Status", cell: (r) => badge(r.status, GOOD)},
+        {title: "Cards", class: "number", cell: (r) => count(r.cards)},
+        {title: "Drift rows", class: "number", cell: (r) => count((r.drift || []).length)},
+        {title: "Message", cell: (r) => r.message ?? ""},
+      ], results, {id: "sync-results", class: "list"})
+      : el("p", {class: "empty"}, "No controller has a result in this run yet."),
+    drifted.map((r) => el("section", {class: "result", dataset: {test: "drift", controller: r.name ?? ""}},
+      el("h2", {}, `Drift on ${r.name ?? ""}`),
+      table([
+        {title: "Card", cell: (d) => d.card ?? ""},
+        {title: "Field", cell: (d) => d.field ?? ""},
+        {title: "In the database", cell: (d) => side(d.database)},
+        {title: "On the controller", cell: (d) => side(d.controller)},
+      ], r.drift, {class: "list drift"}))));
 }
 
 // A drift value: null when one side has none, "" when the field is empty.

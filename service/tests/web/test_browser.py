@@ -139,7 +139,7 @@ def test_every_page_renders_without_errors(page, fleet):
     page.wait(lambda d: page.all("#notice a"), message=page.error_banner())
     page.one("#notice a").click()
     # The run's page follows its results as the controllers finish.
-    page.wait(lambda d: len(page.all("[data-test=sync-result]")) == CONTROLLERS, timeout=60)
+    page.wait(lambda d: len(page.all("#sync-results tbody tr")) == CONTROLLERS, timeout=120)
     page.screenshot("sync-run")
     page.go("audit", "#audit tbody tr")
     assert any("/api/v1/sync" in row.text for row in page.all("#audit tbody tr"))
