@@ -59,7 +59,8 @@ class Fleet:
         cards = Path(directory) / "cards.csv"
         e2e.write_cards(cards, [e2e.card_row(n) for n in range(CARDS)])
         self.service.run("card", "import", cards)
-        self.serve = Serve(self.service, token=self.admin)
+        # No schedules: the tests start the syncs and archives they look at.
+        self.serve = Serve(self.service, "--sync-every", 0, "--archive-every", 0, token=self.admin)
 
     def push(self, line, within=60):
         """A line of doorsim's control input, repeated until doorsim pushes
