@@ -50,5 +50,31 @@ TEST(LeaseKeeper, ReleasesEverythingItHoldsWhenItEnds) {
     EXPECT_FALSE(store->lease_holder("gate"));
 }
 
+// Holders within the process are counted: the lease goes back with its last
+// holder. A keeper that stopped driving takes nothing more and fails every
+// check with its reason, and still gives back what it holds.
+TEST(LeaseKeeper, CountsItsHoldersAndStopsDriving) {
+    test::TestDatabase database("sqlite");
+    std::unique_ptr<Store> store = Store::open(database.location());
+    store->initialise();
+    LeaseKeeper keeper(*store, "keeper", 30);
+    ASSERT_TRUE(keeper.take("door"));
+    ASSERT_TRUE(keeper.take("door"));
+    keeper.release("door");
+    EXPECT_EQ(store->lease_holder("door"), "keeper");
+    EXPECT_NO_THROW(keeper.check("door"));
+    keeper.release("door");
+    EXPECT_FALSE(store->lease_holder("door"));
+
+    ASSERT_TRUE(keeper.take("door"));
+    keeper.stop_driving("the service is stopping");
+    EXPECT_FALSE(keeper.take("gate"));
+    EXPECT_FALSE(store->lease_holder("gate"));
+    EXPECT_EQ(keeper.held_elsewhere("gate"), "the service is stopping");
+    EXPECT_THROW(keeper.check("door"), LeaseLost);
+    keeper.release("door");
+    EXPECT_FALSE(store->lease_holder("door"));
+}
+
 }  // namespace
 }  // namespace doorlinkd
