@@ -109,6 +109,10 @@ public:
     virtual void rollback() = 0;
     // False once the connection is lost; the pool then drops it.
     virtual bool usable() const = 0;
+    // An online copy of the whole database to a new file, outside any
+    // transaction. Refused when the file exists, or where the backend has
+    // no such copy (PostgreSQL: pg_dump makes one).
+    virtual void backup_to(const std::string& file) = 0;
 };
 
 // What connects to the database of a location ("sqlite:PATH" or a libpq

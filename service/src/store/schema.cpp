@@ -83,6 +83,76 @@ const std::vector<std::vector<std::string>>& upgrade_steps() {
             " owner {text} NOT NULL,"
             " expires BIGINT NOT NULL)",
         },
+        // 1 -> 2: what the long-running service keeps.
+        {
+            // Tokens by the SHA-256 of their text; role by name; times in ms
+            // since the epoch, the database's clock; expires NULL: never.
+            "CREATE TABLE tokens ("
+            " name {text} PRIMARY KEY,"
+            " role {text} NOT NULL,"
+            " hash {text} NOT NULL UNIQUE,"
+            " created BIGINT NOT NULL,"
+            " expires BIGINT)",
+            "CREATE TABLE audit ("
+            " id {id},"
+            " time BIGINT NOT NULL,"
+            " who {text} NOT NULL,"
+            " address {text} NOT NULL,"
+            " action {text} NOT NULL,"
+            " target {text} NOT NULL,"
+            " result {text} NOT NULL,"
+            " detail {text} NOT NULL)",
+            "CREATE INDEX audit_time ON audit (time)",
+            // data: the kind's fields as a JSON object; photo_sha256: the
+            // photo the event names (NULL: none), so that retention keeps it.
+            "CREATE TABLE events ("
+            " id {id},"
+            " at BIGINT NOT NULL,"
+            " controller {text} NOT NULL,"
+            " kind {text} NOT NULL,"
+            " data {text} NOT NULL,"
+            " photo_sha256 {text})",
+            "CREATE INDEX events_controller ON events (controller, id)",
+            "CREATE INDEX events_kind ON events (kind, id)",
+            "CREATE INDEX events_at ON events (at)",
+            "CREATE INDEX events_photo ON events (photo_sha256)",
+            // Messages for MQTT, written with their events; published NULL
+            // until the publisher has handed one to the broker.
+            "CREATE TABLE outbox ("
+            " id {id},"
+            " created BIGINT NOT NULL,"
+            " topic {text} NOT NULL,"
+            " payload {text} NOT NULL,"
+            " retained INTEGER NOT NULL,"
+            " published BIGINT)",
+            "CREATE INDEX outbox_pending ON outbox (id) WHERE published IS NULL",
+            "CREATE INDEX outbox_created ON outbox (created)",
+            // MQTT command ids seen, with when (ms, the caller's clock).
+            "CREATE TABLE command_ids ("
+            " id {text} PRIMARY KEY,"
+            " seen BIGINT NOT NULL)",
+            "CREATE INDEX command_ids_seen ON command_ids (seen)",
+            "CREATE TABLE archive_runs ("
+            " id {id},"
+            " started BIGINT NOT NULL,"
+            " owner {text} NOT NULL)",
+            "CREATE TABLE archive_results ("
+            " id {id},"
+            " run BIGINT NOT NULL REFERENCES archive_runs (id),"
+            " controller {text} NOT NULL,"
+            " status {text} NOT NULL,"
+            " records INTEGER NOT NULL,"
+            " photos INTEGER NOT NULL,"
+            " message {text} NOT NULL,"
+            " UNIQUE (run, controller))",
+            // Each controller's latest results.
+            "CREATE INDEX archive_results_controller ON archive_results (controller, run)",
+            "CREATE INDEX sync_results_controller ON sync_results (controller, run)",
+            // When a pushed photo was stored (0 for one stored with its
+            // records): retention spares it a while, until its event is in.
+            "ALTER TABLE photos ADD COLUMN pushed BIGINT NOT NULL DEFAULT 0",
+            "CREATE INDEX records_photo ON records (photo_sha256)",
+        },
     };
     return steps;
 }

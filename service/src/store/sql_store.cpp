@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <limits>
 #include <map>
 #include <mutex>
 #include <set>
@@ -11,6 +12,7 @@
 
 #include "store/connection.h"
 #include "store/pool.h"
+#include "store/record_event.h"
 #include "store/schema.h"
 #include "store/store.h"
 
@@ -22,12 +24,24 @@ namespace {
 // serialisation failure.
 constexpr int kAttempts = 5;
 
+// How long retention spares a pushed photo that nothing names yet: its
+// event is stored just after it.
+constexpr int64_t kPushedPhotoGraceMs = 60000;
+
 SyncStatus status_from_name(const std::string& name) {
     for (const SyncStatus status : {SyncStatus::InStep, SyncStatus::Repaired, SyncStatus::Drift,
                                     SyncStatus::Unreachable, SyncStatus::Busy}) {
         if (name == status_name(status)) return status;
     }
     throw StoreError("the database holds an unknown sync status \"" + name + "\"");
+}
+
+ArchiveStatus archive_status_from_name(const std::string& name) {
+    for (const ArchiveStatus status :
+         {ArchiveStatus::Done, ArchiveStatus::Unreachable, ArchiveStatus::Busy}) {
+        if (name == status_name(status)) return status;
+    }
+    throw StoreError("the database holds an unknown archive status \"" + name + "\"");
 }
 
 std::optional<std::string> optional_text(const Value& value) {
@@ -309,6 +323,7 @@ public:
                     tx.exec(tx.dialect().keyLock, {"records " + name});
             }
             ImportCounts counts;
+            std::vector<Event> fresh;  // the events of the records new to the store
             // The photos first, each once, in hash order: imports that share
             // photos wait for each other instead of deadlocking.
             for (const auto& entry : photos) {
@@ -335,55 +350,45 @@ public:
                             .changes > 0) {
                         continue;
                     }
-                    counts.records += static_cast<int>(
-                        tx.exec("INSERT INTO records (controller, card, time, kind, photo_sha256)"
+                    if (tx.exec("INSERT INTO records (controller, card, time, kind, photo_sha256)"
                                 " VALUES (?, ?, ?, ?, ?) ON CONFLICT (controller, card, time, photo_sha256)"
                                 " DO NOTHING",
                                 {r.controller, r.card, r.time, r.kind, photo.sha256})
-                            .changes);
+                            .changes > 0) {
+                        fresh.push_back(record_event(r));
+                    }
                 } else {
                     // Stored already, with its photo or without.
                     if (tx.any("SELECT 1 FROM records WHERE controller = ? AND card = ? AND time = ?",
                                {r.controller, r.card, r.time})) {
                         continue;
                     }
-                    counts.records += static_cast<int>(
-                        tx.exec("INSERT INTO records (controller, card, time, kind, photo_sha256)"
+                    if (tx.exec("INSERT INTO records (controller, card, time, kind, photo_sha256)"
                                 " VALUES (?, ?, ?, ?, '') ON CONFLICT (controller, card, time, photo_sha256)"
                                 " DO NOTHING",
                                 {r.controller, r.card, r.time, r.kind})
-                            .changes);
+                            .changes > 0) {
+                        fresh.push_back(record_event(r));
+                    }
                 }
             }
+            // A photo that joins a record told before makes no event: each
+            // record is told once, and its photo is found through it.
+            counts.records = static_cast<int>(fresh.size());
+            insert_events(tx, fresh);
             return counts;
         });
     }
 
     std::vector<StoredRecord> records(const RecordQuery& query) override {
         return transaction(false, [&](Tx& tx) {
+            std::vector<Value> params;
+            // The filter's values before the page's.
             std::string sql =
                 "SELECT r.controller, r.card, r.time, r.kind, r.photo_sha256, p.size, p.whole"
-                " FROM records r LEFT JOIN photos p ON p.sha256 = r.photo_sha256";
-            std::vector<std::string> where;
-            std::vector<Value> params;
-            if (!query.controller.empty()) {
-                where.emplace_back("r.controller = ?");
-                params.emplace_back(query.controller);
-            }
-            if (!query.card.empty()) {
-                where.emplace_back("r.card = ?");
-                params.emplace_back(query.card);
-            }
-            if (!query.since.empty()) {
-                where.emplace_back("r.time >= ?");
-                params.emplace_back(query.since);
-            }
-            for (size_t i = 0; i < where.size(); ++i) sql += (i == 0 ? " WHERE " : " AND ") + where[i];
-            sql += " ORDER BY r.time DESC, r.id DESC";
-            if (query.limit > 0) {
-                sql += " LIMIT ?";
-                params.emplace_back(query.limit);
-            }
+                " FROM records r LEFT JOIN photos p ON p.sha256 = r.photo_sha256" +
+                record_filter(query, params) + " ORDER BY r.time DESC, r.id DESC";
+            sql += page_clause(query.offset, query.limit, params);
             std::vector<StoredRecord> out;
             for (const Row& row : tx.rows(sql, params)) {
                 StoredRecord record;
@@ -397,6 +402,14 @@ public:
                 out.push_back(std::move(record));
             }
             return out;
+        });
+    }
+
+    int64_t count_records(const RecordQuery& query) override {
+        return transaction(false, [&](Tx& tx) {
+            std::vector<Value> params;
+            const std::string sql = "SELECT count(*) FROM records r" + record_filter(query, params);
+            return tx.rows(sql, params).at(0).at(0).integer();
         });
     }
 
@@ -438,37 +451,416 @@ public:
         });
     }
 
-    // PENDING: the schema 2 methods; until they land each throws.
-    [[noreturn]] static void pending() { throw StoreError("not built yet"); }
-    Page<Card> cards_page(const std::string&, int, int) override { pending(); }
-    Page<SyncRunInfo> sync_runs(int, int) override { pending(); }
-    int64_t begin_archive_run(const std::string&) override { pending(); }
-    void store_archive_result(int64_t, const ArchiveResult&) override { pending(); }
-    std::vector<ArchiveResult> archive_results(int64_t) override { pending(); }
-    Page<ArchiveRunInfo> archive_runs(int, int) override { pending(); }
-    std::vector<ControllerSummary> controller_summaries() override { pending(); }
-    int64_t count_records(const RecordQuery&) override { pending(); }
-    std::vector<Event> append_events(std::vector<Event>) override { pending(); }
-    std::vector<Event> events(int64_t, const std::string&, const std::string&, int) override { pending(); }
-    int64_t last_event_id() override { pending(); }
-    std::vector<OutboxMessage> outbox_pending(int) override { pending(); }
-    void mark_published(int64_t) override { pending(); }
-    int64_t outbox_depth() override { pending(); }
-    bool remember_command_id(const std::string&, int64_t, int64_t) override { pending(); }
-    void add_token(const TokenInfo&, const std::string&) override { pending(); }
-    std::vector<TokenInfo> tokens() override { pending(); }
-    bool revoke_token(const std::string&) override { pending(); }
-    std::optional<TokenInfo> token_by_hash(const std::string&) override { pending(); }
-    void audit(const AuditEntry&) override { pending(); }
-    Page<AuditEntry> audit_entries(int, int) override { pending(); }
-    Removed remove_older_than(int64_t, const std::string&) override { pending(); }
-    void backup(const std::string&) override { pending(); }
-    int64_t now_ms() override { pending(); }
-    void put_photo(const Photo&) override { pending(); }
+    Page<Card> cards_page(const std::string& search, int offset, int limit) override {
+        return transaction(false, [&](Tx& tx) {
+            std::vector<Value> params;
+            std::string where;
+            if (!search.empty()) {
+                // A text in the middle of a column: no index helps, and a
+                // scan of many thousand cards is quick.
+                where =
+                    " WHERE card LIKE ? ESCAPE '!' OR serial LIKE ? ESCAPE '!' OR password LIKE ? ESCAPE '!'";
+                const std::string pattern = "%" + like_escaped(search) + "%";
+                params.assign(3, Value(pattern));
+            }
+            Page<Card> page;
+            page.total = tx.rows("SELECT count(*) FROM cards" + where, params).at(0).at(0).integer();
+            const std::string sql =
+                select_cards() + where + " ORDER BY card" + page_clause(offset, limit, params);
+            for (const Row& row : tx.rows(sql, params)) page.items.push_back(card_of(row));
+            return page;
+        });
+    }
+
+    Page<SyncRunInfo> sync_runs(int offset, int limit) override {
+        return transaction(false, [&](Tx& tx) {
+            Page<SyncRunInfo> page;
+            page.total = tx.rows("SELECT count(*) FROM sync_runs").at(0).at(0).integer();
+            std::vector<Value> params;
+            const std::string sql =
+                "SELECT r.id, r.started, r.owner, r.check_only,"
+                " (SELECT count(*) FROM sync_results s WHERE s.run = r.id),"
+                " (SELECT count(*) FROM sync_drift d WHERE d.run = r.id),"
+                " (SELECT count(*) FROM sync_results s WHERE s.run = r.id AND s.status IN (?, ?))"
+                " FROM sync_runs r ORDER BY r.id DESC";
+            params = {status_name(SyncStatus::Unreachable), status_name(SyncStatus::Busy)};
+            for (const Row& row : tx.rows(sql + page_clause(offset, limit, params), params)) {
+                SyncRunInfo run;
+                run.id = row.at(0).integer();
+                run.started = row.at(1).integer();
+                run.owner = row.at(2).text();
+                run.checkOnly = row.at(3).integer() != 0;
+                run.controllers = static_cast<int>(row.at(4).integer());
+                run.drift = static_cast<int>(row.at(5).integer());
+                run.failed = static_cast<int>(row.at(6).integer());
+                page.items.push_back(std::move(run));
+            }
+            return page;
+        });
+    }
+
+    int64_t begin_archive_run(const std::string& owner) override {
+        return transaction(true, [&](Tx& tx) {
+            return tx
+                .rows("INSERT INTO archive_runs (started, owner) VALUES ({now_ms}, ?) RETURNING id", {owner})
+                .at(0)
+                .at(0)
+                .integer();
+        });
+    }
+
+    void store_archive_result(int64_t run, const ArchiveResult& result) override {
+        transaction(true, [&](Tx& tx) {
+            // A result stored again for the same run replaces the one before.
+            tx.exec("DELETE FROM archive_results WHERE run = ? AND controller = ?", {run, result.controller});
+            tx.exec(
+                "INSERT INTO archive_results (run, controller, status, records, photos, message)"
+                " VALUES (?, ?, ?, ?, ?, ?)",
+                {run, result.controller, status_name(result.status), result.records, result.photos,
+                 result.message});
+            return 0;
+        });
+    }
+
+    std::vector<ArchiveResult> archive_results(int64_t run) override {
+        return transaction(false, [&](Tx& tx) {
+            std::vector<ArchiveResult> out;
+            for (const Row& row :
+                 tx.rows("SELECT controller, status, records, photos, message FROM archive_results"
+                         " WHERE run = ? ORDER BY id",
+                         {run})) {
+                ArchiveResult result;
+                result.controller = row.at(0).text();
+                result.status = archive_status_from_name(row.at(1).text());
+                result.records = static_cast<int>(row.at(2).integer());
+                result.photos = static_cast<int>(row.at(3).integer());
+                result.message = row.at(4).text();
+                out.push_back(std::move(result));
+            }
+            return out;
+        });
+    }
+
+    Page<ArchiveRunInfo> archive_runs(int offset, int limit) override {
+        return transaction(false, [&](Tx& tx) {
+            Page<ArchiveRunInfo> page;
+            page.total = tx.rows("SELECT count(*) FROM archive_runs").at(0).at(0).integer();
+            std::vector<Value> params;
+            const std::string sql =
+                "SELECT r.id, r.started, r.owner, count(a.id), CAST(COALESCE(sum(a.records), 0) AS BIGINT),"
+                " CAST(COALESCE(sum(a.photos), 0) AS BIGINT)"
+                " FROM archive_runs r LEFT JOIN archive_results a ON a.run = r.id"
+                " GROUP BY r.id, r.started, r.owner ORDER BY r.id DESC";
+            for (const Row& row : tx.rows(sql + page_clause(offset, limit, params), params)) {
+                ArchiveRunInfo run;
+                run.id = row.at(0).integer();
+                run.started = row.at(1).integer();
+                run.owner = row.at(2).text();
+                run.controllers = static_cast<int>(row.at(3).integer());
+                run.records = static_cast<int>(row.at(4).integer());
+                run.photos = static_cast<int>(row.at(5).integer());
+                page.items.push_back(std::move(run));
+            }
+            return page;
+        });
+    }
+
+    std::vector<ControllerSummary> controller_summaries() override {
+        return transaction(false, [](Tx& tx) {
+            std::vector<ControllerSummary> out;
+            // The latest result of each is the one of its highest run.
+            const std::string sql =
+                "SELECT c.name, sr.started, s.status,"
+                " (SELECT count(*) FROM sync_drift d WHERE d.run = s.run AND d.controller = s.controller),"
+                " ar.started, a.status, a.records"
+                " FROM controllers c"
+                " LEFT JOIN sync_results s ON s.controller = c.name"
+                "  AND s.run = (SELECT max(run) FROM sync_results WHERE controller = c.name)"
+                " LEFT JOIN sync_runs sr ON sr.id = s.run"
+                " LEFT JOIN archive_results a ON a.controller = c.name"
+                "  AND a.run = (SELECT max(run) FROM archive_results WHERE controller = c.name)"
+                " LEFT JOIN archive_runs ar ON ar.id = a.run"
+                " ORDER BY c.name";
+            for (const Row& row : tx.rows(sql)) {
+                ControllerSummary summary;
+                summary.controller = row.at(0).text();
+                if (!row.at(2).is_null()) {
+                    summary.lastSync = row.at(1).integer();
+                    summary.syncStatus = row.at(2).text();
+                    summary.drift = static_cast<int>(row.at(3).integer());
+                }
+                if (!row.at(5).is_null()) {
+                    summary.lastArchive = row.at(4).integer();
+                    summary.archiveStatus = row.at(5).text();
+                    summary.archivedRecords = static_cast<int>(row.at(6).integer());
+                }
+                out.push_back(std::move(summary));
+            }
+            return out;
+        });
+    }
+
+    std::vector<Event> append_events(std::vector<Event> events) override {
+        return transaction(true, [&](Tx& tx) {
+            insert_events(tx, events);
+            return events;
+        });
+    }
+
+    std::vector<Event> events(int64_t afterId, const std::string& controller, const std::string& kind,
+                              int limit) override {
+        return transaction(false, [&](Tx& tx) {
+            std::string sql = "SELECT id, at, controller, kind, data FROM events WHERE id > ?";
+            std::vector<Value> params = {afterId};
+            if (!controller.empty()) {
+                sql += " AND controller = ?";
+                params.emplace_back(controller);
+            }
+            if (!kind.empty()) {
+                sql += " AND kind = ?";
+                params.emplace_back(kind);
+            }
+            sql += " ORDER BY id" + page_clause(0, limit, params);
+            std::vector<Event> out;
+            for (const Row& row : tx.rows(sql, params)) {
+                out.push_back(Event{row.at(0).integer(), row.at(1).integer(), row.at(2).text(),
+                                    row.at(3).text(), row.at(4).text()});
+            }
+            return out;
+        });
+    }
+
+    int64_t last_event_id() override {
+        return transaction(false, [](Tx& tx) {
+            const Value last = tx.rows("SELECT max(id) FROM events").at(0).at(0);
+            return last.is_null() ? int64_t{0} : last.integer();
+        });
+    }
+
+    std::vector<OutboxMessage> outbox_pending(int limit) override {
+        return transaction(false, [&](Tx& tx) {
+            std::vector<Value> params;
+            std::vector<OutboxMessage> out;
+            for (const Row& row : tx.rows(
+                     "SELECT id, topic, payload, retained FROM outbox WHERE published IS NULL ORDER BY id" +
+                         page_clause(0, limit, params),
+                     params)) {
+                out.push_back(OutboxMessage{row.at(0).integer(), row.at(1).text(), row.at(2).text(),
+                                            row.at(3).integer() != 0});
+            }
+            return out;
+        });
+    }
+
+    void mark_published(int64_t outboxId) override {
+        transaction(true, [&](Tx& tx) {
+            tx.exec("UPDATE outbox SET published = {now_ms} WHERE id = ? AND published IS NULL", {outboxId});
+            return 0;
+        });
+    }
+
+    int64_t outbox_depth() override {
+        return transaction(false, [](Tx& tx) {
+            return tx.rows("SELECT count(*) FROM outbox WHERE published IS NULL").at(0).at(0).integer();
+        });
+    }
+
+    bool remember_command_id(const std::string& id, int64_t nowMs, int64_t windowMs) override {
+        return transaction(true, [&](Tx& tx) {
+            tx.exec("DELETE FROM command_ids WHERE seen < ?", {nowMs - windowMs});
+            return tx.exec("INSERT INTO command_ids (id, seen) VALUES (?, ?) ON CONFLICT (id) DO NOTHING",
+                           {id, nowMs})
+                       .changes > 0;
+        });
+    }
+
+    void add_token(const TokenInfo& token, const std::string& hash) override {
+        transaction(true, [&](Tx& tx) {
+            const std::string taken = "a token named " + token.name + " exists already";
+            if (tx.any("SELECT 1 FROM tokens WHERE name = ?", {token.name})) throw Refused(taken);
+            // No creation time given: the database's clock.
+            const Value created = token.created != 0 ? Value(token.created) : Value();
+            const Value expires = token.expires ? Value(*token.expires) : Value();
+            try {
+                tx.exec(
+                    "INSERT INTO tokens (name, role, hash, created, expires)"
+                    " VALUES (?, ?, ?, COALESCE(?, {now_ms}), ?)",
+                    {token.name, role_name(token.role), hash, created, expires});
+            } catch (const DatabaseError& error) {
+                // Another process added it in between.
+                if (error.kind() != DatabaseError::Kind::Unique) throw;
+                throw Refused(taken);
+            }
+            return 0;
+        });
+    }
+
+    std::vector<TokenInfo> tokens() override {
+        return transaction(false, [](Tx& tx) {
+            std::vector<TokenInfo> out;
+            for (const Row& row : tx.rows(kSelectToken + std::string(" ORDER BY name")))
+                out.push_back(token_of(row));
+            return out;
+        });
+    }
+
+    bool revoke_token(const std::string& name) override {
+        return transaction(
+            true, [&](Tx& tx) { return tx.exec("DELETE FROM tokens WHERE name = ?", {name}).changes > 0; });
+    }
+
+    std::optional<TokenInfo> token_by_hash(const std::string& hash) override {
+        return transaction(false, [&](Tx& tx) -> std::optional<TokenInfo> {
+            const auto rows =
+                tx.rows(kSelectToken + std::string(" WHERE hash = ?"
+                                                   " AND (expires IS NULL OR expires > {now_ms})"),
+                        {hash});
+            if (rows.empty()) return std::nullopt;
+            return token_of(rows.front());
+        });
+    }
+
+    void audit(const AuditEntry& entry) override {
+        transaction(true, [&](Tx& tx) {
+            tx.exec(
+                "INSERT INTO audit (time, who, address, action, target, result, detail)"
+                " VALUES ({now_ms}, ?, ?, ?, ?, ?, ?)",
+                {entry.who, entry.address, entry.action, entry.target, entry.result, entry.detail});
+            return 0;
+        });
+    }
+
+    Page<AuditEntry> audit_entries(int offset, int limit) override {
+        return transaction(false, [&](Tx& tx) {
+            Page<AuditEntry> page;
+            page.total = tx.rows("SELECT count(*) FROM audit").at(0).at(0).integer();
+            std::vector<Value> params;
+            for (const Row& row : tx.rows("SELECT id, time, who, address, action, target, result, detail"
+                                          " FROM audit ORDER BY id DESC" +
+                                              page_clause(offset, limit, params),
+                                          params)) {
+                page.items.push_back(AuditEntry{row.at(0).integer(), row.at(1).integer(), row.at(2).text(),
+                                                row.at(3).text(), row.at(4).text(), row.at(5).text(),
+                                                row.at(6).text(), row.at(7).text()});
+            }
+            return page;
+        });
+    }
+
+    Removed remove_older_than(int64_t beforeMs, const std::string& recordsBefore) override {
+        return transaction(true, [&](Tx& tx) {
+            Removed removed;
+            if (!recordsBefore.empty()) {
+                removed.records = tx.exec("DELETE FROM records WHERE time < ?", {recordsBefore}).changes;
+            }
+            removed.events = tx.exec("DELETE FROM events WHERE at < ?", {beforeMs}).changes;
+            removed.audit = tx.exec("DELETE FROM audit WHERE time < ?", {beforeMs}).changes;
+            removed.outbox =
+                tx.exec("DELETE FROM outbox WHERE published IS NOT NULL AND created < ?", {beforeMs}).changes;
+            // A photo goes once neither a record nor an event names it; a
+            // pushed one is spared a while, for its event to come.
+            removed.photos =
+                tx.exec(
+                      "DELETE FROM photos WHERE pushed < {now_ms} - ?"
+                      " AND NOT EXISTS (SELECT 1 FROM records r WHERE r.photo_sha256 = photos.sha256)"
+                      " AND NOT EXISTS (SELECT 1 FROM events e WHERE e.photo_sha256 = photos.sha256)",
+                      {kPushedPhotoGraceMs})
+                    .changes;
+            return removed;
+        });
+    }
+
+    void backup(const std::string& file) override {
+        Pool::Lent connection(pool_, pool_.take());
+        connection->backup_to(file);
+    }
+
+    int64_t now_ms() override {
+        return transaction(false, [](Tx& tx) { return tx.rows("SELECT {now_ms}").at(0).at(0).integer(); });
+    }
+
+    void put_photo(const Photo& photo) override {
+        transaction(true, [&](Tx& tx) {
+            tx.exec(
+                "INSERT INTO photos (sha256, bytes, size, whole, pushed) VALUES (?, ?, ?, ?, {now_ms})"
+                " ON CONFLICT (sha256) DO NOTHING",
+                {photo.sha256, photo.bytes, static_cast<int64_t>(photo.bytes.size()), photo.whole});
+            return 0;
+        });
+    }
 
 private:
     static constexpr const char* kSelectController =
         "SELECT name, address, mac, number, long_records, photos FROM controllers";
+
+    static constexpr const char* kSelectToken = "SELECT name, role, created, expires FROM tokens";
+
+    static TokenInfo token_of(const Row& row) {
+        TokenInfo token;
+        token.name = row.at(0).text();
+        const auto role = role_from_name(row.at(1).text());
+        if (!role) throw StoreError("the database holds an unknown role \"" + row.at(1).text() + "\"");
+        token.role = *role;
+        token.created = row.at(2).integer();
+        if (!row.at(3).is_null()) token.expires = row.at(3).integer();
+        return token;
+    }
+
+    // The WHERE clause of a record query (records as r), its values
+    // appended to params.
+    static std::string record_filter(const RecordQuery& query, std::vector<Value>& params) {
+        std::vector<std::string> where;
+        auto add = [&](const char* condition, const std::string& value) {
+            if (value.empty()) return;
+            where.emplace_back(condition);
+            params.emplace_back(value);
+        };
+        add("r.controller = ?", query.controller);
+        add("r.card = ?", query.card);
+        add("r.time >= ?", query.since);
+        add("r.time < ?", query.until);
+        std::string sql;
+        for (size_t i = 0; i < where.size(); ++i) sql += (i == 0 ? " WHERE " : " AND ") + where[i];
+        return sql;
+    }
+
+    // LIMIT and OFFSET (both databases take them in this order), their
+    // values appended to params; a limit of 0 or less: none.
+    static std::string page_clause(int offset, int limit, std::vector<Value>& params) {
+        params.emplace_back(limit > 0 ? int64_t{limit} : std::numeric_limits<int64_t>::max());
+        params.emplace_back(int64_t{std::max(offset, 0)});
+        return " LIMIT ? OFFSET ?";
+    }
+
+    // The text with LIKE's wildcards and the escape character '!' escaped.
+    static std::string like_escaped(const std::string& text) {
+        std::string out;
+        for (const char c : text) {
+            if (c == '!' || c == '%' || c == '_') out += '!';
+            out += c;
+        }
+        return out;
+    }
+
+    // Stores the events and their outbox messages; sets their ids and times.
+    static void insert_events(Tx& tx, std::vector<Event>& events) {
+        if (events.empty()) return;
+        // One writer of events at a time, so that their ids ascend in the
+        // order they commit (a reader after id n misses none).
+        if (!tx.dialect().keyLock.empty()) tx.exec(tx.dialect().keyLock, {"@events"});
+        for (Event& event : events) {
+            const Row row =
+                tx.rows(
+                      "INSERT INTO events (at, controller, kind, data, photo_sha256)"
+                      " VALUES ({now_ms}, ?, ?, ?, ?) RETURNING id, at",
+                      {event.controller, event.kind, event.data, nullable(photo_named_by(event.data))})
+                    .at(0);
+            event.id = row.at(0).integer();
+            event.at = row.at(1).integer();
+            tx.exec("INSERT INTO outbox (created, topic, payload, retained) VALUES (?, ?, ?, ?)",
+                    {event.at, event_topic(event), event_json(event), event_retained(event)});
+        }
+    }
 
     static Controller controller_of(const Row& row) {
         Controller c;

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "store/connection.h"
+#include "store/schema.h"
 #include "store/store.h"
 #include "unit/test_databases.h"
 
@@ -124,24 +125,58 @@ TEST_P(StoreTest, SchemaIsCreatedOnceAndRequired) {
     auto store = Store::open(empty.location());
     EXPECT_THROW(store->require_schema(), StoreError);
     EXPECT_EQ(message_of([&] { store->require_schema(); }), "the database has no schema; run doorlinkd init");
-    EXPECT_EQ(store->initialise(), 1);
+    EXPECT_EQ(store->initialise(), kSchemaVersion);
     EXPECT_NO_THROW(store->require_schema());
     store->add_controller(make_controller("door-1", 1));
-    EXPECT_EQ(store->initialise(), 1);  // again: nothing lost
+    EXPECT_EQ(store->initialise(), kSchemaVersion);  // again: nothing lost
     EXPECT_NO_THROW(store->require_schema());
     EXPECT_EQ(store->controllers().size(), 1u);
     // One row of version.
     auto rows = connector(empty.location())()->execute("SELECT version FROM schema_version");
     ASSERT_EQ(rows.rows.size(), 1u);
-    EXPECT_EQ(rows.rows[0].at(0).integer(), 1);
+    EXPECT_EQ(rows.rows[0].at(0).integer(), kSchemaVersion);
 }
 
 TEST_P(StoreTest, SchemaOfANewerProgramIsRefused) {
-    raw()->execute("UPDATE schema_version SET version = 2");
+    raw()->execute("UPDATE schema_version SET version = 3");
     EXPECT_EQ(message_of([&] { store_->require_schema(); }),
-              "the database's schema version 2 is newer than this program's (1)");
+              "the database's schema version 3 is newer than this program's (2)");
     EXPECT_THROW(store_->initialise(), StoreError);
-    EXPECT_EQ(raw()->execute("SELECT version FROM schema_version").rows.at(0).at(0).integer(), 2);
+    EXPECT_EQ(raw()->execute("SELECT version FROM schema_version").rows.at(0).at(0).integer(), 3);
+}
+
+TEST_P(StoreTest, ASchemaOneDatabaseIsUpgradedWithItsData) {
+    TestDatabase old(GetParam());
+    {
+        auto connection = connector(old.location())();
+        connection->execute("CREATE TABLE schema_version (version INTEGER NOT NULL)");
+        for (const std::string& statement : upgrade_steps().at(0))
+            connection->execute(connection->dialect().expand(statement));
+        connection->execute("INSERT INTO schema_version (version) VALUES (1)");
+        connection->execute(
+            "INSERT INTO controllers (name, address, mac, number, long_records, photos)"
+            " VALUES ('door', '192.0.2.1', '001122334455', 1, 0, 1)");
+        const Photo photo = photo_for(1);
+        connection->execute("INSERT INTO photos (sha256, bytes, size, whole) VALUES (?, ?, ?, 1)",
+                            {photo.sha256, photo.bytes, static_cast<int64_t>(photo.bytes.size())});
+        connection->execute(
+            "INSERT INTO records (controller, card, time, kind, photo_sha256)"
+            " VALUES ('door', '00100001', '20240101080000', 1, ?)",
+            {photo.sha256});
+    }
+    auto store = Store::open(old.location());
+    EXPECT_EQ(message_of([&] { store->require_schema(); }),
+              "the database's schema version 1 is older than this program's (2); run doorlinkd init to "
+              "upgrade it");
+    EXPECT_EQ(store->initialise(), 2);
+    EXPECT_NO_THROW(store->require_schema());
+    EXPECT_EQ(store->controllers().size(), 1u);
+    const auto records = store->records(RecordQuery{});
+    ASSERT_EQ(records.size(), 1u);
+    ASSERT_TRUE(records[0].photo);
+    EXPECT_TRUE(store->photo(records[0].photo->sha256));
+    // The old photo is not taken for a pushed one: once its record goes, it goes.
+    EXPECT_EQ(store->remove_older_than(0, "20250101000000").photos, 1);
 }
 
 TEST_P(StoreTest, TwoProcessesInitialiseAtOnce) {
@@ -151,7 +186,7 @@ TEST_P(StoreTest, TwoProcessesInitialiseAtOnce) {
     std::atomic<int> failures{0};
     auto init = [&](Store& store) {
         try {
-            if (store.initialise() != 1) ++failures;
+            if (store.initialise() != kSchemaVersion) ++failures;
         } catch (const std::exception& error) {
             ADD_FAILURE() << error.what();
             ++failures;
@@ -621,6 +656,338 @@ TEST_P(StoreTest, ManyMoreCallersThanConnections) {
             raw()->execute("SELECT count(*) FROM pg_stat_activity WHERE datname = ?", {database_->name()});
         EXPECT_LE(rows.rows.at(0).at(0).integer(), 16 + 1);  // and this one
     }
+}
+
+// ---- events and the outbox
+
+Event make_event(const std::string& controller, const std::string& kind, const std::string& data = "{}") {
+    Event event;
+    event.controller = controller;
+    event.kind = kind;
+    event.data = data;
+    return event;
+}
+
+TEST_P(StoreTest, EventsAndTheirOutboxMessages) {
+    const int64_t before = store_->now_ms();
+    const auto stored = store_->append_events({make_event("door", "error", R"({"text":"jammed"})"),
+                                               make_event("gate", "status", R"({"reachable":false})")});
+    ASSERT_EQ(stored.size(), 2u);
+    EXPECT_GT(stored[0].id, 0);
+    EXPECT_GT(stored[1].id, stored[0].id);
+    EXPECT_GE(stored[0].at, before);
+    EXPECT_LE(stored[1].at, store_->now_ms());
+    EXPECT_EQ(store_->last_event_id(), stored[1].id);
+
+    const auto all = store_->events(0, "", "", 0);
+    ASSERT_EQ(all.size(), 2u);
+    EXPECT_EQ(all[0].data, R"({"text":"jammed"})");
+    EXPECT_EQ(all[1].at, stored[1].at);
+    EXPECT_EQ(store_->events(stored[0].id, "", "", 10).size(), 1u);
+    EXPECT_EQ(store_->events(0, "gate", "", 10).at(0).kind, "status");
+    EXPECT_TRUE(store_->events(0, "door", "status", 10).empty());
+    EXPECT_EQ(store_->events(0, "", "", 1).size(), 1u);
+
+    auto pending = store_->outbox_pending(10);
+    ASSERT_EQ(pending.size(), 2u);
+    EXPECT_EQ(pending[0].topic, "doorlink/door/event");
+    EXPECT_EQ(pending[0].payload, event_json(stored[0]));
+    EXPECT_FALSE(pending[0].retained);
+    EXPECT_EQ(pending[1].topic, "doorlink/gate/status");
+    EXPECT_TRUE(pending[1].retained);
+    EXPECT_EQ(store_->outbox_depth(), 2);
+    store_->mark_published(pending[0].id);
+    EXPECT_EQ(store_->outbox_depth(), 1);
+    pending = store_->outbox_pending(10);
+    ASSERT_EQ(pending.size(), 1u);
+    EXPECT_EQ(pending[0].topic, "doorlink/gate/status");
+}
+
+// A reader that follows the events by id misses none while several
+// writers append at once.
+TEST_P(StoreTest, AReaderAfterTheLastIdMissesNoEvent) {
+    constexpr int kWriters = 4;
+    constexpr int kEach = 40;
+    std::atomic<bool> writing{true};
+    std::vector<std::thread> writers;
+    for (int w = 0; w < kWriters; ++w) {
+        writers.emplace_back([&, w] {
+            for (int i = 0; i < kEach; ++i)
+                store_->append_events({make_event("door" + std::to_string(w), "error")});
+        });
+    }
+    std::thread all([&] {
+        for (auto& writer : writers) writer.join();
+        writing = false;
+    });
+    int64_t last = 0;
+    size_t seen = 0;
+    for (bool more = true; more;) {
+        more = writing;  // once more after the writers end
+        for (const Event& event : store_->events(last, "", "", 0)) {
+            EXPECT_GT(event.id, last);
+            last = event.id;
+            ++seen;
+        }
+    }
+    all.join();
+    EXPECT_EQ(seen, static_cast<size_t>(kWriters * kEach));
+}
+
+TEST_P(StoreTest, NewRecordsAreToldOnce) {
+    const Photo photo = photo_for(4);
+    store_->import_records({record("door", "00100001", "20240102030405", photo, 2),
+                            record("door", "00100002", "20240102030406")});
+    auto events = store_->events(0, "", "record", 0);
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].controller, "door");
+    EXPECT_EQ(events[0].data, R"({"card":"00100001","time":"2024-01-02 03:04:05","kind":2,"sha256":")" +
+                                  photo.sha256 + R"(","path":"/api/v1/photos/)" + photo.sha256 + R"("})");
+    EXPECT_EQ(events[1].data,
+              R"({"card":"00100002","time":"2024-01-02 03:04:06","kind":1,"sha256":null,"path":null})");
+    EXPECT_EQ(store_->outbox_depth(), 2);
+
+    // Again, and with a photo for the record that had none: nothing new to tell.
+    store_->import_records({record("door", "00100001", "20240102030405", photo, 2),
+                            record("door", "00100002", "20240102030406", photo_for(5))});
+    EXPECT_EQ(store_->events(0, "", "", 0).size(), 2u);
+}
+
+// ---- command ids, tokens, audit
+
+TEST_P(StoreTest, CommandIdsAreRememberedForTheirWindow) {
+    EXPECT_TRUE(store_->remember_command_id("a", 1000, 500));
+    EXPECT_FALSE(store_->remember_command_id("a", 1200, 500));
+    EXPECT_TRUE(store_->remember_command_id("b", 1400, 500));
+    // "a" was remembered at 1000, before 1600 - 500: forgotten.
+    EXPECT_TRUE(store_->remember_command_id("a", 1600, 500));
+    EXPECT_FALSE(store_->remember_command_id("b", 1600, 500));
+}
+
+TEST_P(StoreTest, TokensExpireAndAreRevoked) {
+    const int64_t now = store_->now_ms();
+    TokenInfo admin{"admin", Role::Admin, 0, std::nullopt};
+    TokenInfo old{"old", Role::Viewer, now - 5000, now - 1000};
+    TokenInfo ops{"ops@site", Role::Operator, now, now + 3600000};
+    store_->add_token(ops, std::string(64, 'c'));
+    store_->add_token(admin, std::string(64, 'a'));
+    store_->add_token(old, std::string(64, 'b'));
+    EXPECT_EQ(message_of([&] { store_->add_token(admin, std::string(64, 'd')); }),
+              "a token named admin exists already");
+
+    const auto all = store_->tokens();
+    ASSERT_EQ(all.size(), 3u);
+    EXPECT_EQ(all[0].name, "admin");
+    EXPECT_GE(all[0].created, now);  // the database's clock
+    EXPECT_FALSE(all[0].expires);
+    EXPECT_EQ(all[2].name, "ops@site");
+    EXPECT_EQ(all[2].expires, now + 3600000);
+
+    const auto found = store_->token_by_hash(std::string(64, 'c'));
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->name, "ops@site");
+    EXPECT_EQ(found->role, Role::Operator);
+    EXPECT_FALSE(store_->token_by_hash(std::string(64, 'b')));  // expired
+    EXPECT_FALSE(store_->token_by_hash(std::string(64, 'e')));
+
+    EXPECT_TRUE(store_->revoke_token("ops@site"));
+    EXPECT_FALSE(store_->revoke_token("ops@site"));
+    EXPECT_FALSE(store_->token_by_hash(std::string(64, 'c')));
+    EXPECT_TRUE(store_->token_by_hash(std::string(64, 'a')));
+}
+
+TEST_P(StoreTest, AuditIsPagedNewestFirst) {
+    for (int i = 0; i < 5; ++i) {
+        store_->audit(AuditEntry{0, 0, "cli", "", "token add", "t" + std::to_string(i), "ok", ""});
+    }
+    const auto page = store_->audit_entries(1, 2);
+    EXPECT_EQ(page.total, 5);
+    ASSERT_EQ(page.items.size(), 2u);
+    EXPECT_EQ(page.items[0].target, "t3");
+    EXPECT_EQ(page.items[1].target, "t2");
+    EXPECT_GT(page.items[0].id, page.items[1].id);
+    EXPECT_GT(page.items[0].time, 0);
+    EXPECT_EQ(page.items[0].action, "token add");
+    EXPECT_EQ(store_->audit_entries(0, 0).items.size(), 5u);
+}
+
+// ---- pages and summaries
+
+TEST_P(StoreTest, CardsPagesSearchAndCount) {
+    std::vector<Card> cards;
+    for (int i = 0; i < 5000; ++i) {
+        Card card = make_card(std::to_string(10000000 + i));
+        card.serial = i == 42 ? "a%_b" : "000000";
+        card.password = i % 1000 == 7 ? "987654" : "123456";
+        cards.push_back(card);
+    }
+    store_->put_cards(cards, false);
+    const auto start = std::chrono::steady_clock::now();
+    auto page = store_->cards_page("", 10, 3);
+    EXPECT_EQ(page.total, 5000);
+    ASSERT_EQ(page.items.size(), 3u);
+    EXPECT_EQ(page.items[0].card, "10000010");
+
+    page = store_->cards_page("9876", 1, 1);  // by password
+    EXPECT_EQ(page.total, 5);
+    ASSERT_EQ(page.items.size(), 1u);
+    EXPECT_EQ(page.items[0].card, "10001007");
+    EXPECT_EQ(store_->cards_page("0001234", 0, 10).items.at(0).card, "10001234");  // by number
+    // % and _ are the text itself.
+    EXPECT_EQ(store_->cards_page("%_", 0, 10).items.at(0).card, "10000042");
+    EXPECT_EQ(store_->cards_page("%_", 0, 10).total, 1);
+    EXPECT_EQ(store_->cards_page("a%", 0, 10).total, 1);
+    EXPECT_EQ(store_->cards_page("x", 0, 10).total, 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}
+
+TEST_P(StoreTest, RecordsUntilOffsetAndCount) {
+    std::vector<IncomingRecord> batch;
+    for (int day = 10; day < 20; ++day)
+        batch.push_back(record("door", "00100001", "202401" + std::to_string(day) + "080000"));
+    batch.push_back(record("gate", "00100001", "20240115080000"));
+    store_->import_records(batch);
+    RecordQuery query;
+    query.controller = "door";
+    query.since = "20240112000000";
+    query.until = "20240118000000";  // before it
+    EXPECT_EQ(store_->count_records(query), 6);
+    query.offset = 1;
+    query.limit = 2;
+    const auto page = store_->records(query);
+    ASSERT_EQ(page.size(), 2u);
+    EXPECT_EQ(page[0].time, "20240116080000");
+    EXPECT_EQ(page[1].time, "20240115080000");
+    EXPECT_EQ(store_->count_records(query), 6);  // offset and limit aside
+    query.limit = 0;
+    EXPECT_EQ(store_->records(query).size(), 5u);
+    EXPECT_EQ(store_->count_records(RecordQuery{}), 11);
+}
+
+TEST_P(StoreTest, RunsAndEachControllersLatestResults) {
+    store_->add_controller(make_controller("door", 1));
+    store_->add_controller(make_controller("gate", 2));
+    store_->add_controller(make_controller("idle", 3));
+    SyncResult drift{
+        "door", SyncStatus::Drift, 3, {Drift{"00100001", "card", std::string("00100001"), std::nullopt}}, ""};
+    SyncResult busy{"gate", SyncStatus::Busy, 0, {}, "held"};
+    const int64_t sync1 = store_->begin_sync_run("a", false);
+    store_->store_sync_result(sync1, drift);
+    store_->store_sync_result(sync1, busy);
+    const int64_t sync2 = store_->begin_sync_run("b", true);
+    store_->store_sync_result(sync2, SyncResult{"gate", SyncStatus::InStep, 4, {}, ""});
+
+    const int64_t archive1 = store_->begin_archive_run("a");
+    store_->store_archive_result(archive1, ArchiveResult{"door", ArchiveStatus::Done, 7, 2, ""});
+    store_->store_archive_result(archive1, ArchiveResult{"gate", ArchiveStatus::Unreachable, 0, 0, "silent"});
+    store_->store_archive_result(archive1, ArchiveResult{"door", ArchiveStatus::Done, 9, 3, ""});  // replaces
+    const int64_t archive2 = store_->begin_archive_run("b");
+
+    const auto syncs = store_->sync_runs(0, 10);
+    EXPECT_EQ(syncs.total, 2);
+    ASSERT_EQ(syncs.items.size(), 2u);
+    EXPECT_EQ(syncs.items[0].id, sync2);
+    EXPECT_TRUE(syncs.items[0].checkOnly);
+    EXPECT_EQ(syncs.items[1].controllers, 2);
+    EXPECT_EQ(syncs.items[1].drift, 1);
+    EXPECT_EQ(syncs.items[1].failed, 1);
+    EXPECT_EQ(syncs.items[1].owner, "a");
+    EXPECT_EQ(store_->sync_runs(1, 10).items.at(0).id, sync1);
+
+    const auto archives = store_->archive_runs(0, 10);
+    EXPECT_EQ(archives.total, 2);
+    ASSERT_EQ(archives.items.size(), 2u);
+    EXPECT_EQ(archives.items[0].id, archive2);
+    EXPECT_EQ(archives.items[0].controllers, 0);
+    EXPECT_EQ(archives.items[1].controllers, 2);
+    EXPECT_EQ(archives.items[1].records, 9);
+    EXPECT_EQ(archives.items[1].photos, 3);
+    const auto results = store_->archive_results(archive1);
+    ASSERT_EQ(results.size(), 2u);
+    EXPECT_EQ(results[0].controller, "gate");
+    EXPECT_EQ(results[0].status, ArchiveStatus::Unreachable);
+    EXPECT_EQ(results[0].message, "silent");
+    EXPECT_EQ(results[1].records, 9);
+
+    const auto summaries = store_->controller_summaries();
+    ASSERT_EQ(summaries.size(), 3u);
+    EXPECT_EQ(summaries[0].controller, "door");
+    EXPECT_EQ(summaries[0].syncStatus, "drift");
+    EXPECT_EQ(summaries[0].drift, 1);
+    EXPECT_EQ(summaries[0].lastSync, syncs.items[1].started);
+    EXPECT_EQ(summaries[0].archiveStatus, "done");
+    EXPECT_EQ(summaries[0].archivedRecords, 9);
+    EXPECT_EQ(summaries[0].lastArchive, archives.items[1].started);
+    EXPECT_EQ(summaries[1].syncStatus, "in_step");  // the later run's
+    EXPECT_EQ(summaries[1].drift, 0);
+    EXPECT_EQ(summaries[1].archiveStatus, "unreachable");
+    EXPECT_EQ(summaries[2].controller, "idle");
+    EXPECT_FALSE(summaries[2].lastSync);
+    EXPECT_EQ(summaries[2].syncStatus, "");
+    EXPECT_FALSE(summaries[2].lastArchive);
+}
+
+// ---- retention and backup
+
+TEST_P(StoreTest, RetentionRemovesOldRowsAndPhotosNothingNames) {
+    const Photo oldPhoto = photo_for(1);
+    const Photo keptPhoto = photo_for(2);
+    const Photo pushed = photo_for(3);
+    const Photo pushedLately = photo_for(4);
+    store_->import_records({record("door", "00100001", "20240101080000", oldPhoto),
+                            record("door", "00100002", "20240301080000", keptPhoto)});
+    store_->put_photo(pushed);
+    store_->put_photo(pushedLately);
+    store_->put_photo(pushed);  // again: as it was
+    raw()->execute("UPDATE photos SET pushed = 1000 WHERE sha256 = ?", {pushed.sha256});
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the events after the records'
+    const auto events =
+        store_->append_events({make_event("door", "photo", R"({"sha256":")" + pushed.sha256 + R"("})")});
+    store_->audit(AuditEntry{0, 0, "cli", "", "token add", "x", "ok", ""});
+    store_->mark_published(store_->outbox_pending(1).at(0).id);  // the first record's
+    const int64_t now = store_->now_ms();
+
+    // Records before March; everything else before the pushed photo's event.
+    Removed removed = store_->remove_older_than(events[0].at, "20240201000000");
+    EXPECT_EQ(removed.records, 1);
+    EXPECT_EQ(removed.photos, 1);  // the old record's; the pushed one has its event
+    EXPECT_EQ(removed.events, 2);  // the records'
+    EXPECT_EQ(removed.outbox, 1);
+    EXPECT_FALSE(store_->photo(oldPhoto.sha256));
+    EXPECT_TRUE(store_->photo(keptPhoto.sha256));
+    EXPECT_TRUE(store_->photo(pushed.sha256));
+
+    // Later: the event goes and its photo with it; a photo pushed a moment
+    // ago stays for its event to come.
+    removed = store_->remove_older_than(now + 1000, "");
+    EXPECT_EQ(removed.records, 0);
+    EXPECT_EQ(removed.events, 1);
+    EXPECT_EQ(removed.audit, 1);
+    EXPECT_EQ(removed.outbox, 0);  // never published
+    EXPECT_EQ(removed.photos, 1);
+    EXPECT_FALSE(store_->photo(pushed.sha256));
+    EXPECT_TRUE(store_->photo(pushedLately.sha256));
+    EXPECT_EQ(store_->outbox_depth(), 2);
+    EXPECT_EQ(all_records().size(), 1u);
+}
+
+TEST_P(StoreTest, BackupCopiesSqliteAndRefersPostgresToPgDump) {
+    store_->add_controller(make_controller("door", 1));
+    store_->import_records({record("door", "00100001", "20240101080000", photo_for(1))});
+    if (GetParam() == "postgresql") {
+        EXPECT_NE(message_of([&] { store_->backup("/tmp/never"); }).find("pg_dump"), std::string::npos);
+        return;
+    }
+    const std::string copy = database_->directory() + "/copy.db";
+    store_->backup(copy);
+    EXPECT_THROW(store_->backup(copy), Refused);         // never over a file
+    store_->add_controller(make_controller("gate", 2));  // after the copy
+    auto restored = Store::open("sqlite:" + copy);
+    EXPECT_NO_THROW(restored->require_schema());
+    ASSERT_EQ(restored->controllers().size(), 1u);
+    ASSERT_EQ(restored->records(RecordQuery{}).size(), 1u);
+    EXPECT_EQ(restored->photo(photo_for(1).sha256)->bytes, photo_for(1).bytes);
+    EXPECT_THROW(store_->backup(database_->directory() + "/no/such/dir.db"), StoreError);
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, StoreTest, ::testing::ValuesIn(test::backends()),

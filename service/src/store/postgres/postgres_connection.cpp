@@ -158,6 +158,10 @@ public:
         if (status == PQTRANS_INTRANS || status == PQTRANS_INERROR) execute("ROLLBACK", {});
     }
 
+    void backup_to(const std::string&) override {
+        throw Refused("a PostgreSQL database is not copied by doorlinkd: use pg_dump to back it up");
+    }
+
     bool usable() const override {
         return PQstatus(conn_) == CONNECTION_OK && PQtransactionStatus(conn_) == PQTRANS_IDLE;
     }

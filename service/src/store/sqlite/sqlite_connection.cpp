@@ -3,9 +3,12 @@
 // to 30 s for another. Write transactions take the write lock when they
 // begin (BEGIN IMMEDIATE); within one process they also queue on a mutex of
 // the file, so that its threads wait in turn instead of polling the lock.
+#include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <mutex>
 #include <unordered_map>
@@ -141,6 +144,23 @@ public:
 
     bool usable() const override { return sqlite3_get_autocommit(db_) != 0; }
 
+    void backup_to(const std::string& file) override {
+        // Created here, so that an existing file is never overwritten; SQLite
+        // takes an empty file for a new database.
+        const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            if (errno == EEXIST) throw Refused(file + " exists already: a backup goes to a new file");
+            throw StoreError("cannot create " + file + ": " + std::strerror(errno));
+        }
+        ::close(fd);
+        const std::string failure = copy_into(file);
+        if (!failure.empty()) {
+            ::unlink(file.c_str());
+            throw StoreError("cannot back up the SQLite database " + database_->path + " to " + file + ": " +
+                             failure);
+        }
+    }
+
 private:
     sqlite3_stmt* prepare(const std::string& sql) {
         auto found = statements_.find(sql);
@@ -203,6 +223,29 @@ private:
         }
         const bool unique = status == SQLITE_CONSTRAINT_UNIQUE || status == SQLITE_CONSTRAINT_PRIMARYKEY;
         throw DatabaseError(message, unique ? DatabaseError::Kind::Unique : DatabaseError::Kind::Other);
+    }
+
+    // Copies every page in one step (writers go on meanwhile: WAL); what
+    // went wrong, or empty.
+    std::string copy_into(const std::string& file) {
+        sqlite3* target = nullptr;
+        int status = sqlite3_open_v2(file.c_str(), &target, SQLITE_OPEN_READWRITE, nullptr);
+        std::string failure;
+        if (status != SQLITE_OK) {
+            failure = target ? sqlite3_errmsg(target) : sqlite3_errstr(status);
+        } else if (sqlite3_backup* backup = sqlite3_backup_init(target, "main", db_, "main")) {
+            for (int attempt = 0; attempt < 100; ++attempt) {
+                status = sqlite3_backup_step(backup, -1);
+                if (status != SQLITE_BUSY && status != SQLITE_LOCKED) break;
+                sqlite3_sleep(100);
+            }
+            sqlite3_backup_finish(backup);
+            if (status != SQLITE_DONE) failure = sqlite3_errstr(status);
+        } else {
+            failure = sqlite3_errmsg(target);
+        }
+        if (sqlite3_close(target) != SQLITE_OK && failure.empty()) failure = "the copy could not be closed";
+        return failure;
     }
 
     void finalize_all() {

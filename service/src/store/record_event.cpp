@@ -1,0 +1,45 @@
+#include "store/record_event.h"
+
+#include <nlohmann/json.hpp>
+
+namespace doorlinkd {
+
+namespace {
+
+// "yyyy-mm-dd hh:mm:ss" of "yyyymmddhhmmss"; another text as it is.
+std::string readable_time(const std::string& time) {
+    if (time.size() != 14) return time;
+    return time.substr(0, 4) + "-" + time.substr(4, 2) + "-" + time.substr(6, 2) + " " + time.substr(8, 2) +
+           ":" + time.substr(10, 2) + ":" + time.substr(12, 2);
+}
+
+}  // namespace
+
+Event record_event(const IncomingRecord& record) {
+    nlohmann::ordered_json data;
+    data["card"] = record.card;
+    data["time"] = readable_time(record.time);
+    data["kind"] = record.kind;
+    if (record.photo) {
+        data["sha256"] = record.photo->sha256;
+        data["path"] = "/api/v1/photos/" + record.photo->sha256;
+    } else {
+        data["sha256"] = nullptr;
+        data["path"] = nullptr;
+    }
+    Event event;
+    event.controller = record.controller;
+    event.kind = "record";
+    event.data = data.dump();
+    return event;
+}
+
+std::optional<std::string> photo_named_by(const std::string& data) {
+    const auto json = nlohmann::json::parse(data, nullptr, false);
+    if (!json.is_object()) return std::nullopt;
+    const auto found = json.find("sha256");
+    if (found == json.end() || !found->is_string()) return std::nullopt;
+    return found->get<std::string>();
+}
+
+}  // namespace doorlinkd
