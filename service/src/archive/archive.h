@@ -46,8 +46,10 @@ ImportCounts import_journals(Store& store, const DataDir& dataDir,
 // another owner holds, or whose lease is lost on the way, is Busy: it is not
 // ours to drive now, and its files stay for whoever drives it next. One that
 // fails to answer is Unreachable, with what it delivered before stored. A
-// StoreError stops the run and is thrown once every thread has ended.
+// StoreError stops the run and is thrown once every thread has ended. With
+// a run (begun with the store), each result is stored with it.
 std::vector<ArchiveResult> archive_controllers(Store& store, LeaseKeeper& leases, const DataDir& dataDir,
-                                               const std::vector<Controller>& controllers, int parallel);
+                                               const std::vector<Controller>& controllers, int parallel,
+                                               int64_t run = 0);
 
 }  // namespace doorlinkd

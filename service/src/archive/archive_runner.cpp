@@ -124,11 +124,13 @@ ImportCounts import_journals(Store& store, const DataDir& dataDir,
 }
 
 std::vector<ArchiveResult> archive_controllers(Store& store, LeaseKeeper& leases, const DataDir& dataDir,
-                                               const std::vector<Controller>& controllers, int parallel) {
+                                               const std::vector<Controller>& controllers, int parallel,
+                                               int64_t run) {
     std::vector<ArchiveResult> results(controllers.size());
     Removals removals;
     run_in_parallel(controllers.size(), parallel, [&](size_t i) {
         results[i] = archive_one(store, leases, dataDir, controllers[i], removals);
+        if (run != 0) store.store_archive_result(run, results[i]);
     });
     return results;
 }

@@ -4,6 +4,7 @@
 // compared again.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -20,6 +21,7 @@ namespace doorlinkd {
 struct SyncOptions {
     bool checkOnly = false;  // read back and compare only
     int parallel = 4;        // controllers synced at once (at most 256)
+    int64_t run = 0;         // a run begun already to store the results with; 0: one is begun
 };
 
 // Syncs the controllers in parallel, each under its lease (a controller

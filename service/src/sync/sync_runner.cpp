@@ -43,7 +43,8 @@ std::vector<SyncResult> sync_controllers(Store& store, LeaseKeeper& leases, cons
                                          const std::vector<Controller>& controllers,
                                          const SyncOptions& options) {
     const std::vector<Card> all = store.cards();
-    const int64_t run = store.begin_sync_run(leases.owner(), options.checkOnly);
+    const int64_t run =
+        options.run != 0 ? options.run : store.begin_sync_run(leases.owner(), options.checkOnly);
     const CardsByController byController(all);
     std::vector<SyncResult> results(controllers.size());
     ListNumbers lists;
