@@ -5,6 +5,7 @@
 // process killed at any moment loses nothing and stores nothing twice.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -45,11 +46,12 @@ ImportCounts import_journals(Store& store, const DataDir& dataDir,
 // one retrieval runs and its journal is imported. A controller whose lease
 // another owner holds, or whose lease is lost on the way, is Busy: it is not
 // ours to drive now, and its files stay for whoever drives it next. One that
-// fails to answer is Unreachable, with what it delivered before stored. A
-// StoreError stops the run and is thrown once every thread has ended. With
-// a run (begun with the store), each result is stored with it.
+// fails to answer is Unreachable, with what it delivered before stored. Each
+// controller's result is stored with `run` (begun with begin_archive_run) as
+// it finishes. A StoreError stops the run and is thrown once every thread
+// has ended.
 std::vector<ArchiveResult> archive_controllers(Store& store, LeaseKeeper& leases, const DataDir& dataDir,
                                                const std::vector<Controller>& controllers, int parallel,
-                                               int64_t run = 0);
+                                               int64_t run);
 
 }  // namespace doorlinkd

@@ -130,7 +130,7 @@ std::vector<ArchiveResult> archive_controllers(Store& store, LeaseKeeper& leases
     Removals removals;
     run_in_parallel(controllers.size(), parallel, [&](size_t i) {
         results[i] = archive_one(store, leases, dataDir, controllers[i], removals);
-        if (run != 0) store.store_archive_result(run, results[i]);
+        store.store_archive_result(run, results[i]);
     });
     return results;
 }

@@ -17,7 +17,20 @@
 
 namespace doorlinkd {
 
+// Creates or upgrades the schema; makes a token "admin" (role admin) when
+// there is no admin token, and prints it once.
 Outcome init_command(Store& store);
+
+struct TokenAddArgs {
+    std::string name;
+    std::string role;
+    std::optional<int> expiresDays;  // none: never expires
+};
+Outcome token_add(Store& store, const TokenAddArgs& args);
+Outcome token_list(Store& store);
+// NotFound when there is no token of the name.
+Outcome token_revoke(Store& store, const std::string& name);
+Outcome backup_command(Store& store, const std::string& file);
 
 struct ControllerAddArgs {
     std::string name, address, mac;

@@ -53,6 +53,8 @@ Outcome sync_command(Store& store, const DataDir& dataDir, const DriveArgs& args
     SyncOptions options;
     options.checkOnly = args.checkOnly;
     options.parallel = args.parallel;
+    options.run = store.begin_sync_run(args.owner, args.checkOnly);
+    outcome.json["run"] = options.run;
     Json list = Json::array();
     for (const SyncResult& result : sync_controllers(store, leases, dataDir, controllers, options)) {
         outcome.code = worst(outcome.code, exit_code_of(result.status));
@@ -74,9 +76,11 @@ Outcome archive_command(Store& store, const DataDir& dataDir, const DriveArgs& a
     Outcome outcome;
     import_left_journals(store, dataDir, outcome);
     LeaseKeeper leases(store, args.owner, args.leaseSeconds);
+    const int64_t run = store.begin_archive_run(args.owner);
+    outcome.json["run"] = run;
     Json list = Json::array();
     for (const ArchiveResult& result :
-         archive_controllers(store, leases, dataDir, controllers, args.parallel)) {
+         archive_controllers(store, leases, dataDir, controllers, args.parallel, run)) {
         outcome.code = worst(outcome.code, exit_code_of(result.status));
         list.push_back(to_json(result));
         outcome.lines.push_back(result.controller + ": " + status_name(result.status) + ", " +

@@ -152,6 +152,22 @@ int main(int argc, char** argv) {
     photoGet->add_option("SHA256", sha256)->required();
     photoGet->add_option("FILE", file)->required();
 
+    auto* token =
+        app.add_subcommand("token", "API tokens (each shown once, when made)")->require_subcommand(1);
+    TokenAddArgs tokenArgs;
+    auto* tokenAdd = token->add_subcommand("add", "make a token and print it once");
+    tokenAdd->add_option("NAME", tokenArgs.name, "1 to 64 letters, digits, '-', '_', '.', '@'")->required();
+    tokenAdd->add_option("--role", tokenArgs.role, "viewer, operator or admin")->required();
+    tokenAdd->add_option("--expires", tokenArgs.expiresDays, "days until it expires (default: never)")
+        ->check(CLI::Range(1, 36500));
+    auto* tokenList = token->add_subcommand("list", "list the tokens (never their texts)");
+    std::string revokeName;
+    auto* tokenRevoke = token->add_subcommand("revoke", "remove a token");
+    tokenRevoke->add_option("NAME", revokeName)->required();
+
+    auto* backup = app.add_subcommand("backup", "copy a SQLite database, online, to a new file");
+    backup->add_option("FILE", file)->required();
+
     auto* serve = app.add_subcommand(
         "serve",
         "run as a service: REST API and web page, schedules of sync and archive, monitoring\n"
@@ -159,8 +175,10 @@ int main(int argc, char** argv) {
         "SIGTERM or SIGINT");
     const ServeCommandLine serveLine(*serve);
 
-    for (CLI::App* sub : {init, controller, controllerAdd, controllerList, controllerRemove, card, cardImport,
-                          cardExport, cardSet, cardRemove, sync, archive, records, photo, photoGet, serve}) {
+    for (CLI::App* sub :
+         {init,       controller, controllerAdd, controllerList, controllerRemove, card,    cardImport,
+          cardExport, cardSet,    cardRemove,    sync,           archive,          records, photo,
+          photoGet,   token,      tokenAdd,      tokenList,      tokenRevoke,      backup,  serve}) {
         sub->fallthrough();
     }
 
@@ -261,6 +279,14 @@ int main(int argc, char** argv) {
             outcome = records_command(*store, query);
         } else if (photoGet->parsed()) {
             outcome = photo_get(*store, sha256, file);
+        } else if (tokenAdd->parsed()) {
+            outcome = token_add(*store, tokenArgs);
+        } else if (tokenList->parsed()) {
+            outcome = token_list(*store);
+        } else if (tokenRevoke->parsed()) {
+            outcome = token_revoke(*store, revokeName);
+        } else if (backup->parsed()) {
+            outcome = backup_command(*store, file);
         } else if (serve->parsed()) {
             ServeOptions serving = settings;
             serving.dataDir = dataDir;

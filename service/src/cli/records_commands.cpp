@@ -3,14 +3,6 @@
 
 namespace doorlinkd {
 
-Outcome init_command(Store& store) {
-    const int version = store.initialise();
-    Outcome outcome;
-    outcome.json["schema_version"] = version;
-    outcome.lines.push_back("the database's schema is at version " + std::to_string(version));
-    return outcome;
-}
-
 Outcome records_command(Store& store, const RecordQuery& query) {
     Outcome outcome;
     Json list = Json::array();

@@ -21,12 +21,13 @@ namespace doorlinkd {
 struct SyncOptions {
     bool checkOnly = false;  // read back and compare only
     int parallel = 4;        // controllers synced at once (at most 256)
-    int64_t run = 0;         // a run begun already to store the results with; 0: one is begun
+    int64_t run = 0;         // the run the results are stored with; 0: one begun now
 };
 
 // Syncs the controllers in parallel, each under its lease (a controller
 // whose lease another owner holds is Busy, its message naming the owner), in a
-// list number of its own; stores every result with a new run and returns
+// list number of its own; stores every result with the run (a new one
+// unless options.run names one begun before) as it finishes, and returns
 // them in the order of `controllers`. The lease is checked before every
 // export call: a lease found lost makes the controller Busy ("lease lost:
 // ..."), left alone at once, perhaps with its list half downloaded. A

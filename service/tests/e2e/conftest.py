@@ -83,7 +83,9 @@ class Service:
 @pytest.fixture
 def service(database, tmp_path):
     svc = Service(database, tmp_path / "data")
-    assert svc.run("init") == {"schema_version": 1}
+    made = svc.run("init")
+    assert made["schema_version"] == 2 and made["admin_token"].startswith("dl_"), made
+    svc.admin_token = made["admin_token"]
     return svc
 
 

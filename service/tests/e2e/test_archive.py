@@ -3,6 +3,7 @@ run to the end, it stores every record once and every photo byte for byte
 as a clean run does; on both databases."""
 import hashlib
 import random
+import sqlite3
 import time
 
 from conftest import Service
@@ -38,6 +39,10 @@ def test_archive_killed_at_twenty_random_moments_stores_everything_once(service,
     archive_to_the_end(clean)
     reference = stored(clean)
     assert len(reference) == 3 * RECORDS and all(r[3] for r in reference)
+    last = clean.run("archive")
+    with sqlite3.connect(tmp_path / "clean.db") as db:  # each result stored with the run it printed
+        assert sorted(db.execute("SELECT controller, status FROM archive_results WHERE run = ?",
+                                 (last["run"],))) == sorted((c["name"], "done") for c in last["controllers"])
 
     service.add_controllers(simulator(3, *sim_args))
     for _ in range(20):

@@ -3,11 +3,12 @@ nothing and names what was refused; database errors exit 3 with a clear
 message; on both databases."""
 import os
 import shutil
+import sqlite3
 import subprocess
 
 import pytest
 
-from conftest import DOORLINKD, card_row, write_cards
+from conftest import DOORLINKD, Service, card_row, write_cards
 
 
 def test_a_file_with_bad_rows_changes_nothing_and_names_every_row(service, simulator, tmp_path):
@@ -88,3 +89,52 @@ def test_the_database_from_the_environment_and_a_refused_since(tmp_path):
     assert done.returncode == 0 and (tmp_path / "env.db").exists(), done.stdout
     done = subprocess.run(base + ["records", "--since", "2026"], env=env, capture_output=True, text=True)
     assert done.returncode == 2 and "--since" in done.stdout, done.stdout
+
+
+def test_tokens_are_shown_once_listed_without_secrets_and_audited(service, tmp_path):
+    assert service.run("init") == {"schema_version": 2}  # an admin token exists: none made
+    ops = service.run("token", "add", "ops@site", "--role", "operator", "--expires", "30")
+    assert ops["name"] == "ops@site" and ops["role"] == "operator" and ops["token"].startswith("dl_")
+    for args, reason in [(["bad name", "--role", "viewer"], "bad name"), (["x", "--role", "boss"], "boss"),
+                         (["ops@site", "--role", "viewer"], "exists already")]:
+        code, refused = service.run("token", "add", *args, expect=None)
+        assert code == 2 and reason in refused["error"], refused
+
+    listed = service.run("token", "list")["tokens"]
+    assert [(t["name"], t["role"], t["expires"] is None) for t in listed] == [
+        ("admin", "admin", True), ("ops@site", "operator", False)]
+    assert ops["token"] not in str(listed) and service.admin_token not in str(listed)
+    assert set(listed[1]) == {"name", "role", "created", "expires"}
+
+    assert service.run("token", "revoke", "ops@site") == {"revoked": "ops@site"}
+    code, refused = service.run("token", "revoke", "ops@site", expect=None)
+    assert code == 2 and "ops@site" in refused["error"]
+    if service.db.startswith("sqlite:"):
+        with sqlite3.connect(service.db[len("sqlite:"):]) as db:
+            assert db.execute("SELECT who, action, target, result FROM audit ORDER BY id").fetchall() == [
+                ("cli", "token add", "admin", "ok"), ("cli", "token add", "ops@site", "ok"),
+                ("cli", "token revoke", "ops@site", "ok")]
+
+
+def test_init_in_text_says_the_token_is_shown_once(tmp_path):
+    base = [DOORLINKD, "--db", f"sqlite:{tmp_path}/fleet.db", "--data-dir", str(tmp_path / "data")]
+    first = subprocess.run(base + ["init"], capture_output=True, text=True, check=True).stdout
+    assert "shown only once" in first and "dl_" in first
+    again = subprocess.run(base + ["init"], capture_output=True, text=True, check=True).stdout
+    assert "dl_" not in again
+
+
+def test_backup_copies_sqlite_and_refers_postgresql_to_pg_dump(service, tmp_path):
+    service.run("card", "set", "00100001", "--serial", "111111", "--password", "222222")
+    copy = tmp_path / "copy.db"
+    if service.db.startswith("postgresql"):
+        code, refused = service.run("backup", copy, expect=None)
+        assert code == 2 and "pg_dump" in refused["error"]
+        return
+    assert service.run("backup", copy) == {"backup": str(copy)}
+    code, refused = service.run("backup", copy, expect=None)
+    assert code == 2 and "exists" in refused["error"]
+    restored = Service(f"sqlite:{copy}", tmp_path / "data")
+    restored.run("card", "export", tmp_path / "cards.csv")
+    assert "00100001" in (tmp_path / "cards.csv").read_text()
+    assert [t["name"] for t in restored.run("token", "list")["tokens"]] == ["admin"]
