@@ -7,23 +7,14 @@ import time
 
 import pytest
 
-from conftest import Service, card_row, write_cards
+from conftest import card_row, write_cards
 from serve_process import Serve
 
 LEASE = 2  # seconds: a killed instance's leases are soon free again
 
 
-@pytest.fixture
-def fleet(database, tmp_path):
-    """A fresh fleet database and data directory, with the admin token
-    init made."""
-    service = Service(database, tmp_path / "data")
-    service.token = service.run("init").get("admin_token")
-    return service
-
-
 def serve(service, *args):
-    return Serve(service, "--lease-seconds", LEASE, *args, token=service.token)
+    return Serve(service, "--lease-seconds", LEASE, *args, token=service.admin_token)
 
 
 def wait_for(what, probe, timeout=30):
@@ -48,31 +39,31 @@ def stored_records(service):
     return keys
 
 
-def test_sigterm_during_an_archive_ends_soon_and_the_restart_stores_every_record_once(fleet, simulator):
+def test_sigterm_during_an_archive_ends_soon_and_the_restart_stores_every_record_once(service, simulator):
     records = 3000
-    fleet.add_controllers(simulator(2, "--records", records, "--records-time", int(time.time()) - 86400,
+    service.add_controllers(simulator(2, "--records", records, "--records-time", int(time.time()) - 86400,
                                     "--consume-records"))
-    first = serve(fleet, "--sync-every", 0)  # an archive at start
+    first = serve(service, "--sync-every", 0)  # an archive at start
     time.sleep(1.0)  # the retrievals of 3000 records with photos take a few seconds
     assert first.stop() < 5
     # What the controllers handed over before the stop is in the journal or
     # the database: the controllers consumed it.
-    again = serve(fleet, "--sync-every", 0)
-    wait_for("whole archive", lambda: len(stored_records(fleet)) == 2 * records)
+    again = serve(service, "--sync-every", 0)
+    wait_for("whole archive", lambda: len(stored_records(service)) == 2 * records)
     assert again.stop() < 5
-    assert len(stored_records(fleet)) == 2 * records
+    assert len(stored_records(service)) == 2 * records
 
 
-def test_sigterm_during_a_sync_ends_soon_and_the_restart_finishes_it(fleet, simulator, tmp_path):
+def test_sigterm_during_a_sync_ends_soon_and_the_restart_finishes_it(service, simulator, tmp_path):
     # Slow answers: the downloads of 600 cards take seconds.
-    fleet.add_controllers(simulator(2, "--delay", 2))
+    service.add_controllers(simulator(2, "--delay", 2))
     write_cards(tmp_path / "cards.csv", [card_row(n) for n in range(600)])
-    fleet.run("card", "import", tmp_path / "cards.csv")
-    first = serve(fleet, "--archive-every", 0)  # a sync at start
+    service.run("card", "import", tmp_path / "cards.csv")
+    first = serve(service, "--archive-every", 0)  # a sync at start
     time.sleep(0.7)
     assert first.stop() < 5
 
-    again = serve(fleet, "--archive-every", 0)
+    again = serve(service, "--archive-every", 0)
     synced = wait_for("sync after the restart",
                       lambda: [e for e in events(again, "sync") if e["status"] in ("in_step", "repaired")])
     cut = [e for e in events(again, "sync") if e["run"] < synced[0]["run"]]
@@ -80,16 +71,16 @@ def test_sigterm_during_a_sync_ends_soon_and_the_restart_finishes_it(fleet, simu
     wait_for("both controllers synced",
              lambda: len([e for e in events(again, "sync") if e["run"] == synced[0]["run"]]) == 2)
     assert again.stop() < 5
-    checked = fleet.run("sync", "--check")
+    checked = service.run("sync", "--check")
     assert [c["status"] for c in checked["controllers"]] == ["in_step", "in_step"]
 
 
 @pytest.mark.parametrize("database", ["sqlite"], indirect=True)
-def test_pushed_reports_and_photos_become_events_and_an_off_clock_is_set(fleet, simulator):
+def test_pushed_reports_and_photos_become_events_and_an_off_clock_is_set(service, simulator):
     sim = simulator(2, "--control")
-    fleet.add_controllers(sim)
+    service.add_controllers(sim)
     assert sim.control("clock 1 3600")  # door1 an hour ahead
-    server = serve(fleet, "--monitor-every", 1, "--max-skew", 60, "--sync-every", 0, "--archive-every", 0)
+    server = serve(service, "--monitor-every", 1, "--max-skew", 60, "--sync-every", 0, "--archive-every", 0)
 
     # Pushes reach the service once it armed the controller's monitoring.
     wait_for("monitoring target", lambda: sim.control("error 1 door held open"))
