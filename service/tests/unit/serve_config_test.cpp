@@ -86,6 +86,14 @@ TEST_F(ServeConfig, TheCommandLineWinsOverTheEnvironmentOverTheFile) {
     EXPECT_TRUE(defaults.mqtt.url.empty());
 }
 
+// The file the package installs is taken as it is.
+TEST_F(ServeConfig, TakesTheShippedFile) {
+    const ServeOptions options = merge_serve_options(read_config_file(DOORLINKD_SAMPLE_CONFIG), {}, {}, "host");
+    EXPECT_EQ(options.dataDir, "/var/lib/doorlinkd");
+    EXPECT_EQ(options.instance, "host");
+    EXPECT_TRUE(options.mqtt.url.empty());
+}
+
 TEST_F(ServeConfig, RefusesNamingWhatIsWrong) {
     EXPECT_EQ(refusal("sync_every = 10\n[mqtt]\nuser = \"u\"\npassword = \"p\"\n"), "");
     EXPECT_NE(refusal("sync_evry = 10").find("unknown key sync_evry"), std::string::npos);
