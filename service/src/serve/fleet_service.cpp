@@ -37,7 +37,8 @@ Event sync_event(int64_t run, const SyncResult& result) {
 
 FleetService::FleetService(Store& store, LeaseKeeper& leases, EventHub& hub, Metrics& metrics,
                            DataDir dataDir, int parallel)
-    : store_(store),
+    : Background("runs"),
+      store_(store),
       leases_(leases),
       hub_(hub),
       metrics_(metrics),

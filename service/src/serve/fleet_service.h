@@ -21,7 +21,7 @@
 
 namespace doorlinkd {
 
-class FleetService : public Fleet {
+class FleetService : public Fleet, public Background {
 public:
     FleetService(Store& store, LeaseKeeper& leases, EventHub& hub, Metrics& metrics, DataDir dataDir,
                  int parallel);
@@ -45,11 +45,7 @@ public:
     // Runs that have not begun are dropped (their ids stay without results);
     // the one going on ends at its next export call once the lease keeper
     // stops driving (the caller's to tell it).
-    void stop();
-    bool wait_stopped(std::chrono::steady_clock::time_point deadline) {
-        return threads_.wait_until(deadline);
-    }
-    void join() { threads_.join(); }
+    void stop() override;
 
 private:
     enum class Kind { Sync, Archive };
@@ -79,7 +75,6 @@ private:
     std::deque<Run> waiting_;
     std::optional<Kind> running_;
     bool stopping_ = false;
-    ThreadGroup threads_{"runs"};
 };
 
 }  // namespace doorlinkd

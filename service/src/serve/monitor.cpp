@@ -63,7 +63,11 @@ struct Monitor::Socket {
 };
 
 Monitor::Monitor(Store& store, EventHub& hub, DataDir dataDir, int workers)
-    : store_(store), hub_(hub), dataDir_(std::move(dataDir)), workers_(std::max(workers, 1)) {
+    : Background("monitoring"),
+      store_(store),
+      hub_(hub),
+      dataDir_(std::move(dataDir)),
+      workers_(std::max(workers, 1)) {
     wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wakeFd_ < 0) throw StoreError(std::string("cannot make an eventfd: ") + std::strerror(errno));
 }

@@ -24,7 +24,7 @@
 
 namespace doorlinkd {
 
-class Monitor {
+class Monitor : public Background {
 public:
     Monitor(Store& store, EventHub& hub, DataDir dataDir, int workers);
     ~Monitor();  // stops, joins and closes every socket
@@ -40,11 +40,7 @@ public:
     void keep_only(const std::set<std::string>& names);
     // Wakes the exports waiting on the sockets (shut down) and ends the
     // threads; what was not taken yet is dropped.
-    void stop();
-    bool wait_stopped(std::chrono::steady_clock::time_point deadline) {
-        return threads_.wait_until(deadline);
-    }
-    void join() { threads_.join(); }
+    void stop() override;
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -77,7 +73,6 @@ private:
     // Held from DoorPic through the reading of the file it wrote: two
     // controllers pushing photos of one card write the same file.
     std::mutex photoFile_;
-    ThreadGroup threads_{"monitoring"};
 };
 
 }  // namespace doorlinkd

@@ -25,7 +25,8 @@ void keep_going(const char* what, Work work) {
 
 Schedule::Schedule(Store& store, ServedControllers& served, FleetService& fleet, Watch& watch,
                    const ServeOptions& options)
-    : store_(store),
+    : Background("schedule"),
+      store_(store),
       served_(served),
       fleet_(fleet),
       watch_(watch),

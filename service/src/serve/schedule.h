@@ -20,7 +20,7 @@
 
 namespace doorlinkd {
 
-class Schedule {
+class Schedule : public Background {
 public:
     Schedule(Store& store, ServedControllers& served, FleetService& fleet, Watch& watch,
              const ServeOptions& options);
@@ -29,11 +29,7 @@ public:
     Schedule& operator=(const Schedule&) = delete;
 
     void start();
-    void stop();
-    bool wait_stopped(std::chrono::steady_clock::time_point deadline) {
-        return threads_.wait_until(deadline);
-    }
-    void join() { threads_.join(); }
+    void stop() override;
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -54,7 +50,6 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_;
     bool stopping_ = false;
-    ThreadGroup threads_{"schedule"};
 };
 
 }  // namespace doorlinkd

@@ -88,9 +88,7 @@ bool Service::stop(std::chrono::steady_clock::time_point deadline) {
     if (!stopped_) {
         stopped_ = true;
         leases_.stop_driving("the service is stopping");
-        fleet_.stop();
-        schedule_.stop();
-        monitor_.stop();
+        for (Background* part : parts()) part->stop();
         hub_.stop();
         // Each closes within a second or two; side by side.
         std::thread httpStop([this] {

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "leases/lease_keeper.h"
 #include "library/data_dir.h"
@@ -45,6 +46,8 @@ public:
     bool stop(std::chrono::steady_clock::time_point deadline);
 
 private:
+    std::vector<Background*> parts() { return {&fleet_, &schedule_, &monitor_}; }
+
     Store& store_;
     const DataDir dataDir_;
     const ServeOptions options_;

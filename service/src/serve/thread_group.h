@@ -36,4 +36,22 @@ private:
     std::vector<std::thread> threads_;
 };
 
+// A part of serve that runs on threads of its own: told to stop, then
+// waited for with a deadline. Its destructor stops and joins before its
+// members go.
+class Background {
+public:
+    virtual ~Background() = default;
+    // Ends every wait and lets nothing new begin; returns at once.
+    virtual void stop() = 0;
+    bool wait_stopped(std::chrono::steady_clock::time_point deadline) {
+        return threads_.wait_until(deadline);
+    }
+    void join() { threads_.join(); }
+
+protected:
+    explicit Background(std::string name) : threads_(std::move(name)) {}
+    ThreadGroup threads_;
+};
+
 }  // namespace doorlinkd
