@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -21,20 +22,25 @@ std::string read_file(const std::string& path) {
 }  // namespace
 
 Outcome card_import(Store& store, const std::string& file, bool replace) {
+    return card_import_text(store, read_file(file), file, replace);
+}
+
+Outcome card_import_text(Store& store, const std::string& text, const std::string& source, bool replace) {
+    const std::string prefix = source.empty() ? "" : source + ": ";
     // Every bad row is named at once: those of the file, then those against
     // the fleet among the rest.
     std::vector<RowError> errors;
     std::vector<CardRow> rows;
     try {
-        rows = parse_card_csv(read_file(file), errors);
+        rows = parse_card_csv(text, errors);
     } catch (const RowsRefused& refused) {
-        throw RowsRefused(file + ": " + refused.what(), refused.rows());
+        throw RowsRefused(prefix + refused.what(), refused.rows());
     }
     const std::vector<Card> existing = store.cards();
     check_fleet_rules(rows, existing, replace, store.controllers(), errors);
     if (!errors.empty()) {
         const RowsRefused refused = rows_refused(std::move(errors));
-        throw RowsRefused(file + ": " + refused.what(), refused.rows());
+        throw RowsRefused(prefix + refused.what(), refused.rows());
     }
     std::set<std::string> held;
     for (const Card& card : existing) held.insert(card.card);
@@ -49,7 +55,7 @@ Outcome card_import(Store& store, const std::string& file, bool replace) {
     store.put_cards(cards, replace);
     Outcome outcome;
     outcome.json = Json{{"added", added}, {"updated", updated}, {"removed", removed}};
-    outcome.lines.push_back(file + ": " + std::to_string(added) + " cards added, " + std::to_string(updated) +
+    outcome.lines.push_back(prefix + std::to_string(added) + " cards added, " + std::to_string(updated) +
                             " updated" + (replace ? ", " + std::to_string(removed) + " removed" : ""));
     return outcome;
 }
@@ -65,16 +71,19 @@ Outcome card_export(Store& store, const std::string& file) {
 }
 
 Outcome card_set(Store& store, const CardFields& given) {
-    const std::string cardText = given[0].value_or("");
     CardFields fields = given;
-    const std::optional<Card> existing = store.card(cardText);
-    if (existing) {
+    if (const std::optional<Card> existing = store.card(given[0].value_or(""))) {
         // The options given change the card; the others keep its values.
         const CardFields stored = fields_of(*existing);
         for (size_t i = 0; i < fields.size(); ++i) {
             if (!fields[i]) fields[i] = stored[i];
         }
     }
+    return card_put(store, fields);
+}
+
+Outcome card_put(Store& store, const CardFields& fields) {
+    const std::string cardText = fields[0].value_or("");
     std::vector<RowError> errors;
     std::optional<Card> card = card_from_fields(fields, 0, errors);
     if (!card) {
@@ -83,11 +92,14 @@ Outcome card_set(Store& store, const CardFields& given) {
             reasons += (reasons.empty() ? "" : "; ") + e.column + ": " + e.reason;
         throw RowsRefused("card " + cardText + " is refused: " + reasons, errors);
     }
-    check_fleet_rules({CardRow{0, *card}}, store.cards(), false, store.controllers());
+    const std::vector<Card> existing = store.cards();
+    const bool known =
+        std::any_of(existing.begin(), existing.end(), [&](const Card& c) { return c.card == card->card; });
+    check_fleet_rules({CardRow{0, *card}}, existing, false, store.controllers());
     store.put_cards({*card}, false);
     Outcome outcome;
     outcome.json = to_json(*card);
-    outcome.lines.push_back((existing ? "updated card " : "added card ") + card->card);
+    outcome.lines.push_back((known ? "updated card " : "added card ") + card->card);
     return outcome;
 }
 

@@ -43,9 +43,15 @@ Outcome controller_list(Store& store);
 Outcome controller_remove(Store& store, const std::string& name);
 
 Outcome card_import(Store& store, const std::string& file, bool replace);
+// The same of a CSV text; source (a file name, or "") begins its messages.
+Outcome card_import_text(Store& store, const std::string& text, const std::string& source, bool replace);
 Outcome card_export(Store& store, const std::string& file);
 // fields: the options given (nullopt: not given); fields[0] is the card.
+// The options not given keep the card's values.
 Outcome card_set(Store& store, const CardFields& fields);
+// Adds or replaces the whole card, checked as a row of an import (fields not
+// given take their defaults) and against the fleet rules.
+Outcome card_put(Store& store, const CardFields& fields);
 Outcome card_remove(Store& store, const std::string& card);
 
 // The controllers named (all when none is); NotFound for an unknown name.

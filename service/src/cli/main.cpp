@@ -39,18 +39,6 @@ bool is_time_text(const std::string& text) {
            std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); });
 }
 
-Outcome outcome_of_rows(const RowsRefused& refused) {
-    Outcome outcome = failure(kRefused, refused.what());
-    Json rows = Json::array();
-    for (const RowError& row : refused.rows()) {
-        rows.push_back(Json{{"line", row.line}, {"column", row.column}, {"reason", row.reason}});
-        outcome.lines.push_back("  line " + std::to_string(row.line) + ", column " + row.column + ": " +
-                                row.reason);
-    }
-    outcome.json["rows"] = rows;
-    return outcome;
-}
-
 }  // namespace
 }  // namespace doorlinkd
 

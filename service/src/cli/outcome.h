@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cards/card_csv.h"
 #include "model/errors.h"
 
 namespace doorlinkd {
@@ -25,5 +26,9 @@ void emit(const Outcome& outcome, bool asJson);
 
 // The outcome of a failure: {"error": reason} and "doorlinkd: reason".
 Outcome failure(ExitCode code, const std::string& reason);
+
+// The outcome of refused rows: the error and {"rows": [{"line", "column",
+// "reason"}]}, a line each.
+Outcome outcome_of_rows(const RowsRefused& refused);
 
 }  // namespace doorlinkd

@@ -1,0 +1,137 @@
+// The routes of the controllers: the list with each one's latest sync and
+// archive, one with its live status, adding and removing, and what is done
+// to a controller now (a door opened, its clock set).
+#include <algorithm>
+
+#include "cli/commands.h"
+#include "cli/json_forms.h"
+#include "http/handlers.h"
+
+namespace doorlinkd {
+namespace {
+
+Json optional_time(const std::optional<int64_t>& ms) { return ms ? Json(iso_time(*ms)) : Json(nullptr); }
+Json optional_text(const std::string& text) { return text.empty() ? Json(nullptr) : Json(text); }
+
+void add_summary(Json& json, const ControllerSummary* summary) {
+    const ControllerSummary none;
+    const ControllerSummary& s = summary ? *summary : none;
+    json["last_sync"] = optional_time(s.lastSync);
+    json["sync_status"] = optional_text(s.syncStatus);
+    json["drift"] = s.drift;
+    json["last_archive"] = optional_time(s.lastArchive);
+    json["archive_status"] = optional_text(s.archiveStatus);
+    json["archived_records"] = s.archivedRecords;
+}
+
+const ControllerSummary* summary_of(const std::vector<ControllerSummary>& summaries,
+                                    const std::string& name) {
+    for (const ControllerSummary& s : summaries) {
+        if (s.controller == name) return &s;
+    }
+    return nullptr;
+}
+
+const Json* field(const Json& body, const char* key, Json::value_t type, const char* typeName,
+                  bool required) {
+    const auto it = body.find(key);
+    if (it == body.end() || it->is_null()) {
+        if (required) throw HttpError(400, std::string(key) + ": required");
+        return nullptr;
+    }
+    const bool integer = type == Json::value_t::number_integer && it->is_number_integer();
+    if (!integer && it->type() != type) throw HttpError(400, std::string(key) + ": " + typeName);
+    return &*it;
+}
+
+int door_param(const Call& call) {
+    const std::string& door = call.param("door");
+    if (door.size() != 1 || door[0] < '0' || door[0] > '3') throw HttpError(400, "door " + door + ": 0 to 3");
+    return door[0] - '0';
+}
+
+}  // namespace
+
+void list_controllers(Services& services, Call& call) {
+    const std::vector<ControllerSummary> summaries = services.store.controller_summaries();
+    Json list = Json::array();
+    for (const Controller& c : services.store.controllers()) {
+        Json json = to_json(c);
+        add_summary(json, summary_of(summaries, c.name));
+        list.push_back(std::move(json));
+    }
+    reply(call, 200, Json{{"controllers", list}});
+}
+
+void add_controller(Services& services, Call& call) {
+    const Json body = body_object(call);
+    for (const auto& item : body.items()) {
+        static const std::vector<std::string> known = {"name", "address", "mac", "number", "long", "photos"};
+        if (std::find(known.begin(), known.end(), item.key()) == known.end()) {
+            throw HttpError(400, "unknown field " + item.key() +
+                                     "; the fields are name, address, mac, number, "
+                                     "long and photos");
+        }
+    }
+    using Type = Json::value_t;
+    ControllerAddArgs args;
+    args.name = field(body, "name", Type::string, "a text", true)->get<std::string>();
+    call.target = args.name;
+    args.address = field(body, "address", Type::string, "a text", true)->get<std::string>();
+    args.mac = field(body, "mac", Type::string, "a text", true)->get<std::string>();
+    if (const Json* number = field(body, "number", Type::number_integer, "a whole number", false)) {
+        if (!number->is_number_integer() || number->get<int64_t>() < 0 || number->get<int64_t>() > 999) {
+            throw HttpError(400, "number: 0 to 999");
+        }
+        args.number = number->get<int>();
+    }
+    if (const Json* longRecords = field(body, "long", Type::boolean, "true or false", false)) {
+        args.longRecords = longRecords->get<bool>();
+    }
+    if (const Json* photos = field(body, "photos", Type::boolean, "true or false", false)) {
+        args.noPhotos = !photos->get<bool>();
+    }
+    reply(call, 201, controller_add(services.store, args).json);
+}
+
+void get_controller(Services& services, Call& call) {
+    const std::string name = controller_param(call);
+    const std::optional<Controller> controller = services.store.controller(name);
+    if (!controller) throw NotFound("no controller named " + name);
+    Json json = to_json(*controller);
+    add_summary(json, summary_of(services.store.controller_summaries(), name));
+    const ControllerStatus status = services.fleet.live_status(name);
+    json["reachable"] = status.reachable;
+    json["clock"] = optional_text(status.clock);
+    json["skew"] = status.skew ? Json(*status.skew) : Json(nullptr);
+    json["door_state"] = status.doorState ? Json(*status.doorState) : Json(nullptr);
+    if (!status.message.empty()) json["message"] = status.message;
+    reply(call, 200, json);
+}
+
+void remove_controller(Services& services, Call& call) {
+    const std::string name = controller_param(call);
+    call.target = name;
+    if (!services.store.controller(name)) throw NotFound("no controller named " + name);
+    const Outcome outcome = controller_remove(services.store, name);
+    reply(call, outcome.json.contains("error") ? 409 : 200, outcome.json);
+}
+
+void open_door(Services& services, Call& call) {
+    const std::string name = controller_param(call);
+    call.target = name;
+    const int door = door_param(call);
+    call.detail = "door " + std::to_string(door);
+    services.fleet.open_door(name, door);
+    reply(call, 200, Json{{"controller", name}, {"door", door}, {"opened", true}});
+}
+
+void set_clock(Services& services, Call& call) {
+    const std::string name = controller_param(call);
+    call.target = name;
+    const int64_t skew = services.fleet.set_clock(name);
+    call.detail = "the clock was " + std::to_string(skew) + " s ahead";
+    reply(call, 200, Json{{"controller", name}, {"skew", skew}});
+}
+
+}  // namespace doorlinkd

@@ -1,0 +1,93 @@
+#include "http/openapi.h"
+
+#include <algorithm>
+#include <cctype>
+#include <sstream>
+
+namespace doorlinkd {
+namespace {
+
+std::vector<std::string> comma_list(const std::string& text) {
+    std::vector<std::string> items;
+    std::stringstream in(text);
+    for (std::string item; std::getline(in, item, ',');) {
+        if (!item.empty()) items.push_back(item);
+    }
+    return items;
+}
+
+std::string lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+    return text;
+}
+
+Json error_answer(const char* description) {
+    return Json{{"description", description},
+                {"content", {{"application/json", {{"schema", {{"$ref", "#/components/schemas/Error"}}}}}}}};
+}
+
+Json operation(const Route& route) {
+    Json parameters = Json::array();
+    for (const std::string& name : path_names(route.path)) {
+        parameters.push_back(
+            Json{{"name", name}, {"in", "path"}, {"required", true}, {"schema", {{"type", "string"}}}});
+    }
+    for (const std::string& name : comma_list(route.query)) {
+        parameters.push_back(
+            Json{{"name", name}, {"in", "query"}, {"required", false}, {"schema", {{"type", "string"}}}});
+    }
+    Json answers{{std::to_string(route.status), {{"description", "success"}}},
+                 {"400", error_answer("bad input")}};
+    if (route.role) {
+        answers["401"] = error_answer("no valid token");
+        answers["403"] = error_answer("the token's role may not");
+        answers["429"] = error_answer("too many tokens that are not valid from this address");
+    }
+    answers["503"] = error_answer("the database does not answer");
+    Json op{{"summary", route.summary},
+            {"operationId", lower(route.method) + std::string(route.path)},
+            {"parameters", parameters},
+            {"responses", answers}};
+    if (*route.body) {
+        op["requestBody"] = Json{{"required", std::string(route.body) == "text/csv"},
+                                 {"content", {{route.body, {{"schema", {{"type", "object"}}}}}}}};
+        if (std::string(route.body) == "text/csv") {
+            op["requestBody"]["content"][route.body]["schema"] = Json{{"type", "string"}};
+        }
+    }
+    if (route.role) {
+        op["security"] = Json::array({Json{{"bearer", Json::array()}}});
+        op["x-role"] = role_name(*route.role);
+    } else {
+        op["security"] = Json::array();
+    }
+    return op;
+}
+
+}  // namespace
+
+Json openapi_document(const std::vector<Route>& routes) {
+    Json paths = Json::object();
+    for (const Route& route : routes) paths[route.path][lower(route.method)] = operation(route);
+    return Json{
+        {"openapi", "3.0.3"},
+        {"info",
+         {{"title", "doorlinkd"},
+          {"version", DOORLINK_VERSION},
+          {"description",
+           "The fleet service's REST API. Every operation but /health needs a token: "
+           "Authorization: Bearer TOKEN. Roles: viewer reads; operator also opens doors, sets clocks, "
+           "edits cards and controllers and starts syncs and archives; admin also reads the audit."}}},
+        {"paths", paths},
+        {"components",
+         {{"securitySchemes", {{"bearer", {{"type", "http"}, {"scheme", "bearer"}}}}},
+          {"schemas",
+           {{"Error",
+             {{"type", "object"},
+              {"required", {"error"}},
+              {"properties", {{"error", {{"type", "string"}}}}}}}}}}},
+        {"security", Json::array({Json{{"bearer", Json::array()}}})},
+    };
+}
+
+}  // namespace doorlinkd

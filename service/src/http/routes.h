@@ -1,0 +1,43 @@
+// The REST API's one table of routes: the server registers its handlers
+// from it and the OpenAPI document is written from it, so the two cannot
+// differ.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "http/api_call.h"
+
+namespace doorlinkd {
+
+using Handler = void (*)(Services&, Call&);
+
+struct Route {
+    const char* method;        // GET, POST, PUT or DELETE
+    const char* path;          // {name} stands for one segment
+    std::optional<Role> role;  // the least role that may; none: no token needed
+    const char* summary;
+    Handler handler;
+    const char* query = "";  // its query parameters, separated by commas
+    const char* body = "";   // the request's media type, "" when none
+    int status = 200;        // the status of success
+};
+
+const std::vector<Route>& api_routes();
+
+// The pattern as a regular expression for the server, each {name} one
+// segment captured.
+std::string path_regex(const std::string& path);
+// The text as a regular expression that matches it alone.
+std::string regex_escaped(const std::string& text);
+// The names of the pattern's {name} parts, in order.
+std::vector<std::string> path_names(const std::string& path);
+
+// The methods of the routes whose pattern the path matches, as an Allow
+// header lists them ("" when no pattern matches).
+std::string allowed_methods(const std::string& path);
+
+}  // namespace doorlinkd

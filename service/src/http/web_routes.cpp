@@ -1,0 +1,58 @@
+#include "http/web_routes.h"
+
+#include "http/routes.h"
+#include "http/web_files.h"
+
+namespace doorlinkd {
+namespace {
+
+const std::string kStatic = "/static/";
+
+void serve_file(const WebFile& file, httplib::Response& response) {
+    // The files change with the program: asked again each time, cheaply.
+    response.set_header("Cache-Control", "no-cache");
+    response.set_content(reinterpret_cast<const char*>(file.bytes), file.size, web_content_type(file.name));
+}
+
+}  // namespace
+
+std::string web_content_type(const std::string& name) {
+    static const std::pair<const char*, const char*> kTypes[] = {
+        {".html", "text/html; charset=utf-8"},
+        {".js", "text/javascript; charset=utf-8"},
+        {".css", "text/css; charset=utf-8"},
+        {".svg", "image/svg+xml"},
+        {".png", "image/png"},
+        {".ico", "image/x-icon"},
+        {".json", "application/json"},
+        {".txt", "text/plain; charset=utf-8"},
+        {".woff2", "font/woff2"},
+    };
+    for (const auto& [extension, type] : kTypes) {
+        const std::string ext = extension;
+        if (name.size() > ext.size() && name.compare(name.size() - ext.size(), ext.size(), ext) == 0)
+            return type;
+    }
+    return "application/octet-stream";
+}
+
+void register_web_files(httplib::Server& server) {
+    for (const WebFile& file : web_files()) {
+        const WebFile* served = &file;
+        auto handler = [served](const httplib::Request&, httplib::Response& response) {
+            serve_file(*served, response);
+        };
+        server.Get(regex_escaped(kStatic + file.name), handler);
+        if (std::string(file.name) == "index.html") server.Get("/", handler);
+    }
+}
+
+bool is_web_path(const std::string& path) {
+    for (const WebFile& file : web_files()) {
+        if (path == kStatic + file.name || (path == "/" && std::string(file.name) == "index.html"))
+            return true;
+    }
+    return false;
+}
+
+}  // namespace doorlinkd

@@ -1,0 +1,20 @@
+// The web page: index.html at / and every file at /static/<name>, from the
+// files built into the program; no token is needed for them (the page asks
+// for one and sends it to the API).
+#pragma once
+
+#include <httplib.h>
+
+#include <string>
+
+namespace doorlinkd {
+
+void register_web_files(httplib::Server& server);
+
+// Whether the path is one of the page's (GET only).
+bool is_web_path(const std::string& path);
+
+// The Content-Type of a file, by its extension.
+std::string web_content_type(const std::string& name);
+
+}  // namespace doorlinkd

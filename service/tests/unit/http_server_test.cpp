@@ -1,0 +1,517 @@
+// The REST API in process: a server on a free loopback port over a real
+// SQLite store, and a double of the fleet (the controllers' side is tested
+// end to end against doorsim).
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <chrono>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <thread>
+
+#include "access/tokens.h"
+#include "archive/photo_hash.h"
+#include "http/http_server.h"
+#include "http/routes.h"
+#include "unit/test_databases.h"
+
+namespace doorlinkd {
+namespace {
+
+using nlohmann::json;
+
+// Answers as a fleet of reachable controllers unless told to fail; runs are
+// begun in the store, as the real fleet begins them.
+class FleetDouble : public Fleet {
+public:
+    explicit FleetDouble(Store& store) : store_(store) {}
+    std::function<void()> fail = [] {};
+
+    ControllerStatus live_status(const std::string& name) override {
+        fail();
+        ControllerStatus status;
+        status.controller = *store_.controller(name);
+        status.reachable = true;
+        status.clock = "26-12-08 14:00:00";
+        status.skew = 2;
+        status.doorState = 1;
+        return status;
+    }
+    void open_door(const std::string&, int) override { fail(); }
+    int64_t set_clock(const std::string&) override {
+        fail();
+        return 2;
+    }
+    int64_t start_sync(const std::vector<std::string>&, const Actor& actor) override {
+        fail();
+        return store_.begin_sync_run(actor.who, false);
+    }
+    int64_t start_archive(const std::vector<std::string>&, const Actor& actor) override {
+        fail();
+        return store_.begin_archive_run(actor.who);
+    }
+
+private:
+    Store& store_;
+};
+
+struct Answer {
+    int status = 0;
+    httplib::Headers headers;
+    std::string body;
+    json object() const { return json::parse(body); }
+    std::string header(const std::string& name) const {
+        const auto it = headers.find(name);
+        return it == headers.end() ? "" : it->second;
+    }
+};
+
+const char* const kCard = "00110001";
+const char* const kCardRow = "00110001,123456,654321,1,2,0800-1200-01;,,,,,,,,";
+const char* const kHeader =
+    "card,serial,password,user_style,open_style,sunday,monday,tuesday,wednesday,thursday,friday,saturday,"
+    "extra_cards,controllers\n";
+
+class HttpServerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        store->add_controller(Controller{"door1", "127.0.0.1", "0011223344aa", 1, false, true});
+        for (Role role : {Role::Viewer, Role::Operator, Role::Admin}) {
+            tokens[role] = new_token();
+            store->add_token(TokenInfo{role_name(role), role, 0, std::nullopt}, token_hash(tokens[role]));
+        }
+        options.listen = "127.0.0.1:0";
+        options.threads = 4;
+        options.maxStreams = 2;
+        options.bodyLimit = 256 * 1024;
+    }
+
+    void start() {
+        server = std::make_unique<HttpServer>(*store, fleet, hub, metrics, options);
+        server->start();
+    }
+
+    Answer send(const std::string& method, const std::string& path, const std::string& token,
+                const std::string& body = "", const httplib::Headers& extra = {}) {
+        if (!server) start();
+        httplib::Client client("127.0.0.1", server->port());
+        client.set_read_timeout(10, 0);
+        httplib::Request request;
+        request.method = method;
+        request.path = path;
+        request.headers = extra;
+        if (!token.empty()) request.headers.emplace("Authorization", "Bearer " + token);
+        if (!body.empty() || method == "POST" || method == "PUT") {
+            request.body = body;
+            request.headers.emplace("Content-Type", "application/json");
+        }
+        if (path == "/api/v1/events/stream") {
+            // The stream lasts: its status and headers are enough.
+            Answer answer;
+            request.response_handler = [&](const httplib::Response& response) {
+                answer.status = response.status;
+                answer.headers = response.headers;
+                return false;
+            };
+            client.send(request);
+            return answer;
+        }
+        const httplib::Result result = client.send(request);
+        if (!result) return Answer{};
+        return Answer{result->status, result->headers, result->body};
+    }
+
+    static std::unique_ptr<Store> opened(const test::TestDatabase& database) {
+        std::unique_ptr<Store> store = Store::open(database.location());
+        store->initialise();
+        return store;
+    }
+
+    test::TestDatabase database{"sqlite"};
+    std::unique_ptr<Store> store = opened(database);
+    FleetDouble fleet{*store};
+    Metrics metrics;
+    EventHub hub{*store, metrics};
+    HttpOptions options;
+    std::map<Role, std::string> tokens;
+    std::unique_ptr<HttpServer> server;
+};
+
+// What each operation needs, written here rather than read from the
+// server's table: nullopt is no token at all.
+struct Operation {
+    std::string method;
+    std::string path;
+    std::optional<Role> least;
+};
+const std::vector<Operation> kOperations = {
+    {"GET", "/health", std::nullopt},
+    {"GET", "/metrics", Role::Viewer},
+    {"GET", "/api/v1/openapi.json", Role::Viewer},
+    {"GET", "/api/v1/me", Role::Viewer},
+    {"GET", "/api/v1/controllers", Role::Viewer},
+    {"POST", "/api/v1/controllers", Role::Operator},
+    {"GET", "/api/v1/controllers/{name}", Role::Viewer},
+    {"DELETE", "/api/v1/controllers/{name}", Role::Operator},
+    {"POST", "/api/v1/controllers/{name}/doors/{door}/open", Role::Operator},
+    {"POST", "/api/v1/controllers/{name}/time", Role::Operator},
+    {"GET", "/api/v1/cards", Role::Viewer},
+    {"PUT", "/api/v1/cards/{card}", Role::Operator},
+    {"DELETE", "/api/v1/cards/{card}", Role::Operator},
+    {"POST", "/api/v1/cards/import", Role::Operator},
+    {"GET", "/api/v1/cards/export", Role::Viewer},
+    {"POST", "/api/v1/sync", Role::Operator},
+    {"GET", "/api/v1/sync/runs", Role::Viewer},
+    {"GET", "/api/v1/sync/runs/{id}", Role::Viewer},
+    {"POST", "/api/v1/archive", Role::Operator},
+    {"GET", "/api/v1/archive/runs", Role::Viewer},
+    {"GET", "/api/v1/archive/runs/{id}", Role::Viewer},
+    {"GET", "/api/v1/records", Role::Viewer},
+    {"GET", "/api/v1/photos/{sha256}", Role::Viewer},
+    {"GET", "/api/v1/events", Role::Viewer},
+    {"GET", "/api/v1/events/stream", Role::Viewer},
+    {"GET", "/api/v1/audit", Role::Admin},
+};
+
+std::string replaced(std::string path, const std::map<std::string, std::string>& values) {
+    for (const auto& [name, value] : values) {
+        const std::string part = "{" + name + "}";
+        for (size_t at; (at = path.find(part)) != std::string::npos;) path.replace(at, part.size(), value);
+    }
+    return path;
+}
+
+class HttpApiTest : public HttpServerTest {
+protected:
+    // Things for every path parameter to name, and a body that each write
+    // takes.
+    void SetUp() override {
+        HttpServerTest::SetUp();
+        store->put_cards({card_of_row()}, false);
+        const Photo photo = photo_of({0xFF, 0xD8, 1, 2, 3, 0xFF, 0xD9});
+        store->put_photo(photo);
+        values = {{"name", "door1"},
+                  {"door", "2"},
+                  {"card", kCard},
+                  {"sha256", photo.sha256},
+                  {"id", std::to_string(store->begin_sync_run("test", false))}};
+        store->begin_archive_run("test");
+        bodies = {{"/api/v1/controllers", R"({"name":"door2","address":"127.0.0.2","mac":"0011223344bb"})"},
+                  {"/api/v1/cards/{card}", R"({"serial":"123456","password":"654321"})"},
+                  {"/api/v1/cards/import", std::string(kHeader) + kCardRow + "\n"}};
+    }
+
+    static Card card_of_row() {
+        Card card;
+        card.card = kCard;
+        card.serial = "123456";
+        card.password = "654321";
+        return card;
+    }
+
+    Answer perform(const Operation& op, const std::string& token) {
+        const auto body = bodies.find(op.path);
+        return send(op.method, replaced(op.path, values), token, body == bodies.end() ? "" : body->second);
+    }
+
+    std::map<std::string, std::string> values;
+    std::map<std::string, std::string> bodies;
+};
+
+std::set<std::string> operations_of(const json& document) {
+    std::set<std::string> found;
+    for (const auto& [path, methods] : document.at("paths").items()) {
+        for (const auto& [method, operation] : methods.items()) {
+            std::string upper = method;
+            for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            found.insert(upper + " " + path);
+        }
+    }
+    return found;
+}
+
+TEST_F(HttpApiTest, TheDocumentListsEveryOperationAndEachAnswers) {
+    const Answer answer = send("GET", "/api/v1/openapi.json", tokens[Role::Viewer]);
+    ASSERT_EQ(answer.status, 200);
+    const json document = answer.object();
+    EXPECT_EQ(document.at("openapi").get<std::string>().substr(0, 2), "3.");
+    std::set<std::string> expected;
+    for (const Operation& op : kOperations) expected.insert(op.method + " " + op.path);
+    EXPECT_EQ(operations_of(document), expected);
+    std::set<std::string> routed;
+    for (const Route& route : api_routes()) routed.insert(std::string(route.method) + " " + route.path);
+    EXPECT_EQ(operations_of(document), routed);
+
+    std::vector<Operation> operations = kOperations;  // the removals last
+    std::stable_partition(operations.begin(), operations.end(),
+                          [](const Operation& op) { return op.method != "DELETE"; });
+    for (const Operation& op : operations) {
+        std::string method = op.method;
+        for (char& c : method) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        const json& documented = document.at("paths").at(op.path).at(method);
+        EXPECT_EQ(documented.at("security").empty(), !op.least) << op.path;
+        const Answer done = perform(op, tokens[Role::Admin]);
+        EXPECT_TRUE(done.status >= 200 && done.status < 400)
+            << op.method << ' ' << op.path << ": " << done.status << ' ' << done.body;
+    }
+}
+
+TEST_F(HttpApiTest, EachRoleMayDoWhatItsRoleAllows) {
+    for (Role role : {Role::Viewer, Role::Operator, Role::Admin}) {
+        for (const Operation& op : kOperations) {
+            const int status = perform(op, tokens[role]).status;
+            if (op.least && !role_allows(role, *op.least)) {
+                EXPECT_EQ(status, 403) << role_name(role) << ' ' << op.method << ' ' << op.path;
+            } else {
+                EXPECT_TRUE(status != 401 && status != 403 && status != 0)
+                    << role_name(role) << ' ' << op.method << ' ' << op.path << ": " << status;
+            }
+        }
+    }
+    for (const Operation& op : kOperations) {
+        EXPECT_EQ(perform(op, "").status, op.least ? 401 : 200) << op.method << ' ' << op.path;
+    }
+}
+
+TEST_F(HttpServerTest, ARevokedTokenIsRefusedAtOnce) {
+    EXPECT_EQ(send("GET", "/api/v1/me", tokens[Role::Operator]).object(),
+              (json{{"name", "operator"}, {"role", "operator"}}));
+    ASSERT_TRUE(store->revoke_token("operator"));
+    const Answer answer = send("GET", "/api/v1/me", tokens[Role::Operator]);
+    EXPECT_EQ(answer.status, 401);
+    EXPECT_TRUE(answer.object().contains("error"));
+}
+
+TEST_F(HttpServerTest, RepeatedBadTokensBlockTheAddress) {
+    for (int i = 0; i < 10; ++i)
+        ASSERT_EQ(send("GET", "/api/v1/me", "dl_wrong" + std::to_string(i)).status, 401);
+    const Answer blocked = send("GET", "/api/v1/me", "dl_wrong");
+    EXPECT_EQ(blocked.status, 429);
+    EXPECT_GT(std::stoi(blocked.header("Retry-After")), 0);
+    // During the block a valid token is not even looked at; what needs no
+    // token still answers.
+    EXPECT_EQ(send("GET", "/api/v1/me", tokens[Role::Admin]).status, 429);
+    EXPECT_EQ(send("GET", "/health", "").status, 200);
+}
+
+TEST_F(HttpServerTest, EveryAnswerCarriesTheSecurityHeaders) {
+    const std::vector<std::pair<std::string, std::string>> requests = {
+        {"/api/v1/me", tokens[Role::Viewer]}, {"/api/v1/me", ""}, {"/nowhere", ""}, {"/", ""}};
+    for (const auto& [path, token] : requests) {
+        const Answer answer = send("GET", path, token);
+        EXPECT_NE(answer.header("Content-Security-Policy").find("frame-ancestors 'none'"), std::string::npos)
+            << path;
+        EXPECT_EQ(answer.header("X-Content-Type-Options"), "nosniff") << path;
+        EXPECT_EQ(answer.header("Referrer-Policy"), "no-referrer") << path;
+        if (path != "/") {
+            EXPECT_EQ(answer.header("Cache-Control"), "no-store") << path;
+        }
+    }
+    const Answer page = send("GET", "/", "");
+    EXPECT_EQ(page.status, 200);
+    EXPECT_EQ(page.header("Content-Type"), "text/html; charset=utf-8");
+    EXPECT_NE(send("GET", "/metrics", tokens[Role::Viewer])
+                  .body.find("doorlinkd_http_requests_total{code=\"401\"} 1"),
+              std::string::npos);
+}
+
+TEST_F(HttpServerTest, UnknownPathsAre404AndOtherMethods405) {
+    const Answer unknown = send("GET", "/api/v1/nothing", tokens[Role::Admin]);
+    EXPECT_EQ(unknown.status, 404);
+    EXPECT_TRUE(unknown.object().contains("error"));
+    const Answer wrong = send("PUT", "/api/v1/sync", tokens[Role::Admin], "{}");
+    EXPECT_EQ(wrong.status, 405);
+    EXPECT_EQ(wrong.header("Allow"), "POST");
+    EXPECT_TRUE(wrong.object().contains("error"));
+    EXPECT_EQ(send("POST", "/", "", "{}").header("Allow"), "GET, HEAD");
+}
+
+TEST_F(HttpServerTest, ABodyOverTheLimitIs413) {
+    const Answer answer =
+        send("POST", "/api/v1/cards/import", tokens[Role::Operator], std::string(options.bodyLimit + 1, 'x'));
+    EXPECT_EQ(answer.status, 413);
+    EXPECT_TRUE(answer.object().contains("error"));
+}
+
+TEST_F(HttpServerTest, ACardPutIsCheckedAsAnImportRow) {
+    const std::string& token = tokens[Role::Operator];
+    // The same bad serial, put and imported: the same reason.
+    const Answer put = send("PUT", std::string("/api/v1/cards/") + kCard, token,
+                            R"({"serial":"12345","password":"654321","user_style":1})");
+    const Answer imported = send("POST", "/api/v1/cards/import", token,
+                                 std::string(kHeader) + kCard + ",12345,654321,1,2,,,,,,,,,\n");
+    ASSERT_EQ(put.status, 400);
+    ASSERT_EQ(imported.status, 400);
+    EXPECT_EQ(put.object().at("rows").at(0).at("column"), "serial");
+    EXPECT_EQ(put.object().at("rows").at(0).at("reason"), imported.object().at("rows").at(0).at("reason"));
+    // The fleet rules too.
+    const Answer unknown = send("PUT", std::string("/api/v1/cards/") + kCard, token,
+                                R"({"serial":"123456","password":"654321","controllers":["door9"]})");
+    ASSERT_EQ(unknown.status, 400);
+    EXPECT_EQ(unknown.object().at("rows").at(0).at("reason"), "no controller named door9");
+    EXPECT_FALSE(store->card(kCard));
+
+    const Answer done = send("PUT", std::string("/api/v1/cards/") + kCard, token,
+                             R"({"serial":"123456","password":"654321","extra_cards":["00110002"],)"
+                             R"("controllers":["door1"],"monday":"0800-1200-01;"})");
+    ASSERT_EQ(done.status, 200) << done.body;
+    const std::optional<Card> card = store->card(kCard);
+    ASSERT_TRUE(card);
+    EXPECT_EQ(card->extraCards, std::vector<std::string>{"00110002"});
+    EXPECT_EQ(card->controllers, std::vector<std::string>{"door1"});
+    EXPECT_EQ(card->days[1], "0800-1200-01;");
+    EXPECT_EQ(done.object().at("controllers"), json::array({"door1"}));
+    EXPECT_EQ(send("PUT", std::string("/api/v1/cards/") + kCard, token, R"({"card":"00110002"})").status,
+              400);
+}
+
+TEST_F(HttpServerTest, WritesAreAuditedWithTheirResults) {
+    EXPECT_EQ(send("POST", "/api/v1/controllers/door1/doors/2/open", tokens[Role::Operator]).status, 200);
+    EXPECT_EQ(send("POST", "/api/v1/controllers/door1/doors/2/open", tokens[Role::Viewer]).status, 403);
+    fleet.fail = [] { throw Unreachable("door1 does not answer"); };
+    EXPECT_EQ(send("POST", "/api/v1/controllers/door1/time", tokens[Role::Operator]).status, 504);
+    const json audit = send("GET", "/api/v1/audit", tokens[Role::Admin]).object();
+    ASSERT_EQ(audit.at("total"), 3);
+    const json& opened = audit.at("audit").at(2);  // newest first
+    EXPECT_EQ(opened.at("who"), "operator");
+    EXPECT_EQ(opened.at("address"), "127.0.0.1");
+    EXPECT_EQ(opened.at("action"), "POST /api/v1/controllers/door1/doors/2/open");
+    EXPECT_EQ(opened.at("target"), "door1");
+    EXPECT_EQ(opened.at("result"), "ok");
+    EXPECT_EQ(opened.at("detail"), "door 2");
+    EXPECT_EQ(audit.at("audit").at(1).at("who"), "viewer");
+    EXPECT_EQ(audit.at("audit").at(1).at("result").get<std::string>().substr(0, 4), "403 ");
+    EXPECT_EQ(audit.at("audit").at(0).at("result"), "504 door1 does not answer");
+}
+
+TEST_F(HttpServerTest, FleetFailuresHaveTheirStatuses) {
+    const std::vector<std::pair<std::function<void()>, int>> cases = {
+        {[] { throw Unreachable("silent"); }, 504}, {[] { throw Busy("leased"); }, 409},
+        {[] { throw NotFound("gone"); }, 404},      {[] { throw Refused("no"); }, 400},
+        {[] { throw StoreError("down"); }, 503},
+    };
+    for (const auto& [failure, status] : cases) {
+        fleet.fail = failure;
+        const Answer answer = send("GET", "/api/v1/controllers/door1", tokens[Role::Viewer]);
+        EXPECT_EQ(answer.status, status);
+        EXPECT_TRUE(answer.object().contains("error"));
+    }
+    fleet.fail = [] {};
+    const json live = send("GET", "/api/v1/controllers/door1", tokens[Role::Viewer]).object();
+    EXPECT_EQ(live.at("reachable"), true);
+    EXPECT_EQ(live.at("skew"), 2);
+    EXPECT_EQ(live.at("door_state"), 1);
+}
+
+TEST_F(HttpServerTest, APhotoIsServedByItsHashWithAnETag) {
+    const Photo photo = photo_of({0xFF, 0xD8, 9, 9, 0xFF, 0xD9});
+    store->put_photo(photo);
+    const std::string path = "/api/v1/photos/" + photo.sha256;
+    const Answer answer = send("GET", path, tokens[Role::Viewer]);
+    EXPECT_EQ(answer.status, 200);
+    EXPECT_EQ(answer.header("Content-Type"), "image/jpeg");
+    EXPECT_EQ(answer.body, std::string(photo.bytes.begin(), photo.bytes.end()));
+    EXPECT_EQ(answer.header("ETag"), "\"" + photo.sha256 + "\"");
+    EXPECT_NE(answer.header("Cache-Control").find("max-age="), std::string::npos);
+    EXPECT_EQ(send("GET", path, tokens[Role::Viewer], "", {{"If-None-Match", answer.header("ETag")}}).status,
+              304);
+}
+
+// Reads an event stream in a thread of its own until told to stop.
+class StreamReader {
+public:
+    StreamReader(int port, const std::string& token, const std::string& lastId) {
+        thread_ = std::thread([this, port, token, lastId] {
+            httplib::Client client("127.0.0.1", port);
+            httplib::Headers headers = {{"Authorization", "Bearer " + token}};
+            if (!lastId.empty()) headers.emplace("Last-Event-ID", lastId);
+            client.Get("/api/v1/events/stream", headers, [this](const char* data, size_t size) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                text_.append(data, size);
+                return !stop_;
+            });
+        });
+    }
+    ~StreamReader() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        thread_.join();
+    }
+    // Waits up to 10 s for the text to hold `part`.
+    bool saw(const std::string& part) {
+        for (int i = 0; i < 1000; ++i) {
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (text_.find(part) != std::string::npos) return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+    std::string text() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return text_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::string text_;
+    bool stop_ = false;
+    std::thread thread_;
+};
+
+Event event(const std::string& text) {
+    Event e;
+    e.controller = "door1";
+    e.kind = "error";
+    e.data = json{{"text", text}}.dump();
+    return e;
+}
+
+TEST_F(HttpServerTest, TheEventStreamTellsEventsAndResumesAfterTheLastId) {
+    start();
+    const int64_t first = hub.append({event("one")}).front().id;
+    StreamReader reader(server->port(), tokens[Role::Viewer], std::to_string(first - 1));
+    ASSERT_TRUE(reader.saw("id: " + std::to_string(first) + "\ndata: {"));
+    EXPECT_NE(reader.text().find("\"text\":\"one\""), std::string::npos);
+    hub.append({event("two")});
+    EXPECT_TRUE(reader.saw("\"text\":\"two\""));
+    EXPECT_TRUE(reader.saw(": keep-alive\n\n"));
+
+    StreamReader resumed(server->port(), tokens[Role::Viewer], std::to_string(first));
+    ASSERT_TRUE(resumed.saw("\"text\":\"two\""));
+    EXPECT_EQ(resumed.text().find("\"text\":\"one\""), std::string::npos);
+
+    // Streams past the most are refused; a stop ends those open quickly.
+    const Answer third = send("GET", "/api/v1/events/stream", tokens[Role::Viewer]);
+    EXPECT_EQ(third.status, 503);
+    EXPECT_FALSE(third.header("Retry-After").empty());
+    const auto began = std::chrono::steady_clock::now();
+    server->stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(3));
+}
+
+TEST_F(HttpServerTest, ServesHttpsWithTheGivenCertificate) {
+    const std::string dir = database.directory();
+    const std::string command =
+        "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 -keyout " + dir +
+        "/key.pem -out " + dir + "/cert.pem 2>/dev/null";
+    if (std::system(command.c_str()) != 0) GTEST_SKIP() << "openssl cannot make a certificate here";
+    options.tlsCert = dir + "/cert.pem";
+    options.tlsKey = dir + "/key.pem";
+    start();
+    httplib::SSLClient client("127.0.0.1", server->port());
+    client.enable_server_certificate_verification(false);
+    const httplib::Result answer = client.Get("/health");
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->status, 200);
+
+    options.tlsKey = dir + "/missing.pem";
+    HttpServer refused(*store, fleet, hub, metrics, options);
+    EXPECT_THROW(refused.start(), Refused);
+}
+
+}  // namespace
+}  // namespace doorlinkd

@@ -1,0 +1,2 @@
+// The page of the fleet service; it asks the REST API under /api/v1.
+"use strict";
