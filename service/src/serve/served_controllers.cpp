@@ -54,6 +54,21 @@ std::vector<Controller> ServedControllers::refresh() {
     return taken;
 }
 
+void ServedControllers::release_all() {
+    std::map<std::string, Controller> served;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        served.swap(served_);
+    }
+    for (const auto& entry : served) {
+        try {
+            leases_.release(entry.first);
+        } catch (const std::exception&) {
+            // It expires on its own.
+        }
+    }
+}
+
 std::vector<Controller> ServedControllers::controllers() const {
     std::lock_guard<std::mutex> lock(mutex_);
     std::vector<Controller> out;

@@ -26,6 +26,9 @@ public:
     // of those removed from the store or whose lease was lost; returns the
     // controllers newly taken.
     std::vector<Controller> refresh();
+    // Lets go of every controller: a lease nothing else in the process holds
+    // goes back at once (one an export still holds, when it ends).
+    void release_all();
     // In name order.
     std::vector<Controller> controllers() const;
     std::vector<std::string> names() const;

@@ -90,6 +90,9 @@ bool Service::stop(std::chrono::steady_clock::time_point deadline) {
         leases_.stop_driving("the service is stopping");
         for (Background* part : parts()) part->stop();
         hub_.stop();
+        // The leases no export holds go back now, also when the process has
+        // to end around an export that still runs.
+        served_.release_all();
         // Each closes within a second or two; side by side.
         std::thread httpStop([this] {
             if (http_) http_->stop();

@@ -31,12 +31,13 @@ def events(server, kind):
     return server.json("GET", "/api/v1/events?kind=" + kind)["events"]
 
 
-def stored_records(service):
+def archived(service):
+    """(records stored, those with their photo). A record cut short by a
+    stop may be stored without its photo until the next retrieval brings
+    it again."""
     records = service.run("records")["records"]
-    keys = {(r["controller"], r["card"], r["time"]) for r in records}
-    assert len(keys) == len(records), "a record is stored twice"
-    assert all(r["photo"] for r in records), "a record lost its photo"
-    return keys
+    assert len({(r["controller"], r["card"], r["time"]) for r in records}) == len(records), "stored twice"
+    return len(records), sum(1 for r in records if r["photo"])
 
 
 def test_sigterm_during_an_archive_ends_soon_and_the_restart_stores_every_record_once(service, simulator):
@@ -49,9 +50,9 @@ def test_sigterm_during_an_archive_ends_soon_and_the_restart_stores_every_record
     # What the controllers handed over before the stop is in the journal or
     # the database: the controllers consumed it.
     again = serve(service, "--sync-every", 0)
-    wait_for("whole archive", lambda: len(stored_records(service)) == 2 * records)
+    wait_for("every record with its photo", lambda: archived(service) == (2 * records, 2 * records))
     assert again.stop() < 5
-    assert len(stored_records(service)) == 2 * records
+    assert archived(service) == (2 * records, 2 * records)
 
 
 def test_sigterm_during_a_sync_ends_soon_and_the_restart_finishes_it(service, simulator, tmp_path):
