@@ -26,6 +26,7 @@ struct Key {
     const char* table;    // "http", "mqtt", or nullptr: also in that table
     const char* inTable;  // its short name there
     Option option;
+    const char* value;  // how the help names its value
     const char* help;
 };
 
@@ -33,40 +34,41 @@ constexpr int64_t kYearOfMinutes = 366 * 24 * 60;
 
 // NOLINTNEXTLINE(cert-err58-cpp): constant data
 const std::vector<Key> kKeys = {
-    {"instance", Kind::Text, 0, 0, nullptr, nullptr, Option::Serve,
+    {"instance", Kind::Text, 0, 0, nullptr, nullptr, Option::Serve, "NAME",
      "this instance's name (default: the host name), in its lease owner name and its MQTT status"},
-    {"sync_every", Kind::Integer, 0, kYearOfMinutes, nullptr, nullptr, Option::Serve,
+    {"sync_every", Kind::Integer, 0, kYearOfMinutes, nullptr, nullptr, Option::Serve, "MINUTES",
      "minutes between syncs of the controllers this instance holds, the first at start (0: none)"},
-    {"archive_every", Kind::Integer, 0, kYearOfMinutes, nullptr, nullptr, Option::Serve,
+    {"archive_every", Kind::Integer, 0, kYearOfMinutes, nullptr, nullptr, Option::Serve, "MINUTES",
      "minutes between archives of the controllers this instance holds, the first at start (0: none)"},
-    {"monitor_every", Kind::Integer, 1, 86400, nullptr, nullptr, Option::Serve,
+    {"monitor_every", Kind::Integer, 1, 86400, nullptr, nullptr, Option::Serve, "SECONDS",
      "seconds between rounds that re-arm each controller's monitoring and read its clock"},
-    {"max_skew", Kind::Integer, 0, 86400 * 366, nullptr, nullptr, Option::Serve,
+    {"max_skew", Kind::Integer, 0, 86400 * 366, nullptr, nullptr, Option::Serve, "SECONDS",
      "seconds a controller's clock may be off before the service sets it"},
-    {"keep_days", Kind::Integer, 0, 36500, nullptr, nullptr, Option::Serve,
+    {"keep_days", Kind::Integer, 0, 36500, nullptr, nullptr, Option::Serve, "DAYS",
      "days records, events and audit entries are kept (0: for ever)"},
-    {"http", Kind::Text, 0, 0, "http", "listen", Option::Serve,
+    {"http", Kind::Text, 0, 0, "http", "listen", Option::Serve, "ADDR:PORT",
      "ADDR:PORT of the REST API and web page (port 0: any free)"},
-    {"tls_cert", Kind::Text, 0, 0, "http", "tls_cert", Option::Serve,
+    {"tls_cert", Kind::Text, 0, 0, "http", "tls_cert", Option::Serve, "FILE",
      "PEM certificate (chain): HTTPS, with --tls-key"},
-    {"tls_key", Kind::Text, 0, 0, "http", "tls_key", Option::Serve, "PEM private key of --tls-cert"},
-    {"http_threads", Kind::Integer, 1, 256, "http", "threads", Option::Serve,
+    {"tls_key", Kind::Text, 0, 0, "http", "tls_key", Option::Serve, "FILE", "PEM private key of --tls-cert"},
+    {"http_threads", Kind::Integer, 1, 256, "http", "threads", Option::Serve, "N",
      "threads answering HTTP requests"},
-    {"mqtt", Kind::Text, 0, 0, "mqtt", "url", Option::Serve,
+    {"mqtt", Kind::Text, 0, 0, "mqtt", "url", Option::Serve, "URL",
      "the MQTT broker, mqtt://HOST[:PORT] or mqtts://... (user and password from the configuration or the "
      "environment)"},
-    {"mqtt_ca", Kind::Text, 0, 0, "mqtt", "ca", Option::Serve,
+    {"mqtt_ca", Kind::Text, 0, 0, "mqtt", "ca", Option::Serve, "FILE",
      "PEM certificate(s) the broker's is checked against"},
-    {"mqtt_cert", Kind::Text, 0, 0, "mqtt", "cert", Option::Serve, "PEM client certificate for the broker"},
-    {"mqtt_key", Kind::Text, 0, 0, "mqtt", "key", Option::Serve, "PEM private key of --mqtt-cert"},
-    {"mqtt_commands", Kind::Flag, 0, 0, "mqtt", "commands", Option::Serve,
+    {"mqtt_cert", Kind::Text, 0, 0, "mqtt", "cert", Option::Serve, "FILE",
+     "PEM client certificate for the broker"},
+    {"mqtt_key", Kind::Text, 0, 0, "mqtt", "key", Option::Serve, "FILE", "PEM private key of --mqtt-cert"},
+    {"mqtt_commands", Kind::Flag, 0, 0, "mqtt", "commands", Option::Serve, nullptr,
      "act on commands published to doorlink/<controller>/cmd/..."},
-    {"mqtt_user", Kind::Text, 0, 0, "mqtt", "user", Option::None, nullptr},
-    {"mqtt_password", Kind::Text, 0, 0, "mqtt", "password", Option::None, nullptr},
-    {"db", Kind::Text, 0, 0, nullptr, nullptr, Option::Global, nullptr},
-    {"data_dir", Kind::Text, 0, 0, nullptr, nullptr, Option::Global, nullptr},
-    {"parallel", Kind::Integer, 1, 256, nullptr, nullptr, Option::Global, nullptr},
-    {"lease_seconds", Kind::Integer, 1, 3600, nullptr, nullptr, Option::Global, nullptr},
+    {"mqtt_user", Kind::Text, 0, 0, "mqtt", "user", Option::None, nullptr, nullptr},
+    {"mqtt_password", Kind::Text, 0, 0, "mqtt", "password", Option::None, nullptr, nullptr},
+    {"db", Kind::Text, 0, 0, nullptr, nullptr, Option::Global, nullptr, nullptr},
+    {"data_dir", Kind::Text, 0, 0, nullptr, nullptr, Option::Global, nullptr, nullptr},
+    {"parallel", Kind::Integer, 1, 256, nullptr, nullptr, Option::Global, nullptr, nullptr},
+    {"lease_seconds", Kind::Integer, 1, 3600, nullptr, nullptr, Option::Global, nullptr, nullptr},
 };
 
 std::string dashed(std::string name) {
@@ -227,7 +229,7 @@ ServeCommandLine::ServeCommandLine(CLI::App& serve) {
         if (key.kind == Kind::Flag) {
             option = serve.add_flag(name, flags_[key.name], key.help);
         } else {
-            option = serve.add_option(name, texts_[key.name], key.help);
+            option = serve.add_option(name, texts_[key.name], key.help)->option_text(key.value);
         }
         options_.emplace_back(key.name, option);
     }
