@@ -15,13 +15,14 @@ def free_port():
 
 
 class Broker:
-    """Anonymous, no persistence; start() again after stop() reuses the port."""
+    """Anonymous, no persistence; start() again after stop() reuses the port.
+    extra: further lines of its configuration (for the listener's TLS)."""
 
-    def __init__(self, directory, port=None):
+    def __init__(self, directory, port=None, extra=""):
         self.port = port or free_port()
         self.url = f"mqtt://127.0.0.1:{self.port}"
         self.config = Path(directory) / f"mosquitto-{self.port}.conf"
-        self.config.write_text(f"listener {self.port} 127.0.0.1\nallow_anonymous true\npersistence false\n")
+        self.config.write_text(f"listener {self.port} 127.0.0.1\nallow_anonymous true\npersistence false\n{extra}")
         self.process = None
         self.start()
 

@@ -1,0 +1,35 @@
+// MQTT commands: a message on doorlink/<controller>/cmd/<verb> with a JSON
+// payload {"id" (text, 1 to 64 characters), "time" (Unix seconds), ...}.
+// Verbs: "open" (with "door", 0..3), "time" (set the controller's clock to
+// ours), "sync" (a sync of that controller). The checks here need nothing
+// but the message and the time; a repeated id is the store's to find.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace doorlinkd {
+
+// How far a command's time may lie from ours, either way, in seconds.
+constexpr int64_t kCommandSkewSeconds = 30;
+
+struct MqttCommand {
+    std::string controller;  // from the topic; "" when the topic is no command's
+    std::string verb;        // from the topic
+    std::string id;          // "" when the payload has no valid id
+    int door = -1;           // open's door
+    std::string refusal;     // why it must not be acted on; "" when it may be
+};
+
+// Checks a message that came on topic: a retained one is never acted on,
+// nor one whose payload is not a valid command of its verb, nor one whose
+// time lies more than kCommandSkewSeconds from nowSeconds.
+MqttCommand check_command(const std::string& topic, const std::string& payload, bool retained,
+                          int64_t nowSeconds);
+
+// The answer to a command: {"id", "result", "error"} and, when given, "run".
+// id null when the command had none; error null when result is "ok".
+std::string command_answer(const std::string& id, const std::string& result, const std::string& error,
+                           int64_t run = 0);
+
+}  // namespace doorlinkd
