@@ -88,7 +88,8 @@ TEST_F(ServeConfig, TheCommandLineWinsOverTheEnvironmentOverTheFile) {
 
 // The file the package installs is taken as it is.
 TEST_F(ServeConfig, TakesTheShippedFile) {
-    const ServeOptions options = merge_serve_options(read_config_file(DOORLINKD_SAMPLE_CONFIG), {}, {}, "host");
+    const ServeOptions options =
+        merge_serve_options(read_config_file(DOORLINKD_SAMPLE_CONFIG), {}, {}, "host");
     EXPECT_EQ(options.dataDir, "/var/lib/doorlinkd");
     EXPECT_EQ(options.instance, "host");
     EXPECT_TRUE(options.mqtt.url.empty());
