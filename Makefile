@@ -14,7 +14,7 @@ FUZZ_TARGETS ?=
 JOBS      ?= $(shell nproc)
 CMAKE_GEN := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
-.PHONY: all deps build test demo bench bench-service soak clean windows windows-build windows64-build tsan tsan-build \
+.PHONY: all deps build test demo bench bench-service bench-serve soak clean windows windows-build windows64-build tsan tsan-build \
 	fuzz lint format docs package windows-if-possible
 
 all: build
@@ -145,6 +145,11 @@ bench: build
 # each, beside their floor, with peak memory and growth (tens of minutes).
 bench-service: build
 	@bench/service/run.py $(BUILD) $(SERVICE_BENCH_ARGS)
+
+# doorlinkd serve with 250 monitored controllers: API latency during a sync,
+# push-to-MQTT latency, resident memory.
+bench-serve: build
+	@/usr/bin/python3 bench/service/serve.py $(BUILD) $(SERVE_BENCH_ARGS)
 
 # The lossy-network soak at full size (make test runs it reduced): a 5,000-card
 # download and read-back, 200 records with photos, a 640-record transfer and
