@@ -6,7 +6,8 @@
 #                           the CMake package (component development)
 #   doorlink-tools          doorctl and doorsim, with their manual pages
 #                           (component tools)
-#   doorlinkd               the fleet service, with its manual page
+#   doorlinkd               the fleet service, with its manual page, its
+#                           systemd unit, sysusers.d file and configuration
 #                           (component service)
 # Each gets /usr/share/doc/<package>/copyright (machine-readable, from
 # LICENSE) and changelog.Debian.gz, and the upstream changelog
@@ -120,6 +121,15 @@ install(FILES ${DOORLINK_DEB_DIR}/doorctl.1.gz ${DOORLINK_DEB_DIR}/doorsim.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
 install(FILES ${DOORLINK_DEB_DIR}/doorlinkd.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT service)
 
+# doorlinkd as a system service: its unit, the user it runs as (made by the
+# package's postinst from its sysusers.d file) and its settings, a conffile.
+# The service is not enabled: it needs its database first (see the unit).
+install(FILES ${CMAKE_SOURCE_DIR}/service/doorlinkd.service DESTINATION lib/systemd/system COMPONENT service)
+install(FILES ${CMAKE_SOURCE_DIR}/service/doorlinkd.sysusers DESTINATION lib/sysusers.d RENAME doorlinkd.conf
+        COMPONENT service)
+install(FILES ${CMAKE_SOURCE_DIR}/service/doorlinkd.toml DESTINATION ${CMAKE_INSTALL_FULL_SYSCONFDIR}/doorlinkd
+        COMPONENT service)
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME doorlink)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -197,6 +207,8 @@ pseudo-terminal.")
 
 set(CPACK_DEBIAN_SERVICE_PACKAGE_NAME ${DOORLINK_DEB_SERVICE})
 set(CPACK_DEBIAN_SERVICE_PACKAGE_SECTION net)
+set(CPACK_DEBIAN_SERVICE_PACKAGE_CONTROL_EXTRA ${CMAKE_SOURCE_DIR}/packaging/deb/doorlinkd/postinst
+    ${CMAKE_SOURCE_DIR}/packaging/deb/doorlinkd/conffiles)
 set(CPACK_DEBIAN_SERVICE_DESCRIPTION "fleet service for networked door access controllers
 doorlinkd keeps the cards of many door access controllers in step with one
 database (SQLite, or PostgreSQL shared by several instances): it downloads
@@ -204,6 +216,10 @@ each controller's card list and reads it back to verify it, reporting any
 drift card by card and field by field. It archives the controllers' access
 records and photos into the database exactly once, also across crashes,
 and drives each controller under a lease, so that instances sharing a
-database never drive one controller at once.")
+database never drive one controller at once.
+
+As a systemd service (doorlinkd serve) it syncs and archives on a schedule,
+turns the error reports and photos the controllers push into events, keeps
+their clocks set, and serves a REST API, a web page and MQTT.")
 
 include(CPack)

@@ -52,6 +52,7 @@ doorsim::Mac mac_after(doorsim::Mac mac, int n) {
 //   monitor ID ADDRESS PORT    set the monitoring target
 //   error ID TEXT...           push an error report
 //   photo ID SITE CARD         push a live photo taken now
+//   clock ID SECONDS           run the controller's clock this far ahead of the host's
 void read_control_input(doorsim::Simulator& sim) {
     std::string line;
     while (std::getline(std::cin, line)) {
@@ -59,7 +60,7 @@ void read_control_input(doorsim::Simulator& sim) {
         std::string command;
         int id = 0;
         if (!(in >> command >> id) || id < 1 || static_cast<size_t>(id) > sim.controller_count()) {
-            if (!command.empty()) std::cout << "? monitor|error|photo ID ..." << std::endl;
+            if (!command.empty()) std::cout << "? monitor|error|photo|clock ID ..." << std::endl;
             continue;
         }
         --id;
@@ -82,6 +83,11 @@ void read_control_input(doorsim::Simulator& sim) {
                      sim, id,
                      doorsim::make_record(static_cast<uint8_t>(site), static_cast<uint16_t>(card),
                                           std::time(nullptr)));
+        } else if (command == "clock") {
+            int64_t seconds = 0;
+            ok = static_cast<bool>(in >> seconds);
+            if (ok)
+                sim.update_state(id, [&](doorsim::ControllerState& s) { s.clockOffsetSeconds = seconds; });
         }
         std::cout << (ok ? "ok" : "failed (no monitoring target, or bad arguments)") << std::endl;
     }
@@ -323,7 +329,8 @@ int main(int argc, char** argv) {
         ->capture_default_str();
     app.add_flag("--control", control,
                  "read commands from standard input: 'monitor ID ADDRESS PORT', 'error ID TEXT',\n"
-                 "'photo ID SITE CARD' (pushes to the controller's monitoring target)");
+                 "'photo ID SITE CARD' (pushes to the controller's monitoring target), 'clock ID\n"
+                 "SECONDS' (the controller's clock runs that far ahead of the host's)");
     std::string pcapPath;
     app.add_option("--pcap", pcapPath,
                    "write every datagram received and sent to FILE, a libpcap capture (raw IPv4)\n"

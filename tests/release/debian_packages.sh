@@ -12,7 +12,10 @@
 #     and the root's doorsim;
 #   - the root's doorctl, doorsim and doorlinkd print the version, doorctl
 #     sets and reads a clock of that doorsim on a loopback address, and
-#     doorlinkd syncs a card to one of its controllers.
+#     doorlinkd syncs a card to one of its controllers;
+#   - doorlinkd's unit, sysusers.d file and configuration (a conffile) are
+#     there, the unit passes systemd-analyze verify (where there is one),
+#     and doorlinkd serve starts with the configuration and stops on SIGTERM.
 # Usage: debian_packages.sh PACKAGE_DIR SOURCE_DIR VERSION
 # VERSION: the CMake project's version. Exits with 77 (skipped) where
 # dpkg-deb is missing.
@@ -52,6 +55,7 @@ for name in "$runtime" libdoorlink-dev doorlink-tools doorlinkd; do
         [[ $depends == *"$runtime (= $debversion)"* ]] || fail "$deb: does not depend on $runtime (= $debversion)"
     fi
     dpkg-deb -x "$deb" "$root" || fail "dpkg-deb -x $deb"
+    [ "$name" != doorlinkd ] || service_deb=$deb
     doc="$root/usr/share/doc/$name"
     grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' "$doc/copyright" &&
         grep -q '^License: Expat' "$doc/copyright" || fail "$doc/copyright: not a DEP-5 file with the licence"
@@ -131,6 +135,29 @@ echo "doorlinkd sync: $synced"
 [[ $synced == *'"status":"repaired"'* ]] || fail "doorlinkd sync did not repair the new controller"
 checked=$("${fleet[@]}" sync --check) || fail "doorlinkd sync --check: $checked"
 [[ $checked == *'"status":"in_step"'* ]] || fail "the controller is not in step after the sync"
+
+echo "== doorlinkd as a system service"
+unit="$root/usr/lib/systemd/system/doorlinkd.service"
+config="$root/etc/doorlinkd/doorlinkd.toml"
+[ -f "$unit" ] && [ -f "$root/usr/lib/sysusers.d/doorlinkd.conf" ] && [ -f "$config" ] ||
+    fail "the doorlinkd package lacks its unit, its sysusers.d file or its configuration"
+[ "$(dpkg-deb -I "$service_deb" conffiles)" = /etc/doorlinkd/doorlinkd.toml ] ||
+    fail "the configuration is not the doorlinkd package's one conffile"
+grep -qx 'ExecStart=/usr/bin/doorlinkd --config /etc/doorlinkd/doorlinkd.toml serve' "$unit" ||
+    fail "the unit does not start doorlinkd serve with its configuration"
+if command -v systemd-analyze >/dev/null 2>&1; then
+    sed "s|^ExecStart=/usr/bin/|ExecStart=$bin/|" "$unit" >"$work/doorlinkd.service"
+    systemd-analyze verify --man=no "$work/doorlinkd.service" || fail "systemd-analyze verify refuses the unit"
+fi
+# The command line's data directory wins over the configuration's.
+"${fleet[@]}" --config "$config" serve --http 127.0.0.1:0 >"$work/serve.out" 2>"$work/serve.err" &
+serving=$!
+for _ in $(seq 100); do [ -s "$work/serve.out" ] && break; sleep 0.1; done
+echo "doorlinkd serve: $(head -1 "$work/serve.out")"
+grep -q '^{"http":"http://127.0.0.1:[0-9]*"' "$work/serve.out" ||
+    { kill "$serving"; cat "$work/serve.err"; fail "doorlinkd serve did not answer"; }
+kill -TERM "$serving"
+wait "$serving" || { cat "$work/serve.err"; fail "doorlinkd serve did not end well on SIGTERM"; }
 
 # Both builds at once, each against a controller of its own.
 pids=()

@@ -65,14 +65,6 @@ std::optional<RecordLine> parse_line(const std::string& line, const std::string&
     return RecordLine{f[0], f[1], kind};
 }
 
-std::optional<std::vector<uint8_t>> read_bytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (in.bad()) return std::nullopt;
-    return bytes;
-}
-
 class JournalReader {
 public:
     JournalReader(const DataDir& dataDir, const Controller& controller)
@@ -148,7 +140,7 @@ private:
             note(where + "no photo of card " + line.card + " at " + line.time);
             return std::nullopt;
         }
-        auto bytes = read_bytes(*path);
+        auto bytes = read_photo_file(path->string());
         if (!bytes) {
             note(where + "cannot read " + path->string());
             return std::nullopt;

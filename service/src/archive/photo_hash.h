@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,5 +17,8 @@ std::string sha256_hex(const std::vector<uint8_t>& bytes);
 // Whole: starts with the JPEG start of image (FF D8) and ends with its end
 // of image (FF D9).
 Photo photo_of(std::vector<uint8_t> bytes);
+
+// The bytes of a photo file; none when it cannot be read.
+std::optional<std::vector<uint8_t>> read_photo_file(const std::string& path);
 
 }  // namespace doorlinkd

@@ -3,6 +3,8 @@
 // failure StoreError, and main() turns those into outcomes too.
 #pragma once
 
+#include <signal.h>
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -10,6 +12,7 @@
 #include "cards/card_csv.h"
 #include "cli/outcome.h"
 #include "library/data_dir.h"
+#include "serve/serve_options.h"
 #include "store/store.h"
 
 namespace doorlinkd {
@@ -51,7 +54,7 @@ Outcome card_set(Store& store, const CardFields& fields);
 Outcome card_put(Store& store, const CardFields& fields);
 Outcome card_remove(Store& store, const std::string& card);
 
-// The controllers named (all when none is), refusing unknown names.
+// The controllers named (all when none is); NotFound for an unknown name.
 std::vector<Controller> chosen_controllers(Store& store, const std::vector<std::string>& names);
 
 struct DriveArgs {
@@ -64,6 +67,13 @@ struct DriveArgs {
 // Both import what the journal of the data directory holds first.
 Outcome sync_command(Store& store, const DataDir& dataDir, const DriveArgs& args);
 Outcome archive_command(Store& store, const DataDir& dataDir, const DriveArgs& args);
+
+// Serves until one of stopSignals comes (blocked in every thread by the
+// caller before any thread started), having printed the ready line
+// {"http": URL, "instance": NAME} once HTTP answers; ends within a few
+// seconds of the signal. Throws what start-up refuses.
+int serve_command(Store& store, const DataDir& dataDir, const ServeOptions& options,
+                  const sigset_t& stopSignals);
 
 Outcome records_command(Store& store, const RecordQuery& query);
 Outcome photo_get(Store& store, const std::string& sha256, const std::string& file);

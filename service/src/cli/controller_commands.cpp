@@ -95,7 +95,7 @@ std::vector<Controller> chosen_controllers(Store& store, const std::vector<std::
     std::vector<Controller> chosen;
     for (const std::string& name : names) {
         auto it = std::find_if(all.begin(), all.end(), [&](const Controller& c) { return c.name == name; });
-        if (it == all.end()) throw Refused("no controller named " + name);
+        if (it == all.end()) throw NotFound("no controller named " + name);
         if (std::none_of(chosen.begin(), chosen.end(), [&](const Controller& c) { return c.name == name; })) {
             chosen.push_back(*it);
         }

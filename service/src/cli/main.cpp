@@ -1,5 +1,7 @@
 // doorlinkd: keeps a fleet of controllers' cards in step with a database and
 // archives their records and photos. See `doorlinkd --help`.
+#include <signal.h>
+
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
@@ -11,6 +13,7 @@
 #include "cli/runtime.h"
 #include "leases/lease_keeper.h"
 #include "library/doorlink_library.h"
+#include "serve/serve_config.h"
 
 namespace doorlinkd {
 namespace {
@@ -22,6 +25,7 @@ const char* const kFooter =
     "non-zero one.";
 
 struct Options {
+    std::string config;
     std::string dataDir = "./doorlink-data";
     std::string db;
     std::vector<int> portRange;
@@ -48,20 +52,27 @@ int main(int argc, char** argv) {
     app.footer(kFooter);
     app.require_subcommand(1);
     Options o;
-    app.add_option("--data-dir", o.dataDir, "the library's data files (the journal of retrievals among them)")
-        ->capture_default_str();
+    app.add_option("--config", o.config,
+                   "a TOML file of settings: the global options and serve's, with '_' for '-' (the\n"
+                   "command line wins over it)")
+        ->check(CLI::ExistingFile);
+    auto* dataDirOption = app.add_option("--data-dir", o.dataDir,
+                                         "the library's data files (the journal of retrievals among them)")
+                              ->capture_default_str();
     app.add_option("--db", o.db, "sqlite:PATH (default sqlite:DATA-DIR/doorlink.db) or a PostgreSQL URI")
         ->envname("DOORLINKD_DB");
     app.add_option("--port-range", o.portRange, "bind local UDP ports within START END (a firewall's range)")
         ->expected(2)
         ->check(CLI::Range(0, 65535));
     app.add_flag("--json", o.json, "print one JSON object");
-    app.add_option("--parallel", o.parallel, "controllers driven at once (sync, archive)")
-        ->check(CLI::Range(1, 256))
-        ->capture_default_str();
-    app.add_option("--lease-seconds", o.leaseSeconds, "how long a controller's lease lasts unless renewed")
-        ->check(CLI::Range(1, 3600))
-        ->capture_default_str();
+    auto* parallelOption =
+        app.add_option("--parallel", o.parallel, "controllers driven at once (sync, archive)")
+            ->check(CLI::Range(1, 256))
+            ->capture_default_str();
+    auto* leaseOption = app.add_option("--lease-seconds", o.leaseSeconds,
+                                       "how long a controller's lease lasts unless renewed")
+                            ->check(CLI::Range(1, 3600))
+                            ->capture_default_str();
 
     auto* init = app.add_subcommand("init", "create the database's schema, or upgrade it");
 
@@ -145,10 +156,17 @@ int main(int argc, char** argv) {
     auto* backup = app.add_subcommand("backup", "copy a SQLite database, online, to a new file");
     backup->add_option("FILE", file)->required();
 
+    auto* serve = app.add_subcommand(
+        "serve",
+        "run as a service: REST API and web page, schedules of sync and archive, monitoring\n"
+        "of the controllers' pushed error reports and photos, their clocks, MQTT; until\n"
+        "SIGTERM or SIGINT");
+    const ServeCommandLine serveLine(*serve);
+
     for (CLI::App* sub :
          {init,       controller, controllerAdd, controllerList, controllerRemove, card,    cardImport,
           cardExport, cardSet,    cardRemove,    sync,           archive,          records, photo,
-          photoGet,   token,      tokenAdd,      tokenList,      tokenRevoke,      backup}) {
+          photoGet,   token,      tokenAdd,      tokenList,      tokenRevoke,      backup,  serve}) {
         sub->fallthrough();
     }
 
@@ -169,16 +187,41 @@ int main(int argc, char** argv) {
         return kRefused;
     }
 
+    // serve takes its stop signals with sigwait: blocked before any thread
+    // starts, every thread inherits the mask.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    if (serve->parsed()) pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
     Outcome outcome;
     try {
-        const bool drives = sync->parsed() || archive->parsed();
+        // The global options the command line did not give come from the
+        // configuration file.
+        ConfigValues given = serve->parsed() ? serveLine.given() : ConfigValues{};
+        if (dataDirOption->count() > 0) given["data_dir"] = o.dataDir;
+        if (!o.db.empty()) given["db"] = o.db;
+        if (parallelOption->count() > 0) given["parallel"] = std::to_string(o.parallel);
+        if (leaseOption->count() > 0) given["lease_seconds"] = std::to_string(o.leaseSeconds);
+        const ServeOptions settings = merge_serve_options(
+            o.config.empty() ? ConfigValues{} : read_config_file(o.config),
+            serve->parsed() ? environment_values(std::getenv) : ConfigValues{}, given, host_name());
+        o.dataDir = settings.dataDir;
+        o.db = settings.db;
+        o.parallel = settings.parallel;
+        o.leaseSeconds = settings.leaseSeconds;
+
+        const bool drives = sync->parsed() || archive->parsed() || serve->parsed();
         if (!query.since.empty() && !is_time_text(query.since)) throw Refused("--since: yyyymmddhhmmss");
         std::string dataDir;
         std::unique_ptr<DataDirLock> lock;
         if (drives || o.db.empty()) dataDir = prepare_data_dir(o.dataDir);
         if (drives) {
             use_data_dir_for_library(dataDir, argv);
-            lock = std::make_unique<DataDirLock>(dataDir, sync->parsed() ? "sync" : "archive");
+            lock = std::make_unique<DataDirLock>(dataDir, sync->parsed()      ? "sync"
+                                                          : archive->parsed() ? "archive"
+                                                                              : "serve");
             if (!o.portRange.empty() && !library::set_port_range(o.portRange[0], o.portRange[1])) {
                 throw Refused("--port-range: START and END within 0 to 65535");
             }
@@ -232,6 +275,11 @@ int main(int argc, char** argv) {
             outcome = token_revoke(*store, revokeName);
         } else if (backup->parsed()) {
             outcome = backup_command(*store, file);
+        } else if (serve->parsed()) {
+            ServeOptions serving = settings;
+            serving.dataDir = dataDir;
+            serving.db = location;
+            return serve_command(*store, DataDir(dataDir), serving, stopSignals);
         }
     } catch (const RowsRefused& e) {
         outcome = outcome_of_rows(e);

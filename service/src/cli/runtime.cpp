@@ -17,12 +17,6 @@
 namespace doorlinkd {
 namespace {
 
-std::string host_name() {
-    char name[HOST_NAME_MAX + 1] = {};
-    if (::gethostname(name, sizeof name - 1) != 0) return "unknown-host";
-    return name;
-}
-
 std::string read_all(int fd) {
     std::string text;
     char buffer[512];
@@ -34,6 +28,12 @@ std::string read_all(int fd) {
 }
 
 }  // namespace
+
+std::string host_name() {
+    char name[HOST_NAME_MAX + 1] = {};
+    if (::gethostname(name, sizeof name - 1) != 0) return "unknown-host";
+    return name;
+}
 
 std::string prepare_data_dir(const std::string& path) {
     std::error_code error;
@@ -89,11 +89,11 @@ DataDirLock::~DataDirLock() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-std::string lease_owner_name() {
+std::string lease_owner_name(const std::string& name) {
     std::random_device random;
     char part[9];
     std::snprintf(part, sizeof part, "%08x", static_cast<unsigned>(random()));
-    return host_name() + ":" + std::to_string(::getpid()) + ":" + part;
+    return (name.empty() ? host_name() : name) + ":" + std::to_string(::getpid()) + ":" + part;
 }
 
 }  // namespace doorlinkd

@@ -33,8 +33,12 @@ private:
     int fd_ = -1;
 };
 
-// A lease owner name that no other process uses: host, process id and a
-// random part, so that a process id used again is still another owner.
-std::string lease_owner_name();
+// A lease owner name that no other process uses: the name (default: the
+// host's), process id and a random part, so that a process id used again is
+// still another owner.
+std::string lease_owner_name(const std::string& name = "");
+
+// The host's name ("unknown-host" when it has none).
+std::string host_name();
 
 }  // namespace doorlinkd

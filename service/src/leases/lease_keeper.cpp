@@ -16,7 +16,7 @@ LeaseKeeper::LeaseKeeper(Store& store, std::string owner, int leaseSeconds)
 }
 
 LeaseKeeper::~LeaseKeeper() {
-    std::map<std::string, Clock::time_point> held;
+    std::map<std::string, Held> held;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         stopping_ = true;
@@ -34,15 +34,25 @@ LeaseKeeper::~LeaseKeeper() {
 }
 
 bool LeaseKeeper::take(const std::string& controller) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!notDriving_.empty()) return false;
+    }
     // The time is taken before asking: the lease runs from no earlier.
     const Clock::time_point asked = Clock::now();
     if (!store_.take_lease(controller, owner_, leaseSeconds_)) return false;
     std::lock_guard<std::mutex> lock(mutex_);
-    held_[controller] = asked;
+    Held& held = held_[controller];
+    held.renewed = asked;
+    ++held.holders;
     return true;
 }
 
 std::string LeaseKeeper::held_elsewhere(const std::string& controller) const {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!notDriving_.empty()) return notDriving_;
+    }
     std::optional<std::string> holder;
     try {
         holder = store_.lease_holder(controller);
@@ -55,16 +65,25 @@ std::string LeaseKeeper::held_elsewhere(const std::string& controller) const {
 void LeaseKeeper::release(const std::string& controller) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (held_.erase(controller) == 0) return;
+        auto it = held_.find(controller);
+        if (it == held_.end()) return;
+        if (--it->second.holders > 0) return;
+        held_.erase(it);
     }
     store_.release_lease(controller, owner_);
 }
 
+void LeaseKeeper::stop_driving(const std::string& reason) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    notDriving_ = reason.empty() ? "the keeper stopped driving" : reason;
+}
+
 void LeaseKeeper::check(const std::string& controller) const {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (!notDriving_.empty()) throw LeaseLost(notDriving_);
     auto it = held_.find(controller);
     if (it == held_.end()) throw LeaseLost("the lease of " + controller + " is not held");
-    const auto left = it->second + std::chrono::seconds(leaseSeconds_) - Clock::now();
+    const auto left = it->second.renewed + std::chrono::seconds(leaseSeconds_) - Clock::now();
     if (left < std::chrono::milliseconds(leaseSeconds_ * 1000 / kRenewalsPerLease)) {
         throw LeaseLost("the lease of " + controller + " could not be renewed");
     }
@@ -90,9 +109,9 @@ void LeaseKeeper::renew_loop() {
             std::lock_guard<std::mutex> relock(mutex_);
             auto it = held_.find(name);
             if (it == held_.end()) continue;
-            if (outcome == Renewed) it->second = asked;
+            if (outcome == Renewed) it->second.renewed = asked;
             // Another owner holds it now: lost at once.
-            if (outcome == Taken) it->second = Clock::time_point{};
+            if (outcome == Taken) it->second.renewed = Clock::time_point{};
         }
         lock.lock();
     }

@@ -3,6 +3,11 @@
 // (one export can outlast a lease), checked before every export call, and
 // released at the end. A process that dies loses its leases when they
 // expire; nothing is left on disk.
+//
+// Within the process a lease is counted: each take() that succeeds is one
+// holder, and release() gives the lease back only when its last holder
+// releases it. So serve's hold on the controllers it monitors outlasts the
+// syncs and openings that take and release them meanwhile.
 #pragma once
 
 #include <chrono>
@@ -31,14 +36,21 @@ public:
     LeaseKeeper& operator=(const LeaseKeeper&) = delete;
 
     const std::string& owner() const { return owner_; }
-    // False when another live owner holds the controller's lease.
+    // False when another live owner holds the controller's lease (or the
+    // keeper stopped driving).
     bool take(const std::string& controller);
+    // One holder less; the lease goes back when none is left.
     void release(const std::string& controller);
     // Why take() refused: "the lease of NAME is held by OWNER".
     std::string held_elsewhere(const std::string& controller) const;
     // Throws LeaseLost unless the lease was taken or renewed recently enough
     // that it holds for a while yet.
     void check(const std::string& controller) const;
+    // From now on take() refuses and check() throws LeaseLost(reason), while
+    // the leases held are still renewed and released as before: everything
+    // driven under the keeper ends at its next export call. For a process
+    // that is stopping.
+    void stop_driving(const std::string& reason);
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -50,7 +62,12 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable wake_;
     bool stopping_ = false;
-    std::map<std::string, Clock::time_point> held_;  // controller -> last taken or renewed
+    std::string notDriving_;  // why nothing may be driven any more; "" while it may
+    struct Held {
+        Clock::time_point renewed;  // last taken or renewed
+        int holders = 0;
+    };
+    std::map<std::string, Held> held_;
     std::thread renewer_;
 };
 

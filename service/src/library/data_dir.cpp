@@ -25,5 +25,11 @@ std::string DataDir::photo_directory() const { return path_ + "/pic"; }
 std::string DataDir::controller_record_file(int number) const {
     return path_ + "/" + numbered("mj%03d.txt", number);
 }
+std::string DataDir::pushed_photo(const std::string& card) const {
+    return path_ + "/curpic/" + card + ".jpg";
+}
+std::string DataDir::error_log(int number) const {
+    return path_ + "/error/" + numbered("error%03d.txt", number);
+}
 
 }  // namespace doorlinkd

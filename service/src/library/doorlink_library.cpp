@@ -55,4 +55,51 @@ uint32_t retrieve_records(const Controller& controller) {
                              : TxDataRtn(address, controller.number, mac);
 }
 
+std::optional<std::string> read_clock(const Controller& controller) {
+    char text[32] = {};
+    uint32_t weekDay = 0;
+    if (DoorShowTime(controller.address.c_str(), text, &weekDay, controller.mac.c_str()) != 1)
+        return std::nullopt;
+    return std::string(text);
+}
+
+bool set_clock(const Controller& controller) {
+    return DoorSetTime(controller.address.c_str(), controller.mac.c_str()) == 1;
+}
+
+std::optional<int> door_state(const Controller& controller) {
+    uint32_t state = 0;
+    if (DoorCurState(controller.address.c_str(), controller.mac.c_str(), &state) != 1) return std::nullopt;
+    return static_cast<int>(state);
+}
+
+bool open_door(const Controller& controller, int door) {
+    if (door < 0 || door > 3) return false;
+    return DoorCompelOpenOrClose(controller.address.c_str(), static_cast<uint32_t>(door),
+                                 controller.mac.c_str()) == 1;
+}
+
+int arm_monitoring(const Controller& controller) {
+    uint32_t socket = 0;
+    if (DoorTransIP(controller.address.c_str(), &socket, controller.mac.c_str()) != 1) return -1;
+    return static_cast<int>(socket);
+}
+
+std::optional<std::string> receive_error_report(int socket, int controllerNumber) {
+    // Ten bytes of the controller number line, a report of up to 1055 bytes
+    // and its terminating zero.
+    char text[1066 + 1] = {};
+    if (socket < 0 || ErrorScore("", text, controllerNumber, static_cast<uint32_t>(socket)) != 1) {
+        return std::nullopt;
+    }
+    return std::string(text);
+}
+
+std::optional<PushedPhoto> receive_photo(int socket) {
+    char card[9] = {};
+    char time[17] = {};
+    if (socket < 0 || DoorPic(0, card, time, static_cast<uint32_t>(socket)) != 1) return std::nullopt;
+    return PushedPhoto{card, time};
+}
+
 }  // namespace doorlinkd::library

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "model/card.h"
@@ -32,5 +33,36 @@ bool read_back_to_ini(const std::string& readBackPath, int list);
 
 // DataRtn (controllers with photos) or TxDataRtn: the export's result.
 uint32_t retrieve_records(const Controller& controller);
+
+// DoorShowTime: the controller's clock, "yy-mm-dd hh:mm:ss" (its local
+// time); none when it did not answer.
+std::optional<std::string> read_clock(const Controller& controller);
+
+// DoorSetTime: sets the controller's clock to this host's local time.
+bool set_clock(const Controller& controller);
+
+// DoorCurState: the current state, 0..3; none when it did not answer.
+std::optional<int> door_state(const Controller& controller);
+
+// DoorCompelOpenOrClose: door 0..3.
+bool open_door(const Controller& controller, int door);
+
+// DoorTransIP: tells the controller to push its error reports and photos to
+// a new socket of this host, and returns that socket (the caller's, to be
+// closed with close()); -1 when the controller did not acknowledge.
+int arm_monitoring(const Controller& controller);
+
+// ErrorScore: takes one error report from a monitoring socket (appending it
+// to the library's error log of the controller's number); its text (the
+// controller number line, then the report), or none.
+std::optional<std::string> receive_error_report(int socket, int controllerNumber);
+
+// DoorPic: takes one pushed photo from a monitoring socket into
+// "curpic/<card>.jpg" under the data directory; none when no whole photo came.
+struct PushedPhoto {
+    std::string card;  // 8 digits
+    std::string time;  // "yyyy-mm-dd hh:mm", the controller's
+};
+std::optional<PushedPhoto> receive_photo(int socket);
 
 }  // namespace doorlinkd::library

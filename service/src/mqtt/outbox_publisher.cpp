@@ -156,7 +156,16 @@ bool OutboxPublisher::hold_lease() {
         leases_.check(kOutboxLease);
         return leaseHeld_ = true;
     } catch (const LeaseLost&) {
-        // Taken again below, unless another instance holds it.
+        // Taken again below, unless another instance holds it. The keeper
+        // counts its holders: the hold that lapsed goes first, or the lease
+        // would outlive its release.
+        if (leaseHeld_) {
+            try {
+                leases_.release(kOutboxLease);
+            } catch (const std::exception&) {
+                // It expires on its own.
+            }
+        }
     }
     bool taken = false;
     try {

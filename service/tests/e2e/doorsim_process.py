@@ -29,8 +29,9 @@ class Simulator:
 
     def control(self, line):
         """One line of doorsim's control input (started with --control):
-        "error ID TEXT", "photo ID SITE CARD" or "monitor ID ADDRESS PORT",
-        ids counting from 1; True when doorsim answers ok (a push needs the
+        "error ID TEXT", "photo ID SITE CARD", "monitor ID ADDRESS PORT" or
+        "clock ID SECONDS" (the controller's clock that far ahead), ids
+        counting from 1; True when doorsim answers ok (a push needs the
         controller's monitoring target set)."""
         self.process.stdin.write(line + "\n")
         self.process.stdin.flush()

@@ -13,12 +13,16 @@ namespace {
 
 using namespace std::chrono_literals;
 
+class LeaseKeeperTest : public ::testing::Test {
+protected:
+    void SetUp() override { store->initialise(); }
+    test::TestDatabase database{"sqlite"};
+    std::unique_ptr<Store> store = Store::open(database.location());
+};
+
 // A lease outlives its time while the keeper renews it; one another owner
 // takes once it has expired is lost at once, and a refusal names the owner.
-TEST(LeaseKeeper, RenewsWhatItHoldsAndLosesWhatAnotherTook) {
-    test::TestDatabase database("sqlite");
-    std::unique_ptr<Store> store = Store::open(database.location());
-    store->initialise();
+TEST_F(LeaseKeeperTest, RenewsWhatItHoldsAndLosesWhatAnotherTook) {
     LeaseKeeper keeper(*store, "keeper", 1);
     ASSERT_TRUE(keeper.take("door"));
     std::this_thread::sleep_for(2500ms);  // two and a half lease times
@@ -37,10 +41,7 @@ TEST(LeaseKeeper, RenewsWhatItHoldsAndLosesWhatAnotherTook) {
 }
 
 // The keeper's end gives its leases back at once, without their expiry.
-TEST(LeaseKeeper, ReleasesEverythingItHoldsWhenItEnds) {
-    test::TestDatabase database("sqlite");
-    std::unique_ptr<Store> store = Store::open(database.location());
-    store->initialise();
+TEST_F(LeaseKeeperTest, ReleasesEverythingItHoldsWhenItEnds) {
     {
         LeaseKeeper keeper(*store, "keeper", 30);
         ASSERT_TRUE(keeper.take("door"));
@@ -48,6 +49,29 @@ TEST(LeaseKeeper, ReleasesEverythingItHoldsWhenItEnds) {
     }
     EXPECT_FALSE(store->lease_holder("door"));
     EXPECT_FALSE(store->lease_holder("gate"));
+}
+
+// Holders within the process are counted: the lease goes back with its last
+// holder. A keeper that stopped driving takes nothing more and fails every
+// check with its reason, and still gives back what it holds.
+TEST_F(LeaseKeeperTest, CountsItsHoldersAndStopsDriving) {
+    LeaseKeeper keeper(*store, "keeper", 30);
+    ASSERT_TRUE(keeper.take("door"));
+    ASSERT_TRUE(keeper.take("door"));
+    keeper.release("door");
+    EXPECT_EQ(store->lease_holder("door"), "keeper");
+    EXPECT_NO_THROW(keeper.check("door"));
+    keeper.release("door");
+    EXPECT_FALSE(store->lease_holder("door"));
+
+    ASSERT_TRUE(keeper.take("door"));
+    keeper.stop_driving("the service is stopping");
+    EXPECT_FALSE(keeper.take("gate"));
+    EXPECT_FALSE(store->lease_holder("gate"));
+    EXPECT_EQ(keeper.held_elsewhere("gate"), "the service is stopping");
+    EXPECT_THROW(keeper.check("door"), LeaseLost);
+    keeper.release("door");
+    EXPECT_FALSE(store->lease_holder("door"));
 }
 
 }  // namespace

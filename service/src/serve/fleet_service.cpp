@@ -1,0 +1,228 @@
+#include "serve/fleet_service.h"
+
+#include <ctime>
+#include <iostream>
+#include <nlohmann/json.hpp>
+
+#include "archive/archive.h"
+#include "cli/commands.h"
+#include "library/doorlink_library.h"
+#include "serve/clock_skew.h"
+#include "sync/sync.h"
+
+namespace doorlinkd {
+namespace {
+
+constexpr size_t kMostWaitingRuns = 8;
+
+std::string silent(const Controller& controller, const char* what) {
+    return controller.name + " (" + controller.address + ") did not answer " + what;
+}
+
+Event sync_event(int64_t run, const SyncResult& result) {
+    nlohmann::ordered_json data;
+    data["run"] = run;
+    data["status"] = status_name(result.status);
+    data["cards"] = result.cards;
+    data["drift"] = result.drift.size();
+    data["message"] = result.message;
+    Event event;
+    event.controller = result.controller;
+    event.kind = "sync";
+    event.data = data.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    return event;
+}
+
+}  // namespace
+
+FleetService::FleetService(Store& store, LeaseKeeper& leases, EventHub& hub, Metrics& metrics,
+                           DataDir dataDir, int parallel)
+    : Background("runs"),
+      store_(store),
+      leases_(leases),
+      hub_(hub),
+      metrics_(metrics),
+      dataDir_(std::move(dataDir)),
+      parallel_(parallel) {}
+
+FleetService::~FleetService() {
+    stop();
+    join();
+}
+
+template <class Work>
+auto FleetService::drive(const std::string& name, Work work) {
+    const std::optional<Controller> controller = store_.controller(name);
+    if (!controller) throw NotFound("no controller named " + name);
+    if (!leases_.take(name)) throw Busy(leases_.held_elsewhere(name));
+    const HeldLease held(leases_, name);
+    try {
+        return work(*controller);
+    } catch (const LeaseLost& lost) {
+        throw Busy(lost.what());
+    }
+}
+
+ControllerStatus FleetService::live_status(const std::string& name) {
+    return drive(name, [&](const Controller& controller) {
+        leases_.check(name);
+        const std::optional<std::string> clock = library::read_clock(controller);
+        const std::time_t now = std::time(nullptr);
+        metrics_.exchange(name, clock.has_value());
+        if (!clock) throw Unreachable(silent(controller, "the clock reading"));
+        ControllerStatus status;
+        status.controller = controller;
+        status.reachable = true;
+        status.clock = *clock;
+        status.skew = clock_skew(*clock, now);
+        leases_.check(name);
+        status.doorState = library::door_state(controller);
+        return status;
+    });
+}
+
+void FleetService::open_door(const std::string& name, int door) {
+    if (door < 0 || door > 3) throw Refused("door " + std::to_string(door) + ": doors are 0 to 3");
+    drive(name, [&](const Controller& controller) {
+        leases_.check(name);
+        const bool opened = library::open_door(controller, door);
+        metrics_.exchange(name, opened);
+        if (!opened) throw Unreachable(silent(controller, "the door command"));
+        return 0;
+    });
+}
+
+int64_t FleetService::set_clock(const std::string& name) {
+    return drive(name, [&](const Controller& controller) -> int64_t {
+        leases_.check(name);
+        const std::optional<std::string> clock = library::read_clock(controller);
+        const std::time_t now = std::time(nullptr);
+        if (!clock) {
+            metrics_.exchange(name, false);
+            throw Unreachable(silent(controller, "the clock reading"));
+        }
+        leases_.check(name);
+        const bool set = library::set_clock(controller);
+        metrics_.exchange(name, set);
+        if (!set) throw Unreachable(silent(controller, "the clock setting"));
+        // A clock that reads as no time is off by an unknown amount, set all the same.
+        return clock_skew(*clock, now).value_or(0);
+    });
+}
+
+int64_t FleetService::start_sync(const std::vector<std::string>& names, const Actor& actor) {
+    return enqueue(Kind::Sync, names, actor);
+}
+
+int64_t FleetService::start_archive(const std::vector<std::string>& names, const Actor& actor) {
+    return enqueue(Kind::Archive, names, actor);
+}
+
+int64_t FleetService::enqueue(Kind kind, const std::vector<std::string>& names, const Actor& actor) {
+    std::vector<Controller> controllers = chosen_controllers(store_, names);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (stopping_) throw Busy("the service is stopping");
+        if (waiting_.size() >= kMostWaitingRuns) {
+            throw Busy(std::to_string(waiting_.size()) + " runs are waiting already");
+        }
+    }
+    const std::string owner = actor.who.empty() ? leases_.owner() : actor.who;
+    Run run{kind, 0, std::move(controllers)};
+    if (kind == Kind::Sync) {
+        run.id = store_.begin_sync_run(owner, false);
+        metrics_.sync_run();
+    } else {
+        run.id = store_.begin_archive_run(owner);
+        metrics_.archive_run();
+    }
+    const int64_t id = run.id;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        waiting_.push_back(std::move(run));
+    }
+    wake_.notify_all();
+    return id;
+}
+
+bool FleetService::pending(Kind kind) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (running_ == kind) return true;
+    for (const Run& run : waiting_) {
+        if (run.kind == kind) return true;
+    }
+    return false;
+}
+
+bool FleetService::sync_pending() const { return pending(Kind::Sync); }
+bool FleetService::archive_pending() const { return pending(Kind::Archive); }
+
+void FleetService::start() {
+    threads_.spawn([this] { run_loop(); });
+}
+
+void FleetService::stop() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+        waiting_.clear();
+    }
+    wake_.notify_all();
+}
+
+void FleetService::run_loop() {
+    for (;;) {
+        Run run;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            wake_.wait(lock, [this] { return stopping_ || !waiting_.empty(); });
+            if (stopping_) return;
+            run = std::move(waiting_.front());
+            waiting_.pop_front();
+            running_ = run.kind;
+        }
+        try {
+            if (run.kind == Kind::Sync) {
+                run_sync(run);
+            } else {
+                run_archive(run);
+            }
+        } catch (const std::exception& e) {
+            std::cerr << "doorlinkd: " << (run.kind == Kind::Sync ? "sync" : "archive") << " run " << run.id
+                      << " ended early: " << e.what() << std::endl;
+        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        running_.reset();
+    }
+}
+
+void FleetService::run_sync(const Run& run) {
+    SyncOptions options;
+    options.parallel = parallel_;
+    options.run = run.id;
+    const std::vector<SyncResult> results =
+        sync_controllers(store_, leases_, dataDir_, run.controllers, options);
+    std::vector<Event> events;
+    for (const SyncResult& result : results) {
+        if (result.status != SyncStatus::Busy) {
+            metrics_.exchange(result.controller, result.status != SyncStatus::Unreachable);
+        }
+        metrics_.sync_result(status_name(result.status), static_cast<int>(result.drift.size()));
+        events.push_back(sync_event(run.id, result));
+    }
+    hub_.append(std::move(events));
+}
+
+void FleetService::run_archive(const Run& run) {
+    const std::vector<ArchiveResult> results =
+        archive_controllers(store_, leases_, dataDir_, run.controllers, parallel_, run.id);
+    for (const ArchiveResult& result : results) {
+        if (result.status != ArchiveStatus::Busy) {
+            metrics_.exchange(result.controller, result.status == ArchiveStatus::Done);
+        }
+    }
+    // The store made the records' events with the records.
+    hub_.poke();
+}
+
+}  // namespace doorlinkd

@@ -1,0 +1,80 @@
+// The fleet as serve drives it: live calls on one controller at a time under
+// its lease, and sync and archive runs, begun at once and run one after the
+// other on a thread of their own (a sync and an archive of one controller
+// never overlap, and neither do two archives of one data directory).
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "leases/lease_keeper.h"
+#include "library/data_dir.h"
+#include "serve/event_hub.h"
+#include "serve/fleet.h"
+#include "serve/metrics.h"
+#include "serve/thread_group.h"
+#include "store/store.h"
+
+namespace doorlinkd {
+
+class FleetService : public Fleet, public Background {
+public:
+    FleetService(Store& store, LeaseKeeper& leases, EventHub& hub, Metrics& metrics, DataDir dataDir,
+                 int parallel);
+    ~FleetService() override;
+    FleetService(const FleetService&) = delete;
+    FleetService& operator=(const FleetService&) = delete;
+
+    ControllerStatus live_status(const std::string& name) override;
+    void open_door(const std::string& name, int door) override;
+    int64_t set_clock(const std::string& name) override;
+    // Busy while 8 runs wait already, or once stopping.
+    int64_t start_sync(const std::vector<std::string>& names, const Actor& actor) override;
+    int64_t start_archive(const std::vector<std::string>& names, const Actor& actor) override;
+
+    // Whether a run of the kind waits or goes on: a schedule adds no second.
+    bool sync_pending() const;
+    bool archive_pending() const;
+
+    // Starts the thread of the runs.
+    void start();
+    // Runs that have not begun are dropped (their ids stay without results);
+    // the one going on ends at its next export call once the lease keeper
+    // stops driving (the caller's to tell it).
+    void stop() override;
+
+private:
+    enum class Kind { Sync, Archive };
+    struct Run {
+        Kind kind;
+        int64_t id;
+        std::vector<Controller> controllers;
+    };
+
+    int64_t enqueue(Kind kind, const std::vector<std::string>& names, const Actor& actor);
+    void run_loop();
+    void run_sync(const Run& run);
+    void run_archive(const Run& run);
+    bool pending(Kind kind) const;
+    // work(controller) under the controller's lease: NotFound, Busy.
+    template <class Work>
+    auto drive(const std::string& name, Work work);
+
+    Store& store_;
+    LeaseKeeper& leases_;
+    EventHub& hub_;
+    Metrics& metrics_;
+    const DataDir dataDir_;
+    const int parallel_;
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<Run> waiting_;
+    std::optional<Kind> running_;
+    bool stopping_ = false;
+};
+
+}  // namespace doorlinkd

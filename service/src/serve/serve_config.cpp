@@ -1,0 +1,320 @@
+#include "serve/serve_config.h"
+
+#include <CLI/CLI.hpp>
+
+#include <toml++/toml.h>
+#include <algorithm>
+#include <cctype>
+#include <limits>
+#include <optional>
+
+#include "model/errors.h"
+
+namespace doorlinkd {
+namespace {
+
+enum class Kind { Text, Integer, Flag };
+// Where else a setting may be given: as an option of serve, as a global
+// option (main's), or nowhere (secrets). Options are named by the key with
+// '-' for '_'.
+enum class Option { Serve, Global, None };
+
+struct Key {
+    const char* name;
+    Kind kind;
+    int64_t min, max;     // integers
+    const char* table;    // "http", "mqtt", or nullptr: also in that table
+    const char* inTable;  // its short name there
+    Option option;
+    const char* value;  // how the help names its value
+    const char* help;
+};
+
+constexpr int64_t kYearOfMinutes = 366 * 24 * 60;
+
+// NOLINTNEXTLINE(cert-err58-cpp): constant data
+const std::vector<Key> kKeys = {
+    {"instance", Kind::Text, 0, 0, nullptr, nullptr, Option::Serve, "NAME",
+     "this instance's name (default: the host name), in its lease owner name and its MQTT status"},
+    {"sync_every", Kind::Integer, 0, kYearOfMinutes, nullptr, nullptr, Option::Serve, "MINUTES",
+     "minutes between syncs of the controllers this instance holds, the first at start (0: none)"},
+    {"archive_every", Kind::Integer, 0, kYearOfMinutes, nullptr, nullptr, Option::Serve, "MINUTES",
+     "minutes between archives of the controllers this instance holds, the first at start (0: none)"},
+    {"monitor_every", Kind::Integer, 1, 86400, nullptr, nullptr, Option::Serve, "SECONDS",
+     "seconds between rounds that re-arm each controller's monitoring and read its clock"},
+    {"max_skew", Kind::Integer, 0, 86400 * 366, nullptr, nullptr, Option::Serve, "SECONDS",
+     "seconds a controller's clock may be off before the service sets it"},
+    {"keep_days", Kind::Integer, 0, 36500, nullptr, nullptr, Option::Serve, "DAYS",
+     "days records, events and audit entries are kept (0: for ever)"},
+    {"http", Kind::Text, 0, 0, "http", "listen", Option::Serve, "ADDR:PORT",
+     "ADDR:PORT of the REST API and web page (port 0: any free)"},
+    {"tls_cert", Kind::Text, 0, 0, "http", "tls_cert", Option::Serve, "FILE",
+     "PEM certificate (chain): HTTPS, with --tls-key"},
+    {"tls_key", Kind::Text, 0, 0, "http", "tls_key", Option::Serve, "FILE", "PEM private key of --tls-cert"},
+    {"http_threads", Kind::Integer, 1, 256, "http", "threads", Option::Serve, "N",
+     "threads answering HTTP requests"},
+    {"mqtt", Kind::Text, 0, 0, "mqtt", "url", Option::Serve, "URL",
+     "the MQTT broker, mqtt://HOST[:PORT] or mqtts://... (user and password from the configuration or the "
+     "environment)"},
+    {"mqtt_ca", Kind::Text, 0, 0, "mqtt", "ca", Option::Serve, "FILE",
+     "PEM certificate(s) the broker's is checked against"},
+    {"mqtt_cert", Kind::Text, 0, 0, "mqtt", "cert", Option::Serve, "FILE",
+     "PEM client certificate for the broker"},
+    {"mqtt_key", Kind::Text, 0, 0, "mqtt", "key", Option::Serve, "FILE", "PEM private key of --mqtt-cert"},
+    {"mqtt_commands", Kind::Flag, 0, 0, "mqtt", "commands", Option::Serve, nullptr,
+     "act on commands published to doorlink/<controller>/cmd/..."},
+    {"mqtt_user", Kind::Text, 0, 0, "mqtt", "user", Option::None, nullptr, nullptr},
+    {"mqtt_password", Kind::Text, 0, 0, "mqtt", "password", Option::None, nullptr, nullptr},
+    {"db", Kind::Text, 0, 0, nullptr, nullptr, Option::Global, nullptr, nullptr},
+    {"data_dir", Kind::Text, 0, 0, nullptr, nullptr, Option::Global, nullptr, nullptr},
+    {"parallel", Kind::Integer, 1, 256, nullptr, nullptr, Option::Global, nullptr, nullptr},
+    {"lease_seconds", Kind::Integer, 1, 3600, nullptr, nullptr, Option::Global, nullptr, nullptr},
+};
+
+std::string dashed(std::string name) {
+    std::replace(name.begin(), name.end(), '_', '-');
+    return name;
+}
+
+// "sync_every (--sync-every)", as both names are given.
+std::string shown(const Key& key) {
+    return std::string(key.name) + (key.option != Option::None ? " (--" + dashed(key.name) + ")" : "");
+}
+
+const Key* key_named(const std::string& name) {
+    for (const Key& key : kKeys) {
+        if (name == key.name) return &key;
+    }
+    return nullptr;
+}
+
+const Key* key_in_table(const std::string& table, const std::string& name) {
+    for (const Key& key : kKeys) {
+        if (key.table && table == key.table && (name == key.inTable || name == key.name)) return &key;
+    }
+    return nullptr;
+}
+
+// The text of a TOML value of the key's kind; Refused for another type.
+std::string value_text(const Key& key, const toml::node& node, const std::string& where) {
+    switch (key.kind) {
+        case Kind::Text:
+            if (auto text = node.value_exact<std::string>()) return *text;
+            throw Refused(where + ": a string");
+        case Kind::Integer:
+            if (auto number = node.value_exact<int64_t>()) return std::to_string(*number);
+            throw Refused(where + ": an integer");
+        case Kind::Flag:
+            if (auto flag = node.value_exact<bool>()) return *flag ? "true" : "false";
+            throw Refused(where + ": true or false");
+    }
+    throw Refused(where + ": not understood");
+}
+
+std::optional<int64_t> integer_of(const std::string& text) {
+    if (text.empty() || text.size() > 18) return std::nullopt;
+    size_t start = text[0] == '-' ? 1 : 0;
+    if (start == text.size()) return std::nullopt;
+    for (size_t i = start; i < text.size(); ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(text[i]))) return std::nullopt;
+    }
+    return std::stoll(text);
+}
+
+std::string percent_decoded(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+            std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+            out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+struct BrokerUrl {
+    std::string url;  // without user and password
+    std::optional<std::string> user, password;
+};
+
+// mqtt://[USER[:PASSWORD]@]HOST[:PORT] or mqtts://...
+BrokerUrl broker_url(const std::string& text, const std::string& where) {
+    const size_t scheme = text.find("://");
+    const std::string name = scheme == std::string::npos ? "" : text.substr(0, scheme);
+    if (name != "mqtt" && name != "mqtts")
+        throw Refused(where + ": mqtt://HOST[:PORT] or mqtts://HOST[:PORT]");
+    std::string rest = text.substr(scheme + 3);
+    BrokerUrl out;
+    const size_t at = rest.rfind('@');
+    if (at != std::string::npos) {
+        const std::string userInfo = rest.substr(0, at);
+        rest = rest.substr(at + 1);
+        const size_t colon = userInfo.find(':');
+        out.user = percent_decoded(userInfo.substr(0, colon));
+        if (colon != std::string::npos) out.password = percent_decoded(userInfo.substr(colon + 1));
+    }
+    if (rest.empty() || rest[0] == ':' || rest[0] == '/')
+        throw Refused(where + ": no broker host in the URL");
+    out.url = name + "://" + rest;
+    return out;
+}
+
+// ADDR:PORT, ADDR an IPv4 address, a host name or [IPv6].
+void check_listen(const std::string& text, const std::string& where) {
+    const size_t colon = text.rfind(':');
+    const auto port = colon == std::string::npos ? std::nullopt : integer_of(text.substr(colon + 1));
+    if (colon == 0 || !port || *port < 0 || *port > 65535)
+        throw Refused(where + ": ADDR:PORT, PORT 0 to 65535");
+}
+
+bool is_instance_name(const std::string& name) {
+    return !name.empty() && name.size() <= 64 && std::all_of(name.begin(), name.end(), [](unsigned char c) {
+        return std::isalnum(c) || c == '-' || c == '_' || c == '.';
+    });
+}
+
+}  // namespace
+
+ConfigValues read_config_file(const std::string& path) {
+    toml::table file;
+    try {
+        file = toml::parse_file(path);
+    } catch (const toml::parse_error& error) {
+        const auto line = error.source().begin.line;
+        throw Refused(path + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": " +
+                      std::string(error.description()));
+    }
+    ConfigValues values;
+    auto put = [&](const Key& key, const toml::node& node, const std::string& where) {
+        if (values.count(key.name)) throw Refused(path + ": " + where + ": " + key.name + " is set twice");
+        values[key.name] = value_text(key, node, path + ": " + where);
+    };
+    for (const auto& [name, node] : file) {
+        const std::string top(name.str());
+        if (node.is_table() && (top == "http" || top == "mqtt")) {
+            for (const auto& [inner, value] : *node.as_table()) {
+                const std::string where = top + "." + std::string(inner.str());
+                const Key* key = key_in_table(top, std::string(inner.str()));
+                if (!key) throw Refused(path + ": unknown key " + where);
+                put(*key, value, where);
+            }
+            continue;
+        }
+        const Key* key = key_named(top);
+        if (!key) throw Refused(path + ": unknown key " + top);
+        put(*key, node, top);
+    }
+    return values;
+}
+
+ConfigValues environment_values(const std::function<const char*(const char*)>& getenv) {
+    ConfigValues values;
+    for (const auto& [variable, key] :
+         {std::pair{"DOORLINKD_MQTT", "mqtt"}, std::pair{"DOORLINKD_MQTT_USER", "mqtt_user"},
+          std::pair{"DOORLINKD_MQTT_PASSWORD", "mqtt_password"}}) {
+        const char* value = getenv(variable);
+        if (value && *value) values[key] = value;
+    }
+    return values;
+}
+
+ServeCommandLine::ServeCommandLine(CLI::App& serve) {
+    for (const Key& key : kKeys) {
+        if (key.option != Option::Serve) continue;
+        const std::string name = "--" + dashed(key.name);
+        CLI::Option* option = nullptr;
+        if (key.kind == Kind::Flag) {
+            option = serve.add_flag(name, flags_[key.name], key.help);
+        } else {
+            option = serve.add_option(name, texts_[key.name], key.help)->option_text(key.value);
+        }
+        options_.emplace_back(key.name, option);
+    }
+}
+
+ConfigValues ServeCommandLine::given() const {
+    ConfigValues values;
+    for (const auto& [name, option] : options_) {
+        if (option->count() == 0) continue;
+        auto flag = flags_.find(name);
+        values[name] = flag != flags_.end() ? (flag->second ? "true" : "false") : texts_.at(name);
+    }
+    return values;
+}
+
+ServeOptions merge_serve_options(const ConfigValues& file, const ConfigValues& environment,
+                                 const ConfigValues& commandLine, const std::string& hostName) {
+    ConfigValues merged = file;
+    for (const ConfigValues* source : {&environment, &commandLine}) {
+        for (const auto& [name, value] : *source) merged[name] = value;
+    }
+    auto text = [&](const char* name, const std::string& otherwise) {
+        auto it = merged.find(name);
+        return it == merged.end() ? otherwise : it->second;
+    };
+    auto integer = [&](const char* name, int otherwise) {
+        auto it = merged.find(name);
+        if (it == merged.end()) return otherwise;
+        const Key& key = *key_named(name);
+        const auto value = integer_of(it->second);
+        if (!value || *value < key.min || *value > key.max) {
+            throw Refused(shown(key) + ": an integer from " + std::to_string(key.min) + " to " +
+                          std::to_string(key.max));
+        }
+        return static_cast<int>(*value);
+    };
+
+    ServeOptions options;
+    options.instance = text("instance", hostName);
+    if (!is_instance_name(options.instance)) {
+        throw Refused(shown(*key_named("instance")) + ": 1 to 64 letters, digits, '-', '_', '.' (\"" +
+                      options.instance + "\")");
+    }
+    options.dataDir = text("data_dir", "./doorlink-data");
+    options.db = text("db", "");
+    options.parallel = integer("parallel", options.parallel);
+    options.leaseSeconds = integer("lease_seconds", options.leaseSeconds);
+    options.syncEvery = integer("sync_every", options.syncEvery);
+    options.archiveEvery = integer("archive_every", options.archiveEvery);
+    options.monitorEvery = integer("monitor_every", options.monitorEvery);
+    options.maxSkew = integer("max_skew", options.maxSkew);
+    options.keepDays = integer("keep_days", options.keepDays);
+
+    options.http.listen = text("http", options.http.listen);
+    check_listen(options.http.listen, shown(*key_named("http")));
+    options.http.tlsCert = text("tls_cert", "");
+    options.http.tlsKey = text("tls_key", "");
+    if (options.http.tlsCert.empty() != options.http.tlsKey.empty()) {
+        throw Refused("tls_cert (--tls-cert) and tls_key (--tls-key): both or neither");
+    }
+    options.http.threads = integer("http_threads", options.http.threads);
+
+    const std::string url = text("mqtt", "");
+    if (!url.empty()) {
+        const BrokerUrl broker = broker_url(url, shown(*key_named("mqtt")));
+        auto given = commandLine.find("mqtt");
+        if (given != commandLine.end() && broker_url(given->second, "--mqtt").password) {
+            throw Refused(
+                "--mqtt: no password on the command line (ps shows it): put it in the configuration "
+                "file or in DOORLINKD_MQTT_PASSWORD");
+        }
+        options.mqtt.url = broker.url;
+        options.mqtt.user = broker.user.value_or("");
+        options.mqtt.password = broker.password.value_or("");
+    }
+    options.mqtt.user = text("mqtt_user", options.mqtt.user);
+    options.mqtt.password = text("mqtt_password", options.mqtt.password);
+    options.mqtt.ca = text("mqtt_ca", "");
+    options.mqtt.cert = text("mqtt_cert", "");
+    options.mqtt.key = text("mqtt_key", "");
+    if (options.mqtt.cert.empty() != options.mqtt.key.empty()) {
+        throw Refused("mqtt_cert (--mqtt-cert) and mqtt_key (--mqtt-key): both or neither");
+    }
+    options.mqtt.commands = text("mqtt_commands", "false") == "true";
+    return options;
+}
+
+}  // namespace doorlinkd
