@@ -102,8 +102,8 @@ export function render(root, ctx) {
         return;
       }
       fill(editor);
+      await load();
       ctx.notice(`Card ${body.card} saved.`);
-      load();
     };
     fill(editor, el("form", {id: "card-form", class: "card-form", onsubmit: save},
       el("h2", {}, fresh ? "New card" : `Card ${card.card}`),

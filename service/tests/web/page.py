@@ -30,7 +30,11 @@ class Page:
 
     def go(self, route, ready_css):
         """Opens #/route and waits until ready_css is on the page."""
-        self.driver.get(f"{self.url}#/{route}")
+        target = f"{self.url}#/{route}"
+        if self.driver.current_url == target:
+            self.driver.refresh()  # the same hash again would not load the page afresh
+        else:
+            self.driver.get(target)
         return self.wait(lambda d: d.find_element(By.CSS_SELECTOR, ready_css))
 
     def wait(self, condition, timeout=20, message=""):
