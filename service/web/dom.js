@@ -34,7 +34,7 @@ export function fill(node, ...children) {
 // A table of rows: columns [{title, cell(item) → text or node}].
 export function table(columns, items, props) {
   return el("table", props,
-    el("thead", {}, el("tr", {}, columns.map((c) => el("th", {class: c.class}, c.title)))),
+    el("thead", {}, el("tr", {}, columns.map((c) => el("th", {class: /number/.test(c.class) ? "number" : null}, c.title)))),
     el("tbody", {}, items.map((item) => el("tr", {}, columns.map((c) => el("td", {class: c.class}, c.cell(item)))))));
 }
 
@@ -46,6 +46,12 @@ export function when(value) {
   const pad = (n) => String(n).padStart(2, "0");
   return `${date.getFullYear()}-${pad(date.getMonth() + 1)}-${pad(date.getDate())} ` +
     `${pad(date.getHours())}:${pad(date.getMinutes())}:${pad(date.getSeconds())}`;
+}
+
+// A record's time as the service keeps it, yyyymmddhhmmss, made readable.
+export function recordTime(text) {
+  const m = /^(\d{4})(\d{2})(\d{2})(\d{2})(\d{2})(\d{2})$/.exec(String(text ?? ""));
+  return m ? `${m[1]}-${m[2]}-${m[3]} ${m[4]}:${m[5]}:${m[6]}` : String(text ?? "");
 }
 
 export function seconds(value) {

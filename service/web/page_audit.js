@@ -13,13 +13,13 @@ export async function render(root, ctx) {
   const entries = answer.audit || [];
   fill(list,
     table([
-      {title: "Time", class: "mono", cell: (a) => when(a.time)},
+      {title: "Time", class: "mono nowrap", cell: (a) => when(a.time)},
       {title: "Who", cell: (a) => a.who ?? ""},
       {title: "From", class: "mono", cell: (a) => a.address ?? ""},
       {title: "Action", class: "mono", cell: (a) => a.action ?? ""},
       {title: "Target", cell: (a) => a.target ?? ""},
       {title: "Result", cell: (a) => el("span", {class: a.result === "ok" ? "good-text" : "bad-text"}, a.result ?? "")},
-      {title: "Detail", cell: (a) => a.detail ?? ""},
+      {title: "Detail", class: "nowrap", cell: (a) => a.detail ?? ""},
     ], entries, {id: "audit", class: "list"}),
     entries.length ? null : el("p", {class: "empty"}, "Nothing audited yet."),
     pager(offset, LIMIT, answer.total ?? entries.length, (o) => ctx.go("audit", [], {offset: o})));

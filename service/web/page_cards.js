@@ -69,6 +69,7 @@ export function render(root, ctx) {
 
   // The form for one card; null: a new card.
   function edit(card) {
+    ctx.notice("");
     const fresh = card === null;
     const field = (name, label, value, props) => {
       const input = el("input", {name, id: `card-field-${name}`, value: value ?? "", ...props});

@@ -5,11 +5,16 @@ import {el, when} from "./dom.js";
 import {thumbnail} from "./photo_view.js";
 
 const SHOWN = 200;
+const KINDS = ["error", "photo", "record", "sync", "status"];
 
 export function render(root, ctx) {
+  const kind = KINDS.includes(ctx.params.get("kind")) ? ctx.params.get("kind") : "";
   const body = el("tbody", {id: "events-body"});
+  const choice = el("select", {id: "events-kind", "aria-label": "Kind of events",
+    onchange: () => ctx.go("events", [], {kind: choice.value})},
+  el("option", {value: ""}, "every kind"), KINDS.map((k) => el("option", {value: k, selected: k === kind}, k)));
   root.append(
-    el("div", {class: "toolbar"}, el("h1", {}, "Live events")),
+    el("div", {class: "toolbar"}, el("h1", {}, "Live events"), choice),
     el("p", {class: "summary"}, "Error reports and photos the controllers push, sync results and status changes, " +
       "as they happen."),
     el("table", {id: "events", class: "list"},
@@ -18,10 +23,11 @@ export function render(root, ctx) {
   const empty = el("tr", {class: "empty-row"}, el("td", {colspan: 5, class: "empty"}, "No events yet."));
 
   const show = (event, first) => {
+    if (kind && event.kind !== kind) return;
     empty.remove();
     const row = el("tr", {dataset: {test: "event", kind: event.kind || "", id: String(event.id ?? "")}},
       el("td", {class: "number"}, String(event.id ?? "")),
-      el("td", {class: "mono"}, when(event.at)),
+      el("td", {class: "mono nowrap"}, when(event.at)),
       el("td", {}, event.controller ?? ""),
       el("td", {}, el("span", {class: `kind kind-${event.kind}`}, event.kind ?? "")),
       el("td", {class: "what"}, what(event, ctx)));

@@ -2,7 +2,7 @@
 // thumbnails, large on a click.
 
 import {photoPath} from "./api.js";
-import {el, fill, pager} from "./dom.js";
+import {el, fill, pager, recordTime} from "./dom.js";
 import {thumbnail} from "./photo_view.js";
 import {startRun} from "./page_controllers.js";
 
@@ -46,9 +46,9 @@ export function render(root, ctx) {
 
   function row(record, kinds) {
     const path = photoPath(record);
-    const caption = `${record.controller} · card ${record.card} · ${record.time}`;
+    const caption = `${record.controller} · card ${record.card} · ${recordTime(record.time)}`;
     return el("tr", {dataset: {test: "record"}},
-      el("td", {class: "mono"}, record.time ?? ""),
+      el("td", {class: "mono nowrap"}, recordTime(record.time)),
       el("td", {}, record.controller ?? ""),
       el("td", {class: "mono"}, record.card ?? ""),
       kinds && el("td", {}, record.kind ?? ""),
