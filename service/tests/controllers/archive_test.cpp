@@ -91,7 +91,7 @@ TEST_F(RealRetrieval, JournalHoldsEveryRecordAndPhotoTheControllerSent) {
         EXPECT_EQ(got.photo->bytes, held.photo);
         EXPECT_EQ(got.photo->sha256, sha256_hex(held.photo));
         EXPECT_TRUE(got.photo->whole);
-        char image[16];
+        char image[32];
         std::snprintf(image, sizeof image, "731%04zu.jpg", i + 1);
         expected.push_back(dataDir.photo_directory() + "/" + card + "/" + card + time_of(held) + image);
     }
