@@ -130,24 +130,9 @@ function streamState(state, why) {
   badge.title = why || (state === "live" ? "Events arrive as they happen" : "");
 }
 
-// The newest event's id, 0 when there is none. The API lists the events
-// after an id, oldest first, so it is found by doubling, then halving, an
-// id that has events after it.
+// The newest event's id, 0 when there is none: every page of events says it.
 async function newestEventId() {
-  const after = async (id) => ((await get("/api/v1/events", {after: id, limit: 1})).events || []).length > 0;
-  if (!(await after(0))) return 0;
-  let low = 0;  // events after low, none after high
-  let high = 1;
-  while (await after(high)) {
-    low = high;
-    high *= 2;
-  }
-  while (high - low > 1) {
-    const middle = Math.floor((low + high) / 2);
-    if (await after(middle)) low = middle;
-    else high = middle;
-  }
-  return high;
+  return (await get("/api/v1/events", {limit: 1})).last_id || 0;
 }
 
 // The stream starts with the newest events, then brings each as it comes.

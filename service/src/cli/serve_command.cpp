@@ -1,8 +1,10 @@
 #include <signal.h>
 
 #include <cstdlib>
+#include <future>
 #include <iostream>
 #include <nlohmann/json.hpp>
+#include <thread>
 
 #include "cli/commands.h"
 #include "cli/runtime.h"
@@ -14,6 +16,10 @@ namespace {
 // From the stop signal to the end of the process, some of the 5 s a
 // service manager may wait before it kills.
 constexpr auto kStopBound = std::chrono::milliseconds(3500);
+// Past this, whatever still runs (a broker that does not answer the
+// goodbye, a command amid its export) is left to end with the process: the
+// broker tells the last will, the journal and the outbox keep the rest.
+constexpr auto kHardBound = std::chrono::milliseconds(4500);
 
 }  // namespace
 
@@ -30,6 +36,14 @@ int serve_command(Store& store, const DataDir& dataDir, const ServeOptions& opti
     while (sigwait(&stopSignals, &signal) != 0) {
     }
     std::cerr << "doorlinkd: stopping (" << (signal == SIGINT ? "SIGINT" : "SIGTERM") << ")" << std::endl;
+    std::promise<void> stopped;
+    std::thread watchdog([done = stopped.get_future()] {
+        if (done.wait_for(kHardBound) == std::future_status::ready) return;
+        std::cerr << "doorlinkd: the stop took too long; the process ends" << std::endl;
+        std::cout.flush();
+        std::_Exit(0);
+    });
+    watchdog.detach();
     if (!service->stop(std::chrono::steady_clock::now() + kStopBound)) {
         // An export still runs and cannot be cut short: the process ends
         // around it. What it fetched is in the journal, imported at the next
@@ -40,6 +54,7 @@ int serve_command(Store& store, const DataDir& dataDir, const ServeOptions& opti
         std::_Exit(0);
     }
     service.reset();
+    stopped.set_value();
     return 0;
 }
 

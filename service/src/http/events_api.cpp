@@ -83,7 +83,9 @@ void list_events(Services& services, Call& call) {
     const int64_t after = query_number(call, "after", 0, 0, INT64_MAX / 2);
     const EventFilter filter = event_filter(call);
     const int limit = static_cast<int>(query_number(call, "limit", 100, 1, kMaxPage));
-    std::string text = "{\"events\":[";
+    // The newest id comes first, so that a client can start a stream a few
+    // events before it.
+    std::string text = "{\"last_id\":" + std::to_string(services.store.last_event_id()) + ",\"events\":[";
     bool first = true;
     for (const Event& event : services.store.events(after, filter.controller, filter.kind, limit)) {
         text += (first ? "" : ",") + event_json(event);

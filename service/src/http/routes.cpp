@@ -86,7 +86,7 @@ const std::vector<Route>& api_routes() {
          "controller,card,since,until,offset,limit"},
         {"GET", "/api/v1/photos/{sha256}", kViewer, "A stored photo (image/jpeg)", get_photo},
 
-        {"GET", "/api/v1/events", kViewer, "Events after an id, oldest first", list_events,
+        {"GET", "/api/v1/events", kViewer, "Events after an id, oldest first, and the newest id", list_events,
          "after,controller,kind,limit"},
         {"GET", "/api/v1/events/stream", kViewer,
          "Events as they come (text/event-stream), after Last-Event-ID or after=", stream_events,

@@ -10,7 +10,7 @@ namespace doorlinkd {
 // Kinds of events and the fields of each (data, a JSON object):
 //   "error"  {"text"}                          an error report a controller pushed
 //   "photo"  {"card", "time", "sha256", "path"} a photo a controller pushed
-//   "record" {"card", "time", "kind", "sha256", "path"}  an archived record
+//   "record" {"card", "time", "record_kind", "sha256", "path"}  an archived record
 //            (sha256 and path null without a photo)
 //   "sync"   {"run", "status", "cards", "drift", "message"}  a controller's sync result
 //   "status" {"reachable", "skew", "message"}   a controller's status changed

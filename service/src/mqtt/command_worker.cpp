@@ -19,8 +19,8 @@ int64_t ms_of(std::chrono::system_clock::time_point time) {
 
 }  // namespace
 
-CommandWorker::CommandWorker(Store& store, Fleet& fleet, Answer answer)
-    : store_(store), fleet_(fleet), answer_(std::move(answer)) {}
+CommandWorker::CommandWorker(Store& store, Fleet& fleet, std::string owner, Answer answer)
+    : store_(store), fleet_(fleet), owner_(std::move(owner)), answer_(std::move(answer)) {}
 
 CommandWorker::~CommandWorker() { stop(); }
 
@@ -70,6 +70,10 @@ void CommandWorker::handle(const MqttMessage& message) {
     const int64_t receivedMs = ms_of(message.received);
     const MqttCommand command =
         check_command(message.topic, message.payload, message.retained, receivedMs / 1000);
+    if (!command.controller.empty()) {
+        const auto holder = store_.lease_holder(command.controller);
+        if (holder && *holder != owner_) return;  // the holder acts, answers and audits
+    }
     Outcome outcome;
     if (!command.refusal.empty()) {
         outcome = {"refused", command.refusal};
@@ -85,8 +89,7 @@ void CommandWorker::handle(const MqttMessage& message) {
         }
     }
 
-    const std::string topic =
-        !message.responseTopic.empty() ? message.responseTopic : "doorlink/" + command.controller + "/reply";
+    const std::string topic = answer_topic(message.responseTopic, command.controller);
     if (!command.controller.empty() || !message.responseTopic.empty()) {
         answer_(topic, command_answer(command.id, outcome.result, outcome.error, outcome.run),
                 message.correlation);

@@ -23,7 +23,10 @@ public:
     // Publishes an answer (QoS 1, not retained) with its correlation data.
     using Answer = std::function<void(const std::string& topic, const std::string& payload,
                                       const std::optional<std::string>& correlation)>;
-    CommandWorker(Store& store, Fleet& fleet, Answer answer);
+    // owner: this instance's lease owner name. A command for a controller
+    // another instance holds is that instance's to act on and answer: every
+    // instance subscribed hears it.
+    CommandWorker(Store& store, Fleet& fleet, std::string owner, Answer answer);
     ~CommandWorker();  // stops
     CommandWorker(const CommandWorker&) = delete;
     CommandWorker& operator=(const CommandWorker&) = delete;
@@ -47,6 +50,7 @@ private:
 
     Store& store_;
     Fleet& fleet_;
+    const std::string owner_;
     const Answer answer_;
     std::mutex mutex_;
     std::condition_variable wake_;

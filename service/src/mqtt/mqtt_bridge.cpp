@@ -134,7 +134,7 @@ struct MqttBridge::Impl {
             });
         if (options.commands) {
             commands = std::make_unique<CommandWorker>(
-                store, fleet,
+                store, fleet, leases.owner(),
                 [this](const std::string& topic, const std::string& payload,
                        const std::optional<std::string>& correlation) {
                     const Handed handed = client->publish(topic, payload, false, correlation);

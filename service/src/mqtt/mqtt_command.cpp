@@ -75,4 +75,17 @@ std::string command_answer(const std::string& id, const std::string& result, con
     return answer.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
+// An answer must not pass for an event, a status or a command.
+std::string answer_topic(const std::string& responseTopic, const std::string& controller) {
+    const std::string reply = "doorlink/" + controller + "/reply";
+    if (responseTopic.empty()) return reply;
+    const bool ownTopic = responseTopic.rfind("doorlink/", 0) == 0;
+    const std::string suffix = "/reply";
+    const bool replyTopic =
+        responseTopic.size() > suffix.size() &&
+        responseTopic.compare(responseTopic.size() - suffix.size(), suffix.size(), suffix) == 0 &&
+        responseTopic.find_first_of("+#") == std::string::npos;
+    return ownTopic && !replyTopic ? reply : responseTopic;
+}
+
 }  // namespace doorlinkd

@@ -32,4 +32,9 @@ MqttCommand check_command(const std::string& topic, const std::string& payload, 
 std::string command_answer(const std::string& id, const std::string& result, const std::string& error,
                            int64_t run = 0);
 
+// Where a command's answer goes: the request's MQTT 5 response topic, or
+// "doorlink/<controller>/reply" when it gives none or names one of the
+// service's own topics other than a reply topic.
+std::string answer_topic(const std::string& responseTopic, const std::string& controller);
+
 }  // namespace doorlinkd

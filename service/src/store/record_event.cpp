@@ -19,7 +19,7 @@ Event record_event(const IncomingRecord& record) {
     nlohmann::ordered_json data;
     data["card"] = record.card;
     data["time"] = readable_time(record.time);
-    data["kind"] = record.kind;
+    data["record_kind"] = record.kind;  // "kind" is the event's own
     if (record.photo) {
         data["sha256"] = record.photo->sha256;
         data["path"] = "/api/v1/photos/" + record.photo->sha256;

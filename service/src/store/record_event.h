@@ -10,7 +10,7 @@
 namespace doorlinkd {
 
 // The "record" event of a record new to the store: {"card", "time"
-// ("yyyy-mm-dd hh:mm:ss"), "kind", "sha256", "path"}, the last two null
+// ("yyyy-mm-dd hh:mm:ss"), "record_kind", "sha256", "path"}, the last two null
 // without a photo.
 Event record_event(const IncomingRecord& record);
 

@@ -62,6 +62,16 @@ TEST(MqttCommand, AnswersCarryTheIdResultErrorAndRun) {
               nlohmann::json({{"id", nullptr}, {"result", "refused"}, {"error", "the payload is not JSON"}}));
 }
 
+TEST(MqttCommand, AnswersGoToTheResponseTopicUnlessItIsOneOfTheServicesOwn) {
+    EXPECT_EQ(answer_topic("", "door1"), "doorlink/door1/reply");
+    EXPECT_EQ(answer_topic("clients/7/answers", "door1"), "clients/7/answers");
+    EXPECT_EQ(answer_topic("doorlink/door2/reply", "door1"), "doorlink/door2/reply");
+    for (const char* own : {"doorlink/door1/event", "doorlink/door1/status", "doorlink/door1/cmd/open",
+                            "doorlink/service/hall/status"}) {
+        EXPECT_EQ(answer_topic(own, "door1"), "doorlink/door1/reply") << own;
+    }
+}
+
 TEST(BrokerUrl, PlainAndTlsWithTheirDefaultPorts) {
     const BrokerUrl plain = parse_broker_url("mqtt://broker.example.org");
     EXPECT_FALSE(plain.tls);
