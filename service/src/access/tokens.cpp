@@ -36,8 +36,8 @@ std::string token_hash(const std::string& token) {
 bool is_token_name(const std::string& name) {
     if (name.empty() || name.size() > 64) return false;
     for (char c : name) {
-        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-                        c == '_' || c == '.' || c == '@';
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                        c == '-' || c == '_' || c == '.' || c == '@';
         if (!ok) return false;
     }
     return true;

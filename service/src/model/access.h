@@ -18,7 +18,7 @@ inline bool role_allows(Role held, Role needed) { return static_cast<int>(held) 
 struct TokenInfo {
     std::string name;  // 1 to 64 letters, digits, '-', '_', '.', '@'
     Role role = Role::Viewer;
-    int64_t created = 0;            // ms since the epoch
+    int64_t created = 0;             // ms since the epoch
     std::optional<int64_t> expires;  // ms since the epoch; none: never
 };
 

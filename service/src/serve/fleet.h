@@ -18,10 +18,10 @@ namespace doorlinkd {
 struct ControllerStatus {
     Controller controller;
     bool reachable = false;
-    std::string clock;                // the controller's "yy-mm-dd hh:mm:ss"; "" when unreachable
-    std::optional<int64_t> skew;      // seconds the controller's clock is ahead of ours
-    std::optional<int> doorState;     // as DoorCurState reports it, 0..3
-    std::string message;              // what failed, when unreachable
+    std::string clock;             // the controller's "yy-mm-dd hh:mm:ss"; "" when unreachable
+    std::optional<int64_t> skew;   // seconds the controller's clock is ahead of ours
+    std::optional<int> doorState;  // as DoorCurState reports it, 0..3
+    std::string message;           // what failed, when unreachable
 };
 
 class Fleet {

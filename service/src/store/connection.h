@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -27,6 +28,9 @@ public:
     Value() = default;
     Value(std::nullptr_t) {}
     Value(int64_t v) : v_(v) {}
+    Value(std::optional<int64_t> v) {  // none: NULL
+        if (v) v_ = *v;
+    }
     Value(int v) : v_(int64_t{v}) {}
     Value(bool v) : v_(int64_t{v ? 1 : 0}) {}
     Value(std::string v) : v_(std::move(v)) {}

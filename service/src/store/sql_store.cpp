@@ -679,13 +679,13 @@ public:
             const std::string taken = "a token named " + token.name + " exists already";
             if (tx.any("SELECT 1 FROM tokens WHERE name = ?", {token.name})) throw Refused(taken);
             // No creation time given: the database's clock.
-            const Value created = token.created != 0 ? Value(token.created) : Value();
-            const Value expires = token.expires ? Value(*token.expires) : Value();
+            const std::optional<int64_t> created =
+                token.created != 0 ? std::optional<int64_t>(token.created) : std::nullopt;
             try {
                 tx.exec(
                     "INSERT INTO tokens (name, role, hash, created, expires)"
                     " VALUES (?, ?, ?, COALESCE(?, {now_ms}), ?)",
-                    {token.name, role_name(token.role), hash, created, expires});
+                    {token.name, role_name(token.role), hash, created, token.expires});
             } catch (const DatabaseError& error) {
                 // Another process added it in between.
                 if (error.kind() != DatabaseError::Kind::Unique) throw;

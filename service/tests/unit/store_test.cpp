@@ -741,10 +741,12 @@ TEST_P(StoreTest, NewRecordsAreToldOnce) {
     auto events = store_->events(0, "", "record", 0);
     ASSERT_EQ(events.size(), 2u);
     EXPECT_EQ(events[0].controller, "door");
-    EXPECT_EQ(events[0].data, R"({"card":"00100001","time":"2024-01-02 03:04:05","record_kind":2,"sha256":")" +
-                                  photo.sha256 + R"(","path":"/api/v1/photos/)" + photo.sha256 + R"("})");
-    EXPECT_EQ(events[1].data,
-              R"({"card":"00100002","time":"2024-01-02 03:04:06","record_kind":1,"sha256":null,"path":null})");
+    EXPECT_EQ(events[0].data,
+              R"({"card":"00100001","time":"2024-01-02 03:04:05","record_kind":2,"sha256":")" + photo.sha256 +
+                  R"(","path":"/api/v1/photos/)" + photo.sha256 + R"("})");
+    EXPECT_EQ(
+        events[1].data,
+        R"({"card":"00100002","time":"2024-01-02 03:04:06","record_kind":1,"sha256":null,"path":null})");
     EXPECT_EQ(store_->outbox_depth(), 2);
 
     // Again, and with a photo for the record that had none: nothing new to tell.
