@@ -61,7 +61,7 @@ const std::vector<Route>& api_routes() {
         {"POST", "/api/v1/controllers/{name}/time", kOperator, "Set the controller's clock to the service's",
          set_clock},
 
-        {"GET", "/api/v1/cards", kViewer, "A page of the cards, searched by card, serial or password",
+        {"GET", "/api/v1/cards", kViewer, "A page of the cards, searched by card, serial or controller",
          list_cards, "search,offset,limit"},
         {"PUT", "/api/v1/cards/{card}", kOperator,
          "Add or replace a card, checked as a row of an import (fields named as the CSV columns)", put_card,

@@ -459,7 +459,8 @@ public:
                 // A text in the middle of a column: no index helps, and a
                 // scan of many thousand cards is quick.
                 where =
-                    " WHERE card LIKE ? ESCAPE '!' OR serial LIKE ? ESCAPE '!' OR password LIKE ? ESCAPE '!'";
+                    " WHERE card LIKE ? ESCAPE '!' OR serial LIKE ? ESCAPE '!' OR controllers LIKE ? ESCAPE "
+                    "'!'";
                 const std::string pattern = "%" + like_escaped(search) + "%";
                 params.assign(3, Value(pattern));
             }

@@ -64,7 +64,7 @@ public:
     // False when the card was not there.
     virtual bool remove_card(const std::string& card) = 0;
     // A page of the cards, in card order, whose card number, serial or
-    // password contains `search` (empty: all); total counts every match.
+    // controllers contain `search` (empty: all); total counts every match.
     virtual Page<Card> cards_page(const std::string& search, int offset, int limit) = 0;
 
     // A run of sync: its id, then one result per controller.
