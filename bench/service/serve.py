@@ -12,7 +12,6 @@ import argparse
 import http.client
 import json
 import shutil
-import subprocess
 import sys
 import tempfile
 import threading
@@ -24,24 +23,10 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "service" / "tests"
 from doorsim_process import Simulator  # noqa: E402
 from mosquitto_process import Broker  # noqa: E402
 from serve_process import Serve  # noqa: E402
+import conftest  # noqa: E402  (the end-to-end tests' Service runs doorlinkd)
 
 import paho.mqtt.client as mqtt  # noqa: E402
-
-HEADER = ("card,serial,password,user_style,open_style,sunday,monday,tuesday,wednesday,"
-          "thursday,friday,saturday,extra_cards,controllers\n")
-
-
-class Service:
-    def __init__(self, binary, data_dir):
-        self.binary = binary
-        self.data_dir = data_dir
-
-    def command(self, *args):
-        return [self.binary, "--json", "--data-dir", str(self.data_dir), *map(str, args)]
-
-    def run(self, *args):
-        out = subprocess.run(self.command(*args), check=True, capture_output=True, text=True).stdout
-        return json.loads(out.strip().splitlines()[-1]) if out.strip() else None
+from run import cards_csv  # noqa: E402
 
 
 def percentile(values, p):
@@ -114,13 +99,13 @@ def main():
     try:
         broker = Broker(work)
         with Simulator(str(bin_dir / "doorsim"), args.controllers, "--control") as sim:
-            service = Service(str(bin_dir / "doorlinkd"), work / "data")
+            conftest.DOORLINKD = str(bin_dir / "doorlinkd")
+            service = conftest.Service(f"sqlite:{work}/doorlink.db", work / "data")
             token = service.run("init")["admin_token"]
             for i, (address, mac) in enumerate(sim.controllers):
                 service.run("controller", "add", f"c{i + 1}", address, mac, "--number", i + 1)
             csv = work / "cards.csv"
-            csv.write_text(HEADER + "".join(f"{i:08d},123456,654321,1,2,0800-1200-01;,,,,,,,,\n"
-                                            for i in range(args.cards)))
+            cards_csv(csv, args.controllers, args.cards, shared=True)
             service.run("card", "import", csv)
             serve = Serve(service, "--sync-every", 0, "--archive-every", 0, "--mqtt", broker.url, token=token)
 
