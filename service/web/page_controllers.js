@@ -82,6 +82,8 @@ export function render(root, ctx) {
     const door = el("select", {class: "small", dataset: {test: "door"}, "aria-label": `Door of ${name}`},
       [0, 1, 2, 3].map((d) => el("option", {value: String(d)}, `door ${d}`)));
     const open = async () => {
+      // One click opens a real door: the operator says so once more.
+      if (!window.confirm(`Open door ${door.value} of ${name} now?`)) return;
       try {
         await api("POST", `/api/v1/controllers/${encodeURIComponent(name)}/doors/${door.value}/open`);
         ctx.notice(`Door ${door.value} of ${name} opened.`);

@@ -1,8 +1,11 @@
 """The web page in headless Chromium against doorlinkd serve and a doorsim
 fleet, all inside the tests' own network namespace."""
+import json
 import time
 
 from selenium.webdriver.common.by import By
+from selenium.webdriver.support import expected_conditions as EC
+from selenium.webdriver.support.ui import Select
 
 from conftest import CARDS, CONTROLLERS
 
@@ -84,6 +87,30 @@ def test_a_viewer_sees_no_open_button_and_a_forged_open_is_refused(page, fleet):
     assert page.fetch("POST", path) == 403
     # The same request with an operator's token opens the door.
     assert fleet.serve.request("POST", path, token=fleet.operator)[0] == 200
+
+
+def test_an_operator_opens_a_door_only_after_saying_so_twice(page, fleet):
+    def openings():
+        status, _, body = fleet.serve.request("GET", "/api/v1/audit?limit=500", token=fleet.admin)
+        assert status == 200
+        return [e for e in json.loads(body)["audit"] if e["action"].endswith("/doors/2/open")]
+
+    page.sign_in(fleet.operator)
+    page.go("controllers", "#controllers-body tr[data-controller]")
+    row = f'#controllers-body tr[data-controller="{fleet.names[1]}"]'
+    Select(page.one(f"{row} [data-test=door]")).select_by_value("2")
+    before = len(openings())
+    page.one(f"{row} [data-test=open-door]").click()
+    page.wait(EC.alert_is_present())
+    assert fleet.names[1] in page.driver.switch_to.alert.text
+    page.driver.switch_to.alert.dismiss()
+    time.sleep(1)  # a request would have been audited by now
+    assert len(openings()) == before
+    page.one(f"{row} [data-test=open-door]").click()
+    page.wait(EC.alert_is_present())
+    page.driver.switch_to.alert.accept()
+    page.wait(lambda d: "opened" in page.one("#notice").text, message=page.error_banner())
+    assert len(openings()) == before + 1
 
 
 def test_markup_from_the_service_is_shown_as_text(page, fleet):
