@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "archive/photo_hash.h"
+#include "common/sha256.h"
 #include "model/errors.h"
 
 namespace doorlinkd {

@@ -7,12 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "common/sha256.h"
 #include "model/record.h"
 
 namespace doorlinkd {
-
-// 64 lower-case hexadecimal digits.
-std::string sha256_hex(const std::vector<uint8_t>& bytes);
 
 // Whole: starts with the JPEG start of image (FF D8) and ends with its end
 // of image (FF D9).

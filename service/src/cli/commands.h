@@ -1,6 +1,7 @@
-// doorlinkd's commands. Each takes what it needs and returns its outcome;
-// refused input throws Refused (or RowsRefused), a database or local file
-// failure StoreError, and main() turns those into outcomes too.
+// doorlinkd's commands beyond the operations the API shares (fleet/). Each
+// takes what it needs and returns its outcome; refused input throws Refused
+// (or RowsRefused), a database or local file failure StoreError, and main()
+// turns those into outcomes too.
 #pragma once
 
 #include <signal.h>
@@ -9,8 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "cards/card_csv.h"
-#include "cli/outcome.h"
+#include "fleet/operations.h"
 #include "library/data_dir.h"
 #include "serve/serve_options.h"
 #include "store/store.h"
@@ -32,31 +32,6 @@ Outcome token_list(Store& store);
 Outcome token_revoke(Store& store, const std::string& name);
 Outcome backup_command(Store& store, const std::string& file);
 
-struct ControllerAddArgs {
-    std::string name, address, mac;
-    std::optional<int> number;
-    bool longRecords = false;
-    bool noPhotos = false;
-};
-Outcome controller_add(Store& store, const ControllerAddArgs& args);
-Outcome controller_list(Store& store);
-Outcome controller_remove(Store& store, const std::string& name);
-
-Outcome card_import(Store& store, const std::string& file, bool replace);
-// The same of a CSV text; source (a file name, or "") begins its messages.
-Outcome card_import_text(Store& store, const std::string& text, const std::string& source, bool replace);
-Outcome card_export(Store& store, const std::string& file);
-// fields: the options given (nullopt: not given); fields[0] is the card.
-// The options not given keep the card's values.
-Outcome card_set(Store& store, const CardFields& fields);
-// Adds or replaces the whole card, checked as a row of an import (fields not
-// given take their defaults) and against the fleet rules.
-Outcome card_put(Store& store, const CardFields& fields);
-Outcome card_remove(Store& store, const std::string& card);
-
-// The controllers named (all when none is); NotFound for an unknown name.
-std::vector<Controller> chosen_controllers(Store& store, const std::vector<std::string>& names);
-
 struct DriveArgs {
     std::vector<std::string> names;
     bool checkOnly = false;
@@ -77,9 +52,5 @@ int serve_command(Store& store, const DataDir& dataDir, const ServeOptions& opti
 
 Outcome records_command(Store& store, const RecordQuery& query);
 Outcome photo_get(Store& store, const std::string& sha256, const std::string& file);
-
-// Writes a file whole or not at all: a temporary file beside it, renamed
-// over it (the same file system, so the rename cannot fail for that).
-void write_file_atomically(const std::string& path, const void* data, size_t size);
 
 }  // namespace doorlinkd

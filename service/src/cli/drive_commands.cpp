@@ -1,6 +1,6 @@
 #include "archive/archive.h"
 #include "cli/commands.h"
-#include "cli/json_forms.h"
+#include "fleet/json_forms.h"
 #include "leases/lease_keeper.h"
 #include "sync/sync.h"
 

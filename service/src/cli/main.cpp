@@ -39,6 +39,18 @@ bool is_time_text(const std::string& text) {
            std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); });
 }
 
+// Prints the outcome: with asJson the JSON object on standard output, else
+// its lines (on standard error when the command failed with an "error").
+void emit(const Outcome& outcome, bool asJson) {
+    if (asJson) {
+        std::cout << outcome.json.dump() << std::endl;
+        return;
+    }
+    std::ostream& out = outcome.json.contains("error") ? std::cerr : std::cout;
+    for (const std::string& line : outcome.lines) out << line << '\n';
+    out.flush();
+}
+
 }  // namespace
 }  // namespace doorlinkd
 

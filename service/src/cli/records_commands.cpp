@@ -1,5 +1,6 @@
 #include "cli/commands.h"
-#include "cli/json_forms.h"
+#include "common/atomic_file.h"
+#include "fleet/json_forms.h"
 
 namespace doorlinkd {
 

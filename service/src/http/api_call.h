@@ -14,12 +14,12 @@
 #include <stdexcept>
 #include <string>
 
-#include "cli/outcome.h"
+#include "fleet/event_hub.h"
+#include "fleet/fleet.h"
+#include "fleet/metrics.h"
+#include "fleet/outcome.h"
+#include "http/http_options.h"
 #include "model/access.h"
-#include "serve/event_hub.h"
-#include "serve/fleet.h"
-#include "serve/metrics.h"
-#include "serve/serve_options.h"
 #include "store/store.h"
 
 namespace doorlinkd {

@@ -4,8 +4,8 @@
 #include <algorithm>
 
 #include "cards/card_rules.h"
-#include "cli/commands.h"
-#include "cli/json_forms.h"
+#include "fleet/json_forms.h"
+#include "fleet/operations.h"
 #include "http/handlers.h"
 
 namespace doorlinkd {

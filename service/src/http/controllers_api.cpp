@@ -3,8 +3,8 @@
 // to a controller now (a door opened, its clock set).
 #include <algorithm>
 
-#include "cli/commands.h"
-#include "cli/json_forms.h"
+#include "fleet/json_forms.h"
+#include "fleet/operations.h"
 #include "http/handlers.h"
 
 namespace doorlinkd {

@@ -6,10 +6,10 @@
 
 #include <memory>
 
-#include "serve/event_hub.h"
-#include "serve/fleet.h"
-#include "serve/metrics.h"
-#include "serve/serve_options.h"
+#include "fleet/event_hub.h"
+#include "fleet/fleet.h"
+#include "fleet/metrics.h"
+#include "http/http_options.h"
 #include "store/store.h"
 
 namespace doorlinkd {

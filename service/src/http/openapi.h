@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "cli/outcome.h"
+#include "fleet/outcome.h"
 #include "http/routes.h"
 
 namespace doorlinkd {

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "cards/card_rules.h"
-#include "cli/json_forms.h"
+#include "fleet/json_forms.h"
 #include "http/handlers.h"
 
 namespace doorlinkd {

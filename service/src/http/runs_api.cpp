@@ -1,7 +1,7 @@
 // The routes of sync and archive runs: started in the background (202 with
 // the run's id), listed, and read with their results.
 #include "cards/card_rules.h"
-#include "cli/json_forms.h"
+#include "fleet/json_forms.h"
 #include "http/handlers.h"
 
 namespace doorlinkd {

@@ -12,8 +12,8 @@
 #include <string>
 #include <thread>
 
+#include "fleet/fleet.h"
 #include "mqtt/mosquitto_client.h"
-#include "serve/fleet.h"
 #include "store/store.h"
 
 namespace doorlinkd {

@@ -8,11 +8,11 @@
 #include <memory>
 #include <string>
 
+#include "fleet/event_hub.h"
+#include "fleet/fleet.h"
+#include "fleet/metrics.h"
 #include "leases/lease_keeper.h"
-#include "serve/event_hub.h"
-#include "serve/fleet.h"
-#include "serve/metrics.h"
-#include "serve/serve_options.h"
+#include "mqtt/mqtt_options.h"
 #include "store/store.h"
 
 namespace doorlinkd {

@@ -16,10 +16,10 @@
 #include <string>
 #include <thread>
 
+#include "fleet/event_hub.h"
+#include "fleet/metrics.h"
 #include "leases/lease_keeper.h"
 #include "mqtt/mosquitto_client.h"
-#include "serve/event_hub.h"
-#include "serve/metrics.h"
 #include "store/store.h"
 
 namespace doorlinkd {

@@ -15,11 +15,11 @@
 #include <string>
 #include <vector>
 
+#include "common/thread_group.h"
+#include "fleet/event_hub.h"
 #include "library/data_dir.h"
 #include "model/controller.h"
-#include "serve/event_hub.h"
 #include "serve/pushed_datagram.h"
-#include "serve/thread_group.h"
 #include "store/store.h"
 
 namespace doorlinkd {

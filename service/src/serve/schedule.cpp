@@ -4,7 +4,7 @@
 #include <ctime>
 #include <iostream>
 
-#include "serve/clock_skew.h"
+#include "fleet/clock_skew.h"
 
 namespace doorlinkd {
 namespace {

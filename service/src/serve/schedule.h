@@ -10,11 +10,11 @@
 #include <condition_variable>
 #include <mutex>
 
+#include "common/thread_group.h"
+#include "fleet/fleet_service.h"
 #include "model/access.h"
-#include "serve/fleet_service.h"
 #include "serve/serve_options.h"
 #include "serve/served_controllers.h"
-#include "serve/thread_group.h"
 #include "serve/watch.h"
 #include "store/store.h"
 

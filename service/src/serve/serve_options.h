@@ -2,25 +2,12 @@
 // configuration file (TOML, the same names with '_' for '-').
 #pragma once
 
-#include <cstddef>
 #include <string>
 
+#include "http/http_options.h"
+#include "mqtt/mqtt_options.h"
+
 namespace doorlinkd {
-
-struct HttpOptions {
-    std::string listen = "127.0.0.1:8080";  // ADDR:PORT; port 0 picks a free one
-    std::string tlsCert, tlsKey;            // both or neither: HTTPS
-    int threads = 16;                       // workers for requests
-    int maxStreams = 32;                    // event streams open at once (each holds a worker)
-    size_t bodyLimit = 16 * 1024 * 1024;    // bytes; past it 413
-};
-
-struct MqttOptions {
-    std::string url;  // mqtt://host:port or mqtts://host:port; "" no MQTT
-    std::string ca, cert, key;
-    std::string user, password;  // from the configuration or DOORLINKD_MQTT_USER / _PASSWORD
-    bool commands = false;       // act on doorlink/<controller>/cmd/...
-};
 
 struct ServeOptions {
     std::string instance;  // default: the host name

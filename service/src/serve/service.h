@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "fleet/event_hub.h"
+#include "fleet/fleet_service.h"
+#include "fleet/metrics.h"
 #include "leases/lease_keeper.h"
 #include "library/data_dir.h"
-#include "serve/event_hub.h"
-#include "serve/fleet_service.h"
-#include "serve/metrics.h"
 #include "serve/monitor.h"
 #include "serve/schedule.h"
 #include "serve/serve_options.h"

@@ -7,8 +7,8 @@
 #include <set>
 
 #include "common/parallel.h"
+#include "fleet/clock_skew.h"
 #include "library/doorlink_library.h"
-#include "serve/clock_skew.h"
 
 namespace doorlinkd {
 

@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "fleet/event_hub.h"
+#include "fleet/metrics.h"
 #include "leases/lease_keeper.h"
 #include "model/controller.h"
-#include "serve/event_hub.h"
-#include "serve/metrics.h"
 #include "serve/monitor.h"
 #include "store/store.h"
 

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "serve/fleet_service.h"
+#include "fleet/fleet_service.h"
 #include "support/sim_fixture.h"
 
 namespace doorlinkd {

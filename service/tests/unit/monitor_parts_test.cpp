@@ -5,7 +5,7 @@
 #include <ctime>
 #include <vector>
 
-#include "serve/clock_skew.h"
+#include "fleet/clock_skew.h"
 #include "serve/pushed_datagram.h"
 
 namespace doorlinkd {

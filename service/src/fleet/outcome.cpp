@@ -1,18 +1,6 @@
-#include "cli/outcome.h"
-
-#include <iostream>
+#include "fleet/outcome.h"
 
 namespace doorlinkd {
-
-void emit(const Outcome& outcome, bool asJson) {
-    if (asJson) {
-        std::cout << outcome.json.dump() << std::endl;
-        return;
-    }
-    std::ostream& out = outcome.json.contains("error") ? std::cerr : std::cout;
-    for (const std::string& line : outcome.lines) out << line << '\n';
-    out.flush();
-}
 
 Outcome failure(ExitCode code, const std::string& reason) {
     Outcome outcome;

@@ -1,4 +1,4 @@
-#include "serve/event_hub.h"
+#include "fleet/event_hub.h"
 
 namespace doorlinkd {
 

@@ -1,5 +1,6 @@
-// What a command produces: its exit status, one JSON object (printed with
-// --json) and the lines a person reads.
+// What a command or an API call produces: its exit status, one JSON object
+// (the command line prints it with --json, the API answers it) and the lines
+// a person reads.
 #pragma once
 
 #include <nlohmann/json.hpp>
@@ -19,10 +20,6 @@ struct Outcome {
     Json json = Json::object();
     std::vector<std::string> lines;
 };
-
-// Prints the outcome: with asJson the JSON object on standard output, else
-// its lines (on standard error when the command failed with an "error").
-void emit(const Outcome& outcome, bool asJson);
 
 // The outcome of a failure: {"error": reason} and "doorlinkd: reason".
 Outcome failure(ExitCode code, const std::string& reason);

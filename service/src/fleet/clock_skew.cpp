@@ -1,4 +1,4 @@
-#include "serve/clock_skew.h"
+#include "fleet/clock_skew.h"
 
 #include <cstdio>
 

@@ -10,8 +10,8 @@
 #include <mutex>
 #include <vector>
 
+#include "fleet/metrics.h"
 #include "model/event.h"
-#include "serve/metrics.h"
 #include "store/store.h"
 
 namespace doorlinkd {

@@ -1,13 +1,13 @@
-#include "serve/fleet_service.h"
+#include "fleet/fleet_service.h"
 
 #include <ctime>
 #include <iostream>
 #include <nlohmann/json.hpp>
 
 #include "archive/archive.h"
-#include "cli/commands.h"
+#include "fleet/clock_skew.h"
+#include "fleet/operations.h"
 #include "library/doorlink_library.h"
-#include "serve/clock_skew.h"
 #include "sync/sync.h"
 
 namespace doorlinkd {

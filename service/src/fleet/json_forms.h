@@ -3,7 +3,7 @@
 #pragma once
 
 #include "archive/archive.h"
-#include "cli/outcome.h"
+#include "fleet/outcome.h"
 #include "model/card.h"
 #include "model/controller.h"
 #include "model/record.h"

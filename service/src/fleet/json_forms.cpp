@@ -1,4 +1,4 @@
-#include "cli/json_forms.h"
+#include "fleet/json_forms.h"
 
 namespace doorlinkd {
 namespace {

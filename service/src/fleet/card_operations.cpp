@@ -4,8 +4,9 @@
 #include <sstream>
 
 #include "cards/card_rules.h"
-#include "cli/commands.h"
-#include "cli/json_forms.h"
+#include "common/atomic_file.h"
+#include "fleet/json_forms.h"
+#include "fleet/operations.h"
 
 namespace doorlinkd {
 namespace {

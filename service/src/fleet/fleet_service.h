@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "common/thread_group.h"
+#include "fleet/event_hub.h"
+#include "fleet/fleet.h"
+#include "fleet/metrics.h"
 #include "leases/lease_keeper.h"
 #include "library/data_dir.h"
-#include "serve/event_hub.h"
-#include "serve/fleet.h"
-#include "serve/metrics.h"
-#include "serve/thread_group.h"
 #include "store/store.h"
 
 namespace doorlinkd {

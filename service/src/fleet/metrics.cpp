@@ -1,4 +1,4 @@
-#include "serve/metrics.h"
+#include "fleet/metrics.h"
 
 #include <sstream>
 

@@ -4,7 +4,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "cli/commands.h"
+#include "common/atomic_file.h"
+#include "model/errors.h"
 
 namespace doorlinkd {
 

@@ -4,8 +4,8 @@
 #include <cctype>
 #include <set>
 
-#include "cli/commands.h"
-#include "cli/json_forms.h"
+#include "fleet/json_forms.h"
+#include "fleet/operations.h"
 
 namespace doorlinkd {
 namespace {

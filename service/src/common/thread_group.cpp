@@ -1,4 +1,4 @@
-#include "serve/thread_group.h"
+#include "common/thread_group.h"
 
 #include <iostream>
 

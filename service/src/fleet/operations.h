@@ -1,0 +1,42 @@
+// What the command line, the REST API and MQTT do alike to the controllers
+// and cards of the database. Each takes what it needs and returns its
+// outcome; refused input throws Refused (or RowsRefused), a database or local
+// file failure StoreError.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cards/card_csv.h"
+#include "fleet/outcome.h"
+#include "store/store.h"
+
+namespace doorlinkd {
+
+struct ControllerAddArgs {
+    std::string name, address, mac;
+    std::optional<int> number;
+    bool longRecords = false;
+    bool noPhotos = false;
+};
+Outcome controller_add(Store& store, const ControllerAddArgs& args);
+Outcome controller_list(Store& store);
+Outcome controller_remove(Store& store, const std::string& name);
+
+// The controllers named (all when none is); NotFound for an unknown name.
+std::vector<Controller> chosen_controllers(Store& store, const std::vector<std::string>& names);
+
+Outcome card_import(Store& store, const std::string& file, bool replace);
+// The same of a CSV text; source (a file name, or "") begins its messages.
+Outcome card_import_text(Store& store, const std::string& text, const std::string& source, bool replace);
+Outcome card_export(Store& store, const std::string& file);
+// fields: the options given (nullopt: not given); fields[0] is the card.
+// The options not given keep the card's values.
+Outcome card_set(Store& store, const CardFields& fields);
+// Adds or replaces the whole card, checked as a row of an import (fields not
+// given take their defaults) and against the fleet rules.
+Outcome card_put(Store& store, const CardFields& fields);
+Outcome card_remove(Store& store, const std::string& card);
+
+}  // namespace doorlinkd
