@@ -26,8 +26,11 @@ export function whenUnauthorised(handler) {
   onUnauthorised = handler;
 }
 
-function headers(extra) {
-  return {Authorization: `Bearer ${token()}`, ...extra};
+// Without a token no Authorization header goes out at all: a request that
+// races a sign-out asks as a stranger, not with an empty token.
+export function headers(extra) {
+  const held = token();
+  return held ? {Authorization: `Bearer ${held}`, ...extra} : {...extra};
 }
 
 async function failure(response) {

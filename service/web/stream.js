@@ -2,7 +2,7 @@
 // EventSource cannot send the token), parsed as server-sent events and
 // resumed after a drop from the last id seen, with Last-Event-ID.
 
-import {token} from "./api.js";
+import {headers as withToken} from "./api.js";
 
 export class EventStream {
   // onEvent(event object); onState("live" | "connecting" | "stopped", why).
@@ -52,7 +52,7 @@ export class EventStream {
 
   async readOnce() {
     this.abort = new AbortController();
-    const headers = {Authorization: `Bearer ${token()}`, Accept: "text/event-stream"};
+    const headers = withToken({Accept: "text/event-stream"});
     if (this.lastId !== null) headers["Last-Event-ID"] = this.lastId;
     const response = await fetch("/api/v1/events/stream", {headers, cache: "no-store", signal: this.abort.signal});
     if (!response.ok) {

@@ -31,7 +31,9 @@ public:
         if (!text) {
             refuse(column, "missing: " + std::to_string(count) + " digits are required");
         } else if (text->size() != count || !all_digits(*text)) {
-            refuse(column, *text + " is not " + std::to_string(count) + " digits");
+            // A PIN is not echoed: refusals go to the audit log and to logs.
+            const std::string shown = column == kPasswordColumn ? std::string("the PIN") : *text;
+            refuse(column, shown + " is not " + std::to_string(count) + " digits");
         } else {
             out = *text;
         }

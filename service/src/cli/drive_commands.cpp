@@ -1,4 +1,5 @@
 #include "archive/archive.h"
+#include "cards/card_rules.h"
 #include "cli/commands.h"
 #include "fleet/json_forms.h"
 #include "leases/lease_keeper.h"
@@ -27,7 +28,9 @@ ExitCode exit_code_of(ArchiveStatus status) {
     return kUnreachable;
 }
 
-std::string value_text(const std::optional<std::string>& value) {
+// A PIN is never printed: what sync prints tends to end in a log.
+std::string value_text(const Drift& drift, const std::optional<std::string>& value) {
+    if (value && drift.field == kCardColumns[kPasswordColumn]) return "(hidden)";
     return value ? "\"" + *value + "\"" : "none";
 }
 
@@ -58,13 +61,14 @@ Outcome sync_command(Store& store, const DataDir& dataDir, const DriveArgs& args
     Json list = Json::array();
     for (const SyncResult& result : sync_controllers(store, leases, dataDir, controllers, options)) {
         outcome.code = worst(outcome.code, exit_code_of(result.status));
-        list.push_back(to_json(result));
+        list.push_back(to_json(result, PinView::Hidden));
         outcome.lines.push_back(result.controller + ": " + status_name(result.status) + " (" +
                                 std::to_string(result.cards) + " cards)" +
                                 (result.message.empty() ? "" : ": " + result.message));
         for (const Drift& d : result.drift) {
             outcome.lines.push_back("  card " + d.card + " " + d.field + ": database " +
-                                    value_text(d.database) + ", controller " + value_text(d.controller));
+                                    value_text(d, d.database) + ", controller " +
+                                    value_text(d, d.controller));
         }
     }
     outcome.json["controllers"] = list;

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <iostream>
 
+#include "cards/card_rules.h"
 #include "cli/commands.h"
 #include "cli/runtime.h"
 #include "leases/lease_keeper.h"
@@ -33,6 +34,15 @@ struct Options {
     int parallel = 16;
     int leaseSeconds = 30;
 };
+
+// The first line of standard input, without its line end.
+std::string password_from_stdin() {
+    std::string line;
+    if (!std::getline(std::cin, line) && line.empty())
+        throw Refused("--password-stdin: standard input is empty");
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return line;
+}
 
 bool is_time_text(const std::string& text) {
     return text.size() == 14 &&
@@ -125,8 +135,17 @@ int main(int argc, char** argv) {
         std::string dashed = column;
         std::replace(dashed.begin(), dashed.end(), '_', '-');
         std::string names = "--" + dashed + (dashed != column ? ",--" + column : "");
-        fieldOptions[i] = cardSet->add_option(names, fieldTexts[i], "the " + column + " column");
+        const std::string help = i == kPasswordColumn
+                                     ? "the password (PIN) column; other users see it in the process list: "
+                                       "prefer --password-stdin"
+                                     : "the " + column + " column";
+        fieldOptions[i] = cardSet->add_option(names, fieldTexts[i], help);
     }
+    bool passwordStdin = false;
+    cardSet
+        ->add_flag("--password-stdin", passwordStdin,
+                   "read the password (PIN) from the first line of standard input, out of the process list")
+        ->excludes(fieldOptions[kPasswordColumn]);
     std::string removeCard;
     auto* cardRemove = card->add_subcommand("remove", "remove a card");
     cardRemove->add_option("CARD", removeCard)->required();
@@ -268,6 +287,7 @@ int main(int argc, char** argv) {
             for (size_t i = 0; i < fields.size(); ++i) {
                 if (!fieldOptions[i]->empty()) fields[i] = fieldTexts[i];
             }
+            if (passwordStdin) fields[kPasswordColumn] = password_from_stdin();
             outcome = card_set(*store, fields);
         } else if (cardRemove->parsed()) {
             outcome = card_remove(*store, removeCard);

@@ -94,14 +94,29 @@ Outcome card_put(Store& store, const CardFields& fields) {
         throw RowsRefused("card " + cardText + " is refused: " + reasons, errors);
     }
     const std::vector<Card> existing = store.cards();
-    const bool known =
-        std::any_of(existing.begin(), existing.end(), [&](const Card& c) { return c.card == card->card; });
+    const auto before =
+        std::find_if(existing.begin(), existing.end(), [&](const Card& c) { return c.card == card->card; });
     check_fleet_rules({CardRow{0, *card}}, existing, false, store.controllers());
     store.put_cards({*card}, false);
     Outcome outcome;
-    outcome.json = to_json(*card);
-    outcome.lines.push_back((known ? "updated card " : "added card ") + card->card);
+    outcome.json = to_json(*card, PinView::Shown);
+    outcome.lines.push_back(before == existing.end()
+                                ? "added card " + card->card
+                                : "updated card " + card->card + ": " + card_changes(*before, *card));
     return outcome;
+}
+
+std::string card_changes(const Card& before, const Card& after) {
+    const CardFields old = fields_of(before);
+    const CardFields now = fields_of(after);
+    std::string changed;
+    for (size_t column = 0; column < old.size(); ++column) {
+        if (column == kPasswordColumn || old[column] == now[column]) continue;
+        changed += (changed.empty() ? "" : ", ") + std::string(kCardColumns[column]);
+    }
+    if (before.password != after.password)
+        changed += (changed.empty() ? "" : "; ") + std::string("PIN changed");
+    return changed.empty() ? "no change" : changed;
 }
 
 Outcome card_remove(Store& store, const std::string& card) {

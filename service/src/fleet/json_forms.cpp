@@ -1,5 +1,7 @@
 #include "fleet/json_forms.h"
 
+#include "cards/card_rules.h"
+
 namespace doorlinkd {
 namespace {
 
@@ -12,25 +14,28 @@ Json to_json(const Controller& c) {
                 {"number", c.number}, {"long", c.longRecords}, {"photos", c.photos}};
 }
 
-Json to_json(const Card& card) {
-    Json json{{"card", card.card},
-              {"serial", card.serial},
-              {"password", card.password},
-              {"user_style", card.userStyle},
-              {"open_style", card.openStyle}};
+Json to_json(const Card& card, PinView pin) {
+    Json json{{"card", card.card}, {"serial", card.serial}};
+    if (pin == PinView::Shown) json["password"] = card.password;
+    json["user_style"] = card.userStyle;
+    json["open_style"] = card.openStyle;
     for (int day = 0; day < kDays; ++day) json[kCardColumns[kFirstDayColumn + day]] = card.days[day];
     json["extra_cards"] = card.extraCards;
     json["controllers"] = card.controllers;
     return json;
 }
 
-Json to_json(const SyncResult& result) {
+Json to_json(const SyncResult& result, PinView pin) {
     Json drift = Json::array();
     for (const Drift& d : result.drift) {
+        const bool hidden = pin == PinView::Hidden && d.field == kCardColumns[kPasswordColumn];
+        const auto value = [hidden](const std::optional<std::string>& text) {
+            return hidden && text ? Json("(hidden)") : optional_text(text);
+        };
         drift.push_back(Json{{"card", d.card},
                              {"field", d.field},
-                             {"database", optional_text(d.database)},
-                             {"controller", optional_text(d.controller)}});
+                             {"database", value(d.database)},
+                             {"controller", value(d.controller)}});
     }
     Json json{{"name", result.controller},
               {"status", status_name(result.status)},

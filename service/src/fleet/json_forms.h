@@ -11,10 +11,16 @@
 
 namespace doorlinkd {
 
+// A card's PIN (its password) goes only to those who may change it: an
+// operator, or the command line, which holds the database anyway.
+enum class PinView { Shown, Hidden };
+
 Json to_json(const Controller& controller);
 // Named as the CSV columns; extra_cards and controllers as arrays of texts.
-Json to_json(const Card& card);
-Json to_json(const SyncResult& result);
+// Hidden: without "password".
+Json to_json(const Card& card, PinView pin);
+// Hidden: a drift row of the password has "(hidden)" for either value.
+Json to_json(const SyncResult& result, PinView pin);
 Json to_json(const ArchiveResult& result);
 Json to_json(const StoredRecord& record);
 

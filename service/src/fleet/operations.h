@@ -36,7 +36,11 @@ Outcome card_export(Store& store, const std::string& file);
 Outcome card_set(Store& store, const CardFields& fields);
 // Adds or replaces the whole card, checked as a row of an import (fields not
 // given take their defaults) and against the fleet rules.
+// Its line says what changed: "added card C", or "updated card C: serial,
+// monday; PIN changed" (the PIN's values are never written out).
 Outcome card_put(Store& store, const CardFields& fields);
+// The columns that differ, "PIN changed" for the password; "no change".
+std::string card_changes(const Card& before, const Card& after);
 Outcome card_remove(Store& store, const std::string& card);
 
 }  // namespace doorlinkd

@@ -16,6 +16,7 @@
 
 #include "fleet/event_hub.h"
 #include "fleet/fleet.h"
+#include "fleet/json_forms.h"
 #include "fleet/metrics.h"
 #include "fleet/outcome.h"
 #include "http/http_options.h"
@@ -76,10 +77,11 @@ struct Call {
     const httplib::Request& request;
     httplib::Response& response;
     std::map<std::string, std::string> params;  // the path's {name} parts
-    Actor actor;                                // the token's name and the address
+    Actor actor;                                // the token's name and the client's address
     Role role = Role::Viewer;
     bool authenticated = false;
-    std::string target;  // what the audit names: a controller, a card, a run
+    std::string tokenHash;  // of the token that authenticated the call
+    std::string target;     // what the audit names: a controller, a card, a run
     std::string detail;
 
     const std::string& param(const std::string& name) const { return params.at(name); }
@@ -115,5 +117,10 @@ std::string checked_controller_name(const std::string& name);
 std::string checked_card_text(const std::string& text, const std::string& what);
 
 bool is_printable_utf8(const std::string& text);
+
+// PINs go to those who may change them: operators and admins.
+inline PinView pin_view(const Call& call) {
+    return role_allows(call.role, Role::Operator) ? PinView::Shown : PinView::Hidden;
+}
 
 }  // namespace doorlinkd

@@ -13,20 +13,23 @@ namespace {
 constexpr size_t kMaxAddresses = 10000;
 constexpr size_t kMaxTokenLength = 200;
 
-// The token of "Authorization: Bearer TOKEN"; "" when there is no such header.
-std::string bearer_token(const httplib::Request& request) {
-    const std::string header = request.get_header_value("Authorization");
-    const std::string scheme = "bearer ";
-    if (header.size() < scheme.size()) return header.empty() ? "" : header;
-    std::string start = header.substr(0, scheme.size());
-    std::transform(start.begin(), start.end(), start.begin(),
-                   [](unsigned char c) { return std::tolower(c); });
-    if (start != scheme) return header;  // not a bearer token: presented and not valid
-    const size_t first = header.find_first_not_of(' ', scheme.size());
-    return first == std::string::npos ? header : header.substr(first);
-}
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
 }  // namespace
+
+std::string bearer_token(const std::string& authorization) {
+    const size_t first = authorization.find_first_not_of(" \t");
+    if (first == std::string::npos) return "";
+    const size_t last = authorization.find_last_not_of(" \t");
+    const std::string header = authorization.substr(first, last - first + 1);
+    const size_t schemeEnd = std::find_if(header.begin(), header.end(), is_blank) - header.begin();
+    std::string scheme = header.substr(0, schemeEnd);
+    std::transform(scheme.begin(), scheme.end(), scheme.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (scheme != "bearer") return header;  // not a bearer token: presented and not valid
+    const size_t token = header.find_first_not_of(" \t", schemeEnd);
+    return token == std::string::npos ? "" : header.substr(token);
+}
 
 int AuthFailures::blocked_for(const std::string& address, Clock::time_point now) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -55,23 +58,28 @@ void AuthFailures::forget_old(Clock::time_point now) {
 }
 
 void authenticate(Store& store, AuthFailures& failures, Call& call, Role needed) {
-    const std::string& address = call.request.remote_addr;
-    const auto now = AuthFailures::Clock::now();
-    if (const int wait = failures.blocked_for(address, now)) {
-        throw HttpError(429, "too many tokens that are not valid from " + address + "; try again later",
-                        wait);
-    }
-    const std::string token = bearer_token(call.request);
+    const std::string token = bearer_token(call.request.get_header_value("Authorization"));
     if (token.empty()) throw HttpError(401, "a token is required (Authorization: Bearer TOKEN)");
+    std::string hash;
     std::optional<TokenInfo> info;
-    if (token.size() <= kMaxTokenLength) info = store.token_by_hash(token_hash(token));
+    if (token.size() <= kMaxTokenLength) {
+        hash = token_hash(token);
+        info = store.token_by_hash(hash);
+    }
     if (!info) {
+        const std::string& address = call.actor.address;
+        const auto now = AuthFailures::Clock::now();
+        if (const int wait = failures.blocked_for(address, now)) {
+            throw HttpError(429, "too many tokens that are not valid from " + address + "; try again later",
+                            wait);
+        }
         failures.failed(address, now);
         throw HttpError(401, "the token is not valid");
     }
     call.authenticated = true;
-    call.actor = Actor{info->name, address};
+    call.actor.who = info->name;
     call.role = info->role;
+    call.tokenHash = hash;
     if (!role_allows(info->role, needed)) {
         throw HttpError(403, std::string("the role ") + role_name(info->role) + " may not do this; " +
                                  role_name(needed) + " may");

@@ -2,12 +2,15 @@
 // every request (a revoked token is refused at once), and a brake on
 // addresses that keep presenting tokens that are not valid.
 //
-// An address that presents kMaxFailures tokens that are not valid within
-// kWindow is blocked for kBlock: every request of it that needs a token is
-// answered 429 (with Retry-After) before its token is even looked up, so a
-// guess cannot be confirmed during the block. Requests without any token
-// (401) are not counted: a browser asks without one before a token is
-// entered. Routes that need no token still answer the address.
+// A valid token is always accepted, whatever other clients of the same
+// address did: behind a NAT or a reverse proxy many clients share one. What
+// the brake slows down is guessing: an address that presents kMaxFailures
+// tokens that are not valid within kWindow is blocked for kBlock, and every
+// token of it that is not valid is answered 429 (with Retry-After) at once,
+// never held open. Requests without a token (no Authorization header, or a
+// Bearer scheme with nothing after it) are 401 and not counted: a browser
+// asks without one before a token is entered, and a tab that signed out
+// may still ask once.
 #pragma once
 
 #include <chrono>
@@ -42,9 +45,16 @@ private:
     std::unordered_map<std::string, Address> addresses_;
 };
 
-// Sets the call's actor and role from its token, or throws HttpError: 429
-// while the address is blocked, 401 without a valid token, 403 when the
-// token's role is below `needed`. A store that fails is 503.
+// The token of an Authorization header: "" when there is none (no header,
+// or the Bearer scheme, in any case, with only blanks after it); the whole
+// header when it is of another scheme (presented, and not valid).
+std::string bearer_token(const std::string& authorization);
+
+// Sets the call's actor, role and token hash from its token, or throws
+// HttpError: 401 without a token or with one that is not valid, 429 for one
+// that is not valid while the address is blocked, 403 when the token's role
+// is below `needed`. A store that fails is 503. The address is the call's
+// actor address (the client's, behind a trusted proxy).
 void authenticate(Store& store, AuthFailures& failures, Call& call, Role needed);
 
 }  // namespace doorlinkd

@@ -58,14 +58,16 @@ void list_cards(Services& services, Call& call) {
     const Paging page = paging(call);
     const Page<Card> cards = services.store.cards_page(search, page.offset, page.limit);
     Json list = Json::array();
-    for (const Card& card : cards.items) list.push_back(to_json(card));
+    for (const Card& card : cards.items) list.push_back(to_json(card, pin_view(call)));
     reply(call, 200, Json{{"cards", list}, {"total", cards.total}});
 }
 
 void put_card(Services& services, Call& call) {
     const std::string card = checked_card_text(call.param("card"), "card");
     call.target = card;
-    reply(call, 200, card_put(services.store, fields_of_body(body_object(call), card)).json);
+    const Outcome outcome = card_put(services.store, fields_of_body(body_object(call), card));
+    call.detail = outcome.lines.front();
+    reply(call, 200, outcome.json);
 }
 
 void remove_card(Services& services, Call& call) {

@@ -11,6 +11,10 @@ namespace {
 
 constexpr auto kWait = std::chrono::seconds(1);
 constexpr int kBatch = 100;
+// How often a stream's token is looked up again: a stream outlives the
+// request that opened it, and a revoked or expired token must not keep it.
+// With the wait of a second, no token goes unchecked for 5 s.
+constexpr auto kTokenCheck = std::chrono::seconds(4);
 
 struct EventFilter {
     std::string controller;
@@ -32,8 +36,8 @@ EventFilter event_filter(const Call& call) {
 // One stream's place; it holds its slot until the stream ends.
 class EventStream {
 public:
-    EventStream(Services& services, int64_t after, EventFilter filter)
-        : services_(services), after_(after), filter_(std::move(filter)) {}
+    EventStream(Services& services, int64_t after, EventFilter filter, std::string tokenHash)
+        : services_(services), after_(after), filter_(std::move(filter)), tokenHash_(std::move(tokenHash)) {}
     ~EventStream() { services_.streams.give_back(); }
     EventStream(const EventStream&) = delete;
     EventStream& operator=(const EventStream&) = delete;
@@ -43,7 +47,7 @@ public:
     // connection.
     bool next(httplib::DataSink& sink) {
         try {
-            if (services_.stopping || services_.hub.stopped()) {
+            if (services_.stopping || services_.hub.stopped() || !token_still_valid()) {
                 sink.done();
                 return true;
             }
@@ -67,9 +71,18 @@ public:
     }
 
 private:
+    bool token_still_valid() {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - checked_ < kTokenCheck) return true;
+        checked_ = now;
+        return services_.store.token_by_hash(tokenHash_).has_value();
+    }
+
     Services& services_;
     int64_t after_;
     EventFilter filter_;
+    const std::string tokenHash_;
+    std::chrono::steady_clock::time_point checked_ = std::chrono::steady_clock::now();  // when opened
 };
 
 int64_t id_number(const std::string& text, const std::string& what) {
@@ -108,7 +121,7 @@ void stream_events(Services& services, Call& call) {
     if (!services.streams.take()) {
         throw HttpError(503, "the most event streams are open; try again later", 5);
     }
-    auto stream = std::make_shared<EventStream>(services, after, filter);
+    auto stream = std::make_shared<EventStream>(services, after, filter, call.tokenHash);
     call.response.set_header("X-Accel-Buffering", "no");
     call.response.set_chunked_content_provider(
         "text/event-stream", [stream](size_t, httplib::DataSink& sink) { return stream->next(sink); });

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <set>
 #include <string>
 
 namespace doorlinkd {
@@ -12,6 +13,9 @@ struct HttpOptions {
     int threads = 16;                       // workers for requests
     int maxStreams = 32;                    // event streams open at once (each holds a worker)
     size_t bodyLimit = 16 * 1024 * 1024;    // bytes; past it 413
+    // Reverse proxies whose X-Forwarded-For is believed, as normal_address
+    // writes them; none by default.
+    std::set<std::string> trustedProxies;
 };
 
 }  // namespace doorlinkd

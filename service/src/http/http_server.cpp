@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "http/auth.h"
+#include "http/client_address.h"
 #include "http/routes.h"
 #include "http/web_routes.h"
 
@@ -163,6 +164,10 @@ void HttpServer::Impl::configure() {
 void HttpServer::Impl::serve(const Route& route, const std::vector<std::string>& names,
                              const httplib::Request& request, httplib::Response& response) {
     Call call(request, response);
+    std::vector<std::string> forwardedFor;
+    const auto [first, last] = request.headers.equal_range("X-Forwarded-For");
+    for (auto it = first; it != last; ++it) forwardedFor.push_back(it->second);
+    call.actor.address = client_address(request.remote_addr, forwardedFor, options.trustedProxies);
     for (size_t i = 0; i < names.size() && i + 1 < request.matches.size(); ++i) {
         call.params[names[i]] = request.matches[i + 1].str();
     }
@@ -193,8 +198,11 @@ void HttpServer::Impl::answer_failure(Call& call, std::string& error) {
         return;
     } catch (const std::exception& e) {
         status = status_of(e);
-        error = status == 500 ? "internal error" : e.what();
-        if (status == 500) {
+        // What failed inside is for the log only: a database's error names
+        // its host, user and database, to anyone, tokens or not.
+        const bool inside = status == 500 || dynamic_cast<const StoreError*>(&e) != nullptr;
+        error = status == 500 ? "internal error" : inside ? "the database does not answer" : e.what();
+        if (inside) {
             std::cerr << "doorlinkd: " << call.request.method << ' ' << printable(call.request.path) << ": "
                       << e.what() << std::endl;
         }

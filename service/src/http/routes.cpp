@@ -61,7 +61,8 @@ const std::vector<Route>& api_routes() {
         {"POST", "/api/v1/controllers/{name}/time", kOperator, "Set the controller's clock to the service's",
          set_clock},
 
-        {"GET", "/api/v1/cards", kViewer, "A page of the cards, searched by card, serial or controller",
+        {"GET", "/api/v1/cards", kViewer,
+         "A page of the cards, searched by card, serial or controller (the PIN only to operators)",
          list_cards, "search,offset,limit"},
         {"PUT", "/api/v1/cards/{card}", kOperator,
          "Add or replace a card, checked as a row of an import (fields named as the CSV columns)", put_card,
@@ -71,7 +72,7 @@ const std::vector<Route>& api_routes() {
          "Add and update cards from a CSV text (every row checked first); replace=true makes it the whole "
          "set",
          import_cards, "replace", "text/csv"},
-        {"GET", "/api/v1/cards/export", kViewer, "Every card as a CSV text", export_cards},
+        {"GET", "/api/v1/cards/export", kOperator, "Every card as a CSV text, PINs included", export_cards},
 
         {"POST", "/api/v1/sync", kOperator, "Start a sync of every controller or of {controllers: [names]}",
          start_sync, "", kJson, 202},

@@ -60,9 +60,9 @@ void list_runs(Services& services, Call& call, Page<Info> (Store::*runs)(int, in
 
 // A run without results yet is one still starting, unless it is newer than
 // the newest run.
-template <class Info, class Result>
+template <class Info, class Result, class Form>
 void get_run(Services& services, Call& call, Page<Info> (Store::*runs)(int, int),
-             std::vector<Result> (Store::*results)(int64_t)) {
+             std::vector<Result> (Store::*results)(int64_t), Form form) {
     const std::string& text = call.param("id");
     if (text.empty() || text.size() > 18 || !all_digits(text)) throw NotFound("no run " + text);
     const int64_t id = std::stoll(text);
@@ -72,7 +72,7 @@ void get_run(Services& services, Call& call, Page<Info> (Store::*runs)(int, int)
         if (id < 1 || newest.items.empty() || newest.items.front().id < id) throw NotFound("no run " + text);
     }
     Json list = Json::array();
-    for (const Result& result : found) list.push_back(to_json(result));
+    for (const Result& result : found) list.push_back(form(result));
     reply(call, 200, Json{{"run", id}, {"results", list}});
 }
 
@@ -81,13 +81,16 @@ void get_run(Services& services, Call& call, Page<Info> (Store::*runs)(int, int)
 void start_sync(Services& services, Call& call) { start_run(services, call, &Fleet::start_sync); }
 void list_sync_runs(Services& services, Call& call) { list_runs(services, call, &Store::sync_runs); }
 void get_sync_run(Services& services, Call& call) {
-    get_run(services, call, &Store::sync_runs, &Store::sync_results);
+    const PinView pin = pin_view(call);
+    get_run(services, call, &Store::sync_runs, &Store::sync_results,
+            [pin](const SyncResult& result) { return to_json(result, pin); });
 }
 
 void start_archive(Services& services, Call& call) { start_run(services, call, &Fleet::start_archive); }
 void list_archive_runs(Services& services, Call& call) { list_runs(services, call, &Store::archive_runs); }
 void get_archive_run(Services& services, Call& call) {
-    get_run(services, call, &Store::archive_runs, &Store::archive_results);
+    get_run(services, call, &Store::archive_runs, &Store::archive_results,
+            [](const ArchiveResult& result) { return to_json(result); });
 }
 
 }  // namespace doorlinkd

@@ -19,8 +19,13 @@ int64_t ms_of(std::chrono::system_clock::time_point time) {
 
 }  // namespace
 
-CommandWorker::CommandWorker(Store& store, Fleet& fleet, std::string owner, Answer answer)
-    : store_(store), fleet_(fleet), owner_(std::move(owner)), answer_(std::move(answer)) {}
+CommandWorker::CommandWorker(Store& store, Fleet& fleet, std::string owner, std::string replyPrefix,
+                             Answer answer)
+    : store_(store),
+      fleet_(fleet),
+      owner_(std::move(owner)),
+      replyPrefix_(std::move(replyPrefix)),
+      answer_(std::move(answer)) {}
 
 CommandWorker::~CommandWorker() { stop(); }
 
@@ -89,11 +94,7 @@ void CommandWorker::handle(const MqttMessage& message) {
         }
     }
 
-    const std::string topic = answer_topic(message.responseTopic, command.controller);
-    if (!command.controller.empty() || !message.responseTopic.empty()) {
-        answer_(topic, command_answer(command.id, outcome.result, outcome.error, outcome.run),
-                message.correlation);
-    }
+    // Audited before it is answered: whoever reads the answer finds the entry.
     AuditEntry entry;
     entry.who = "mqtt";
     entry.action = "mqtt cmd/" + command.verb;
@@ -104,6 +105,11 @@ void CommandWorker::handle(const MqttMessage& message) {
         store_.audit(entry);
     } catch (const std::exception& error) {
         mqtt_log("cannot audit a command on " + message.topic + ": " + error.what());
+    }
+    const std::string topic = answer_topic(message.responseTopic, command.controller, replyPrefix_);
+    if (!topic.empty()) {
+        answer_(topic, command_answer(command.id, outcome.result, outcome.error, outcome.run),
+                message.correlation);
     }
 }
 

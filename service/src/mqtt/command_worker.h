@@ -25,8 +25,9 @@ public:
                                       const std::optional<std::string>& correlation)>;
     // owner: this instance's lease owner name. A command for a controller
     // another instance holds is that instance's to act on and answer: every
-    // instance subscribed hears it.
-    CommandWorker(Store& store, Fleet& fleet, std::string owner, Answer answer);
+    // instance subscribed hears it. replyPrefix: where response topics may
+    // lie besides doorlink/<controller>/reply (see answer_topic).
+    CommandWorker(Store& store, Fleet& fleet, std::string owner, std::string replyPrefix, Answer answer);
     ~CommandWorker();  // stops
     CommandWorker(const CommandWorker&) = delete;
     CommandWorker& operator=(const CommandWorker&) = delete;
@@ -51,6 +52,7 @@ private:
     Store& store_;
     Fleet& fleet_;
     const std::string owner_;
+    const std::string replyPrefix_;
     const Answer answer_;
     std::mutex mutex_;
     std::condition_variable wake_;

@@ -134,7 +134,7 @@ struct MqttBridge::Impl {
             });
         if (options.commands) {
             commands = std::make_unique<CommandWorker>(
-                store, fleet, leases.owner(),
+                store, fleet, leases.owner(), options.replyPrefix,
                 [this](const std::string& topic, const std::string& payload,
                        const std::optional<std::string>& correlation) {
                     const Handed handed = client->publish(topic, payload, false, correlation);

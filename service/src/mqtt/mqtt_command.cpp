@@ -6,6 +6,9 @@
 namespace doorlinkd {
 namespace {
 
+// Longer response topics are not used: a reply goes to the default topic.
+constexpr size_t kMaxTopicLength = 1024;
+
 // "doorlink/<controller>/cmd/<verb>": true with the two filled in.
 bool split_topic(const std::string& topic, std::string& controller, std::string& verb) {
     const std::string prefix = "doorlink/";
@@ -75,17 +78,24 @@ std::string command_answer(const std::string& id, const std::string& result, con
     return answer.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
-// An answer must not pass for an event, a status or a command.
-std::string answer_topic(const std::string& responseTopic, const std::string& controller) {
-    const std::string reply = "doorlink/" + controller + "/reply";
-    if (responseTopic.empty()) return reply;
-    const bool ownTopic = responseTopic.rfind("doorlink/", 0) == 0;
-    const std::string suffix = "/reply";
-    const bool replyTopic =
-        responseTopic.size() > suffix.size() &&
-        responseTopic.compare(responseTopic.size() - suffix.size(), suffix.size(), suffix) == 0 &&
-        responseTopic.find_first_of("+#") == std::string::npos;
-    return ownTopic && !replyTopic ? reply : responseTopic;
+std::string answer_topic(const std::string& responseTopic, const std::string& controller,
+                         const std::string& replyPrefix) {
+    const std::string reply = controller.empty() ? "" : "doorlink/" + controller + "/reply";
+    const bool underPrefix = !replyPrefix.empty() && responseTopic.size() > replyPrefix.size() &&
+                             responseTopic.size() <= kMaxTopicLength &&
+                             responseTopic.compare(0, replyPrefix.size(), replyPrefix) == 0 &&
+                             responseTopic.find_first_of(std::string("+#\0", 3)) == std::string::npos;
+    return underPrefix ? responseTopic : reply;
+}
+
+std::string reply_prefix_problem(const std::string& prefix) {
+    if (prefix.size() < 2 || prefix.back() != '/') return "a topic prefix ending in '/'";
+    if (prefix.size() > kMaxTopicLength / 2)
+        return "at most " + std::to_string(kMaxTopicLength / 2) + " bytes";
+    if (prefix.find_first_of(std::string("+#\0", 3)) != std::string::npos) return "no wildcard (+, #)";
+    if (prefix.front() == '$') return "not under the broker's $ topics";
+    if (prefix.rfind("doorlink/", 0) == 0) return "not under doorlink/, the service's own topics";
+    return "";
 }
 
 }  // namespace doorlinkd

@@ -32,9 +32,18 @@ MqttCommand check_command(const std::string& topic, const std::string& payload, 
 std::string command_answer(const std::string& id, const std::string& result, const std::string& error,
                            int64_t run = 0);
 
-// Where a command's answer goes: the request's MQTT 5 response topic, or
-// "doorlink/<controller>/reply" when it gives none or names one of the
-// service's own topics other than a reply topic.
-std::string answer_topic(const std::string& responseTopic, const std::string& controller);
+// Where a command's answer goes: "doorlink/<controller>/reply", or the
+// request's MQTT 5 response topic when it is that topic or lies under
+// replyPrefix (configured; "" allows none). Whoever may publish commands
+// must not make the service publish, with its own credentials, wherever
+// they like. "" when there is nowhere to answer: no controller, and no
+// response topic that may be used.
+std::string answer_topic(const std::string& responseTopic, const std::string& controller,
+                         const std::string& replyPrefix);
+
+// Why a prefix cannot be --mqtt-reply-prefix; "" when it can: it ends in
+// '/', holds no wildcard, and lies outside the service's own doorlink/ and
+// the broker's $ topics.
+std::string reply_prefix_problem(const std::string& prefix);
 
 }  // namespace doorlinkd

@@ -10,6 +10,7 @@ struct MqttOptions {
     std::string ca, cert, key;
     std::string user, password;  // from the configuration or DOORLINKD_MQTT_USER / _PASSWORD
     bool commands = false;       // act on doorlink/<controller>/cmd/...
+    std::string replyPrefix;     // response topics under it are answered on; "" none
 };
 
 }  // namespace doorlinkd

@@ -8,12 +8,17 @@
 #include <limits>
 #include <optional>
 
+#include "http/client_address.h"
+#include "model/card.h"
 #include "model/errors.h"
+#include "mqtt/mqtt_command.h"
 
 namespace doorlinkd {
 namespace {
 
-enum class Kind { Text, Integer, Flag };
+// List: texts given one by one (an option repeated, a TOML array), kept
+// as one text separated by spaces.
+enum class Kind { Text, Integer, Flag, List };
 // Where else a setting may be given: as an option of serve, as a global
 // option (main's), or nowhere (secrets). Options are named by the key with
 // '-' for '_'.
@@ -53,6 +58,8 @@ const std::vector<Key> kKeys = {
     {"tls_key", Kind::Text, 0, 0, "http", "tls_key", Option::Serve, "FILE", "PEM private key of --tls-cert"},
     {"http_threads", Kind::Integer, 1, 256, "http", "threads", Option::Serve, "N",
      "threads answering HTTP requests"},
+    {"trusted_proxy", Kind::List, 0, 0, "http", "trusted_proxy", Option::Serve, "ADDRESS",
+     "a reverse proxy whose X-Forwarded-For names the client (repeatable; none by default)"},
     {"mqtt", Kind::Text, 0, 0, "mqtt", "url", Option::Serve, "URL",
      "the MQTT broker, mqtt://HOST[:PORT] or mqtts://... (user and password from the configuration or the "
      "environment)"},
@@ -63,6 +70,9 @@ const std::vector<Key> kKeys = {
     {"mqtt_key", Kind::Text, 0, 0, "mqtt", "key", Option::Serve, "FILE", "PEM private key of --mqtt-cert"},
     {"mqtt_commands", Kind::Flag, 0, 0, "mqtt", "commands", Option::Serve, nullptr,
      "act on commands published to doorlink/<controller>/cmd/..."},
+    {"mqtt_reply_prefix", Kind::Text, 0, 0, "mqtt", "reply_prefix", Option::Serve, "PREFIX",
+     "a topic prefix ending in '/', outside doorlink/, under which a command's MQTT 5 response topic may "
+     "lie (otherwise answers go to doorlink/<controller>/reply)"},
     {"mqtt_user", Kind::Text, 0, 0, "mqtt", "user", Option::None, nullptr, nullptr},
     {"mqtt_password", Kind::Text, 0, 0, "mqtt", "password", Option::None, nullptr, nullptr},
     {"db", Kind::Text, 0, 0, nullptr, nullptr, Option::Global, nullptr, nullptr},
@@ -107,6 +117,18 @@ std::string value_text(const Key& key, const toml::node& node, const std::string
         case Kind::Flag:
             if (auto flag = node.value_exact<bool>()) return *flag ? "true" : "false";
             throw Refused(where + ": true or false");
+        case Kind::List: {
+            if (auto text = node.value_exact<std::string>()) return *text;
+            const toml::array* array = node.as_array();
+            if (!array) throw Refused(where + ": a string or an array of strings");
+            std::string texts;
+            for (const toml::node& item : *array) {
+                auto text = item.value_exact<std::string>();
+                if (!text) throw Refused(where + ": a string or an array of strings");
+                texts += (texts.empty() ? "" : " ") + *text;
+            }
+            return texts;
+        }
     }
     throw Refused(where + ": not understood");
 }
@@ -228,6 +250,8 @@ ServeCommandLine::ServeCommandLine(CLI::App& serve) {
         CLI::Option* option = nullptr;
         if (key.kind == Kind::Flag) {
             option = serve.add_flag(name, flags_[key.name], key.help);
+        } else if (key.kind == Kind::List) {
+            option = serve.add_option(name, lists_[key.name], key.help)->option_text(key.value);
         } else {
             option = serve.add_option(name, texts_[key.name], key.help)->option_text(key.value);
         }
@@ -240,7 +264,16 @@ ConfigValues ServeCommandLine::given() const {
     for (const auto& [name, option] : options_) {
         if (option->count() == 0) continue;
         auto flag = flags_.find(name);
-        values[name] = flag != flags_.end() ? (flag->second ? "true" : "false") : texts_.at(name);
+        auto list = lists_.find(name);
+        if (flag != flags_.end()) {
+            values[name] = flag->second ? "true" : "false";
+        } else if (list != lists_.end()) {
+            std::string texts;
+            for (const std::string& text : list->second) texts += (texts.empty() ? "" : " ") + text;
+            values[name] = texts;
+        } else {
+            values[name] = texts_.at(name);
+        }
     }
     return values;
 }
@@ -291,6 +324,13 @@ ServeOptions merge_serve_options(const ConfigValues& file, const ConfigValues& e
         throw Refused("tls_cert (--tls-cert) and tls_key (--tls-key): both or neither");
     }
     options.http.threads = integer("http_threads", options.http.threads);
+    for (const std::string& proxy : split_words(text("trusted_proxy", ""))) {
+        const std::optional<std::string> address = normal_address(proxy);
+        if (!address) {
+            throw Refused(shown(*key_named("trusted_proxy")) + ": \"" + proxy + "\" is not an IP address");
+        }
+        options.http.trustedProxies.insert(*address);
+    }
 
     const std::string url = text("mqtt", "");
     if (!url.empty()) {
@@ -314,6 +354,11 @@ ServeOptions merge_serve_options(const ConfigValues& file, const ConfigValues& e
         throw Refused("mqtt_cert (--mqtt-cert) and mqtt_key (--mqtt-key): both or neither");
     }
     options.mqtt.commands = text("mqtt_commands", "false") == "true";
+    options.mqtt.replyPrefix = text("mqtt_reply_prefix", "");
+    if (!options.mqtt.replyPrefix.empty()) {
+        const std::string problem = reply_prefix_problem(options.mqtt.replyPrefix);
+        if (!problem.empty()) throw Refused(shown(*key_named("mqtt_reply_prefix")) + ": " + problem);
+    }
     return options;
 }
 

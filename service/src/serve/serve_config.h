@@ -51,6 +51,7 @@ public:
 private:
     std::map<std::string, std::string> texts_;
     std::map<std::string, bool> flags_;
+    std::map<std::string, std::vector<std::string>> lists_;
     std::vector<std::pair<std::string, CLI::Option*>> options_;
 };
 

@@ -1,6 +1,7 @@
 """doorlinkd's commands that only touch the database: refused input changes
 nothing and names what was refused; database errors exit 3 with a clear
 message; on both databases."""
+import json
 import os
 import shutil
 import sqlite3
@@ -41,6 +42,12 @@ def test_controllers_and_cards_from_the_command_line(service, simulator):
                        "--controllers", door1, "--monday", "0800/1200/7")
     assert card["monday"] == "0800-1200-07;" and card["user_style"] == 1 and card["open_style"] == 2
     assert service.run("card", "set", "00100001", "--open-style", "0")["serial"] == "111111"
+    # The PIN from standard input, out of the process list.
+    piped = subprocess.run(service.command("card", "set", "00100001", "--password-stdin"), input="333444\n",
+                           capture_output=True, text=True, check=True)
+    assert json.loads(piped.stdout)["password"] == "333444"
+    code, refused = service.run("card", "set", "00100001", "--password-stdin", "--password", "1", expect=None)
+    assert code == 2
 
     code, refused = service.run("controller", "remove", door1, expect=None)
     assert code == 2 and refused["cards"] == ["00100001"]

@@ -127,7 +127,7 @@ class Rig:
         service.add_controllers(sim)
         tls = ["--mqtt-ca", self.ca] if self.ca else []
         self.serves.append(Serve(service, "--instance", INSTANCE, "--mqtt", self.url, "--mqtt-commands", *tls,
-                                 token=admin))
+                                 "--mqtt-reply-prefix", "answers/", token=admin))
         return self.serves[-1], sim
 
     def close(self):
@@ -224,7 +224,7 @@ def test_a_broker_outage_loses_nothing(rig):
 
 
 def test_commands_are_refused_unless_fresh_and_new_and_always_answered(rig):
-    listener = rig.listen(["doorlink/#", "answers/here"])
+    listener = rig.listen(["doorlink/#", "answers/here", "elsewhere/#"])
     # Retained before serve subscribes: refused when it comes with the subscription.
     command(listener, "open", fresh("kept-before", door=1), retain=True)
     serve, _ = rig.serve()
@@ -245,8 +245,12 @@ def test_commands_are_refused_unless_fresh_and_new_and_always_answered(rig):
     assert opened["payload"] == {"id": "open-1", "result": "ok", "error": None}
     assert opened["correlation"] == b"\x00\x01request"
     command(listener, "open", fresh("open-1", door=2))  # seen before
+    # A response topic outside the allowed prefix is not used: the answer
+    # goes to the controller's own reply topic.
+    asked.ResponseTopic = "elsewhere/anything"
+    command(listener, "time", fresh("time-1"), properties=asked)
 
-    answers = [m["payload"] for m in listener.wait(replies, count=6)]
+    answers = [m["payload"] for m in listener.wait(replies, count=7)]
     answers.append(listener.wait(lambda m: m["topic"] == "doorlink/door9/reply")["payload"])
     results = {a["id"]: (a["result"], a["error"]) for a in answers}
     assert results["kept-while"] == ("refused", "a retained command is never acted on")
@@ -255,6 +259,8 @@ def test_commands_are_refused_unless_fresh_and_new_and_always_answered(rig):
     assert results[None] == ("refused", "the payload is not JSON")
     assert results["nobody"][0] == "refused"
     assert results["open-1"] == ("refused", "the id open-1 was seen before")
+    assert results["time-1"] == ("ok", None)
+    assert not [m for m in listener.messages if m["topic"].startswith("elsewhere/")]
 
     audit = serve.json("GET", "/api/v1/audit?limit=100")["audit"]
     commands = {(e["detail"], e["target"], e["result"].split(":")[0]) for e in audit

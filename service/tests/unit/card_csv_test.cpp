@@ -124,7 +124,7 @@ TEST(CardCsv, RefusesEveryBadFieldByLineAndColumn) {
         {0, "25600001", "card", "site 256 is above 255"},
         {0, "00165536", "card", "number 65536 is above 65535"},
         {1, "12345", "serial", "12345 is not 6 digits"},
-        {2, "1234567", "password", "1234567 is not 6 digits"},
+        {2, "1234567", "password", "the PIN is not 6 digits"},
         {1, "", "serial", "missing: 6 digits are required"},
         {3, "2", "user_style", "2 is not 0 or 1"},
         {4, "3", "open_style", "3 is not 0, 1 or 2"},

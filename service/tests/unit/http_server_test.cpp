@@ -5,12 +5,15 @@
 #include <httplib.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <thread>
 
 #include "access/tokens.h"
 #include "archive/photo_hash.h"
+#include "http/auth.h"
+#include "http/client_address.h"
 #include "http/http_server.h"
 #include "http/routes.h"
 #include "unit/test_databases.h"
@@ -159,7 +162,7 @@ const std::vector<Operation> kOperations = {
     {"PUT", "/api/v1/cards/{card}", Role::Operator},
     {"DELETE", "/api/v1/cards/{card}", Role::Operator},
     {"POST", "/api/v1/cards/import", Role::Operator},
-    {"GET", "/api/v1/cards/export", Role::Viewer},
+    {"GET", "/api/v1/cards/export", Role::Operator},
     {"POST", "/api/v1/sync", Role::Operator},
     {"GET", "/api/v1/sync/runs", Role::Viewer},
     {"GET", "/api/v1/sync/runs/{id}", Role::Viewer},
@@ -282,16 +285,56 @@ TEST_F(HttpServerTest, ARevokedTokenIsRefusedAtOnce) {
     EXPECT_TRUE(answer.object().contains("error"));
 }
 
-TEST_F(HttpServerTest, RepeatedBadTokensBlockTheAddress) {
+TEST_F(HttpServerTest, RepeatedBadTokensAreThrottledButNeverAValidOne) {
     for (int i = 0; i < 10; ++i)
         ASSERT_EQ(send("GET", "/api/v1/me", "dl_wrong" + std::to_string(i)).status, 401);
     const Answer blocked = send("GET", "/api/v1/me", "dl_wrong");
     EXPECT_EQ(blocked.status, 429);
     EXPECT_GT(std::stoi(blocked.header("Retry-After")), 0);
-    // During the block a valid token is not even looked at; what needs no
-    // token still answers.
-    EXPECT_EQ(send("GET", "/api/v1/me", tokens[Role::Admin]).status, 429);
+    // The same address with a valid token: what other clients did does not
+    // count against it. What needs no token still answers.
+    EXPECT_EQ(send("GET", "/api/v1/me", tokens[Role::Admin]).status, 200);
     EXPECT_EQ(send("GET", "/health", "").status, 200);
+    EXPECT_EQ(send("GET", "/api/v1/me", "dl_wrong").status, 429);
+}
+
+TEST_F(HttpServerTest, ABearerSchemeWithoutATokenIsNoTokenAndNeverCounted) {
+    // What a browser sends for "Bearer " and an empty token, in any case.
+    for (int i = 0; i < 30; ++i) {
+        for (const char* header : {"Bearer", "bearer   ", "BEARER \t", "  Bearer "}) {
+            const Answer answer = send("GET", "/api/v1/me", "", "", {{"Authorization", header}});
+            ASSERT_EQ(answer.status, 401) << header;
+            ASSERT_EQ(answer.object().at("error"), "a token is required (Authorization: Bearer TOKEN)");
+        }
+    }
+    EXPECT_EQ(send("GET", "/api/v1/me", "dl_wrong").status, 401);  // not blocked
+    EXPECT_EQ(bearer_token("Bearer  dl_abc "), "dl_abc");
+    EXPECT_EQ(bearer_token("Basic dXNlcg=="), "Basic dXNlcg==");  // presented: counted as not valid
+}
+
+TEST_F(HttpServerTest, BehindATrustedProxyTheClientIsTheRightmostUntrustedForwardedAddress) {
+    options.trustedProxies = {"127.0.0.1", "10.0.0.9"};
+    const auto from = [](const std::string& forwardedFor) {
+        return httplib::Headers{{"X-Forwarded-For", forwardedFor}};
+    };
+    // One client guessing behind the proxy blocks only itself.
+    for (int i = 0; i < 11; ++i) send("GET", "/api/v1/me", "dl_wrong", "", from("6.6.6.6, 192.0.2.7"));
+    EXPECT_EQ(send("GET", "/api/v1/me", "dl_wrong", "", from("192.0.2.7")).status, 429);
+    EXPECT_EQ(send("GET", "/api/v1/me", "dl_wrong", "", from("192.0.2.8")).status, 401);
+    // The entries left of the first untrusted one are the client's own
+    // words; trusted proxies on the way are passed over.
+    EXPECT_EQ(send("POST", "/api/v1/controllers/door1/doors/1/open", tokens[Role::Operator], "",
+                   from("192.0.2.66, 192.0.2.5, 10.0.0.9"))
+                  .status,
+              200);
+    const json entry = send("GET", "/api/v1/audit", tokens[Role::Admin]).object().at("audit").at(0);
+    EXPECT_EQ(entry.at("address"), "192.0.2.5");
+
+    EXPECT_EQ(client_address("::ffff:127.0.0.1", {"192.0.2.1"}, {"127.0.0.1"}), "192.0.2.1");
+    EXPECT_EQ(client_address("192.0.2.3", {"192.0.2.1"}, {"127.0.0.1"}), "192.0.2.3");  // not trusted
+    EXPECT_EQ(client_address("127.0.0.1", {"junk, 192.0.2.1"}, {"127.0.0.1"}), "192.0.2.1");
+    EXPECT_EQ(client_address("127.0.0.1", {"192.0.2.1, junk"}, {"127.0.0.1"}), "127.0.0.1");
+    EXPECT_EQ(client_address("127.0.0.1", {"10.0.0.9", "127.0.0.1"}, {"127.0.0.1", "10.0.0.9"}), "10.0.0.9");
 }
 
 TEST_F(HttpServerTest, EveryAnswerCarriesTheSecurityHeaders) {
@@ -396,6 +439,10 @@ TEST_F(HttpServerTest, FleetFailuresHaveTheirStatuses) {
         EXPECT_EQ(answer.status, status);
         EXPECT_TRUE(answer.object().contains("error"));
     }
+    // What a database says of itself (its host, user, name) stays in the log.
+    fleet.fail = [] { throw StoreError("connection to server at \"db.internal\" failed"); };
+    EXPECT_EQ(send("GET", "/api/v1/controllers/door1", tokens[Role::Viewer]).object().at("error"),
+              "the database does not answer");
     fleet.fail = [] {};
     const json live = send("GET", "/api/v1/controllers/door1", tokens[Role::Viewer]).object();
     EXPECT_EQ(live.at("reachable"), true);
@@ -430,6 +477,9 @@ public:
                 text_.append(data, size);
                 return !stop_;
             });
+            std::lock_guard<std::mutex> lock(mutex_);
+            ended_ = true;
+            ended_changed_.notify_all();
         });
     }
     ~StreamReader() {
@@ -454,11 +504,18 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         return text_;
     }
+    // Waits up to `wait` for the server to end the stream.
+    bool ended(std::chrono::seconds wait) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return ended_changed_.wait_for(lock, wait, [this] { return ended_; });
+    }
 
 private:
     std::mutex mutex_;
+    std::condition_variable ended_changed_;
     std::string text_;
     bool stop_ = false;
+    bool ended_ = false;
     std::thread thread_;
 };
 
@@ -491,6 +548,61 @@ TEST_F(HttpServerTest, TheEventStreamTellsEventsAndResumesAfterTheLastId) {
     const auto began = std::chrono::steady_clock::now();
     server->stop();
     EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(3));
+}
+
+TEST_F(HttpServerTest, AStreamEndsSoonAfterItsTokenIsRevoked) {
+    start();
+    StreamReader reader(server->port(), tokens[Role::Viewer], "");
+    ASSERT_TRUE(reader.saw(": keep-alive"));
+    ASSERT_TRUE(store->revoke_token("viewer"));
+    const auto revoked = std::chrono::steady_clock::now();
+    EXPECT_TRUE(reader.ended(std::chrono::seconds(15)));
+    EXPECT_LT(std::chrono::steady_clock::now() - revoked, std::chrono::seconds(8));
+}
+
+TEST_F(HttpApiTest, NoPinGoesToARoleBelowOperatorNorIntoTheAudit) {
+    const std::string path = std::string("/api/v1/cards/") + kCard;
+    const auto cardOf = [&](Role role) {
+        return send("GET", "/api/v1/cards", tokens[role]).object().at("cards").at(0);
+    };
+    EXPECT_FALSE(cardOf(Role::Viewer).contains("password"));
+    EXPECT_EQ(cardOf(Role::Operator).at("password"), "654321");
+    EXPECT_EQ(send("GET", "/api/v1/cards/export", tokens[Role::Viewer]).status, 403);
+
+    SyncResult result;
+    result.controller = "door1";
+    result.status = SyncStatus::Drift;
+    result.drift = {{kCard, "password", std::string("654321"), std::string("999999")},
+                    {kCard, "serial", std::string("123456"), std::string("123457")}};
+    const int64_t run = store->begin_sync_run("test", true);
+    store->store_sync_result(run, result);
+    const auto driftOf = [&](Role role) {
+        return send("GET", "/api/v1/sync/runs/" + std::to_string(run), tokens[role])
+            .object()
+            .at("results")
+            .at(0)
+            .at("drift");
+    };
+    EXPECT_EQ(
+        driftOf(Role::Viewer).at(0),
+        (json{{"card", kCard}, {"field", "password"}, {"database", "(hidden)"}, {"controller", "(hidden)"}}));
+    EXPECT_EQ(driftOf(Role::Viewer).at(1).at("controller"), "123457");
+    EXPECT_EQ(driftOf(Role::Operator).at(0).at("controller"), "999999");
+
+    // A change names the PIN's change, never its value; nor does a refusal.
+    ASSERT_EQ(send("PUT", path, tokens[Role::Operator], R"({"serial":"123456","password":"271828"})").status,
+              200);
+    ASSERT_EQ(send("PUT", path, tokens[Role::Operator], R"({"serial":"123456","password":"31415"})").status,
+              400);
+    ASSERT_EQ(send("POST", "/api/v1/cards/import", tokens[Role::Operator],
+                   std::string(kHeader) + kCard + ",123456,16180,1,2,,,,,,,,,\n")
+                  .status,
+              400);
+    const std::string audit = send("GET", "/api/v1/audit", tokens[Role::Admin]).body;
+    EXPECT_NE(audit.find("updated card 00110001: PIN changed"), std::string::npos) << audit;
+    for (const char* pin : {"271828", "654321", "31415", "16180"}) {
+        EXPECT_EQ(audit.find(pin), std::string::npos) << pin << " in " << audit;
+    }
 }
 
 TEST_F(HttpServerTest, ServesHttpsWithTheGivenCertificate) {

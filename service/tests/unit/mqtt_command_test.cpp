@@ -62,13 +62,24 @@ TEST(MqttCommand, AnswersCarryTheIdResultErrorAndRun) {
               nlohmann::json({{"id", nullptr}, {"result", "refused"}, {"error", "the payload is not JSON"}}));
 }
 
-TEST(MqttCommand, AnswersGoToTheResponseTopicUnlessItIsOneOfTheServicesOwn) {
-    EXPECT_EQ(answer_topic("", "door1"), "doorlink/door1/reply");
-    EXPECT_EQ(answer_topic("clients/7/answers", "door1"), "clients/7/answers");
-    EXPECT_EQ(answer_topic("doorlink/door2/reply", "door1"), "doorlink/door2/reply");
-    for (const char* own : {"doorlink/door1/event", "doorlink/door1/status", "doorlink/door1/cmd/open",
-                            "doorlink/service/hall/status"}) {
-        EXPECT_EQ(answer_topic(own, "door1"), "doorlink/door1/reply") << own;
+TEST(MqttCommand, AnswersGoOnlyToTheControllersReplyTopicOrUnderTheConfiguredPrefix) {
+    EXPECT_EQ(answer_topic("", "door1", ""), "doorlink/door1/reply");
+    // Without a prefix no response topic is used but the controller's own.
+    for (const char* asked : {"clients/7/answers", "doorlink/door2/reply", "doorlink/door1/cmd/open",
+                              "doorlink/service/hall/status", "$SYS/broker"}) {
+        EXPECT_EQ(answer_topic(asked, "door1", ""), "doorlink/door1/reply") << asked;
+        EXPECT_EQ(answer_topic(asked, "door1", "clients/"),
+                  std::string(asked).rfind("clients/", 0) == 0 ? asked : "doorlink/door1/reply")
+            << asked;
+    }
+    EXPECT_EQ(answer_topic("clients/", "door1", "clients/"), "doorlink/door1/reply");  // nothing under it
+    EXPECT_EQ(answer_topic("clients/+/x", "door1", "clients/"), "doorlink/door1/reply");
+    EXPECT_EQ(answer_topic("clients/7", "", "clients/"), "clients/7");
+    EXPECT_EQ(answer_topic("elsewhere/7", "", "clients/"), "");  // nowhere to answer
+
+    EXPECT_EQ(reply_prefix_problem("clients/"), "");
+    for (const char* bad : {"clients", "/", "doorlink/replies/", "$share/x/", "a/#/", "a/+/"}) {
+        EXPECT_NE(reply_prefix_problem(bad), "") << bad;
     }
 }
 

@@ -178,3 +178,24 @@ def test_every_page_renders_without_errors(page, fleet):
         assert page.error_banner() == "", route
         page.screenshot(name)
     assert page.problems() == []
+
+
+def test_a_tab_without_a_token_sends_none_and_never_locks_out_its_address(page, fleet):
+    # A tab that signs out while its requests are under way asks as a
+    # stranger: no Authorization header, which is never counted against it.
+    page.sign_in(fleet.viewer)
+    sent = page.driver.execute_async_script(
+        "const done = arguments[arguments.length - 1];"
+        "import('/static/api.js').then(async (api) => {"
+        "  api.setToken('');"
+        "  const seen = [];"
+        "  const real = window.fetch;"
+        "  window.fetch = (path, options) => { seen.push(Object.keys(options.headers || {})); return real(path, options); };"
+        "  for (let i = 0; i < 15; i++) { try { await api.api('GET', '/api/v1/me'); } catch (e) { seen.push(e.status); } }"
+        "  window.fetch = real;"
+        "  done(seen);"
+        "});")
+    assert [s for s in sent if isinstance(s, list)] == [[]] * 15, sent
+    assert [s for s in sent if isinstance(s, int)] == [401] * 15, sent
+    page.sign_in(fleet.viewer)  # not blocked
+    assert page.one("#who").text.endswith("(viewer)")
