@@ -5,6 +5,7 @@
 #pragma once
 
 #include <signal.h>
+#include <sys/types.h>
 
 #include <optional>
 #include <string>
@@ -51,6 +52,7 @@ int serve_command(Store& store, const DataDir& dataDir, const ServeOptions& opti
                   const sigset_t& stopSignals);
 
 Outcome records_command(Store& store, const RecordQuery& query);
-Outcome photo_get(Store& store, const std::string& sha256, const std::string& file);
+// Writes the photo to the file with the given mode.
+Outcome photo_get(Store& store, const std::string& sha256, const std::string& file, mode_t mode);
 
 }  // namespace doorlinkd

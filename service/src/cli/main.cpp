@@ -1,6 +1,7 @@
 // doorlinkd: keeps a fleet of controllers' cards in step with a database and
 // archives their records and photos. See `doorlinkd --help`.
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <CLI/CLI.hpp>
 
@@ -66,6 +67,12 @@ void emit(const Outcome& outcome, bool asJson) {
 
 int main(int argc, char** argv) {
     using namespace doorlinkd;
+    // Everything doorlinkd makes is its user's alone: the database, the
+    // library's list files and the card export hold every card's PIN. A
+    // photo written for the user gets the mode the user's umask gives. (A
+    // command that drives controllers runs itself again, and finds 077 then;
+    // it writes no file for the user.)
+    const mode_t userUmask = ::umask(077);
     CLI::App app{
         "doorlinkd: keeps the cards of a fleet of door controllers in step with a database,\n"
         "verified by reading every controller's list back, and archives their records and\n"
@@ -247,7 +254,7 @@ int main(int argc, char** argv) {
         if (!query.since.empty() && !is_time_text(query.since)) throw Refused("--since: yyyymmddhhmmss");
         std::string dataDir;
         std::unique_ptr<DataDirLock> lock;
-        if (drives || o.db.empty()) dataDir = prepare_data_dir(o.dataDir);
+        if (drives || o.db.empty()) dataDir = prepare_data_dir(o.dataDir, std::cerr);
         if (drives) {
             use_data_dir_for_library(dataDir, argv);
             lock = std::make_unique<DataDirLock>(dataDir, sync->parsed()      ? "sync"
@@ -298,7 +305,7 @@ int main(int argc, char** argv) {
         } else if (records->parsed()) {
             outcome = records_command(*store, query);
         } else if (photoGet->parsed()) {
-            outcome = photo_get(*store, sha256, file);
+            outcome = photo_get(*store, sha256, file, 0666 & ~userUmask);
         } else if (tokenAdd->parsed()) {
             outcome = token_add(*store, tokenArgs);
         } else if (tokenList->parsed()) {

@@ -16,10 +16,10 @@ Outcome records_command(Store& store, const RecordQuery& query) {
     return outcome;
 }
 
-Outcome photo_get(Store& store, const std::string& sha256, const std::string& file) {
+Outcome photo_get(Store& store, const std::string& sha256, const std::string& file, mode_t mode) {
     const std::optional<Photo> photo = store.photo(sha256);
     if (!photo) throw Refused("no photo " + sha256);
-    write_file_atomically(file, photo->bytes.data(), photo->bytes.size());
+    write_file_atomically(file, photo->bytes.data(), photo->bytes.size(), mode);
     Outcome outcome;
     outcome.json =
         Json{{"sha256", sha256}, {"bytes", photo->bytes.size()}, {"whole", photo->whole}, {"file", file}};

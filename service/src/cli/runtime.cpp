@@ -3,13 +3,16 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <ostream>
 #include <random>
 
 #include "model/errors.h"
@@ -35,13 +38,32 @@ std::string host_name() {
     return name;
 }
 
-std::string prepare_data_dir(const std::string& path) {
+std::string prepare_data_dir(const std::string& path, std::ostream& notes) {
     std::error_code error;
-    std::filesystem::create_directories(path, error);
+    const bool made = std::filesystem::create_directories(path, error);
     if (error) throw StoreError("cannot make the data directory " + path + ": " + error.message());
-    const std::filesystem::path absolute = std::filesystem::canonical(path, error);
+    const std::string absolute = std::filesystem::canonical(path, error).string();
     if (error) throw StoreError("cannot resolve the data directory " + path + ": " + error.message());
-    return absolute.string();
+    // While a sync runs the library's list files there hold every card's
+    // PIN, and a SQLite database there holds them all the time.
+    struct stat info {};
+    if (::stat(absolute.c_str(), &info) != 0) {
+        throw StoreError("cannot read the mode of the data directory " + absolute + ": " +
+                         std::strerror(errno));
+    }
+    const unsigned mode = info.st_mode & 07777;
+    if ((mode & 077) == 0) return absolute;
+    char modeText[8];
+    std::snprintf(modeText, sizeof modeText, "%04o", mode);
+    if (::chmod(absolute.c_str(), 0700) != 0) {
+        throw StoreError("the data directory " + absolute + " is open to others (mode " + modeText +
+                         ") and cannot be made 0700: " + std::strerror(errno));
+    }
+    if (!made) {
+        notes << "doorlinkd: the data directory " << absolute << " was open to others (mode " << modeText
+              << "); it is now 0700" << std::endl;
+    }
+    return absolute;
 }
 
 void use_data_dir_for_library(const std::string& dataDir, char** argv) {

@@ -3,13 +3,15 @@
 // commands that drive controllers, and its lease owner name.
 #pragma once
 
+#include <ostream>
 #include <string>
 
 namespace doorlinkd {
 
 // Makes the data directory (and its parents) and returns its absolute path.
-// Throws StoreError when it cannot.
-std::string prepare_data_dir(const std::string& path);
+// It is the user's alone (0700): one open to others is made so, which notes
+// tells. Throws StoreError when it cannot.
+std::string prepare_data_dir(const std::string& path, std::ostream& notes);
 
 // The library reads DOORLINK_HOME once, when it loads, which is before
 // main(). When it does not name the data directory, this sets it and

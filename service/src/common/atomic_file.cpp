@@ -1,34 +1,38 @@
+#include "common/atomic_file.h"
+
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
-#include "common/atomic_file.h"
 #include "model/errors.h"
 
 namespace doorlinkd {
 
-void write_file_atomically(const std::string& path, const void* data, size_t size) {
-    const std::string temporary = path + ".tmp" + std::to_string(::getpid());
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+void write_file_atomically(const std::string& path, const void* data, size_t size, mode_t mode) {
+    // mkostemp makes the file with O_EXCL under a name nobody can guess: a
+    // link or file that is there already is never opened.
+    std::string temporary = path + ".tmpXXXXXX";
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0) throw StoreError("cannot write " + path + ": " + std::strerror(errno));
     const auto* bytes = static_cast<const char*>(data);
     size_t done = 0;
-    bool ok = true;
-    while (ok && done < size) {
+    int error = ::fchmod(fd, mode) == 0 ? 0 : errno;  // mkostemp makes it 0600
+    while (error == 0 && done < size) {
         const ssize_t n = ::write(fd, bytes + done, size - done);
         if (n < 0 && errno == EINTR) continue;
-        ok = n > 0;
-        if (ok) done += static_cast<size_t>(n);
+        if (n <= 0) error = n < 0 ? errno : EIO;
+        if (n > 0) done += static_cast<size_t>(n);
     }
-    const int error = errno;
-    ok = ok && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    if (!ok || ::rename(temporary.c_str(), path.c_str()) != 0) {
-        const std::string reason = std::strerror(ok ? errno : error);
+    if (error == 0 && ::fsync(fd) != 0) error = errno;
+    if (::close(fd) != 0 && error == 0) error = errno;
+    if (error == 0 && ::rename(temporary.c_str(), path.c_str()) != 0) error = errno;
+    if (error != 0) {
         ::unlink(temporary.c_str());
-        throw StoreError("cannot write " + path + ": " + reason);
+        throw StoreError("cannot write " + path + ": " + std::strerror(error));
     }
 }
 

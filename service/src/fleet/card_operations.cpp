@@ -64,7 +64,7 @@ Outcome card_import_text(Store& store, const std::string& text, const std::strin
 Outcome card_export(Store& store, const std::string& file) {
     const std::vector<Card> cards = store.cards();
     const std::string text = write_card_csv(cards);
-    write_file_atomically(file, text.data(), text.size());
+    write_file_atomically(file, text.data(), text.size(), 0600);  // every card's PIN: the user's alone
     Outcome outcome;
     outcome.json = Json{{"cards", cards.size()}, {"file", file}};
     outcome.lines.push_back(std::to_string(cards.size()) + " cards written to " + file);

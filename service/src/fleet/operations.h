@@ -30,6 +30,7 @@ std::vector<Controller> chosen_controllers(Store& store, const std::vector<std::
 Outcome card_import(Store& store, const std::string& file, bool replace);
 // The same of a CSV text; source (a file name, or "") begins its messages.
 Outcome card_import_text(Store& store, const std::string& text, const std::string& source, bool replace);
+// Every card into a CSV file that only its owner may read: it holds the PINs.
 Outcome card_export(Store& store, const std::string& file);
 // fields: the options given (nullopt: not given); fields[0] is the card.
 // The options not given keep the card's values.

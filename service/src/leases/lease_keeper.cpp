@@ -10,6 +10,46 @@ constexpr int kRenewalsPerLease = 3;
 
 }  // namespace
 
+// One controller's turn at its gate, from construction to destruction.
+class LeaseKeeper::Turn {
+public:
+    // Waits for the turn.
+    Turn(LeaseKeeper& keeper, const std::string& controller)
+        : keeper_(keeper), gate_(keeper.enter(controller)) {
+        lock_ = std::unique_lock<std::mutex>(gate_->second.mutex);
+    }
+    // Takes the turn only when nobody has it; see owns().
+    Turn(LeaseKeeper& keeper, const std::string& controller, std::try_to_lock_t)
+        : keeper_(keeper), gate_(keeper.enter(controller)) {
+        lock_ = std::unique_lock<std::mutex>(gate_->second.mutex, std::try_to_lock);
+    }
+    ~Turn() {
+        if (lock_.owns_lock()) lock_.unlock();
+        keeper_.leave(gate_);
+    }
+    Turn(const Turn&) = delete;
+    Turn& operator=(const Turn&) = delete;
+
+    bool owns() const { return lock_.owns_lock(); }
+
+private:
+    LeaseKeeper& keeper_;
+    const std::map<std::string, Gate>::iterator gate_;
+    std::unique_lock<std::mutex> lock_;
+};
+
+std::map<std::string, LeaseKeeper::Gate>::iterator LeaseKeeper::enter(const std::string& controller) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto gate = gates_.try_emplace(controller).first;
+    ++gate->second.users;
+    return gate;
+}
+
+void LeaseKeeper::leave(std::map<std::string, Gate>::iterator gate) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (--gate->second.users == 0) gates_.erase(gate);
+}
+
 LeaseKeeper::LeaseKeeper(Store& store, std::string owner, int leaseSeconds)
     : store_(store), owner_(std::move(owner)), leaseSeconds_(leaseSeconds < 1 ? 1 : leaseSeconds) {
     renewer_ = std::thread([this] { renew_loop(); });
@@ -25,6 +65,7 @@ LeaseKeeper::~LeaseKeeper() {
     wake_.notify_all();
     renewer_.join();
     for (const auto& entry : held) {
+        const Turn turn(*this, entry.first);
         try {
             store_.release_lease(entry.first, owner_);
         } catch (const std::exception&) {
@@ -34,6 +75,7 @@ LeaseKeeper::~LeaseKeeper() {
 }
 
 bool LeaseKeeper::take(const std::string& controller) {
+    const Turn turn(*this, controller);
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!notDriving_.empty()) return false;
@@ -63,6 +105,7 @@ std::string LeaseKeeper::held_elsewhere(const std::string& controller) const {
 }
 
 void LeaseKeeper::release(const std::string& controller) {
+    const Turn turn(*this, controller);
     {
         std::lock_guard<std::mutex> lock(mutex_);
         auto it = held_.find(controller);
@@ -70,6 +113,8 @@ void LeaseKeeper::release(const std::string& controller) {
         if (--it->second.holders > 0) return;
         held_.erase(it);
     }
+    // Still this release's turn: no take or renewal of the controller runs
+    // until the delete is done.
     store_.release_lease(controller, owner_);
 }
 
@@ -99,6 +144,17 @@ void LeaseKeeper::renew_loop() {
         for (const auto& entry : held_) names.push_back(entry.first);
         lock.unlock();
         for (const std::string& name : names) {
+            // A take or release of it under way renews it or ends it: the
+            // renewal is not needed, and waiting for a slow database call
+            // would hold up the renewal of every other lease.
+            const Turn turn(*this, name, std::try_to_lock);
+            if (!turn.owns()) continue;
+            {
+                // Released since the names were listed: renewing it would
+                // take it again, for nobody.
+                std::lock_guard<std::mutex> relock(mutex_);
+                if (held_.count(name) == 0) continue;
+            }
             const Clock::time_point asked = Clock::now();
             enum { Renewed, Taken, Unknown } outcome = Unknown;
             try {

@@ -54,6 +54,18 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
+    // A take, a release and a renewal of one controller run one at a time,
+    // each across its database call and its bookkeeping: a release's delete
+    // cannot remove the lease that a take has just renewed, nor a renewal
+    // bring back the lease that a release has just deleted. A controller's
+    // gate lives while a turn uses it; other controllers never wait for it.
+    struct Gate {
+        std::mutex mutex;
+        int users = 0;  // turns holding it or waiting for it
+    };
+    class Turn;
+    std::map<std::string, Gate>::iterator enter(const std::string& controller);
+    void leave(std::map<std::string, Gate>::iterator gate);
     void renew_loop();
 
     Store& store_;
@@ -68,6 +80,7 @@ private:
         int holders = 0;
     };
     std::map<std::string, Held> held_;
+    std::map<std::string, Gate> gates_;  // under mutex_; no gate is waited for with mutex_ held
     std::thread renewer_;
 };
 

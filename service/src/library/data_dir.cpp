@@ -14,6 +14,9 @@ std::string numbered(const char* format, int number) {
 }  // namespace
 
 std::string DataDir::registry() const { return path_ + "/eqminfo.ini"; }
+std::string DataDir::list_file(int list) const {
+    return path_ + "/list/" + numbered("doorname%03d.dat", list);
+}
 std::string DataDir::read_back_file(int list) const {
     return path_ + "/list/" + numbered("ReCardInfo%03d.dat", list);
 }

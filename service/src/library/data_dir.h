@@ -11,6 +11,7 @@ public:
     explicit DataDir(std::string path) : path_(std::move(path)) {}
     const std::string& path() const { return path_; }
     std::string registry() const;                             // eqminfo.ini
+    std::string list_file(int list) const;                    // list/doornameNNN.dat
     std::string read_back_file(int list) const;               // list/ReCardInfoNNN.dat
     std::string read_back_ini(int list) const;                // list/ReCardNNN.ini
     std::string record_directory() const;                     // cardinfo

@@ -1,12 +1,35 @@
 #include "sync/controller_sync.h"
 
+#include <unistd.h>
+
 #include "sync/sync.h"
 
 namespace doorlinkd {
+namespace {
+
+// The list file and the read-back files of a list number hold every PIN of
+// the controller's cards: removed as the sync ends, however it ends, before
+// its list number is lent again.
+class ListFilesRemoved {
+public:
+    ListFilesRemoved(const DataDir& dataDir, int list)
+        : files_{dataDir.list_file(list), dataDir.read_back_file(list), dataDir.read_back_ini(list)} {}
+    ~ListFilesRemoved() {
+        for (const std::string& file : files_) ::unlink(file.c_str());  // missing when its step never ran
+    }
+    ListFilesRemoved(const ListFilesRemoved&) = delete;
+    ListFilesRemoved& operator=(const ListFilesRemoved&) = delete;
+
+private:
+    const std::string files_[3];
+};
+
+}  // namespace
 
 SyncResult sync_controller(const Controller& controller, const std::vector<Card>& cards,
                            const DataDir& dataDir, int list, bool checkOnly,
                            const BeforeExport& beforeExport) {
+    const ListFilesRemoved removed(dataDir, list);
     SyncResult result;
     result.controller = controller.name;
     result.cards = static_cast<int>(cards.size());

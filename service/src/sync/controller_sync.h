@@ -15,7 +15,8 @@ namespace doorlinkd {
 
 // InStep, Repaired, Drift (with the rows that remain), or Unreachable with a
 // message that names the step that failed. What beforeExport throws (a lost
-// lease) and StoreError pass through.
+// lease) and StoreError pass through. The list and read-back files of the
+// list number are gone when it returns or throws.
 SyncResult sync_controller(const Controller& controller, const std::vector<Card>& cards,
                            const DataDir& dataDir, int list, bool checkOnly,
                            const BeforeExport& beforeExport);

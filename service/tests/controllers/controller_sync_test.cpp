@@ -1,8 +1,11 @@
 // One controller's sync against a simulated controller: drift found, drift
 // repaired, the step that failed named, and a lost lease obeyed.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <string>
+#include <vector>
 
 #include "controllers/sample_cards.h"
 #include "leases/lease_keeper.h"
@@ -78,6 +81,42 @@ TEST_F(ControllerSync, ALostLeaseStopsBeforeTheNextExport) {
     EXPECT_THROW(sync(false, leaseLostAfterTwo), LeaseLost);
     EXPECT_EQ(checks, 3);
     EXPECT_EQ(announcements(), announced);
+}
+
+// The list file and the read-back files of the list number hold the PINs:
+// none is left once a sync ends, whether it found drift, was stopped by a
+// lost lease, failed or repaired the list.
+TEST_F(ControllerSync, NoListOrReadBackFileOutlivesTheSync) {
+    const auto left = [&] {
+        std::vector<std::string> files;
+        for (const std::string& file :
+             {dataDir.list_file(1), dataDir.read_back_file(1), dataDir.read_back_ini(1)}) {
+            if (::access(file.c_str(), F_OK) == 0) files.push_back(file);
+        }
+        return files;
+    };
+    ASSERT_EQ(left(), std::vector<std::string>{dataDir.list_file(1)});  // written by SetUp
+
+    EXPECT_EQ(sync(true).status, SyncStatus::Drift);
+    EXPECT_EQ(left(), std::vector<std::string>{});
+
+    int checks = 0;
+    EXPECT_THROW(sync(false,
+                      [&] {
+                          if (++checks > 2) throw LeaseLost("the lease of door-1 could not be renewed");
+                      }),
+                 LeaseLost);
+    EXPECT_EQ(left(), std::vector<std::string>{});
+
+    sim.set_script(id, [](const doorsim::Datagram& request, doorsim::ControllerState&) {
+        return request.bytes.at(0) == 0x49 ? std::optional(std::vector<doorsim::Bytes>{}) : std::nullopt;
+    });
+    EXPECT_EQ(sync(false).status, SyncStatus::Unreachable);
+    EXPECT_EQ(left(), std::vector<std::string>{});
+
+    sim.set_script(id, nullptr);
+    EXPECT_EQ(sync(false).status, SyncStatus::Repaired);
+    EXPECT_EQ(left(), std::vector<std::string>{});
 }
 
 }  // namespace

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <iostream>
+#include <sstream>
 
 #include "cli/runtime.h"
 #include "model/errors.h"
@@ -14,7 +17,7 @@ std::string fresh_directory() {
                      ("doorlinkd-lock-" + std::to_string(::getpid()) + "-" +
                       ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::remove_all(dir);
-    return prepare_data_dir(dir.string());
+    return prepare_data_dir(dir.string(), std::cerr);
 }
 
 // The kernel lock goes with its holder: a second holder is refused with a
@@ -35,6 +38,31 @@ TEST(DataDirLock, RefusesASecondHolderNamingTheFirstAndIsFreeOnceItEnds) {
     }
     EXPECT_TRUE(std::filesystem::exists(dir + "/doorlinkd.lock"));
     EXPECT_NO_THROW(DataDirLock again(dir, "sync"));
+    std::filesystem::remove_all(dir);
+}
+
+// The data directory is its user's alone, whatever the umask: made 0700,
+// and one open to others is made so, which is said.
+TEST(DataDirMode, IsTheUsersAloneAndOneOpenToOthersIsClosed) {
+    const std::string dir =
+        std::filesystem::temp_directory_path() / ("doorlinkd-mode-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(dir);
+    const mode_t umaskBefore = ::umask(022);
+    const auto mode = [](const std::string& path) {
+        struct stat info {};
+        return ::stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0u;
+    };
+    std::ostringstream notes;
+    prepare_data_dir(dir + "/data", notes);
+    EXPECT_EQ(mode(dir + "/data"), 0700u);
+    EXPECT_EQ(notes.str(), "");
+
+    ASSERT_EQ(mode(dir), 0755u);  // made by the same call, as the umask says
+    prepare_data_dir(dir, notes);
+    EXPECT_EQ(mode(dir), 0700u);
+    EXPECT_EQ(notes.str(),
+              "doorlinkd: the data directory " + dir + " was open to others (mode 0755); it is now 0700\n");
+    ::umask(umaskBefore);
     std::filesystem::remove_all(dir);
 }
 
