@@ -17,14 +17,26 @@ bool split_topic(const std::string& topic, std::string& controller, std::string&
     return !controller.empty() && !verb.empty() && verb.find('/') == std::string::npos;
 }
 
+// 1 to 64 characters (the JSON parser takes only UTF-8), none of them a
+// control character: the id is stored, compared and echoed as it came, and
+// PostgreSQL would end it at a NUL.
+bool is_command_id(const std::string& id) {
+    size_t characters = 0;
+    for (const char c : id) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f) return false;
+        if ((byte & 0xC0) != 0x80) ++characters;
+    }
+    return characters >= 1 && characters <= 64;
+}
+
 // The payload's fields into command; the refusal when they are not a
 // valid command of its verb.
 std::string read_fields(const nlohmann::json& payload, int64_t nowSeconds, MqttCommand& command) {
     if (!payload.is_object()) return "the payload is not a JSON object";
     const auto id = payload.find("id");
-    if (id == payload.end() || !id->is_string() || id->get<std::string>().empty() ||
-        id->get<std::string>().size() > 64) {
-        return "\"id\" must be a text of 1 to 64 characters";
+    if (id == payload.end() || !id->is_string() || !is_command_id(id->get<std::string>())) {
+        return "\"id\" must be a text of 1 to 64 characters, none a control character";
     }
     command.id = id->get<std::string>();
     const auto time = payload.find("time");
@@ -75,16 +87,16 @@ std::string command_answer(const std::string& id, const std::string& result, con
     return answer.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
-// An answer must not pass for an event, a status or a command.
+// An answer must not pass for an event, a status or a command, and goes
+// where it can be published: a topic with a wildcard is none.
 std::string answer_topic(const std::string& responseTopic, const std::string& controller) {
     const std::string reply = "doorlink/" + controller + "/reply";
-    if (responseTopic.empty()) return reply;
+    if (responseTopic.empty() || responseTopic.find_first_of("+#") != std::string::npos) return reply;
     const bool ownTopic = responseTopic.rfind("doorlink/", 0) == 0;
     const std::string suffix = "/reply";
     const bool replyTopic =
         responseTopic.size() > suffix.size() &&
-        responseTopic.compare(responseTopic.size() - suffix.size(), suffix.size(), suffix) == 0 &&
-        responseTopic.find_first_of("+#") == std::string::npos;
+        responseTopic.compare(responseTopic.size() - suffix.size(), suffix.size(), suffix) == 0;
     return ownTopic && !replyTopic ? reply : responseTopic;
 }
 

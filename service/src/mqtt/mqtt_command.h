@@ -1,5 +1,6 @@
 // MQTT commands: a message on doorlink/<controller>/cmd/<verb> with a JSON
-// payload {"id" (text, 1 to 64 characters), "time" (Unix seconds), ...}.
+// payload {"id" (text, 1 to 64 characters, no control characters), "time"
+// (Unix seconds), ...}.
 // Verbs: "open" (with "door", 0..3), "time" (set the controller's clock to
 // ours), "sync" (a sync of that controller). The checks here need nothing
 // but the message and the time; a repeated id is the store's to find.
@@ -33,8 +34,9 @@ std::string command_answer(const std::string& id, const std::string& result, con
                            int64_t run = 0);
 
 // Where a command's answer goes: the request's MQTT 5 response topic, or
-// "doorlink/<controller>/reply" when it gives none or names one of the
-// service's own topics other than a reply topic.
+// "doorlink/<controller>/reply" when it gives none, names one of the
+// service's own topics other than a reply topic, or holds a wildcard (+ or
+// #), which no message can be published to.
 std::string answer_topic(const std::string& responseTopic, const std::string& controller);
 
 }  // namespace doorlinkd
