@@ -6,7 +6,9 @@
 #                               and Wine (32- and 64-bit) of the Windows
 #                               suites; what cannot be installed is
 #                               reported, and what needs it is skipped
-#   install-deps.sh --fuzz      clang and its libFuzzer runtime (make fuzz)
+#   install-deps.sh --fuzz      clang and its libFuzzer runtime (make fuzz),
+#                               besides the build's packages (the service's
+#                               too, whose code the fuzz build takes)
 #   install-deps.sh --lint      clang-tidy and clang-format-14 (make lint,
 #                               make format)
 #   install-deps.sh --csharp    mono's compiler and runtime for the C# example

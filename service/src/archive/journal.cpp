@@ -18,10 +18,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr size_t kCardDigits = 8;
-constexpr size_t kTimeDigits = 14;
-constexpr int kLargestKind = 255;
-
 // The regular files directly in a directory; none when it cannot be read.
 std::vector<fs::path> files_in(const fs::path& directory) {
     std::vector<fs::path> files;
@@ -32,37 +28,6 @@ std::vector<fs::path> files_in(const fs::path& directory) {
     }
     std::sort(files.begin(), files.end());
     return files;
-}
-
-std::vector<std::string> split(const std::string& text, char separator) {
-    std::vector<std::string> fields(1);
-    for (char c : text) {
-        if (c == separator) {
-            fields.emplace_back();
-        } else {
-            fields.back() += c;
-        }
-    }
-    return fields;
-}
-
-struct RecordLine {
-    std::string card;
-    std::string time;
-    int kind = 1;
-};
-
-// "CARD,yyyymmddhhmmss,NNN,K": the card's 8 digits, the record's time, this
-// controller's number and the kind (0 to 255).
-std::optional<RecordLine> parse_line(const std::string& line, const std::string& number) {
-    const std::vector<std::string> f = split(line, ',');
-    if (f.size() != 4 || f[0].size() != kCardDigits || !all_digits(f[0]) || f[1].size() != kTimeDigits ||
-        !all_digits(f[1]) || f[2] != number || f[3].size() > 3 || !all_digits(f[3])) {
-        return std::nullopt;
-    }
-    const int kind = std::stoi(f[3]);
-    if (kind > kLargestKind) return std::nullopt;
-    return RecordLine{f[0], f[1], kind};
 }
 
 class JournalReader {
@@ -104,7 +69,7 @@ private:
         int image = 0;  // the line's number: the image number of its photo
         for (std::string text; std::getline(in, text);) {
             ++image;
-            const auto line = parse_line(text, number_);
+            const auto line = parse_record_line(text, number_);
             if (!line) {
                 note(file + " line " + std::to_string(image) + ": not a record line of controller " +
                      number_ + ", skipped");

@@ -11,7 +11,6 @@
 #include <map>
 #include <mutex>
 #include <optional>
-#include <stdexcept>
 #include <string>
 
 #include "fleet/event_hub.h"
@@ -20,6 +19,7 @@
 #include "fleet/metrics.h"
 #include "fleet/outcome.h"
 #include "http/http_options.h"
+#include "http/request_forms.h"
 #include "model/access.h"
 #include "store/store.h"
 
@@ -57,19 +57,6 @@ struct Services {
     const std::atomic<bool>& stopping;  // set when the server stops: streams end
 };
 
-// Ends a call with this status and {"error": message}.
-class HttpError : public std::runtime_error {
-public:
-    HttpError(int status, const std::string& message, int retryAfter = 0)
-        : std::runtime_error(message), status_(status), retryAfter_(retryAfter) {}
-    int status() const { return status_; }
-    int retry_after() const { return retryAfter_; }  // seconds; 0: no Retry-After
-
-private:
-    int status_;
-    int retryAfter_;
-};
-
 struct Call {
     Call(const httplib::Request& request_, httplib::Response& response_)
         : request(request_), response(response_), actor{"", request_.remote_addr} {}
@@ -93,9 +80,7 @@ std::string json_text(const Json& json);
 void reply(Call& call, int status, const Json& json);
 void reply_error(httplib::Response& response, int status, const std::string& message);
 
-// The body as a JSON object (an empty body is an empty object); 400 for
-// anything else, 413 past kMaxJsonBody.
-constexpr size_t kMaxJsonBody = 64 * 1024;
+// The body as a JSON object (json_body).
 Json body_object(const Call& call);
 
 // Query parameters: absent gives the default; present and bad is 400.
@@ -111,12 +96,8 @@ struct Paging {
 constexpr int kMaxPage = 500;
 Paging paging(const Call& call);
 
-// Checked parts: 400 (query, body) or 404 (path) when not of their form.
-std::string controller_param(const Call& call);  // {name}
-std::string checked_controller_name(const std::string& name);
-std::string checked_card_text(const std::string& text, const std::string& what);
-
-bool is_printable_utf8(const std::string& text);
+// The path's {name}: a controller name, else 404.
+std::string controller_param(const Call& call);
 
 // PINs go to those who may change them: operators and admins.
 inline PinView pin_view(const Call& call) {

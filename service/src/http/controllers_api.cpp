@@ -1,8 +1,6 @@
 // The routes of the controllers: the list with each one's latest sync and
 // archive, one with its live status, adding and removing, and what is done
 // to a controller now (a door opened, its clock set).
-#include <algorithm>
-
 #include "fleet/json_forms.h"
 #include "fleet/operations.h"
 #include "http/handlers.h"
@@ -32,24 +30,6 @@ const ControllerSummary* summary_of(const std::vector<ControllerSummary>& summar
     return nullptr;
 }
 
-const Json* field(const Json& body, const char* key, Json::value_t type, const char* typeName,
-                  bool required) {
-    const auto it = body.find(key);
-    if (it == body.end() || it->is_null()) {
-        if (required) throw HttpError(400, std::string(key) + ": required");
-        return nullptr;
-    }
-    const bool integer = type == Json::value_t::number_integer && it->is_number_integer();
-    if (!integer && it->type() != type) throw HttpError(400, std::string(key) + ": " + typeName);
-    return &*it;
-}
-
-int door_param(const Call& call) {
-    const std::string& door = call.param("door");
-    if (door.size() != 1 || door[0] < '0' || door[0] > '3') throw HttpError(400, "door " + door + ": 0 to 3");
-    return door[0] - '0';
-}
-
 }  // namespace
 
 void list_controllers(Services& services, Call& call) {
@@ -65,32 +45,10 @@ void list_controllers(Services& services, Call& call) {
 
 void add_controller(Services& services, Call& call) {
     const Json body = body_object(call);
-    for (const auto& item : body.items()) {
-        static const std::vector<std::string> known = {"name", "address", "mac", "number", "long", "photos"};
-        if (std::find(known.begin(), known.end(), item.key()) == known.end()) {
-            throw HttpError(400, "unknown field " + item.key() +
-                                     "; the fields are name, address, mac, number, "
-                                     "long and photos");
-        }
-    }
-    using Type = Json::value_t;
-    ControllerAddArgs args;
-    args.name = field(body, "name", Type::string, "a text", true)->get<std::string>();
-    call.target = args.name;
-    args.address = field(body, "address", Type::string, "a text", true)->get<std::string>();
-    args.mac = field(body, "mac", Type::string, "a text", true)->get<std::string>();
-    if (const Json* number = field(body, "number", Type::number_integer, "a whole number", false)) {
-        if (!number->is_number_integer() || number->get<int64_t>() < 0 || number->get<int64_t>() > 999) {
-            throw HttpError(400, "number: 0 to 999");
-        }
-        args.number = number->get<int>();
-    }
-    if (const Json* longRecords = field(body, "long", Type::boolean, "true or false", false)) {
-        args.longRecords = longRecords->get<bool>();
-    }
-    if (const Json* photos = field(body, "photos", Type::boolean, "true or false", false)) {
-        args.noPhotos = !photos->get<bool>();
-    }
+    // The audit names the controller also when its body is refused.
+    const auto name = body.find("name");
+    if (name != body.end() && name->is_string()) call.target = name->get<std::string>();
+    const ControllerAddArgs args = controller_of_body(body);
     reply(call, 201, controller_add(services.store, args).json);
 }
 
@@ -120,7 +78,7 @@ void remove_controller(Services& services, Call& call) {
 void open_door(Services& services, Call& call) {
     const std::string name = controller_param(call);
     call.target = name;
-    const int door = door_param(call);
+    const int door = door_path_number(call.param("door"));
     call.detail = "door " + std::to_string(door);
     services.fleet.open_door(name, door);
     reply(call, 200, Json{{"controller", name}, {"door", door}, {"opened", true}});

@@ -1,9 +1,9 @@
 // The routes of events: a page after an id, and the stream of them as they
 // come (server-sent events). Both read the store, so the events other
 // instances store show up too.
+#include <algorithm>
 #include <chrono>
 
-#include "cards/card_rules.h"
 #include "http/handlers.h"
 
 namespace doorlinkd {
@@ -85,11 +85,6 @@ private:
     std::chrono::steady_clock::time_point checked_ = std::chrono::steady_clock::now();  // when opened
 };
 
-int64_t id_number(const std::string& text, const std::string& what) {
-    if (text.empty() || text.size() > 18 || !all_digits(text)) throw HttpError(400, what + ": an event id");
-    return std::stoll(text);
-}
-
 }  // namespace
 
 void list_events(Services& services, Call& call) {
@@ -112,9 +107,9 @@ void stream_events(Services& services, Call& call) {
     const std::string lastId = call.request.get_header_value("Last-Event-ID");
     int64_t after = 0;
     if (!lastId.empty()) {
-        after = id_number(lastId, "Last-Event-ID");
+        after = event_id_number(lastId, "Last-Event-ID");
     } else if (call.request.has_param("after")) {
-        after = id_number(call.request.get_param_value("after"), "after");
+        after = event_id_number(call.request.get_param_value("after"), "after");
     } else {
         after = services.store.last_event_id();
     }

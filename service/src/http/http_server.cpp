@@ -17,8 +17,6 @@ namespace {
 constexpr time_t kReadWriteTimeout = 3;
 constexpr time_t kKeepAliveTimeout = 1;
 constexpr size_t kKeepAliveRequests = 100;
-// Longer paths are refused before they are matched against the routes.
-constexpr size_t kMaxPath = 2048;
 
 const char* const kContentSecurityPolicy =
     "default-src 'self'; img-src 'self' blob: data:; connect-src 'self'; style-src 'self'; "

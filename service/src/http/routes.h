@@ -28,6 +28,9 @@ struct Route {
 
 const std::vector<Route>& api_routes();
 
+// Longer paths are refused before they are matched against the routes.
+constexpr size_t kMaxPath = 2048;
+
 // The pattern as a regular expression for the server, each {name} one
 // segment captured.
 std::string path_regex(const std::string& path);

@@ -1,6 +1,5 @@
 // The routes of sync and archive runs: started in the background (202 with
 // the run's id), listed, and read with their results.
-#include "cards/card_rules.h"
 #include "fleet/json_forms.h"
 #include "http/handlers.h"
 
@@ -23,26 +22,10 @@ Json run_json(const ArchiveRunInfo& run) {
                 {"records", run.records}, {"photos", run.photos}};
 }
 
-// {"controllers": [names]} or nothing: every controller.
-std::vector<std::string> names_of_body(const Call& call) {
-    const Json body = body_object(call);
-    std::vector<std::string> names;
-    for (const auto& item : body.items()) {
-        if (item.key() != "controllers")
-            throw HttpError(400, "unknown field " + item.key() + "; only controllers");
-        if (!item.value().is_array()) throw HttpError(400, "controllers: an array of controller names");
-        for (const Json& name : item.value()) {
-            if (!name.is_string()) throw HttpError(400, "controllers: an array of controller names");
-            names.push_back(checked_controller_name(name.get<std::string>()));
-        }
-    }
-    return names;
-}
-
 using Start = int64_t (Fleet::*)(const std::vector<std::string>&, const Actor&);
 
 void start_run(Services& services, Call& call, Start start) {
-    const std::vector<std::string> names = names_of_body(call);
+    const std::vector<std::string> names = controller_names_of_body(body_object(call));
     call.target = join_words(names);
     const int64_t run = (services.fleet.*start)(names, call.actor);
     call.detail = "run " + std::to_string(run);
@@ -64,8 +47,7 @@ template <class Info, class Result, class Form>
 void get_run(Services& services, Call& call, Page<Info> (Store::*runs)(int, int),
              std::vector<Result> (Store::*results)(int64_t), Form form) {
     const std::string& text = call.param("id");
-    if (text.empty() || text.size() > 18 || !all_digits(text)) throw NotFound("no run " + text);
-    const int64_t id = std::stoll(text);
+    const int64_t id = run_path_id(text);
     const std::vector<Result> found = (services.store.*results)(id);
     if (found.empty()) {
         const Page<Info> newest = (services.store.*runs)(0, 1);

@@ -20,14 +20,26 @@ bool split_topic(const std::string& topic, std::string& controller, std::string&
     return !controller.empty() && !verb.empty() && verb.find('/') == std::string::npos;
 }
 
+// 1 to 64 characters (the JSON parser takes only UTF-8), none of them a
+// control character: the id is stored, compared and echoed as it came, and
+// PostgreSQL would end it at a NUL.
+bool is_command_id(const std::string& id) {
+    size_t characters = 0;
+    for (const char c : id) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f) return false;
+        if ((byte & 0xC0) != 0x80) ++characters;
+    }
+    return characters >= 1 && characters <= 64;
+}
+
 // The payload's fields into command; the refusal when they are not a
 // valid command of its verb.
 std::string read_fields(const nlohmann::json& payload, int64_t nowSeconds, MqttCommand& command) {
     if (!payload.is_object()) return "the payload is not a JSON object";
     const auto id = payload.find("id");
-    if (id == payload.end() || !id->is_string() || id->get<std::string>().empty() ||
-        id->get<std::string>().size() > 64) {
-        return "\"id\" must be a text of 1 to 64 characters";
+    if (id == payload.end() || !id->is_string() || !is_command_id(id->get<std::string>())) {
+        return "\"id\" must be a text of 1 to 64 characters, none a control character";
     }
     command.id = id->get<std::string>();
     const auto time = payload.find("time");

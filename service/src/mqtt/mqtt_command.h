@@ -1,5 +1,6 @@
 // MQTT commands: a message on doorlink/<controller>/cmd/<verb> with a JSON
-// payload {"id" (text, 1 to 64 characters), "time" (Unix seconds), ...}.
+// payload {"id" (text, 1 to 64 characters, no control characters), "time"
+// (Unix seconds), ...}.
 // Verbs: "open" (with "door", 0..3), "time" (set the controller's clock to
 // ours), "sync" (a sync of that controller). The checks here need nothing
 // but the message and the time; a repeated id is the store's to find.

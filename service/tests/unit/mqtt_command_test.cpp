@@ -45,6 +45,11 @@ TEST(MqttCommand, StaleFutureRetainedAndMalformedCommandsAreRefused) {
     EXPECT_NE(refusal(open, payload("a", kNow)), "");  // no door
     EXPECT_NE(refusal(open, payload("", kNow, ", \"door\": 0")), "");
     EXPECT_NE(refusal(open, payload(std::string(65, 'x'), kNow, ", \"door\": 0")), "");
+    // Characters, not bytes: 64 of two bytes each are an id; a NUL is none.
+    std::string twoByteCharacters;
+    for (int i = 0; i < 64; ++i) twoByteCharacters += "\xC3\xA9";
+    EXPECT_EQ(refusal(open, payload(twoByteCharacters, kNow, ", \"door\": 0")), "");
+    EXPECT_NE(refusal(open, payload("a\\u0000b", kNow, ", \"door\": 0")), "");
     EXPECT_NE(refusal(open, "{\"id\": 7, \"time\": 1700000000, \"door\": 0}"), "");
     EXPECT_NE(refusal(open, "{\"id\": \"a\", \"time\": \"now\", \"door\": 0}"), "");
     EXPECT_NE(refusal(open, "[1, 2]"), "");

@@ -53,11 +53,6 @@ platform::LocalTime fixed_time() {
     return t;
 }
 
-void fail(const char* message) {
-    std::fprintf(stderr, "fuzz check failed: %s\n", message);
-    std::abort();
-}
-
 }  // namespace doorlink::fuzz
 
 namespace {

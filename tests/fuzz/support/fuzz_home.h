@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/clock.h"
+#include "support/fuzz_check.h"
 
 // libFuzzer's entry points; the replay main calls them the same way.
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv);
@@ -27,10 +28,5 @@ bool write_file(const std::string& path, const std::string& bytes);
 // A fixed local time (2024-05-17 13:45:30, a Friday) for calls that name
 // files after the time, so that a run replays exactly.
 platform::LocalTime fixed_time();
-
-// Fails the run (abort) with the message: a property the target checks
-// did not hold.
-[[noreturn]] void fail(const char* message);
-#define FUZZ_CHECK(condition) ((condition) ? (void)0 : ::doorlink::fuzz::fail(#condition " at " __FILE__))
 
 }  // namespace doorlink::fuzz

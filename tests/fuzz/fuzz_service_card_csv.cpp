@@ -1,0 +1,185 @@
+// The card CSV of POST /api/v1/cards/import and `doorlinkd card import`,
+// read and checked as card_import_text does: parse_card_csv, then the fleet
+// rules (check_fleet_rules) against a small fixed fleet whose controller
+// "hall" holds nearly as many cards as it may.
+//   flags byte (bit 0: replace the cards), then the CSV text.
+// Only RowsRefused for a bad header leaves the parser. The rows kept are
+// in line order, each card once, none of a line with an error; written
+// out again they read back the same. The fleet rules name exactly the
+// unknown controllers of each row and each controller that would hold
+// more than kMaxCardsPerController cards, at the row that passes the
+// limit, with the errors in line order.
+#include <algorithm>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "cards/card_csv.h"
+#include "cards/card_rules.h"
+#include "support/fuzz_input.h"
+#include "support/service_scratch.h"
+
+using namespace doorlinkd;
+
+namespace {
+
+constexpr int kHallCards = kMaxCardsPerController - 4;
+
+const std::vector<Controller>& fleet() {
+    static const std::vector<Controller> controllers = {
+        {"door1", "127.0.0.1", "0011aabbccdd", 1, false, true},
+        {"hall", "127.0.0.2", "0011aabbccde", 2, true, true},
+        {"gate.2", "127.0.0.3", "0011aabbccdf", 3, false, false},
+    };
+    return controllers;
+}
+
+std::string card_text(int n) {
+    std::string text = std::to_string(n);
+    return std::string(8 - text.size(), '0') + text;
+}
+
+// Cards stored before: two for every controller, the rest for "hall".
+const std::vector<Card>& existing() {
+    static const std::vector<Card> cards = [] {
+        std::vector<Card> out;
+        for (int i = 0; i < kHallCards + 2; ++i) {
+            Card card;
+            card.card = card_text(10000 + i);
+            card.serial = "000001";
+            card.password = "000002";
+            if (i >= 2) card.controllers = {"hall"};
+            out.push_back(card);
+        }
+        return out;
+    }();
+    return cards;
+}
+
+const std::map<std::string, const Card*>& existing_index() {
+    static const std::map<std::string, const Card*> index = [] {
+        std::map<std::string, const Card*> out;
+        for (const Card& card : existing()) out[card.card] = &card;
+        return out;
+    }();
+    return index;
+}
+
+// How many of the cards stored before go to the controller.
+size_t existing_count(const std::string& controller) {
+    static std::map<std::string, size_t> counts;
+    const auto found = counts.find(controller);
+    if (found != counts.end()) return found->second;
+    return counts[controller] =
+               static_cast<size_t>(std::count_if(existing().begin(), existing().end(), [&](const Card& card) {
+                   return goes_to(card, controller);
+               }));
+}
+
+bool known(const std::string& name) {
+    for (const Controller& c : fleet()) {
+        if (c.name == name) return true;
+    }
+    return false;
+}
+
+// The errors the fleet rules should give, computed the plain way: a line
+// and a reason each, in no order.
+std::multiset<std::pair<int, std::string>> expected_fleet_errors(const std::vector<CardRow>& rows,
+                                                                 bool replace) {
+    std::multiset<std::pair<int, std::string>> errors;
+    for (const CardRow& row : rows) {
+        const std::set<std::string> names(row.card.controllers.begin(), row.card.controllers.end());
+        for (const std::string& name : names) {
+            if (!known(name)) errors.insert({row.line, "no controller named " + name});
+        }
+    }
+    std::set<std::string> updated;
+    for (const CardRow& row : rows) updated.insert(row.card.card);
+    for (const Controller& controller : fleet()) {
+        size_t kept = 0;
+        if (!replace) {
+            kept = existing_count(controller.name);
+            for (const std::string& card : updated) {
+                const auto stored = existing_index().find(card);
+                if (stored != existing_index().end()) kept -= goes_to(*stored->second, controller.name);
+            }
+        }
+        std::vector<int> lines;  // of the incoming rows that go to it
+        for (const CardRow& row : rows) {
+            if (goes_to(row.card, controller.name)) lines.push_back(row.line);
+        }
+        const size_t total = kept + lines.size();
+        const size_t limit = kMaxCardsPerController;
+        if (total <= limit) continue;
+        const int line = kept > limit ? 0 : lines[limit - kept];
+        errors.insert({line, "controller " + controller.name + " would hold " + std::to_string(total) +
+                                 " cards; at most " + std::to_string(limit)});
+    }
+    return errors;
+}
+
+void check_rows(const std::string& text, const std::vector<CardRow>& rows,
+                const std::vector<RowError>& errors) {
+    std::set<int> refusedLines;
+    for (const RowError& e : errors) {
+        FUZZ_CHECK(e.line >= 2 && !e.reason.empty());
+        FUZZ_CHECK(std::find(kCardColumns.begin(), kCardColumns.end(), e.column) != kCardColumns.end());
+        refusedLines.insert(e.line);
+    }
+    std::set<std::string> cards;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        FUZZ_CHECK(i == 0 || rows[i - 1].line < rows[i].line);
+        FUZZ_CHECK(rows[i].line >= 2 && !refusedLines.count(rows[i].line));
+        FUZZ_CHECK(cards.insert(rows[i].card.card).second);
+    }
+
+    // The throwing form agrees.
+    bool threw = false;
+    try {
+        parse_card_csv(text);
+    } catch (const RowsRefused& refused) {
+        threw = true;
+        FUZZ_CHECK(refused.rows().size() == errors.size());
+    }
+    FUZZ_CHECK(threw == !errors.empty());
+
+    // What the export would write of the rows reads back the same.
+    std::vector<Card> written;
+    for (const CardRow& row : rows) written.push_back(row.card);
+    const std::vector<CardRow> again = parse_card_csv(write_card_csv(written));
+    FUZZ_CHECK(again.size() == rows.size());
+    for (size_t i = 0; i < again.size(); ++i) {
+        FUZZ_CHECK(again[i].card == rows[i].card && again[i].line == static_cast<int>(i) + 2);
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    doorlink::fuzz::FuzzInput in(data, size);
+    const bool replace = (in.u8() & 1) != 0;
+    const std::string text(reinterpret_cast<const char*>(in.rest()), in.remaining());
+
+    std::vector<RowError> errors;
+    std::vector<CardRow> rows;
+    try {
+        rows = parse_card_csv(text, errors);
+    } catch (const RowsRefused& refused) {  // the header
+        FUZZ_CHECK(refused.rows().size() == 1 && refused.rows()[0].line == 1);
+        return 0;
+    }
+    check_rows(text, rows, errors);
+
+    std::vector<RowError> fleetErrors;
+    check_fleet_rules(rows, existing(), replace, fleet(), fleetErrors);
+    std::multiset<std::pair<int, std::string>> found;
+    for (size_t i = 0; i < fleetErrors.size(); ++i) {
+        FUZZ_CHECK(i == 0 || fleetErrors[i - 1].line <= fleetErrors[i].line);
+        FUZZ_CHECK(fleetErrors[i].column == "controllers");
+        found.insert({fleetErrors[i].line, fleetErrors[i].reason});
+    }
+    FUZZ_CHECK(found == expected_fleet_errors(rows, replace));
+    return 0;
+}

@@ -1,0 +1,106 @@
+// A request's target as cpp-httplib's server takes it apart: the path
+// decoded (detail::decode_url) and the query text parsed into the
+// request's parameters (detail::parse_query_text), split at '?' with
+// detail::split as Server::parse_request_line does; then the service's
+// readers of those parameters as its handlers call them (paging,
+// query_number, query_text, query_flag, and event_id_number for the
+// stream's after=). This target alone is tied to cpp-httplib.
+//   the whole input is the request target.
+// Each reader gives its default, a value in its bounds or HttpError 400;
+// a page's and a stream's after= take the same ids.
+#include <httplib.h>
+
+#include <cstdint>
+#include <string>
+
+#include "http/api_call.h"
+#include "model/controller.h"
+#include "support/service_scratch.h"
+
+using namespace doorlinkd;
+
+namespace {
+
+// What a reader gives, or the status it refused with.
+template <typename F>
+auto reading(F read, int& status) -> decltype(read()) {
+    status = 0;
+    try {
+        return read();
+    } catch (const HttpError& e) {
+        status = e.status();
+        FUZZ_CHECK(status == 400);
+    }
+    return {};
+}
+
+void check_readers(const Call& call) {
+    int status = 0;
+    const Paging page = reading([&] { return paging(call); }, status);
+    if (status == 0) {
+        FUZZ_CHECK(page.offset >= 0 && page.offset <= 1000000000 && page.limit >= 1 &&
+                   page.limit <= kMaxPage);
+        if (!call.request.has_param("offset")) FUZZ_CHECK(page.offset == 0);
+        if (!call.request.has_param("limit")) FUZZ_CHECK(page.limit == 50);
+    } else {
+        FUZZ_CHECK(call.request.has_param("offset") || call.request.has_param("limit"));
+    }
+
+    const std::string search = reading([&] { return query_text(call, "search"); }, status);
+    if (status == 0) {
+        FUZZ_CHECK(search.size() <= 100 && is_printable_utf8(search));
+        FUZZ_CHECK(search == call.request.get_param_value("search"));
+    }
+
+    const bool replace = reading([&] { return query_flag(call, "replace"); }, status);
+    if (status == 0 && replace) {
+        const std::string value = call.request.get_param_value("replace");
+        FUZZ_CHECK(value == "true" || value == "1");
+    }
+
+    // The controller filter of events and records.
+    const std::string controller = reading([&] { return query_text(call, "controller"); }, status);
+    if (status == 0 && !controller.empty()) {
+        reading([&] { return checked_controller_name(controller); }, status);
+        FUZZ_CHECK((status == 0) == is_controller_name(controller));
+    }
+
+    // A page of events after an id, and a stream after one.
+    const int64_t after = reading([&] { return query_number(call, "after", 0, 0, INT64_MAX / 2); }, status);
+    const int pageStatus = status;
+    if (call.request.has_param("after")) {
+        const std::string text = call.request.get_param_value("after");
+        const int64_t streamAfter = reading([&] { return event_id_number(text, "after"); }, status);
+        FUZZ_CHECK(status == pageStatus);
+        FUZZ_CHECK(status != 0 || (after == streamAfter && after >= 0));
+    } else {
+        FUZZ_CHECK(pageStatus == 0 && after == 0);
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string target(reinterpret_cast<const char*>(data), size);
+    // The request line is split at spaces and read as a C string up to its
+    // line end: no target holds these.
+    if (target.find_first_of(std::string(" \r\n\0", 4)) != std::string::npos) return 0;
+
+    httplib::Request request;
+    httplib::Response response;
+    size_t parts = 0;
+    httplib::detail::split(target.data(), target.data() + target.size(), '?',
+                           [&](const char* b, const char* e) {
+                               if (parts == 0)
+                                   request.path = httplib::detail::decode_url(std::string(b, e), false);
+                               if (parts == 1 && e > b)
+                                   httplib::detail::parse_query_text(std::string(b, e), request.params);
+                               ++parts;
+                           });
+    if (parts > 2) return 0;  // the server answers 400
+    FUZZ_CHECK(request.path.size() <= target.size());
+
+    const Call call(request, response);
+    check_readers(call);
+    return 0;
+}
