@@ -74,7 +74,12 @@ std::vector<CardRow> parse_card_csv(const std::string& text, std::vector<RowErro
 
     std::vector<CardRow> cards;
     std::unordered_map<std::string, int> firstLine;  // of each card text
-    const auto lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+    // A card's row has its card, serial and PIN and 13 commas at least: the
+    // room reserved follows the rows a text can hold, not its line ends (a
+    // text of blank lines would reserve gigabytes).
+    constexpr std::size_t kShortestRow = 34;
+    const auto lines = std::min(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')),
+                                text.size() / kShortestRow + 1);
     cards.reserve(lines);
     firstLine.reserve(lines);
     CsvRow row;

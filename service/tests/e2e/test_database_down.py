@@ -52,12 +52,15 @@ def test_health_says_only_that_the_database_does_not_answer(tmp_path):
         service = Service(postgres("createdb", cluster, "fleet_secret_name")[-1], tmp_path / "data")
         service.run("init")
         serve = Serve(service, "--sync-every", 0, "--archive-every", 0)
-        assert serve.request("GET", "/health", token="")[0] == 200
-        postgres("stop", cluster)
-        status, _, body = serve.request("GET", "/health", token="")
-        assert status == 503
-        assert json.loads(body) == {"error": "the database does not answer"}
-        serve.stop()
-        assert "GET /health: " in serve.process.stderr.read()  # the detail is logged
+        try:
+            assert serve.request("GET", "/health", token="")[0] == 200
+            postgres("stop", cluster)
+            status, _, body = serve.request("GET", "/health", token="")
+            assert status == 503
+            assert json.loads(body) == {"error": "the database does not answer"}
+            serve.stop()
+            assert "GET /health: " in serve.process.stderr.read()  # the detail is logged
+        finally:
+            serve.kill()
     finally:
         postgres("stop", cluster)

@@ -11,10 +11,19 @@ from conftest import card_row, write_cards
 from serve_process import Serve
 
 LEASE = 2  # seconds: a killed instance's leases are soon free again
+_started = []
+
+
+@pytest.fixture(autouse=True)
+def no_serve_outlives_its_test():
+    yield
+    while _started:
+        _started.pop().kill()
 
 
 def serve(service, *args):
-    return Serve(service, "--lease-seconds", LEASE, *args, token=service.admin_token)
+    _started.append(Serve(service, "--lease-seconds", LEASE, *args, token=service.admin_token))
+    return _started[-1]
 
 
 def wait_for(what, probe, timeout=30):
