@@ -7,7 +7,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <random>
@@ -56,19 +55,19 @@ void use_data_dir_for_library(const std::string& dataDir, char** argv) {
     }
     ::execv("/proc/self/exe", argv);
     throw StoreError(std::string("cannot start doorlinkd again with its data directory: ") +
-                     std::strerror(errno));
+                     errno_text(errno));
 }
 
 DataDirLock::DataDirLock(const std::string& dataDir, const std::string& command) {
     const std::string path = dataDir + "/doorlinkd.lock";
     fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd_ < 0) throw StoreError("cannot open " + path + ": " + std::strerror(errno));
+    if (fd_ < 0) throw StoreError("cannot open " + path + ": " + errno_text(errno));
     if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
         std::string holder = read_all(fd_);
         ::close(fd_);
         fd_ = -1;
-        if (error != EWOULDBLOCK) throw StoreError("cannot lock " + path + ": " + std::strerror(error));
+        if (error != EWOULDBLOCK) throw StoreError("cannot lock " + path + ": " + errno_text(error));
         if (holder.empty()) holder = "another process";
         throw Busy("the data directory " + dataDir + " is in use by " + holder);
     }

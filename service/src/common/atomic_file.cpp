@@ -2,7 +2,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
 #include "common/atomic_file.h"
 #include "model/errors.h"
@@ -12,7 +11,7 @@ namespace doorlinkd {
 void write_file_atomically(const std::string& path, const void* data, size_t size) {
     const std::string temporary = path + ".tmp" + std::to_string(::getpid());
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) throw StoreError("cannot write " + path + ": " + std::strerror(errno));
+    if (fd < 0) throw StoreError("cannot write " + path + ": " + errno_text(errno));
     const auto* bytes = static_cast<const char*>(data);
     size_t done = 0;
     bool ok = true;
@@ -26,7 +25,7 @@ void write_file_atomically(const std::string& path, const void* data, size_t siz
     ok = ok && ::fsync(fd) == 0;
     ok = ::close(fd) == 0 && ok;
     if (!ok || ::rename(temporary.c_str(), path.c_str()) != 0) {
-        const std::string reason = std::strerror(ok ? errno : error);
+        const std::string reason = errno_text(ok ? errno : error);
         ::unlink(temporary.c_str());
         throw StoreError("cannot write " + path + ": " + reason);
     }

@@ -93,7 +93,7 @@ void reply_error(httplib::Response& response, int status, const std::string& mes
 
 // The body as a JSON object (an empty body is an empty object); 400 for
 // anything else, 413 past kMaxJsonBody.
-constexpr size_t kMaxJsonBody = 64 * 1024;
+constexpr size_t kMaxJsonBody = size_t{64} * 1024;
 Json body_object(const Call& call);
 
 // Query parameters: absent gives the default; present and bad is 400.

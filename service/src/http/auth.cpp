@@ -15,7 +15,7 @@ constexpr size_t kMaxTokenLength = 200;
 
 // The token of "Authorization: Bearer TOKEN"; "" when there is no such header.
 std::string bearer_token(const httplib::Request& request) {
-    const std::string header = request.get_header_value("Authorization");
+    std::string header = request.get_header_value("Authorization");
     const std::string scheme = "bearer ";
     if (header.size() < scheme.size()) return header.empty() ? "" : header;
     std::string start = header.substr(0, scheme.size());

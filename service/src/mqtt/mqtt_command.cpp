@@ -77,7 +77,7 @@ std::string command_answer(const std::string& id, const std::string& result, con
 
 // An answer must not pass for an event, a status or a command.
 std::string answer_topic(const std::string& responseTopic, const std::string& controller) {
-    const std::string reply = "doorlink/" + controller + "/reply";
+    std::string reply = "doorlink/" + controller + "/reply";
     if (responseTopic.empty()) return reply;
     const bool ownTopic = responseTopic.rfind("doorlink/", 0) == 0;
     const std::string suffix = "/reply";
