@@ -62,14 +62,16 @@ tsan-build:
 	    -DDOORLINK_WERROR=ON -DDOORLINK_BUILD_TOOLS=OFF -DDOORLINK_BUILD_BENCH=OFF >/dev/null
 	@cmake --build $(THREADS) --target doorlink_tsan_tests -j $(JOBS)
 
-# clang-tidy over src/ and include/ with the checks of .clang-tidy; any
-# finding fails. Only the compilation database of the library is configured.
+# clang-tidy with the checks of .clang-tidy over the library (src/ and
+# include/), the fleet service (service/src/), doorsim (sim/) and doorctl
+# (tools/doorctl/); any finding fails. Only the compilation database is
+# configured (nothing is built), without the tests and the benchmarks.
 # Then clang-format: a C or C++ file that make format would change fails.
 lint:
 	@scripts/install-deps.sh --lint
 	@scripts/format.sh --check
 	@cmake -S . -B $(LINTBUILD) $(CMAKE_GEN) -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DDOORLINK_BUILD_TESTS=OFF \
-	    -DDOORLINK_BUILD_TOOLS=OFF -DDOORLINK_BUILD_BENCH=OFF >/dev/null
+	    -DDOORLINK_BUILD_TOOLS=ON -DDOORLINK_BUILD_BENCH=OFF >/dev/null
 	@scripts/lint.sh $(LINTBUILD) $(JOBS)
 
 # Rewrites every C and C++ file with clang-format-14 and .clang-format.

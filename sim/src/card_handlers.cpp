@@ -102,7 +102,8 @@ bool save_card_list(const CardListState& cards, const std::string& path) {
     {
         std::ofstream out(temp, std::ios::binary | std::ios::trunc);
         for (const auto& record : cards.records) {
-            out.write(reinterpret_cast<const char*>(record.data()), record.size());
+            out.write(reinterpret_cast<const char*>(record.data()),
+                      static_cast<std::streamsize>(record.size()));
         }
         if (!out.good()) return false;
     }

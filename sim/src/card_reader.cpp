@@ -11,7 +11,6 @@
 #include <cctype>
 #include <cerrno>
 #include <condition_variable>
-#include <cstring>
 #include <deque>
 #include <mutex>
 #include <ostream>
@@ -20,6 +19,7 @@
 #include <thread>
 
 #include "doorsim/simulator.h"
+#include "errno_text.h"
 
 namespace doorsim {
 
@@ -156,7 +156,7 @@ CardReader::CardReader() : impl_(std::make_unique<Impl>()) {
     Impl& m = *impl_;
     m.master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (m.master < 0 || ::grantpt(m.master) != 0 || ::unlockpt(m.master) != 0) {
-        throw std::runtime_error(std::string("cannot open a pseudo-terminal: ") + std::strerror(errno));
+        throw std::runtime_error("cannot open a pseudo-terminal: " + errno_text(errno));
     }
     char name[128] = {};
     if (::ptsname_r(m.master, name, sizeof name) != 0) {
@@ -166,7 +166,7 @@ CardReader::CardReader() : impl_(std::make_unique<Impl>()) {
     m.slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
     m.wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (m.slave < 0 || m.wake < 0) {
-        throw std::runtime_error(std::string("cannot open ") + name + ": " + std::strerror(errno));
+        throw std::runtime_error(std::string("cannot open ") + name + ": " + errno_text(errno));
     }
     // The terminal starts with its default settings (38400 baud, one stop
     // bit, line editing and echo on); the host has to set the line itself.

@@ -40,7 +40,7 @@ struct Canvas {
     Canvas(int w, int h) : width(w), height(h), rgb(static_cast<size_t>(w * h * 3)) {}
     void set(int x, int y, uint8_t r, uint8_t g, uint8_t b) {
         if (x < 0 || y < 0 || x >= width || y >= height) return;
-        uint8_t* p = &rgb[static_cast<size_t>((y * width + x) * 3)];
+        uint8_t* p = &rgb[(static_cast<size_t>(y) * width + x) * 3];
         p[0] = r;
         p[1] = g;
         p[2] = b;

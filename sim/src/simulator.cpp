@@ -13,7 +13,6 @@
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
-#include <cstring>
 #include <map>
 #include <mutex>
 #include <ostream>
@@ -23,6 +22,7 @@
 #include <thread>
 
 #include "doorsim/capture.h"
+#include "errno_text.h"
 #include "handlers.h"
 
 namespace doorsim {
@@ -208,7 +208,7 @@ struct ControllerSlot {
     std::string bound;  // the address fd is bound to
     int aliasFd = -1;
     std::string aliasAddress;
-    std::mt19937 random{12345};
+    std::mt19937 random{12345};  // NOLINT(cert-msc32-c,cert-msc51-cpp): a run's faults repeat in the next
     // What it sent (answers and pushes), for the replay fault, and the
     // requests it answered itself.
     std::vector<Bytes> sentBefore;
@@ -500,14 +500,14 @@ Simulator::Simulator() : impl_(std::make_unique<Impl>()) {}
 
 Simulator::~Simulator() { stop(); }
 
-int Simulator::add_controller(ControllerConfig config) {
+int Simulator::add_controller(const ControllerConfig& config) {
     std::string address = config.address;
     const bool reuse = impl_->broadcastFd.load() >= 0;
     int fd = address.empty() ? bind_free_loopback(address) : bind_controller_socket(address, reuse);
     if (fd < 0) {
         throw std::runtime_error("cannot bind " +
                                  (address.empty() ? std::string("a loopback address") : address) +
-                                 ":9000: " + std::strerror(errno));
+                                 ":9000: " + errno_text(errno));
     }
     auto slot = std::make_unique<ControllerSlot>();
     slot->fd = fd;

@@ -58,8 +58,8 @@ uint32_t with_progress(const std::function<uint32_t()>& call, const std::string&
         std::string current = ini_value(registry, currentName, currentKey);
         std::string total = ini_value(registry, totalName, totalKey);
         moved = moved || current != staleCurrent;
-        long done = moved && !current.empty() ? std::atol(current.c_str()) : 0;
-        long all = total.empty() ? 0 : std::atol(total.c_str());
+        long done = moved && !current.empty() ? std::strtol(current.c_str(), nullptr, 10) : 0;
+        long all = total.empty() ? 0 : std::strtol(total.c_str(), nullptr, 10);
         constexpr int kWidth = 30;
         int filled = all > 0 ? static_cast<int>(kWidth * std::min(done, all) / all) : 0;
         std::cout << (live ? "\r" : "") << "  [" << std::string(static_cast<size_t>(filled), '#')

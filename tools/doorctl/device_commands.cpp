@@ -63,6 +63,7 @@ std::string value_of(const IniFile& ini, const std::string& section, const std::
 
 // The library's module directory, as the library finds it.
 std::string module_directory() {
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): doorctl never sets the environment
     if (const char* home = std::getenv("DOORLINK_HOME"); home && *home) return home;
     char path[4096] = {};
     ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
@@ -146,6 +147,7 @@ Result discover(const DiscoverOptions& o) {
         note("asking " + std::to_string(o.count) + " address" + (o.count == 1 ? "" : "es") + " from " +
              o.address + " (about 12 seconds)...\n");
         std::vector<std::thread> threads;
+        threads.reserve(static_cast<size_t>(o.count));
         std::vector<int32_t> results(static_cast<size_t>(o.count), 0);
         for (int i = 0; i < o.count; ++i) {
             threads.emplace_back([&, i] {

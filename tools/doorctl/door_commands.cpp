@@ -1,7 +1,9 @@
 // doorctl door|locktimes|mode|restdays|monitor|photo-test|flag
 #include <unistd.h>
 
+#include <chrono>
 #include <memory>
+#include <thread>
 
 #include "cli.h"
 #include "doorlink/doorlink.h"
@@ -106,7 +108,7 @@ bool start_monitoring(const std::string& address, int extra, int listenSeconds) 
                             "the controller at " + address + " did not accept monitoring");
     if (r.ok()) r.set("socket", socket).set("listen_seconds", listenSeconds);
     if (!emit(r)) return false;
-    for (int s = 0; s < listenSeconds; ++s) sleep(1);
+    for (int s = 0; s < listenSeconds; ++s) std::this_thread::sleep_for(std::chrono::seconds(1));
     ::close(static_cast<int>(socket));
     return true;
 }

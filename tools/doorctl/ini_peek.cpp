@@ -52,6 +52,7 @@ std::string ini_value(const std::string& path, const std::string& section, const
 }
 
 std::string module_directory() {
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): doorctl never sets the environment
     if (const char* home = std::getenv("DOORLINK_HOME"); home && *home) {
         std::string dir = home;
         while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
@@ -65,7 +66,7 @@ std::string module_directory() {
 }
 
 std::string prepared_module_directory() {
-    const std::string dir = module_directory();
+    std::string dir = module_directory();
     std::error_code ignored;
     std::filesystem::create_directories(dir, ignored);
     return dir;

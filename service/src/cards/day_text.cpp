@@ -100,6 +100,7 @@ bool normal_day_text(std::string_view text, std::string& normal, std::string& re
             append_range(normal, from, to, tagValue);
             continue;
         }
+        // NOLINTNEXTLINE(performance-inefficient-string-concatenation): once, on the way out
         reason = "range " + std::to_string(range) + ": " + reason;
         return false;
     }

@@ -20,7 +20,7 @@ void audit_token_write(Store& store, const std::string& action, const std::strin
 
 // Makes a token, stores its hash and returns its text.
 std::string make_token(Store& store, const TokenInfo& token) {
-    const std::string text = new_token();
+    std::string text = new_token();
     store.add_token(token, token_hash(text));
     audit_token_write(store, "token add", token.name);
     return text;

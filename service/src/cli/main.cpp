@@ -65,6 +65,9 @@ void emit(const Outcome& outcome, bool asJson) {
 }  // namespace
 }  // namespace doorlinkd
 
+// The failures of a command are caught below; an exception that none of the
+// catches takes is a bug, which std::terminate reports.
+// NOLINTNEXTLINE(bugprone-exception-escape)
 int main(int argc, char** argv) {
     using namespace doorlinkd;
     // Everything doorlinkd makes is its user's alone: the database, the

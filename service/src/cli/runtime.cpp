@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <ostream>
@@ -48,8 +47,7 @@ std::string prepare_data_dir(const std::string& path, std::ostream& notes) {
     // PIN, and a SQLite database there holds them all the time.
     struct stat info {};
     if (::stat(absolute.c_str(), &info) != 0) {
-        throw StoreError("cannot read the mode of the data directory " + absolute + ": " +
-                         std::strerror(errno));
+        throw StoreError("cannot read the mode of the data directory " + absolute + ": " + errno_text(errno));
     }
     const unsigned mode = info.st_mode & 07777;
     if ((mode & 077) == 0) return absolute;
@@ -57,7 +55,7 @@ std::string prepare_data_dir(const std::string& path, std::ostream& notes) {
     std::snprintf(modeText, sizeof modeText, "%04o", mode);
     if (::chmod(absolute.c_str(), 0700) != 0) {
         throw StoreError("the data directory " + absolute + " is open to others (mode " + modeText +
-                         ") and cannot be made 0700: " + std::strerror(errno));
+                         ") and cannot be made 0700: " + errno_text(errno));
     }
     if (!made) {
         notes << "doorlinkd: the data directory " << absolute << " was open to others (mode " << modeText
@@ -78,19 +76,19 @@ void use_data_dir_for_library(const std::string& dataDir, char** argv) {
     }
     ::execv("/proc/self/exe", argv);
     throw StoreError(std::string("cannot start doorlinkd again with its data directory: ") +
-                     std::strerror(errno));
+                     errno_text(errno));
 }
 
 DataDirLock::DataDirLock(const std::string& dataDir, const std::string& command) {
     const std::string path = dataDir + "/doorlinkd.lock";
     fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd_ < 0) throw StoreError("cannot open " + path + ": " + std::strerror(errno));
+    if (fd_ < 0) throw StoreError("cannot open " + path + ": " + errno_text(errno));
     if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
         std::string holder = read_all(fd_);
         ::close(fd_);
         fd_ = -1;
-        if (error != EWOULDBLOCK) throw StoreError("cannot lock " + path + ": " + std::strerror(error));
+        if (error != EWOULDBLOCK) throw StoreError("cannot lock " + path + ": " + errno_text(error));
         if (holder.empty()) holder = "another process";
         throw Busy("the data directory " + dataDir + " is in use by " + holder);
     }

@@ -17,7 +17,7 @@ void write_file_atomically(const std::string& path, const void* data, size_t siz
     // link or file that is there already is never opened.
     std::string temporary = path + ".tmpXXXXXX";
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0) throw StoreError("cannot write " + path + ": " + std::strerror(errno));
+    if (fd < 0) throw StoreError("cannot write " + path + ": " + errno_text(errno));
     const auto* bytes = static_cast<const char*>(data);
     size_t done = 0;
     int error = ::fchmod(fd, mode) == 0 ? 0 : errno;  // mkostemp makes it 0600
@@ -32,7 +32,7 @@ void write_file_atomically(const std::string& path, const void* data, size_t siz
     if (error == 0 && ::rename(temporary.c_str(), path.c_str()) != 0) error = errno;
     if (error != 0) {
         ::unlink(temporary.c_str());
-        throw StoreError("cannot write " + path + ": " + std::strerror(error));
+        throw StoreError("cannot write " + path + ": " + errno_text(error));
     }
 }
 

@@ -32,9 +32,9 @@ Outcome card_import(Store& store, const std::string& file, bool replace);
 Outcome card_import_text(Store& store, const std::string& text, const std::string& source, bool replace);
 // Every card into a CSV file that only its owner may read: it holds the PINs.
 Outcome card_export(Store& store, const std::string& file);
-// fields: the options given (nullopt: not given); fields[0] is the card.
+// given: the options given (nullopt: not given); given[0] is the card.
 // The options not given keep the card's values.
-Outcome card_set(Store& store, const CardFields& fields);
+Outcome card_set(Store& store, const CardFields& given);
 // Adds or replaces the whole card, checked as a row of an import (fields not
 // given take their defaults) and against the fleet rules.
 // Its line says what changed: "added card C", or "updated card C: serial,

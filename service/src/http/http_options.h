@@ -12,7 +12,7 @@ struct HttpOptions {
     std::string tlsCert, tlsKey;            // both or neither: HTTPS
     int threads = 16;                       // workers for requests
     int maxStreams = 32;                    // event streams open at once (each holds a worker)
-    size_t bodyLimit = 16 * 1024 * 1024;    // bytes; past it 413
+    size_t bodyLimit = 16UL * 1024 * 1024;  // bytes; past it 413
     // Reverse proxies whose X-Forwarded-For is believed, as normal_address
     // writes them; none by default.
     std::set<std::string> trustedProxies;

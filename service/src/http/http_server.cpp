@@ -152,8 +152,10 @@ void HttpServer::Impl::configure() {
         [this](const httplib::Request& request, httplib::Response& response) {
             return answer_unrouted(request, response);
         }));
-    server->set_exception_handler([](const httplib::Request&, httplib::Response& response,
-                                     std::exception_ptr) { reply_error(response, 500, "internal error"); });
+    server->set_exception_handler(
+        [](const httplib::Request&, httplib::Response& response, const std::exception_ptr&) {
+            reply_error(response, 500, "internal error");
+        });
     server->set_post_routing_handler([this](const httplib::Request& request, httplib::Response& response) {
         add_headers(request, response);
     });

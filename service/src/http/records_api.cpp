@@ -10,7 +10,7 @@ namespace doorlinkd {
 namespace {
 
 std::string time_param(const Call& call, const std::string& name) {
-    const std::string text = query_text(call, name);
+    std::string text = query_text(call, name);
     if (!text.empty() && (text.size() != 14 || !all_digits(text)))
         throw HttpError(400, name + ": yyyymmddhhmmss");
     return text;

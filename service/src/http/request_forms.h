@@ -21,7 +21,7 @@ namespace doorlinkd {
 
 // A body as a JSON object (blank is an empty object); 400 for anything
 // else, 413 past kMaxJsonBody bytes.
-constexpr std::size_t kMaxJsonBody = 64 * 1024;
+constexpr std::size_t kMaxJsonBody = std::size_t{64} * 1024;
 Json json_body(const std::string& body);
 
 // A card's body, named as the CSV columns, into the fields a CSV row would

@@ -1,6 +1,8 @@
 // The failures that commands report, each with the exit status it gives.
 #pragma once
 
+#include <string.h>
+
 #include <stdexcept>
 #include <string>
 
@@ -52,5 +54,13 @@ class StoreError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
+
+// The text of an errno value, as strerror gives it: GNU's strerror_r (it
+// returns the text) rather than strerror, whose text another thread may
+// overwrite.
+inline std::string errno_text(int error) {
+    char buffer[256];
+    return ::strerror_r(error, buffer, sizeof buffer);
+}
 
 }  // namespace doorlinkd

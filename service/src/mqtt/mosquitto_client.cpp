@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <mutex>
 
 #include "model/errors.h"
@@ -169,6 +168,7 @@ void MosquittoClient::run(const std::string& host, int port) {
         if (failure.empty()) {
             wait = kFirstPause;
         } else if (failure != lastFailure && !stopping()) {  // told once, not at every attempt
+            // NOLINTNEXTLINE(performance-inefficient-string-concatenation): a log line, once per new failure
             mqtt_log("cannot connect to " + host + ":" + std::to_string(port) + ": " + failure +
                      "; trying again");
         }
@@ -203,7 +203,7 @@ std::string MosquittoClient::connection(const std::string& host, int port) {
         }
     }
     if (shared_.accepted) return "";
-    return rc == MOSQ_ERR_ERRNO ? std::strerror(error) : mosquitto_strerror(rc);
+    return rc == MOSQ_ERR_ERRNO ? errno_text(error) : mosquitto_strerror(rc);
 }
 
 bool MosquittoClient::stopping() {

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <nlohmann/json.hpp>
@@ -69,7 +68,7 @@ Monitor::Monitor(Store& store, EventHub& hub, DataDir dataDir, int workers)
       dataDir_(std::move(dataDir)),
       workers_(std::max(workers, 1)) {
     wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (wakeFd_ < 0) throw StoreError(std::string("cannot make an eventfd: ") + std::strerror(errno));
+    if (wakeFd_ < 0) throw StoreError("cannot make an eventfd: " + errno_text(errno));
 }
 
 Monitor::~Monitor() {
@@ -148,7 +147,7 @@ void Monitor::poll_loop() {
             }
         }
         if (::poll(fds.data(), fds.size(), kPollMs) < 0 && errno != EINTR) {
-            throw StoreError(std::string("poll: ") + std::strerror(errno));
+            throw StoreError("poll: " + errno_text(errno));
         }
         uint64_t count = 0;
         if (fds[0].revents & POLLIN) (void)!::read(wakeFd_, &count, sizeof count);

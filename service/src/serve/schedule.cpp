@@ -9,7 +9,7 @@
 namespace doorlinkd {
 namespace {
 
-constexpr int64_t kDayMs = 24 * 60 * 60 * 1000;
+constexpr int64_t kDayMs = int64_t{24} * 60 * 60 * 1000;
 
 // Runs work, telling on standard error what stopped it: the schedule goes on.
 template <class Work>

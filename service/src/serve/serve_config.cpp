@@ -35,7 +35,7 @@ struct Key {
     const char* help;
 };
 
-constexpr int64_t kYearOfMinutes = 366 * 24 * 60;
+constexpr int64_t kYearOfMinutes = int64_t{366} * 24 * 60;
 
 // NOLINTNEXTLINE(cert-err58-cpp): constant data
 const std::vector<Key> kKeys = {
@@ -47,7 +47,7 @@ const std::vector<Key> kKeys = {
      "minutes between archives of the controllers this instance holds, the first at start (0: none)"},
     {"monitor_every", Kind::Integer, 1, 86400, nullptr, nullptr, Option::Serve, "SECONDS",
      "seconds between rounds that re-arm each controller's monitoring and read its clock"},
-    {"max_skew", Kind::Integer, 0, 86400 * 366, nullptr, nullptr, Option::Serve, "SECONDS",
+    {"max_skew", Kind::Integer, 0, int64_t{86400} * 366, nullptr, nullptr, Option::Serve, "SECONDS",
      "seconds a controller's clock may be off before the service sets it"},
     {"keep_days", Kind::Integer, 0, 36500, nullptr, nullptr, Option::Serve, "DAYS",
      "days records, events and audit entries are kept (0: for ever)"},
@@ -220,12 +220,14 @@ ConfigValues read_config_file(const std::string& path) {
             for (const auto& [inner, value] : *node.as_table()) {
                 const std::string where = top + "." + std::string(inner.str());
                 const Key* key = key_in_table(top, std::string(inner.str()));
+                // NOLINTNEXTLINE(performance-inefficient-string-concatenation): the message of a refusal
                 if (!key) throw Refused(path + ": unknown key " + where);
                 put(*key, value, where);
             }
             continue;
         }
         const Key* key = key_named(top);
+        // NOLINTNEXTLINE(performance-inefficient-string-concatenation): the message of a refusal
         if (!key) throw Refused(path + ": unknown key " + top);
         put(*key, node, top);
     }

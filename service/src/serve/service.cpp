@@ -79,7 +79,7 @@ std::string Service::start() {
     fleet_.start();
     monitor_.start();
     schedule_.start();
-    const std::string url = local_url(options_.http, http_->port());
+    std::string url = local_url(options_.http, http_->port());
     wait_for_answer(url);
     return url;
 }

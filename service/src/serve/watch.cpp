@@ -13,7 +13,7 @@
 namespace doorlinkd {
 
 Watch::Watch(Store& store, LeaseKeeper& leases, Monitor& monitor, EventHub& hub, Metrics& metrics,
-             std::string instance, int maxSkew, int parallel)
+             const std::string& instance, int maxSkew, int parallel)
     : store_(store),
       leases_(leases),
       monitor_(monitor),

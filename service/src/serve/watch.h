@@ -24,7 +24,7 @@ namespace doorlinkd {
 class Watch {
 public:
     Watch(Store& store, LeaseKeeper& leases, Monitor& monitor, EventHub& hub, Metrics& metrics,
-          std::string instance, int maxSkew, int parallel);
+          const std::string& instance, int maxSkew, int parallel);
 
     // Every controller given, at most `parallel` at once; those not given
     // are no longer monitored. Ends early (no further controller starts)

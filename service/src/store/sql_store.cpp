@@ -217,6 +217,7 @@ public:
             for (int d = kFirstDayColumn; d < kFirstDayColumn + kDays; ++d) {
                 const std::string day = kCardColumns[d];
                 columns += ", " + day;
+                // NOLINTNEXTLINE(performance-inefficient-string-concatenation): seven columns, once per call
                 updates += ", " + day + " = excluded." + day;
             }
             columns += ", extra_cards, controllers";

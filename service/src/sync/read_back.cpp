@@ -70,9 +70,9 @@ struct IniCards {
         } else if (field == "Password") {
             card.password = value;
         } else if (field == "UserStyle") {
-            card.userStyle = std::atoi(value);
+            card.userStyle = static_cast<int>(std::strtol(value, nullptr, 10));
         } else if (field == "OpenStyle") {
-            card.openStyle = std::atoi(value);
+            card.openStyle = static_cast<int>(std::strtol(value, nullptr, 10));
         } else {
             for (int day = 0; day < kDays; ++day) {
                 if (strcasecmp(section, kCardColumns[kFirstDayColumn + day]) == 0) card.days[day] = value;

@@ -120,7 +120,7 @@ public:
 
     // Adds a controller and binds its socket; returns its id. Throws
     // std::runtime_error when its address cannot be bound.
-    int add_controller(ControllerConfig config = {});
+    int add_controller(const ControllerConfig& config = {});
 
     void start();
     void stop();

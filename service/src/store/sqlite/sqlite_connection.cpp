@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <mutex>
 #include <unordered_map>
 
@@ -150,7 +149,7 @@ public:
         const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd < 0) {
             if (errno == EEXIST) throw Refused(file + " exists already: a backup goes to a new file");
-            throw StoreError("cannot create " + file + ": " + std::strerror(errno));
+            throw StoreError("cannot create " + file + ": " + errno_text(errno));
         }
         ::close(fd);
         const std::string failure = copy_into(file);
