@@ -41,7 +41,7 @@ std::string prepare_data_dir(const std::string& path, std::ostream& notes) {
     std::error_code error;
     const bool made = std::filesystem::create_directories(path, error);
     if (error) throw StoreError("cannot make the data directory " + path + ": " + error.message());
-    const std::string absolute = std::filesystem::canonical(path, error).string();
+    std::string absolute = std::filesystem::canonical(path, error).string();
     if (error) throw StoreError("cannot resolve the data directory " + path + ": " + error.message());
     // While a sync runs the library's list files there hold every card's
     // PIN, and a SQLite database there holds them all the time.

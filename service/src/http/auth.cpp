@@ -21,7 +21,7 @@ std::string bearer_token(const std::string& authorization) {
     const size_t first = authorization.find_first_not_of(" \t");
     if (first == std::string::npos) return "";
     const size_t last = authorization.find_last_not_of(" \t");
-    const std::string header = authorization.substr(first, last - first + 1);
+    std::string header = authorization.substr(first, last - first + 1);
     const size_t schemeEnd = std::find_if(header.begin(), header.end(), is_blank) - header.begin();
     std::string scheme = header.substr(0, schemeEnd);
     std::transform(scheme.begin(), scheme.end(), scheme.begin(),

@@ -33,7 +33,7 @@ std::optional<std::string> normal_address(const std::string& text) {
 
 std::string client_address(const std::string& peer, const std::vector<std::string>& forwardedFor,
                            const std::set<std::string>& trustedProxies) {
-    const std::string self = normal_address(peer).value_or(peer);
+    std::string self = normal_address(peer).value_or(peer);
     if (trustedProxies.count(self) == 0) return self;
     std::vector<std::string> entries;
     for (const std::string& header : forwardedFor) {
