@@ -107,7 +107,7 @@ test: deps
 	    $(MAKE) --no-print-directory windows64-build; fi
 	@$(MAKE) --no-print-directory tsan-build
 	@cmake -S . -B $(SANITIZED) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DDOORLINK_SANITIZE=ON \
-	    -DDOORLINK_WERROR=ON -DDOORLINK_BUILD_BENCH=OFF \
+	    -DDOORLINK_WERROR=ON -DDOORLINK_BUILD_BENCH=OFF -DDOORLINK_UNITY=ON \
 	    -DDOORLINK_WINDOWS_BUILD=$(abspath $(WINDOWS)) -DDOORLINK_WINDOWS64_BUILD=$(abspath $(WINDOWS64)) \
 	    -DDOORLINK_TSAN_BUILD=$(abspath $(THREADS)) -DDOORLINK_PACKAGE_DIR=$(abspath $(PACKAGE)) >/dev/null
 	@cmake --build $(SANITIZED) -j $(JOBS)

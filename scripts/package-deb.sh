@@ -29,7 +29,7 @@ flags() { (cd "$source" && dpkg-buildflags --get "$1"); }
 cppflags=$(flags CPPFLAGS)
 cmake -S "$source" -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_SKIP_INSTALL_RPATH=ON -DDOORLINK_DEB_PACKAGES=ON \
-    -DDOORLINK_BUILD_TESTS=OFF -DDOORLINK_BUILD_BENCH=OFF \
+    -DDOORLINK_BUILD_TESTS=OFF -DDOORLINK_BUILD_BENCH=OFF -DDOORLINK_UNITY=ON \
     -DCMAKE_C_FLAGS="$(flags CFLAGS) $cppflags" -DCMAKE_CXX_FLAGS="$(flags CXXFLAGS) $cppflags" \
     -DCMAKE_SHARED_LINKER_FLAGS="$(flags LDFLAGS)" -DCMAKE_EXE_LINKER_FLAGS="$(flags LDFLAGS)" >/dev/null
 cmake --build "$build" -j "$jobs"

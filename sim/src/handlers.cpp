@@ -4,7 +4,7 @@
 
 namespace doorsim {
 
-// NOLINTNEXTLINE(cert-err58-cpp): constant data
+// NOLINTNEXTLINE(cert-err58-cpp,bugprone-throwing-static-initialization): constant data
 const Bytes kAcknowledgement = {0xF1, 0xF2, 0xF3, 0xF4, 0xF5, 0xF6, 0xF7, 0xF8, 0xF9, 0xFA};
 
 const std::vector<Handler>& handlers() {

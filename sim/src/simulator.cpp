@@ -208,7 +208,8 @@ struct ControllerSlot {
     std::string bound;  // the address fd is bound to
     int aliasFd = -1;
     std::string aliasAddress;
-    std::mt19937 random{12345};  // NOLINT(cert-msc32-c,cert-msc51-cpp): a run's faults repeat in the next
+    std::mt19937 random{12345};  // NOLINT(cert-msc32-c,cert-msc51-cpp,bugprone-random-generator-seed): a
+                                 // run's faults repeat in the next
     // What it sent (answers and pushes), for the replay fault, and the
     // requests it answered itself.
     std::vector<Bytes> sentBefore;
@@ -278,6 +279,7 @@ struct Simulator::Impl {
     std::vector<ControllerSlot*> all_slots() const {
         std::lock_guard<std::mutex> guard(lock);
         std::vector<ControllerSlot*> out;
+        out.reserve(slots.size());
         for (auto& s : slots) out.push_back(s.get());
         return out;
     }

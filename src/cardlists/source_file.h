@@ -21,15 +21,8 @@ public:
     CardValues values() const;
 
 private:
-    enum Field {
-        kCardNo,
-        kSerialNo,
-        kUserStyle,
-        kPassword,
-        kOpenStyle,
-        kFirstDay,
-        kFields = kFirstDay + kDays
-    };
+    enum Field { kCardNo, kSerialNo, kUserStyle, kPassword, kOpenStyle, kFirstDay };
+    static constexpr size_t kFields = kFirstDay + kDays;
     std::array<std::array<char, kSourceValueSize>, kFields> buffers_;
     std::array<size_t, kFields> lengths_{};
 };

@@ -359,8 +359,8 @@ void Retrieval::name_finished_photo() {
 // cannot be opened, before any block of the next photo is acknowledged.
 bool Retrieval::settle_finished_photo() {
     if (!finishedPhoto_) return true;
-    name_finished_photo();
     const uint32_t image = finishedPhoto_->image;
+    name_finished_photo();
     finishedPhoto_.reset();
     char next[64];
     std::snprintf(next, sizeof next, "%03d%d.jpg", controller_, static_cast<int>(image));

@@ -15,70 +15,16 @@
 
 #include "cli.h"
 #include "doorlink/doorlink.h"
+#include "ini_peek.h"
 
 namespace doorctl {
 namespace {
 
 constexpr int kMaxParallelDiscoveries = 250;
 
-std::string lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
-std::string trim(const std::string& text) {
-    const auto first = text.find_first_not_of(" \t\r");
-    if (first == std::string::npos) return {};
-    return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
-}
-
-// Sections and keys of an INI file, names lower-cased (they match without
-// regard to case).
-using IniFile = std::map<std::string, std::map<std::string, std::string>>;
-
-IniFile read_ini(const std::string& path) {
-    IniFile ini;
-    std::ifstream in(path);
-    std::string line, section;
-    while (std::getline(in, line)) {
-        line = trim(line);
-        if (line.size() > 1 && line.front() == '[' && line.back() == ']') {
-            section = lower(trim(line.substr(1, line.size() - 2)));
-        } else if (auto eq = line.find('='); eq != std::string::npos) {
-            auto& keys = ini[section];
-            const std::string key = lower(trim(line.substr(0, eq)));
-            if (!keys.count(key)) keys[key] = trim(line.substr(eq + 1));
-        }
-    }
-    return ini;
-}
-
-std::string value_of(const IniFile& ini, const std::string& section, const std::string& key) {
-    auto s = ini.find(lower(section));
-    if (s == ini.end()) return {};
-    auto k = s->second.find(lower(key));
-    return k == s->second.end() ? std::string() : k->second;
-}
-
-// The library's module directory, as the library finds it.
-std::string module_directory() {
-    // NOLINTNEXTLINE(concurrency-mt-unsafe): doorctl never sets the environment
-    if (const char* home = std::getenv("DOORLINK_HOME"); home && *home) return home;
-    char path[4096] = {};
-    ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-    std::string exe(path, n > 0 ? static_cast<size_t>(n) : 0);
-    auto slash = exe.rfind('/');
-    return slash == std::string::npos ? std::string() : exe.substr(0, slash);
-}
-
 // The registry's path; its directory is made when missing, so that the
 // library can write the file.
-std::string registry_path() {
-    std::error_code ignored;
-    std::filesystem::create_directories(module_directory(), ignored);
-    return module_directory() + "/eqminfo.ini";
-}
+std::string registry_path() { return prepared_module_directory() + "/eqminfo.ini"; }
 
 // A registry value as a number when it is one.
 Json registry_value(const std::string& text) {
@@ -90,7 +36,7 @@ Json registry_value(const std::string& text) {
 
 // The registry's entries, printed as a table.
 Result registry_result() {
-    const IniFile ini = read_ini(registry_path());
+    const IniValues ini = read_ini(registry_path());
     const long total = std::strtol(value_of(ini, "EqmTotal", "EqmTotal").c_str(), nullptr, 10);
     Json entries = Json::array();
     for (long i = 1; i <= total; ++i) {
@@ -249,7 +195,7 @@ Result show_serial(const std::string& mac) {
 
 Result ping(const std::string& address) {
     const uint32_t ok = Ping(address.c_str());
-    const IniFile status = read_ini("ping.ini");
+    const IniValues status = read_ini("ping.ini");
     Json attempts = Json::array();
     for (int i = 1; i <= 4; ++i) {
         const std::string line = value_of(status, "PingStatue", "PingStatue" + std::to_string(i));

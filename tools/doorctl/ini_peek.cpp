@@ -25,8 +25,8 @@ std::string lower(std::string s) {
 
 }  // namespace
 
-std::map<std::string, std::string> read_ini(const std::string& path) {
-    std::map<std::string, std::string> values;
+IniValues read_ini(const std::string& path) {
+    IniValues values;
     std::ifstream in(path);
     std::string line;
     std::string section;
@@ -45,10 +45,13 @@ std::map<std::string, std::string> read_ini(const std::string& path) {
     return values;
 }
 
-std::string ini_value(const std::string& path, const std::string& section, const std::string& key) {
-    auto values = read_ini(path);
+std::string value_of(const IniValues& values, const std::string& section, const std::string& key) {
     auto it = values.find(lower(section) + "/" + lower(key));
     return it == values.end() ? std::string() : it->second;
+}
+
+std::string ini_value(const std::string& path, const std::string& section, const std::string& key) {
+    return value_of(read_ini(path), section, key);
 }
 
 std::string module_directory() {

@@ -10,9 +10,12 @@ namespace doorctl {
 
 // Every value of the file, by lower-case "section/key"; empty when the file
 // is missing.
-std::map<std::string, std::string> read_ini(const std::string& path);
+using IniValues = std::map<std::string, std::string>;
+IniValues read_ini(const std::string& path);
 
-// One value, or "" when absent.
+// One value of the values read, or "" when absent.
+std::string value_of(const IniValues& values, const std::string& section, const std::string& key);
+// One value of the file, or "" when absent.
 std::string ini_value(const std::string& path, const std::string& section, const std::string& key);
 
 // The library's data directory: $DOORLINK_HOME, or the directory of doorctl.

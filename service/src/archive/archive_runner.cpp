@@ -42,7 +42,7 @@ public:
             files.swap(files_);
         }
         std::error_code ignored;  // a file left is imported again, and stored once
-        for (const std::string& file : files) std::filesystem::remove(file, ignored);
+        for (const std::string& file : files) (void)std::filesystem::remove(file, ignored);
     }
 
 private:

@@ -86,7 +86,7 @@ private:
     // card, time and number (an image number that differs from the line's).
     std::optional<fs::path> find_photo(const RecordLine& line, int image) const {
         const fs::path directory = photos_ / line.card;
-        const fs::path exact = directory / photo_name(line.card, line.time, number_, image);
+        fs::path exact = directory / photo_name(line.card, line.time, number_, image);
         std::error_code ec;
         if (fs::is_regular_file(exact, ec)) return exact;
         std::optional<fs::path> only;

@@ -96,13 +96,14 @@ std::vector<CardRow> parse_card_csv(const std::string& text, std::vector<RowErro
         // An empty field is one not given, as card_from_fields reads it.
         for (std::size_t i = 0; i < kCardColumnCount; ++i) fields[i] = std::move(row.fields[i]);
         bool twice = false;
-        if (fields[kCardColumn] && card_text_problem(*fields[kCardColumn]).empty()) {
-            const auto first = firstLine.emplace(*fields[kCardColumn], row.line);
+        const std::optional<std::string>& cardText = fields[kCardColumn];
+        if (cardText && card_text_problem(*cardText).empty()) {
+            const auto first = firstLine.emplace(*cardText, row.line);
             if (!first.second) {
                 twice = true;
-                errors.push_back(RowError{row.line, kCardColumns[kCardColumn],
-                                          "card " + *fields[kCardColumn] + " is already on line " +
-                                              std::to_string(first.first->second)});
+                errors.push_back(RowError{
+                    row.line, kCardColumns[kCardColumn],
+                    "card " + *cardText + " is already on line " + std::to_string(first.first->second)});
             }
         }
         std::optional<Card> card = card_from_fields(fields, row.line, errors);
@@ -118,7 +119,7 @@ std::string write_card_csv(const std::vector<Card>& cards) {
         const CardFields fields = fields_of(card);
         for (std::size_t i = 0; i < kCardColumnCount; ++i) {
             if (i > 0) text += ',';
-            append_csv_field(text, *fields[i]);
+            append_csv_field(text, fields[i].value_or(""));  // fields_of gives every one
         }
         text += '\n';
     }

@@ -67,8 +67,8 @@ CardFields card_fields_of_body(const Json& body, const std::string& card) {
         }
         fields[static_cast<size_t>(column - kCardColumns.begin())] = field_text(item.key(), item.value());
     }
-    if (fields[kCardColumn] && *fields[kCardColumn] != card) {
-        throw HttpError(400, "card: the body's " + *fields[kCardColumn] + " is not the path's " + card);
+    if (const std::optional<std::string>& given = fields[kCardColumn]; given && *given != card) {
+        throw HttpError(400, "card: the body's " + *given + " is not the path's " + card);
     }
     fields[kCardColumn] = card;
     return fields;

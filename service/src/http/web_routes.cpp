@@ -6,7 +6,8 @@
 namespace doorlinkd {
 namespace {
 
-const std::string kStatic = "/static/";  // NOLINT(cert-err58-cpp): constant text
+const std::string kStatic =
+    "/static/";  // NOLINT(cert-err58-cpp,bugprone-throwing-static-initialization): constant text
 
 void serve_file(const WebFile& file, httplib::Response& response) {
     // The files change with the program: asked again each time, cheaply.

@@ -141,6 +141,7 @@ void LeaseKeeper::renew_loop() {
         wake_.wait_for(lock, every, [this] { return stopping_; });
         if (stopping_) break;
         std::vector<std::string> names;
+        names.reserve(held_.size());
         for (const auto& entry : held_) names.push_back(entry.first);
         lock.unlock();
         for (const std::string& name : names) {

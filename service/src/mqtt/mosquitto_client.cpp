@@ -35,7 +35,7 @@ MqttCallbacks& callbacks_of(void* obj) { return static_cast<MosquittoClient::Sha
 
 // Nothing may be thrown back into libmosquitto's C code.
 template <typename Call>
-void guarded(Call call) {
+void guarded(const Call& call) {
     try {
         call();
     } catch (const std::exception& error) {

@@ -201,7 +201,13 @@ MqttBridge::MqttBridge(Store& store, Fleet& fleet, EventHub& hub, LeaseKeeper& l
                        const MqttOptions& options, const std::string& instance)
     : impl_(std::make_unique<Impl>(store, fleet, hub, leases, metrics, options, instance)) {}
 
-MqttBridge::~MqttBridge() { stop(); }
+MqttBridge::~MqttBridge() {
+    try {
+        stop();
+    } catch (const std::exception& error) {  // a destructor throws nothing
+        mqtt_log(std::string("stopping failed: ") + error.what());
+    }
+}
 
 void MqttBridge::start() { impl_->start(); }
 

@@ -229,7 +229,7 @@ void Monitor::take_photo(const Socket& socket) {
             const std::string file = dataDir_.pushed_photo(pushed->card);
             bytes = read_photo_file(file);
             std::error_code ignored;  // the next photo of the card replaces it anyway
-            std::filesystem::remove(file, ignored);
+            (void)std::filesystem::remove(file, ignored);
         }
     }
     // No whole photo: a late copy of one taken before, or a controller that
@@ -255,7 +255,7 @@ void Monitor::take_error_report(const Socket& socket) {
         library::receive_error_report(socket.fd, socket.controller.number);
     // The reports are kept as events; the library's log would only grow.
     std::error_code ignored;
-    std::filesystem::remove(dataDir_.error_log(socket.controller.number), ignored);
+    (void)std::filesystem::remove(dataDir_.error_log(socket.controller.number), ignored);
     if (!text) return;
     // The library's text begins with a line naming the controller number.
     const size_t newline = text->find('\n');

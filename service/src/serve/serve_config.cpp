@@ -37,7 +37,7 @@ struct Key {
 
 constexpr int64_t kYearOfMinutes = int64_t{366} * 24 * 60;
 
-// NOLINTNEXTLINE(cert-err58-cpp): constant data
+// NOLINTNEXTLINE(cert-err58-cpp,bugprone-throwing-static-initialization): constant data
 const std::vector<Key> kKeys = {
     {"instance", Kind::Text, 0, 0, nullptr, nullptr, Option::Serve, "NAME",
      "this instance's name (default: the host name), in its lease owner name and its MQTT status"},
@@ -157,19 +157,19 @@ std::string percent_decoded(const std::string& text) {
     return out;
 }
 
-struct BrokerUrl {
+struct BrokerLogin {
     std::string url;  // without user and password
     std::optional<std::string> user, password;
 };
 
 // mqtt://[USER[:PASSWORD]@]HOST[:PORT] or mqtts://...
-BrokerUrl broker_url(const std::string& text, const std::string& where) {
+BrokerLogin broker_login(const std::string& text, const std::string& where) {
     const size_t scheme = text.find("://");
     const std::string name = scheme == std::string::npos ? "" : text.substr(0, scheme);
     if (name != "mqtt" && name != "mqtts")
         throw Refused(where + ": mqtt://HOST[:PORT] or mqtts://HOST[:PORT]");
     std::string rest = text.substr(scheme + 3);
-    BrokerUrl out;
+    BrokerLogin out;
     const size_t at = rest.rfind('@');
     if (at != std::string::npos) {
         const std::string userInfo = rest.substr(0, at);
@@ -336,9 +336,9 @@ ServeOptions merge_serve_options(const ConfigValues& file, const ConfigValues& e
 
     const std::string url = text("mqtt", "");
     if (!url.empty()) {
-        const BrokerUrl broker = broker_url(url, shown(*key_named("mqtt")));
+        const BrokerLogin broker = broker_login(url, shown(*key_named("mqtt")));
         auto given = commandLine.find("mqtt");
-        if (given != commandLine.end() && broker_url(given->second, "--mqtt").password) {
+        if (given != commandLine.end() && broker_login(given->second, "--mqtt").password) {
             throw Refused(
                 "--mqtt: no password on the command line (ps shows it): put it in the configuration "
                 "file or in DOORLINKD_MQTT_PASSWORD");

@@ -72,6 +72,7 @@ void ServedControllers::release_all() {
 std::vector<Controller> ServedControllers::controllers() const {
     std::lock_guard<std::mutex> lock(mutex_);
     std::vector<Controller> out;
+    out.reserve(served_.size());
     for (const auto& entry : served_) out.push_back(entry.second);
     return out;
 }
@@ -79,6 +80,7 @@ std::vector<Controller> ServedControllers::controllers() const {
 std::vector<std::string> ServedControllers::names() const {
     std::lock_guard<std::mutex> lock(mutex_);
     std::vector<std::string> out;
+    out.reserve(served_.size());
     for (const auto& entry : served_) out.push_back(entry.first);
     return out;
 }

@@ -92,9 +92,10 @@ def test_pushed_reports_and_photos_become_events_and_an_off_clock_is_set(service
     assert sim.control("clock 1 3600")  # door1 an hour ahead
     server = serve(service, "--monitor-every", 1, "--max-skew", 60, "--sync-every", 0, "--archive-every", 0)
 
-    # Pushes reach the service once it armed the controller's monitoring.
-    wait_for("monitoring target", lambda: sim.control("error 1 door held open"))
-    assert sim.control("photo 2 1 12345")
+    # Pushes reach the service once it armed each controller's monitoring,
+    # one after the other: door2's may come a moment after door1's.
+    wait_for("door1's monitoring target", lambda: sim.control("error 1 door held open"))
+    wait_for("door2's monitoring target", lambda: sim.control("photo 2 1 12345"))
     error = wait_for("error event", lambda: events(server, "error"))
     assert [(e["controller"], e["text"]) for e in error] == [("door1", "door held open")]
     photo = wait_for("photo event", lambda: events(server, "photo"))[0]

@@ -71,7 +71,7 @@ struct Answer {
 
 const char* const kCard = "00110001";
 const char* const kCardRow = "00110001,123456,654321,1,2,0800-1200-01;,,,,,,,,";
-const char* const kHeader =
+const char* const kCsvHeader =
     "card,serial,password,user_style,open_style,sunday,monday,tuesday,wednesday,thursday,friday,saturday,"
     "extra_cards,controllers\n";
 
@@ -201,7 +201,7 @@ protected:
         store->begin_archive_run("test");
         bodies = {{"/api/v1/controllers", R"({"name":"door2","address":"127.0.0.2","mac":"0011223344bb"})"},
                   {"/api/v1/cards/{card}", R"({"serial":"123456","password":"654321"})"},
-                  {"/api/v1/cards/import", std::string(kHeader) + kCardRow + "\n"}};
+                  {"/api/v1/cards/import", std::string(kCsvHeader) + kCardRow + "\n"}};
     }
 
     static Card card_of_row() {
@@ -382,7 +382,7 @@ TEST_F(HttpServerTest, ACardPutIsCheckedAsAnImportRow) {
     const Answer put = send("PUT", std::string("/api/v1/cards/") + kCard, token,
                             R"({"serial":"12345","password":"654321","user_style":1})");
     const Answer imported = send("POST", "/api/v1/cards/import", token,
-                                 std::string(kHeader) + kCard + ",12345,654321,1,2,,,,,,,,,\n");
+                                 std::string(kCsvHeader) + kCard + ",12345,654321,1,2,,,,,,,,,\n");
     ASSERT_EQ(put.status, 400);
     ASSERT_EQ(imported.status, 400);
     EXPECT_EQ(put.object().at("rows").at(0).at("column"), "serial");
@@ -595,7 +595,7 @@ TEST_F(HttpApiTest, NoPinGoesToARoleBelowOperatorNorIntoTheAudit) {
     ASSERT_EQ(send("PUT", path, tokens[Role::Operator], R"({"serial":"123456","password":"31415"})").status,
               400);
     ASSERT_EQ(send("POST", "/api/v1/cards/import", tokens[Role::Operator],
-                   std::string(kHeader) + kCard + ",123456,16180,1,2,,,,,,,,,\n")
+                   std::string(kCsvHeader) + kCard + ",123456,16180,1,2,,,,,,,,,\n")
                   .status,
               400);
     const std::string audit = send("GET", "/api/v1/audit", tokens[Role::Admin]).body;
