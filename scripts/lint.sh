@@ -19,7 +19,7 @@ fi
 runner=run-clang-tidy
 command -v run-clang-tidy-22 >/dev/null 2>&1 && runner=run-clang-tidy-22
 "$runner" -p "$1" -j "$2" -quiet "^$sources" 2>&1 |
-    grep -v -E '^(clang-tidy|[0-9]+ warnings? (and [0-9]+ errors? )?generated|Suppressed [0-9]+ warnings|Use -header-filter)'
+    grep -v -E '^(clang-tidy|\[ *[0-9]+/[0-9]+\]|[0-9]+ warnings? (and [0-9]+ errors? )?generated|Suppressed [0-9]+ warnings|Use -header-filter)'
 status=${PIPESTATUS[0]}
 [ "$status" -eq 0 ] && echo "lint: no findings"
 exit "$status"

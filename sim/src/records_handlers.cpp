@@ -10,12 +10,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-const Bytes kEndMarker = {
-    0x46, 0x64, 0x74, 0x84,
-    0x22};  // NOLINT(cert-err58-cpp,bugprone-throwing-static-initialization): constant data
-const Bytes kAlternativeResend = {
-    0x47, 0x74, 0x84, 0x94,
-    0x33};  // NOLINT(cert-err58-cpp,bugprone-throwing-static-initialization): constant data
+// Constant data.
+// NOLINTNEXTLINE(cert-err58-cpp,bugprone-throwing-static-initialization)
+const Bytes kEndMarker = {0x46, 0x64, 0x74, 0x84, 0x22};
+// NOLINTNEXTLINE(cert-err58-cpp,bugprone-throwing-static-initialization)
+const Bytes kAlternativeResend = {0x47, 0x74, 0x84, 0x94, 0x33};
 constexpr uint8_t kTrailerMarker[2] = {0x5A, 0xA5};
 constexpr size_t kBlockImage = 1024;
 constexpr size_t kShortBlockImage = 512;

@@ -208,8 +208,9 @@ struct ControllerSlot {
     std::string bound;  // the address fd is bound to
     int aliasFd = -1;
     std::string aliasAddress;
-    std::mt19937 random{12345};  // NOLINT(cert-msc32-c,cert-msc51-cpp,bugprone-random-generator-seed): a
-                                 // run's faults repeat in the next
+    // A fixed seed: a run's faults repeat in the next.
+    // NOLINTNEXTLINE(cert-msc32-c,cert-msc51-cpp,bugprone-random-generator-seed)
+    std::mt19937 random{12345};
     // What it sent (answers and pushes), for the replay fault, and the
     // requests it answered itself.
     std::vector<Bytes> sentBefore;

@@ -14,8 +14,8 @@ namespace {
 // thread and is seeded with the time in seconds on every opening, as the
 // controllers' hosts have always drawn it: the port is no secret.
 uint16_t random_first_port() {
-    thread_local std::minstd_rand
-        generator;  // NOLINT(cert-msc32-c,cert-msc51-cpp,bugprone-random-generator-seed)
+    // NOLINTNEXTLINE(cert-msc32-c,cert-msc51-cpp,bugprone-random-generator-seed)
+    thread_local std::minstd_rand generator;
     // NOLINTNEXTLINE(cert-msc32-c,cert-msc51-cpp,bugprone-random-generator-seed)
     generator.seed(static_cast<std::minstd_rand::result_type>(std::time(nullptr)));
     return static_cast<uint16_t>(9000 + generator() % 9000);

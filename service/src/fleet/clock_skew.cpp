@@ -7,8 +7,8 @@ namespace doorlinkd {
 std::optional<int64_t> clock_skew(const std::string& clockText, std::time_t hostNow) {
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
     char end = 0;
-    // NOLINTNEXTLINE(cert-err34-c,bugprone-unchecked-string-to-number-conversion): %2d reads two digits at
-    // most, which cannot overflow
+    // %2d reads two digits at most, which cannot overflow.
+    // NOLINTNEXTLINE(cert-err34-c,bugprone-unchecked-string-to-number-conversion)
     if (clockText.size() != 17 || std::sscanf(clockText.c_str(), "%2d-%2d-%2d %2d:%2d:%2d%c", &year, &month,
                                               &day, &hour, &minute, &second, &end) != 6) {
         return std::nullopt;

@@ -6,8 +6,8 @@
 namespace doorlinkd {
 namespace {
 
-const std::string kStatic =
-    "/static/";  // NOLINT(cert-err58-cpp,bugprone-throwing-static-initialization): constant text
+// NOLINTNEXTLINE(cert-err58-cpp,bugprone-throwing-static-initialization): constant text
+const std::string kStatic = "/static/";
 
 void serve_file(const WebFile& file, httplib::Response& response) {
     // The files change with the program: asked again each time, cheaply.

@@ -7,8 +7,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const std::string kOutboxLease =
-    "@outbox";  // NOLINT(cert-err58-cpp,bugprone-throwing-static-initialization): constant text
+// NOLINTNEXTLINE(cert-err58-cpp,bugprone-throwing-static-initialization): constant text
+const std::string kOutboxLease = "@outbox";
 // Messages handed over and not yet acknowledged, at most: the connection
 // sends them in order, so the broker takes them in order.
 constexpr size_t kWindow = 16;
