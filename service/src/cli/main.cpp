@@ -54,7 +54,8 @@ bool is_time_text(const std::string& text) {
 // its lines (on standard error when the command failed with an "error").
 void emit(const Outcome& outcome, bool asJson) {
     if (asJson) {
-        std::cout << outcome.json.dump() << std::endl;
+        // Texts echo input, which may be no UTF-8: such bytes are replaced, never thrown over.
+        std::cout << outcome.json.dump(-1, ' ', false, Json::error_handler_t::replace) << std::endl;
         return;
     }
     std::ostream& out = outcome.json.contains("error") ? std::cerr : std::cout;

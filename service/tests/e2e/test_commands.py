@@ -25,6 +25,10 @@ def test_a_file_with_bad_rows_changes_nothing_and_names_every_row(service, simul
     assert "bad.csv" in result["error"]
     named = {(r["line"], r["column"]) for r in result["rows"]}
     assert named == {(2, "sunday"), (3, "password"), (4, "controllers"), (5, "card")}
+    # A refusal that echoes bytes which are no UTF-8 is still one JSON line.
+    (tmp_path / "latin1.csv").write_bytes(b"card,s\xe9rial\n")
+    code, result = service.run("card", "import", tmp_path / "latin1.csv", expect=None)
+    assert code == 2 and "s\ufffdrial" in result["rows"][0]["reason"]
     exported = tmp_path / "after.csv"
     service.run("card", "export", exported)
     assert exported.read_text() == (tmp_path / "good.csv").read_text()
