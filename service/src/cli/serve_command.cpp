@@ -1,4 +1,5 @@
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <cstdlib>
 #include <future>
@@ -21,10 +22,23 @@ constexpr auto kStopBound = std::chrono::milliseconds(3500);
 // broker tells the last will, the journal and the outbox keep the rest.
 constexpr auto kHardBound = std::chrono::milliseconds(4500);
 
+// Each HTTP connection and event stream holds a file, each controller's
+// monitoring a socket: the soft limit (often 1024) is raised as far as the
+// hard one allows.
+void raise_open_file_limit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max) return;
+    limit.rlim_cur = limit.rlim_max;
+    if (setrlimit(RLIMIT_NOFILE, &limit) != 0) {
+        std::cerr << "doorlinkd: the open-file limit stays as it was" << std::endl;
+    }
+}
+
 }  // namespace
 
 int serve_command(Store& store, const DataDir& dataDir, const ServeOptions& options,
                   const sigset_t& stopSignals) {
+    raise_open_file_limit();
     auto service = std::make_unique<Service>(store, dataDir, options, lease_owner_name(options.instance));
     const std::string url = service->start();
     nlohmann::ordered_json ready;

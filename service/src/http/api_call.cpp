@@ -9,7 +9,7 @@ void reply(Call& call, int status, const Json& json) {
     call.response.set_content(json_text(json), "application/json");
 }
 
-void reply_error(httplib::Response& response, int status, const std::string& message) {
+void reply_error(HttpResponse& response, int status, const std::string& message) {
     response.status = status;
     response.set_content(json_text(Json{{"error", message}}), "application/json");
 }

@@ -4,8 +4,6 @@
 // it reaches the store or a controller.
 #pragma once
 
-#include <httplib.h>
-
 #include <atomic>
 #include <cstdint>
 #include <map>
@@ -18,6 +16,7 @@
 #include "fleet/json_forms.h"
 #include "fleet/metrics.h"
 #include "fleet/outcome.h"
+#include "http/http_message.h"
 #include "http/http_options.h"
 #include "http/request_forms.h"
 #include "model/access.h"
@@ -25,8 +24,8 @@
 
 namespace doorlinkd {
 
-// Event streams open at once, at most a given number: each holds a worker
-// for as long as it lasts, so the rest are kept for requests.
+// Event streams open at once, at most a given number: each holds a socket
+// and its buffers for as long as it lasts.
 class StreamSlots {
 public:
     explicit StreamSlots(int max) : max_(max) {}
@@ -58,11 +57,11 @@ struct Services {
 };
 
 struct Call {
-    Call(const httplib::Request& request_, httplib::Response& response_)
+    Call(const HttpRequest& request_, HttpResponse& response_)
         : request(request_), response(response_), actor{"", request_.remote_addr} {}
 
-    const httplib::Request& request;
-    httplib::Response& response;
+    const HttpRequest& request;
+    HttpResponse& response;
     std::map<std::string, std::string> params;  // the path's {name} parts
     Actor actor;                                // the token's name and the client's address
     Role role = Role::Viewer;
@@ -78,7 +77,7 @@ struct Call {
 // replaced.
 std::string json_text(const Json& json);
 void reply(Call& call, int status, const Json& json);
-void reply_error(httplib::Response& response, int status, const std::string& message);
+void reply_error(HttpResponse& response, int status, const std::string& message);
 
 // The body as a JSON object (json_body).
 Json body_object(const Call& call);

@@ -1,5 +1,5 @@
 // The REST API under /api/v1, /health, /metrics and the web page at /,
-// over HTTP or HTTPS (cpp-httplib). Every /api/v1 route and /metrics need
+// over HTTP or HTTPS. Every /api/v1 route and /metrics need
 // a token (Authorization: Bearer); roles are enforced here, and every write
 // is audited with who, what, from where and the result.
 #pragma once
@@ -21,7 +21,8 @@ public:
     HttpServer(const HttpServer&) = delete;
     HttpServer& operator=(const HttpServer&) = delete;
 
-    // Binds and serves from threads of its own; Refused when the address
+    // Binds and serves from threads of its own (beast_server.h says how a
+    // connection is served); Refused when the address
     // cannot be bound or the TLS files cannot be loaded.
     void start();
     // The port bound (the one chosen when the option said 0).

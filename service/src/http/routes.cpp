@@ -98,26 +98,27 @@ const std::vector<Route>& api_routes() {
     return routes;
 }
 
-std::string path_regex(const std::string& path) {
-    std::string regex;
-    for (const std::string& segment : segments(path)) {
-        regex += '/';
-        if (is_parameter(segment)) {
-            regex += "([^/]+)";
-            continue;
-        }
-        regex += regex_escaped(segment);
+bool match_path(const std::string& pattern, const std::string& path,
+                std::map<std::string, std::string>& params) {
+    if (!matches(pattern, path)) return false;
+    const std::vector<std::string> want = segments(pattern);
+    const std::vector<std::string> have = segments(path);
+    for (size_t i = 0; i < want.size(); ++i) {
+        if (is_parameter(want[i])) params[want[i].substr(1, want[i].size() - 2)] = have[i];
     }
-    return regex;
+    return true;
 }
 
-std::string regex_escaped(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        if (std::string("\\^$.|?*+()[]{}").find(c) != std::string::npos) out += '\\';
-        out += c;
+const Route* find_route(const std::string& method, const std::string& path,
+                        std::map<std::string, std::string>& params) {
+    const std::string wanted = method == "HEAD" ? "GET" : method;
+    for (const Route& route : api_routes()) {
+        if (wanted != route.method) continue;
+        params.clear();
+        if (match_path(route.path, path, params)) return &route;
     }
-    return out;
+    params.clear();
+    return nullptr;
 }
 
 std::vector<std::string> path_names(const std::string& path) {

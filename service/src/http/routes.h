@@ -5,7 +5,6 @@
 
 #include <map>
 #include <optional>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -31,11 +30,14 @@ const std::vector<Route>& api_routes();
 // Longer paths are refused before they are matched against the routes.
 constexpr size_t kMaxPath = 2048;
 
-// The pattern as a regular expression for the server, each {name} one
-// segment captured.
-std::string path_regex(const std::string& path);
-// The text as a regular expression that matches it alone.
-std::string regex_escaped(const std::string& text);
+// Whether the path matches the pattern, each {name} one segment that is
+// not empty; the segments go to params by their names.
+bool match_path(const std::string& pattern, const std::string& path,
+                std::map<std::string, std::string>& params);
+// The route of the method (HEAD looks for GET) whose pattern matches the
+// path, with its path's parts; none when no route serves both.
+const Route* find_route(const std::string& method, const std::string& path,
+                        std::map<std::string, std::string>& params);
 // The names of the pattern's {name} parts, in order.
 std::vector<std::string> path_names(const std::string& path);
 

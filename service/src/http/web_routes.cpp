@@ -1,6 +1,5 @@
 #include "http/web_routes.h"
 
-#include "http/routes.h"
 #include "http/web_files.h"
 
 namespace doorlinkd {
@@ -9,13 +8,13 @@ namespace {
 // NOLINTNEXTLINE(cert-err58-cpp,bugprone-throwing-static-initialization): constant text
 const std::string kStatic = "/static/";
 
-void serve_file(const WebFile& file, httplib::Response& response) {
+}  // namespace
+
+void serve_web_file(const WebFile& file, HttpResponse& response) {
     // The files change with the program: asked again each time, cheaply.
     response.set_header("Cache-Control", "no-cache");
     response.set_content(reinterpret_cast<const char*>(file.bytes), file.size, web_content_type(file.name));
 }
-
-}  // namespace
 
 std::string web_content_type(const std::string& name) {
     static const std::pair<const char*, const char*> kTypes[] = {
@@ -37,23 +36,14 @@ std::string web_content_type(const std::string& name) {
     return "application/octet-stream";
 }
 
-void register_web_files(httplib::Server& server) {
-    for (const WebFile& file : web_files()) {
-        const WebFile* served = &file;
-        auto handler = [served](const httplib::Request&, httplib::Response& response) {
-            serve_file(*served, response);
-        };
-        server.Get(regex_escaped(kStatic + file.name), handler);
-        if (std::string(file.name) == "index.html") server.Get("/", handler);
-    }
-}
-
-bool is_web_path(const std::string& path) {
+const WebFile* web_file_at(const std::string& path) {
     for (const WebFile& file : web_files()) {
         if (path == kStatic + file.name || (path == "/" && std::string(file.name) == "index.html"))
-            return true;
+            return &file;
     }
-    return false;
+    return nullptr;
 }
+
+bool is_web_path(const std::string& path) { return web_file_at(path) != nullptr; }
 
 }  // namespace doorlinkd

@@ -3,13 +3,16 @@
 // for one and sends it to the API).
 #pragma once
 
-#include <httplib.h>
-
 #include <string>
+
+#include "http/http_message.h"
+#include "http/web_files.h"
 
 namespace doorlinkd {
 
-void register_web_files(httplib::Server& server);
+// The page's file at the path (GET), or none.
+const WebFile* web_file_at(const std::string& path);
+void serve_web_file(const WebFile& file, HttpResponse& response);
 
 // Whether the path is one of the page's (GET only).
 bool is_web_path(const std::string& path);

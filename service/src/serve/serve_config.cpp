@@ -57,7 +57,10 @@ const std::vector<Key> kKeys = {
      "PEM certificate (chain): HTTPS, with --tls-key"},
     {"tls_key", Kind::Text, 0, 0, "http", "tls_key", Option::Serve, "FILE", "PEM private key of --tls-cert"},
     {"http_threads", Kind::Integer, 1, 256, "http", "threads", Option::Serve, "N",
-     "threads answering HTTP requests"},
+     "workers running the HTTP requests' handlers (the database, the controllers)"},
+    {"max_connections_per_address", Kind::Integer, 1, 100000, "http", "max_connections_per_address",
+     Option::Serve, "N",
+     "HTTP connections open at once from one address (trusted proxies aside; default 64)"},
     {"trusted_proxy", Kind::List, 0, 0, "http", "trusted_proxy", Option::Serve, "ADDRESS",
      "a reverse proxy whose X-Forwarded-For names the client (repeatable; none by default)"},
     {"mqtt", Kind::Text, 0, 0, "mqtt", "url", Option::Serve, "URL",
@@ -326,6 +329,8 @@ ServeOptions merge_serve_options(const ConfigValues& file, const ConfigValues& e
         throw Refused("tls_cert (--tls-cert) and tls_key (--tls-key): both or neither");
     }
     options.http.threads = integer("http_threads", options.http.threads);
+    options.http.maxConnectionsPerAddress =
+        static_cast<int>(integer("max_connections_per_address", options.http.maxConnectionsPerAddress));
     for (const std::string& proxy : split_words(text("trusted_proxy", ""))) {
         const std::optional<std::string> address = normal_address(proxy);
         if (!address) {

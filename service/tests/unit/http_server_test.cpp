@@ -1,9 +1,14 @@
 // The REST API in process: a server on a free loopback port over a real
 // SQLite store, and a double of the fleet (the controllers' side is tested
 // end to end against doorsim).
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <nlohmann/json.hpp>
@@ -367,6 +372,135 @@ TEST_F(HttpServerTest, UnknownPathsAre404AndOtherMethods405) {
     EXPECT_EQ(wrong.header("Allow"), "POST");
     EXPECT_TRUE(wrong.object().contains("error"));
     EXPECT_EQ(send("POST", "/", "", "{}").header("Allow"), "GET, HEAD");
+}
+
+// A connection that writes what it is told when it is told, as a slow or
+// hostile client does.
+class RawConnection {
+public:
+    explicit RawConnection(int port) : fd_(socket(AF_INET, SOCK_STREAM, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<uint16_t>(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        connected_ = connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    }
+    ~RawConnection() { close(fd_); }
+    RawConnection(const RawConnection&) = delete;
+    RawConnection& operator=(const RawConnection&) = delete;
+
+    bool write(const std::string& text) { return send(fd_, text.data(), text.size(), MSG_NOSIGNAL) > 0; }
+    // What arrives within `wait`, up to the first blank line; "" when the
+    // server closed the connection or sent nothing.
+    std::string answer(std::chrono::milliseconds wait) {
+        std::string text;
+        const auto deadline = std::chrono::steady_clock::now() + wait;
+        while (text.find("\r\n\r\n") == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+            pollfd readable{fd_, POLLIN, 0};
+            if (poll(&readable, 1, 50) <= 0) continue;
+            char buffer[4096];
+            const ssize_t got = recv(fd_, buffer, sizeof buffer, 0);
+            if (got <= 0) break;
+            text.append(buffer, static_cast<size_t>(got));
+        }
+        return text;
+    }
+    // Whether the server closed the connection within `wait` (anything it
+    // sent before is read and dropped).
+    bool closed_within(std::chrono::milliseconds wait) {
+        const auto deadline = std::chrono::steady_clock::now() + wait;
+        while (std::chrono::steady_clock::now() < deadline) {
+            pollfd readable{fd_, POLLIN, 0};
+            if (poll(&readable, 1, 50) <= 0) continue;
+            char buffer[4096];
+            if (recv(fd_, buffer, sizeof buffer, 0) <= 0) return true;
+        }
+        return false;
+    }
+    bool connected() const { return connected_; }
+
+private:
+    int fd_;
+    bool connected_ = false;
+};
+
+std::string status_line(const std::string& answer) { return answer.substr(0, answer.find("\r\n")); }
+
+TEST_F(HttpServerTest, ClientsThatSendSlowlyAreCutOffAtTheirDeadlineAndHoldUpNoOne) {
+    start();
+    // Ten times the workers and stream slots, each sending a byte a second:
+    // each read is quick, the request never ends.
+    std::vector<std::unique_ptr<RawConnection>> slow;
+    for (int i = 0; i < 60; ++i) slow.push_back(std::make_unique<RawConnection>(server->port()));
+    const std::string request = "GET /health HTTP/1.1\r\nX-Slow: " + std::string(100, 'a');
+    const auto began = std::chrono::steady_clock::now();
+    std::atomic<bool> done{false};
+    std::thread trickle([&] {
+        for (size_t at = 0; at < request.size() && !done; ++at) {
+            for (auto& connection : slow) connection->write(request.substr(at, 1));
+            std::this_thread::sleep_for(std::chrono::seconds(1));
+        }
+    });
+    for (int i = 0; i < 5; ++i) {
+        const auto asked = std::chrono::steady_clock::now();
+        EXPECT_EQ(send("GET", "/health", "").status, 200);
+        EXPECT_EQ(send("GET", "/api/v1/controllers", tokens[Role::Viewer]).status, 200);
+        EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(2));
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+    }
+    // Their headers did not arrive within 10 s: each is closed, none before.
+    for (auto& connection : slow) {
+        EXPECT_TRUE(connection->closed_within(std::chrono::seconds(20)));
+    }
+    EXPECT_GT(std::chrono::steady_clock::now() - began, std::chrono::seconds(9));
+    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(20));
+    done = true;
+    trickle.join();
+}
+
+TEST_F(HttpServerTest, TheTokenAndTheBodysSizeAreCheckedBeforeAnyBodyIsRead) {
+    start();
+    const auto headers = [](const std::string& path, const std::string& token, size_t length,
+                            const std::string& more = "") {
+        return "POST " + path + " HTTP/1.1\r\nHost: x\r\nAuthorization: Bearer " + token +
+               "\r\nContent-Length: " + std::to_string(length) + "\r\n" + more + "\r\n";
+    };
+    RawConnection guessing(server->port());
+    guessing.write(headers("/api/v1/cards/import", "dl_wrong", 10'000'000));
+    EXPECT_EQ(status_line(guessing.answer(std::chrono::seconds(5))), "HTTP/1.1 401 Unauthorized");
+    // Past 64 KiB only an import's body is taken.
+    RawConnection large(server->port());
+    large.write(headers("/api/v1/sync", tokens[Role::Operator], 100'000));
+    EXPECT_EQ(status_line(large.answer(std::chrono::seconds(5))), "HTTP/1.1 413 Payload Too Large");
+    RawConnection importing(server->port());
+    importing.write(
+        headers("/api/v1/cards/import", tokens[Role::Operator], 100'000, "Expect: 100-continue\r\n"));
+    EXPECT_EQ(status_line(importing.answer(std::chrono::seconds(5))), "HTTP/1.1 100 Continue");
+}
+
+TEST_F(HttpServerTest, ConnectionsFromOneAddressAreCappedButNotFromATrustedProxy) {
+    options.maxConnectionsPerAddress = 3;
+    start();
+    std::vector<std::unique_ptr<RawConnection>> open;
+    for (int i = 0; i < 3; ++i) open.push_back(std::make_unique<RawConnection>(server->port()));
+    RawConnection refused(server->port());
+    EXPECT_TRUE(refused.closed_within(std::chrono::seconds(5)));
+    open.front().reset();  // one ends: its place is free again
+    const auto freed = std::chrono::steady_clock::now();
+    int status = 0;
+    while (status != 200 && std::chrono::steady_clock::now() - freed < std::chrono::seconds(5)) {
+        status = send("GET", "/health", "").status;
+    }
+    EXPECT_EQ(status, 200);
+
+    open.clear();
+    server.reset();
+    options.trustedProxies = {"127.0.0.1"};
+    start();
+    for (int i = 0; i < 5; ++i) open.push_back(std::make_unique<RawConnection>(server->port()));
+    RawConnection proxied(server->port());
+    proxied.write("GET /health HTTP/1.1\r\nHost: x\r\n\r\n");
+    EXPECT_EQ(status_line(proxied.answer(std::chrono::seconds(5))), "HTTP/1.1 200 OK");
 }
 
 TEST_F(HttpServerTest, ABodyOverTheLimitIs413) {

@@ -1,0 +1,93 @@
+#include "http/http_message.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace doorlinkd {
+namespace {
+
+int hex_value(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+std::string decoded(const std::string& text, bool plusIsBlank) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '+' && plusIsBlank) {
+            out += ' ';
+        } else if (c == '%' && i + 2 < text.size() && hex_value(text[i + 1]) >= 0 &&
+                   hex_value(text[i + 2]) >= 0) {
+            out += static_cast<char>(hex_value(text[i + 1]) * 16 + hex_value(text[i + 2]));
+            i += 2;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+template <typename Map>
+std::string first_value(const Map& map, const std::string& name) {
+    const auto it = map.find(name);
+    return it == map.end() ? "" : it->second;
+}
+
+}  // namespace
+
+bool Caseless::operator()(const std::string& a, const std::string& b) const {
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return std::tolower(static_cast<unsigned char>(x)) < std::tolower(static_cast<unsigned char>(y));
+    });
+}
+
+std::string HttpRequest::get_header_value(const std::string& name) const {
+    return first_value(headers, name);
+}
+
+std::string HttpRequest::get_param_value(const std::string& name) const { return first_value(params, name); }
+
+void HttpResponse::set_header(const std::string& name, const std::string& value) {
+    headers.erase(name);
+    headers.emplace(name, value);
+}
+
+std::string HttpResponse::get_header_value(const std::string& name) const {
+    return first_value(headers, name);
+}
+
+void HttpResponse::set_content(std::string content, const std::string& type) {
+    body = std::move(content);
+    set_header("Content-Type", type);
+}
+
+std::multimap<std::string, std::string> query_params(const std::string& query) {
+    std::multimap<std::string, std::string> params;
+    size_t start = 0;
+    while (start <= query.size()) {
+        size_t end = query.find('&', start);
+        if (end == std::string::npos) end = query.size();
+        const std::string pair = query.substr(start, end - start);
+        if (!pair.empty()) {
+            const size_t equals = pair.find('=');
+            params.emplace(decoded(pair.substr(0, equals), true),
+                           equals == std::string::npos ? "" : decoded(pair.substr(equals + 1), true));
+        }
+        start = end + 1;
+    }
+    return params;
+}
+
+void split_target(const std::string& target, std::string& path,
+                  std::multimap<std::string, std::string>& params) {
+    const size_t question = target.find('?');
+    path = decoded(target.substr(0, question), false);
+    params = question == std::string::npos ? std::multimap<std::string, std::string>{}
+                                           : query_params(target.substr(question + 1));
+}
+
+}  // namespace doorlinkd
