@@ -662,8 +662,10 @@ Event event(const std::string& text) {
 }
 
 TEST_F(HttpServerTest, TheEventStreamTellsEventsAndResumesAfterTheLastId) {
-    start();
+    // Stored before the server started: the stream reads it from the store,
+    // the next from the feed in memory.
     const int64_t first = hub.append({event("one")}).front().id;
+    start();
     StreamReader reader(server->port(), tokens[Role::Viewer], std::to_string(first - 1));
     ASSERT_TRUE(reader.saw("id: " + std::to_string(first) + "\ndata: {"));
     EXPECT_NE(reader.text().find("\"text\":\"one\""), std::string::npos);
