@@ -27,12 +27,12 @@ namespace http = beast::http;
 using tcp = asio::ip::tcp;
 using boost::system::error_code;
 
-constexpr auto kHeaderTime = std::chrono::seconds(10);    // from the connection or the previous answer
-constexpr auto kBaseTime = std::chrono::seconds(10);      // a body or an answer: this plus its size at
-constexpr uint64_t kBytesPerSecond = 64 * 1024;           // this pace
-constexpr uint32_t kHeaderLimit = 16 * 1024;              // the request line and headers; past it 431
-constexpr auto kStreamComment = std::chrono::seconds(5);  // keeps proxies open, finds clients gone
-constexpr size_t kStreamBatch = 100;                      // events written at once
+constexpr auto kHeaderTime = std::chrono::seconds(10);     // from the connection or the previous answer
+constexpr auto kBaseTime = std::chrono::seconds(10);       // a body or an answer: this plus its size at
+constexpr uint64_t kBytesPerSecond = uint64_t{64} * 1024;  // this pace
+constexpr uint32_t kHeaderLimit = 16 * 1024;               // the request line and headers; past it 431
+constexpr auto kStreamComment = std::chrono::seconds(5);   // keeps proxies open, finds clients gone
+constexpr size_t kStreamBatch = 100;                       // events written at once
 // After an answer that refused a body, what the client still sends is read
 // and dropped for a while, so that it reads the answer instead of a reset.
 constexpr auto kLinger = std::chrono::seconds(2);
@@ -68,7 +68,8 @@ struct ConnectionServer::Impl {
         : dispatcher(dispatcher_),
           feed(feed_),
           services(services_),
-          workers(std::in_place, static_cast<size_t>(std::max(1, services_.options.threads))) {}
+          workers(std::make_unique<asio::thread_pool>(
+              static_cast<size_t>(std::max(1, services_.options.threads)))) {}
 
     Dispatcher& dispatcher;
     EventFeed& feed;
@@ -77,11 +78,11 @@ struct ConnectionServer::Impl {
     std::mutex addressesMutex;
     std::unordered_map<std::string, int> connections;  // open, by the peer's address
     std::optional<asio::ssl::context> tls;             // outlives the connections
-    std::optional<asio::thread_pool> workers;
-    std::optional<asio::io_context> io{std::in_place, kIoThreads};
-    std::optional<tcp::acceptor> acceptor;
+    std::unique_ptr<asio::thread_pool> workers;
+    std::unique_ptr<asio::io_context> io = std::make_unique<asio::io_context>(kIoThreads);
+    std::unique_ptr<tcp::acceptor> acceptor;
     std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work;
-    std::optional<asio::steady_timer> acceptPause;
+    std::unique_ptr<asio::steady_timer> acceptPause;
     std::vector<std::thread> threads;
     bool started = false;
 
@@ -139,7 +140,7 @@ private:
     void read_request() {
         if (server_.stopping) return close();
         exchange_.reset();
-        header_.emplace();
+        header_ = std::make_unique<http::request_parser<http::empty_body>>();
         header_->header_limit(kHeaderLimit);
         // The size a body may have is the route's: told once the headers are in.
         header_->body_limit(std::numeric_limits<std::uint64_t>::max());
@@ -202,7 +203,7 @@ private:
     void read_body() {
         const auto length = header_->content_length();
         const size_t limit = exchange_->bodyLimit;
-        body_.emplace(std::move(*header_));
+        body_ = std::make_unique<http::request_parser<http::string_body>>(std::move(*header_));
         body_->body_limit(limit);
         lowest().expires_after(transfer_time(length ? *length : limit));
         http::async_read(stream_, buffer_, *body_, [self = this->shared_from_this()](error_code ec, size_t) {
@@ -282,7 +283,7 @@ private:
     }
 
     void drop_more() {
-        lingerBuffer_.resize(64 * 1024);
+        lingerBuffer_.resize(size_t{64} * 1024);
         lowest().async_read_some(asio::buffer(lingerBuffer_),
                                  [self = this->shared_from_this()](error_code ec, size_t n) {
                                      self->dropped_ += n;
@@ -312,7 +313,8 @@ private:
         const StreamRequest& request = response.stream;
         after_ = request.after;
         outgoing_ = "HTTP/1.1 200 OK\r\n";
-        for (const auto& [name, value] : response.headers) outgoing_ += name + ": " + value + "\r\n";
+        for (const auto& [name, value] : response.headers)
+            outgoing_.append(name).append(": ").append(value).append("\r\n");
         outgoing_ += "Connection: close\r\n\r\n";
         std::weak_ptr<Session> weak = this->shared_from_this();
         auto executor = stream_.get_executor();
@@ -395,8 +397,8 @@ private:
     const std::string peer_;
     const bool counted_;
     beast::flat_buffer buffer_;
-    std::optional<http::request_parser<http::empty_body>> header_;
-    std::optional<http::request_parser<http::string_body>> body_;
+    std::unique_ptr<http::request_parser<http::empty_body>> header_;
+    std::unique_ptr<http::request_parser<http::string_body>> body_;
     std::shared_ptr<Exchange> exchange_;
     std::shared_ptr<http::response<http::string_body>> answer_;
     std::shared_ptr<http::response<http::empty_body>> continueAnswer_;
@@ -455,12 +457,10 @@ void ConnectionServer::Impl::accepted(tcp::socket socket) {
     const bool counted = services.options.trustedProxies.count(peer) == 0;
     if (counted && !admit_address(peer)) {
         services.metrics.http_request(503);
-        error_code ignored;
-        socket.close(ignored);
-        return;
+        return;  // the socket closes as it goes
     }
     error_code ignored;
-    socket.set_option(tcp::no_delay(true), ignored);
+    ignored = socket.set_option(tcp::no_delay(true), ignored);
     if (tls) {
         using TlsStream = beast::ssl_stream<beast::tcp_stream>;
         std::make_shared<Session<TlsStream>>(*this, TlsStream(std::move(socket), *tls), peer, counted)
@@ -499,15 +499,15 @@ int ConnectionServer::start(const std::string& host, int port) {
                                         tcp::resolver::passive | tcp::resolver::numeric_service, ec);
     if (ec || found.empty())
         throw Refused("cannot listen on " + host + ":" + std::to_string(port) + ": no such address");
-    impl.acceptor.emplace(*impl.io);
+    impl.acceptor = std::make_unique<tcp::acceptor>(*impl.io);
     const tcp::endpoint endpoint = found.begin()->endpoint();
-    impl.acceptor->open(endpoint.protocol(), ec);
-    if (!ec) impl.acceptor->set_option(asio::socket_base::reuse_address(true), ec);
-    if (!ec) impl.acceptor->bind(endpoint, ec);
-    if (!ec) impl.acceptor->listen(asio::socket_base::max_listen_connections, ec);
+    ec = impl.acceptor->open(endpoint.protocol(), ec);
+    if (!ec) ec = impl.acceptor->set_option(asio::socket_base::reuse_address(true), ec);
+    if (!ec) ec = impl.acceptor->bind(endpoint, ec);
+    if (!ec) ec = impl.acceptor->listen(asio::socket_base::max_listen_connections, ec);
     if (ec) throw Refused("cannot listen on " + host + ":" + std::to_string(port) + ": " + ec.message());
     const int bound = impl.acceptor->local_endpoint().port();
-    impl.acceptPause.emplace(*impl.io);
+    impl.acceptPause = std::make_unique<asio::steady_timer>(*impl.io);
     impl.work.emplace(impl.io->get_executor());
     impl.started = true;
     impl.accept();
