@@ -8,8 +8,11 @@
 // out again they read back the same. The fleet rules name exactly the
 // unknown controllers of each row and each controller that would hold
 // more than kMaxCardsPerController cards, at the row that passes the
-// limit, with the errors in line order.
+// limit, with the errors in line order. Of the bad rows the first
+// RowErrors::kListedRows by line are listed and the rest counted, also when
+// the file's and the fleet's are merged as an import merges them.
 #include <algorithm>
+#include <iterator>
 #include <map>
 #include <set>
 #include <string>
@@ -120,10 +123,37 @@ std::multiset<std::pair<int, std::string>> expected_fleet_errors(const std::vect
     return errors;
 }
 
-void check_rows(const std::string& text, const std::vector<CardRow>& rows,
-                const std::vector<RowError>& errors) {
+// The listed errors are in line order and name the first rows, all of them
+// when they are few.
+void check_listed(const RowErrors& errors) {
+    std::set<int> lines;
+    const std::vector<RowError>& listed = errors.listed();
+    for (size_t i = 0; i < listed.size(); ++i) {
+        FUZZ_CHECK(i == 0 || listed[i - 1].line <= listed[i].line);
+        lines.insert(listed[i].line);
+    }
+    FUZZ_CHECK(lines.size() == std::min(errors.rows(), RowErrors::kListedRows));
+    FUZZ_CHECK(errors.more_rows() == errors.rows() - lines.size());
+}
+
+// The errors of the first kListedRows lines among the given ones.
+std::multiset<std::pair<int, std::string>> of_first_lines(
+    const std::multiset<std::pair<int, std::string>>& all) {
+    std::set<int> lines;
+    for (const auto& error : all) lines.insert(error.first);
+    std::multiset<std::pair<int, std::string>> first;
+    for (const auto& error : all) {
+        if (static_cast<size_t>(std::distance(lines.begin(), lines.find(error.first))) <
+            RowErrors::kListedRows)
+            first.insert(error);
+    }
+    return first;
+}
+
+void check_rows(const std::string& text, const std::vector<CardRow>& rows, const RowErrors& errors) {
+    check_listed(errors);
     std::set<int> refusedLines;
-    for (const RowError& e : errors) {
+    for (const RowError& e : errors.listed()) {
         FUZZ_CHECK(e.line >= 2 && !e.reason.empty());
         FUZZ_CHECK(std::find(kCardColumns.begin(), kCardColumns.end(), e.column) != kCardColumns.end());
         refusedLines.insert(e.line);
@@ -141,7 +171,8 @@ void check_rows(const std::string& text, const std::vector<CardRow>& rows,
         parse_card_csv(text);
     } catch (const RowsRefused& refused) {
         threw = true;
-        FUZZ_CHECK(refused.rows().size() == errors.size());
+        FUZZ_CHECK(refused.rows().size() == errors.listed().size() &&
+                   refused.more_rows() == errors.more_rows());
     }
     FUZZ_CHECK(threw == !errors.empty());
 
@@ -162,7 +193,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool replace = (in.u8() & 1) != 0;
     const std::string text(reinterpret_cast<const char*>(in.rest()), in.remaining());
 
-    std::vector<RowError> errors;
+    RowErrors errors;
     std::vector<CardRow> rows;
     try {
         rows = parse_card_csv(text, errors);
@@ -172,14 +203,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     check_rows(text, rows, errors);
 
-    std::vector<RowError> fleetErrors;
+    RowErrors fleetErrors;
     check_fleet_rules(rows, existing(), replace, fleet(), fleetErrors);
+    check_listed(fleetErrors);
     std::multiset<std::pair<int, std::string>> found;
-    for (size_t i = 0; i < fleetErrors.size(); ++i) {
-        FUZZ_CHECK(i == 0 || fleetErrors[i - 1].line <= fleetErrors[i].line);
-        FUZZ_CHECK(fleetErrors[i].column == "controllers");
-        found.insert({fleetErrors[i].line, fleetErrors[i].reason});
+    for (const RowError& e : fleetErrors.listed()) {
+        FUZZ_CHECK(e.column == "controllers");
+        found.insert({e.line, e.reason});
     }
-    FUZZ_CHECK(found == expected_fleet_errors(rows, replace));
+    const std::multiset<std::pair<int, std::string>> expected = expected_fleet_errors(rows, replace);
+    FUZZ_CHECK(found == of_first_lines(expected));
+    std::set<int> expectedLines;
+    for (const auto& error : expected) expectedLines.insert(error.first);
+    FUZZ_CHECK(fleetErrors.rows() == expectedLines.size());
+
+    // As an import checks them: the file's rows, then the fleet's, into one.
+    std::multiset<std::pair<int, std::string>> both;
+    for (const RowError& e : errors.listed()) both.insert({e.line, e.reason});
+    std::copy(found.begin(), found.end(), std::inserter(both, both.end()));
+    const size_t fileRows = errors.rows();
+    check_fleet_rules(rows, existing(), replace, fleet(), errors);
+    check_listed(errors);
+    FUZZ_CHECK(errors.rows() == fileRows + fleetErrors.rows());
+    std::multiset<std::pair<int, std::string>> merged;
+    for (const RowError& e : errors.listed()) merged.insert({e.line, e.reason});
+    FUZZ_CHECK(merged == of_first_lines(both));
     return 0;
 }

@@ -35,7 +35,9 @@ void check_header(CsvReader& reader) {
     CsvRow header;
     const std::string expected = "; the header line is " + header_line();
     auto refuse = [&](std::size_t field, const std::string& reason) {
-        throw rows_refused({RowError{1, column_at(field), reason + expected}});
+        RowErrors errors;
+        errors.add(RowError{1, column_at(field), reason + expected});
+        throw errors.refusal();
     };
     if (!reader.next(header)) refuse(0, "the file is empty");
     if (!header.error.empty()) refuse(header.errorField, header.error);
@@ -61,52 +63,67 @@ std::string_view without_byte_order_mark(std::string_view text) {
 
 }  // namespace
 
+RowLimit import_row_limit(std::size_t controllers) {
+    const std::size_t perController = kMaxCardsPerController;
+    if (controllers == 0)
+        return RowLimit{perController, "as many as one controller holds; there is none yet"};
+    if (controllers > kMaxImportRows / perController)
+        return RowLimit{kMaxImportRows, "the most for any fleet"};
+    return RowLimit{controllers * perController, std::to_string(perController) + " cards for each of " +
+                                                     std::to_string(controllers) +
+                                                     (controllers == 1 ? " controller" : " controllers")};
+}
+
 std::vector<CardRow> parse_card_csv(const std::string& text) {
-    std::vector<RowError> errors;
+    RowErrors errors;
     std::vector<CardRow> cards = parse_card_csv(text, errors);
-    if (!errors.empty()) throw rows_refused(std::move(errors));
+    if (!errors.empty()) throw errors.refusal();
     return cards;
 }
 
-std::vector<CardRow> parse_card_csv(const std::string& text, std::vector<RowError>& errors) {
+std::vector<CardRow> parse_card_csv(const std::string& text, RowErrors& errors, const RowLimit& limit) {
     CsvReader reader(without_byte_order_mark(text));
     check_header(reader);
 
+    // Nothing is reserved ahead: what is kept grows with the good rows, and
+    // a text of bad ones costs only the rows listed.
     std::vector<CardRow> cards;
     std::unordered_map<std::string, int> firstLine;  // of each card text
-    // A card's row has its card, serial and PIN and 13 commas at least: the
-    // room reserved follows the rows a text can hold, not its line ends (a
-    // text of blank lines would reserve gigabytes).
-    constexpr std::size_t kShortestRow = 34;
-    const auto lines = std::min(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')),
-                                text.size() / kShortestRow + 1);
-    cards.reserve(lines);
-    firstLine.reserve(lines);
+    std::size_t rows = 0;
     CsvRow row;
     CardFields fields;
+    std::vector<RowError> rowErrors;
     while (reader.next(row)) {
+        if (++rows > limit.rows) {
+            // The rest is not read: its rows could not be taken anyway.
+            throw Refused("more than " + std::to_string(limit.rows) + " rows: one import takes at most " +
+                          std::to_string(limit.rows) + " (" + limit.why + "); row " + std::to_string(rows) +
+                          " is on line " + std::to_string(row.line));
+        }
         if (!row.error.empty()) {
-            errors.push_back(RowError{row.line, column_at(row.errorField), row.error});
+            errors.add(RowError{row.line, column_at(row.errorField), row.error});
             continue;
         }
         if (row.fields.size() != kCardColumnCount) {
-            errors.push_back(field_count_error(row));
+            errors.add(field_count_error(row));
             continue;
         }
         // An empty field is one not given, as card_from_fields reads it.
         for (std::size_t i = 0; i < kCardColumnCount; ++i) fields[i] = std::move(row.fields[i]);
+        rowErrors.clear();
         bool twice = false;
         const std::optional<std::string>& cardText = fields[kCardColumn];
         if (cardText && card_text_problem(*cardText).empty()) {
             const auto first = firstLine.emplace(*cardText, row.line);
             if (!first.second) {
                 twice = true;
-                errors.push_back(RowError{
+                rowErrors.push_back(RowError{
                     row.line, kCardColumns[kCardColumn],
                     "card " + *cardText + " is already on line " + std::to_string(first.first->second)});
             }
         }
-        std::optional<Card> card = card_from_fields(fields, row.line, errors);
+        std::optional<Card> card = card_from_fields(fields, row.line, rowErrors);
+        for (RowError& error : rowErrors) errors.add(std::move(error));
         if (card && !twice) cards.push_back(CardRow{row.line, std::move(*card)});
     }
     return cards;

@@ -18,14 +18,43 @@ std::string card_text_problem(std::string_view text) {
     return {};
 }
 
-RowsRefused rows_refused(std::vector<RowError> errors) {
-    std::vector<int> lines;
-    lines.reserve(errors.size());
-    for (const RowError& error : errors) lines.push_back(error.line);
-    std::sort(lines.begin(), lines.end());
-    const auto rows = std::unique(lines.begin(), lines.end()) - lines.begin();
-    const std::string what = rows == 1 ? "1 row is refused" : std::to_string(rows) + " rows are refused";
-    return RowsRefused(what, std::move(errors));
+bool RowErrors::is_listed(int line) const {
+    return std::binary_search(listed_.begin(), listed_.end(), RowError{line, {}, {}},
+                              [](const RowError& a, const RowError& b) { return a.line < b.line; });
+}
+
+void RowErrors::add(RowError error) {
+    const bool sameRow = (rows_ > 0 && error.line == lastLine_) || is_listed(error.line);
+    if (!sameRow) {
+        ++rows_;
+        lastLine_ = error.line;
+        if (listedRows_ < kListedRows) {
+            ++listedRows_;
+            lastListed_ = true;
+        } else if (error.line < listed_.back().line) {
+            // An earlier row than the last listed (the fleet's rules are
+            // checked after the file's): it takes that row's place.
+            const int dropped = listed_.back().line;
+            while (!listed_.empty() && listed_.back().line == dropped) listed_.pop_back();
+            lastListed_ = true;
+        } else {
+            lastListed_ = false;
+        }
+    } else if (error.line != lastLine_) {
+        lastLine_ = error.line;
+        lastListed_ = true;
+    }
+    if (!lastListed_) return;
+    const auto at = std::upper_bound(listed_.begin(), listed_.end(), error.line,
+                                     [](int line, const RowError& e) { return line < e.line; });
+    listed_.insert(at, std::move(error));
+}
+
+RowsRefused RowErrors::refusal(const std::string& prefix) const {
+    std::string what =
+        prefix + (rows_ == 1 ? "1 row is refused" : std::to_string(rows_) + " rows are refused");
+    if (more_rows() > 0) what += "; the first " + std::to_string(listedRows_) + " are listed";
+    return RowsRefused(what, listed_, more_rows());
 }
 
 }  // namespace doorlinkd

@@ -28,7 +28,4 @@ bool all_digits(std::string_view text);
 // at most 65535), or empty when it is a card.
 std::string card_text_problem(std::string_view text);
 
-// The exception for errors, whose message counts the rows they name.
-RowsRefused rows_refused(std::vector<RowError> errors);
-
 }  // namespace doorlinkd

@@ -1,6 +1,8 @@
 // The rules between incoming cards and the fleet: names of known
 // controllers, and no controller holding more cards than it can keep.
 #include <algorithm>
+#include <limits>
+#include <map>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -69,21 +71,13 @@ std::size_t kth_of_merged(const std::vector<std::size_t>& a, const std::vector<s
     }
 }
 
-void check_names(const std::vector<CardRow>& incoming, const std::unordered_set<std::string>& known,
-                 std::vector<RowError>& errors) {
-    for (const CardRow& row : incoming) {
-        for_each_named(row.card, [&](const std::string& name) {
-            if (!known.count(name)) {
-                errors.push_back(
-                    RowError{row.line, kCardColumns[kControllersColumn], "no controller named " + name});
-            }
-        });
-    }
-}
-
-void check_limits(const std::vector<CardRow>& incoming, const CardCounts& counts,
-                  const std::vector<Controller>& controllers, std::vector<RowError>& errors) {
+// The controllers that would hold too many cards, by the line of the first
+// incoming row past each one's limit (0: the kept cards alone pass it).
+std::map<int, std::vector<RowError>> limit_errors(const std::vector<CardRow>& incoming,
+                                                  const CardCounts& counts,
+                                                  const std::vector<Controller>& controllers) {
     static const std::vector<std::size_t> kNone;
+    std::map<int, std::vector<RowError>> errors;
     for (const Controller& controller : controllers) {
         const auto kept = counts.kept.find(controller.name);
         const auto named = counts.incoming.find(controller.name);
@@ -94,34 +88,52 @@ void check_limits(const std::vector<CardRow>& incoming, const CardCounts& counts
         const std::size_t total = keptCount + counts.incomingForAll.size() + incomingNamed.size();
         const std::size_t limit = kMaxCardsPerController;
         if (total <= limit) continue;
-        // The first incoming row past the limit; none when the kept cards alone pass it.
         const int line =
             keptCount > limit
                 ? 0
                 : incoming[kth_of_merged(counts.incomingForAll, incomingNamed, limit + 1 - keptCount)].line;
-        errors.push_back(RowError{line, kCardColumns[kControllersColumn],
-                                  "controller " + controller.name + " would hold " + std::to_string(total) +
-                                      " cards; at most " + std::to_string(limit)});
+        errors[line].push_back(RowError{line, kCardColumns[kControllersColumn],
+                                        "controller " + controller.name + " would hold " +
+                                            std::to_string(total) + " cards; at most " +
+                                            std::to_string(limit)});
     }
+    return errors;
 }
 
 }  // namespace
 
 void check_fleet_rules(const std::vector<CardRow>& incoming, const std::vector<Card>& existing, bool replace,
-                       const std::vector<Controller>& controllers, std::vector<RowError>& errors) {
+                       const std::vector<Controller>& controllers, RowErrors& errors) {
     std::unordered_set<std::string> known;
     for (const Controller& controller : controllers) known.insert(controller.name);
-    check_names(incoming, known, errors);
-    check_limits(incoming, count_cards(incoming, existing, replace), controllers, errors);
-    std::stable_sort(errors.begin(), errors.end(),
-                     [](const RowError& a, const RowError& b) { return a.line < b.line; });
+    std::map<int, std::vector<RowError>> overLimit =
+        limit_errors(incoming, count_cards(incoming, existing, replace), controllers);
+    // Row by row in line order, each row's unknown names before the limits
+    // it passes.
+    auto limits_up_to = [&](int line) {
+        for (auto it = overLimit.begin(); it != overLimit.end() && it->first <= line;
+             it = overLimit.erase(it)) {
+            for (RowError& error : it->second) errors.add(std::move(error));
+        }
+    };
+    for (const CardRow& row : incoming) {
+        limits_up_to(row.line - 1);
+        for_each_named(row.card, [&](const std::string& name) {
+            if (!known.count(name)) {
+                errors.add(
+                    RowError{row.line, kCardColumns[kControllersColumn], "no controller named " + name});
+            }
+        });
+        limits_up_to(row.line);
+    }
+    limits_up_to(std::numeric_limits<int>::max());
 }
 
 void check_fleet_rules(const std::vector<CardRow>& incoming, const std::vector<Card>& existing, bool replace,
                        const std::vector<Controller>& controllers) {
-    std::vector<RowError> errors;
+    RowErrors errors;
     check_fleet_rules(incoming, existing, replace, controllers, errors);
-    if (!errors.empty()) throw rows_refused(std::move(errors));
+    if (!errors.empty()) throw errors.refusal();
 }
 
 }  // namespace doorlinkd

@@ -1,7 +1,7 @@
 #include <algorithm>
+#include <array>
 #include <fstream>
 #include <set>
-#include <sstream>
 
 #include "cards/card_rules.h"
 #include "common/atomic_file.h"
@@ -14,10 +14,21 @@ namespace {
 std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw StoreError("cannot read " + path);
-    std::ostringstream text;
-    text << in.rdbuf();
+    // The file in one buffer of its size when it has one (a pipe has no
+    // size): a string stream and its copy would hold it two or three times.
+    std::string text;
+    if (in.seekg(0, std::ios::end)) {
+        const std::streamoff size = in.tellg();
+        if (size > 0) text.reserve(static_cast<std::size_t>(size));
+        in.seekg(0);
+    }
+    in.clear();
+    std::array<char, 65536> chunk;
+    while (in.read(chunk.data(), chunk.size()) || in.gcount() > 0) {
+        text.append(chunk.data(), static_cast<std::size_t>(in.gcount()));
+    }
     if (in.bad()) throw StoreError("cannot read " + path);
-    return text.str();
+    return text;
 }
 
 }  // namespace
@@ -28,24 +39,25 @@ Outcome card_import(Store& store, const std::string& file, bool replace) {
 
 Outcome card_import_text(Store& store, const std::string& text, const std::string& source, bool replace) {
     const std::string prefix = source.empty() ? "" : source + ": ";
-    // Every bad row is named at once: those of the file, then those against
-    // the fleet among the rest.
-    std::vector<RowError> errors;
+    const std::vector<Controller> controllers = store.controllers();
+    // The bad rows are named at once: those of the file, then those against
+    // the fleet among the rest; the first of them listed, the others counted.
+    RowErrors errors;
     std::vector<CardRow> rows;
     try {
-        rows = parse_card_csv(text, errors);
+        rows = parse_card_csv(text, errors, import_row_limit(controllers.size()));
     } catch (const RowsRefused& refused) {
-        throw RowsRefused(prefix + refused.what(), refused.rows());
+        throw RowsRefused(prefix + refused.what(), refused.rows(), refused.more_rows());
+    } catch (const Refused& refused) {
+        throw Refused(prefix + refused.what());
     }
     const std::vector<Card> existing = store.cards();
-    check_fleet_rules(rows, existing, replace, store.controllers(), errors);
-    if (!errors.empty()) {
-        const RowsRefused refused = rows_refused(std::move(errors));
-        throw RowsRefused(prefix + refused.what(), refused.rows());
-    }
+    check_fleet_rules(rows, existing, replace, controllers, errors);
+    if (!errors.empty()) throw errors.refusal(prefix);
     std::set<std::string> held;
     for (const Card& card : existing) held.insert(card.card);
     std::vector<Card> cards;
+    cards.reserve(rows.size());
     int added = 0;
     for (CardRow& row : rows) {
         added += held.erase(row.card.card) ? 0 : 1;

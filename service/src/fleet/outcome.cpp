@@ -19,6 +19,11 @@ Outcome outcome_of_rows(const RowsRefused& refused) {
                                 row.reason);
     }
     outcome.json["rows"] = rows;
+    if (refused.more_rows() > 0) {
+        const std::size_t more = refused.more_rows();
+        outcome.json["more_rows"] = more;
+        outcome.lines.push_back("  and " + std::to_string(more) + (more == 1 ? " more row" : " more rows"));
+    }
     return outcome;
 }
 

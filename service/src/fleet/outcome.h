@@ -25,7 +25,7 @@ struct Outcome {
 Outcome failure(ExitCode code, const std::string& reason);
 
 // The outcome of refused rows: the error and {"rows": [{"line", "column",
-// "reason"}]}, a line each.
+// "reason"}]}, a line each, and "more_rows": N for those not listed.
 Outcome outcome_of_rows(const RowsRefused& refused);
 
 }  // namespace doorlinkd

@@ -34,6 +34,21 @@ def test_a_file_with_bad_rows_changes_nothing_and_names_every_row(service, simul
     assert exported.read_text() == (tmp_path / "good.csv").read_text()
 
 
+def test_an_import_lists_the_first_hundred_bad_rows_and_reads_no_row_past_its_limit(service, tmp_path):
+    service.run("controller", "add", "door1", "127.0.0.9", "00a0c9000009")  # 5000 rows at most
+    write_cards(tmp_path / "bad.csv", [["x"]] * 150)
+    code, result = service.run("card", "import", tmp_path / "bad.csv", expect=None)
+    assert code == 2 and result["error"].endswith("bad.csv: 150 rows are refused; the first 100 are listed")
+    assert [r["line"] for r in result["rows"]] == list(range(2, 102)) and result["more_rows"] == 50
+    # Refused at the 5001st row, before the fleet's rules would name it.
+    write_cards(tmp_path / "long.csv", [card_row(n) for n in range(5001)])
+    code, result = service.run("card", "import", tmp_path / "long.csv", expect=None)
+    assert code == 2 and "rows" not in result, result
+    assert "more than 5000 rows: one import takes at most 5000 (5000 cards for each of 1 controller)" in \
+        result["error"]
+    assert service.run("card", "export", tmp_path / "after.csv")["cards"] == 0
+
+
 def test_controllers_and_cards_from_the_command_line(service, simulator):
     sim = simulator(2)
     door1, door2 = service.add_controllers(sim)

@@ -192,6 +192,63 @@ TEST(CardCsv, RefusesEveryBadFieldByLineAndColumn) {
     EXPECT_EQ(errors[table.size() + 1].column, "open_style");
 }
 
+TEST(CardCsv, ListsTheFirstHundredBadRowsAndCountsTheRest) {
+    // 250,000 bad rows, one good row among them, and a fleet error on a good
+    // row before most of them: the first 100 rows by line are listed.
+    std::string text = kHeader + "\n";
+    for (int i = 0; i < 50; ++i) text += "x\n";                   // lines 2-51
+    text += "00100001,123456,123456,1,2,,,,,,,,,nowhere\n";       // line 52
+    text += "00100002,1,2,1,2,,,,,,,,,\n";                        // line 53: two errors
+    for (int i = 0; i < 249947; ++i) text += "x,,,,,,,,,,,,,\n";  // three errors each
+    text += "00100003,123456,123456,1,2,,,,,,,,,\n";              // good
+    text += "x,y\n";                                              // the last line
+
+    RowErrors errors;
+    const std::vector<CardRow> rows = parse_card_csv(text, errors);
+    ASSERT_EQ(rows.size(), 2u);
+    check_fleet_rules(rows, {}, false, {{"a", "", "", 1}}, errors);
+    const RowsRefused refused = errors.refusal("cards.csv: ");
+    EXPECT_STREQ(refused.what(), "cards.csv: 250000 rows are refused; the first 100 are listed");
+    EXPECT_EQ(refused.more_rows(), 249900u);
+    // Lines 2-51 one error each, 52 one, 53 two, 54-101 three each.
+    const std::vector<RowError>& listed = refused.rows();
+    ASSERT_EQ(listed.size(), 50u + 1 + 2 + 48 * 3);
+    EXPECT_EQ(listed[0].line, 2);
+    EXPECT_EQ(listed[0].reason, "14 fields expected, 1 found");
+    EXPECT_EQ(listed[50].line, 52);
+    EXPECT_EQ(listed[50].reason, "no controller named nowhere");
+    EXPECT_EQ(listed[51].column, "serial");
+    EXPECT_EQ(listed[52].column, "password");
+    EXPECT_EQ(listed[53].line, 54);
+    EXPECT_EQ(listed[53].reason, "x is not 8 digits");
+    EXPECT_EQ(listed.back().line, 101);
+    EXPECT_EQ(listed.back().column, "password");
+}
+
+TEST(CardCsv, RowsPastTheLimitAreRefusedUnread) {
+    EXPECT_EQ(import_row_limit(0).rows, 5000u);
+    EXPECT_EQ(import_row_limit(3).rows, 15000u);
+    EXPECT_EQ(import_row_limit(200).rows, kMaxImportRows);
+    EXPECT_EQ(import_row_limit(100000).rows, kMaxImportRows);
+
+    // Three rows fit a limit of three; a fourth is refused before its
+    // broken quote is read.
+    const std::string three = kHeader + "\nx\n\n00100001,123456,123456,1,2,,,,,,,,,\nx\n";
+    RowErrors errors;
+    EXPECT_EQ(parse_card_csv(three, errors, RowLimit{3, "three"}).size(), 1u);
+    EXPECT_EQ(errors.rows(), 2u);
+    try {
+        RowErrors more;
+        parse_card_csv(three + "\"", more, RowLimit{3, "three"});
+        FAIL() << "a fourth row was taken";
+    } catch (const RowsRefused&) {
+        FAIL() << "the fourth row was read";
+    } catch (const Refused& refused) {
+        EXPECT_STREQ(refused.what(),
+                     "more than 3 rows: one import takes at most 3 (three); row 4 is on line 6");
+    }
+}
+
 TEST(CardCsv, RefusesAWrongHeader) {
     const std::vector<RowError> errors = refusals_of("card,serial,pin\n00100001,123456,123456\n");
     ASSERT_EQ(errors.size(), 1u);
