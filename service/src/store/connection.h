@@ -64,6 +64,9 @@ public:
         Other,
         Unique,     // a unique or primary key constraint
         Transient,  // a deadlock or serialisation failure: the transaction may be tried again
+        // The server did not answer in time and the connection was closed:
+        // trying again would wait as long again.
+        Silent,
     };
     DatabaseError(const std::string& what, Kind kind) : StoreError(what), kind_(kind) {}
     Kind kind() const { return kind_; }
@@ -101,7 +104,8 @@ public:
     virtual const Dialect& dialect() const = 0;
     // Runs the statement, handing each row to onRow as it comes (a large
     // result is never held whole); returns the rows the statement inserted,
-    // updated or deleted. Throws DatabaseError.
+    // updated or deleted. Throws DatabaseError; one of kind Silent leaves
+    // the connection closed (not usable).
     virtual int64_t execute_each(const std::string& sql, const std::vector<Value>& params,
                                  const std::function<void(Row&&)>& onRow) = 0;
     // The same, with every row in the result.
@@ -121,7 +125,8 @@ public:
 
 // What connects to the database of a location ("sqlite:PATH" or a libpq
 // URI); throws Refused for another form. Each call of it opens a connection
-// or throws StoreError with the database's own text.
+// or throws StoreError with the database's own text (a DatabaseError of
+// kind Silent when the server did not answer in time).
 using Connector = std::function<std::unique_ptr<Connection>()>;
 Connector connector(const std::string& location);
 

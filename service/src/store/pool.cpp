@@ -9,7 +9,8 @@ constexpr size_t kMaxConnections = 16;
 
 }  // namespace
 
-Pool::Pool(Connector connect, std::unique_ptr<Connection> first) : connect_(std::move(connect)) {
+Pool::Pool(Connector connect, std::unique_ptr<Connection> first, std::chrono::milliseconds maxWait)
+    : connect_(std::move(connect)), maxWait_(maxWait) {
     idle_.push_back(std::move(first));
     open_ = 1;
 }
@@ -17,7 +18,18 @@ Pool::Pool(Connector connect, std::unique_ptr<Connection> first) : connect_(std:
 std::unique_ptr<Connection> Pool::take() {
     {
         std::unique_lock<std::mutex> lock(mutex_);
-        freed_.wait(lock, [this] { return !idle_.empty() || open_ < kMaxConnections; });
+        const uint64_t silences = silences_;
+        const bool free = freed_.wait_for(lock, maxWait_, [&] {
+            return silences_ != silences || !idle_.empty() || open_ < kMaxConnections;
+        });
+        if (silences_ != silences) {
+            throw DatabaseError("the database does not answer: a connection found it silent",
+                                DatabaseError::Kind::Silent);
+        }
+        if (!free) {
+            throw StoreError("no connection to the database was free within " +
+                             std::to_string(maxWait_.count()) + " ms");
+        }
         if (!idle_.empty()) {
             std::unique_ptr<Connection> connection = std::move(idle_.back());
             idle_.pop_back();
@@ -27,6 +39,16 @@ std::unique_ptr<Connection> Pool::take() {
     }
     try {
         return connect_();
+    } catch (const DatabaseError& error) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        --open_;
+        if (error.kind() == DatabaseError::Kind::Silent) {
+            ++silences_;
+            freed_.notify_all();
+        } else {
+            freed_.notify_one();
+        }
+        throw;
     } catch (...) {
         std::lock_guard<std::mutex> lock(mutex_);
         --open_;
@@ -55,6 +77,14 @@ void Pool::drop_idle() {
         std::lock_guard<std::mutex> lock(mutex_);
         dropped.swap(idle_);
         open_ -= dropped.size();
+    }
+    freed_.notify_all();
+}
+
+void Pool::found_silent() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++silences_;
     }
     freed_.notify_all();
 }

@@ -911,6 +911,8 @@ private:
     // database ended for a deadlock is tried again, and so is one whose
     // connection turned out lost before it began (the server restarted):
     // then the other idle connections are dropped too and a new one made.
+    // One whose server did not answer in time fails at once (its connection
+    // is closed), wherever it was.
     template <typename Work>
     auto transaction(bool write, Work&& work) -> decltype(work(std::declval<Tx&>())) {
         for (int attempt = 1;; ++attempt) {
@@ -928,6 +930,12 @@ private:
                 throw;
             } catch (const DatabaseError& error) {
                 roll_back(connection);
+                if (error.kind() == DatabaseError::Kind::Silent) {
+                    // Another attempt would wait as long again; so would
+                    // those who wait for a connection.
+                    pool_.found_silent();
+                    throw;
+                }
                 const bool lost = !begun && !connection->usable();
                 if (lost) {
                     connection.discard();

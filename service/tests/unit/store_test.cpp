@@ -1065,6 +1065,37 @@ TEST(PostgresStore, ConnectionsLostBetweenCallsAreReplaced) {
     EXPECT_NO_THROW(store->add_controller(make_controller("gate", 2)));
 }
 
+// A statement that waits long on a server that answers (here on the rows
+// a long import holds until its commit) is not taken for a silent server.
+TEST(PostgresStore, ALongLockWaitIsNotCutShort) {
+    const std::string reason = test::unavailable_reason("postgresql");
+    if (!reason.empty()) GTEST_SKIP() << reason;
+    TestDatabase database("postgresql");
+    auto store = Store::open(database.location());
+    store->initialise();
+    store->put_cards({make_card("00100001")}, false);
+
+    auto importer = connector(database.location())();
+    importer->begin(true);
+    importer->execute("UPDATE cards SET serial = '111111' WHERE card = '00100001'");
+    constexpr auto kHeld = std::chrono::milliseconds(5000);  // past the 3 s a silent server gets
+    const auto began = std::chrono::steady_clock::now();
+    std::string error;
+    std::thread writer([&] {
+        try {
+            store->put_cards({make_card("00100001")}, false);  // waits for the importer's commit
+        } catch (const std::exception& e) {
+            error = e.what();
+        }
+    });
+    std::this_thread::sleep_for(kHeld);
+    importer->commit();
+    writer.join();
+    EXPECT_EQ(error, "");
+    EXPECT_GE(std::chrono::steady_clock::now() - began, kHeld);
+    EXPECT_EQ(store->card("00100001")->serial, "123456");  // the writer's, after the importer's
+}
+
 TEST(StoreOpen, LocationsAreRedacted) {
     EXPECT_EQ(redact_location("postgresql://u:p%40ss@h:5432/db?sslmode=require&password=x&user=u"),
               "postgresql://u:***@h:5432/db?sslmode=require&password=***&user=u");

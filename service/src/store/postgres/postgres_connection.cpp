@@ -1,15 +1,52 @@
 // The PostgreSQL backend of the store's connection, over libpq: every
-// statement through PQexecParams, `?` numbered as $1..$n, blobs passed in
-// binary format so that they arrive exactly as they are.
+// statement sent with PQsendQueryParams, `?` numbered as $1..$n, blobs
+// passed in binary format so that they arrive exactly as they are.
+//
+// Connecting and every statement wait with deadlines of their own: a server
+// stopped dead (a stopped process, a frozen host) leaves the socket open
+// and says nothing, and neither TCP keep-alive (not on a Unix socket) nor
+// statement_timeout (kept by the server itself) ends that wait.
 #include <libpq-fe.h>
+#include <poll.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <optional>
 #include <string>
 
 #include "store/connection.h"
 
 namespace doorlinkd {
 namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// connect_timeout, unless the location sets its own: a server that takes
+// no connection within it is taken as silent. A server that answers
+// connects in milliseconds; on a silent one an API call that needs a new
+// connection is answered after these 3 s.
+constexpr int kConnectTimeoutSeconds = 3;
+
+// How long a statement waits for a sign of its server (bytes, or room to
+// send) before it checks, with a new connection, that the server still
+// answers. No deadline cuts the statement itself short while it does: a
+// statement may rightly wait long, on the lock or rows that an import of
+// many cards or an archive batch holds until its commit, or while it
+// deletes a large table's old rows.
+constexpr auto kQuietBeforeCheck = std::chrono::seconds(1);
+// That check waits this long for the server's first byte, which a server
+// that answers sends in milliseconds. A silent server is found within
+// 1 + 2 s, so an API call on it is answered well within 5 s.
+constexpr auto kCheckTimeout = std::chrono::seconds(2);
+
+// A statement on a server that answers but never ends it (a server process
+// stuck) is given up after this, far longer than any the store runs.
+constexpr auto kLongestStatement = std::chrono::minutes(10);
 
 // Type OIDs of pg_type, which libpq does not declare.
 constexpr Oid kBoolOid = 16;
@@ -68,21 +105,111 @@ std::string trimmed(std::string text) {
 
 void ignore_notice(void*, const char*) {}
 
+std::string seconds_text(Clock::duration duration) {
+    return std::to_string(std::chrono::duration_cast<std::chrono::seconds>(duration).count()) + " s";
+}
+
+// Waits for the events on the socket until the deadline: true when one
+// came (or poll failed, for libpq to find out why), false when the
+// deadline passed first.
+bool wait_for(int socket, short events, Clock::time_point deadline, short* revents = nullptr) {
+    for (;;) {
+        const Clock::time_point now = Clock::now();
+        if (now >= deadline) return false;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
+        pollfd ready{socket, events, 0};
+        const int n = poll(&ready, 1, static_cast<int>(std::min<decltype(left)>(left, INT_MAX)));
+        if (n < 0 && errno == EINTR) continue;
+        if (revents) *revents = n > 0 ? ready.revents : 0;
+        if (n != 0) return true;
+    }
+}
+
+// A connection begun, not waited for; the location's own settings win
+// over these (expand_dbname). Null when out of memory.
+PGconn* start_connecting(const std::string& uri) {
+    const std::string timeout = std::to_string(kConnectTimeoutSeconds);
+    const char* keywords[] = {"fallback_application_name", "client_encoding", "connect_timeout", "dbname",
+                              nullptr};
+    const char* values[] = {"doorlinkd", "UTF8", timeout.c_str(), uri.c_str(), nullptr};
+    return PQconnectStartParams(keywords, values, 1);
+}
+
+// The connection's connect_timeout as libpq takes it: none at 0 or less,
+// 2 s at least.
+std::optional<Clock::duration> connect_timeout(PGconn* conn) {
+    std::optional<Clock::duration> timeout = std::chrono::seconds(kConnectTimeoutSeconds);
+    PQconninfoOption* options = PQconninfo(conn);
+    for (const PQconninfoOption* option = options; option && option->keyword; ++option) {
+        if (std::strcmp(option->keyword, "connect_timeout") != 0 || !option->val || !*option->val) continue;
+        const long seconds = std::strtol(option->val, nullptr, 10);
+        if (seconds <= 0) {
+            timeout.reset();
+        } else {
+            timeout = std::chrono::seconds(std::max(seconds, 2L));
+        }
+    }
+    PQconninfoFree(options);
+    return timeout;
+}
+
+enum class Connecting { Done, Answered, Failed, Silent };
+
+// Carries a connection begun by start_connecting on until the deadline: to
+// its end, or with firstAnswer only until the server says anything (a
+// refusal such as "too many clients" too: Answered).
+Connecting drive_connecting(PGconn* conn, Clock::time_point deadline, bool firstAnswer) {
+    if (PQstatus(conn) == CONNECTION_BAD) return Connecting::Failed;
+    // As libpq asks: as if PQconnectPoll had last said writing.
+    PostgresPollingStatusType state = PGRES_POLLING_WRITING;
+    for (;;) {
+        if (state == PGRES_POLLING_OK) return Connecting::Done;
+        if (state == PGRES_POLLING_FAILED) return Connecting::Failed;
+        const bool reading = state == PGRES_POLLING_READING;
+        const int socket = PQsocket(conn);
+        if (socket >= 0 && !wait_for(socket, reading ? POLLIN : POLLOUT, deadline)) return Connecting::Silent;
+        if (reading && firstAnswer) return Connecting::Answered;
+        state = PQconnectPoll(conn);
+    }
+}
+
+// Whether the server of the location says anything to a new connection
+// within kCheckTimeout.
+bool server_answers(const std::string& uri) {
+    PGconn* check = start_connecting(uri);
+    if (check == nullptr) return true;  // out of memory here, which says nothing of the server
+    const Connecting connecting = drive_connecting(check, Clock::now() + kCheckTimeout, true);
+    PQfinish(check);
+    return connecting == Connecting::Answered || connecting == Connecting::Done;
+}
+
 class PostgresConnection : public Connection {
 public:
-    explicit PostgresConnection(const std::string& uri) {
-        // The URI's own settings win over these (expand_dbname).
-        const char* keywords[] = {"fallback_application_name", "client_encoding", "dbname", nullptr};
-        const char* values[] = {"doorlinkd", "UTF8", uri.c_str(), nullptr};
-        conn_ = PQconnectdbParams(keywords, values, 1);
+    explicit PostgresConnection(std::string uri) : uri_(std::move(uri)) {
+        conn_ = start_connecting(uri_);
         if (conn_ == nullptr)
-            throw StoreError("cannot connect to " + redact_location(uri) + ": out of memory");
-        if (PQstatus(conn_) != CONNECTION_OK) {
+            throw StoreError("cannot connect to " + redact_location(uri_) + ": out of memory");
+        const std::optional<Clock::duration> timeout = connect_timeout(conn_);
+        const Connecting connecting =
+            drive_connecting(conn_, timeout ? Clock::now() + *timeout : Clock::time_point::max(), false);
+        if (connecting != Connecting::Done) {
+            const std::string message = connecting == Connecting::Silent
+                                            ? "the server did not answer within " + seconds_text(*timeout)
+                                            : trimmed(PQerrorMessage(conn_));
+            PQfinish(conn_);
+            conn_ = nullptr;
+            const std::string what = "cannot connect to the PostgreSQL database " + redact_location(uri_) +
+                                     ": " + scrub(message, uri_);
+            if (connecting == Connecting::Silent) throw DatabaseError(what, DatabaseError::Kind::Silent);
+            throw StoreError(what);
+        }
+        // Never blocked in libpq: every wait is this connection's own, with
+        // a deadline (PQfinish too sends without waiting).
+        if (PQsetnonblocking(conn_, 1) != 0) {
             const std::string message = trimmed(PQerrorMessage(conn_));
             PQfinish(conn_);
             conn_ = nullptr;
-            throw StoreError("cannot connect to the PostgreSQL database " + redact_location(uri) + ": " +
-                             scrub(message, uri));
+            throw StoreError("PostgreSQL: " + message);
         }
         // CREATE ... IF NOT EXISTS and the like would print notices.
         PQsetNoticeProcessor(conn_, ignore_notice, nullptr);
@@ -122,12 +249,12 @@ public:
                 formats[i] = 1;
             }
         }
-        PGresult* res = PQexecParams(conn_, numbered.c_str(), static_cast<int>(n), types.data(),
-                                     values.data(), lengths.data(), formats.data(), 0);
-        struct Clear {
-            PGresult* r;
-            ~Clear() { PQclear(r); }
-        } clear{res};
+        if (!PQsendQueryParams(conn_, numbered.c_str(), static_cast<int>(n), types.data(), values.data(),
+                               lengths.data(), formats.data(), 0)) {
+            fail(nullptr);
+        }
+        const OwnedResult result = await_result();
+        PGresult* res = result.get();
         const ExecStatusType status = res ? PQresultStatus(res) : PGRES_FATAL_ERROR;
         if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) fail(res);
         const int rows = PQntuples(res);
@@ -167,6 +294,62 @@ public:
     }
 
 private:
+    using OwnedResult = std::unique_ptr<PGresult, decltype(&PQclear)>;
+
+    // The statement's result as PQexecParams gives it: the last, or the
+    // first that failed.
+    OwnedResult await_result() {
+        OwnedResult kept(nullptr, &PQclear);
+        for (;;) {
+            await_answer();
+            OwnedResult next(PQgetResult(conn_), &PQclear);
+            if (!next) return kept;
+            const ExecStatusType status = kept ? PQresultStatus(kept.get()) : PGRES_COMMAND_OK;
+            if (status != PGRES_FATAL_ERROR && status != PGRES_BAD_RESPONSE) kept = std::move(next);
+        }
+    }
+
+    // Sends what is queued and waits until a result can be taken without
+    // blocking. A server that gives no sign for a while is checked; one that
+    // does not answer that check, or a statement past the longest, closes
+    // the connection.
+    void await_answer() {
+        const Clock::time_point started = Clock::now();
+        const Clock::time_point longest = started + kLongestStatement;
+        Clock::time_point lastSign = started;
+        for (;;) {
+            const int unsent = PQflush(conn_);
+            if (unsent < 0) fail(nullptr);
+            if (unsent == 0 && !PQisBusy(conn_)) return;
+            const int socket = PQsocket(conn_);
+            if (socket < 0) fail(nullptr);
+            short revents = 0;
+            const short events = unsent ? POLLIN | POLLOUT : POLLIN;
+            if (wait_for(socket, events, std::min(lastSign + kQuietBeforeCheck, longest), &revents)) {
+                lastSign = Clock::now();
+                if ((revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) && !PQconsumeInput(conn_))
+                    fail(nullptr);
+                continue;
+            }
+            if (Clock::now() >= longest)
+                give_up("the statement ran longer than " + seconds_text(kLongestStatement));
+            if (!server_answers(uri_)) {
+                give_up("the server gave no answer for " + seconds_text(kQuietBeforeCheck) +
+                        ", nor to a new connection within " + seconds_text(kCheckTimeout));
+            }
+            lastSign = Clock::now();
+        }
+    }
+
+    // Closes the connection, whatever its server is amid: it ends the
+    // transaction when it notices.
+    [[noreturn]] void give_up(const std::string& why) {
+        PQfinish(conn_);
+        conn_ = nullptr;
+        throw DatabaseError("PostgreSQL: " + why + "; the connection was closed",
+                            DatabaseError::Kind::Silent);
+    }
+
     static Value column(const PGresult* res, int r, int c) {
         if (PQgetisnull(res, r, c)) return Value();
         const char* text = PQgetvalue(res, r, c);
@@ -210,6 +393,7 @@ private:
         return message;
     }
 
+    std::string uri_;
     PGconn* conn_ = nullptr;
 };
 
