@@ -12,6 +12,9 @@ PACKAGE   ?= build-package
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS ?=
 JOBS      ?= $(shell nproc)
+# The revision whose doorlinkd bench-serve measures beside this build's.
+OLD_SERVER_REV ?= 84abe31
+OLD_SERVER     := $(BUILD)/old-server
 CMAKE_GEN := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
 .PHONY: all deps build test demo fleet-demo bench bench-service bench-serve soak clean windows windows-build windows64-build tsan tsan-build \
@@ -157,10 +160,23 @@ bench: build
 bench-service: build
 	@bench/service/run.py $(BUILD) $(SERVICE_BENCH_ARGS)
 
-# doorlinkd serve with 250 monitored controllers: API latency during a sync,
-# push-to-MQTT latency, resident memory.
-bench-serve: build
-	@/usr/bin/python3 bench/service/serve.py $(BUILD) $(SERVE_BENCH_ARGS)
+# doorlinkd serve (bench/service/serve.py): with 250 monitored controllers,
+# push-to-MQTT latency, API latency during a sync and resident memory; then
+# 500 trickling clients, 1,000 event streams, requests per second beside the
+# old server's, and the memory of a 16 MiB import of bad rows. SERVE_BENCH_ARGS
+# adds options, e.g. SERVE_BENCH_ARGS="--only trickle,streams".
+bench-serve: build $(OLD_SERVER)/bin/doorlinkd
+	@/usr/bin/python3 bench/service/serve.py $(BUILD) --old-doorlinkd $(OLD_SERVER)/bin/doorlinkd $(SERVE_BENCH_ARGS)
+
+# doorlinkd of OLD_SERVER_REV, the server before its HTTP server became
+# asynchronous: bench-serve measures it beside this build. Built once (Release,
+# only doorlinkd) and kept; remove $(OLD_SERVER) to build it again.
+$(OLD_SERVER)/bin/doorlinkd:
+	@rm -rf $(OLD_SERVER)-src && mkdir -p $(OLD_SERVER)-src
+	@git archive $(OLD_SERVER_REV) | tar -x -C $(OLD_SERVER)-src
+	@cmake -S $(OLD_SERVER)-src -B $(OLD_SERVER) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DDOORLINK_UNITY=ON \
+	    -DDOORLINK_BUILD_TESTS=OFF -DDOORLINK_BUILD_BENCH=OFF >/dev/null
+	@cmake --build $(OLD_SERVER) --target doorlinkd -j $(JOBS)
 
 # The lossy-network soak at full size (make test runs it reduced): a 5,000-card
 # download and read-back, 200 records with photos, a 640-record transfer and

@@ -1,178 +1,110 @@
 #!/usr/bin/env python3
-"""doorlinkd serve's benchmark, with a fleet of simulated controllers:
-- GET /api/v1/controllers at a steady rate while a sync of the whole fleet
-  runs: p50 and p99 latency (goal: p99 at most 100 ms);
-- an error report pushed at doorsim until the MQTT subscriber has its event,
-  with every controller monitored: p50 and p99 latency;
-- the resident memory of serve (now and at its peak).
+"""doorlinkd serve's benchmark, in sections (--only picks some, comma-separated):
+  push     error reports pushed at doorsim until an MQTT subscriber has them,
+           250 monitored controllers (serve_fleet.py)
+  sync     GET /api/v1/controllers at a steady rate during a sync of the
+           fleet, and serve's memory (serve_fleet.py)
+  trickle  500 connections sending a byte every 2 s while /health and the
+           controllers are asked for from elsewhere (slow_clients.py)
+  streams  1,000 event streams open and the delay of a new event to all of
+           them (event_streams.py)
+  rps      requests per second of GET /api/v1/controllers, this build beside
+           the old server given with --old-doorlinkd (throughput.py)
+  import   memory of a 16 MiB import of bad rows, over serve's API and the
+           command line (import_memory.py)
 
-    serve.py BUILD_DIR [--controllers 250] [--cards 1000] [--rate 100] [--pushes 300]
+    serve.py BUILD_DIR [--only trickle,streams] [--old-doorlinkd PATH] [options]
 """
 import argparse
-import http.client
-import json
+import shlex
 import shutil
 import sys
 import tempfile
-import threading
-import time
 from pathlib import Path
-from urllib.parse import urlparse
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "service" / "tests" / "e2e"))
-from doorsim_process import Simulator  # noqa: E402
-from mosquitto_process import Broker  # noqa: E402
-from serve_process import Serve  # noqa: E402
-import conftest  # noqa: E402  (the end-to-end tests' Service runs doorlinkd)
+import event_streams
+import import_memory
+import serve_fleet
+import slow_clients
+import throughput
+from serve_support import fresh_serve, memory_mib, raise_open_files
 
-import paho.mqtt.client as mqtt  # noqa: E402
-from run import cards_csv  # noqa: E402
+from doorsim_process import Simulator  # from the folder serve_support puts on the path
 
-
-def percentile(values, p):
-    values = sorted(values)
-    return values[min(len(values) - 1, int(round(p / 100 * (len(values) - 1))))]
+SECTIONS = ["push", "sync", "trickle", "streams", "rps", "import"]
 
 
-def latencies_line(name, values, goal=None):
-    values_ms = [v * 1000 for v in values]
-    verdict = ""
-    if goal is not None:
-        verdict = f" (goal p99 <= {goal} ms: {'ok' if percentile(values_ms, 99) <= goal else 'over'})"
-    print(f"{name}: n={len(values_ms)} p50 {percentile(values_ms, 50):.1f} ms, "
-          f"p99 {percentile(values_ms, 99):.1f} ms, max {max(values_ms):.1f} ms{verdict}", flush=True)
+def options():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("build")
+    parser.add_argument("--only", default=",".join(SECTIONS), help="sections, comma-separated (default: all)")
+    parser.add_argument("--controllers", type=int, default=250, help="push, sync: the fleet")
+    parser.add_argument("--cards", type=int, default=1000, help="sync: cards of each controller")
+    parser.add_argument("--rate", type=int, default=100, help="sync: requests per second during it")
+    parser.add_argument("--pushes", type=int, default=300, help="push: how many")
+    parser.add_argument("--fleet", type=int, default=20, help="trickle, streams, rps, import: controllers")
+    parser.add_argument("--sources", type=int, default=32, help="loopback addresses the clients spread over")
+    parser.add_argument("--serve-options", default="",
+                        help="trickle, streams: more options of their serve, e.g. \"--http-threads 8\"")
+    parser.add_argument("--trickle-connections", type=int, default=500)
+    parser.add_argument("--trickle-period", type=float, default=2.0, help="seconds between two bytes")
+    parser.add_argument("--trickle-seconds", type=float, default=60.0)
+    parser.add_argument("--probe-rate", type=float, default=5.0, help="each probe's requests per second")
+    parser.add_argument("--probe-timeout", type=float, default=5.0)
+    parser.add_argument("--streams", type=int, default=1000)
+    parser.add_argument("--stream-events", type=int, default=3, help="errors pushed while they are open")
+    parser.add_argument("--old-doorlinkd", help="rps: doorlinkd of the old server, measured beside this build")
+    parser.add_argument("--old-revision", default="84abe31", help="rps: what --old-doorlinkd was built from")
+    parser.add_argument("--rps-connections", type=int, default=8)
+    parser.add_argument("--rps-seconds", type=float, default=10.0, help="rps: seconds of each server, each way")
+    parser.add_argument("--rps-rounds", type=int, default=2, help="rps: turns the servers take")
+    parser.add_argument("--import-mib", type=int, default=16, help="size of the CSV of bad rows")
+    parser.add_argument("--import-timeout", type=float, default=90.0, help="seconds each import may take")
+    parser.add_argument("--import-guard-mib", type=int, default=2048,
+                        help="VmRSS past which an import is stopped")
+    args = parser.parse_args()
+    args.sections = [s for s in args.only.split(",") if s]
+    unknown = set(args.sections) - set(SECTIONS)
+    if unknown:
+        parser.error(f"--only: no section {', '.join(sorted(unknown))}; the sections are {', '.join(SECTIONS)}")
+    return args
 
 
-def memory(pid):
-    fields = {}
-    for line in Path(f"/proc/{pid}/status").read_text().splitlines():
-        key, _, value = line.partition(":")
-        fields[key] = value.strip()
-    return fields["VmRSS"], fields["VmHWM"]
-
-
-def load(serve, rate, keep_going):
-    """GET /api/v1/controllers every 1/rate s from a few connections, each
-    request at its own moment whatever the others do; the latencies."""
-    url = urlparse(serve.url)
-    results, lock = [], threading.Lock()
-    interval = 1.0 / rate
-    workers = 8
-
-    def worker(k):
-        connection = http.client.HTTPConnection(url.hostname, url.port, timeout=30)
-        due = time.monotonic() + k * interval
-        while keep_going():
-            pause = due - time.monotonic()
-            if pause > 0:
-                time.sleep(pause)
-            began = time.monotonic()
-            connection.request("GET", "/api/v1/controllers", headers={"Authorization": "Bearer " + serve.token})
-            answer = connection.getresponse()
-            answer.read()
-            took = time.monotonic() - began
-            if answer.status != 200:
-                raise RuntimeError(f"GET /api/v1/controllers: {answer.status}")
-            with lock:
-                results.append(took)
-            due += workers * interval
-
-    threads = [threading.Thread(target=worker, args=(k,)) for k in range(workers)]
-    for t in threads:
-        t.start()
-    for t in threads:
-        t.join()
-    return results
+def slow_client_sections(args, doorlinkd, sim):
+    """trickle and streams, one after the other on one serve."""
+    work = Path(tempfile.mkdtemp(prefix="doorlinkd-serve-slow-"))
+    serve = None
+    try:
+        serve = fresh_serve(doorlinkd, work, sim, *shlex.split(args.serve_options))
+        serve.request("GET", "/api/v1/controllers")
+        idle_rss, _ = memory_mib(serve.process.pid)
+        if "trickle" in args.sections:
+            slow_clients.run(serve, args, idle_rss)
+        if "streams" in args.sections:
+            event_streams.run(serve, sim, args, idle_rss)
+    finally:
+        if serve:
+            serve.stop(timeout=30)
+        shutil.rmtree(work, ignore_errors=True)
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("build")
-    parser.add_argument("--controllers", type=int, default=250)
-    parser.add_argument("--cards", type=int, default=1000)
-    parser.add_argument("--rate", type=int, default=100)
-    parser.add_argument("--pushes", type=int, default=300)
-    args = parser.parse_args()
+    args = options()
+    raise_open_files()
     bin_dir = Path(args.build) / "bin"
-    work = Path(tempfile.mkdtemp(prefix="doorlinkd-serve-bench-"))
-    serve = None
-    try:
-        broker = Broker(work)
-        with Simulator(str(bin_dir / "doorsim"), args.controllers, "--control") as sim:
-            conftest.DOORLINKD = str(bin_dir / "doorlinkd")
-            service = conftest.Service(f"sqlite:{work}/doorlink.db", work / "data")
-            token = service.run("init")["admin_token"]
-            for i, (address, mac) in enumerate(sim.controllers):
-                service.run("controller", "add", f"c{i + 1}", address, mac, "--number", i + 1)
-            csv = work / "cards.csv"
-            cards_csv(csv, args.controllers, args.cards, shared=True)
-            service.run("card", "import", csv)
-            serve = Serve(service, "--sync-every", 0, "--archive-every", 0, "--mqtt", broker.url, token=token)
-
-            # A push is refused by doorsim until serve has armed the
-            # controller's monitoring: the first round waits for that.
-            deadline = time.monotonic() + 120
-            received, lock = {}, threading.Lock()
-
-            def on_message(client, userdata, message):
-                data = json.loads(message.payload)
-                text = data.get("text", "")
-                if text.startswith("bench "):
-                    with lock:
-                        received.setdefault(int(text.split()[1]), time.monotonic())
-
-            subscriber = mqtt.Client(client_id="bench", protocol=mqtt.MQTTv5)
-            subscriber.on_message = on_message
-            subscriber.connect("127.0.0.1", broker.port)
-            subscriber.subscribe("doorlink/+/event", qos=1)
-            subscriber.loop_start()
-            time.sleep(1)
-
-            sent = {}
-            for n in range(args.pushes):
-                k = 1 + n % args.controllers
-                while True:
-                    began = time.monotonic()
-                    if sim.control(f"error {k} bench {n}"):
-                        sent[n] = began
-                        break
-                    if time.monotonic() > deadline:
-                        raise RuntimeError(f"controller {k} is not monitored")
-                    time.sleep(0.2)
-                time.sleep(0.01)
-            wait_until = time.monotonic() + 30
-            while len(received) < len(sent) and time.monotonic() < wait_until:
-                time.sleep(0.1)
-            subscriber.loop_stop()
-            if len(received) < len(sent):
-                raise RuntimeError(f"{len(sent) - len(received)} pushed events never reached the subscriber")
-            latencies_line(f"push to MQTT subscriber, {args.controllers} monitored controllers",
-                           [received[n] - sent[n] for n in sent])
-
-            run = serve.json("POST", "/api/v1/sync", {}, expect=202)["run"]
-            done = threading.Event()
-
-            def finished():
-                status = serve.json("GET", f"/api/v1/sync/runs/{run}")
-                return len(status.get("results", [])) >= args.controllers
-
-            watcher_began = time.monotonic()
-            results = []
-            loader = threading.Thread(target=lambda: results.extend(load(serve, args.rate, lambda: not done.is_set())))
-            loader.start()
-            while not finished():
-                time.sleep(0.5)
-            done.set()
-            loader.join()
-            print(f"sync of {args.controllers} controllers x {args.cards} cards took "
-                  f"{time.monotonic() - watcher_began:.1f} s under the load", flush=True)
-            latencies_line(f"GET /api/v1/controllers at {args.rate}/s during the sync", results, goal=100)
-            rss, peak = memory(serve.process.pid)
-            print(f"serve, {args.controllers} controllers: resident {rss}, peak {peak}", flush=True)
-    finally:
-        if serve:
-            serve.stop()
-        shutil.rmtree(work, ignore_errors=True)
+    doorlinkd = bin_dir / "doorlinkd"
+    if {"push", "sync"} & set(args.sections):
+        serve_fleet.run(args, bin_dir, args.sections)
+    if not {"trickle", "streams", "rps", "import"} & set(args.sections):
+        return 0
+    with Simulator(str(bin_dir / "doorsim"), args.fleet, "--control") as sim:
+        if {"trickle", "streams"} & set(args.sections):
+            slow_client_sections(args, doorlinkd, sim)
+        if "rps" in args.sections:
+            throughput.run(doorlinkd, args.old_doorlinkd, args.old_revision, sim, args)
+        if "import" in args.sections:
+            import_memory.run(doorlinkd, sim, args)
+    return 0
 
 
 if __name__ == "__main__":
