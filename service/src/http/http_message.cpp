@@ -3,33 +3,10 @@
 #include <algorithm>
 #include <cctype>
 
+#include "common/percent_decoding.h"
+
 namespace doorlinkd {
 namespace {
-
-int hex_value(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-std::string decoded(const std::string& text, bool plusIsBlank) {
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '+' && plusIsBlank) {
-            out += ' ';
-        } else if (c == '%' && i + 2 < text.size() && hex_value(text[i + 1]) >= 0 &&
-                   hex_value(text[i + 2]) >= 0) {
-            out += static_cast<char>(hex_value(text[i + 1]) * 16 + hex_value(text[i + 2]));
-            i += 2;
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
 
 template <typename Map>
 std::string first_value(const Map& map, const std::string& name) {
@@ -74,8 +51,8 @@ std::multimap<std::string, std::string> query_params(const std::string& query) {
         const std::string pair = query.substr(start, end - start);
         if (!pair.empty()) {
             const size_t equals = pair.find('=');
-            params.emplace(decoded(pair.substr(0, equals), true),
-                           equals == std::string::npos ? "" : decoded(pair.substr(equals + 1), true));
+            params.emplace(percent_decoded(pair.substr(0, equals), true),
+                           equals == std::string::npos ? "" : percent_decoded(pair.substr(equals + 1), true));
         }
         start = end + 1;
     }
@@ -85,7 +62,7 @@ std::multimap<std::string, std::string> query_params(const std::string& query) {
 void split_target(const std::string& target, std::string& path,
                   std::multimap<std::string, std::string>& params) {
     const size_t question = target.find('?');
-    path = decoded(target.substr(0, question), false);
+    path = percent_decoded(target.substr(0, question));
     params = question == std::string::npos ? std::multimap<std::string, std::string>{}
                                            : query_params(target.substr(question + 1));
 }

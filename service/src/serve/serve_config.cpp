@@ -8,6 +8,7 @@
 #include <limits>
 #include <optional>
 
+#include "common/percent_decoding.h"
 #include "http/client_address.h"
 #include "model/card.h"
 #include "model/errors.h"
@@ -144,20 +145,6 @@ std::optional<int64_t> integer_of(const std::string& text) {
         if (!std::isdigit(static_cast<unsigned char>(text[i]))) return std::nullopt;
     }
     return std::stoll(text);
-}
-
-std::string percent_decoded(const std::string& text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
-            std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
-            out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
-            i += 2;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
 }
 
 struct BrokerLogin {

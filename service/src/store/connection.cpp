@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "common/percent_decoding.h"
+
 namespace doorlinkd {
 namespace {
 
@@ -43,24 +45,6 @@ std::vector<Span> secret_spans(const std::string& uri) {
         }
     }
     return spans;
-}
-
-std::string percent_decoded(const std::string& text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size()) {
-            const std::string hex = text.substr(i + 1, 2);
-            char* end = nullptr;
-            const long value = std::strtol(hex.c_str(), &end, 16);
-            if (end == hex.c_str() + 2) {
-                out += static_cast<char>(value);
-                i += 2;
-                continue;
-            }
-        }
-        out += text[i];
-    }
-    return out;
 }
 
 }  // namespace
