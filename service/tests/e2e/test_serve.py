@@ -51,11 +51,11 @@ def archived(service):
 
 
 def test_sigterm_during_an_archive_ends_soon_and_the_restart_stores_every_record_once(service, simulator):
-    records = 3000
+    records = 1500
     service.add_controllers(simulator(2, "--records", records, "--records-time", int(time.time()) - 86400,
                                     "--consume-records"))
     first = serve(service, "--sync-every", 0)  # an archive at start
-    time.sleep(1.0)  # the retrievals of 3000 records with photos take a few seconds
+    time.sleep(1.0)  # the retrievals of 1500 records with photos take a few seconds
     assert first.stop() < 5
     # What the controllers handed over before the stop is in the journal or
     # the database: the controllers consumed it.

@@ -193,23 +193,23 @@ TEST(CardCsv, RefusesEveryBadFieldByLineAndColumn) {
 }
 
 TEST(CardCsv, ListsTheFirstHundredBadRowsAndCountsTheRest) {
-    // 250,000 bad rows, one good row among them, and a fleet error on a good
+    // 25,000 bad rows, one good row among them, and a fleet error on a good
     // row before most of them: the first 100 rows by line are listed.
     std::string text = kHeader + "\n";
-    for (int i = 0; i < 50; ++i) text += "x\n";                   // lines 2-51
-    text += "00100001,123456,123456,1,2,,,,,,,,,nowhere\n";       // line 52
-    text += "00100002,1,2,1,2,,,,,,,,,\n";                        // line 53: two errors
-    for (int i = 0; i < 249947; ++i) text += "x,,,,,,,,,,,,,\n";  // three errors each
-    text += "00100003,123456,123456,1,2,,,,,,,,,\n";              // good
-    text += "x,y\n";                                              // the last line
+    for (int i = 0; i < 50; ++i) text += "x\n";                  // lines 2-51
+    text += "00100001,123456,123456,1,2,,,,,,,,,nowhere\n";      // line 52
+    text += "00100002,1,2,1,2,,,,,,,,,\n";                       // line 53: two errors
+    for (int i = 0; i < 24947; ++i) text += "x,,,,,,,,,,,,,\n";  // three errors each
+    text += "00100003,123456,123456,1,2,,,,,,,,,\n";             // good
+    text += "x,y\n";                                             // the last line
 
     RowErrors errors;
     const std::vector<CardRow> rows = parse_card_csv(text, errors);
     ASSERT_EQ(rows.size(), 2u);
     check_fleet_rules(rows, {}, false, {{"a", "", "", 1}}, errors);
     const RowsRefused refused = errors.refusal("cards.csv: ");
-    EXPECT_STREQ(refused.what(), "cards.csv: 250000 rows are refused; the first 100 are listed");
-    EXPECT_EQ(refused.more_rows(), 249900u);
+    EXPECT_STREQ(refused.what(), "cards.csv: 25000 rows are refused; the first 100 are listed");
+    EXPECT_EQ(refused.more_rows(), 24900u);
     // Lines 2-51 one error each, 52 one, 53 two, 54-101 three each.
     const std::vector<RowError>& listed = refused.rows();
     ASSERT_EQ(listed.size(), 50u + 1 + 2 + 48 * 3);
