@@ -124,9 +124,9 @@ need libpq-dev test -e /usr/include/postgresql/libpq-fe.h
 need libinih-dev test -e /usr/include/ini.h
 need libssl-dev test -e /usr/include/openssl/evp.h
 need postgresql sh -c 'ls /usr/lib/postgresql/*/bin/initdb'
-# doorlinkd serve: its HTTP server (Boost.Beast, with OpenSSL) and the
-# client it checks it with, its MQTT client and its configuration files; its
-# tests start a broker of their own, speak MQTT and drive a headless browser
+# doorlinkd serve: its HTTP server (Boost.Beast, with OpenSSL), its MQTT
+# client and its configuration files; its tests speak HTTP (cpp-httplib),
+# start a broker of their own, speak MQTT and drive a headless browser
 need libboost1.74-dev test -e /usr/include/boost/beast.hpp
 need libcpp-httplib-dev test -e /usr/include/httplib.h
 need libmosquitto-dev test -e /usr/include/mosquitto.h

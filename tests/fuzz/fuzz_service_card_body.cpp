@@ -19,17 +19,9 @@
 #include "support/service_scratch.h"
 
 using namespace doorlinkd;
+using doorlink::fuzz::card_fleet;
 
 namespace {
-
-const std::vector<Controller>& fleet() {
-    static const std::vector<Controller> controllers = {
-        {"door1", "127.0.0.1", "0011aabbccdd", 1, false, true},
-        {"hall", "127.0.0.2", "0011aabbccde", 2, true, true},
-        {"gate.2", "127.0.0.3", "0011aabbccdf", 3, false, false},
-    };
-    return controllers;
-}
 
 // The card the answer's JSON gives when it is put again.
 Card card_of_answer(const Card& card) {
@@ -45,11 +37,11 @@ void check_fleet(const Card& card) {
     std::set<std::string> unknown;
     for (const std::string& name : card.controllers) {
         bool known = false;
-        for (const Controller& c : fleet()) known = known || c.name == name;
+        for (const Controller& c : card_fleet()) known = known || c.name == name;
         if (!known) unknown.insert(name);
     }
     RowErrors errors;
-    check_fleet_rules({CardRow{0, card}}, {}, false, fleet(), errors);
+    check_fleet_rules({CardRow{0, card}}, {}, false, card_fleet(), errors);
     FUZZ_CHECK(errors.listed().size() == unknown.size() && errors.rows() == (unknown.empty() ? 0u : 1u));
     for (const RowError& e : errors.listed()) {
         FUZZ_CHECK(e.line == 0 && e.column == "controllers");

@@ -24,19 +24,11 @@
 #include "support/service_scratch.h"
 
 using namespace doorlinkd;
+using doorlink::fuzz::card_fleet;
 
 namespace {
 
 constexpr int kHallCards = kMaxCardsPerController - 4;
-
-const std::vector<Controller>& fleet() {
-    static const std::vector<Controller> controllers = {
-        {"door1", "127.0.0.1", "0011aabbccdd", 1, false, true},
-        {"hall", "127.0.0.2", "0011aabbccde", 2, true, true},
-        {"gate.2", "127.0.0.3", "0011aabbccdf", 3, false, false},
-    };
-    return controllers;
-}
 
 std::string card_text(int n) {
     std::string text = std::to_string(n);
@@ -81,7 +73,7 @@ size_t existing_count(const std::string& controller) {
 }
 
 bool known(const std::string& name) {
-    for (const Controller& c : fleet()) {
+    for (const Controller& c : card_fleet()) {
         if (c.name == name) return true;
     }
     return false;
@@ -100,7 +92,7 @@ std::multiset<std::pair<int, std::string>> expected_fleet_errors(const std::vect
     }
     std::set<std::string> updated;
     for (const CardRow& row : rows) updated.insert(row.card.card);
-    for (const Controller& controller : fleet()) {
+    for (const Controller& controller : card_fleet()) {
         size_t kept = 0;
         if (!replace) {
             kept = existing_count(controller.name);
@@ -204,7 +196,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check_rows(text, rows, errors);
 
     RowErrors fleetErrors;
-    check_fleet_rules(rows, existing(), replace, fleet(), fleetErrors);
+    check_fleet_rules(rows, existing(), replace, card_fleet(), fleetErrors);
     check_listed(fleetErrors);
     std::multiset<std::pair<int, std::string>> found;
     for (const RowError& e : fleetErrors.listed()) {
@@ -222,7 +214,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const RowError& e : errors.listed()) both.insert({e.line, e.reason});
     std::copy(found.begin(), found.end(), std::inserter(both, both.end()));
     const size_t fileRows = errors.rows();
-    check_fleet_rules(rows, existing(), replace, fleet(), errors);
+    check_fleet_rules(rows, existing(), replace, card_fleet(), errors);
     check_listed(errors);
     FUZZ_CHECK(errors.rows() == fileRows + fleetErrors.rows());
     std::multiset<std::pair<int, std::string>> merged;

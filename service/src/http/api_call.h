@@ -4,7 +4,6 @@
 // it reaches the store or a controller.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -53,7 +52,6 @@ struct Services {
     Metrics& metrics;
     const HttpOptions& options;
     StreamSlots& streams;
-    const std::atomic<bool>& stopping;  // set when the server stops: streams end
 };
 
 struct Call {

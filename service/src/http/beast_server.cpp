@@ -239,14 +239,9 @@ private:
 
     // An answer of the server's own; the connection ends after it.
     void refuse(int status) {
-        HttpResponse response;
-        server_.dispatcher.refuse(response, status);
-        if (exchange_) {
-            exchange_->response = std::move(response);
-            return write_answer(exchange_->response, true);
-        }
-        refusal_ = std::move(response);
-        write_answer(refusal_, true);
+        if (!exchange_) exchange_ = std::make_shared<Exchange>();  // the request line itself was bad
+        server_.dispatcher.refuse(exchange_->response, status);
+        write_answer(exchange_->response, true);
     }
 
     void write_answer(HttpResponse& response, bool last) {
@@ -402,7 +397,6 @@ private:
     std::shared_ptr<Exchange> exchange_;
     std::shared_ptr<http::response<http::string_body>> answer_;
     std::shared_ptr<http::response<http::empty_body>> continueAnswer_;
-    HttpResponse refusal_;
     unsigned version_ = 11;
     bool keepAlive_ = false;
     bool hasBody_ = false;  // a body was announced and not read

@@ -56,7 +56,7 @@ bool Dispatcher::admit(Exchange& exchange) {
     HttpRequest& request = exchange.request;
     HttpResponse& response = exchange.response;
     exchange.head = request.method == "HEAD";
-    exchange.bodyLimit = kSmallBodyLimit;
+    exchange.bodyLimit = kMaxJsonBody;
     if (request.path.size() > kMaxPath) {
         reply_error(response, 414, "the path is longer than " + std::to_string(kMaxPath) + " bytes");
         finish(response);
@@ -66,7 +66,8 @@ bool Dispatcher::admit(Exchange& exchange) {
         exchange.file = web_file_at(request.path);
         if (exchange.file) return true;
     }
-    exchange.route = find_route(request.method, request.path, exchange.params);
+    std::map<std::string, std::string> params;
+    exchange.route = find_route(request.method, request.path, params);
     if (!exchange.route) {
         std::string allowed = allowed_methods(request.path);
         if (allowed.empty() && is_web_path(request.path)) allowed = "GET, HEAD";
@@ -84,7 +85,7 @@ bool Dispatcher::admit(Exchange& exchange) {
     const auto [first, last] = request.headers.equal_range("X-Forwarded-For");
     for (auto it = first; it != last; ++it) forwardedFor.push_back(it->second);
     call.actor.address = client_address(request.remote_addr, forwardedFor, services_.options.trustedProxies);
-    call.params = exchange.params;
+    call.params = std::move(params);
     const std::vector<std::string> names = path_names(route.path);
     if (!names.empty()) call.target = call.params[names.front()];
     if (!route.role) return true;

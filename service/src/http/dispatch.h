@@ -19,18 +19,14 @@
 
 namespace doorlinkd {
 
-// Bodies past this size are refused but on the routes that import files.
-constexpr size_t kSmallBodyLimit = size_t{64} * 1024;
-
 // One request on its way through the server.
 struct Exchange {
     HttpRequest request;
     HttpResponse response;
     bool head = false;     // HEAD: the answer of GET, without its body
-    size_t bodyLimit = 0;  // what admit allows
+    size_t bodyLimit = 0;  // what admit allows: kMaxJsonBody but for an import
     const Route* route = nullptr;
     const WebFile* file = nullptr;
-    std::map<std::string, std::string> params;
     std::unique_ptr<Call> call;  // over request and response
 };
 

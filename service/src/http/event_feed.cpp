@@ -81,11 +81,6 @@ int64_t EventFeed::oldest_held() const {
     return base_;
 }
 
-size_t EventFeed::subscribers() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return subscribers_.size();
-}
-
 void EventFeed::run() {
     auto checked = std::chrono::steady_clock::now();
     bool failing = false;

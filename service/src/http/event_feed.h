@@ -58,8 +58,6 @@ public:
     // holds every event.
     int64_t last_id() const;
     int64_t oldest_held() const;
-    // Streams subscribed.
-    size_t subscribers() const;
 
 private:
     void run();

@@ -33,10 +33,6 @@ void HttpResponse::set_header(const std::string& name, const std::string& value)
     headers.emplace(name, value);
 }
 
-std::string HttpResponse::get_header_value(const std::string& name) const {
-    return first_value(headers, name);
-}
-
 void HttpResponse::set_content(std::string content, const std::string& type) {
     body = std::move(content);
     set_header("Content-Type", type);

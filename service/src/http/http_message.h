@@ -27,7 +27,6 @@ struct HttpRequest {
 
     // The first value of the header or query parameter; "" when absent.
     std::string get_header_value(const std::string& name) const;
-    bool has_header(const std::string& name) const { return headers.count(name) != 0; }
     bool has_param(const std::string& name) const { return params.count(name) != 0; }
     std::string get_param_value(const std::string& name) const;
 };
@@ -51,7 +50,6 @@ struct HttpResponse {
 
     void set_header(const std::string& name, const std::string& value);
     bool has_header(const std::string& name) const { return headers.count(name) != 0; }
-    std::string get_header_value(const std::string& name) const;
     void set_content(std::string content, const std::string& type);
     void set_content(const char* data, size_t size, const std::string& type) {
         set_content(std::string(data, size), type);

@@ -33,13 +33,12 @@ struct HttpServer::Impl {
     Impl(Store& store, Fleet& fleet, EventHub& hub, Metrics& metrics, const HttpOptions& opts)
         : options(opts),
           streams(opts.maxStreams),
-          services{store, fleet, hub, metrics, options, streams, stopping},
+          services{store, fleet, hub, metrics, options, streams},
           feed(store, hub),
           dispatcher(services),
           connections(dispatcher, feed, services) {}
 
     HttpOptions options;
-    std::atomic<bool> stopping{false};
     StreamSlots streams;
     Services services;
     EventFeed feed;
@@ -82,7 +81,6 @@ void HttpServer::stop() {
     std::lock_guard<std::mutex> lock(impl_->mutex);
     if (!impl_->started || impl_->stopped) return;
     impl_->stopped = true;
-    impl_->stopping = true;
     impl_->connections.stop();
     impl_->feed.stop();
 }

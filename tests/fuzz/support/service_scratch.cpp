@@ -49,6 +49,15 @@ bool write_scratch_file(const std::string& path, const std::string& bytes) {
     return static_cast<bool>(out);
 }
 
+const std::vector<doorlinkd::Controller>& card_fleet() {
+    static const std::vector<doorlinkd::Controller> controllers = {
+        {"door1", "127.0.0.1", "0011aabbccdd", 1, false, true},
+        {"hall", "127.0.0.2", "0011aabbccde", 2, true, true},
+        {"gate.2", "127.0.0.3", "0011aabbccdf", 3, false, false},
+    };
+    return controllers;
+}
+
 }  // namespace doorlink::fuzz
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {

@@ -7,6 +7,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "model/controller.h"
 
 #include "support/fuzz_check.h"
 
@@ -23,5 +26,9 @@ void clear_scratch();
 
 // Writes bytes into a file, making its directory; false when it cannot.
 bool write_scratch_file(const std::string& path, const std::string& bytes);
+
+// The fleet the card targets check cards against: door1, hall (long
+// records) and gate.2 (no photos), as their seed corpus names them.
+const std::vector<doorlinkd::Controller>& card_fleet();
 
 }  // namespace doorlink::fuzz
