@@ -153,6 +153,24 @@ const std::vector<std::vector<std::string>>& upgrade_steps() {
             "ALTER TABLE photos ADD COLUMN pushed BIGINT NOT NULL DEFAULT 0",
             "CREATE INDEX records_photo ON records (photo_sha256)",
         },
+        // 2 -> 3: retention by the database's clock, retired numbers, and
+        // commands that every instance sees.
+        {
+            // When a record was archived, ms since the epoch, the database's
+            // clock: retention goes by it, never by the controller's clock.
+            // Records stored before get the time of this upgrade, so that
+            // none goes early.
+            "ALTER TABLE records ADD COLUMN archived BIGINT NOT NULL DEFAULT 0",
+            "UPDATE records SET archived = {now_ms}",
+            "CREATE INDEX records_archived ON records (archived)",
+            // The numbers of removed controllers: never given again unless
+            // asked for, and the journal files left under one are imported
+            // under the controller that had it.
+            "CREATE TABLE retired_numbers ("
+            " number INTEGER PRIMARY KEY,"
+            " controller {text} NOT NULL,"
+            " retired BIGINT NOT NULL)",
+        },
     };
     return steps;
 }

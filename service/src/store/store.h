@@ -28,7 +28,7 @@
 namespace doorlinkd {
 
 // The schema version this program writes and reads.
-constexpr int kSchemaVersion = 2;
+constexpr int kSchemaVersion = 3;
 
 class Store {
 public:

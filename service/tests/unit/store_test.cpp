@@ -138,11 +138,11 @@ TEST_P(StoreTest, SchemaIsCreatedOnceAndRequired) {
 }
 
 TEST_P(StoreTest, SchemaOfANewerProgramIsRefused) {
-    raw()->execute("UPDATE schema_version SET version = 3");
+    raw()->execute("UPDATE schema_version SET version = 4");
     EXPECT_EQ(message_of([&] { store_->require_schema(); }),
-              "the database's schema version 3 is newer than this program's (2)");
+              "the database's schema version 4 is newer than this program's (3)");
     EXPECT_THROW(store_->initialise(), StoreError);
-    EXPECT_EQ(raw()->execute("SELECT version FROM schema_version").rows.at(0).at(0).integer(), 3);
+    EXPECT_EQ(raw()->execute("SELECT version FROM schema_version").rows.at(0).at(0).integer(), 4);
 }
 
 TEST_P(StoreTest, ASchemaOneDatabaseIsUpgradedWithItsData) {
