@@ -22,10 +22,20 @@ namespace {
 // it acknowledged its new target.
 constexpr auto kRetiredSocketGrace = std::chrono::seconds(2);
 constexpr int kPollMs = 500;
+// Photos whose late copies a socket knows: no fewer than the photo export
+// remembers over all sockets.
+constexpr size_t kPhotosRemembered = 64;
 
 bool is_card_text(const std::string& card) {
     return card.size() == 8 &&
            std::all_of(card.begin(), card.end(), [](unsigned char c) { return std::isdigit(c); });
+}
+
+// FNV-1a over a datagram's bytes: tells a copy of a photo's first block.
+uint64_t fingerprint(const uint8_t* bytes, size_t length) {
+    uint64_t hash = 1469598103934665603ULL;
+    for (size_t i = 0; i < length; ++i) hash = (hash ^ bytes[i]) * 1099511628211ULL;
+    return hash;
 }
 
 // The photo's file holds whole blocks: the last one is padded with zeros
@@ -54,11 +64,22 @@ struct Monitor::Socket {
     Socket(const Socket&) = delete;
     Socket& operator=(const Socket&) = delete;
 
+    bool took_photo(uint64_t firstBlock) const {
+        return std::find(photosTaken.begin(), photosTaken.end(), firstBlock) != photosTaken.end();
+    }
+    void remember_photo(uint64_t firstBlock) {
+        photosTaken.push_back(firstBlock);
+        if (photosTaken.size() > kPhotosRemembered) photosTaken.pop_front();
+    }
+
     const Controller controller;
     const int fd;
     bool busy = false;  // with a worker, out of the poll set
     bool retired = false;
     std::chrono::steady_clock::time_point closeAfter{};
+    // The fingerprints of the first blocks of the photos taken whole here,
+    // newest last: the poll thread reads them while no worker has the socket.
+    std::deque<uint64_t> photosTaken;
 };
 
 Monitor::Monitor(Store& store, EventHub& hub, DataDir dataDir, int workers)
@@ -177,17 +198,25 @@ void Monitor::look_at(const std::shared_ptr<Socket>& socket) {
     const ssize_t length = ::recv(socket->fd, bytes, sizeof bytes, MSG_PEEK | MSG_DONTWAIT | MSG_TRUNC);
     if (length < 0) return;  // nothing after all, or an error the peek cleared
     const Pushed kind = classify_pushed(bytes, static_cast<size_t>(length));
-    if (kind == Pushed::PhotoStart || kind == Pushed::ErrorReport) {
+    const size_t taken = std::min(static_cast<size_t>(length), sizeof bytes);
+    const uint64_t first = kind == Pushed::PhotoStart ? fingerprint(bytes, taken) : 0;
+    // A copy of the first block of a photo taken whole on this socket: the
+    // export would pass over it and take the next photo, of another card
+    // than the one locked.
+    const bool copy = kind == Pushed::PhotoStart && socket->took_photo(first);
+    if ((kind == Pushed::PhotoStart && !copy) || kind == Pushed::ErrorReport) {
+        std::optional<std::string> card;
+        if (kind == Pushed::PhotoStart) card = photo_card(bytes, taken);
         {
             std::lock_guard<std::mutex> lock(mutex_);
             socket->busy = true;
-            jobs_.push_back(Job{socket, kind});
+            jobs_.push_back(Job{socket, kind, std::move(card), first});
         }
         jobsReady_.notify_one();
         return;
     }
-    // Acknowledgement copies, late photo blocks and empty datagrams: the
-    // exports would wait past them for what they expect.
+    // Acknowledgement copies, copies of photos taken, late photo blocks and
+    // empty datagrams: the exports would wait past them for what they expect.
     (void)::recv(socket->fd, bytes, sizeof bytes, MSG_DONTWAIT);
 }
 
@@ -203,7 +232,7 @@ void Monitor::work_loop() {
         }
         try {
             if (job.kind == Pushed::PhotoStart) {
-                take_photo(*job.socket);
+                take_photo(*job.socket, job);
             } else {
                 take_error_report(*job.socket);
             }
@@ -219,12 +248,23 @@ void Monitor::work_loop() {
     }
 }
 
-void Monitor::take_photo(const Socket& socket) {
+void Monitor::take_photo(Socket& socket, const Job& job) {
+    const std::optional<std::string>& card = job.card;
     std::optional<library::PushedPhoto> pushed;
     std::optional<std::vector<uint8_t>> bytes;
     {
-        const std::lock_guard<std::mutex> lock(photoFile_);
+        // The export takes the block looked at first, whose card this is.
+        const CardLocks::Held lock(photoFiles_, card);
         pushed = library::receive_photo(socket.fd);
+        // Unless it still knew that block for a copy of a photo it took
+        // before (and this socket forgot) and went on to the next photo:
+        // written without its card's lock, the file may be mixed with another's.
+        if (pushed && card && pushed->card != *card) {
+            std::cerr << "doorlinkd: " << socket.controller.name << ": the photo of card " << pushed->card
+                      << " came after a copy of an earlier one and is dropped" << std::endl;
+            return;
+        }
+        if (pushed) socket.remember_photo(job.firstBlock);
         if (pushed && is_card_text(pushed->card)) {
             const std::string file = dataDir_.pushed_photo(pushed->card);
             bytes = read_photo_file(file);

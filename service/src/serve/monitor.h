@@ -3,7 +3,9 @@
 // photos stored. One thread polls every socket and looks at each datagram
 // before anything takes it; a socket with a report or a photo goes to a
 // worker, out of the poll set until the export has taken it, so a photo's
-// blocks never hold up the other controllers.
+// blocks never hold up the other controllers. Photos of one card are taken
+// one after the other (the export writes one file per card), of other cards
+// at the same time.
 #pragma once
 
 #include <chrono>
@@ -11,6 +13,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -19,6 +22,7 @@
 #include "fleet/event_hub.h"
 #include "library/data_dir.h"
 #include "model/controller.h"
+#include "serve/card_locks.h"
 #include "serve/pushed_datagram.h"
 #include "store/store.h"
 
@@ -48,6 +52,8 @@ private:
     struct Job {
         std::shared_ptr<Socket> socket;
         Pushed kind;
+        std::optional<std::string> card;  // of a photo, from its first block
+        uint64_t firstBlock = 0;          // a photo's first block's fingerprint
     };
 
     void poll_loop();
@@ -55,7 +61,7 @@ private:
     // export takes, hands the rest to a worker.
     void look_at(const std::shared_ptr<Socket>& socket);
     void work_loop();
-    void take_photo(const Socket& socket);
+    void take_photo(Socket& socket, const Job& job);
     void take_error_report(const Socket& socket);
     void retire(const std::shared_ptr<Socket>& socket);
     void wake_poll();
@@ -70,9 +76,9 @@ private:
     std::vector<std::shared_ptr<Socket>> sockets_;
     std::deque<Job> jobs_;
     bool stopping_ = false;
-    // Held from DoorPic through the reading of the file it wrote: two
-    // controllers pushing photos of one card write the same file.
-    std::mutex photoFile_;
+    // A card's lock is held from DoorPic through the reading of the file it
+    // wrote: two controllers pushing photos of one card write the same file.
+    CardLocks photoFiles_;
 };
 
 }  // namespace doorlinkd

@@ -6,6 +6,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string>
 
 namespace doorlinkd {
 
@@ -25,5 +27,10 @@ constexpr size_t kPhotoBlockLength = 1052;
 // length: the datagram's whole length (bytes may hold fewer of its bytes,
 // at most kPushedCapacity).
 Pushed classify_pushed(const uint8_t* bytes, size_t length);
+
+// The card text ("%03d%05d" of site and card, as the photo export names the
+// photo's file) of a photo block; none when the bytes (taken: how many of
+// the datagram's bytes are at hand) are too few to hold it.
+std::optional<std::string> photo_card(const uint8_t* bytes, size_t taken);
 
 }  // namespace doorlinkd

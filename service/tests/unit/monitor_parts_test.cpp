@@ -1,11 +1,15 @@
 // What serve's monitoring reads: the datagrams controllers push, told apart
-// before an export takes them, and the controllers' clocks.
+// before an export takes them, the photos' locks by card, and the
+// controllers' clocks.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <ctime>
+#include <future>
 #include <vector>
 
 #include "fleet/clock_skew.h"
+#include "serve/card_locks.h"
 #include "serve/pushed_datagram.h"
 
 namespace doorlinkd {
@@ -31,6 +35,41 @@ TEST(PushedDatagram, OnlyAPhotosFirstBlockGoesToThePhotoExportAndOnlyContentToTh
     std::vector<uint8_t> report = {'d', 'o', 'o', 'r', ' ', 'f', 'o', 'r', 'c', 'e'};
     EXPECT_EQ(kind_of(report, 10), Pushed::ErrorReport);  // ten bytes, not the acknowledgement
     EXPECT_EQ(kind_of(report, 0), Pushed::Empty);
+}
+
+TEST(PushedDatagram, APhotosCardIsReadFromItsFirstBlockOnlyWhenItsBytesAreThere) {
+    std::vector<uint8_t> block(kPhotoBlockLength, 0);
+    block[1034] = 1;  // site
+    block[1035] = 12345 >> 8;
+    block[1036] = 12345 & 0xFF;
+    EXPECT_EQ(photo_card(block.data(), block.size()), "00112345");
+    EXPECT_EQ(photo_card(block.data(), 1037), "00112345");
+    EXPECT_FALSE(photo_card(block.data(), 1036));
+    EXPECT_FALSE(photo_card(nullptr, block.size()));
+    block[1034] = 255;
+    block[1035] = block[1036] = 255;
+    EXPECT_EQ(photo_card(block.data(), block.size()), "25565535");
+}
+
+TEST(CardLocks, OneCardAtATimeOtherCardsAtOnceAnUnknownCardAloneAndNoEntryOnceUnused) {
+    using namespace std::chrono_literals;
+    CardLocks locks;
+    auto held_once = [&locks](std::optional<std::string> card) {
+        return std::async(std::launch::async, [&locks, card] { const CardLocks::Held held(locks, card); });
+    };
+    std::future<void> sameCard, unknownCard;
+    {
+        const CardLocks::Held first(locks, std::string("00112345"));
+        EXPECT_EQ(held_once(std::string("00154321")).wait_for(10s), std::future_status::ready);
+        sameCard = held_once(std::string("00112345"));
+        unknownCard = held_once(std::nullopt);
+        EXPECT_EQ(sameCard.wait_for(300ms), std::future_status::timeout);
+        EXPECT_EQ(unknownCard.wait_for(10ms), std::future_status::timeout);
+        EXPECT_EQ(locks.cards_in_use(), 1u);
+    }
+    EXPECT_EQ(sameCard.wait_for(10s), std::future_status::ready);
+    EXPECT_EQ(unknownCard.wait_for(10s), std::future_status::ready);
+    EXPECT_EQ(locks.cards_in_use(), 0u);
 }
 
 TEST(ClockSkew, IsTheControllersLocalTimeLessOurs) {
