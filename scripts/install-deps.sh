@@ -134,6 +134,7 @@ need libtomlplusplus-dev test -e /usr/include/toml++/toml.h
 need mosquitto test -x /usr/sbin/mosquitto
 need python3-paho-mqtt /usr/bin/python3 -c "import paho.mqtt.client"
 need openssl test -x /usr/bin/openssl  # certificates for the TLS tests
+need tzdata test -e /usr/share/zoneinfo/Pacific/Kiritimati  # serve --time-zone, and its tests
 need chromium test -x /usr/bin/chromium
 need chromium-driver test -x /usr/bin/chromedriver
 need python3-selenium /usr/bin/python3 -c "import selenium.webdriver"

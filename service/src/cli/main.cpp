@@ -16,6 +16,7 @@
 #include "leases/lease_keeper.h"
 #include "library/doorlink_library.h"
 #include "serve/serve_config.h"
+#include "serve/time_zone.h"
 
 namespace doorlinkd {
 namespace {
@@ -249,6 +250,9 @@ int main(int argc, char** argv) {
         const ServeOptions settings = merge_serve_options(
             o.config.empty() ? ConfigValues{} : read_config_file(o.config),
             serve->parsed() ? environment_values(std::getenv) : ConfigValues{}, given, host_name());
+        // The library and the clock checks take the zone from the process,
+        // which is no thread's to change once threads run.
+        if (serve->parsed() && !settings.timeZone.empty()) use_time_zone(settings.timeZone);
         o.dataDir = settings.dataDir;
         o.db = settings.db;
         o.parallel = settings.parallel;

@@ -1,4 +1,5 @@
-// The controllers' clocks against this host's: both are local times.
+// The controllers' clocks against this process's: both are local times, in
+// the process's time zone (serve's --time-zone, else the host's).
 #pragma once
 
 #include <cstdint>

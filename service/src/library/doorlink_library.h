@@ -34,11 +34,12 @@ bool read_back_to_ini(const std::string& readBackPath, int list);
 // DataRtn (controllers with photos) or TxDataRtn: the export's result.
 uint32_t retrieve_records(const Controller& controller);
 
-// DoorShowTime: the controller's clock, "yy-mm-dd hh:mm:ss" (its local
-// time); none when it did not answer.
+// DoorShowTime: the controller's clock, "yy-mm-dd hh:mm:ss" (the local time
+// it keeps); none when it did not answer.
 std::optional<std::string> read_clock(const Controller& controller);
 
-// DoorSetTime: sets the controller's clock to this host's local time.
+// DoorSetTime: sets the controller's clock to this process's local time
+// (serve's --time-zone, else the host's zone).
 bool set_clock(const Controller& controller);
 
 // DoorCurState: the current state, 0..3; none when it did not answer.

@@ -13,6 +13,7 @@
 #include "model/card.h"
 #include "model/errors.h"
 #include "mqtt/mqtt_command.h"
+#include "serve/time_zone.h"
 
 namespace doorlinkd {
 namespace {
@@ -52,6 +53,9 @@ const std::vector<Key> kKeys = {
      "seconds a controller's clock may be off before the service sets it"},
     {"keep_days", Kind::Integer, 0, 36500, nullptr, nullptr, Option::Serve, "DAYS",
      "days records, events and audit entries are kept (0: for ever)"},
+    {"time_zone", Kind::Text, 0, 0, nullptr, nullptr, Option::Serve, "ZONE",
+     "the IANA time zone (e.g. Europe/Berlin) in which the controllers' clocks are read and set, in place of "
+     "the host's (default: the host's)"},
     {"http", Kind::Text, 0, 0, "http", "listen", Option::Serve, "ADDR:PORT",
      "ADDR:PORT of the REST API and web page (port 0: any free)"},
     {"tls_cert", Kind::Text, 0, 0, "http", "tls_cert", Option::Serve, "FILE",
@@ -307,6 +311,11 @@ ServeOptions merge_serve_options(const ConfigValues& file, const ConfigValues& e
     options.monitorEvery = integer("monitor_every", options.monitorEvery);
     options.maxSkew = integer("max_skew", options.maxSkew);
     options.keepDays = integer("keep_days", options.keepDays);
+    options.timeZone = text("time_zone", "");
+    if (!options.timeZone.empty()) {
+        const std::string problem = time_zone_problem(options.timeZone);
+        if (!problem.empty()) throw Refused(shown(*key_named("time_zone")) + ": " + problem);
+    }
 
     options.http.listen = text("http", options.http.listen);
     check_listen(options.http.listen, shown(*key_named("http")));
