@@ -1,8 +1,8 @@
 #include "serve/time_zone.h"
 
 #include <stdlib.h>
-
 #include <sys/stat.h>
+
 #include <algorithm>
 #include <cctype>
 #include <ctime>
