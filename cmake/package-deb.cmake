@@ -161,6 +161,8 @@ set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
 set(CPACK_COMPONENT_DEVELOPMENT_DEPENDS runtime)
 set(CPACK_COMPONENT_TOOLS_DEPENDS runtime)
 set(CPACK_COMPONENT_SERVICE_DEPENDS runtime)
+# serve --time-zone reads the zone files.
+set(CPACK_DEBIAN_SERVICE_PACKAGE_RECOMMENDS tzdata)
 
 # What the packages of the library say of it first.
 set(DOORLINK_DEB_ABOUT "doorlink talks to networked door access controllers over UDP. Each of its
