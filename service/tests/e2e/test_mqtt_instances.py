@@ -54,7 +54,7 @@ def test_every_command_is_answered_once_by_whichever_instances(simulator, tmp_pa
         began = time.monotonic()
         b = serve("b", "--lease-seconds", 3)
         subscribed("b")
-        holders = dict(row.split("|") for row in query(db, "SELECT controller, owner FROM leases"))
+        holders = dict(row.split("|") for row in query(db, "SELECT controller, owner FROM leases WHERE controller NOT LIKE '@%'"))
         assert {c: o.split(":")[0] for c, o in holders.items()} == {
             "door1": "a", "door2": "a", "quick1": "b", "slow1": "b"}, holders
 
@@ -70,7 +70,9 @@ def test_every_command_is_answered_once_by_whichever_instances(simulator, tmp_pa
             ask("slow1", "open", f"{phase}-slow1", door=0)
             ask("quick1", "open", f"{phase}-again", door=1)
             ask("quick1", "open", f"{phase}-again", door=2)  # the id again: refused once
-            command(listener, "open", "not json", controller="door2")  # refused by the hearers, once
+            # Refused by its hearers, once (each phase's its own: the very
+            # same message within 10 s would be taken for the same publish).
+            command(listener, "open", f"not json: {phase}", controller="door2")
             expected[None] += 1
 
         # Commands on in a only: b runs those of its controllers.
@@ -97,10 +99,10 @@ def test_every_command_is_answered_once_by_whichever_instances(simulator, tmp_pa
         listener.until(answered, timeout=40)
         time.sleep(1.5)  # time for a second answer to come, were there one
         answers = [m["payload"] for m in listener.messages if m["topic"].endswith("/reply")]
-        assert collections.Counter(a["id"] for a in answers) == expected, answers
+        assert collections.Counter(answer["id"] for answer in answers) == expected, answers
         results = collections.defaultdict(list)
-        for a in answers:
-            results[a["id"]].append((a["result"], a["error"]))
+        for answer in answers:
+            results[answer["id"]].append((answer["result"], answer["error"]))
         for phase in ("one", "two"):
             assert results[f"{phase}-door1"] == [("ok", None)]
             assert results[f"{phase}-quick1"] == [("ok", None)]
