@@ -175,13 +175,15 @@ const std::vector<std::vector<std::string>>& upgrade_steps() {
             // command of that id; a later publish of the id, and one its
             // hearer refused, is a further copy (1, 2, ...), answered at
             // once. fingerprint tells one publish from another (see
-            // HeardCommand). received and claimed are ms since the epoch by
+            // HeardCommand). seq: the order in which they were stored, the
+            // order each controller's run in. received and claimed are ms since the epoch by
             // the database's clock ({now_ms}): instances compare each
             // other's, and one instance's own clock means nothing to
             // another. state: waiting, running (by runner, a lease owner),
             // done (answered). Rows done are forgotten after the replay
             // window.
             "CREATE TABLE commands ("
+            " seq {id},"
             " id {text} NOT NULL,"
             " copy INTEGER NOT NULL,"
             " fingerprint {text} NOT NULL,"
@@ -196,8 +198,8 @@ const std::vector<std::vector<std::string>>& upgrade_steps() {
             " claimed BIGINT,"
             " result {text} NOT NULL DEFAULT '',"
             " error {text} NOT NULL DEFAULT '',"
-            " PRIMARY KEY (id, copy))",
-            "CREATE INDEX commands_state ON commands (state, controller, received)",
+            " UNIQUE (id, copy))",
+            "CREATE INDEX commands_state ON commands (state, controller, seq)",
             "CREATE INDEX commands_received ON commands (received)",
             "DROP TABLE command_ids",
             // An answer's MQTT 5 correlation data (NULL: none).

@@ -722,7 +722,7 @@ public:
         return transaction(true, [&](Tx& tx) -> std::optional<ClaimedCommand> {
             const auto rows = tx.rows(
                 "SELECT id, verb, door, {now_ms} - received FROM commands"
-                " WHERE state = 'waiting' AND controller = ? ORDER BY received, id LIMIT 1",
+                " WHERE state = 'waiting' AND controller = ? ORDER BY seq LIMIT 1",
                 {controller});
             if (rows.empty()) return std::nullopt;
             const Row& row = rows.front();
@@ -766,7 +766,7 @@ public:
                      "  WHERE l.controller = c.controller AND l.expires > {now_ms}))"
                      " OR (c.state = 'running' AND NOT EXISTS (SELECT 1 FROM leases l"
                      "  WHERE l.controller = c.controller AND l.owner = c.runner AND l.expires > {now_ms}))"
-                     " ORDER BY c.received, c.id",
+                     " ORDER BY c.seq",
                      {waitingMs})) {
                 out.push_back(StrandedCommand{row.at(0).text(), row.at(1).text(), row.at(2).text(),
                                               row.at(3).integer()});

@@ -48,7 +48,9 @@ def test_every_command_is_answered_once_by_whichever_instances(simulator, tmp_pa
         # b, started after them, holds the next two: quick1 and slow1 (whose
         # answers come after 1.5 s).
         services["a"].add_controllers(simulator(2))
+        began = time.monotonic()
         a = serve("a", "--lease-seconds", 120, "--mqtt-commands")
+        subscribed("a")
         services["b"].add_controllers(simulator(1), prefix="quick")
         services["b"].add_controllers(simulator(1, "--delay", 1500), prefix="slow")
         began = time.monotonic()
@@ -75,8 +77,13 @@ def test_every_command_is_answered_once_by_whichever_instances(simulator, tmp_pa
             command(listener, "open", f"not json: {phase}", controller="door2")
             expected[None] += 1
 
+        def answered(messages):
+            got = collections.Counter(m["payload"]["id"] for m in messages if m["topic"].endswith("/reply"))
+            return got if all(got[id] >= n for id, n in expected.items()) else None
+
         # Commands on in a only: b runs those of its controllers.
         both_hear_and_b_runs("one")
+        listener.until(answered)
         # Commands on in both: each publish is heard twice, answered once.
         b.stop()
         began = time.monotonic()
@@ -86,6 +93,7 @@ def test_every_command_is_answered_once_by_whichever_instances(simulator, tmp_pa
         ask("quick1", "time", "two-stale")
         command(listener, "time", {**fresh("two-stale"), "time": int(time.time()) - 120}, controller="quick1")
         expected["two-stale"] += 1
+        listener.until(answered)
 
         # b dies while it opens slow1's door; then nobody drives quick1.
         ask("slow1", "open", "three-cut", door=3)
@@ -93,10 +101,7 @@ def test_every_command_is_answered_once_by_whichever_instances(simulator, tmp_pa
         b.kill()
         ask("quick1", "time", "three-orphan")
 
-        def answered(messages):
-            got = collections.Counter(m["payload"]["id"] for m in messages if m["topic"].endswith("/reply"))
-            return got if all(got[id] >= n for id, n in expected.items()) else None
-        listener.until(answered, timeout=40)
+        listener.until(answered, timeout=30)
         time.sleep(1.5)  # time for a second answer to come, were there one
         answers = [m["payload"] for m in listener.messages if m["topic"].endswith("/reply")]
         assert collections.Counter(answer["id"] for answer in answers) == expected, answers
