@@ -13,7 +13,7 @@
 #include "model/errors.h"
 #include "model/event.h"
 #include "mqtt/broker_url.h"
-#include "mqtt/command_worker.h"
+#include "mqtt/command_inbox.h"
 #include "mqtt/mosquitto_client.h"
 #include "mqtt/mqtt_log.h"
 #include "mqtt/outbox_publisher.h"
@@ -44,17 +44,17 @@ std::string client_id(const std::string& instance) {
 
 struct MqttBridge::Impl {
     Store& store;
-    Fleet& fleet;
     EventHub& hub;
     LeaseKeeper& leases;
     Metrics& metrics;
     const MqttOptions options;
     const std::string instance;
     const std::string statusTopic;
+    const std::function<void()> commandStored;
 
     std::unique_ptr<MosquittoClient> client;
     std::unique_ptr<OutboxPublisher> publisher;
-    std::unique_ptr<CommandWorker> commands;
+    std::unique_ptr<CommandInbox> commands;
 
     std::mutex mutex;
     std::condition_variable changed;
@@ -63,16 +63,16 @@ struct MqttBridge::Impl {
     int goodbyeMid = -1;
     bool goodbyeTaken = false;
 
-    Impl(Store& s, Fleet& f, EventHub& h, LeaseKeeper& l, Metrics& m, const MqttOptions& o,
-         const std::string& i)
+    Impl(Store& s, EventHub& h, LeaseKeeper& l, Metrics& m, const MqttOptions& o, const std::string& i,
+         std::function<void()> stored)
         : store(s),
-          fleet(f),
           hub(h),
           leases(l),
           metrics(m),
           options(o),
           instance(i),
-          statusTopic("doorlink/service/" + i + "/status") {}
+          statusTopic("doorlink/service/" + i + "/status"),
+          commandStored(std::move(stored)) {}
 
     std::string status(bool online) const {
         nlohmann::ordered_json out;
@@ -130,17 +130,10 @@ struct MqttBridge::Impl {
 
         publisher = std::make_unique<OutboxPublisher>(
             store, hub, leases, metrics, [this](const Store::OutboxMessage& message) {
-                return client->publish(message.topic, message.payload, message.retained);
+                return client->publish(message.topic, message.payload, message.retained, message.correlation);
             });
         if (options.commands) {
-            commands = std::make_unique<CommandWorker>(
-                store, fleet, leases.owner(), options.replyPrefix,
-                [this](const std::string& topic, const std::string& payload,
-                       const std::optional<std::string>& correlation) {
-                    const Handed handed = client->publish(topic, payload, false, correlation);
-                    if (handed.result != Handed::Sent)
-                        mqtt_log("cannot answer on " + topic + ": " + handed.why);
-                });
+            commands = std::make_unique<CommandInbox>(store, hub, options.replyPrefix, commandStored);
             commands->start();
         }
         publisher->start();
@@ -197,9 +190,11 @@ struct MqttBridge::Impl {
     }
 };
 
-MqttBridge::MqttBridge(Store& store, Fleet& fleet, EventHub& hub, LeaseKeeper& leases, Metrics& metrics,
-                       const MqttOptions& options, const std::string& instance)
-    : impl_(std::make_unique<Impl>(store, fleet, hub, leases, metrics, options, instance)) {}
+MqttBridge::MqttBridge(Store& store, EventHub& hub, LeaseKeeper& leases, Metrics& metrics,
+                       const MqttOptions& options, const std::string& instance,
+                       std::function<void()> commandStored)
+    : impl_(
+          std::make_unique<Impl>(store, hub, leases, metrics, options, instance, std::move(commandStored))) {}
 
 MqttBridge::~MqttBridge() {
     try {

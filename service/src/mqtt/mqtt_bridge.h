@@ -1,15 +1,16 @@
 // MQTT (libmosquitto, MQTT 5) to an existing broker: publishes the outbox in
-// order, at QoS 1, while this instance holds the "@outbox" lease; keeps the
-// instance's retained status with a last will; and, when enabled, acts on
-// commands (doorlink/<controller>/cmd/open|time|sync), refusing retained,
-// stale, future and repeated ones, answering each and auditing it.
+// order, at QoS 1, while this instance holds the "@outbox" lease (command
+// answers among it, with their correlation data); keeps the instance's
+// retained status with a last will; and, when enabled, hears commands
+// (doorlink/<controller>/cmd/open|time|sync) and stores them for the
+// instances to run (mqtt/command_inbox.h, mqtt/command_runner.h).
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "fleet/event_hub.h"
-#include "fleet/fleet.h"
 #include "fleet/metrics.h"
 #include "leases/lease_keeper.h"
 #include "mqtt/mqtt_options.h"
@@ -19,8 +20,9 @@ namespace doorlinkd {
 
 class MqttBridge {
 public:
-    MqttBridge(Store& store, Fleet& fleet, EventHub& hub, LeaseKeeper& leases, Metrics& metrics,
-               const MqttOptions& options, const std::string& instance);
+    // commandStored: called once a command heard waits to be run.
+    MqttBridge(Store& store, EventHub& hub, LeaseKeeper& leases, Metrics& metrics, const MqttOptions& options,
+               const std::string& instance, std::function<void()> commandStored);
     ~MqttBridge();  // stops
     MqttBridge(const MqttBridge&) = delete;
     MqttBridge& operator=(const MqttBridge&) = delete;

@@ -80,16 +80,6 @@ MqttCommand check_command(const std::string& topic, const std::string& payload, 
     return command;
 }
 
-std::string command_answer(const std::string& id, const std::string& result, const std::string& error,
-                           int64_t run) {
-    nlohmann::ordered_json answer;
-    answer["id"] = id.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(id);
-    answer["result"] = result;
-    answer["error"] = error.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(error);
-    if (run != 0) answer["run"] = run;
-    return answer.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
-}
-
 std::string answer_topic(const std::string& responseTopic, const std::string& controller,
                          const std::string& replyPrefix) {
     const std::string reply = controller.empty() ? "" : "doorlink/" + controller + "/reply";

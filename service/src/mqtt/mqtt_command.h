@@ -9,10 +9,19 @@
 #include <cstdint>
 #include <string>
 
+#include "model/command.h"
+
 namespace doorlinkd {
 
-// How far a command's time may lie from ours, either way, in seconds.
+// How far a command's time may lie from ours, either way, in seconds; and
+// how long after it was heard it may still be taken up to run.
 constexpr int64_t kCommandSkewSeconds = 30;
+// How long a command's id is remembered: longer than any span in which one
+// message could be fresh (from kCommandSkewSeconds ahead to as far behind).
+constexpr int64_t kCommandIdWindowMs = 4 * kCommandSkewSeconds * 1000;
+// How long after it was heard an open may still be taken up to run: a door
+// that opens later than that opens for nobody.
+constexpr int64_t kOpenExpirySeconds = 10;
 
 struct MqttCommand {
     std::string controller;  // from the topic; "" when the topic is no command's
@@ -27,11 +36,6 @@ struct MqttCommand {
 // time lies more than kCommandSkewSeconds from nowSeconds.
 MqttCommand check_command(const std::string& topic, const std::string& payload, bool retained,
                           int64_t nowSeconds);
-
-// The answer to a command: {"id", "result", "error"} and, when given, "run".
-// id null when the command had none; error null when result is "ok".
-std::string command_answer(const std::string& id, const std::string& result, const std::string& error,
-                           int64_t run = 0);
 
 // Where a command's answer goes: "doorlink/<controller>/reply", or the
 // request's MQTT 5 response topic when it is that topic or lies under

@@ -35,7 +35,8 @@ Service::Service(Store& store, const DataDir& dataDir, const ServeOptions& optio
       fleet_(store, leases_, hub_, metrics_, dataDir, options.parallel),
       monitor_(store, hub_, dataDir, kMonitorWorkers),
       watch_(store, leases_, monitor_, hub_, metrics_, options.instance, options.maxSkew, options.parallel),
-      schedule_(store, served_, fleet_, watch_, options_) {}
+      schedule_(store, served_, fleet_, watch_, options_),
+      commands_(store, fleet_, hub_, leaseOwner) {}
 
 Service::~Service() {
     stop(std::chrono::steady_clock::now());
@@ -57,13 +58,14 @@ std::string Service::start() {
     http_ = std::make_unique<HttpServer>(store_, fleet_, hub_, metrics_, options_.http);
     http_->start();
     if (!options_.mqtt.url.empty()) {
-        mqtt_ = std::make_unique<MqttBridge>(store_, fleet_, hub_, leases_, metrics_, options_.mqtt,
-                                             options_.instance);
+        mqtt_ = std::make_unique<MqttBridge>(store_, hub_, leases_, metrics_, options_.mqtt,
+                                             options_.instance, [this] { commands_.wake(); });
         mqtt_->start();
     }
     fleet_.start();
     monitor_.start();
     schedule_.start();
+    commands_.start();
     // The server listens and accepts from its own threads once started.
     return local_url(options_.http, http_->port());
 }
@@ -73,6 +75,8 @@ bool Service::stop(std::chrono::steady_clock::time_point deadline) {
         stopped_ = true;
         leases_.stop_driving("the service is stopping");
         for (Background* part : parts()) part->stop();
+        // The commands in hand end at their next call to a controller.
+        commands_.stop();
         hub_.stop();
         // The leases no export holds go back now, also when the process has
         // to end around an export that still runs.

@@ -1,6 +1,8 @@
 // Everything `doorlinkd serve` runs, built in one place: the fleet and its
 // runs, the leases of the controllers it serves, their monitoring, the
-// schedule, the HTTP server and (with an MQTT URL) the MQTT bridge.
+// schedule, the runner of the MQTT commands for the controllers it holds
+// (whichever instance heard them), the HTTP server and (with an MQTT URL)
+// the MQTT bridge.
 #pragma once
 
 #include <chrono>
@@ -13,6 +15,7 @@
 #include "fleet/metrics.h"
 #include "leases/lease_keeper.h"
 #include "library/data_dir.h"
+#include "mqtt/command_runner.h"
 #include "serve/monitor.h"
 #include "serve/schedule.h"
 #include "serve/serve_options.h"
@@ -59,6 +62,7 @@ private:
     Monitor monitor_;
     Watch watch_;
     Schedule schedule_;
+    CommandRunner commands_;
     std::unique_ptr<HttpServer> http_;
     std::unique_ptr<MqttBridge> mqtt_;
     bool stopped_ = false;

@@ -170,6 +170,40 @@ const std::vector<std::vector<std::string>>& upgrade_steps() {
             " number INTEGER PRIMARY KEY,"
             " controller {text} NOT NULL,"
             " retired BIGINT NOT NULL)",
+            // MQTT commands: stored by the instance that hears one, run by
+            // the one that holds its controller's lease. (id, copy 0) is the
+            // command of that id; a later publish of the id, and one its
+            // hearer refused, is a further copy (1, 2, ...), answered at
+            // once. fingerprint tells one publish from another (see
+            // HeardCommand). seq: the order in which they were stored, the
+            // order each controller's run in. received and claimed are ms since the epoch by
+            // the database's clock ({now_ms}): instances compare each
+            // other's, and one instance's own clock means nothing to
+            // another. state: waiting, running (by runner, a lease owner),
+            // done (answered). Rows done are forgotten after the replay
+            // window.
+            "CREATE TABLE commands ("
+            " seq {id},"
+            " id {text} NOT NULL,"
+            " copy INTEGER NOT NULL,"
+            " fingerprint {text} NOT NULL,"
+            " controller {text} NOT NULL,"
+            " verb {text} NOT NULL,"
+            " door INTEGER NOT NULL,"
+            " answer_topic {text} NOT NULL,"
+            " correlation {blob},"
+            " received BIGINT NOT NULL,"
+            " state {text} NOT NULL,"
+            " runner {text} NOT NULL DEFAULT '',"
+            " claimed BIGINT,"
+            " result {text} NOT NULL DEFAULT '',"
+            " error {text} NOT NULL DEFAULT '',"
+            " UNIQUE (id, copy))",
+            "CREATE INDEX commands_state ON commands (state, controller, seq)",
+            "CREATE INDEX commands_received ON commands (received)",
+            "DROP TABLE command_ids",
+            // An answer's MQTT 5 correlation data (NULL: none).
+            "ALTER TABLE outbox ADD COLUMN correlation {blob}",
         },
     };
     return steps;

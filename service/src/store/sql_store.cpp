@@ -644,11 +644,12 @@ public:
             std::vector<Value> params;
             std::vector<OutboxMessage> out;
             for (const Row& row : tx.rows(
-                     "SELECT id, topic, payload, retained FROM outbox WHERE published IS NULL ORDER BY id" +
+                     "SELECT id, topic, payload, retained, correlation FROM outbox WHERE published IS NULL"
+                     " ORDER BY id" +
                          page_clause(0, limit, params),
                      params)) {
                 out.push_back(OutboxMessage{row.at(0).integer(), row.at(1).text(), row.at(2).text(),
-                                            row.at(3).integer() != 0});
+                                            row.at(3).integer() != 0, text_of_blob(row.at(4))});
             }
             return out;
         });
@@ -667,12 +668,117 @@ public:
         });
     }
 
-    bool remember_command_id(const std::string& id, int64_t nowMs, int64_t windowMs) override {
+    CommandStored store_command(const HeardCommand& c, int64_t samePublishMs) override {
         return transaction(true, [&](Tx& tx) {
-            tx.exec("DELETE FROM command_ids WHERE seen < ?", {nowMs - windowMs});
-            return tx.exec("INSERT INTO command_ids (id, seen) VALUES (?, ?) ON CONFLICT (id) DO NOTHING",
-                           {id, nowMs})
-                       .changes > 0;
+            // The publishes of one id, one at a time: every instance
+            // subscribed hears each publish.
+            if (!tx.dialect().keyLock.empty()) tx.exec(tx.dialect().keyLock, {"command " + c.id});
+            if (tx.any("SELECT 1 FROM commands WHERE id = ? AND fingerprint = ?"
+                       " AND received >= {now_ms} - ? - ?",
+                       {c.id, c.fingerprint, c.ageMs, samePublishMs})) {
+                return CommandStored::Copy;
+            }
+            const Row last = tx.rows("SELECT max(copy), min(copy) FROM commands WHERE id = ?", {c.id}).at(0);
+            const bool seen = !last.at(1).is_null() && last.at(1).integer() == 0;
+            CommandOutcome outcome;
+            if (!c.refusal.empty()) {
+                outcome = {"refused", c.refusal};
+            } else if (seen) {
+                outcome = {"refused", "the id " + c.id + " was seen before"};
+            }
+            const bool waiting = outcome.result == "ok";
+            const int64_t copy =
+                waiting ? 0 : std::max<int64_t>(1, last.at(0).is_null() ? 1 : last.at(0).integer() + 1);
+            tx.exec(
+                "INSERT INTO commands (id, copy, fingerprint, controller, verb, door, answer_topic, "
+                "correlation,"
+                " received, state, result, error) VALUES (?, ?, ?, ?, ?, ?, ?, ?, {now_ms} - ?, ?, ?, ?)",
+                {c.id, copy, c.fingerprint, c.controller, c.verb, c.door, c.answerTopic,
+                 blob_of(c.correlation), c.ageMs, waiting ? "waiting" : "done", waiting ? "" : outcome.result,
+                 outcome.error});
+            if (waiting) return CommandStored::Waiting;
+            write_answer(tx, c.id, c.controller, c.verb, c.answerTopic, c.correlation, outcome);
+            return CommandStored::Answered;
+        });
+    }
+
+    std::vector<std::string> command_controllers(const std::string& owner) override {
+        return transaction(false, [&](Tx& tx) {
+            std::vector<std::string> out;
+            for (const Row& row :
+                 tx.rows("SELECT DISTINCT c.controller FROM commands c"
+                         " JOIN leases l ON l.controller = c.controller"
+                         " WHERE c.state = 'waiting' AND l.owner = ? AND l.expires > {now_ms}"
+                         " ORDER BY c.controller",
+                         {owner})) {
+                out.push_back(row.at(0).text());
+            }
+            return out;
+        });
+    }
+
+    std::optional<ClaimedCommand> claim_command(const std::string& controller,
+                                                const std::string& owner) override {
+        return transaction(true, [&](Tx& tx) -> std::optional<ClaimedCommand> {
+            const auto rows = tx.rows(
+                "SELECT id, verb, door, {now_ms} - received FROM commands"
+                " WHERE state = 'waiting' AND controller = ? ORDER BY seq LIMIT 1",
+                {controller});
+            if (rows.empty()) return std::nullopt;
+            const Row& row = rows.front();
+            // Taken by one owner only, and only while it holds the lease.
+            const int64_t claimed =
+                tx.exec(
+                      "UPDATE commands SET state = 'running', runner = ?, claimed = {now_ms}"
+                      " WHERE id = ? AND copy = 0 AND state = 'waiting' AND EXISTS (SELECT 1 FROM leases l"
+                      " WHERE l.controller = ? AND l.owner = ? AND l.expires > {now_ms})",
+                      {owner, row.at(0).text(), controller, owner})
+                    .changes;
+            if (claimed == 0) return std::nullopt;
+            return ClaimedCommand{row.at(0).text(), controller, row.at(1).text(),
+                                  static_cast<int>(row.at(2).integer()), row.at(3).integer()};
+        });
+    }
+
+    bool answer_command(const std::string& id, const std::string& runner,
+                        const CommandOutcome& outcome) override {
+        return transaction(true, [&](Tx& tx) {
+            const auto rows = tx.rows(
+                "UPDATE commands SET state = 'done', result = ?, error = ?"
+                " WHERE id = ? AND copy = 0 AND state = ? AND runner = ?"
+                " RETURNING controller, verb, answer_topic, correlation",
+                {outcome.result, outcome.error, id, runner.empty() ? "waiting" : "running", runner});
+            if (rows.empty()) return false;
+            const Row& row = rows.front();
+            write_answer(tx, id, row.at(0).text(), row.at(1).text(), row.at(2).text(),
+                         text_of_blob(row.at(3)), outcome);
+            return true;
+        });
+    }
+
+    std::vector<StrandedCommand> stranded_commands(int64_t waitingMs) override {
+        return transaction(false, [&](Tx& tx) {
+            std::vector<StrandedCommand> out;
+            for (const Row& row : tx.rows(
+                     "SELECT c.id, c.controller, c.runner, {now_ms} - c.received FROM commands c WHERE"
+                     " (c.state = 'waiting' AND c.received < {now_ms} - ? AND NOT EXISTS (SELECT 1 FROM "
+                     "leases l"
+                     "  WHERE l.controller = c.controller AND l.expires > {now_ms}))"
+                     " OR (c.state = 'running' AND NOT EXISTS (SELECT 1 FROM leases l"
+                     "  WHERE l.controller = c.controller AND l.owner = c.runner AND l.expires > {now_ms}))"
+                     " ORDER BY c.seq",
+                     {waitingMs})) {
+                out.push_back(StrandedCommand{row.at(0).text(), row.at(1).text(), row.at(2).text(),
+                                              row.at(3).integer()});
+            }
+            return out;
+        });
+    }
+
+    void forget_commands(int64_t olderMs) override {
+        transaction(true, [&](Tx& tx) {
+            tx.exec("DELETE FROM commands WHERE state = 'done' AND received < {now_ms} - ?", {olderMs});
+            return 0;
         });
     }
 
@@ -724,10 +830,7 @@ public:
 
     void audit(const AuditEntry& entry) override {
         transaction(true, [&](Tx& tx) {
-            tx.exec(
-                "INSERT INTO audit (time, who, address, action, target, result, detail)"
-                " VALUES ({now_ms}, ?, ?, ?, ?, ?, ?)",
-                {entry.who, entry.address, entry.action, entry.target, entry.result, entry.detail});
+            insert_audit(tx, entry);
             return 0;
         });
     }
@@ -842,6 +945,38 @@ private:
             out += c;
         }
         return out;
+    }
+
+    static void insert_audit(Tx& tx, const AuditEntry& entry) {
+        tx.exec(
+            "INSERT INTO audit (time, who, address, action, target, result, detail)"
+            " VALUES ({now_ms}, ?, ?, ?, ?, ?, ?)",
+            {entry.who, entry.address, entry.action, entry.target, entry.result, entry.detail});
+    }
+
+    // A command's audit entry and, when it has somewhere to go, its answer
+    // in the outbox.
+    static void write_answer(Tx& tx, const std::string& id, const std::string& controller,
+                             const std::string& verb, const std::string& answerTopic,
+                             const std::optional<std::string>& correlation, const CommandOutcome& outcome) {
+        insert_audit(tx, command_audit(id, controller, verb, outcome));
+        if (answerTopic.empty()) return;
+        tx.exec(
+            "INSERT INTO outbox (created, topic, payload, retained, correlation) VALUES ({now_ms}, ?, ?, 0, "
+            "?)",
+            {answerTopic, command_answer(id, outcome.result, outcome.error, outcome.run),
+             blob_of(correlation)});
+    }
+
+    static Value blob_of(const std::optional<std::string>& text) {
+        if (!text) return Value();
+        return Value(Blob(text->begin(), text->end()));
+    }
+
+    static std::optional<std::string> text_of_blob(const Value& value) {
+        if (value.is_null()) return std::nullopt;
+        const Blob& bytes = value.blob();
+        return std::string(bytes.begin(), bytes.end());
     }
 
     // Stores the events and their outbox messages; sets their ids and times.

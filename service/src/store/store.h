@@ -18,6 +18,7 @@
 #include "model/access.h"
 #include "model/archive_result.h"
 #include "model/card.h"
+#include "model/command.h"
 #include "model/controller.h"
 #include "model/errors.h"
 #include "model/event.h"
@@ -130,14 +131,41 @@ public:
         std::string topic;
         std::string payload;
         bool retained = false;
+        std::optional<std::string> correlation;  // MQTT 5 correlation data (a command's answer)
     };
     virtual std::vector<OutboxMessage> outbox_pending(int limit) = 0;
     virtual void mark_published(int64_t outboxId) = 0;
     virtual int64_t outbox_depth() = 0;  // messages not yet published
 
-    // MQTT command ids: false when the id was remembered already; forgets
-    // ids remembered before nowMs - windowMs. Survives restarts.
-    virtual bool remember_command_id(const std::string& id, int64_t nowMs, int64_t windowMs) = 0;
+    // MQTT commands, shared by the instances (model/command.h). Each one is
+    // answered once: its answer (to its answer topic, with its correlation
+    // data) goes in the outbox, and its audit entry in the audit log, in the
+    // transaction that marks it done.
+    //
+    // Stores a command heard: Copy (nothing stored) when the same publish
+    // was stored already (the same id and fingerprint, heard less than
+    // samePublishMs before this one); Answered when it is refused (its
+    // refusal, or "the id X was seen before" when the id has a command);
+    // Waiting when it is the command of its id, to be run.
+    enum class CommandStored { Copy, Answered, Waiting };
+    virtual CommandStored store_command(const HeardCommand& command, int64_t samePublishMs) = 0;
+    // The controllers that have commands waiting and whose lease owner holds.
+    virtual std::vector<std::string> command_controllers(const std::string& owner) = 0;
+    // Takes the controller's oldest waiting command up to run, when owner
+    // holds the controller's lease: it is then running by owner.
+    virtual std::optional<ClaimedCommand> claim_command(const std::string& controller,
+                                                        const std::string& owner) = 0;
+    // Answers a command running by runner ("": one still waiting) with the
+    // outcome; false, and nothing done, when it is no longer so (another
+    // instance answered it, or claimed it).
+    virtual bool answer_command(const std::string& id, const std::string& runner,
+                                const CommandOutcome& outcome) = 0;
+    // The commands waiting longer than waitingMs for a controller whose
+    // lease nobody holds, and those running by an owner that no longer
+    // holds the lease: oldest first.
+    virtual std::vector<StrandedCommand> stranded_commands(int64_t waitingMs) = 0;
+    // Forgets the commands answered (and their ids) heard more than olderMs ago.
+    virtual void forget_commands(int64_t olderMs) = 0;
 
     // Tokens, stored by the SHA-256 (hex) of their text. Refused when the
     // name is taken.

@@ -1,7 +1,10 @@
 """doorlinkd serve on MQTT, against a mosquitto broker of each test's own:
 events on their topics, the instance's retained status, an outage that
-loses nothing, and commands refused or acted on, answered and audited."""
+loses nothing, and commands refused or acted on, answered and audited, an
+open that waited too long behind a silent controller refused unsent."""
 import json
+import random
+import socket
 import ssl
 import subprocess
 import threading
@@ -52,7 +55,7 @@ class Listener:
             payload = message.payload
         with self.changed:
             self.messages.append({"topic": message.topic, "payload": payload, "retain": bool(message.retain),
-                                  "correlation": getattr(props, "CorrelationData", None)})
+                                  "correlation": getattr(props, "CorrelationData", None), "at": time.monotonic()})
             self.changed.notify_all()
 
     def until(self, check, timeout=30):
@@ -119,12 +122,15 @@ class Rig:
         self.listeners.append(Listener(self.broker, topics, self.ca))
         return self.listeners[-1]
 
-    def serve(self):
-        """serve (with the admin token) and its doorsim of one controller, door1."""
+    def serve(self, more=()):
+        """serve (with the admin token) and its doorsim of one controller,
+        door1; more: further controllers, (name, address, mac)."""
         service = Service(f"sqlite:{self.tmp_path}/fleet.db", self.tmp_path / "data")
         admin = service.run("init")["admin_token"]
         sim = self.simulator(1, "--control")
         service.add_controllers(sim)
+        for controller in more:
+            service.run("controller", "add", *controller)
         tls = ["--mqtt-ca", self.ca] if self.ca else []
         self.serves.append(Serve(service, "--instance", INSTANCE, "--mqtt", self.url, "--mqtt-commands", *tls,
                                  "--mqtt-reply-prefix", "answers/", token=admin))
@@ -163,6 +169,18 @@ def command(listener, verb, payload, controller="door1", **options):
 
 def fresh(id, **fields):
     return {"id": id, "time": int(time.time()), **fields}
+
+
+def until_commands_are_heard(listener, timeout=30):
+    """Once serve has subscribed to the commands: door1's clock set until it
+    is answered (serve connects in the background)."""
+    deadline = time.monotonic() + timeout
+    for n in range(1000):
+        command(listener, "time", fresh(f"ready-{n}"))
+        try:
+            return listener.wait(lambda m: m["topic"] == "doorlink/door1/reply", timeout=1)
+        except AssertionError:
+            assert time.monotonic() < deadline, "serve did not hear commands"
 
 
 def test_events_and_the_instance_status_reach_their_topics(rig):
@@ -269,6 +287,69 @@ def test_commands_are_refused_unless_fresh_and_new_and_always_answered(rig):
                         ("stale", "door1", "refused"), ("future", "door1", "refused"), ("", "door1", "refused"),
                         ("nobody", "door9", "refused"), ("open-1", "door1", "ok"),
                         ("open-1", "door1", "refused")}, audit
+
+
+class SilentController:
+    """A controller on loopback port 9000 that hears and never answers: when
+    each door command reached it."""
+    OPEN = bytes([0x63, 0x36, 0x46, 0x56, 0x11, 0x22])  # how a door command begins
+    MAC = "00a0c9f0f0f0"
+
+    def __init__(self):
+        self.socket = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        for _ in range(20):
+            self.address = f"127.{random.randint(20, 99)}.{random.randint(0, 249)}.251"
+            try:
+                self.socket.bind((self.address, 9000))
+                break
+            except OSError:
+                continue
+        self.opens = []
+        threading.Thread(target=self._hear, daemon=True).start()
+
+    def _hear(self):
+        while True:
+            try:
+                data = self.socket.recv(2048)
+            except OSError:
+                return
+            if data.startswith(self.OPEN):
+                self.opens.append(time.monotonic())
+
+    def close(self):
+        self.socket.close()
+
+
+def test_an_open_behind_a_silent_controller_expires_unsent_and_holds_up_no_other(rig):
+    listener = rig.listen(["doorlink/+/reply"])
+    silent = SilentController()
+    try:
+        rig.serve(more=[("silent", silent.address, SilentController.MAC)])
+        until_commands_are_heard(listener)
+        # Each open of the silent controller lasts its 2 s of silence: the
+        # sixth and seventh are taken up more than 10 s after they came.
+        waiting = [f"silent-{n}" for n in range(7)]
+        for id in waiting:
+            command(listener, "open", fresh(id, door=1), controller="silent")
+        asked = time.monotonic()
+        command(listener, "open", fresh("other", door=1))
+        other = listener.wait(lambda m: m["topic"] == "doorlink/door1/reply" and m["payload"]["id"] == "other")
+        assert other["payload"]["result"] == "ok" and other["at"] - asked < 6, other
+
+        answers = listener.wait(lambda m: m["topic"] == "doorlink/silent/reply", count=7, timeout=60)
+        assert sorted(a["payload"]["id"] for a in answers) == waiting
+        expired = [a for a in answers if (a["payload"]["error"] or "").startswith("expired: ")]
+        sent = [a for a in answers if a not in expired]
+        assert expired and sent, answers
+        assert all(a["payload"]["result"] == "refused" and "10 s" in a["payload"]["error"] for a in expired)
+        assert all(a["payload"]["result"] == "failed" for a in sent), sent
+        # Nothing reached the controller after the last open that was sent
+        # had failed: the expired ones never went out.
+        assert silent.opens and max(silent.opens) < max(a["at"] for a in sent)
+        time.sleep(1)
+        assert len([m for m in listener.messages if m["topic"] == "doorlink/silent/reply"]) == 7
+    finally:
+        silent.close()
 
 
 @pytest.mark.parametrize("rig", [True], indirect=True)

@@ -72,9 +72,24 @@ public:
     std::vector<OutboxMessage> outbox_pending(int limit) override { return inner_.outbox_pending(limit); }
     void mark_published(int64_t outboxId) override { inner_.mark_published(outboxId); }
     int64_t outbox_depth() override { return inner_.outbox_depth(); }
-    bool remember_command_id(const std::string& id, int64_t nowMs, int64_t windowMs) override {
-        return inner_.remember_command_id(id, nowMs, windowMs);
+    CommandStored store_command(const HeardCommand& command, int64_t samePublishMs) override {
+        return inner_.store_command(command, samePublishMs);
     }
+    std::vector<std::string> command_controllers(const std::string& owner) override {
+        return inner_.command_controllers(owner);
+    }
+    std::optional<ClaimedCommand> claim_command(const std::string& controller,
+                                                const std::string& owner) override {
+        return inner_.claim_command(controller, owner);
+    }
+    bool answer_command(const std::string& id, const std::string& runner,
+                        const CommandOutcome& outcome) override {
+        return inner_.answer_command(id, runner, outcome);
+    }
+    std::vector<StrandedCommand> stranded_commands(int64_t waitingMs) override {
+        return inner_.stranded_commands(waitingMs);
+    }
+    void forget_commands(int64_t olderMs) override { inner_.forget_commands(olderMs); }
     void add_token(const TokenInfo& token, const std::string& hash) override {
         inner_.add_token(token, hash);
     }

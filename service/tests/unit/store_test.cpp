@@ -755,15 +755,95 @@ TEST_P(StoreTest, NewRecordsAreToldOnce) {
     EXPECT_EQ(store_->events(0, "", "", 0).size(), 2u);
 }
 
-// ---- command ids, tokens, audit
+// ---- commands, tokens, audit
 
-TEST_P(StoreTest, CommandIdsAreRememberedForTheirWindow) {
-    EXPECT_TRUE(store_->remember_command_id("a", 1000, 500));
-    EXPECT_FALSE(store_->remember_command_id("a", 1200, 500));
-    EXPECT_TRUE(store_->remember_command_id("b", 1400, 500));
-    // "a" was remembered at 1000, before 1600 - 500: forgotten.
-    EXPECT_TRUE(store_->remember_command_id("a", 1600, 500));
-    EXPECT_FALSE(store_->remember_command_id("b", 1600, 500));
+HeardCommand heard(const std::string& id, const std::string& fingerprint, int64_t ageMs = 0) {
+    HeardCommand command;
+    command.id = id;
+    command.controller = "door";
+    command.verb = "open";
+    command.door = 2;
+    command.fingerprint = fingerprint;
+    command.answerTopic = "answers/" + id;
+    command.correlation = std::string("\0\x01", 2) + id;
+    command.ageMs = ageMs;
+    return command;
+}
+
+TEST_P(StoreTest, ACommandIsStoredOnceRunByTheLeaseHolderAndAnsweredOnce) {
+    using Stored = Store::CommandStored;
+    EXPECT_EQ(store_->store_command(heard("a", "publish 1"), 10000), Stored::Waiting);
+    // The same publish, heard by another instance.
+    EXPECT_EQ(store_->store_command(heard("a", "publish 1", 50), 10000), Stored::Copy);
+    // Another publish of the id: refused at once, once.
+    EXPECT_EQ(store_->store_command(heard("a", "publish 2"), 10000), Stored::Answered);
+    EXPECT_EQ(store_->store_command(heard("a", "publish 2"), 10000), Stored::Copy);
+
+    EXPECT_FALSE(store_->claim_command("door", "me"));  // not while the lease is nobody's
+    ASSERT_TRUE(store_->take_lease("door", "me", 30));
+    EXPECT_EQ(store_->command_controllers("me"), std::vector<std::string>{"door"});
+    EXPECT_TRUE(store_->command_controllers("other").empty());
+    EXPECT_FALSE(store_->claim_command("door", "other"));
+    const auto claimed = store_->claim_command("door", "me");
+    ASSERT_TRUE(claimed);
+    EXPECT_EQ(claimed->id, "a");
+    EXPECT_EQ(claimed->verb, "open");
+    EXPECT_EQ(claimed->door, 2);
+    EXPECT_GE(claimed->ageMs, 0);
+    EXPECT_LT(claimed->ageMs, 10000);
+    EXPECT_FALSE(store_->claim_command("door", "me"));  // nothing more waits
+    EXPECT_TRUE(store_->command_controllers("me").empty());
+
+    EXPECT_FALSE(store_->answer_command("a", "other", {}));
+    EXPECT_TRUE(store_->answer_command("a", "me", {"ok", "", 0}));
+    EXPECT_FALSE(store_->answer_command("a", "me", {"failed", "twice", 0}));
+
+    const auto answers = store_->outbox_pending(10);
+    ASSERT_EQ(answers.size(), 2u);
+    EXPECT_EQ(answers[0].topic, "answers/a");
+    EXPECT_EQ(answers[0].payload, command_answer("a", "refused", "the id a was seen before"));
+    EXPECT_EQ(answers[1].payload, command_answer("a", "ok", ""));
+    EXPECT_EQ(answers[1].correlation, std::string("\0\x01"
+                                                  "a",
+                                                  3));
+    EXPECT_FALSE(answers[1].retained);
+    const auto audit = store_->audit_entries(0, 10).items;
+    ASSERT_EQ(audit.size(), 2u);
+    EXPECT_EQ(audit[0].result, "ok");
+    EXPECT_EQ(audit[1].result, "refused: the id a was seen before");
+    EXPECT_EQ(audit[1].action, "mqtt cmd/open");
+    EXPECT_EQ(audit[1].detail, "a");
+}
+
+TEST_P(StoreTest, CommandsNobodyWillAnswerAreFoundAndForgottenOnceAnswered) {
+    // Waiting 20 s for a controller whose lease nobody holds.
+    ASSERT_EQ(store_->store_command(heard("late", "p"), 10000), Store::CommandStored::Waiting);
+    ASSERT_EQ(store_->store_command(heard("early", "p", 20000), 10000), Store::CommandStored::Waiting);
+    auto stranded = store_->stranded_commands(10000);
+    ASSERT_EQ(stranded.size(), 1u);
+    EXPECT_EQ(stranded[0].id, "early");
+    EXPECT_EQ(stranded[0].runner, "");
+    EXPECT_TRUE(store_->answer_command("early", "", {"refused", "expired", 0}));
+
+    // Claimed by an owner that then lost the lease.
+    ASSERT_TRUE(store_->take_lease("door", "gone", 30));
+    ASSERT_TRUE(store_->claim_command("door", "gone"));
+    EXPECT_TRUE(store_->stranded_commands(10000).empty());
+    store_->release_lease("door", "gone");
+    ASSERT_TRUE(store_->take_lease("door", "next", 30));
+    stranded = store_->stranded_commands(10000);
+    ASSERT_EQ(stranded.size(), 1u);
+    EXPECT_EQ(stranded[0].id, "late");
+    EXPECT_EQ(stranded[0].runner, "gone");
+    EXPECT_FALSE(store_->claim_command("door", "next"));  // never run again
+    EXPECT_TRUE(store_->answer_command("late", "gone", {"failed", "interrupted", 0}));
+    EXPECT_TRUE(store_->stranded_commands(10000).empty());
+
+    // Forgotten, an id may come again.
+    store_->forget_commands(60000);
+    EXPECT_EQ(store_->store_command(heard("early", "q"), 10000), Store::CommandStored::Answered);
+    store_->forget_commands(-1);
+    EXPECT_EQ(store_->store_command(heard("early", "q"), 10000), Store::CommandStored::Waiting);
 }
 
 TEST_P(StoreTest, TokensExpireAndAreRevoked) {
