@@ -32,18 +32,19 @@ struct Journal {
 };
 Journal read_journal(const DataDir& dataDir, const Controller& controller);
 
-// Imports what the journal of every given controller holds (files left by
-// a process that died), then removes those files. Returns what was stored.
-// Only while no retrieval of these controllers runs on this data directory
-// (under their leases): a retrieval's files are read and removed while it
-// writes them.
-ImportCounts import_journals(Store& store, const DataDir& dataDir,
-                             const std::vector<Controller>& controllers);
+// Imports what the journal of every controller of the store holds (files
+// left by a process that died), and of every retired number, under the
+// controller that had it; then removes those files. Returns what was
+// stored. Only while no retrieval runs on this data directory: a
+// retrieval's files are read and removed while it writes them.
+ImportCounts import_journals(Store& store, const DataDir& dataDir);
 
 // Archives the controllers in parallel (at most `parallel` at once), each
 // under its lease; returns the results in the order of `controllers`. Each
 // controller's journal left by a process that died is imported first, then
-// one retrieval runs and its journal is imported. A controller whose lease
+// one retrieval runs and its journal is imported. Before them, the journals
+// of retired numbers are imported under the controllers that had them (no
+// retrieval writes those: two runs of one data directory never overlap). A controller whose lease
 // another owner holds, or whose lease is lost on the way, is Busy: it is not
 // ours to drive now, and its files stay for whoever drives it next. One that
 // fails to answer is Unreachable, with what it delivered before stored. Each

@@ -69,6 +69,23 @@ ImportCounts import_journal(Store& store, const DataDir& dataDir, const Controll
     return counts;
 }
 
+// Each retired number as the controller that had it, as far as its journal
+// needs: its name, its number and whether its records came with photos.
+std::vector<Controller> retired_owners(Store& store) {
+    std::vector<Controller> owners;
+    for (const RetiredNumber& retired : store.retired_numbers()) {
+        owners.push_back(Controller{retired.controller, "", "", retired.number, false, retired.photos});
+    }
+    return owners;
+}
+
+ImportCounts import_each_journal(Store& store, const DataDir& dataDir, const std::vector<Controller>& owners,
+                                 Removals& removals) {
+    ImportCounts total;
+    for (const Controller& owner : owners) add(total, import_journal(store, dataDir, owner, removals));
+    return total;
+}
+
 // One controller under its lease; the lease is checked before each export
 // and before each import, since another owner may drive it once it is lost.
 ArchiveResult archive_one(Store& store, LeaseKeeper& leases, const DataDir& dataDir,
@@ -113,13 +130,10 @@ const char* status_name(ArchiveStatus status) {
     return "unreachable";
 }
 
-ImportCounts import_journals(Store& store, const DataDir& dataDir,
-                             const std::vector<Controller>& controllers) {
-    ImportCounts total;
+ImportCounts import_journals(Store& store, const DataDir& dataDir) {
     Removals removals;
-    for (const Controller& controller : controllers) {
-        add(total, import_journal(store, dataDir, controller, removals));
-    }
+    ImportCounts total = import_each_journal(store, dataDir, store.controllers(), removals);
+    add(total, import_each_journal(store, dataDir, retired_owners(store), removals));
     return total;
 }
 
@@ -128,6 +142,11 @@ std::vector<ArchiveResult> archive_controllers(Store& store, LeaseKeeper& leases
                                                int64_t run) {
     std::vector<ArchiveResult> results(controllers.size());
     Removals removals;
+    const ImportCounts retired = import_each_journal(store, dataDir, retired_owners(store), removals);
+    if (retired.records > 0 || retired.photos > 0) {
+        std::cerr << "doorlinkd: imported the journals of removed controllers: " << retired.records
+                  << " records, " << retired.photos << " photos" << std::endl;
+    }
     run_in_parallel(controllers.size(), parallel, [&](size_t i) {
         results[i] = archive_one(store, leases, dataDir, controllers[i], removals);
         store.store_archive_result(run, results[i]);

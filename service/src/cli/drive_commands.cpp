@@ -38,7 +38,7 @@ std::string value_text(const Drift& drift, const std::optional<std::string>& val
 // controllers are driven again, so nothing waits for a later run. The
 // counts go into the JSON object as "journal".
 void import_left_journals(Store& store, const DataDir& dataDir, Outcome& outcome) {
-    const ImportCounts journal = import_journals(store, dataDir, store.controllers());
+    const ImportCounts journal = import_journals(store, dataDir);
     outcome.json["journal"] = Json{{"records", journal.records}, {"photos", journal.photos}};
     if (journal.records > 0 || journal.photos > 0) {
         outcome.lines.push_back("imported from the journal: " + std::to_string(journal.records) +

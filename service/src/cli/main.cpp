@@ -119,13 +119,21 @@ int main(int argc, char** argv) {
     controllerAdd->add_option("MAC", addArgs.mac, "12 hexadecimal digits")->required();
     auto* numberOption = controllerAdd->add_option(
         "--number", number,
-        "number in record and photo file names, 0 to 999 (default: the lowest free from 1)");
+        "number in record and photo file names, 0 to 999 (default: the lowest from 1 that no controller "
+        "has or had)");
+    controllerAdd
+        ->add_flag("--reuse-number", addArgs.reuseNumber,
+                   "take the --number of a removed controller: journal files left under it on any instance "
+                   "are then imported as this controller's records")
+        ->needs(numberOption);
     controllerAdd->add_flag("--long", addArgs.longRecords, "long card records (ten further cards per card)");
     controllerAdd->add_flag("--no-photos", addArgs.noPhotos, "retrieve records without photos");
     auto* controllerList = controller->add_subcommand("list", "list the controllers");
     std::string removeName;
     auto* controllerRemove =
-        controller->add_subcommand("remove", "remove a controller (refused while a card names only it)");
+        controller->add_subcommand("remove",
+                                   "remove a controller (refused while a card names only it); its number is "
+                                   "retired: its journal files are still imported under its name");
     controllerRemove->add_option("NAME", removeName)->required();
 
     auto* card = app.add_subcommand("card", "the cards")->require_subcommand(1);

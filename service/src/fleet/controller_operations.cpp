@@ -25,14 +25,19 @@ std::string checked_mac(std::string mac) {
     return mac;
 }
 
-int free_number(const std::vector<Controller>& controllers) {
+// The lowest number from 1 (then 0) that no controller has and none had:
+// a retired number is given again only when asked for.
+int free_number(Store& store) {
     std::set<int> taken;
-    for (const Controller& c : controllers) taken.insert(c.number);
+    for (const Controller& c : store.controllers()) taken.insert(c.number);
+    for (const RetiredNumber& r : store.retired_numbers()) taken.insert(r.number);
     for (int n = 1; n <= kMaxNumber; ++n) {
         if (!taken.count(n)) return n;
     }
     if (!taken.count(0)) return 0;
-    throw Refused("every controller number from 0 to 999 is taken");
+    throw Refused(
+        "every controller number from 0 to 999 is taken or retired (--number N --reuse-number takes a "
+        "retired one)");
 }
 
 }  // namespace
@@ -50,10 +55,11 @@ Outcome controller_add(Store& store, const ControllerAddArgs& args) {
     if (args.number && (*args.number < 0 || *args.number > kMaxNumber)) {
         throw Refused("controller number " + std::to_string(*args.number) + ": 0 to 999");
     }
-    c.number = args.number ? *args.number : free_number(store.controllers());
+    if (args.reuseNumber && !args.number) throw Refused("reusing a number needs the number");
+    c.number = args.number ? *args.number : free_number(store);
     c.longRecords = args.longRecords;
     c.photos = !args.noPhotos;
-    store.add_controller(c);
+    store.add_controller(c, args.reuseNumber);
     Outcome outcome;
     outcome.json = to_json(c);
     outcome.lines.push_back("added controller " + c.name + " (number " + std::to_string(c.number) + ")");

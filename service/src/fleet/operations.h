@@ -17,6 +17,7 @@ namespace doorlinkd {
 struct ControllerAddArgs {
     std::string name, address, mac;
     std::optional<int> number;
+    bool reuseNumber = false;  // the number may be a retired one (it then leaves the retired numbers)
     bool longRecords = false;
     bool noPhotos = false;
 };

@@ -76,11 +76,12 @@ CardFields card_fields_of_body(const Json& body, const std::string& card) {
 
 ControllerAddArgs controller_of_body(const Json& body) {
     for (const auto& item : body.items()) {
-        static const std::vector<std::string> known = {"name", "address", "mac", "number", "long", "photos"};
+        static const std::vector<std::string> known = {"name",         "address", "mac",   "number",
+                                                       "reuse_number", "long",    "photos"};
         if (std::find(known.begin(), known.end(), item.key()) == known.end()) {
             throw HttpError(400, "unknown field " + item.key() +
                                      "; the fields are name, address, mac, number, "
-                                     "long and photos");
+                                     "reuse_number, long and photos");
         }
     }
     using Type = Json::value_t;
@@ -93,6 +94,9 @@ ControllerAddArgs controller_of_body(const Json& body) {
             throw HttpError(400, "number: 0 to 999");
         }
         args.number = number->get<int>();
+    }
+    if (const Json* reuse = field(body, "reuse_number", Type::boolean, "true or false", false)) {
+        args.reuseNumber = reuse->get<bool>();
     }
     if (const Json* longRecords = field(body, "long", Type::boolean, "true or false", false)) {
         args.longRecords = longRecords->get<bool>();

@@ -1,6 +1,7 @@
 // A controller of the fleet.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace doorlinkd {
@@ -12,6 +13,16 @@ struct Controller {
     int number = 0;            // 0 to 999, unique: names its record and photo files
     bool longRecords = false;  // card lists of long records (ten further cards)
     bool photos = true;        // records with photos (false: transfer retrieval)
+};
+
+// The number of a removed controller: given again only when asked for, and
+// the journal files left under it are the records of the controller that
+// had it.
+struct RetiredNumber {
+    int number = 0;
+    std::string controller;  // the name of the controller that had it
+    bool photos = true;      // whether that controller's records came with photos
+    int64_t retired = 0;     // when it was removed: ms since the epoch, the database's clock
 };
 
 // 1 to 32 letters, digits, '-', '_' or '.': names go into topics, paths and

@@ -1,10 +1,7 @@
 #include "serve/schedule.h"
 
 #include <algorithm>
-#include <ctime>
 #include <iostream>
-
-#include "fleet/clock_skew.h"
 
 namespace doorlinkd {
 namespace {
@@ -77,8 +74,9 @@ void Schedule::start_runs(const std::vector<std::string>& names, bool sync, bool
 
 void Schedule::remove_old() {
     const int64_t days = options_.keepDays;
-    const Removed removed = store_.remove_older_than(
-        store_.now_ms() - days * kDayMs, local_time_text(std::time(nullptr) - days * 24 * 60 * 60));
+    // By the database's clock: a controller whose clock was wrong when it
+    // wrote a record takes nothing away early.
+    const Removed removed = store_.remove_older_than(store_.now_ms() - days * kDayMs);
     if (removed.records + removed.photos + removed.events + removed.audit + removed.outbox > 0) {
         std::cerr << "doorlinkd: removed what is older than " << days << " days: " << removed.records
                   << " records, " << removed.photos << " photos, " << removed.events << " events, "

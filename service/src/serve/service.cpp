@@ -49,8 +49,9 @@ Service::~Service() {
 std::string Service::start() {
     // Nothing runs yet, and the data directory is this process's alone: its
     // journal is imported for every controller, also those another instance
-    // holds now (importing drives no controller).
-    const ImportCounts journal = import_journals(store_, dataDir_, store_.controllers());
+    // holds now (importing drives no controller), and for every retired
+    // number under the controller that had it.
+    const ImportCounts journal = import_journals(store_, dataDir_);
     if (journal.records > 0 || journal.photos > 0) {
         std::cerr << "doorlinkd: imported from the journal: " << journal.records << " records, "
                   << journal.photos << " photos" << std::endl;

@@ -93,8 +93,15 @@ struct Dialect {
     // that pass the same text until they end; empty where write
     // transactions exclude each other anyway.
     std::string keyLock;
+    // Row lock clauses that end a SELECT ({for_key_share}, {for_update}):
+    // a row locked FOR KEY SHARE cannot be deleted, and one locked FOR
+    // UPDATE cannot be locked so, until the locking transaction ends. Empty
+    // where write transactions exclude each other anyway.
+    std::string forKeyShare;
+    std::string forUpdate;
 
-    // The SQL with its tokens {text}, {blob}, {id} and {now_ms} replaced.
+    // The SQL with its tokens {text}, {blob}, {id}, {now_ms}, {for_key_share}
+    // and {for_update} replaced.
     std::string expand(const std::string& sql) const;
 };
 

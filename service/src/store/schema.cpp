@@ -165,10 +165,12 @@ const std::vector<std::vector<std::string>>& upgrade_steps() {
             "CREATE INDEX records_archived ON records (archived)",
             // The numbers of removed controllers: never given again unless
             // asked for, and the journal files left under one are imported
-            // under the controller that had it.
+            // under the controller that had it (photos: whether its records
+            // came with photos); retired: ms since the epoch.
             "CREATE TABLE retired_numbers ("
             " number INTEGER PRIMARY KEY,"
             " controller {text} NOT NULL,"
+            " photos INTEGER NOT NULL,"
             " retired BIGINT NOT NULL)",
             // MQTT commands: stored by the instance that hears one, run by
             // the one that holds its controller's lease. (id, copy 0) is the

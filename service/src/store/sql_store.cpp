@@ -130,15 +130,26 @@ public:
         });
     }
 
-    void add_controller(const Controller& c) override {
+    void add_controller(const Controller& c, bool reuseRetiredNumber) override {
         transaction(true, [&](Tx& tx) {
             if (tx.any("SELECT 1 FROM controllers WHERE name = ?", {c.name})) {
                 throw Refused("a controller named " + c.name + " exists already");
             }
+            const std::string number = std::to_string(c.number);
             const auto holders = tx.rows("SELECT name FROM controllers WHERE number = ?", {c.number});
             if (!holders.empty()) {
-                throw Refused("controller number " + std::to_string(c.number) + " is taken by " +
-                              holders.front().at(0).text());
+                throw Refused("controller number " + number + " is taken by " + holders.front().at(0).text());
+            }
+            const auto retired =
+                tx.rows("SELECT controller FROM retired_numbers WHERE number = ?", {c.number});
+            if (!retired.empty()) {
+                if (!reuseRetiredNumber) {
+                    throw Refused("controller number " + number + " was " + retired.front().at(0).text() +
+                                  "'s, which was removed: journal files left under number " + number +
+                                  " on any instance would be imported as the records of " + c.name +
+                                  "; --reuse-number (\"reuse_number\": true) takes it all the same");
+                }
+                tx.exec("DELETE FROM retired_numbers WHERE number = ?", {c.number});
             }
             try {
                 tx.exec(
@@ -181,8 +192,28 @@ public:
                 tx.exec("UPDATE cards SET controllers = ? WHERE card = ?",
                         {join_words(entry.second), entry.first});
             }
+            // Its number is retired: the journal files left under it are
+            // still this controller's.
+            tx.exec(
+                "INSERT INTO retired_numbers (number, controller, photos, retired)"
+                " SELECT number, name, photos, {now_ms} FROM controllers WHERE name = ?"
+                " ON CONFLICT (number) DO UPDATE SET controller = excluded.controller,"
+                " photos = excluded.photos, retired = excluded.retired",
+                {name});
             tx.exec("DELETE FROM controllers WHERE name = ?", {name});
             return only;
+        });
+    }
+
+    std::vector<RetiredNumber> retired_numbers() override {
+        return transaction(false, [](Tx& tx) {
+            std::vector<RetiredNumber> out;
+            for (const Row& row :
+                 tx.rows("SELECT number, controller, photos, retired FROM retired_numbers ORDER BY number")) {
+                out.push_back(RetiredNumber{static_cast<int>(row.at(0).integer()), row.at(1).text(),
+                                            row.at(2).integer() != 0, row.at(3).integer()});
+            }
+            return out;
         });
     }
 
@@ -326,15 +357,20 @@ public:
             ImportCounts counts;
             std::vector<Event> fresh;  // the events of the records new to the store
             // The photos first, each once, in hash order: imports that share
-            // photos wait for each other instead of deadlocking.
+            // photos wait for each other instead of deadlocking. Each is
+            // locked against retention's delete until the records that name
+            // it are committed; one that retention deleted after the insert
+            // found it there is stored again.
             for (const auto& entry : photos) {
                 const Photo& photo = *entry.second;
-                counts.photos += static_cast<int>(
-                    tx.exec(
-                          "INSERT INTO photos (sha256, bytes, size, whole) VALUES (?, ?, ?, ?)"
-                          " ON CONFLICT (sha256) DO NOTHING",
-                          {photo.sha256, photo.bytes, static_cast<int64_t>(photo.bytes.size()), photo.whole})
-                        .changes);
+                do {
+                    counts.photos += static_cast<int>(
+                        tx.exec("INSERT INTO photos (sha256, bytes, size, whole) VALUES (?, ?, ?, ?)"
+                                " ON CONFLICT (sha256) DO NOTHING",
+                                {photo.sha256, photo.bytes, static_cast<int64_t>(photo.bytes.size()),
+                                 photo.whole})
+                            .changes);
+                } while (!tx.any("SELECT 1 FROM photos WHERE sha256 = ?{for_key_share}", {photo.sha256}));
             }
             for (const IncomingRecord& r : records) {
                 if (r.photo) {
@@ -351,9 +387,9 @@ public:
                             .changes > 0) {
                         continue;
                     }
-                    if (tx.exec("INSERT INTO records (controller, card, time, kind, photo_sha256)"
-                                " VALUES (?, ?, ?, ?, ?) ON CONFLICT (controller, card, time, photo_sha256)"
-                                " DO NOTHING",
+                    if (tx.exec("INSERT INTO records (controller, card, time, kind, photo_sha256, archived)"
+                                " VALUES (?, ?, ?, ?, ?, {now_ms})"
+                                " ON CONFLICT (controller, card, time, photo_sha256) DO NOTHING",
                                 {r.controller, r.card, r.time, r.kind, photo.sha256})
                             .changes > 0) {
                         fresh.push_back(record_event(r));
@@ -364,9 +400,9 @@ public:
                                {r.controller, r.card, r.time})) {
                         continue;
                     }
-                    if (tx.exec("INSERT INTO records (controller, card, time, kind, photo_sha256)"
-                                " VALUES (?, ?, ?, ?, '') ON CONFLICT (controller, card, time, photo_sha256)"
-                                " DO NOTHING",
+                    if (tx.exec("INSERT INTO records (controller, card, time, kind, photo_sha256, archived)"
+                                " VALUES (?, ?, ?, ?, '', {now_ms})"
+                                " ON CONFLICT (controller, card, time, photo_sha256) DO NOTHING",
                                 {r.controller, r.card, r.time, r.kind})
                             .changes > 0) {
                         fresh.push_back(record_event(r));
@@ -852,25 +888,15 @@ public:
         });
     }
 
-    Removed remove_older_than(int64_t beforeMs, const std::string& recordsBefore) override {
+    Removed remove_older_than(int64_t beforeMs) override {
         return transaction(true, [&](Tx& tx) {
             Removed removed;
-            if (!recordsBefore.empty()) {
-                removed.records = tx.exec("DELETE FROM records WHERE time < ?", {recordsBefore}).changes;
-            }
+            removed.records = tx.exec("DELETE FROM records WHERE archived < ?", {beforeMs}).changes;
             removed.events = tx.exec("DELETE FROM events WHERE at < ?", {beforeMs}).changes;
             removed.audit = tx.exec("DELETE FROM audit WHERE time < ?", {beforeMs}).changes;
             removed.outbox =
                 tx.exec("DELETE FROM outbox WHERE published IS NOT NULL AND created < ?", {beforeMs}).changes;
-            // A photo goes once neither a record nor an event names it; a
-            // pushed one is spared a while, for its event to come.
-            removed.photos =
-                tx.exec(
-                      "DELETE FROM photos WHERE pushed < {now_ms} - ?"
-                      " AND NOT EXISTS (SELECT 1 FROM records r WHERE r.photo_sha256 = photos.sha256)"
-                      " AND NOT EXISTS (SELECT 1 FROM events e WHERE e.photo_sha256 = photos.sha256)",
-                      {kPushedPhotoGraceMs})
-                    .changes;
+            removed.photos = remove_unnamed_photos(tx);
             return removed;
         });
     }
@@ -977,6 +1003,36 @@ private:
         if (value.is_null()) return std::nullopt;
         const Blob& bytes = value.blob();
         return std::string(bytes.begin(), bytes.end());
+    }
+
+    // Removes the photos that neither a record nor an event names; a pushed
+    // one is spared a while, for its event to come. An import links its
+    // records to a photo under a FOR KEY SHARE lock of it, which the
+    // candidates' FOR UPDATE lock waits for: the delete, a later statement,
+    // then sees the records such an import committed meanwhile and spares
+    // their photo (a single DELETE would not check again).
+    static int64_t remove_unnamed_photos(Tx& tx) {
+        static const std::string kUnnamed =
+            " AND NOT EXISTS (SELECT 1 FROM records r WHERE r.photo_sha256 = photos.sha256)"
+            " AND NOT EXISTS (SELECT 1 FROM events e WHERE e.photo_sha256 = photos.sha256)";
+        std::vector<Value> candidates;
+        for (const Row& row : tx.rows("SELECT sha256 FROM photos WHERE pushed < {now_ms} - ?" + kUnnamed +
+                                          " ORDER BY sha256{for_update}",
+                                      {kPushedPhotoGraceMs})) {
+            candidates.push_back(row.at(0));
+        }
+        constexpr size_t kBatch = 500;
+        int64_t removed = 0;
+        for (size_t first = 0; first < candidates.size(); first += kBatch) {
+            const std::vector<Value> batch(candidates.begin() + static_cast<std::ptrdiff_t>(first),
+                                           candidates.begin() + static_cast<std::ptrdiff_t>(std::min(
+                                                                    first + kBatch, candidates.size())));
+            std::string marks = "?";
+            for (size_t i = 1; i < batch.size(); ++i) marks += ", ?";
+            removed +=
+                tx.exec("DELETE FROM photos WHERE sha256 IN (" + marks + ")" + kUnnamed, batch).changes;
+        }
+        return removed;
     }
 
     // Stores the events and their outbox messages; sets their ids and times.

@@ -49,12 +49,18 @@ public:
     // Controllers, in name order.
     virtual std::vector<Controller> controllers() = 0;
     virtual std::optional<Controller> controller(const std::string& name) = 0;
-    // Refused when the name or the number is taken.
-    virtual void add_controller(const Controller& controller) = 0;
+    // Refused when the name or the number is taken, or when the number is
+    // retired, unless reuseRetiredNumber: then the number is taken and
+    // leaves the retired numbers.
+    virtual void add_controller(const Controller& controller, bool reuseRetiredNumber) = 0;
+    void add_controller(const Controller& controller) { add_controller(controller, false); }
     // Removes the controller and its name from the cards that name it
-    // among others. While cards name only this controller nothing changes
-    // and those cards are returned (in card order). Refused when unknown.
+    // among others, and retires its number. While cards name only this
+    // controller nothing changes and those cards are returned (in card
+    // order). Refused when unknown.
     virtual std::vector<std::string> remove_controller(const std::string& name) = 0;
+    // In number order.
+    virtual std::vector<RetiredNumber> retired_numbers() = 0;
 
     // Cards, in card order.
     virtual std::vector<Card> cards() = 0;
@@ -94,7 +100,9 @@ public:
     // is not counted again, also when it joins a record stored without one).
     // A record's time must have 14 characters (yyyymmddhhmmss).
     // Every record new to the store becomes a "record" event (and its
-    // outbox message) in the same transaction, so each is told once.
+    // outbox message) in the same transaction, so each is told once, and
+    // is marked archived now by the database's clock (retention goes by
+    // that).
     virtual ImportCounts import_records(const std::vector<IncomingRecord>& records) = 0;
     // Newest first.
     virtual std::vector<StoredRecord> records(const RecordQuery& query) = 0;
@@ -180,11 +188,11 @@ public:
     virtual void audit(const AuditEntry& entry) = 0;
     virtual Page<AuditEntry> audit_entries(int offset, int limit) = 0;
 
-    // Retention: removes records whose time is before recordsBefore
-    // (yyyymmddhhmmss, the controllers' clock), photos no record names any
-    // more, and events, audit entries and published outbox messages older
-    // than beforeMs (ms since the epoch).
-    virtual Removed remove_older_than(int64_t beforeMs, const std::string& recordsBefore) = 0;
+    // Retention: removes records archived before beforeMs (ms since the
+    // epoch, the database's clock; never by a record's own time, which is
+    // the controller's clock), events, audit entries and published outbox
+    // messages older than that, and the photos nothing names any more.
+    virtual Removed remove_older_than(int64_t beforeMs) = 0;
 
     // An online copy of a SQLite database to a new file; Refused for
     // PostgreSQL (pg_dump does that).

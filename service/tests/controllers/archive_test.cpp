@@ -13,6 +13,7 @@
 #include "archive/archive.h"
 #include "archive/photo_hash.h"
 #include "doorsim/simulator.h"
+#include "fleet/operations.h"
 #include "library/doorlink_library.h"
 
 namespace doorlinkd {
@@ -179,6 +180,57 @@ TEST(Journal, ReadsWhatIsThereAndSkipsTheRest) {
                          cardinfo / "20260102030405012.txt",
                          cardinfo / "20260102030405012_2.txt",
                      }));
+    fs::remove_all(dir);
+}
+
+// A removed controller's journal, left where its number named it, is still
+// its own: the next controller added gets another number, and the files
+// are imported under the removed controller's name, by an archive run as
+// by the import at start, and then removed.
+TEST(Journal, ARemovedControllersFilesKeepItsName) {
+    const fs::path dir = fs::temp_directory_path() / ("doorlinkd-retired-" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const DataDir dataDir(dir.string());
+    auto store = Store::open("sqlite:" + (dir / "fleet.db").string());
+    store->initialise();
+    auto add = [&](const std::string& name) {
+        ControllerAddArgs args;
+        args.name = name;
+        args.address = "127.0.0.2";
+        args.mac = "00a0c9000001";
+        return controller_add(*store, args).json["number"];
+    };
+    EXPECT_EQ(add("hall"), 1);
+    const std::string whole = "\xFF\xD8 a photo \xFF\xD9";
+    const fs::path firstFile = fs::path(dataDir.record_directory()) / "20260102030405001.txt";
+    write_file(firstFile, "00101000,20260102030000,001,1\n");
+    write_file(fs::path(dataDir.photo_directory()) / "00101000" / "001010002026010203000000100001.jpg",
+               whole);
+    controller_remove(*store, "hall");
+
+    EXPECT_EQ(add("garage"), 2);
+    // An archive run, here of no controller, imports it first.
+    LeaseKeeper leases(*store, "test", 30);
+    EXPECT_TRUE(
+        archive_controllers(*store, leases, dataDir, {}, 1, store->begin_archive_run("test")).empty());
+    // And the import at start, of files found later.
+    const fs::path laterFile = fs::path(dataDir.record_directory()) / "20260102040000001.txt";
+    write_file(laterFile, "00101001,20260102035900,001,2\n");
+    const ImportCounts later = import_journals(*store, dataDir);
+    EXPECT_EQ(later.records, 1);
+
+    const std::vector<StoredRecord> stored = store->records(RecordQuery{});
+    ASSERT_EQ(stored.size(), 2u);
+    for (const StoredRecord& r : stored) EXPECT_EQ(r.controller, "hall");
+    EXPECT_EQ(stored[0].card, "00101001");
+    EXPECT_FALSE(stored[0].photo);
+    ASSERT_TRUE(stored[1].photo);
+    EXPECT_EQ(stored[1].photo->sha256, sha256_hex({whole.begin(), whole.end()}));
+    EXPECT_FALSE(fs::exists(firstFile));
+    EXPECT_FALSE(fs::exists(laterFile));
+    EXPECT_TRUE(read_journal(dataDir, Controller{"hall", "", "", 1, false, true}).files.empty());
+    store.reset();
     fs::remove_all(dir);
 }
 

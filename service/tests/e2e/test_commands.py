@@ -74,6 +74,33 @@ def test_controllers_and_cards_from_the_command_line(service, simulator):
     assert [c["name"] for c in service.run("controller", "list")["controllers"]] == [door1]
 
 
+def test_a_removed_controllers_number_is_not_given_again_unless_asked(service):
+    assert service.run("controller", "add", "hall", "127.0.0.9", "00a0c9000009", "--no-photos")["number"] == 1
+    # What a retrieval of hall left in the data directory.
+    journal = service.data_dir / "cardinfo" / "20260102030405001.txt"
+    journal.parent.mkdir(mode=0o700, parents=True, exist_ok=True)
+    journal.write_text("00101000,20260102030000,001,1\n")
+    service.run("controller", "remove", "hall")
+    # An archive (of no controller now) imports hall's journal under hall's name.
+    assert service.run("archive")["journal"] == {"records": 1, "photos": 0}
+    assert not journal.exists()
+    assert [r["controller"] for r in service.run("records")["records"]] == ["hall"]
+
+    assert service.run("controller", "add", "garage", "127.0.0.8", "00a0c9000008")["number"] == 2
+    code, refused = service.run("controller", "add", "porch", "127.0.0.7", "00a0c9000007", "--number", "1",
+                                expect=None)
+    assert code == 2 and "was hall's" in refused["error"] and "journal files" in refused["error"] and \
+        "--reuse-number" in refused["error"], refused
+    code, refused = service.run("controller", "add", "porch", "127.0.0.7", "00a0c9000007", "--reuse-number",
+                                expect=None)
+    assert code == 2, refused
+    assert [c["name"] for c in service.run("controller", "list")["controllers"]] == ["garage"]
+    porch = service.run("controller", "add", "porch", "127.0.0.7", "00a0c9000007", "--number", "1",
+                        "--reuse-number")
+    assert porch["number"] == 1
+    assert service.run("controller", "add", "shed", "127.0.0.6", "00a0c9000006")["number"] == 3
+
+
 def read_only(path):
     """A command prefix under which path is on a read-only mount (root
     writes through file modes, so a mount of its own is needed for root)."""

@@ -15,10 +15,13 @@ public:
     void require_schema() override { inner_.require_schema(); }
     std::vector<Controller> controllers() override { return inner_.controllers(); }
     std::optional<Controller> controller(const std::string& name) override { return inner_.controller(name); }
-    void add_controller(const Controller& controller) override { inner_.add_controller(controller); }
+    void add_controller(const Controller& controller, bool reuseRetiredNumber) override {
+        inner_.add_controller(controller, reuseRetiredNumber);
+    }
     std::vector<std::string> remove_controller(const std::string& name) override {
         return inner_.remove_controller(name);
     }
+    std::vector<RetiredNumber> retired_numbers() override { return inner_.retired_numbers(); }
     std::vector<Card> cards() override { return inner_.cards(); }
     std::optional<Card> card(const std::string& card) override { return inner_.card(card); }
     void put_cards(const std::vector<Card>& cards, bool replaceAll) override {
@@ -102,9 +105,7 @@ public:
     Page<AuditEntry> audit_entries(int offset, int limit) override {
         return inner_.audit_entries(offset, limit);
     }
-    Removed remove_older_than(int64_t beforeMs, const std::string& recordsBefore) override {
-        return inner_.remove_older_than(beforeMs, recordsBefore);
-    }
+    Removed remove_older_than(int64_t beforeMs) override { return inner_.remove_older_than(beforeMs); }
     void backup(const std::string& file) override { inner_.backup(file); }
     int64_t now_ms() override { return inner_.now_ms(); }
 

@@ -22,6 +22,8 @@ namespace {
 
 using test::TestDatabase;
 
+constexpr int64_t kDayMs = int64_t{24} * 60 * 60 * 1000;
+
 std::string sha256_hex(const std::vector<uint8_t>& bytes) {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int size = 0;
@@ -145,14 +147,21 @@ TEST_P(StoreTest, SchemaOfANewerProgramIsRefused) {
     EXPECT_EQ(raw()->execute("SELECT version FROM schema_version").rows.at(0).at(0).integer(), 4);
 }
 
+// The schema of an older program, as its steps made it.
+void make_schema(Connection& connection, int version) {
+    connection.execute("CREATE TABLE schema_version (version INTEGER NOT NULL)");
+    for (int step = 0; step < version; ++step) {
+        for (const std::string& statement : upgrade_steps().at(static_cast<size_t>(step)))
+            connection.execute(connection.dialect().expand(statement));
+    }
+    connection.execute("INSERT INTO schema_version (version) VALUES (?)", {version});
+}
+
 TEST_P(StoreTest, ASchemaOneDatabaseIsUpgradedWithItsData) {
     TestDatabase old(GetParam());
     {
         auto connection = connector(old.location())();
-        connection->execute("CREATE TABLE schema_version (version INTEGER NOT NULL)");
-        for (const std::string& statement : upgrade_steps().at(0))
-            connection->execute(connection->dialect().expand(statement));
-        connection->execute("INSERT INTO schema_version (version) VALUES (1)");
+        make_schema(*connection, 1);
         connection->execute(
             "INSERT INTO controllers (name, address, mac, number, long_records, photos)"
             " VALUES ('door', '192.0.2.1', '001122334455', 1, 0, 1)");
@@ -166,9 +175,9 @@ TEST_P(StoreTest, ASchemaOneDatabaseIsUpgradedWithItsData) {
     }
     auto store = Store::open(old.location());
     EXPECT_EQ(message_of([&] { store->require_schema(); }),
-              "the database's schema version 1 is older than this program's (2); run doorlinkd init to "
+              "the database's schema version 1 is older than this program's (3); run doorlinkd init to "
               "upgrade it");
-    EXPECT_EQ(store->initialise(), 2);
+    EXPECT_EQ(store->initialise(), kSchemaVersion);
     EXPECT_NO_THROW(store->require_schema());
     EXPECT_EQ(store->controllers().size(), 1u);
     const auto records = store->records(RecordQuery{});
@@ -176,7 +185,28 @@ TEST_P(StoreTest, ASchemaOneDatabaseIsUpgradedWithItsData) {
     ASSERT_TRUE(records[0].photo);
     EXPECT_TRUE(store->photo(records[0].photo->sha256));
     // The old photo is not taken for a pushed one: once its record goes, it goes.
-    EXPECT_EQ(store->remove_older_than(0, "20250101000000").photos, 1);
+    EXPECT_EQ(store->remove_older_than(store->now_ms() + 1000).photos, 1);
+}
+
+// Records stored before the upgrade count as archived by it: a retention
+// pass right after keeps them all, whatever their controllers' clocks said.
+TEST_P(StoreTest, ASchemaTwoDatabaseKeepsItsRecordsThroughRetention) {
+    TestDatabase old(GetParam());
+    {
+        auto connection = connector(old.location())();
+        make_schema(*connection, 2);
+        for (const char* time : {"20000101000512", "20240101080000"}) {
+            connection->execute(
+                "INSERT INTO records (controller, card, time, kind, photo_sha256)"
+                " VALUES ('door', '00100001', ?, 1, '')",
+                {time});
+        }
+    }
+    auto store = Store::open(old.location());
+    EXPECT_EQ(store->initialise(), kSchemaVersion);
+    EXPECT_EQ(store->remove_older_than(store->now_ms() - kDayMs).records, 0);
+    EXPECT_EQ(store->records(RecordQuery{}).size(), 2u);
+    EXPECT_EQ(store->remove_older_than(store->now_ms() + 1000).records, 2);
 }
 
 TEST_P(StoreTest, TwoProcessesInitialiseAtOnce) {
@@ -256,8 +286,21 @@ TEST_P(StoreTest, ControllerNamedAloneByCardsIsNotRemoved) {
     EXPECT_EQ(store_->card("00100004")->controllers, std::vector<std::string>{"c2"});
     // Its records stay.
     EXPECT_EQ(all_records().size(), 1u);
-    // Its number is free again.
-    EXPECT_NO_THROW(store_->add_controller(make_controller("c3", 1)));
+    // Its number is retired: given again only when asked for.
+    const std::vector<RetiredNumber> retired = store_->retired_numbers();
+    ASSERT_EQ(retired.size(), 1u);
+    EXPECT_EQ(retired[0].number, 1);
+    EXPECT_EQ(retired[0].controller, "c1");
+    EXPECT_EQ(retired[0].photos, make_controller("c1", 1).photos);
+    EXPECT_GT(retired[0].retired, 0);
+    EXPECT_EQ(message_of([&] { store_->add_controller(make_controller("c3", 1)); }),
+              "controller number 1 was c1's, which was removed: journal files left under number 1 on any "
+              "instance would be imported as the records of c3; --reuse-number (\"reuse_number\": true) "
+              "takes it all the same");
+    EXPECT_FALSE(store_->controller("c3"));
+    EXPECT_NO_THROW(store_->add_controller(make_controller("c3", 1), true));
+    EXPECT_EQ(store_->controller("c3")->number, 1);
+    EXPECT_TRUE(store_->retired_numbers().empty());
 }
 
 // ---- cards
@@ -1016,8 +1059,8 @@ TEST_P(StoreTest, RetentionRemovesOldRowsAndPhotosNothingNames) {
     const Photo keptPhoto = photo_for(2);
     const Photo pushed = photo_for(3);
     const Photo pushedLately = photo_for(4);
-    store_->import_records({record("door", "00100001", "20240101080000", oldPhoto),
-                            record("door", "00100002", "20240301080000", keptPhoto)});
+    store_->import_records({record("door", "00100001", "20240301080000", oldPhoto),
+                            record("door", "00100002", "20240101080000", keptPhoto)});
     store_->put_photo(pushed);
     store_->put_photo(pushedLately);
     store_->put_photo(pushed);  // again: as it was
@@ -1028,9 +1071,12 @@ TEST_P(StoreTest, RetentionRemovesOldRowsAndPhotosNothingNames) {
     store_->audit(AuditEntry{0, 0, "cli", "", "token add", "x", "ok", ""});
     store_->mark_published(store_->outbox_pending(1).at(0).id);  // the first record's
     const int64_t now = store_->now_ms();
+    // The second record was archived later (the records' own times say
+    // otherwise: retention goes by when they were archived).
+    raw()->execute("UPDATE records SET archived = ? WHERE card = '00100002'", {now + 60000});
 
-    // Records before March; everything else before the pushed photo's event.
-    Removed removed = store_->remove_older_than(events[0].at, "20240201000000");
+    // Everything before the pushed photo's event.
+    Removed removed = store_->remove_older_than(events[0].at);
     EXPECT_EQ(removed.records, 1);
     EXPECT_EQ(removed.photos, 1);  // the old record's; the pushed one has its event
     EXPECT_EQ(removed.events, 2);  // the records'
@@ -1041,7 +1087,7 @@ TEST_P(StoreTest, RetentionRemovesOldRowsAndPhotosNothingNames) {
 
     // Later: the event goes and its photo with it; a photo pushed a moment
     // ago stays for its event to come.
-    removed = store_->remove_older_than(now + 1000, "");
+    removed = store_->remove_older_than(now + 1000);
     EXPECT_EQ(removed.records, 0);
     EXPECT_EQ(removed.events, 1);
     EXPECT_EQ(removed.audit, 1);
@@ -1051,6 +1097,19 @@ TEST_P(StoreTest, RetentionRemovesOldRowsAndPhotosNothingNames) {
     EXPECT_TRUE(store_->photo(pushedLately.sha256));
     EXPECT_EQ(store_->outbox_depth(), 2);
     EXPECT_EQ(all_records().size(), 1u);
+}
+
+// A controller whose clock fell back to 2000 (a power cut) writes records
+// of that year until its clock is set: they are kept as long as any
+// record archived the same day.
+TEST_P(StoreTest, RetentionKeepsRecordsOfAControllerClockThatWasWrong) {
+    store_->import_records({record("door", "00100001", "20000101000512", photo_for(1)),
+                            record("door", "00100002", "20000101000600")});
+    const Removed removed = store_->remove_older_than(store_->now_ms() - kDayMs);
+    EXPECT_EQ(removed.records, 0);
+    EXPECT_EQ(removed.photos, 0);
+    EXPECT_EQ(all_records().size(), 2u);
+    EXPECT_TRUE(store_->photo(photo_for(1).sha256));
 }
 
 TEST_P(StoreTest, BackupCopiesSqliteAndRefersPostgresToPgDump) {
@@ -1174,6 +1233,84 @@ TEST(PostgresStore, ALongLockWaitIsNotCutShort) {
     EXPECT_EQ(error, "");
     EXPECT_GE(std::chrono::steady_clock::now() - began, kHeld);
     EXPECT_EQ(store->card("00100001")->serial, "123456");  // the writer's, after the importer's
+}
+
+// The backends of a PostgreSQL database that wait for a lock.
+int64_t lock_waiters(Connection& admin, const std::string& database) {
+    return admin
+        .execute("SELECT count(*) FROM pg_stat_activity WHERE datname = ? AND wait_event_type = 'Lock'",
+                 {database})
+        .rows.at(0)
+        .at(0)
+        .integer();
+}
+
+// Retention's photo delete and an import that links a new record to the
+// same stored photo, forced to meet: the import waits after its photo step
+// (another writer holds the same record uncommitted) while retention runs;
+// then that writer gives up and both finish. The photo must stay.
+TEST(PostgresStore, RetentionSparesThePhotoOfAnImportUnderWay) {
+    const std::string reason = test::unavailable_reason("postgresql");
+    if (!reason.empty()) GTEST_SKIP() << reason;
+    TestDatabase database("postgresql");
+    auto store = Store::open(database.location());
+    store->initialise();
+    const Photo photo = photo_for(1);
+    // An old record: once retention removes it (and its event), nothing
+    // names its photo.
+    store->import_records({record("door", "00100001", "20240101080000", photo)});
+    auto admin = connector(database.location())();
+    admin->execute("UPDATE records SET archived = 1000");
+    admin->execute("UPDATE events SET at = 1000");
+
+    auto holder = connector(database.location())();
+    holder->begin(true);
+    holder->execute(
+        "INSERT INTO records (controller, card, time, kind, photo_sha256, archived)"
+        " VALUES ('gate', '00100002', '20240101090000', 1, ?, 0)",
+        {photo.sha256});
+    std::string importError, retentionError;
+    std::thread importer([&] {
+        try {
+            store->import_records({record("gate", "00100002", "20240101090000", photo)});
+        } catch (const std::exception& e) {
+            importError = e.what();
+        }
+    });
+    auto wait_until = [&](const std::function<bool()>& done) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!done() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return done();
+    };
+    EXPECT_TRUE(wait_until([&] { return lock_waiters(*admin, database.name()) == 1; }));
+    std::atomic<bool> retentionDone{false};
+    std::thread retention([&] {
+        try {
+            store->remove_older_than(store->now_ms() - 60000);
+        } catch (const std::exception& e) {
+            retentionError = e.what();
+        }
+        retentionDone = true;
+    });
+    // Retention waits for the import, or (were nothing locked) finishes.
+    EXPECT_TRUE(wait_until([&] { return retentionDone || lock_waiters(*admin, database.name()) == 2; }));
+    holder->rollback();
+    importer.join();
+    retention.join();
+    EXPECT_EQ(importError, "");
+    EXPECT_EQ(retentionError, "");
+    const auto records = store->records(RecordQuery{});
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].controller, "gate");
+    EXPECT_EQ(admin
+                  ->execute("SELECT count(*) FROM records r WHERE r.photo_sha256 <> '' AND NOT EXISTS"
+                            " (SELECT 1 FROM photos p WHERE p.sha256 = r.photo_sha256)")
+                  .rows.at(0)
+                  .at(0)
+                  .integer(),
+              0);
+    EXPECT_TRUE(store->photo(photo.sha256));
 }
 
 TEST(StoreOpen, LocationsAreRedacted) {

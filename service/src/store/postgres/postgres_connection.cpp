@@ -71,6 +71,8 @@ const Dialect& postgres_dialect() {
         // Keys of the two-integer form: 0x646c ("dl") and what they guard.
         d.schemaLock = "SELECT pg_advisory_xact_lock(25708, 1)";
         d.keyLock = "SELECT pg_advisory_xact_lock(25708 + 1, hashtext(?))";
+        d.forKeyShare = " FOR KEY SHARE";
+        d.forUpdate = " FOR UPDATE";
         return d;
     }();
     return dialect;
