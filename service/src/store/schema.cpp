@@ -178,12 +178,12 @@ const std::vector<std::vector<std::string>>& upgrade_steps() {
             // hearer refused, is a further copy (1, 2, ...), answered at
             // once. fingerprint tells one publish from another (see
             // HeardCommand). seq: the order in which they were stored, the
-            // order each controller's run in. received and claimed are ms since the epoch by
-            // the database's clock ({now_ms}): instances compare each
-            // other's, and one instance's own clock means nothing to
-            // another. state: waiting, running (by runner, a lease owner),
-            // done (answered). Rows done are forgotten after the replay
-            // window.
+            // order each controller's run in. received and claimed are ms
+            // since the epoch by the database's clock ({now_ms}): instances
+            // compare each other's, and one instance's own clock means
+            // nothing to another. state: waiting, running (by runner, a
+            // lease owner), done (answered). Rows done are forgotten after
+            // the replay window.
             "CREATE TABLE commands ("
             " seq {id},"
             " id {text} NOT NULL,"
