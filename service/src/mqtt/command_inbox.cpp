@@ -15,8 +15,9 @@ constexpr size_t kQueueLimit = 1000;
 // for one publish: run and answered once.)
 constexpr int64_t kSamePublishMs = 10000;
 
-int64_t ms_since(std::chrono::system_clock::time_point then) {
-    const auto age = std::chrono::system_clock::now() - then;
+// On the monotonic clock: a step of the host's clock makes no command older or younger.
+int64_t ms_since(std::chrono::steady_clock::time_point then) {
+    const auto age = std::chrono::steady_clock::now() - then;
     return std::max<int64_t>(0, std::chrono::duration_cast<std::chrono::milliseconds>(age).count());
 }
 
@@ -97,7 +98,7 @@ void CommandInbox::store(const MqttMessage& message) {
     heard.fingerprint = fingerprint(message);
     heard.answerTopic = answer_topic(message.responseTopic, command.controller, replyPrefix_);
     heard.correlation = message.correlation;
-    heard.ageMs = ms_since(message.received);
+    heard.ageMs = ms_since(message.heard);
     // A retained message comes again with every subscription, to each
     // instance when it subscribes: the same publish for as long as its id
     // is remembered.

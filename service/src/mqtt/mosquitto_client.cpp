@@ -67,6 +67,7 @@ void on_publish(struct mosquitto*, void* obj, int mid, int reason, const mosquit
 void take_message(void* obj, const struct mosquitto_message* in, const mosquitto_property* properties) {
     MqttMessage message;
     message.received = std::chrono::system_clock::now();
+    message.heard = std::chrono::steady_clock::now();
     message.topic = in->topic ? in->topic : "";
     if (in->payloadlen > 0) message.payload.assign(static_cast<const char*>(in->payload), in->payloadlen);
     message.retained = in->retain;

@@ -29,6 +29,8 @@ struct MqttMessage {
     std::string responseTopic;  // "" when none
     std::optional<std::string> correlation;
     std::chrono::system_clock::time_point received;
+    // The same moment on the monotonic clock: how long it waited.
+    std::chrono::steady_clock::time_point heard;
 };
 
 struct MqttCallbacks {

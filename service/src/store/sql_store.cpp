@@ -1027,10 +1027,11 @@ private:
             const std::vector<Value> batch(candidates.begin() + static_cast<std::ptrdiff_t>(first),
                                            candidates.begin() + static_cast<std::ptrdiff_t>(std::min(
                                                                     first + kBatch, candidates.size())));
-            std::string marks = "?";
-            for (size_t i = 1; i < batch.size(); ++i) marks += ", ?";
-            removed +=
-                tx.exec("DELETE FROM photos WHERE sha256 IN (" + marks + ")" + kUnnamed, batch).changes;
+            std::string sql = "DELETE FROM photos WHERE sha256 IN (?";
+            for (size_t i = 1; i < batch.size(); ++i) sql += ", ?";
+            sql += ")";
+            sql += kUnnamed;
+            removed += tx.exec(sql, batch).changes;
         }
         return removed;
     }
