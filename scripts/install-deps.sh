@@ -135,6 +135,8 @@ need mosquitto test -x /usr/sbin/mosquitto
 need python3-paho-mqtt /usr/bin/python3 -c "import paho.mqtt.client"
 need openssl test -x /usr/bin/openssl  # certificates for the TLS tests
 need tzdata test -e /usr/share/zoneinfo/Pacific/Kiritimati  # serve --time-zone, and its tests
+# the sites' time zones: conversions between local time and UTC over tzdata
+need libhowardhinnant-date-dev test -e /usr/include/date/tz.h
 need chromium test -x /usr/bin/chromium
 need chromium-driver test -x /usr/bin/chromedriver
 need python3-selenium /usr/bin/python3 -c "import selenium.webdriver"

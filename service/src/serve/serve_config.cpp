@@ -13,7 +13,7 @@
 #include "model/card.h"
 #include "model/errors.h"
 #include "mqtt/mqtt_command.h"
-#include "serve/time_zone.h"
+#include "zones/zones.h"
 
 namespace doorlinkd {
 namespace {
@@ -313,7 +313,7 @@ ServeOptions merge_serve_options(const ConfigValues& file, const ConfigValues& e
     options.keepDays = integer("keep_days", options.keepDays);
     options.timeZone = text("time_zone", "");
     if (!options.timeZone.empty()) {
-        const std::string problem = time_zone_problem(options.timeZone);
+        const std::string problem = zone_problem(options.timeZone);
         if (!problem.empty()) throw Refused(shown(*key_named("time_zone")) + ": " + problem);
     }
 

@@ -8,17 +8,9 @@
 
 namespace doorlinkd {
 
-constexpr const char* kZoneDirectory = "/usr/share/zoneinfo";
-
-// Why zone is no IANA zone name ("Europe/Berlin") of a zone file under the
-// directory; "" when it is one. Names with "..", a leading '/' or other
-// characters than letters, digits, '/', '_', '-', '+' and '.' are refused
-// before any file is looked at.
-std::string time_zone_problem(const std::string& zone, const std::string& directory = kZoneDirectory);
-
-// Makes the zone, checked with time_zone_problem, this process's local time
-// zone (TZ, then tzset). Only before any thread starts: the environment is
-// no thread's to change later.
-void use_time_zone(const std::string& zone, const std::string& directory = kZoneDirectory);
+// Makes the zone, checked with zone_problem, this process's local time zone
+// (TZ, then tzset). Only before any thread starts: the environment is no
+// thread's to change later.
+void use_time_zone(const std::string& zone);
 
 }  // namespace doorlinkd

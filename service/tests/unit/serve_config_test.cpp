@@ -11,7 +11,6 @@
 
 #include "model/errors.h"
 #include "serve/serve_config.h"
-#include "serve/time_zone.h"
 
 namespace doorlinkd {
 namespace {
@@ -126,10 +125,7 @@ TEST_F(ServeConfig, TheTimeZoneIsAnIanaNameOfAZoneFile) {
                   .find("time_zone (--time-zone): no time zone \"Mars/Olympus\""),
               std::string::npos);
     EXPECT_NE(refusal("", "--time-zone zone.tab").find("no time zone"), std::string::npos);  // no zone file
-    for (const char* odd :
-         {"../../../etc/passwd", "/etc/localtime", "Europe/Berlin;id", "Europe/", "Europe//Berlin"}) {
-        EXPECT_NE(time_zone_problem(odd).find("is no time zone name"), std::string::npos) << odd;
-    }
+    EXPECT_NE(refusal("", "--time-zone ../../../etc/passwd").find("is no time zone name"), std::string::npos);
 }
 
 TEST_F(ServeConfig, TrustedProxiesAreRepeatedAddressesAndTheReplyPrefixLiesOutsideTheServicesTopics) {

@@ -1,0 +1,159 @@
+// The sites' time zones against values written out by hand from the zones'
+// rules: the European Union's clocks change at 01:00 UTC on the last Sundays
+// of March and October, the United States' at 02:00 local time on the second
+// Sunday of March and the first of November.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <ctime>
+#include <optional>
+#include <string>
+
+#include "model/errors.h"
+#include "zones/zones.h"
+
+namespace doorlinkd {
+namespace {
+
+// Milliseconds of a UTC text "yyyymmddhhmmss", by the C library.
+int64_t utc(const std::string& text) {
+    std::tm fields{};
+    fields.tm_year = std::stoi(text.substr(0, 4)) - 1900;
+    fields.tm_mon = std::stoi(text.substr(4, 2)) - 1;
+    fields.tm_mday = std::stoi(text.substr(6, 2));
+    fields.tm_hour = std::stoi(text.substr(8, 2));
+    fields.tm_min = std::stoi(text.substr(10, 2));
+    fields.tm_sec = std::stoi(text.substr(12, 2));
+    return static_cast<int64_t>(::timegm(&fields)) * 1000;
+}
+
+struct Conversion {
+    const char* zone;
+    const char* local;
+    const char* utc;
+    LocalTimeKind kind;
+};
+
+constexpr Conversion kConversions[] = {
+    {"Europe/Berlin", "20240115120000", "20240115110000", LocalTimeKind::exact},
+    {"Europe/Berlin", "20240715120000", "20240715100000", LocalTimeKind::exact},
+    {"Europe/Berlin", "20240331015959", "20240331005959", LocalTimeKind::exact},
+    {"Europe/Berlin", "20240331020000", "20240331010000", LocalTimeKind::nonexistent},
+    {"Europe/Berlin", "20240331023000", "20240331010000", LocalTimeKind::nonexistent},
+    {"Europe/Berlin", "20240331030000", "20240331010000", LocalTimeKind::exact},
+    {"Europe/Berlin", "20241027015959", "20241026235959", LocalTimeKind::exact},
+    {"Europe/Berlin", "20241027023000", "20241027003000", LocalTimeKind::ambiguous},
+    {"Europe/Berlin", "20241027030000", "20241027020000", LocalTimeKind::exact},
+    {"America/New_York", "20240115120000", "20240115170000", LocalTimeKind::exact},
+    {"America/New_York", "20240310023000", "20240310070000", LocalTimeKind::nonexistent},
+    {"America/New_York", "20240310030000", "20240310070000", LocalTimeKind::exact},
+    {"America/New_York", "20241103013000", "20241103053000", LocalTimeKind::ambiguous},
+    {"America/New_York", "20241103020000", "20241103070000", LocalTimeKind::exact},
+    // After 2037 the zone files list no changes: the rule at their end does.
+    {"Europe/Berlin", "20400325023000", "20400325010000", LocalTimeKind::nonexistent},
+    {"Europe/Berlin", "20400715120000", "20400715100000", LocalTimeKind::exact},
+    {"Europe/Berlin", "20401028023000", "20401028003000", LocalTimeKind::ambiguous},
+    {"America/New_York", "20400311023000", "20400311070000", LocalTimeKind::nonexistent},
+    // No daylight saving: India half an hour off the hour, and UTC.
+    {"Asia/Kolkata", "20240715120000", "20240715063000", LocalTimeKind::exact},
+    {"Asia/Kolkata", "20240331023000", "20240330210000", LocalTimeKind::exact},
+    {"UTC", "20241027023000", "20241027023000", LocalTimeKind::exact},
+    {"UTC", "20000229235959", "20000229235959", LocalTimeKind::exact},
+};
+
+void expect_conversions() {
+    for (const Conversion& c : kConversions) {
+        const ZonedInstant instant = instant_of(c.local, c.zone);
+        EXPECT_EQ(instant.utcMs, utc(c.utc)) << c.zone << " " << c.local;
+        EXPECT_EQ(instant.kind, c.kind) << c.zone << " " << c.local;
+        if (c.kind == LocalTimeKind::exact) {
+            EXPECT_EQ(local_text(instant.utcMs, c.zone), c.local) << c.zone;
+        }
+    }
+}
+
+struct Transitions {
+    const char* zone;
+    const char* after;  // UTC
+    const char* first;  // UTC, "" for none
+    const char* second;
+};
+
+constexpr Transitions kTransitions[] = {
+    {"Europe/Berlin", "20240101000000", "20240331010000", "20241027010000"},
+    {"America/New_York", "20240101000000", "20240310070000", "20241103060000"},
+    {"Europe/Berlin", "20400101000000", "20400325010000", "20401028010000"},
+    {"Asia/Kolkata", "20240101000000", "", ""},
+    {"UTC", "20240101000000", "", ""},
+};
+
+void expect_transitions() {
+    for (const Transitions& t : kTransitions) {
+        const std::optional<int64_t> first = next_transition(t.zone, utc(t.after));
+        if (*t.first == '\0') {
+            EXPECT_FALSE(first) << t.zone;
+            continue;
+        }
+        ASSERT_TRUE(first) << t.zone;
+        EXPECT_EQ(*first, utc(t.first)) << t.zone;
+        EXPECT_EQ(next_transition(t.zone, *first - 1), *first) << t.zone;  // the next after, not at
+        EXPECT_EQ(next_transition(t.zone, *first), utc(t.second)) << t.zone;
+    }
+}
+
+TEST(Zones, LocalTimesStandForTheirUtcInstantsTheGapsEndAndTheRepeatedHoursEarlier) {
+    expect_conversions();
+    // The repeated hour's two instants read back alike.
+    EXPECT_EQ(local_text(utc("20241027003000"), "Europe/Berlin"), "20241027023000");
+    EXPECT_EQ(local_text(utc("20241027013000"), "Europe/Berlin"), "20241027023000");
+    EXPECT_EQ(local_text(utc("20241027013000") + 999, "Europe/Berlin"), "20241027023000");
+    EXPECT_EQ(local_text(0, "America/New_York"), "19691231190000");
+    EXPECT_EQ(local_text(-1, "UTC"), "19691231235959");  // whole seconds, floored
+}
+
+TEST(Zones, TheNextTransitionIsTheNextChangeOfTheOffset) { expect_transitions(); }
+
+TEST(Zones, TheHostsZoneChangesNothing) {
+    const char* before = std::getenv("TZ");
+    const std::string saved = before == nullptr ? "" : before;
+    ::setenv("TZ", "Pacific/Kiritimati", 1);
+    ::tzset();
+    expect_conversions();
+    expect_transitions();
+    if (before == nullptr) {
+        ::unsetenv("TZ");
+    } else {
+        ::setenv("TZ", saved.c_str(), 1);
+    }
+    ::tzset();
+}
+
+TEST(Zones, TextsThatAreNoLocalTimeAndUnknownZonesAreRefused) {
+    for (const char* text : {"2024011512000", "202401151200000", "2024011512000a", "2024-1-15120000",
+                             "20240230120000", "20230229120000", "20241315120000", "20240100120000",
+                             "20240115240000", "20240115126000", "20240115120060", ""}) {
+        EXPECT_THROW(instant_of(text, "Europe/Berlin"), Refused) << text;
+    }
+    EXPECT_THROW(instant_of("20240115120000", "Mars/Olympus"), Refused);
+    EXPECT_THROW(local_text(0, "Mars/Olympus"), Refused);
+    EXPECT_THROW(next_transition("Mars/Olympus", 0), Refused);
+    EXPECT_THROW(local_text(utc("99991231235959") + 1000, "UTC"), Refused);  // year 10000
+    EXPECT_EQ(local_text(utc("99991231235959"), "UTC"), "99991231235959");
+    EXPECT_FALSE(next_transition("Europe/Berlin", utc("99991231235959")));
+
+    EXPECT_EQ(zone_problem("Europe/Berlin"), "");
+    EXPECT_EQ(zone_problem("US/Eastern"), "");  // a link
+    for (const char* odd : {"../../../etc/passwd", "/etc/localtime", "Europe/Berlin;id", "Europe/",
+                            "Europe//Berlin", "Europe/../Europe/Berlin", ""}) {
+        EXPECT_NE(zone_problem(odd).find("is no time zone name"), std::string::npos) << odd;
+    }
+    // Files of the directory that are no zone, and the host's own zone.
+    for (const char* notZone :
+         {"Mars/Olympus", "zone.tab", "tzdata.zi", "posixrules", "localtime", "right"}) {
+        EXPECT_EQ(zone_problem(notZone),
+                  std::string("no time zone \"") + notZone + "\" in /usr/share/zoneinfo");
+    }
+}
+
+}  // namespace
+}  // namespace doorlinkd
