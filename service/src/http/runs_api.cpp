@@ -33,7 +33,7 @@ void start_run(Services& services, Call& call, Start start) {
 }
 
 template <class Info>
-void list_runs(Services& services, Call& call, Page<Info> (Store::*runs)(int, int)) {
+void list_runs(Services& services, Call& call, Page<Info> (RunStore::*runs)(int, int)) {
     const Paging page = paging(call);
     const Page<Info> found = (services.store.*runs)(page.offset, page.limit);
     Json list = Json::array();
@@ -44,8 +44,8 @@ void list_runs(Services& services, Call& call, Page<Info> (Store::*runs)(int, in
 // A run without results yet is one still starting, unless it is newer than
 // the newest run.
 template <class Info, class Result, class Form>
-void get_run(Services& services, Call& call, Page<Info> (Store::*runs)(int, int),
-             std::vector<Result> (Store::*results)(int64_t), Form form) {
+void get_run(Services& services, Call& call, Page<Info> (RunStore::*runs)(int, int),
+             std::vector<Result> (RunStore::*results)(int64_t), Form form) {
     const std::string& text = call.param("id");
     const int64_t id = run_path_id(text);
     const std::vector<Result> found = (services.store.*results)(id);

@@ -1,5 +1,7 @@
 #include "leases/lease_keeper.h"
 
+#include <vector>
+
 namespace doorlinkd {
 namespace {
 
@@ -50,7 +52,7 @@ void LeaseKeeper::leave(std::map<std::string, Gate>::iterator gate) {
     if (--gate->second.users == 0) gates_.erase(gate);
 }
 
-LeaseKeeper::LeaseKeeper(Store& store, std::string owner, int leaseSeconds)
+LeaseKeeper::LeaseKeeper(LeaseStore& store, std::string owner, int leaseSeconds)
     : store_(store), owner_(std::move(owner)), leaseSeconds_(leaseSeconds < 1 ? 1 : leaseSeconds) {
     renewer_ = std::thread([this] { renew_loop(); });
 }

@@ -18,7 +18,7 @@
 #include <string>
 #include <thread>
 
-#include "store/store.h"
+#include "store/leases.h"
 
 namespace doorlinkd {
 
@@ -30,7 +30,7 @@ public:
 
 class LeaseKeeper {
 public:
-    LeaseKeeper(Store& store, std::string owner, int leaseSeconds);
+    LeaseKeeper(LeaseStore& store, std::string owner, int leaseSeconds);
     ~LeaseKeeper();  // releases every lease held and stops the renewal
     LeaseKeeper(const LeaseKeeper&) = delete;
     LeaseKeeper& operator=(const LeaseKeeper&) = delete;
@@ -68,7 +68,7 @@ private:
     void leave(std::map<std::string, Gate>::iterator gate);
     void renew_loop();
 
-    Store& store_;
+    LeaseStore& store_;
     const std::string owner_;
     const int leaseSeconds_;
     mutable std::mutex mutex_;

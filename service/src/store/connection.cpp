@@ -121,4 +121,19 @@ Result Connection::execute(const std::string& sql, const std::vector<Value>& par
     return result;
 }
 
+Connector connector(const std::string& location) {
+    static const std::string kSqlite = "sqlite:";
+    if (location.compare(0, kSqlite.size(), kSqlite) == 0) {
+        const std::string path = location.substr(kSqlite.size());
+        if (path.empty()) throw Refused("the database location sqlite: names no file (sqlite:PATH)");
+        auto database = sqlite_database(path);
+        return [database] { return connect_sqlite(database); };
+    }
+    if (location.rfind("postgresql://", 0) == 0 || location.rfind("postgres://", 0) == 0) {
+        return [location] { return connect_postgres(location); };
+    }
+    throw Refused("the database location \"" + redact_location(location) +
+                  "\" is neither sqlite:PATH nor a PostgreSQL URI (postgresql://...)");
+}
+
 }  // namespace doorlinkd

@@ -1,7 +1,7 @@
 // The thin adapter under the store: one connection to a database, which
 // executes a statement with parameters and returns its rows. The store's
-// logic and its SQL are written once over it (store/sql_store.cpp); a backend
-// per database (store/sqlite, store/postgres) implements it.
+// logic and its SQL are written once over it (the parts of store/store.h);
+// a backend per database (store/sqlite, store/postgres) implements it.
 //
 // SQL is written with `?` placeholders (the PostgreSQL backend numbers them
 // $1..$n) and with the tokens of Dialect::expand for what differs between

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "leases/lease_keeper.h"
+#include "store/store.h"
 #include "unit/forwarding_store.h"
 #include "unit/test_databases.h"
 

@@ -1,0 +1,241 @@
+#include "store/controllers.h"
+
+#include <algorithm>
+#include <set>
+#include <utility>
+
+#include "store/database.h"
+
+namespace doorlinkd {
+
+namespace {
+
+constexpr const char* kSelectController =
+    "SELECT name, address, mac, number, long_records, photos FROM controllers";
+
+Controller controller_of(const Row& row) {
+    Controller c;
+    c.name = row.at(0).text();
+    c.address = row.at(1).text();
+    c.mac = row.at(2).text();
+    c.number = static_cast<int>(row.at(3).integer());
+    c.longRecords = row.at(4).integer() != 0;
+    c.photos = row.at(5).integer() != 0;
+    return c;
+}
+
+std::string select_cards() {
+    std::string sql = "SELECT card, serial, password, user_style, open_style";
+    for (int day = kFirstDayColumn; day < kFirstDayColumn + kDays; ++day)
+        sql += std::string(", ") + kCardColumns[day];
+    return sql + ", extra_cards, controllers FROM cards";
+}
+
+Card card_of(const Row& row) {
+    Card card;
+    card.card = row.at(0).text();
+    card.serial = row.at(1).text();
+    card.password = row.at(2).text();
+    card.userStyle = static_cast<int>(row.at(3).integer());
+    card.openStyle = static_cast<int>(row.at(4).integer());
+    for (size_t d = 0; d < kDays; ++d) card.days[d] = row.at(5 + d).text();
+    card.extraCards = split_words(row.at(5 + kDays).text());
+    card.controllers = split_words(row.at(6 + kDays).text());
+    return card;
+}
+
+}  // namespace
+
+std::vector<Controller> SqlControllers::controllers() {
+    return db_.transaction(false, [](Tx& tx) {
+        std::vector<Controller> out;
+        for (const Row& row : tx.rows(kSelectController + std::string(" ORDER BY name"))) {
+            out.push_back(controller_of(row));
+        }
+        return out;
+    });
+}
+
+std::optional<Controller> SqlControllers::controller(const std::string& name) {
+    return db_.transaction(false, [&](Tx& tx) -> std::optional<Controller> {
+        const auto rows = tx.rows(kSelectController + std::string(" WHERE name = ?"), {name});
+        if (rows.empty()) return std::nullopt;
+        return controller_of(rows.front());
+    });
+}
+
+void SqlControllers::add_controller(const Controller& c, bool reuseRetiredNumber) {
+    db_.transaction(true, [&](Tx& tx) {
+        if (tx.any("SELECT 1 FROM controllers WHERE name = ?", {c.name})) {
+            throw Refused("a controller named " + c.name + " exists already");
+        }
+        const std::string number = std::to_string(c.number);
+        const auto holders = tx.rows("SELECT name FROM controllers WHERE number = ?", {c.number});
+        if (!holders.empty()) {
+            throw Refused("controller number " + number + " is taken by " + holders.front().at(0).text());
+        }
+        const auto retired = tx.rows("SELECT controller FROM retired_numbers WHERE number = ?", {c.number});
+        if (!retired.empty()) {
+            if (!reuseRetiredNumber) {
+                throw Refused("controller number " + number + " was " + retired.front().at(0).text() +
+                              "'s, which was removed: journal files left under number " + number +
+                              " on any instance would be imported as the records of " + c.name +
+                              "; --reuse-number (\"reuse_number\": true) takes it all the same");
+            }
+            tx.exec("DELETE FROM retired_numbers WHERE number = ?", {c.number});
+        }
+        try {
+            tx.exec(
+                "INSERT INTO controllers (name, address, mac, number, long_records, photos)"
+                " VALUES (?, ?, ?, ?, ?, ?)",
+                {c.name, c.address, c.mac, c.number, c.longRecords, c.photos});
+        } catch (const DatabaseError& error) {
+            // Another process added one in between.
+            if (error.kind() != DatabaseError::Kind::Unique) throw;
+            throw Refused("a controller named " + c.name + " or numbered " + std::to_string(c.number) +
+                          " exists already");
+        }
+        return 0;
+    });
+}
+
+std::vector<std::string> SqlControllers::remove_controller(const std::string& name) {
+    return db_.transaction(true, [&](Tx& tx) {
+        if (!tx.any("SELECT 1 FROM controllers WHERE name = ?", {name})) {
+            throw Refused("no controller named " + name);
+        }
+        std::vector<std::string> only;  // cards that name this controller alone
+        std::vector<std::pair<std::string, std::vector<std::string>>> among;  // and others
+        for (const Row& row :
+             tx.rows("SELECT card, controllers FROM cards WHERE controllers <> '' ORDER BY card")) {
+            const std::vector<std::string> names = split_words(row.at(1).text());
+            if (std::find(names.begin(), names.end(), name) == names.end()) continue;
+            std::vector<std::string> rest;
+            for (const std::string& n : names) {
+                if (n != name) rest.push_back(n);
+            }
+            if (rest.empty()) {
+                only.push_back(row.at(0).text());
+            } else {
+                among.emplace_back(row.at(0).text(), std::move(rest));
+            }
+        }
+        if (!only.empty()) return only;
+        for (const auto& entry : among) {
+            tx.exec("UPDATE cards SET controllers = ? WHERE card = ?",
+                    {join_words(entry.second), entry.first});
+        }
+        // Its number is retired: the journal files left under it are
+        // still this controller's.
+        tx.exec(
+            "INSERT INTO retired_numbers (number, controller, photos, retired)"
+            " SELECT number, name, photos, {now_ms} FROM controllers WHERE name = ?"
+            " ON CONFLICT (number) DO UPDATE SET controller = excluded.controller,"
+            " photos = excluded.photos, retired = excluded.retired",
+            {name});
+        tx.exec("DELETE FROM controllers WHERE name = ?", {name});
+        return only;
+    });
+}
+
+std::vector<RetiredNumber> SqlControllers::retired_numbers() {
+    return db_.transaction(false, [](Tx& tx) {
+        std::vector<RetiredNumber> out;
+        for (const Row& row :
+             tx.rows("SELECT number, controller, photos, retired FROM retired_numbers ORDER BY number")) {
+            out.push_back(RetiredNumber{static_cast<int>(row.at(0).integer()), row.at(1).text(),
+                                        row.at(2).integer() != 0, row.at(3).integer()});
+        }
+        return out;
+    });
+}
+
+std::vector<Card> SqlControllers::cards() {
+    return db_.transaction(false, [](Tx& tx) {
+        std::vector<Card> out;
+        tx.each(select_cards() + " ORDER BY card", [&](Row&& row) { out.push_back(card_of(row)); });
+        return out;
+    });
+}
+
+std::optional<Card> SqlControllers::card(const std::string& card) {
+    return db_.transaction(false, [&](Tx& tx) -> std::optional<Card> {
+        const auto rows = tx.rows(select_cards() + " WHERE card = ?", {card});
+        if (rows.empty()) return std::nullopt;
+        return card_of(rows.front());
+    });
+}
+
+void SqlControllers::put_cards(const std::vector<Card>& cards, bool replaceAll) {
+    // In card order, so that concurrent writers lock rows in one order.
+    std::vector<const Card*> sorted;
+    sorted.reserve(cards.size());
+    for (const Card& card : cards) sorted.push_back(&card);
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [](const Card* a, const Card* b) { return a->card < b->card; });
+    db_.transaction(true, [&](Tx& tx) {
+        std::string columns = "card, serial, password, user_style, open_style";
+        std::string updates =
+            "serial = excluded.serial, password = excluded.password, user_style = excluded.user_style,"
+            " open_style = excluded.open_style";
+        for (int d = kFirstDayColumn; d < kFirstDayColumn + kDays; ++d) {
+            const std::string day = kCardColumns[d];
+            columns += ", " + day;
+            // NOLINTNEXTLINE(performance-inefficient-string-concatenation): seven columns, once per call
+            updates += ", " + day + " = excluded." + day;
+        }
+        columns += ", extra_cards, controllers";
+        updates += ", extra_cards = excluded.extra_cards, controllers = excluded.controllers";
+        const std::string upsert = "INSERT INTO cards (" + columns +
+                                   ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
+                                   " ON CONFLICT (card) DO UPDATE SET " +
+                                   updates;
+        for (const Card* card : sorted) {
+            std::vector<Value> params = {card->card, card->serial, card->password, card->userStyle,
+                                         card->openStyle};
+            for (const std::string& day : card->days) params.emplace_back(day);
+            params.emplace_back(join_words(card->extraCards));
+            params.emplace_back(join_words(card->controllers));
+            tx.exec(upsert, params);
+        }
+        if (replaceAll) {
+            std::set<std::string> keep;
+            for (const Card& card : cards) keep.insert(card.card);
+            for (const Row& row : tx.rows("SELECT card FROM cards ORDER BY card")) {
+                if (keep.count(row.at(0).text()) == 0) {
+                    tx.exec("DELETE FROM cards WHERE card = ?", {row.at(0).text()});
+                }
+            }
+        }
+        return 0;
+    });
+}
+
+bool SqlControllers::remove_card(const std::string& card) {
+    return db_.transaction(
+        true, [&](Tx& tx) { return tx.exec("DELETE FROM cards WHERE card = ?", {card}).changes > 0; });
+}
+
+Page<Card> SqlControllers::cards_page(const std::string& search, int offset, int limit) {
+    return db_.transaction(false, [&](Tx& tx) {
+        std::vector<Value> params;
+        std::string where;
+        if (!search.empty()) {
+            // A text in the middle of a column: no index helps, and a
+            // scan of many thousand cards is quick.
+            where =
+                " WHERE card LIKE ? ESCAPE '!' OR serial LIKE ? ESCAPE '!' OR controllers LIKE ? ESCAPE "
+                "'!'";
+            const std::string pattern = "%" + like_escaped(search) + "%";
+            params.assign(3, Value(pattern));
+        }
+        Page<Card> page;
+        page.total = tx.rows("SELECT count(*) FROM cards" + where, params).at(0).at(0).integer();
+        const std::string sql =
+            select_cards() + where + " ORDER BY card" + page_clause(offset, limit, params);
+        for (const Row& row : tx.rows(sql, params)) page.items.push_back(card_of(row));
+        return page;
+    });
+}
+
+}  // namespace doorlinkd
