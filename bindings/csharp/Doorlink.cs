@@ -13,7 +13,8 @@ using System.Text;
 
 namespace Doorlink
 {
-    /// <summary>The 46 exports of the doorlink library.</summary>
+    /// <summary>The 47 exports of the doorlink library: the 46, and DoorSetTimeTo, which sets a
+    /// controller's clock to a given local time.</summary>
     public static class NativeMethods
     {
         /// <summary>The library name the runtime resolves to doorlink.dll or libdoorlink.so.</summary>
@@ -30,6 +31,11 @@ namespace Doorlink
         /// <summary>Sets the controller's clock to this host's local time.</summary>
         [DllImport(Library, CallingConvention = CallingConvention.StdCall, CharSet = CharSet.Ansi)]
         public static extern uint DoorSetTime(string address, string macText);
+
+        /// <summary>Sets the controller's clock to localTime, "yyyymmddhhmmss" (years 2000 to 2099),
+        /// with the week day of its date.</summary>
+        [DllImport(Library, CallingConvention = CallingConvention.StdCall, CharSet = CharSet.Ansi)]
+        public static extern uint DoorSetTimeTo(string address, string macText, string localTime);
 
         /// <summary>Reads the clock as "yy-mm-dd hh:mm:ss" (text: 18 chars) and the day of the week.</summary>
         [DllImport(Library, CallingConvention = CallingConvention.StdCall, CharSet = CharSet.Ansi)]

@@ -98,7 +98,8 @@ DOORLINK_API uint32_t DOORLINK_CALL SetPortRange(int32_t start, int32_t end);
 
 /**
  * \defgroup clock Controller clock
- * \brief Set a controller's clock from this host, and read it.
+ * \brief Set a controller's clock, to this host's local time or a given one,
+ * and read it.
  * \{
  */
 
@@ -115,6 +116,34 @@ DOORLINK_API uint32_t DOORLINK_CALL SetPortRange(int32_t start, int32_t end);
  * Any thread; the call has its own socket and shares nothing.
  */
 DOORLINK_API uint32_t DOORLINK_CALL DoorSetTime(const char* address, const char* macText);
+
+/**
+ * \brief Sets the controller's clock to a given local time.
+ *
+ * The one export beyond the library's 46: DoorSetTime() can only send the
+ * local time of this process's time zone, and a host that serves
+ * controllers in several zones from one process needs to send each the
+ * local time of its own. The request is the one DoorSetTime() sends, with
+ * the day of the week (0 = Sunday) computed from the date itself, never
+ * from a time zone.
+ *
+ * \param address Controller address, dotted IPv4 text; read only.
+ * \param macText Controller MAC text (12 hexadecimal digits); read only.
+ * \param localTime The time to set, "yyyymmddhhmmss": exactly 14 decimal
+ *        digits naming a real date and time (month 1-12, the day within its
+ *        month, leap years included, hour 0-23, minute and second 0-59) of
+ *        the years 2000 to 2099, the years the clock's two-digit year holds;
+ *        read only.
+ * \retval 1 The controller acknowledged.
+ * \retval 0 A null pointer, an invalid MAC text or local time (nothing
+ *           sent), no socket, a failed send, 2 seconds without a reply, or
+ *           100 wrong replies in a row.
+ *
+ * \par Threads
+ * Any thread; the call has its own socket and shares nothing.
+ */
+DOORLINK_API uint32_t DOORLINK_CALL DoorSetTimeTo(const char* address, const char* macText,
+                                                  const char* localTime);
 
 /**
  * \brief Reads the controller's clock and day of the week.

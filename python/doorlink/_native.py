@@ -1,4 +1,5 @@
-"""The shared library and the ctypes prototypes of its 46 exports.
+"""The shared library and the ctypes prototypes of its 47 exports (the 46,
+and DoorSetTimeTo, which sets a clock to a given local time).
 
 The library is looked up, in this order, at the path in the environment
 variable ``DOORLINK_LIBRARY``, beside this package, and on the system's
@@ -34,6 +35,7 @@ U32_OUT = ctypes.POINTER(ctypes.c_uint32)  #: uint32_t*
 PROTOTYPES: Dict[str, Tuple[object, Tuple[object, ...]]] = {
     "SetPortRange": (U32, (I32, I32)),
     "DoorSetTime": (U32, (TEXT, TEXT)),
+    "DoorSetTimeTo": (U32, (TEXT, TEXT, TEXT)),
     "DoorShowTime": (U32, (TEXT, OUT_TEXT, U32_OUT, TEXT)),
     "DoorCompelOpenOrClose": (U32, (TEXT, U32, TEXT)),
     "MulDoorCompelOpenOrClose": (U32, (TEXT, U32, I32, TEXT)),

@@ -133,6 +133,16 @@ class Controller:
         check(_native.library().DoorSetTime(self._a, self._m), "DoorSetTime", self._who)
         return sent
 
+    def set_time_to(self, local_time: Union[datetime, str]) -> None:
+        """Set the controller's clock to the given local time: a datetime
+        (its time zone, if any, is not looked at: the fields are sent as they
+        are) or its text "yyyymmddhhmmss"; the years 2000 to 2099. The week
+        day sent is the date's own."""
+        if isinstance(local_time, datetime):
+            local_time = local_time.strftime("%Y%m%d%H%M%S")
+        check(_native.library().DoorSetTimeTo(self._a, self._m, text(local_time)), "DoorSetTimeTo",
+              self._who, local_time)
+
     def read_clock(self) -> ClockReading:
         """The controller's clock; DoorlinkError also when it holds no valid
         date and time."""

@@ -40,6 +40,17 @@ def test_door_commands(door):
         doorlink.Controller(door.address, "00-11-22-33-44-55").set_clock()
 
 
+def test_set_time_to_sets_the_given_local_time(door):
+    door.set_time_to(datetime(2030, 12, 31, 23, 59, 50))
+    reading = door.read_clock()
+    assert datetime(2030, 12, 31, 23, 59, 50) <= reading.time < datetime(2031, 1, 1)
+    assert reading.week_day == 2  # a Tuesday
+    door.set_time_to("20280229120000")
+    assert door.read_clock().time.date() == date(2028, 2, 29)
+    with pytest.raises(doorlink.DoorlinkError, match="DoorSetTimeTo failed .*20300229120000"):
+        door.set_time_to("20300229120000")
+
+
 def test_monitor_yields_pushed_reports_and_photos(sim, door, home):
     with door.monitor(controller_number=4) as monitor:
         assert monitor.receive(timeout=0.2) is None

@@ -1,8 +1,10 @@
-// Setting a controller's clock from the host's local time, and reading it.
+// Setting a controller's clock, to the host's local time or to a given one,
+// and reading it.
 #include <array>
 #include <cstdio>
 
 #include "commands/clock.h"
+#include "commands/local_time_text.h"
 #include "core/exchange.h"
 #include "core/export_guard.h"
 #include "core/mac.h"
@@ -62,13 +64,34 @@ std::array<uint8_t, kSetTimeLength> build_set_time_request(const platform::Local
 
 using namespace doorlink;
 
+namespace {
+
+// Both set-clock exports: the request for that time, acknowledged.
+uint32_t set_clock(const char* address, const platform::LocalTime& time, const core::Mac& mac) {
+    auto request = commands::build_set_time_request(time, mac);
+    core::ExchangeProfile profile;  // acknowledgement, no waits
+    return core::RunExchange(core::udp_transport(), address, request, profile).result;
+}
+
+}  // namespace
+
 extern "C" DOORLINK_API uint32_t DOORLINK_CALL DoorSetTime(const char* address, const char* macText) {
     return core::guarded<uint32_t>(0, [&]() -> uint32_t {
         core::Mac mac;
         if (!address || !core::ParseMacText(macText, mac)) return 0;
-        auto request = commands::build_set_time_request(platform::local_time(), mac);
-        core::ExchangeProfile profile;  // acknowledgement, no waits
-        return core::RunExchange(core::udp_transport(), address, request, profile).result;
+        return set_clock(address, platform::local_time(), mac);
+    });
+}
+
+extern "C" DOORLINK_API uint32_t DOORLINK_CALL DoorSetTimeTo(const char* address, const char* macText,
+                                                             const char* localTime) {
+    return core::guarded<uint32_t>(0, [&]() -> uint32_t {
+        core::Mac mac;
+        platform::LocalTime time;
+        if (!address || !core::ParseMacText(macText, mac) ||
+            !commands::parse_local_time_text(localTime, time))
+            return 0;
+        return set_clock(address, time, mac);
     });
 }
 

@@ -1,4 +1,5 @@
-// DoorSetTime and DoorShowTime against a simulated controller on loopback.
+// DoorSetTime, DoorSetTimeTo and DoorShowTime against a simulated controller
+// on loopback.
 #include <gtest/gtest.h>
 
 #include <ctime>
@@ -67,6 +68,24 @@ TEST_F(Clock, ShowTimeReadsBackWhatWasSet) {
     EXPECT_EQ(got[1].bytes, expected);
 }
 
+TEST_F(Clock, SetTimeToSetsTheGivenTimeWithTheDayOfTheWeekOfItsDate) {
+    ASSERT_EQ(DoorSetTimeTo(address.c_str(), mac.c_str(), "20301231235950"), 1u);
+    char text[18] = {};
+    uint32_t weekDay = 99;
+    ASSERT_EQ(DoorShowTime(address.c_str(), text, &weekDay, mac.c_str()), 1u);
+    EXPECT_EQ(std::string(text, 16), "30-12-31 23:59:5") << text;  // seconds later than set
+    EXPECT_EQ(weekDay, 2u);                                        // a Tuesday
+    auto got = received();
+    ASSERT_EQ(got.size(), 2u);
+    const Bytes& r = got[0].bytes;
+    ASSERT_EQ(r.size(), 32u);
+    EXPECT_EQ(Bytes(r.begin(), r.begin() + 12),
+              (Bytes{0x43, 0x34, 0x44, 0x54, 0x99, 2, 30, 12, 31, 23, 59, 50}));
+    EXPECT_EQ(Bytes(r.begin() + 5, r.begin() + 18), Bytes(r.begin() + 18, r.begin() + 31));
+    EXPECT_EQ(r[31], 0x00);
+    EXPECT_EQ(sim.state(id).clockSets, 1);
+}
+
 TEST_F(Clock, ShowTimeFormatsTheReplyBytesAsTheyAre) {
     sim.set_script(id, [](const doorsim::Datagram&, doorsim::ControllerState&) {
         return std::optional<std::vector<Bytes>>(
@@ -114,6 +133,13 @@ TEST_F(Clock, InvalidArgumentsSendNothing) {
         EXPECT_EQ(DoorSetTime(address.c_str(), "00A0C9FFEE0G"), 0u);
         EXPECT_EQ(DoorSetTime(address.c_str(), nullptr), 0u);
         EXPECT_EQ(DoorSetTime(nullptr, mac.c_str()), 0u);
+        EXPECT_EQ(DoorSetTimeTo(nullptr, mac.c_str(), "20301231235958"), 0u);
+        EXPECT_EQ(DoorSetTimeTo(address.c_str(), nullptr, "20301231235958"), 0u);
+        EXPECT_EQ(DoorSetTimeTo(address.c_str(), "00-A0-C9-00-00-01", "20301231235958"), 0u);
+        EXPECT_EQ(DoorSetTimeTo(address.c_str(), mac.c_str(), nullptr), 0u);
+        for (const char* time :
+             {"2030123123595", "2030-12-31 235", "20300229120000", "20301231240000", "19991231235959"})
+            EXPECT_EQ(DoorSetTimeTo(address.c_str(), mac.c_str(), time), 0u) << time;
         EXPECT_EQ(DoorShowTime(address.c_str(), text, &weekDay, "00a0c9"), 0u);
         EXPECT_EQ(DoorShowTime(address.c_str(), nullptr, &weekDay, mac.c_str()), 0u);
         EXPECT_EQ(DoorShowTime(address.c_str(), text, nullptr, mac.c_str()), 0u);

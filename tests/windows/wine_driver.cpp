@@ -530,6 +530,19 @@ const std::map<std::string, Scenario>& scenarios() {
                            "set request " + doorsim::hex(r));
               }
           }}},
+        {"clock_to",
+         {[](Context& c) { c.add_controller(); },
+          [](Context& c) {
+              c.expect(c.sim.state(c.id).clockSets == 1, "one clock set");
+              auto got = c.received();
+              c.expect(got.size() == 2, "two requests, got " + std::to_string(got.size()));
+              // Tuesday 2030-12-31 23:59:50 in both blocks, whatever this host's zone.
+              const doorsim::Bytes block = concat({2, 30, 12, 31, 23, 59, 50}, mac_bytes(c));
+              const doorsim::Bytes expected =
+                  concat(concat(concat({0x43, 0x34, 0x44, 0x54, 0x99}, block), block), {0x00});
+              if (!got.empty())
+                  c.expect(got[0].bytes == expected, "set request " + doorsim::hex(got[0].bytes));
+          }}},
         {"refusals",
          {[](Context& c) { c.add_controller(); },
           [](Context& c) { c.expect(c.received().empty(), "no datagram for refused arguments"); }}},
@@ -579,7 +592,7 @@ const std::map<std::string, Scenario>& scenarios() {
               c.add_controller();
               c.args = {c.sim.address(c.id), c.sim.mac_text(c.id)};
           },
-          [](Context& c) { c.expect(c.sim.state(c.id).clockSets == 1, "one clock set"); },
+          [](Context& c) { c.expect(c.sim.state(c.id).clockSets == 2, "two clock sets"); },
           "implib_host.exe"}},
         {"doors",
          {[](Context& c) {

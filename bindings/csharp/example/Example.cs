@@ -33,6 +33,11 @@ static class Example
 
         var clock = new StringBuilder(18);
         uint weekDay;
+        // A given local time (a Tuesday), then this host's.
+        Check(NativeMethods.DoorSetTimeTo(address, mac, "20301231235950") == 1, "set clock to 2030-12-31");
+        Check(NativeMethods.DoorShowTime(address, clock, out weekDay, mac) == 1 &&
+                  clock.ToString().StartsWith("30-12-31 23:59:5", StringComparison.Ordinal) && weekDay == 2,
+              string.Format("clock {0}, day {1}", clock, weekDay));
         Check(NativeMethods.DoorSetTime(address, mac) == 1, "set clock");
         Check(NativeMethods.DoorShowTime(address, clock, out weekDay, mac) == 1,
               string.Format("clock {0}, day {1}", clock, weekDay));

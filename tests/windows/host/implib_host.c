@@ -21,6 +21,7 @@ int main(int argc, char** argv) {
     if (SetPortRange(0, 65535) != 1) ++failures;
     char text[18] = "";
     uint32_t weekDay = 99;
+    if (DoorSetTimeTo(argv[1], argv[2], "20301231235950") != 1) ++failures;
     if (DoorSetTime(argv[1], argv[2]) != 1) ++failures;
     if (DoorShowTime(argv[1], text, &weekDay, argv[2]) != 1) ++failures;
     if (strlen(text) != 17 || weekDay > 6) ++failures;

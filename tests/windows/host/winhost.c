@@ -239,6 +239,23 @@ static void scenario_clock(void) {
     CHECK(sockets_not_started());
 }
 
+/* The clock is set to a given local time, far from this host's, and read
+ * back with the day of the week of that date (the driver checks the
+ * request's bytes). */
+static void scenario_clock_to(void) {
+    const char* address = need_arg("address");
+    const char* mac = need_arg("mac");
+
+    CHECK(EXPORT(DoorSetTimeTo)(address, mac, "20301231235950") == 1);
+    char text[18] = "";
+    uint32_t weekDay = 99;
+    CHECK(EXPORT(DoorShowTime)(address, text, &weekDay, mac) == 1);
+    printf("  controller clock %s, day %u\n", text, (unsigned)weekDay);
+    CHECK(strncmp(text, "30-12-31 23:59:5", 16) == 0); /* seconds after the set */
+    CHECK(weekDay == 2);                               /* a Tuesday */
+    CHECK(sockets_not_started());
+}
+
 /* Invalid arguments give 0 at once, without a datagram (the driver counts
  * them) and without writing the outputs. */
 static void scenario_refusals(void) {
@@ -257,6 +274,12 @@ static void scenario_refusals(void) {
     CHECK(setTime(address, "00a0c900000g") == 0);
     CHECK(setTime(address, "00a0c900000") == 0);
     CHECK(setTime(address, "00a0c90000011") == 0);
+    CHECK(EXPORT(DoorSetTimeTo)(NULL, mac, "20301231235950") == 0);
+    CHECK(EXPORT(DoorSetTimeTo)(address, "00a0c900000g", "20301231235950") == 0);
+    CHECK(EXPORT(DoorSetTimeTo)(address, mac, NULL) == 0);
+    CHECK(EXPORT(DoorSetTimeTo)(address, mac, "2030123123595") == 0);  /* 13 digits */
+    CHECK(EXPORT(DoorSetTimeTo)(address, mac, "20300229120000") == 0); /* no leap year */
+    CHECK(EXPORT(DoorSetTimeTo)(address, mac, "21000101000000") == 0); /* beyond the two-digit year */
     CHECK(showTime(address, NULL, &weekDay, mac) == 0);
     CHECK(showTime(address, text, NULL, mac) == 0);
     CHECK(showTime(NULL, text, &weekDay, mac) == 0);
@@ -911,6 +934,7 @@ struct Scenario {
 static const struct Scenario kScenarios[] = {
     {"exports", scenario_exports},
     {"clock", scenario_clock},
+    {"clock_to", scenario_clock_to},
     {"refusals", scenario_refusals},
     {"port_range", scenario_port_range},
     {"silent", scenario_silent},
