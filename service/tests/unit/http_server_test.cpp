@@ -604,6 +604,9 @@ public:
     StreamReader(int port, const std::string& token, const std::string& lastId) {
         thread_ = std::thread([this, port, token, lastId] {
             httplib::Client client("127.0.0.1", port);
+            // Longer than the keep-alives' pause, also on a busy machine: the
+            // client's own 5 s would end a quiet stream just as the first comes.
+            client.set_read_timeout(30, 0);
             httplib::Headers headers = {{"Authorization", "Bearer " + token}};
             if (!lastId.empty()) headers.emplace("Last-Event-ID", lastId);
             client.Get("/api/v1/events/stream", headers, [this](const char* data, size_t size) {
