@@ -109,10 +109,9 @@ Outcome controller_remove(Store& store, const std::string& name) {
 
 Outcome controller_set_site(Store& store, const std::string& name, const std::string& site) {
     store.move_controller(name, site);
-    Outcome outcome;
-    outcome.json = to_json(*store.controller(name));
-    outcome.lines.push_back("controller " + name + " is at site " + site);
-    return outcome;
+    const std::optional<Controller> moved = store.controller(name);
+    if (!moved) throw NotFound("no controller named " + name);  // removed meanwhile
+    return success(to_json(*moved), "controller " + name + " is at site " + site);
 }
 
 std::vector<Controller> chosen_controllers(Store& store, const std::vector<std::string>& names) {

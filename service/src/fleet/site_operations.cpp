@@ -5,13 +5,6 @@
 namespace doorlinkd {
 namespace {
 
-Outcome site_outcome(const Site& site, const std::string& line) {
-    Outcome outcome;
-    outcome.json = to_json(site);
-    outcome.lines.push_back(line);
-    return outcome;
-}
-
 std::string shown(const Site& site) {
     return site.name + "  " + site.zone + (site.description.empty() ? "" : "  " + site.description);
 }
@@ -20,7 +13,7 @@ std::string shown(const Site& site) {
 
 Outcome site_add(Store& store, const Site& site) {
     store.add_site(site);
-    return site_outcome(site, "added site " + shown(site));
+    return success(to_json(site), "added site " + shown(site));
 }
 
 Outcome site_list(Store& store) {
@@ -38,15 +31,12 @@ Outcome site_set(Store& store, const std::string& name, const std::optional<std:
                  const std::optional<std::string>& description) {
     if (!zone && !description) throw Refused("site set: give the zone, the description or both");
     const Site site = store.set_site(name, zone, description);
-    return site_outcome(site, "site " + shown(site));
+    return success(to_json(site), "site " + shown(site));
 }
 
 Outcome site_remove(Store& store, const std::string& name) {
     store.remove_site(name);
-    Outcome outcome;
-    outcome.json["removed"] = name;
-    outcome.lines.push_back("removed site " + name);
-    return outcome;
+    return success(Json{{"removed", name}}, "removed site " + name);
 }
 
 }  // namespace doorlinkd
