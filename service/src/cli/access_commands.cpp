@@ -8,21 +8,11 @@ namespace {
 constexpr int64_t kDayMs = 24LL * 60 * 60 * 1000;
 const char* const kShownOnce = "it is shown only once: keep it now";
 
-// Every token written from the command line is audited as the CLI's doing.
-void audit_token_write(Store& store, const std::string& action, const std::string& name) {
-    AuditEntry entry;
-    entry.who = "cli";
-    entry.action = action;
-    entry.target = name;
-    entry.result = "ok";
-    store.audit(entry);
-}
-
 // Makes a token, stores its hash and returns its text.
 std::string make_token(Store& store, const TokenInfo& token) {
     std::string text = new_token();
     store.add_token(token, token_hash(text));
-    audit_token_write(store, "token add", token.name);
+    audit_cli_write(store, "token add", token.name);
     return text;
 }
 
@@ -30,8 +20,17 @@ Json time_or_null(const std::optional<int64_t>& ms) { return ms ? Json(iso_time(
 
 }  // namespace
 
-Outcome init_command(Store& store) {
-    const int version = store.initialise();
+void audit_cli_write(Store& store, const std::string& action, const std::string& target) {
+    AuditEntry entry;
+    entry.who = "cli";
+    entry.action = action;
+    entry.target = target;
+    entry.result = "ok";
+    store.audit(entry);
+}
+
+Outcome init_command(Store& store, const std::string& defaultZone) {
+    const int version = store.initialise(defaultZone);
     Outcome outcome;
     outcome.json["schema_version"] = version;
     outcome.lines.push_back("the database's schema is at version " + std::to_string(version));
@@ -92,7 +91,7 @@ Outcome token_list(Store& store) {
 
 Outcome token_revoke(Store& store, const std::string& name) {
     if (!store.revoke_token(name)) throw NotFound("no token named " + name);
-    audit_token_write(store, "token revoke", name);
+    audit_cli_write(store, "token revoke", name);
     Outcome outcome;
     outcome.json["revoked"] = name;
     outcome.lines.push_back("token " + name + " revoked");

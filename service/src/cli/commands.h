@@ -18,9 +18,20 @@
 
 namespace doorlinkd {
 
-// Creates or upgrades the schema; makes a token "admin" (role admin) when
-// there is no admin token, and prints it once.
-Outcome init_command(Store& store);
+// Creates or upgrades the schema (a new site main in defaultZone when the
+// sites are new); makes a token "admin" (role admin) when there is no admin
+// token, and prints it once.
+Outcome init_command(Store& store, const std::string& defaultZone);
+
+// A write of the command line, audited as the CLI's doing once it is done.
+void audit_cli_write(Store& store, const std::string& action, const std::string& target);
+
+// The sites and the controllers' sites, each write audited.
+Outcome site_add_command(Store& store, const Site& site);
+Outcome site_set_command(Store& store, const std::string& name, const std::optional<std::string>& zone,
+                         const std::optional<std::string>& description);
+Outcome site_remove_command(Store& store, const std::string& name);
+Outcome controller_set_command(Store& store, const std::string& name, const std::string& site);
 
 struct TokenAddArgs {
     std::string name;

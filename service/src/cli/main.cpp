@@ -17,6 +17,7 @@
 #include "library/doorlink_library.h"
 #include "serve/serve_config.h"
 #include "serve/time_zone.h"
+#include "zones/host_zone.h"
 
 namespace doorlinkd {
 namespace {
@@ -109,6 +110,10 @@ int main(int argc, char** argv) {
                             ->capture_default_str();
 
     auto* init = app.add_subcommand("init", "create the database's schema, or upgrade it");
+    std::string initZone;
+    init->add_option("--time-zone", initZone,
+                     "the IANA time zone (e.g. Europe/Berlin) of the site main, made when the schema gets "
+                     "its sites (default: the host's)");
 
     auto* controller = app.add_subcommand("controller", "the fleet's controllers")->require_subcommand(1);
     ControllerAddArgs addArgs;
@@ -128,6 +133,11 @@ int main(int argc, char** argv) {
         ->needs(numberOption);
     controllerAdd->add_flag("--long", addArgs.longRecords, "long card records (ten further cards per card)");
     controllerAdd->add_flag("--no-photos", addArgs.noPhotos, "retrieve records without photos");
+    controllerAdd->add_option("--site", addArgs.site, "the site it belongs to (default: the only site)");
+    std::string setName, setSite;
+    auto* controllerSet = controller->add_subcommand("set", "change a controller");
+    controllerSet->add_option("NAME", setName)->required();
+    controllerSet->add_option("--site", setSite, "move it to another site")->required();
     auto* controllerList = controller->add_subcommand("list", "list the controllers");
     std::string removeName;
     auto* controllerRemove =
@@ -135,6 +145,22 @@ int main(int argc, char** argv) {
                                    "remove a controller (refused while a card names only it); its number is "
                                    "retired: its journal files are still imported under its name");
     controllerRemove->add_option("NAME", removeName)->required();
+
+    auto* site = app.add_subcommand("site", "the sites, each with its time zone")->require_subcommand(1);
+    Site siteArgs;
+    std::optional<std::string> siteZone, siteDescription;
+    auto* siteAdd = site->add_subcommand("add", "add a site");
+    siteAdd->add_option("NAME", siteArgs.name, "1 to 32 letters, digits, '-', '_', '.'")->required();
+    siteAdd->add_option("--zone", siteArgs.zone, "its IANA time zone, e.g. Europe/Berlin")->required();
+    siteAdd->add_option("--description", siteArgs.description);
+    auto* siteList = site->add_subcommand("list", "list the sites");
+    auto* siteSet = site->add_subcommand("set", "change a site's zone or description");
+    siteSet->add_option("NAME", siteArgs.name)->required();
+    siteSet->add_option("--zone", siteZone, "its IANA time zone");
+    siteSet->add_option("--description", siteDescription);
+    auto* siteRemove =
+        site->add_subcommand("remove", "remove a site (refused while controllers belong to it)");
+    siteRemove->add_option("NAME", siteArgs.name)->required();
 
     auto* card = app.add_subcommand("card", "the cards")->require_subcommand(1);
     std::string file;
@@ -214,10 +240,12 @@ int main(int argc, char** argv) {
         "SIGTERM or SIGINT");
     const ServeCommandLine serveLine(*serve);
 
-    for (CLI::App* sub :
-         {init,       controller, controllerAdd, controllerList, controllerRemove, card,    cardImport,
-          cardExport, cardSet,    cardRemove,    sync,           archive,          records, photo,
-          photoGet,   token,      tokenAdd,      tokenList,      tokenRevoke,      backup,  serve}) {
+    for (CLI::App* sub : {init,          controller, controllerAdd, controllerList, controllerRemove,
+                          controllerSet, site,       siteAdd,       siteList,       siteSet,
+                          siteRemove,    card,       cardImport,    cardExport,     cardSet,
+                          cardRemove,    sync,       archive,       records,        photo,
+                          photoGet,      token,      tokenAdd,      tokenList,      tokenRevoke,
+                          backup,        serve}) {
         sub->fallthrough();
     }
 
@@ -294,7 +322,8 @@ int main(int argc, char** argv) {
         drive.leaseSeconds = o.leaseSeconds;
         drive.owner = lease_owner_name();
         if (init->parsed()) {
-            outcome = init_command(*store);
+            // NOLINTNEXTLINE(concurrency-mt-unsafe): no other thread runs yet
+            outcome = init_command(*store, initZone.empty() ? host_time_zone(std::getenv("TZ")) : initZone);
         } else if (controllerAdd->parsed()) {
             if (!numberOption->empty()) addArgs.number = number;
             outcome = controller_add(*store, addArgs);
@@ -302,6 +331,16 @@ int main(int argc, char** argv) {
             outcome = controller_list(*store);
         } else if (controllerRemove->parsed()) {
             outcome = controller_remove(*store, removeName);
+        } else if (controllerSet->parsed()) {
+            outcome = controller_set_command(*store, setName, setSite);
+        } else if (siteAdd->parsed()) {
+            outcome = site_add_command(*store, siteArgs);
+        } else if (siteList->parsed()) {
+            outcome = site_list(*store);
+        } else if (siteSet->parsed()) {
+            outcome = site_set_command(*store, siteArgs.name, siteZone, siteDescription);
+        } else if (siteRemove->parsed()) {
+            outcome = site_remove_command(*store, siteArgs.name);
         } else if (cardImport->parsed()) {
             outcome = card_import(*store, file, replace);
         } else if (cardExport->parsed()) {

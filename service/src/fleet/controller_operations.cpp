@@ -40,6 +40,16 @@ int free_number(Store& store) {
         "retired one)");
 }
 
+// The site named, or else the only one.
+std::string site_for(Store& store, const std::optional<std::string>& named) {
+    if (named) return *named;
+    const std::vector<Site> sites = store.sites();
+    if (sites.size() == 1) return sites.front().name;
+    std::vector<std::string> names;
+    for (const Site& site : sites) names.push_back(site.name);
+    throw Refused("which site? give one of: " + join_words(names));
+}
+
 }  // namespace
 
 Outcome controller_add(Store& store, const ControllerAddArgs& args) {
@@ -59,10 +69,12 @@ Outcome controller_add(Store& store, const ControllerAddArgs& args) {
     c.number = args.number ? *args.number : free_number(store);
     c.longRecords = args.longRecords;
     c.photos = !args.noPhotos;
+    c.site = site_for(store, args.site);
     store.add_controller(c, args.reuseNumber);
     Outcome outcome;
     outcome.json = to_json(c);
-    outcome.lines.push_back("added controller " + c.name + " (number " + std::to_string(c.number) + ")");
+    outcome.lines.push_back("added controller " + c.name + " (number " + std::to_string(c.number) +
+                            ") at site " + c.site);
     return outcome;
 }
 
@@ -71,7 +83,7 @@ Outcome controller_list(Store& store) {
     Json list = Json::array();
     for (const Controller& c : store.controllers()) {
         list.push_back(to_json(c));
-        outcome.lines.push_back(c.name + "  " + c.address + "  " + c.mac + "  number " +
+        outcome.lines.push_back(c.name + "  site " + c.site + "  " + c.address + "  " + c.mac + "  number " +
                                 std::to_string(c.number) + (c.longRecords ? "  long" : "") +
                                 (c.photos ? "" : "  no photos"));
     }
@@ -93,6 +105,13 @@ Outcome controller_remove(Store& store, const std::string& name) {
     outcome.json["removed"] = name;
     outcome.lines.push_back("removed controller " + name);
     return outcome;
+}
+
+Outcome controller_set_site(Store& store, const std::string& name, const std::string& site) {
+    store.move_controller(name, site);
+    const std::optional<Controller> moved = store.controller(name);
+    if (!moved) throw NotFound("no controller named " + name);  // removed meanwhile
+    return success(to_json(*moved), "controller " + name + " is at site " + site);
 }
 
 std::vector<Controller> chosen_controllers(Store& store, const std::vector<std::string>& names) {

@@ -10,8 +10,12 @@ Json optional_text(const std::optional<std::string>& text) { return text ? Json(
 }  // namespace
 
 Json to_json(const Controller& c) {
-    return Json{{"name", c.name},     {"address", c.address},  {"mac", c.mac},
-                {"number", c.number}, {"long", c.longRecords}, {"photos", c.photos}};
+    return Json{{"name", c.name},        {"address", c.address}, {"mac", c.mac},  {"number", c.number},
+                {"long", c.longRecords}, {"photos", c.photos},   {"site", c.site}};
+}
+
+Json to_json(const Site& site) {
+    return Json{{"name", site.name}, {"zone", site.zone}, {"description", site.description}};
 }
 
 Json to_json(const Card& card, PinView pin) {

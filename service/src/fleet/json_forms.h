@@ -7,6 +7,7 @@
 #include "model/card.h"
 #include "model/controller.h"
 #include "model/record.h"
+#include "model/site.h"
 #include "model/sync_result.h"
 
 namespace doorlinkd {
@@ -16,6 +17,7 @@ namespace doorlinkd {
 enum class PinView { Shown, Hidden };
 
 Json to_json(const Controller& controller);
+Json to_json(const Site& site);
 // Named as the CSV columns; extra_cards and controllers as arrays of texts.
 // Hidden: without "password".
 Json to_json(const Card& card, PinView pin);

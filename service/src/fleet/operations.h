@@ -20,10 +20,21 @@ struct ControllerAddArgs {
     bool reuseNumber = false;  // the number may be a retired one (it then leaves the retired numbers)
     bool longRecords = false;
     bool noPhotos = false;
+    // None: the only site, when there is exactly one.
+    std::optional<std::string> site;
 };
 Outcome controller_add(Store& store, const ControllerAddArgs& args);
 Outcome controller_list(Store& store);
 Outcome controller_remove(Store& store, const std::string& name);
+// Moves the controller to another site; NotFound when either is unknown.
+Outcome controller_set_site(Store& store, const std::string& name, const std::string& site);
+
+Outcome site_add(Store& store, const Site& site);
+Outcome site_list(Store& store);
+// What is given changes; NotFound when the site is unknown.
+Outcome site_set(Store& store, const std::string& name, const std::optional<std::string>& zone,
+                 const std::optional<std::string>& description);
+Outcome site_remove(Store& store, const std::string& name);
 
 // The controllers named (all when none is); NotFound for an unknown name.
 std::vector<Controller> chosen_controllers(Store& store, const std::vector<std::string>& names);

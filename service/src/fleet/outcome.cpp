@@ -1,6 +1,15 @@
 #include "fleet/outcome.h"
 
+#include <utility>
+
 namespace doorlinkd {
+
+Outcome success(Json json, const std::string& line) {
+    Outcome outcome;
+    outcome.json = std::move(json);
+    outcome.lines.push_back(line);
+    return outcome;
+}
 
 Outcome failure(ExitCode code, const std::string& reason) {
     Outcome outcome;

@@ -21,6 +21,9 @@ struct Outcome {
     std::vector<std::string> lines;
 };
 
+// The outcome of a success: the JSON and one line that says it.
+Outcome success(Json json, const std::string& line);
+
 // The outcome of a failure: {"error": reason} and "doorlinkd: reason".
 Outcome failure(ExitCode code, const std::string& reason);
 

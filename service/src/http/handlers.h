@@ -13,6 +13,12 @@ void get_metrics(Services& services, Call& call);
 void get_audit(Services& services, Call& call);
 void get_openapi(Services& services, Call& call);
 
+// sites_api.cpp
+void list_sites(Services& services, Call& call);
+void add_site(Services& services, Call& call);
+void put_site(Services& services, Call& call);
+void remove_site(Services& services, Call& call);
+
 // controllers_api.cpp
 void list_controllers(Services& services, Call& call);
 void add_controller(Services& services, Call& call);

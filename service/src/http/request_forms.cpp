@@ -43,6 +43,23 @@ const Json* field(const Json& body, const char* key, Json::value_t type, const c
     return &*it;
 }
 
+// 400 for a key of the body that is none of the fields.
+void require_known_fields(const Json& body, const std::vector<std::string>& known) {
+    for (const auto& item : body.items()) {
+        if (std::find(known.begin(), known.end(), item.key()) != known.end()) continue;
+        std::string list;
+        for (size_t i = 0; i < known.size(); ++i) {
+            list += (i == 0 ? "" : i + 1 == known.size() ? " and " : ", ") + known[i];
+        }
+        throw HttpError(400, "unknown field " + item.key() + "; the fields are " + list);
+    }
+}
+
+std::optional<std::string> optional_text_field(const Json& body, const char* key) {
+    const Json* value = field(body, key, Json::value_t::string, "a text", false);
+    return value ? std::optional<std::string>(value->get<std::string>()) : std::nullopt;
+}
+
 }  // namespace
 
 Json json_body(const std::string& body) {
@@ -75,15 +92,8 @@ CardFields card_fields_of_body(const Json& body, const std::string& card) {
 }
 
 ControllerAddArgs controller_of_body(const Json& body) {
-    for (const auto& item : body.items()) {
-        static const std::vector<std::string> known = {"name",         "address", "mac",   "number",
-                                                       "reuse_number", "long",    "photos"};
-        if (std::find(known.begin(), known.end(), item.key()) == known.end()) {
-            throw HttpError(400, "unknown field " + item.key() +
-                                     "; the fields are name, address, mac, number, "
-                                     "reuse_number, long and photos");
-        }
-    }
+    require_known_fields(body,
+                         {"name", "address", "mac", "number", "reuse_number", "long", "photos", "site"});
     using Type = Json::value_t;
     ControllerAddArgs args;
     args.name = field(body, "name", Type::string, "a text", true)->get<std::string>();
@@ -104,6 +114,7 @@ ControllerAddArgs controller_of_body(const Json& body) {
     if (const Json* photos = field(body, "photos", Type::boolean, "true or false", false)) {
         args.noPhotos = !photos->get<bool>();
     }
+    args.site = optional_text_field(body, "site");
     return args;
 }
 
@@ -119,6 +130,25 @@ std::vector<std::string> controller_names_of_body(const Json& body) {
         }
     }
     return names;
+}
+
+Site site_of_body(const Json& body) {
+    require_known_fields(body, {"name", "zone", "description"});
+    Site site;
+    site.name = field(body, "name", Json::value_t::string, "a text", true)->get<std::string>();
+    site.zone = field(body, "zone", Json::value_t::string, "a text", true)->get<std::string>();
+    site.description = optional_text_field(body, "description").value_or("");
+    return site;
+}
+
+SiteChanges site_changes_of_body(const Json& body) {
+    require_known_fields(body, {"zone", "description"});
+    return SiteChanges{optional_text_field(body, "zone"), optional_text_field(body, "description")};
+}
+
+std::string site_path_name(const std::string& name) {
+    if (!is_controller_name(name)) throw HttpError(404, "no site named " + name);
+    return name;
 }
 
 std::string controller_path_name(const std::string& name) {

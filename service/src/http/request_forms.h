@@ -30,10 +30,20 @@ Json json_body(const std::string& body);
 // given, must be the path's, which the fields then name.
 CardFields card_fields_of_body(const Json& body, const std::string& card);
 
-// A controller's body {name, address, mac, number?, long?, photos?}: the
+// A controller's body {name, address, mac, number?, long?, photos?, site?}: the
 // fields of their types, number 0 to 999; the values themselves are
 // controller_add's to check.
 ControllerAddArgs controller_of_body(const Json& body);
+
+// A new site's body {name, zone, description?}; a site's changes
+// {zone?, description?}. The values are the store's to check.
+Site site_of_body(const Json& body);
+struct SiteChanges {
+    std::optional<std::string> zone, description;
+};
+SiteChanges site_changes_of_body(const Json& body);
+// {name} of a site (404 when not of a site name's form).
+std::string site_path_name(const std::string& name);
 
 // A run's body {"controllers": [names]}, or {}: every controller.
 std::vector<std::string> controller_names_of_body(const Json& body);

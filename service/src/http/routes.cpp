@@ -51,7 +51,9 @@ const std::vector<Route>& api_routes() {
         {"GET", "/api/v1/controllers", kViewer, "The controllers, each with its latest sync and archive",
          list_controllers},
         {"POST", "/api/v1/controllers", kOperator,
-         "Add a controller: {name, address, mac, number?, long?, photos?}", add_controller, "", kJson, 201},
+         "Add a controller: {name, address, mac, number?, long?, photos?, site?} (site: default the only "
+         "one)",
+         add_controller, "", kJson, 201},
         {"GET", "/api/v1/controllers/{name}", kViewer,
          "A controller with its live status (reachable, clock, skew, door_state)", get_controller},
         {"DELETE", "/api/v1/controllers/{name}", kOperator,
@@ -60,6 +62,14 @@ const std::vector<Route>& api_routes() {
          open_door},
         {"POST", "/api/v1/controllers/{name}/time", kOperator, "Set the controller's clock to the service's",
          set_clock},
+
+        {"GET", "/api/v1/sites", kViewer, "The sites, each with its time zone", list_sites},
+        {"POST", "/api/v1/sites", kOperator, "Add a site: {name, zone, description?}", add_site, "", kJson,
+         201},
+        {"PUT", "/api/v1/sites/{name}", kOperator, "Change a site: {zone?, description?}", put_site, "",
+         kJson},
+        {"DELETE", "/api/v1/sites/{name}", kOperator,
+         "Remove a site (refused while controllers belong to it)", remove_site},
 
         {"GET", "/api/v1/cards", kViewer,
          "A page of the cards, searched by card, serial or controller (the PIN only to operators)",

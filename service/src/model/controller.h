@@ -7,12 +7,13 @@
 namespace doorlinkd {
 
 struct Controller {
-    std::string name;          // 1 to 32 of letters, digits, '-', '_', '.'
-    std::string address;       // dotted IPv4
-    std::string mac;           // 12 hexadecimal digits, lower case
-    int number = 0;            // 0 to 999, unique: names its record and photo files
-    bool longRecords = false;  // card lists of long records (ten further cards)
-    bool photos = true;        // records with photos (false: transfer retrieval)
+    std::string name;           // 1 to 32 of letters, digits, '-', '_', '.'
+    std::string address;        // dotted IPv4
+    std::string mac;            // 12 hexadecimal digits, lower case
+    int number = 0;             // 0 to 999, unique: names its record and photo files
+    bool longRecords = false;   // card lists of long records (ten further cards)
+    bool photos = true;         // records with photos (false: transfer retrieval)
+    std::string site = "main";  // the site it belongs to, whose time zone its clock keeps
 };
 
 // The number of a removed controller: given again only when asked for, and

@@ -5,13 +5,14 @@
 #include <utility>
 
 #include "store/database.h"
+#include "store/sites.h"
 
 namespace doorlinkd {
 
 namespace {
 
 constexpr const char* kSelectController =
-    "SELECT name, address, mac, number, long_records, photos FROM controllers";
+    "SELECT name, address, mac, number, long_records, photos, site FROM controllers";
 
 Controller controller_of(const Row& row) {
     Controller c;
@@ -21,6 +22,7 @@ Controller controller_of(const Row& row) {
     c.number = static_cast<int>(row.at(3).integer());
     c.longRecords = row.at(4).integer() != 0;
     c.photos = row.at(5).integer() != 0;
+    c.site = row.at(6).text();
     return c;
 }
 
@@ -69,6 +71,8 @@ void SqlControllers::add_controller(const Controller& c, bool reuseRetiredNumber
         if (tx.any("SELECT 1 FROM controllers WHERE name = ?", {c.name})) {
             throw Refused("a controller named " + c.name + " exists already");
         }
+        // Its site stays until the controller is in.
+        require_site(tx, c.site, "{for_key_share}");
         const std::string number = std::to_string(c.number);
         const auto holders = tx.rows("SELECT name FROM controllers WHERE number = ?", {c.number});
         if (!holders.empty()) {
@@ -86,9 +90,9 @@ void SqlControllers::add_controller(const Controller& c, bool reuseRetiredNumber
         }
         try {
             tx.exec(
-                "INSERT INTO controllers (name, address, mac, number, long_records, photos)"
-                " VALUES (?, ?, ?, ?, ?, ?)",
-                {c.name, c.address, c.mac, c.number, c.longRecords, c.photos});
+                "INSERT INTO controllers (name, address, mac, number, long_records, photos, site)"
+                " VALUES (?, ?, ?, ?, ?, ?, ?)",
+                {c.name, c.address, c.mac, c.number, c.longRecords, c.photos, c.site});
         } catch (const DatabaseError& error) {
             // Another process added one in between.
             if (error.kind() != DatabaseError::Kind::Unique) throw;

@@ -21,7 +21,8 @@ public:
     // Controllers, in name order.
     virtual std::vector<Controller> controllers() = 0;
     virtual std::optional<Controller> controller(const std::string& name) = 0;
-    // Refused when the name or the number is taken, or when the number is
+    // Refused when the name or the number is taken, the site unknown
+    // (NotFound), or when the number is
     // retired, unless reuseRetiredNumber: then the number is taken and
     // leaves the retired numbers.
     virtual void add_controller(const Controller& controller, bool reuseRetiredNumber) = 0;

@@ -207,6 +207,19 @@ const std::vector<std::vector<std::string>>& upgrade_steps() {
             // An answer's MQTT 5 correlation data (NULL: none).
             "ALTER TABLE outbox ADD COLUMN correlation {blob}",
         },
+        // 3 -> 4: sites, each with its time zone; every controller belongs
+        // to one. The site main, which the controllers there were go to, is
+        // made by initialise() in the zone it is given.
+        {
+            "CREATE TABLE sites ("
+            " name {text} PRIMARY KEY,"
+            " zone {text} NOT NULL,"
+            " description {text} NOT NULL)",
+            // No foreign key (SQLite adds none with a default): the store
+            // checks the site under a row lock.
+            "ALTER TABLE controllers ADD COLUMN site {text} NOT NULL DEFAULT 'main'",
+            "CREATE INDEX controllers_site ON controllers (site)",
+        },
     };
     return steps;
 }

@@ -6,6 +6,7 @@
 #include "store/database.h"
 #include "store/schema.h"
 #include "store/store.h"
+#include "zones/zones.h"
 
 namespace doorlinkd {
 
@@ -16,6 +17,9 @@ int schema_version(Tx& tx) {
     if (rows.empty() || rows.front().at(0).is_null()) return 0;
     return static_cast<int>(rows.front().at(0).integer());
 }
+
+// The version whose step made the sites.
+constexpr int kSitesVersion = 4;
 
 std::string newer_message(int version) {
     return "the database's schema version " + std::to_string(version) + " is newer than this program's (" +
@@ -38,7 +42,8 @@ class SqlStore final : private OwnDatabase,
                        public SqlRuns,
                        public SqlEvents,
                        public SqlAccess,
-                       public SqlLeases {
+                       public SqlLeases,
+                       public SqlSites {
 public:
     SqlStore(Connector connect, std::unique_ptr<Connection> first)
         : OwnDatabase(std::move(connect), std::move(first)),
@@ -47,10 +52,13 @@ public:
           SqlRuns(database),
           SqlEvents(database),
           SqlAccess(database),
-          SqlLeases(database) {}
+          SqlLeases(database),
+          SqlSites(database) {}
 
-    int initialise() override {
-        return database.transaction(true, [](Tx& tx) {
+    int initialise(const std::string& defaultZone) override {
+        const std::string problem = zone_problem(defaultZone);
+        if (!problem.empty()) throw Refused(problem);
+        return database.transaction(true, [&](Tx& tx) {
             if (!tx.dialect().schemaLock.empty()) tx.exec(tx.dialect().schemaLock);
             tx.exec("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)");
             const int version = schema_version(tx);
@@ -58,6 +66,10 @@ public:
             const auto& steps = upgrade_steps();
             for (int v = version; v < kSchemaVersion; ++v) {
                 for (const std::string& statement : steps.at(static_cast<size_t>(v))) tx.exec(statement);
+            }
+            if (version < kSitesVersion) {
+                tx.exec("INSERT INTO sites (name, zone, description) VALUES (?, ?, '')",
+                        {kMainSite, defaultZone});
             }
             if (version != kSchemaVersion) {
                 tx.exec("DELETE FROM schema_version");

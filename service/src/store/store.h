@@ -1,6 +1,7 @@
 // The service's database: the sum of its parts, each an interface of its
 // own over what it keeps (controllers and cards, records and photos, runs,
-// events with the outbox and MQTT commands, tokens and audit, leases), and
+// events with the outbox and MQTT commands, tokens and audit, leases, sites),
+// and
 // the schema. Every method may be called from several threads at once;
 // each is one transaction, so a failure leaves nothing half-written.
 // Failures of the database throw StoreError; refused input (a duplicate
@@ -23,25 +24,30 @@
 #include "store/leases.h"
 #include "store/records.h"
 #include "store/runs.h"
+#include "store/sites.h"
 
 namespace doorlinkd {
 
 // The schema version this program writes and reads.
-constexpr int kSchemaVersion = 3;
+constexpr int kSchemaVersion = 4;
 
 class Store : public virtual ControllerStore,
               public virtual RecordStore,
               public virtual RunStore,
               public virtual EventStore,
               public virtual AccessStore,
-              public virtual LeaseStore {
+              public virtual LeaseStore,
+              public virtual SiteStore {
 public:
     // "sqlite:PATH" or a libpq URI ("postgresql://..." or "postgres://...").
     // Throws Refused for another form, StoreError when it cannot connect.
     static std::unique_ptr<Store> open(const std::string& location);
 
-    // Creates the schema or upgrades it to kSchemaVersion; returns it.
-    virtual int initialise() = 0;
+    // Creates the schema or upgrades it to kSchemaVersion; returns it. A
+    // schema made or upgraded to the version of sites gets the site main in
+    // defaultZone (Refused unless a zone: before anything is written).
+    virtual int initialise(const std::string& defaultZone) = 0;
+    int initialise() { return initialise("UTC"); }
     // Throws StoreError unless the schema is at kSchemaVersion, with a
     // message that says to run `doorlinkd init` (or that the database is
     // newer than this program).

@@ -22,6 +22,8 @@ ROUTES = [
     ("GET", "/api/v1/controllers"), ("POST", "/api/v1/controllers"),
     ("GET", "/api/v1/controllers/door9"), ("DELETE", "/api/v1/controllers/door9"),
     ("POST", "/api/v1/controllers/door9/doors/1/open"), ("POST", "/api/v1/controllers/door9/time"),
+    ("GET", "/api/v1/sites"), ("POST", "/api/v1/sites"), ("PUT", "/api/v1/sites/site9"),
+    ("DELETE", "/api/v1/sites/site9"),
     ("GET", "/api/v1/cards"), ("PUT", "/api/v1/cards/00110001"), ("DELETE", "/api/v1/cards/00110001"),
     ("POST", "/api/v1/cards/import"), ("GET", "/api/v1/cards/export"),
     ("POST", "/api/v1/sync"), ("GET", "/api/v1/sync/runs"), ("GET", "/api/v1/sync/runs/1"),
@@ -176,6 +178,42 @@ def read_stream(url, token, lines, stop):
                 break
             data += chunk
             lines[:] = data.decode(errors="replace").splitlines()
+
+
+def test_sites_through_the_api_by_role_and_audited(rest_service, service):
+    serve = rest_service
+    viewer = service.run("token", "add", "watcher", "--role", "viewer")["token"]
+    berlin = {"name": "berlin", "zone": "Europe/Berlin", "description": "the office"}
+    serve.json("POST", "/api/v1/sites", berlin, token=viewer, expect=403)
+    assert serve.json("POST", "/api/v1/sites", berlin, expect=201) == berlin
+    serve.json("POST", "/api/v1/sites", berlin, expect=400)  # taken
+    serve.json("POST", "/api/v1/sites", {"name": "x", "zone": "Nowhere/Land"}, expect=400)
+    serve.json("POST", "/api/v1/sites", {"name": "x", "zone": "UTC", "town": "y"}, expect=400)
+    assert [s["name"] for s in serve.json("GET", "/api/v1/sites", token=viewer)["sites"]] == ["berlin", "main"]
+
+    door = {"name": "door1", "address": "127.0.0.9", "mac": "00a0c9000009"}
+    serve.json("POST", "/api/v1/controllers", door, expect=400)  # two sites: which?
+    assert serve.json("POST", "/api/v1/controllers", {**door, "site": "berlin"}, expect=201)["site"] == "berlin"
+    assert serve.json("GET", "/api/v1/controllers")["controllers"][0]["site"] == "berlin"
+
+    changed = serve.json("PUT", "/api/v1/sites/berlin", {"zone": "Europe/Paris"})
+    assert changed == {**berlin, "zone": "Europe/Paris"}
+    serve.json("PUT", "/api/v1/sites/berlin", {"zone": "../etc"}, expect=400)
+    serve.json("PUT", "/api/v1/sites/nowhere", {"description": "x"}, expect=404)
+    serve.json("DELETE", "/api/v1/sites/berlin", expect=409)  # door1 belongs to it
+    serve.json("DELETE", "/api/v1/controllers/door1")
+    assert serve.json("DELETE", "/api/v1/sites/berlin") == {"removed": "berlin"}
+
+    paths = serve.json("GET", "/api/v1/openapi.json")["paths"]
+    assert set(paths["/api/v1/sites"]) == {"get", "post"} and set(paths["/api/v1/sites/{name}"]) == {"put", "delete"}
+    audited = [(e["action"], e["target"], e["result"][:3]) for e in serve.json("GET", "/api/v1/audit")["audit"]
+               if "/sites" in e["action"]]
+    assert audited[::-1] == [
+        ("POST /api/v1/sites", "", "403"), ("POST /api/v1/sites", "berlin", "ok"),
+        ("POST /api/v1/sites", "berlin", "400"), ("POST /api/v1/sites", "x", "400"),
+        ("POST /api/v1/sites", "x", "400"), ("PUT /api/v1/sites/berlin", "berlin", "ok"),
+        ("PUT /api/v1/sites/berlin", "berlin", "400"), ("PUT /api/v1/sites/nowhere", "nowhere", "404"),
+        ("DELETE /api/v1/sites/berlin", "berlin", "409"), ("DELETE /api/v1/sites/berlin", "berlin", "ok")]
 
 
 def test_a_controller_is_read_opened_and_synced(service, simulator):

@@ -163,6 +163,10 @@ const std::vector<Operation> kOperations = {
     {"DELETE", "/api/v1/controllers/{name}", Role::Operator},
     {"POST", "/api/v1/controllers/{name}/doors/{door}/open", Role::Operator},
     {"POST", "/api/v1/controllers/{name}/time", Role::Operator},
+    {"GET", "/api/v1/sites", Role::Viewer},
+    {"POST", "/api/v1/sites", Role::Operator},
+    {"PUT", "/api/v1/sites/{name}", Role::Operator},
+    {"DELETE", "/api/v1/sites/{name}", Role::Operator},
     {"GET", "/api/v1/cards", Role::Viewer},
     {"PUT", "/api/v1/cards/{card}", Role::Operator},
     {"DELETE", "/api/v1/cards/{card}", Role::Operator},
@@ -204,7 +208,11 @@ protected:
                   {"sha256", photo.sha256},
                   {"id", std::to_string(store->begin_sync_run("test", false))}};
         store->begin_archive_run("test");
-        bodies = {{"/api/v1/controllers", R"({"name":"door2","address":"127.0.0.2","mac":"0011223344bb"})"},
+        store->add_site(Site{"door1", "UTC", ""});  // {name} names a site too
+        bodies = {{"/api/v1/controllers",
+                   R"({"name":"door2","address":"127.0.0.2","mac":"0011223344bb","site":"main"})"},
+                  {"/api/v1/sites", R"({"name":"lisbon","zone":"Europe/Lisbon"})"},
+                  {"/api/v1/sites/{name}", R"({"description":"the warehouse"})"},
                   {"/api/v1/cards/{card}", R"({"serial":"123456","password":"654321"})"},
                   {"/api/v1/cards/import", std::string(kCsvHeader) + kCardRow + "\n"}};
     }

@@ -140,11 +140,11 @@ TEST_P(StoreTest, SchemaIsCreatedOnceAndRequired) {
 }
 
 TEST_P(StoreTest, SchemaOfANewerProgramIsRefused) {
-    raw()->execute("UPDATE schema_version SET version = 4");
+    raw()->execute("UPDATE schema_version SET version = 5");
     EXPECT_EQ(message_of([&] { store_->require_schema(); }),
-              "the database's schema version 4 is newer than this program's (3)");
+              "the database's schema version 5 is newer than this program's (4)");
     EXPECT_THROW(store_->initialise(), StoreError);
-    EXPECT_EQ(raw()->execute("SELECT version FROM schema_version").rows.at(0).at(0).integer(), 4);
+    EXPECT_EQ(raw()->execute("SELECT version FROM schema_version").rows.at(0).at(0).integer(), 5);
 }
 
 // The schema of an older program, as its steps made it.
@@ -175,7 +175,7 @@ TEST_P(StoreTest, ASchemaOneDatabaseIsUpgradedWithItsData) {
     }
     auto store = Store::open(old.location());
     EXPECT_EQ(message_of([&] { store->require_schema(); }),
-              "the database's schema version 1 is older than this program's (3); run doorlinkd init to "
+              "the database's schema version 1 is older than this program's (4); run doorlinkd init to "
               "upgrade it");
     EXPECT_EQ(store->initialise(), kSchemaVersion);
     EXPECT_NO_THROW(store->require_schema());
@@ -207,6 +207,32 @@ TEST_P(StoreTest, ASchemaTwoDatabaseKeepsItsRecordsThroughRetention) {
     EXPECT_EQ(store->remove_older_than(store->now_ms() - kDayMs).records, 0);
     EXPECT_EQ(store->records(RecordQuery{}).size(), 2u);
     EXPECT_EQ(store->remove_older_than(store->now_ms() + 1000).records, 2);
+}
+
+// The controllers of a database from before sites go to the site main, made
+// in the zone init is given.
+TEST_P(StoreTest, ASchemaThreeDatabaseGetsTheSiteMainInTheZoneGiven) {
+    TestDatabase old(GetParam());
+    {
+        auto connection = connector(old.location())();
+        make_schema(*connection, 3);
+        connection->execute(
+            "INSERT INTO controllers (name, address, mac, number, long_records, photos)"
+            " VALUES ('door', '192.0.2.1', '001122334455', 1, 0, 1)");
+    }
+    auto store = Store::open(old.location());
+    EXPECT_THROW(store->initialise("Europe/Nowhere"), Refused);
+    EXPECT_THROW(store->require_schema(), StoreError);  // nothing written
+    EXPECT_EQ(store->initialise("Europe/Lisbon"), kSchemaVersion);
+    const auto sites = store->sites();
+    ASSERT_EQ(sites.size(), 1u);
+    EXPECT_EQ(sites[0].name, "main");
+    EXPECT_EQ(sites[0].zone, "Europe/Lisbon");
+    EXPECT_EQ(store->controller("door")->site, "main");
+    // Again: the site stays as it was set.
+    store->set_site("main", std::string("Europe/Berlin"), std::nullopt);
+    EXPECT_EQ(store->initialise("Asia/Tokyo"), kSchemaVersion);
+    EXPECT_EQ(store->site("main")->zone, "Europe/Berlin");
 }
 
 TEST_P(StoreTest, TwoProcessesInitialiseAtOnce) {
@@ -260,6 +286,53 @@ TEST_P(StoreTest, ControllersAreAddedOnceByNameAndNumber) {
               "controller number 3 is taken by zeta");
     EXPECT_EQ(store_->controllers().size(), 3u);
     EXPECT_EQ(message_of([&] { store_->remove_controller("nobody"); }), "no controller named nobody");
+}
+
+TEST_P(StoreTest, SitesAreAddedSetAndRemovedWhenEmpty) {
+    store_->add_site(Site{"lisbon", "Europe/Lisbon", "the warehouse"});
+    store_->add_site(Site{"berlin", "Europe/Berlin", ""});
+    const auto sites = store_->sites();
+    ASSERT_EQ(sites.size(), 3u);
+    EXPECT_EQ(sites[0].name, "berlin");
+    EXPECT_EQ(sites[1].name, "lisbon");
+    EXPECT_EQ(sites[1].description, "the warehouse");
+    EXPECT_EQ(sites[2].name, "main");
+    EXPECT_EQ(message_of([&] {
+                  store_->add_site(Site{"berlin", "UTC", ""});
+              }),
+              "a site named berlin exists already");
+    EXPECT_THROW(store_->add_site(Site{"paris", "Europe/Nowhere", ""}), Refused);
+    EXPECT_THROW(store_->add_site(Site{"a b", "UTC", ""}), Refused);
+    EXPECT_FALSE(store_->site("paris"));
+
+    store_->set_site("berlin", std::string("Europe/Paris"), std::nullopt);
+    EXPECT_EQ(store_->set_site("berlin", std::nullopt, std::string("the office")).zone, "Europe/Paris");
+    EXPECT_EQ(store_->site("berlin")->description, "the office");
+    EXPECT_THROW(store_->set_site("berlin", std::string("../etc/passwd"), std::nullopt), Refused);
+    EXPECT_EQ(store_->site("berlin")->zone, "Europe/Paris");
+    EXPECT_THROW(store_->set_site("paris", std::string("UTC"), std::nullopt), NotFound);
+
+    Controller door = make_controller("door-b", 1);
+    door.site = "berlin";
+    store_->add_controller(door);
+    Controller gate = make_controller("gate-b", 2);
+    gate.site = "berlin";
+    store_->add_controller(gate);
+    gate = make_controller("gate-x", 3);
+    gate.site = "paris";
+    EXPECT_EQ(message_of([&] { store_->add_controller(gate); }), "no site named paris");
+    EXPECT_EQ(store_->controller("door-b")->site, "berlin");
+    EXPECT_EQ(message_of([&] { store_->remove_site("berlin"); }),
+              "site berlin still has controllers: door-b gate-b");
+
+    EXPECT_THROW(store_->move_controller("door-b", "paris"), NotFound);
+    EXPECT_THROW(store_->move_controller("nobody", "lisbon"), NotFound);
+    store_->move_controller("door-b", "lisbon");
+    store_->move_controller("gate-b", "main");
+    EXPECT_EQ(store_->controller("door-b")->site, "lisbon");
+    store_->remove_site("berlin");
+    EXPECT_FALSE(store_->site("berlin"));
+    EXPECT_THROW(store_->remove_site("berlin"), NotFound);
 }
 
 TEST_P(StoreTest, ControllerNamedAloneByCardsIsNotRemoved) {

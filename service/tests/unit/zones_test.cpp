@@ -4,12 +4,15 @@
 // Sunday of March and the first of November.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <ctime>
+#include <filesystem>
 #include <optional>
 #include <string>
 
 #include "model/errors.h"
+#include "zones/host_zone.h"
 #include "zones/zones.h"
 
 namespace doorlinkd {
@@ -153,6 +156,34 @@ TEST(Zones, TextsThatAreNoLocalTimeAndUnknownZonesAreRefused) {
         EXPECT_EQ(zone_problem(notZone),
                   std::string("no time zone \"") + notZone + "\" in /usr/share/zoneinfo");
     }
+}
+
+// The host's zone: TZ when it names one, else the zone the localtime link
+// points into, whether the link is absolute or relative, else UTC.
+TEST(HostZone, FromTzThenTheLocaltimeLinkThenUtc) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / ("host-zone-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    const std::string absolute = (dir / "absolute").string();
+    const std::string relative = (dir / "relative").string();
+    const std::string elsewhere = (dir / "elsewhere").string();
+    fs::create_symlink(std::string(kZoneDirectory) + "/Europe/Lisbon", absolute);
+    // As seen from dir: up to the root, then into the zones.
+    std::string up;
+    for (auto it = dir.begin(); it != dir.end(); ++it) {
+        if (it->string() != "/") up += "../";
+    }
+    fs::create_symlink(up + std::string(kZoneDirectory).substr(1) + "/America/New_York", relative);
+    fs::create_symlink("/etc/hostname", elsewhere);
+
+    EXPECT_EQ(host_time_zone("Asia/Tokyo", absolute), "Asia/Tokyo");
+    EXPECT_EQ(host_time_zone(":Asia/Tokyo", absolute), "Asia/Tokyo");
+    EXPECT_EQ(host_time_zone("Nowhere/Land", absolute), "Europe/Lisbon");
+    EXPECT_EQ(host_time_zone(nullptr, absolute), "Europe/Lisbon");
+    EXPECT_EQ(host_time_zone("", relative), "America/New_York");
+    EXPECT_EQ(host_time_zone(nullptr, elsewhere), "UTC");
+    EXPECT_EQ(host_time_zone(nullptr, (dir / "missing").string()), "UTC");
+    fs::remove_all(dir);
 }
 
 }  // namespace
