@@ -46,6 +46,7 @@ std::string site_for(Store& store, const std::optional<std::string>& named) {
     const std::vector<Site> sites = store.sites();
     if (sites.size() == 1) return sites.front().name;
     std::vector<std::string> names;
+    names.reserve(sites.size());
     for (const Site& site : sites) names.push_back(site.name);
     throw Refused("which site? give one of: " + join_words(names));
 }

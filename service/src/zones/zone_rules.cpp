@@ -68,7 +68,7 @@ date::sys_info ZoneRules::at(date::sys_seconds instant) const {
 }
 
 date::local_info ZoneRules::at(date::local_seconds localTime) const {
-    const date::local_info info = zone_->get_info(localTime);
+    date::local_info info = zone_->get_info(localTime);
     // A time the file maps to its last period alone is the last rule's; the
     // rule agrees with the file's last change, so around it the file answers.
     const bool inLastPeriod =
