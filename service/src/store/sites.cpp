@@ -1,5 +1,7 @@
 #include "store/sites.h"
 
+#include <algorithm>
+
 #include "model/card.h"
 #include "model/controller.h"
 #include "model/errors.h"
@@ -10,9 +12,21 @@ namespace doorlinkd {
 
 namespace {
 
+// A description is shown in lists and on the page: a line of text.
+constexpr size_t kMaxDescription = 200;
+
 void require_zone(const std::string& zone) {
     const std::string problem = zone_problem(zone);
     if (!problem.empty()) throw Refused(problem);
+}
+
+void require_description(const std::string& description) {
+    const bool control = std::any_of(description.begin(), description.end(),
+                                     [](unsigned char c) { return c < 0x20 || c == 0x7f; });
+    if (description.size() > kMaxDescription || control) {
+        throw Refused("a site's description is one line of at most " + std::to_string(kMaxDescription) +
+                      " bytes");
+    }
 }
 
 }  // namespace
@@ -53,6 +67,7 @@ void SqlSites::add_site(const Site& site) {
         throw Refused("a site name is 1 to 32 of letters, digits, '-', '_' and '.': " + site.name);
     }
     require_zone(site.zone);
+    require_description(site.description);
     db_.transaction(true, [&](Tx& tx) {
         const std::string taken = "a site named " + site.name + " exists already";
         if (tx.any("SELECT 1 FROM sites WHERE name = ?", {site.name})) throw Refused(taken);
@@ -71,6 +86,7 @@ void SqlSites::add_site(const Site& site) {
 Site SqlSites::set_site(const std::string& name, const std::optional<std::string>& zone,
                         const std::optional<std::string>& description) {
     if (zone) require_zone(*zone);
+    if (description) require_description(*description);
     return db_.transaction(true, [&](Tx& tx) {
         require_site(tx, name, "");
         if (zone) tx.exec("UPDATE sites SET zone = ? WHERE name = ?", {*zone, name});

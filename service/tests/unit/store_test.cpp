@@ -303,6 +303,8 @@ TEST_P(StoreTest, SitesAreAddedSetAndRemovedWhenEmpty) {
               "a site named berlin exists already");
     EXPECT_THROW(store_->add_site(Site{"paris", "Europe/Nowhere", ""}), Refused);
     EXPECT_THROW(store_->add_site(Site{"a b", "UTC", ""}), Refused);
+    EXPECT_THROW(store_->add_site(Site{"paris", "UTC", "two\nlines"}), Refused);
+    EXPECT_THROW(store_->add_site(Site{"paris", "UTC", std::string(201, 'x')}), Refused);
     EXPECT_FALSE(store_->site("paris"));
 
     store_->set_site("berlin", std::string("Europe/Paris"), std::nullopt);
