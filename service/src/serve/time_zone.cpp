@@ -10,8 +10,7 @@
 namespace doorlinkd {
 
 void use_time_zone(const std::string& zone) {
-    const std::string problem = zone_problem(zone);
-    if (!problem.empty()) throw Refused(problem);
+    require_zone(zone);
     // The file by its path: the zone checked is the zone used, whatever TZDIR says.
     // NOLINTNEXTLINE(concurrency-mt-unsafe): before any thread starts
     if (::setenv("TZ", (":" + std::string(kZoneDirectory) + "/" + zone).c_str(), 1) != 0) {

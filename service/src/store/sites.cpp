@@ -15,11 +15,6 @@ namespace {
 // A description is shown in lists and on the page: a line of text.
 constexpr size_t kMaxDescription = 200;
 
-void require_zone(const std::string& zone) {
-    const std::string problem = zone_problem(zone);
-    if (!problem.empty()) throw Refused(problem);
-}
-
 void require_description(const std::string& description) {
     const bool control = std::any_of(description.begin(), description.end(),
                                      [](unsigned char c) { return c < 0x20 || c == 0x7f; });

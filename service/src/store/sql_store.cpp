@@ -56,8 +56,7 @@ public:
           SqlSites(database) {}
 
     int initialise(const std::string& defaultZone) override {
-        const std::string problem = zone_problem(defaultZone);
-        if (!problem.empty()) throw Refused(problem);
+        require_zone(defaultZone);
         return database.transaction(true, [&](Tx& tx) {
             if (!tx.dialect().schemaLock.empty()) tx.exec(tx.dialect().schemaLock);
             tx.exec("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)");

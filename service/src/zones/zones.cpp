@@ -89,6 +89,11 @@ std::string zone_problem(const std::string& name) {
     return "";
 }
 
+void require_zone(const std::string& name) {
+    const std::string problem = zone_problem(name);
+    if (!problem.empty()) throw Refused(problem);
+}
+
 ZonedInstant instant_of(const std::string& localText, const std::string& zone) {
     const ZoneRules& rules = rules_of(zone);
     const date::local_seconds localTime = parsed_local_time(localText);

@@ -18,6 +18,8 @@ constexpr const char* kZoneDirectory = "/usr/share/zoneinfo";
 // '/', '_', '-', '+' and '.' are refused before the database is asked, and so
 // is "localtime", the host's own zone.
 std::string zone_problem(const std::string& name);
+// Throws Refused with zone_problem's message unless name is a zone.
+void require_zone(const std::string& name);
 
 // How a local time maps to UTC.
 enum class LocalTimeKind {
