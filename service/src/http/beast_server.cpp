@@ -311,10 +311,11 @@ private:
         for (const auto& [name, value] : response.headers)
             outgoing_.append(name).append(": ").append(value).append("\r\n");
         outgoing_ += "Connection: close\r\n\r\n";
+        // The wake-up holds no executor of the server's: the feed may drop
+        // its copy after the server's context is gone.
         std::weak_ptr<Session> weak = this->shared_from_this();
-        auto executor = stream_.get_executor();
-        subscription_ = server_.feed.subscribe(request.tokenHash, [weak, executor] {
-            if (auto self = weak.lock()) asio::post(executor, [self] { self->pump(); });
+        subscription_ = server_.feed.subscribe(request.tokenHash, [weak] {
+            if (auto self = weak.lock()) asio::post(self->stream_.get_executor(), [self] { self->pump(); });
         });
         arm_comment();
         write_stream();
