@@ -11,8 +11,10 @@ namespace doorlinkd {
 
 namespace {
 
+// With the zone of its site, which a controller cannot be without.
 constexpr const char* kSelectController =
-    "SELECT name, address, mac, number, long_records, photos, site FROM controllers";
+    "SELECT c.name, c.address, c.mac, c.number, c.long_records, c.photos, c.site, s.zone"
+    " FROM controllers c JOIN sites s ON s.name = c.site";
 
 Controller controller_of(const Row& row) {
     Controller c;
@@ -23,6 +25,7 @@ Controller controller_of(const Row& row) {
     c.longRecords = row.at(4).integer() != 0;
     c.photos = row.at(5).integer() != 0;
     c.site = row.at(6).text();
+    c.zone = row.at(7).text();
     return c;
 }
 
@@ -51,7 +54,7 @@ Card card_of(const Row& row) {
 std::vector<Controller> SqlControllers::controllers() {
     return db_.transaction(false, [](Tx& tx) {
         std::vector<Controller> out;
-        for (const Row& row : tx.rows(kSelectController + std::string(" ORDER BY name"))) {
+        for (const Row& row : tx.rows(kSelectController + std::string(" ORDER BY c.name"))) {
             out.push_back(controller_of(row));
         }
         return out;
@@ -60,7 +63,7 @@ std::vector<Controller> SqlControllers::controllers() {
 
 std::optional<Controller> SqlControllers::controller(const std::string& name) {
     return db_.transaction(false, [&](Tx& tx) -> std::optional<Controller> {
-        const auto rows = tx.rows(kSelectController + std::string(" WHERE name = ?"), {name});
+        const auto rows = tx.rows(kSelectController + std::string(" WHERE c.name = ?"), {name});
         if (rows.empty()) return std::nullopt;
         return controller_of(rows.front());
     });
