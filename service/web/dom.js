@@ -54,6 +54,27 @@ export function recordTime(text) {
   return m ? `${m[1]}-${m[2]}-${m[3]} ${m[4]}:${m[5]}:${m[6]}` : String(text ?? "");
 }
 
+// A moment as "2026-12-09 14:05 CET" (with seconds when asked) in an IANA
+// zone; null for a zone the browser does not know.
+export function zoned(date, zone, withSeconds) {
+  try {
+    const parts = Object.fromEntries(new Intl.DateTimeFormat("en-GB", {timeZone: zone, year: "numeric",
+      month: "2-digit", day: "2-digit", hour: "2-digit", minute: "2-digit",
+      second: withSeconds ? "2-digit" : undefined, hourCycle: "h23", timeZoneName: "short"})
+      .formatToParts(date).map((p) => [p.type, p.value]));
+    const time = `${parts.hour}:${parts.minute}${withSeconds ? `:${parts.second}` : ""}`;
+    return `${parts.year}-${parts.month}-${parts.day} ${time} ${parts.timeZoneName}`;
+  } catch (e) {
+    return null;
+  }
+}
+
+// Only the zone's short name at a moment ("CET", "GMT+1"); "" when unknown.
+export function zoneName(date, zone) {
+  const shown = zoned(date, zone);
+  return shown ? shown.slice(shown.lastIndexOf(" ") + 1) : "";
+}
+
 export function seconds(value) {
   if (value === undefined || value === null) return "—";
   const sign = value > 0 ? "+" : "";

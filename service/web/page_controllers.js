@@ -22,7 +22,7 @@ export function render(root, ctx) {
     summary,
     el("table", {id: "controllers", class: "list"},
       el("thead", {}, el("tr", {},
-        ["Name", "Address", "Reachable", "Clock skew", "Last sync", "Drift", "Last archive", "Last error report",
+        ["Name", "Site", "Address", "Reachable", "Clock skew", "Last sync", "Drift", "Last archive", "Last error report",
           "Door state", ctx.canOperate ? "Actions" : null].filter(Boolean).map((t) => el("th", {}, t)))),
       body));
 
@@ -34,7 +34,7 @@ export function render(root, ctx) {
     const list = answer.controllers || [];
     rows.clear();
     fill(body, ...list.map((c) => row(c)));
-    if (!list.length) body.append(el("tr", {}, el("td", {colspan: 10, class: "empty"}, "No controllers yet.")));
+    if (!list.length) body.append(el("tr", {}, el("td", {colspan: 11, class: "empty"}, "No controllers yet.")));
     // What monitoring told since, oldest first so the newest wins.
     for (const event of ctx.live.events.slice().reverse()) update(event);
     summarise();
@@ -74,7 +74,11 @@ export function render(root, ctx) {
       el("button", {type: "button", class: "small", dataset: {test: "sync-now"},
         onclick: () => startRun(ctx, "sync", [c.name])}, "Sync now"));
     return el("tr", {dataset: {controller: c.name}},
-      el("td", {class: "name"}, c.name), el("td", {class: "mono"}, c.address || ""),
+      el("td", {class: "name"}, c.name),
+      el("td", {dataset: {test: "site"}}, c.site ?? "",
+        c.served === false ? el("div", {}, el("span", {class: "badge bad",
+          title: "no running instance serves this site"}, "unserved")) : null),
+      el("td", {class: "mono"}, c.address || ""),
       cells.reachable, cells.skew, cells.sync, cells.drift, cells.archive, cells.error, cells.door, actions);
   }
 

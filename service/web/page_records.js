@@ -2,7 +2,7 @@
 // thumbnails, large on a click.
 
 import {photoPath} from "./api.js";
-import {el, fill, pager, recordTime} from "./dom.js";
+import {el, fill, pager, recordTime, zoneName} from "./dom.js";
 import {thumbnail} from "./photo_view.js";
 import {startRun} from "./page_controllers.js";
 
@@ -35,7 +35,7 @@ export function render(root, ctx) {
     const records = answer.records || [];
     const total = answer.total ?? records.length;
     const kinds = records.some((r) => r.kind !== undefined);
-    const titles = ["Time", "Controller", "Card", kinds ? "Kind" : null, "Photo"].filter(Boolean);
+    const titles = ["Local time", "Controller", "Site", "Card", kinds ? "Kind" : null, "Photo"].filter(Boolean);
     fill(list,
       pager(offset, LIMIT, total, (o) => ctx.go("records", [], {...filter, offset: o})),
       el("table", {id: "records", class: "list records"},
@@ -48,12 +48,31 @@ export function render(root, ctx) {
     const path = photoPath(record);
     const caption = `${record.controller} · card ${record.card} · ${recordTime(record.time)}`;
     return el("tr", {dataset: {test: "record"}},
-      el("td", {class: "mono nowrap"}, recordTime(record.time)),
+      el("td", {class: "mono nowrap", dataset: {test: "record-time"}}, localTime(record)),
       el("td", {}, record.controller ?? ""),
+      el("td", {}, record.site ?? ""),
       el("td", {class: "mono"}, record.card ?? ""),
       kinds && el("td", {}, record.kind ?? ""),
       el("td", {}, path ? thumbnail(ctx.photos, path, caption) : el("span", {class: "none"}, "no photo")));
   }
 
   load();
+}
+
+// What the controller's clock said, in its site's zone, with the UTC instant
+// it stands for on hovering; a time the clocks skipped or repeated says so.
+const KIND_NOTES = {
+  ambiguous: "this local time occurred twice (the clocks went back); the earlier is taken",
+  nonexistent: "the clocks skipped this local time; the instant the gap ended is taken",
+};
+
+function localTime(record) {
+  const instant = record.instant ? new Date(record.instant) : null;
+  const zone = instant && record.zone ? zoneName(instant, record.zone) : "";
+  const note = KIND_NOTES[record.local_kind];
+  return [
+    el("span", {title: instant ? `${instant.toISOString().replace(".000", "")} (UTC), ${record.zone}` : null},
+      `${recordTime(record.time)}${zone ? ` ${zone}` : ""}`),
+    note ? el("span", {class: "badge none", title: note, dataset: {test: "local-kind"}}, record.local_kind) : null,
+  ];
 }

@@ -158,6 +158,39 @@ def test_cards_are_searched_and_paged_by_the_server_and_edited_by_operators(page
     assert fleet.serve.json("GET", f"/api/v1/cards?search={card}")["cards"][0]["monday"] == ""
 
 
+def test_an_operator_keeps_sites_and_their_zones_and_a_viewer_only_reads_them(page, fleet):
+    page.sign_in(fleet.operator)
+    page.go("sites", '#sites tr[data-site="main"]')
+    assert page.one('#sites tr[data-site="main"] [data-test=site-controllers]').text == ", ".join(fleet.names)
+    page.one("#site-new").click()
+    page.one("#site-field-name").send_keys("lisbon")
+    page.one("#site-field-zone").send_keys("Europe/Nowhere")
+    page.one("#site-save").click()
+    page.wait(lambda d: "Europe/Nowhere" in page.one("[data-test=site-error]").text)  # the service's own words
+    page.one("#site-field-zone").clear()
+    page.one("#site-field-zone").send_keys("Europe/Lisbon")
+    page.one("#site-field-description").send_keys("Warehouse <b>by the river</b>")
+    page.one("#site-save").click()
+    page.wait(lambda d: "saved" in page.one("#notice").text, message=page.error_banner())
+    lisbon = '#sites tr[data-site="lisbon"]'
+    assert page.one(f"{lisbon} [data-test=zone]").text == "Europe/Lisbon"
+    assert page.one(f"{lisbon} [data-test=local-now]").text.endswith(("GMT", "WET", "WEST", "GMT+1"))
+    assert "<b>by the river</b>" in page.one(lisbon).text
+    page.screenshot("sites")
+
+    # A site with controllers stays, and the refusal names them.
+    page.one('#sites tr[data-site="main"] [data-test=remove-site]').click()
+    page.wait(EC.alert_is_present())
+    page.driver.switch_to.alert.accept()
+    page.wait(lambda d: fleet.names[0] in page.error_banner())
+    assert [s["name"] for s in fleet.serve.json("GET", "/api/v1/sites")["sites"]] == ["lisbon", "main"]
+
+    page.sign_in(fleet.viewer)
+    page.go("sites", lisbon)
+    assert page.all("#site-new") == [] and page.all("[data-test=edit-site]") == []
+    assert page.problems() == []
+
+
 def test_every_page_renders_without_errors(page, fleet):
     page.sign_in(fleet.admin)
     page.go("controllers", "#controllers-body tr[data-controller]")
@@ -171,6 +204,7 @@ def test_every_page_renders_without_errors(page, fleet):
     assert any("/api/v1/sync" in row.text for row in page.all("#audit tbody tr"))
     page.screenshot("audit")
     for route, ready, name in [("sync", "#sync-runs [data-test=run-link]", "sync-runs"),
+                               ("sites", "#sites tr[data-site]", "sites-admin"),
                                ("cards", "#cards [data-card]", "cards-admin"),
                                ("records", "#records", "records-admin"),
                                ("events", "#events-body tr", "events-admin")]:
