@@ -1,7 +1,8 @@
 #include "fleet/clocks.h"
 
+#include <cctype>
 #include <chrono>
-#include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "library/doorlink_library.h"
@@ -13,6 +14,31 @@ namespace {
 struct CalendarTime {
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
 };
+
+// The fields of a text laid out as pattern, in which 'y', 'm', 'd', 'h', 'i'
+// and 's' stand for a decimal digit of the year, month, day, hour, minute
+// and second, and any other character for itself; none when it does not fit.
+std::optional<CalendarTime> read_time(const std::string& text, const char* pattern) {
+    if (text.size() != std::strlen(pattern)) return std::nullopt;
+    CalendarTime time;
+    for (size_t i = 0; i < text.size(); ++i) {
+        int* field = nullptr;
+        switch (pattern[i]) {
+            case 'y': field = &time.year; break;
+            case 'm': field = &time.month; break;
+            case 'd': field = &time.day; break;
+            case 'h': field = &time.hour; break;
+            case 'i': field = &time.minute; break;
+            case 's': field = &time.second; break;
+            default:
+                if (text[i] != pattern[i]) return std::nullopt;
+                continue;
+        }
+        if (!std::isdigit(static_cast<unsigned char>(text[i]))) return std::nullopt;
+        *field = *field * 10 + (text[i] - '0');
+    }
+    return time;
+}
 
 // Seconds from 1970-01-01 00:00:00 to a calendar time, both read in one
 // zone without offsets; none for a date or time that does not exist.
@@ -45,24 +71,12 @@ std::string site_local_now(const Controller& controller) {
 }
 
 std::optional<int64_t> clock_skew(const std::string& clockText, const std::string& localNow) {
-    CalendarTime shown, local;
-    char end = 0;
-    // %2d and %4d read at most that many digits, which cannot overflow.
-    // NOLINTNEXTLINE(cert-err34-c,bugprone-unchecked-string-to-number-conversion)
-    if (clockText.size() != 17 ||
-        std::sscanf(clockText.c_str(), "%2d-%2d-%2d %2d:%2d:%2d%c", &shown.year, &shown.month, &shown.day,
-                    &shown.hour, &shown.minute, &shown.second, &end) != 6) {
-        return std::nullopt;
-    }
-    // NOLINTNEXTLINE(cert-err34-c,bugprone-unchecked-string-to-number-conversion)
-    if (localNow.size() != 14 ||
-        std::sscanf(localNow.c_str(), "%4d%2d%2d%2d%2d%2d", &local.year, &local.month, &local.day,
-                    &local.hour, &local.minute, &local.second) != 6) {
-        return std::nullopt;
-    }
-    shown.year += local.year / 100 * 100;
-    const std::optional<int64_t> controller = calendar_seconds(shown);
-    const std::optional<int64_t> zone = calendar_seconds(local);
+    std::optional<CalendarTime> shown = read_time(clockText, "yy-mm-dd hh:ii:ss");
+    const std::optional<CalendarTime> local = read_time(localNow, "yyyymmddhhiiss");
+    if (!shown || !local) return std::nullopt;
+    shown->year += local->year / 100 * 100;
+    const std::optional<int64_t> controller = calendar_seconds(*shown);
+    const std::optional<int64_t> zone = calendar_seconds(*local);
     if (!controller || !zone) return std::nullopt;
     return *controller - *zone;
 }
