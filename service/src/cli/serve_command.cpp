@@ -41,12 +41,13 @@ void tell_zone_of_main(Store& store, const std::string& timeZone) {
     if (timeZone.empty()) return;
     const std::optional<Site> main = store.site(kMainSite);
     if (main && main->zone == timeZone) return;
-    std::cerr << "doorlinkd: time_zone (--time-zone) " << timeZone << " is not used: ";
+    std::cerr << "doorlinkd: time_zone (--time-zone) " << timeZone
+              << " is only the zone init gives the site main, ";
     if (main) {
-        std::cerr << "the controllers of the site main keep its zone " << main->zone
-                  << " (change it with `doorlinkd site set main --zone " << timeZone << "`)";
+        std::cerr << "which keeps " << main->zone << " (`doorlinkd site set main --zone " << timeZone
+                  << "` changes it)";
     } else {
-        std::cerr << "there is no site main";
+        std::cerr << "and there is no site main";
     }
     std::cerr << "; each controller's clock keeps its own site's zone" << std::endl;
 }

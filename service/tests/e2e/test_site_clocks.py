@@ -20,7 +20,8 @@ def test_serve_sets_each_clock_to_its_sites_local_time(service, simulator, monke
         service.run("site", "add", site, "--zone", zone)
         address, mac = sim.controllers[i]
         service.run("controller", "add", site + "-door", address, mac, "--site", site)
-        assert sim.control(f"clock {i + 1} {3600 * (2 * i - 1)}")  # an hour off the host's UTC: off both zones
+        # An hour off the host's UTC, either way: off both zones.
+        assert sim.control(f"clock {i + 1} {3600 * (2 * i - 1)}")
     # serve's --time-zone is no longer a zone of the clocks: only the site main's, which it is not.
     other = "Pacific/Kiritimati"
     server = Serve(service, "--time-zone", other, "--monitor-every", 1, "--max-skew", 60, "--sync-every", 0,
@@ -42,7 +43,8 @@ def test_serve_sets_each_clock_to_its_sites_local_time(service, simulator, monke
             off = {site: off_by(site) for site in SITES}
         assert all(o is not None and o <= 60 for o in off.values()), off
         audit = [a for a in server.json("GET", "/api/v1/audit")["audit"] if a["action"] == "clock set"]
-        assert sorted((a["target"], a["result"]) for a in audit) == [("berlin-door", "ok"), ("kolkata-door", "ok")]
+        assert sorted((a["target"], a["result"]) for a in audit) == [("berlin-door", "ok"),
+                                                                     ("kolkata-door", "ok")]
         assert server.stop() < 5
         told = server.process.stderr.read()
         assert told.count(f"site set main --zone {other}") == 1, told
