@@ -16,7 +16,6 @@
 #include "leases/lease_keeper.h"
 #include "library/doorlink_library.h"
 #include "serve/serve_config.h"
-#include "serve/time_zone.h"
 #include "zones/host_zone.h"
 
 namespace doorlinkd {
@@ -113,7 +112,7 @@ int main(int argc, char** argv) {
     std::string initZone;
     init->add_option("--time-zone", initZone,
                      "the IANA time zone (e.g. Europe/Berlin) of the site main, made when the schema gets "
-                     "its sites (default: the host's)");
+                     "its sites (default: the time_zone of the configuration file, else the host's)");
 
     auto* controller = app.add_subcommand("controller", "the fleet's controllers")->require_subcommand(1);
     ControllerAddArgs addArgs;
@@ -285,10 +284,8 @@ int main(int argc, char** argv) {
         if (leaseOption->count() > 0) given["lease_seconds"] = std::to_string(o.leaseSeconds);
         const ServeOptions settings = merge_serve_options(
             o.config.empty() ? ConfigValues{} : read_config_file(o.config),
-            serve->parsed() ? environment_values(std::getenv) : ConfigValues{}, given, host_name());
-        // The library and the clock checks take the zone from the process,
-        // which is no thread's to change once threads run.
-        if (serve->parsed() && !settings.timeZone.empty()) use_time_zone(settings.timeZone);
+            serve->parsed() || init->parsed() ? environment_values(std::getenv) : ConfigValues{}, given,
+            host_name());
         o.dataDir = settings.dataDir;
         o.db = settings.db;
         o.parallel = settings.parallel;
@@ -322,8 +319,12 @@ int main(int argc, char** argv) {
         drive.leaseSeconds = o.leaseSeconds;
         drive.owner = lease_owner_name();
         if (init->parsed()) {
+            // The site main's zone: init's own, else serve's setting, else the host's.
             // NOLINTNEXTLINE(concurrency-mt-unsafe): no other thread runs yet
-            outcome = init_command(*store, initZone.empty() ? host_time_zone(std::getenv("TZ")) : initZone);
+            const std::string hostZone = host_time_zone(std::getenv("TZ"));
+            outcome = init_command(*store, !initZone.empty()            ? initZone
+                                           : !settings.timeZone.empty() ? settings.timeZone
+                                                                        : hostZone);
         } else if (controllerAdd->parsed()) {
             if (!numberOption->empty()) addArgs.number = number;
             outcome = controller_add(*store, addArgs);

@@ -5,6 +5,7 @@
 #include <future>
 #include <iostream>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <thread>
 
 #include "cli/commands.h"
@@ -34,11 +35,29 @@ void raise_open_file_limit() {
     }
 }
 
+// A time zone given to serve is the site main's only as `init` made it:
+// told once when the site has another.
+void tell_zone_of_main(Store& store, const std::string& timeZone) {
+    if (timeZone.empty()) return;
+    const std::optional<Site> main = store.site(kMainSite);
+    if (main && main->zone == timeZone) return;
+    std::cerr << "doorlinkd: time_zone (--time-zone) " << timeZone
+              << " is only the zone init gives the site main, ";
+    if (main) {
+        std::cerr << "which keeps " << main->zone << " (`doorlinkd site set main --zone " << timeZone
+                  << "` changes it)";
+    } else {
+        std::cerr << "and there is no site main";
+    }
+    std::cerr << "; each controller's clock keeps its own site's zone" << std::endl;
+}
+
 }  // namespace
 
 int serve_command(Store& store, const DataDir& dataDir, const ServeOptions& options,
                   const sigset_t& stopSignals) {
     raise_open_file_limit();
+    tell_zone_of_main(store, options.timeZone);
     auto service = std::make_unique<Service>(store, dataDir, options, lease_owner_name(options.instance));
     const std::string url = service->start();
     nlohmann::ordered_json ready;

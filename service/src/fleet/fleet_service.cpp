@@ -1,11 +1,10 @@
 #include "fleet/fleet_service.h"
 
-#include <ctime>
 #include <iostream>
 #include <nlohmann/json.hpp>
 
 #include "archive/archive.h"
-#include "fleet/clock_skew.h"
+#include "fleet/clocks.h"
 #include "fleet/operations.h"
 #include "library/doorlink_library.h"
 #include "sync/sync.h"
@@ -67,14 +66,14 @@ ControllerStatus FleetService::live_status(const std::string& name) {
     return drive(name, [&](const Controller& controller) {
         leases_.check(name);
         const std::optional<std::string> clock = library::read_clock(controller);
-        const std::time_t now = std::time(nullptr);
+        const std::string localNow = site_local_now(controller);
         metrics_.exchange(name, clock.has_value());
         if (!clock) throw Unreachable(silent(controller, "the clock reading"));
         ControllerStatus status;
         status.controller = controller;
         status.reachable = true;
         status.clock = *clock;
-        status.skew = clock_skew(*clock, now);
+        status.skew = clock_skew(*clock, localNow);
         leases_.check(name);
         status.doorState = library::door_state(controller);
         return status;
@@ -96,17 +95,15 @@ int64_t FleetService::set_clock(const std::string& name) {
     return drive(name, [&](const Controller& controller) -> int64_t {
         leases_.check(name);
         const std::optional<std::string> clock = library::read_clock(controller);
-        const std::time_t now = std::time(nullptr);
+        const std::string localNow = site_local_now(controller);
         if (!clock) {
             metrics_.exchange(name, false);
             throw Unreachable(silent(controller, "the clock reading"));
         }
-        leases_.check(name);
-        const bool set = library::set_clock(controller);
-        metrics_.exchange(name, set);
-        if (!set) throw Unreachable(silent(controller, "the clock setting"));
+        if (!set_to_site_time(controller, leases_, metrics_))
+            throw Unreachable(silent(controller, "the clock setting"));
         // A clock that reads as no time is off by an unknown amount, set all the same.
-        return clock_skew(*clock, now).value_or(0);
+        return clock_skew(*clock, localNow).value_or(0);
     });
 }
 

@@ -60,8 +60,8 @@ const std::vector<Route>& api_routes() {
          "Remove a controller (refused while a card names only it)", remove_controller},
         {"POST", "/api/v1/controllers/{name}/doors/{door}/open", kOperator, "Open a door (0 to 3)",
          open_door},
-        {"POST", "/api/v1/controllers/{name}/time", kOperator, "Set the controller's clock to the service's",
-         set_clock},
+        {"POST", "/api/v1/controllers/{name}/time", kOperator,
+         "Set the controller's clock to its site's local time", set_clock},
 
         {"GET", "/api/v1/sites", kViewer, "The sites, each with its time zone", list_sites},
         {"POST", "/api/v1/sites", kOperator, "Add a site: {name, zone, description?}", add_site, "", kJson,

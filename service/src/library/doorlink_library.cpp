@@ -63,8 +63,8 @@ std::optional<std::string> read_clock(const Controller& controller) {
     return std::string(text);
 }
 
-bool set_clock(const Controller& controller) {
-    return DoorSetTime(controller.address.c_str(), controller.mac.c_str()) == 1;
+bool set_clock_to(const Controller& controller, const std::string& localText) {
+    return DoorSetTimeTo(controller.address.c_str(), controller.mac.c_str(), localText.c_str()) == 1;
 }
 
 std::optional<int> door_state(const Controller& controller) {

@@ -38,9 +38,9 @@ uint32_t retrieve_records(const Controller& controller);
 // it keeps); none when it did not answer.
 std::optional<std::string> read_clock(const Controller& controller);
 
-// DoorSetTime: sets the controller's clock to this process's local time
-// (serve's --time-zone, else the host's zone).
-bool set_clock(const Controller& controller);
+// DoorSetTimeTo: sets the controller's clock to a local time
+// "yyyymmddhhmmss", which the caller takes in the controller's site's zone.
+bool set_clock_to(const Controller& controller, const std::string& localText);
 
 // DoorCurState: the current state, 0..3; none when it did not answer.
 std::optional<int> door_state(const Controller& controller);

@@ -14,7 +14,7 @@ struct Controller {
     bool longRecords = false;   // card lists of long records (ten further cards)
     bool photos = true;         // records with photos (false: transfer retrieval)
     std::string site = "main";  // the site it belongs to, whose time zone its clock keeps
-    std::string zone;           // its site's IANA time zone, as the store reads it (not stored with it)
+    std::string zone{};         // its site's IANA time zone, as the store reads it (not stored with it)
 };
 
 // The number of a removed controller: given again only when asked for, and

@@ -54,8 +54,8 @@ const std::vector<Key> kKeys = {
     {"keep_days", Kind::Integer, 0, 36500, nullptr, nullptr, Option::Serve, "DAYS",
      "days records, events and audit entries are kept (0: for ever)"},
     {"time_zone", Kind::Text, 0, 0, nullptr, nullptr, Option::Serve, "ZONE",
-     "the IANA time zone (e.g. Europe/Berlin) in which the controllers' clocks are read and set, in place of "
-     "the host's (default: the host's)"},
+     "the IANA time zone (e.g. Europe/Berlin) that `init` gives the site main (default: the host's); each "
+     "controller's clock keeps its own site's zone (`doorlinkd site set NAME --zone ZONE`)"},
     {"http", Kind::Text, 0, 0, "http", "listen", Option::Serve, "ADDR:PORT",
      "ADDR:PORT of the REST API and web page (port 0: any free)"},
     {"tls_cert", Kind::Text, 0, 0, "http", "tls_cert", Option::Serve, "FILE",

@@ -20,8 +20,9 @@ struct ServeOptions {
     int monitorEvery = 60;  // seconds between re-arming each controller's monitoring
     int maxSkew = 60;       // seconds a clock may be off before it is set
     int keepDays = 0;       // 0: keep everything
-    // The IANA zone the controllers' clocks are read and set in, in place
-    // of the host's ("": the host's).
+    // The IANA zone `init` gives the site main ("": the host's). The
+    // controllers' clocks keep their sites' zones: serve only tells when
+    // this is not the site main's.
     std::string timeZone;
     HttpOptions http;
     MqttOptions mqtt;

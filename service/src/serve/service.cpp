@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "archive/archive.h"
+#include "fleet/clocks.h"
 #include "http/http_server.h"
 #include "mqtt/mqtt_bridge.h"
 
@@ -36,6 +37,10 @@ Service::Service(Store& store, const DataDir& dataDir, const ServeOptions& optio
       monitor_(store, hub_, dataDir, kMonitorWorkers),
       watch_(store, leases_, monitor_, hub_, metrics_, options.instance, options.maxSkew, options.parallel),
       schedule_(store, served_, fleet_, watch_, options_),
+      zoneChanges_(
+          [this] { return served_.controllers(); },
+          [this](const Controller& controller, const std::string& why) { watch_.set_clock(controller, why); },
+          options.parallel, host_now_ms),
       commands_(store, fleet_, hub_, leaseOwner) {}
 
 Service::~Service() {
@@ -66,6 +71,7 @@ std::string Service::start() {
     fleet_.start();
     monitor_.start();
     schedule_.start();
+    zoneChanges_.start();
     commands_.start();
     // The server listens and accepts from its own threads once started.
     return local_url(options_.http, http_->port());
@@ -90,7 +96,7 @@ bool Service::stop(std::chrono::steady_clock::time_point deadline) {
         httpStop.join();
     }
     return fleet_.wait_stopped(deadline) && schedule_.wait_stopped(deadline) &&
-           monitor_.wait_stopped(deadline);
+           monitor_.wait_stopped(deadline) && zoneChanges_.wait_stopped(deadline);
 }
 
 }  // namespace doorlinkd

@@ -21,6 +21,7 @@
 #include "serve/serve_options.h"
 #include "serve/served_controllers.h"
 #include "serve/watch.h"
+#include "serve/zone_changes.h"
 #include "store/store.h"
 
 namespace doorlinkd {
@@ -49,7 +50,7 @@ public:
     bool stop(std::chrono::steady_clock::time_point deadline);
 
 private:
-    std::vector<Background*> parts() { return {&fleet_, &schedule_, &monitor_}; }
+    std::vector<Background*> parts() { return {&fleet_, &schedule_, &monitor_, &zoneChanges_}; }
 
     Store& store_;
     const DataDir dataDir_;
@@ -62,6 +63,7 @@ private:
     Monitor monitor_;
     Watch watch_;
     Schedule schedule_;
+    ZoneChanges zoneChanges_;
     CommandRunner commands_;
     std::unique_ptr<HttpServer> http_;
     std::unique_ptr<MqttBridge> mqtt_;

@@ -1,13 +1,12 @@
 #include "serve/watch.h"
 
 #include <cstdlib>
-#include <ctime>
 #include <iostream>
 #include <nlohmann/json.hpp>
 #include <set>
 
 #include "common/parallel.h"
-#include "fleet/clock_skew.h"
+#include "fleet/clocks.h"
 #include "library/doorlink_library.h"
 
 namespace doorlinkd {
@@ -53,30 +52,33 @@ void Watch::watch_one(const Controller& controller) {
 
     leases_.check(name);
     const std::optional<std::string> clock = library::read_clock(controller);
-    const std::time_t now = std::time(nullptr);
+    const std::string localNow = site_local_now(controller);
     metrics_.exchange(name, clock.has_value());
     if (!clock) {
         tell_status(controller, false, std::nullopt, "no answer from " + controller.address);
         return;
     }
-    const std::optional<int64_t> skew = clock_skew(*clock, now);
+    const std::optional<int64_t> skew = clock_skew(*clock, localNow);
     std::string message;
     if (!skew || std::llabs(*skew) > maxSkew_) {
-        leases_.check(name);
-        const bool set = library::set_clock(controller);
-        metrics_.exchange(name, set);
         const std::string off = skew ? std::to_string(*skew) + " s" : "unknown (\"" + *clock + "\")";
-        AuditEntry entry;
-        entry.who = who_;
-        entry.action = "clock set";
-        entry.target = name;
-        entry.result = set ? "ok" : "failed: no acknowledgement";
-        entry.detail = "skew " + off;
-        store_.audit(entry);
+        const bool set = set_clock(controller, "skew " + off);
         message =
             (set ? "clock set; it was off by " : "clock off by ") + off + (set ? "" : "; setting it failed");
     }
     tell_status(controller, true, skew, message);
+}
+
+bool Watch::set_clock(const Controller& controller, const std::string& why) {
+    const bool set = set_to_site_time(controller, leases_, metrics_);
+    AuditEntry entry;
+    entry.who = who_;
+    entry.action = "clock set";
+    entry.target = controller.name;
+    entry.result = set ? "ok" : "failed: no acknowledgement";
+    entry.detail = why;
+    store_.audit(entry);
+    return set;
 }
 
 void Watch::tell_status(const Controller& controller, bool reachable, std::optional<int64_t> skew,

@@ -31,6 +31,10 @@ public:
     // once stop() was called.
     void round(const std::vector<Controller>& controllers);
     void stop() { stopping_ = true; }
+    // Sets the controller's clock to its site's local time, under its lease
+    // (LeaseLost when not held), and audits it ("clock set", detail why);
+    // false when the controller did not acknowledge.
+    bool set_clock(const Controller& controller, const std::string& why);
 
 private:
     struct Seen {

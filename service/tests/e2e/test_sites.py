@@ -67,3 +67,11 @@ def test_init_makes_the_site_main_in_the_zone_given_or_the_hosts(database, tmp_p
     subprocess.run(fresh.command("init"), env={**os.environ, "TZ": "America/Montevideo"}, check=True,
                    capture_output=True)
     assert fresh.run("site", "list")["sites"][0]["zone"] == "America/Montevideo"
+
+    # The configuration file's time_zone, serve's, before the host's; init's own before both.
+    config = tmp_path / "doorlinkd.toml"
+    config.write_text('time_zone = "Asia/Kolkata"\n')
+    for args, zone in [([], "Asia/Kolkata"), (["--time-zone", "Asia/Tokyo"], "Asia/Tokyo")]:
+        configured = Service(f"sqlite:{tmp_path}/configured{len(args)}.db", tmp_path / f"data{len(args) + 3}")
+        configured.run("--config", config, "init", *args)
+        assert configured.run("site", "list")["sites"][0]["zone"] == zone

@@ -4,13 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <ctime>
 #include <future>
 #include <vector>
 
-#include "fleet/clock_skew.h"
+#include "fleet/clocks.h"
 #include "serve/card_locks.h"
 #include "serve/pushed_datagram.h"
+#include "zones/zones.h"
 
 namespace doorlinkd {
 namespace {
@@ -72,23 +72,25 @@ TEST(CardLocks, OneCardAtATimeOtherCardsAtOnceAnUnknownCardAloneAndNoEntryOnceUn
     EXPECT_EQ(locks.cards_in_use(), 0u);
 }
 
-TEST(ClockSkew, IsTheControllersLocalTimeLessOurs) {
-    std::tm local{};
-    local.tm_year = 2026 - 1900;
-    local.tm_mon = 2;
-    local.tm_mday = 5;
-    local.tm_hour = 14;
-    local.tm_min = 7;
-    local.tm_sec = 9;
-    local.tm_isdst = -1;
-    const std::time_t now = std::mktime(&local);
-    EXPECT_EQ(clock_skew("26-03-05 14:07:09", now), 0);
-    EXPECT_EQ(clock_skew("26-03-05 15:07:19", now), 3610);
-    EXPECT_EQ(clock_skew("26-03-04 14:07:09", now), -86400);
-    EXPECT_FALSE(clock_skew("26-03-05 14:3c:09", now));  // a byte that is no two decimal digits
-    EXPECT_FALSE(clock_skew("26-13-05 14:07:09", now));
-    EXPECT_FALSE(clock_skew("", now));
-    EXPECT_EQ(local_time_text(now), "20260305140709");
+TEST(ClockSkew, ComparesWallClockTimesInTheSitesZoneAcrossItsChanges) {
+    const std::string zone = "Europe/Berlin";
+    auto skew_at = [&](const std::string& clockText, const std::string& utcNow) {
+        return clock_skew(clockText, local_text(instant_of(utcNow, "UTC").utcMs, zone));
+    };
+    // The clocks went forward at 01:00 UTC, from 02:00 to 03:00 local: one
+    // not set since shows the gap's wall-clock time, an hour behind.
+    EXPECT_EQ(skew_at("26-03-29 02:00:30", "20260329010030"), -3600);
+    EXPECT_EQ(skew_at("26-03-29 03:00:40", "20260329010030"), 10);
+    // They went back at 01:00 UTC, from 03:00 to 02:00 local: in the
+    // repeated hour a clock showing 02:30 is right, one not set an hour ahead.
+    EXPECT_EQ(skew_at("26-10-25 02:30:00", "20261025003000"), 0);  // the first 02:30
+    EXPECT_EQ(skew_at("26-10-25 02:30:00", "20261025013000"), 0);  // the second
+    EXPECT_EQ(skew_at("26-10-25 03:30:00", "20261025013000"), 3600);
+    EXPECT_EQ(skew_at("26-03-04 14:07:09", "20260305130709"), -86400);
+    EXPECT_FALSE(skew_at("26-03-05 14:3c:09", "20260305130709"));  // a byte that is no two decimal digits
+    EXPECT_FALSE(skew_at("26-13-05 14:07:09", "20260305130709"));
+    EXPECT_FALSE(skew_at("26-02-30 14:07:09", "20260305130709"));  // no such day
+    EXPECT_FALSE(skew_at("", "20260305130709"));
 }
 
 }  // namespace
