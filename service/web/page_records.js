@@ -64,6 +64,7 @@ export function render(root, ctx) {
 const KIND_NOTES = {
   ambiguous: "this local time occurred twice (the clocks went back); the earlier is taken",
   nonexistent: "the clocks skipped this local time; the instant the gap ended is taken",
+  invalid: "the controller's clock gave no real date and time; the instant it was archived is taken",
 };
 
 function localTime(record) {

@@ -17,6 +17,7 @@
 #include "library/doorlink_library.h"
 #include "serve/serve_config.h"
 #include "zones/host_zone.h"
+#include "zones/instant_text.h"
 
 namespace doorlinkd {
 namespace {
@@ -44,11 +45,6 @@ std::string password_from_stdin() {
         throw Refused("--password-stdin: standard input is empty");
     if (!line.empty() && line.back() == '\r') line.pop_back();
     return line;
-}
-
-bool is_time_text(const std::string& text) {
-    return text.size() == 14 &&
-           std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); });
 }
 
 // Prints the outcome: with asJson the JSON object on standard output, else
@@ -207,7 +203,11 @@ int main(int argc, char** argv) {
     auto* records = app.add_subcommand("records", "list stored records, newest first");
     records->add_option("--controller", query.controller);
     records->add_option("--card", query.card);
-    records->add_option("--since", query.since, "yyyymmddhhmmss");
+    std::string since;
+    records->add_option("--since", since,
+                        "records at or after an instant, ISO 8601 with its offset or Z\n"
+                        "(2026-12-08T09:00:00+01:00, 2026-12-08T08:00:00Z); or yyyymmddhhmmss, by each\n"
+                        "record's own local time whatever its zone");
     records->add_option("--limit", query.limit)->check(CLI::NonNegativeNumber);
 
     auto* photo = app.add_subcommand("photo", "stored photos")->require_subcommand(1);
@@ -292,7 +292,7 @@ int main(int argc, char** argv) {
         o.leaseSeconds = settings.leaseSeconds;
 
         const bool drives = sync->parsed() || archive->parsed() || serve->parsed();
-        if (!query.since.empty() && !is_time_text(query.since)) throw Refused("--since: yyyymmddhhmmss");
+        query.since = record_bound("--since", since);
         std::string dataDir;
         std::unique_ptr<DataDirLock> lock;
         if (drives || o.db.empty()) dataDir = prepare_data_dir(o.dataDir, std::cerr);

@@ -1,6 +1,7 @@
 #include "cli/commands.h"
 #include "common/atomic_file.h"
 #include "fleet/json_forms.h"
+#include "store/record_event.h"
 
 namespace doorlinkd {
 
@@ -9,8 +10,11 @@ Outcome records_command(Store& store, const RecordQuery& query) {
     Json list = Json::array();
     for (const StoredRecord& record : store.records(query)) {
         list.push_back(to_json(record));
-        outcome.lines.push_back(record.time + "  " + record.card + "  " + record.controller +
-                                (record.photo ? "  photo " + record.photo->sha256 : ""));
+        // The controller's local time in its zone, then the instant.
+        outcome.lines.push_back(
+            readable_time(record.time) + " " + record.stamp.zone + "  " + iso_instant(record.stamp.instant) +
+            (record.stamp.localKind == "exact" ? "" : " (" + record.stamp.localKind + ")") + "  " +
+            record.card + "  " + record.controller + (record.photo ? "  photo " + record.photo->sha256 : ""));
     }
     outcome.json["records"] = list;
     return outcome;

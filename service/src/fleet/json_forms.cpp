@@ -1,6 +1,7 @@
 #include "fleet/json_forms.h"
 
 #include "cards/card_rules.h"
+#include "store/record_event.h"
 
 namespace doorlinkd {
 namespace {
@@ -64,8 +65,10 @@ Json to_json(const StoredRecord& record) {
         photo = Json{
             {"sha256", record.photo->sha256}, {"bytes", record.photo->bytes}, {"whole", record.photo->whole}};
     }
-    return Json{
+    Json json{
         {"controller", record.controller}, {"card", record.card}, {"time", record.time}, {"photo", photo}};
+    put_stamp(json, record.stamp);
+    return json;
 }
 
 }  // namespace doorlinkd

@@ -36,8 +36,13 @@ Json operation(const Route& route) {
         parameters.push_back(
             Json{{"name", name}, {"in", "query"}, {"required", false}, {"schema", {{"type", "string"}}}});
     }
-    Json answers{{std::to_string(route.status), {{"description", "success"}}},
-                 {"400", error_answer("bad input")}};
+    Json success{{"description", "success"}};
+    if (*route.answer) {
+        success["content"] = {
+            {"application/json",
+             {{"schema", {{"$ref", std::string("#/components/schemas/") + route.answer}}}}}};
+    }
+    Json answers{{std::to_string(route.status), success}, {"400", error_answer("bad input")}};
     if (route.role) {
         answers["401"] = error_answer("no valid token");
         answers["403"] = error_answer("the token's role may not");
@@ -48,6 +53,7 @@ Json operation(const Route& route) {
             {"operationId", lower(route.method) + std::string(route.path)},
             {"parameters", parameters},
             {"responses", answers}};
+    if (*route.description) op["description"] = route.description;
     if (*route.body) {
         op["requestBody"] = Json{{"required", std::string(route.body) == "text/csv"},
                                  {"content", {{route.body, {{"schema", {{"type", "object"}}}}}}}};
@@ -62,6 +68,40 @@ Json operation(const Route& route) {
         op["security"] = Json::array();
     }
     return op;
+}
+
+// A page of stored records, as GET /api/v1/records answers.
+Json records_schema() {
+    const Json text{{"type", "string"}};
+    Json record{
+        {"type", "object"},
+        {"properties",
+         {{"controller", text},
+          {"card", text},
+          {"time", {{"type", "string"}, {"description", "the controller's own local time, yyyymmddhhmmss"}}},
+          {"photo",
+           {{"type", "object"},
+            {"nullable", true},
+            {"properties",
+             {{"sha256", text}, {"bytes", {{"type", "integer"}}}, {"whole", {{"type", "boolean"}}}}}}},
+          {"instant",
+           {{"type", "string"},
+            {"format", "date-time"},
+            {"description", "the instant time stands for in zone, ISO 8601 UTC (2026-12-08T08:00:00Z)"}}},
+          {"site", {{"type", "string"}, {"description", "the controller's site; empty when it was gone"}}},
+          {"zone", {{"type", "string"}, {"description", "the IANA zone time was read in"}}},
+          {"local_kind",
+           {{"type", "string"},
+            {"enum", {"exact", "ambiguous", "nonexistent", "invalid"}},
+            {"description",
+             "ambiguous: time occurs twice (the clocks went back), instant is the earlier; nonexistent: "
+             "time falls in a gap (the clocks went forward), instant is where the gap ends; invalid: time "
+             "is no date and time, instant is when the record was archived"}}}}}};
+    return Json{
+        {"type", "object"},
+        {"properties",
+         {{"records", {{"type", "array"}, {"items", record}}},
+          {"total", {{"type", "integer"}, {"description", "records the query matches, pages aside"}}}}}};
 }
 
 }  // namespace
@@ -85,7 +125,8 @@ Json openapi_document(const std::vector<Route>& routes) {
            {{"Error",
              {{"type", "object"},
               {"required", {"error"}},
-              {"properties", {{"error", {{"type", "string"}}}}}}}}}}},
+              {"properties", {{"error", {{"type", "string"}}}}}}},
+            {"Records", records_schema()}}}}},
         {"security", Json::array({Json{{"bearer", Json::array()}}})},
     };
 }

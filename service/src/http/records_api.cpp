@@ -5,15 +5,19 @@
 #include "cards/card_rules.h"
 #include "fleet/json_forms.h"
 #include "http/handlers.h"
+#include "zones/instant_text.h"
 
 namespace doorlinkd {
 namespace {
 
-std::string time_param(const Call& call, const std::string& name) {
+// An instant (ISO 8601 with its offset or Z) or the older yyyymmddhhmmss,
+// the record's own local time; 400 for anything else.
+RecordBound time_param(const Call& call, const std::string& name) {
     std::string text = query_text(call, name);
-    if (!text.empty() && (text.size() != 14 || !all_digits(text)))
-        throw HttpError(400, name + ": yyyymmddhhmmss");
-    return text;
+    // A '+' of an offset that was not sent as %2B arrives as a blank, which
+    // no valid form has.
+    std::replace(text.begin(), text.end(), ' ', '+');
+    return record_bound(name, text);
 }
 
 bool is_sha256(const std::string& text) {

@@ -93,8 +93,12 @@ const std::vector<Route>& api_routes() {
         {"GET", "/api/v1/archive/runs", kViewer, "Archive runs, newest first", list_archive_runs, kPage},
         {"GET", "/api/v1/archive/runs/{id}", kViewer, "An archive run's results", get_archive_run},
 
-        {"GET", "/api/v1/records", kViewer, "Stored records, newest first", list_records,
-         "controller,card,since,until,offset,limit"},
+        {"GET", "/api/v1/records", kViewer, "Stored records, newest first by the instant each stands for",
+         list_records, "controller,card,since,until,offset,limit", "", 200,
+         "since (at or after) and until (before): an instant, ISO 8601 with its offset or Z "
+         "(2026-12-08T09:00:00+01:00, 2026-12-08T08:00:00Z; a '+' sent as %2B), or yyyymmddhhmmss, "
+         "compared with each record's own local time whatever its zone.",
+         "Records"},
         {"GET", "/api/v1/photos/{sha256}", kViewer, "A stored photo (image/jpeg)", get_photo},
 
         {"GET", "/api/v1/events", kViewer, "Events after an id, oldest first, and the newest id", list_events,

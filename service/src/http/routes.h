@@ -20,9 +20,13 @@ struct Route {
     std::optional<Role> role;  // the least role that may; none: no token needed
     const char* summary;
     Handler handler;
-    const char* query = "";  // its query parameters, separated by commas
-    const char* body = "";   // the request's media type, "" when none
-    int status = 200;        // the status of success
+    const char* query = "";        // its query parameters, separated by commas
+    const char* body = "";         // the request's media type, "" when none
+    int status = 200;              // the status of success
+    const char* description = "";  // more than the summary says, "" when nothing
+    // The schema of a success's answer among the document's components, ""
+    // when it is not described.
+    const char* answer = "";
 };
 
 const std::vector<Route>& api_routes();

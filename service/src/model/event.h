@@ -10,8 +10,11 @@ namespace doorlinkd {
 // Kinds of events and the fields of each (data, a JSON object):
 //   "error"  {"text"}                          an error report a controller pushed
 //   "photo"  {"card", "time", "sha256", "path"} a photo a controller pushed
-//   "record" {"card", "time", "record_kind", "sha256", "path"}  an archived record
-//            (sha256 and path null without a photo)
+//   "record" {"card", "time", "record_kind", "sha256", "path", "instant", "site",
+//            "zone", "local_kind"}  an archived record (sha256 and path null
+//            without a photo; instant: ISO 8601 UTC "2026-12-08T08:00:00Z"
+//            of its time in the zone of its site; local_kind: exact,
+//            ambiguous, nonexistent or invalid, see RecordStamp)
 //   "sync"   {"run", "status", "cards", "drift", "message"}  a controller's sync result
 //   "status" {"reachable", "skew", "message"}   a controller's status changed
 // time fields are the controller's "yyyy-mm-dd hh:mm[:ss]" texts; path is

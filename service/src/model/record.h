@@ -30,19 +30,41 @@ struct PhotoInfo {
     bool whole = false;
 };
 
+// When and where a record was taken: the instant its controller's local
+// time stands for in the zone of the controller's site, as the store worked
+// it out when it archived the record.
+struct RecordStamp {
+    int64_t instant = 0;  // ms since the epoch, UTC
+    // How the local time maps to the instant: "exact"; "ambiguous" (the
+    // repeated hour: the earlier); "nonexistent" (the gap when the clocks
+    // go forward: where the gap ends); "invalid" (no date and time at all:
+    // the instant it was archived, by the database's clock).
+    std::string localKind = "exact";
+    std::string site;  // the controller's site; "" when the controller was gone
+    std::string zone;  // that site's zone; the site main's when the controller was gone
+};
+
 struct StoredRecord {
     std::string controller;
     std::string card;
-    std::string time;
+    std::string time;  // the controller's own local time, yyyymmddhhmmss
     int kind = 1;
     std::optional<PhotoInfo> photo;
+    RecordStamp stamp;
+};
+
+// A bound of a record query: an instant, or (for callers of the older
+// form) a local time text compared with each record's own time.
+struct RecordBound {
+    std::optional<int64_t> instant;  // ms since the epoch, UTC
+    std::string local;               // yyyymmddhhmmss; empty: none
 };
 
 struct RecordQuery {
     std::string controller;  // empty: any
     std::string card;        // empty: any
-    std::string since;       // yyyymmddhhmmss, empty: any; records at or after it
-    std::string until;       // yyyymmddhhmmss, empty: any; records before it
+    RecordBound since;       // records at or after it
+    RecordBound until;       // records before it
     int offset = 0;          // records skipped (newest first)
     int limit = 0;           // 0: no limit
 };

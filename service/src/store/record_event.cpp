@@ -4,18 +4,13 @@
 
 namespace doorlinkd {
 
-namespace {
-
-// "yyyy-mm-dd hh:mm:ss" of "yyyymmddhhmmss"; another text as it is.
 std::string readable_time(const std::string& time) {
     if (time.size() != 14) return time;
     return time.substr(0, 4) + "-" + time.substr(4, 2) + "-" + time.substr(6, 2) + " " + time.substr(8, 2) +
            ":" + time.substr(10, 2) + ":" + time.substr(12, 2);
 }
 
-}  // namespace
-
-Event record_event(const IncomingRecord& record) {
+Event record_event(const IncomingRecord& record, const RecordStamp& stamp) {
     nlohmann::ordered_json data;
     data["card"] = record.card;
     data["time"] = readable_time(record.time);
@@ -27,6 +22,7 @@ Event record_event(const IncomingRecord& record) {
         data["sha256"] = nullptr;
         data["path"] = nullptr;
     }
+    put_stamp(data, stamp);
     Event event;
     event.controller = record.controller;
     event.kind = "record";

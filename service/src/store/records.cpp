@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 #include <set>
 #include <utility>
 
 #include "store/database.h"
 #include "store/events.h"
 #include "store/record_event.h"
+#include "store/record_stamp.h"
 
 namespace doorlinkd {
 
@@ -21,15 +23,17 @@ constexpr int64_t kPushedPhotoGraceMs = 60000;
 // appended to params.
 std::string record_filter(const RecordQuery& query, std::vector<Value>& params) {
     std::vector<std::string> where;
-    auto add = [&](const char* condition, const std::string& value) {
-        if (value.empty()) return;
+    auto add = [&](const char* condition, Value value) {
         where.emplace_back(condition);
-        params.emplace_back(value);
+        params.push_back(std::move(value));
     };
-    add("r.controller = ?", query.controller);
-    add("r.card = ?", query.card);
-    add("r.time >= ?", query.since);
-    add("r.time < ?", query.until);
+    if (!query.controller.empty()) add("r.controller = ?", query.controller);
+    if (!query.card.empty()) add("r.card = ?", query.card);
+    if (query.since.instant) add("r.instant >= ?", *query.since.instant);
+    if (query.until.instant) add("r.instant < ?", *query.until.instant);
+    // The older form: the record's own local time text, whatever its zone.
+    if (!query.since.local.empty()) add("r.time >= ?", query.since.local);
+    if (!query.until.local.empty()) add("r.time < ?", query.until.local);
     std::string sql;
     for (size_t i = 0; i < where.size(); ++i) sql += (i == 0 ? " WHERE " : " AND ") + where[i];
     return sql;
@@ -82,6 +86,25 @@ ImportCounts SqlRecords::import_records(const std::vector<IncomingRecord>& recor
         }
         ImportCounts counts;
         std::vector<Event> fresh;  // the events of the records new to the store
+        std::map<std::string, RecordPlace> places;
+        for (const std::string& name : controllers) places.emplace(name, record_place(tx, name));
+        std::optional<int64_t> now;  // the archived time, for a record whose time is none
+        const auto archived = [&] {
+            if (!now) now = tx.rows("SELECT {now_ms}").at(0).at(0).integer();
+            return *now;
+        };
+        // Inserts a record with its stamp; one new to the store becomes an event.
+        const auto insert = [&](const IncomingRecord& r, const std::string& photoSha256) {
+            const RecordStamp stamp = record_stamp(r.time, places.at(r.controller), archived);
+            if (tx.exec("INSERT INTO records (controller, card, time, kind, photo_sha256, archived, instant,"
+                        " local_kind, site, zone) VALUES (?, ?, ?, ?, ?, {now_ms}, ?, ?, ?, ?)"
+                        " ON CONFLICT (controller, card, time, photo_sha256) DO NOTHING",
+                        {r.controller, r.card, r.time, r.kind, photoSha256, stamp.instant, stamp.localKind,
+                         stamp.site, stamp.zone})
+                    .changes > 0) {
+                fresh.push_back(record_event(r, stamp));
+            }
+        };
         // The photos first, each once, in hash order: imports that share
         // photos wait for each other instead of deadlocking. Each is
         // locked against retention's delete until the records that name
@@ -113,26 +136,14 @@ ImportCounts SqlRecords::import_records(const std::vector<IncomingRecord>& recor
                         .changes > 0) {
                     continue;
                 }
-                if (tx.exec("INSERT INTO records (controller, card, time, kind, photo_sha256, archived)"
-                            " VALUES (?, ?, ?, ?, ?, {now_ms})"
-                            " ON CONFLICT (controller, card, time, photo_sha256) DO NOTHING",
-                            {r.controller, r.card, r.time, r.kind, photo.sha256})
-                        .changes > 0) {
-                    fresh.push_back(record_event(r));
-                }
+                insert(r, photo.sha256);
             } else {
                 // Stored already, with its photo or without.
                 if (tx.any("SELECT 1 FROM records WHERE controller = ? AND card = ? AND time = ?",
                            {r.controller, r.card, r.time})) {
                     continue;
                 }
-                if (tx.exec("INSERT INTO records (controller, card, time, kind, photo_sha256, archived)"
-                            " VALUES (?, ?, ?, ?, '', {now_ms})"
-                            " ON CONFLICT (controller, card, time, photo_sha256) DO NOTHING",
-                            {r.controller, r.card, r.time, r.kind})
-                        .changes > 0) {
-                    fresh.push_back(record_event(r));
-                }
+                insert(r, "");
             }
         }
         // A photo that joins a record told before makes no event: each
@@ -148,9 +159,10 @@ std::vector<StoredRecord> SqlRecords::records(const RecordQuery& query) {
         std::vector<Value> params;
         // The filter's values before the page's.
         std::string sql =
-            "SELECT r.controller, r.card, r.time, r.kind, r.photo_sha256, p.size, p.whole"
+            "SELECT r.controller, r.card, r.time, r.kind, r.photo_sha256, p.size, p.whole, r.instant,"
+            " r.local_kind, r.site, r.zone"
             " FROM records r LEFT JOIN photos p ON p.sha256 = r.photo_sha256" +
-            record_filter(query, params) + " ORDER BY r.time DESC, r.id DESC";
+            record_filter(query, params) + " ORDER BY r.instant DESC, r.id DESC";
         sql += page_clause(query.offset, query.limit, params);
         std::vector<StoredRecord> out;
         for (const Row& row : tx.rows(sql, params)) {
@@ -162,6 +174,8 @@ std::vector<StoredRecord> SqlRecords::records(const RecordQuery& query) {
             if (!row.at(4).text().empty() && !row.at(5).is_null()) {
                 record.photo = PhotoInfo{row.at(4).text(), row.at(5).integer(), row.at(6).integer() != 0};
             }
+            record.stamp =
+                RecordStamp{row.at(7).integer(), row.at(8).text(), row.at(9).text(), row.at(10).text()};
             out.push_back(std::move(record));
         }
         return out;

@@ -25,13 +25,16 @@ public:
     // the one stored with it. Counts the records new to the store and the
     // photos new to it (by hash: a photo already stored for another record
     // is not counted again, also when it joins a record stored without one).
-    // A record's time must have 14 characters (yyyymmddhhmmss).
+    // A record's time must have 14 characters (yyyymmddhhmmss). Each new
+    // record is stamped with the instant its time stands for in the zone
+    // of its controller's site (see RecordStamp; the site main's zone for a
+    // controller that is gone).
     // Every record new to the store becomes a "record" event (and its
     // outbox message) in the same transaction, so each is told once, and
     // is marked archived now by the database's clock (retention goes by
     // that).
     virtual ImportCounts import_records(const std::vector<IncomingRecord>& records) = 0;
-    // Newest first.
+    // Newest first by instant (the later stored first at the same instant).
     virtual std::vector<StoredRecord> records(const RecordQuery& query) = 0;
     // How many records the query matches, its offset and limit aside.
     virtual int64_t count_records(const RecordQuery& query) = 0;

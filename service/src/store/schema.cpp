@@ -220,6 +220,22 @@ const std::vector<std::vector<std::string>>& upgrade_steps() {
             "ALTER TABLE controllers ADD COLUMN site {text} NOT NULL DEFAULT 'main'",
             "CREATE INDEX controllers_site ON controllers (site)",
         },
+        // 4 -> 5: the instant each record stands for. time stays the
+        // controller's own local text; instant is what it means in the
+        // zone of the controller's site (ms since the epoch, UTC), with
+        // how the text mapped (local_kind: exact, ambiguous, nonexistent,
+        // or invalid for a text that is no time: its archived time), and
+        // the site and zone it was read in. initialise() stamps the
+        // records stored before.
+        {
+            "ALTER TABLE records ADD COLUMN instant BIGINT NOT NULL DEFAULT 0",
+            "ALTER TABLE records ADD COLUMN local_kind {text} NOT NULL DEFAULT 'exact'",
+            "ALTER TABLE records ADD COLUMN site {text} NOT NULL DEFAULT ''",
+            "ALTER TABLE records ADD COLUMN zone {text} NOT NULL DEFAULT ''",
+            // Newest first, of all and of one controller.
+            "CREATE INDEX records_instant ON records (instant, id)",
+            "CREATE INDEX records_controller_instant ON records (controller, instant, id)",
+        },
     };
     return steps;
 }

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "store/database.h"
+#include "store/record_stamp.h"
 #include "store/schema.h"
 #include "store/store.h"
 #include "zones/zones.h"
@@ -20,6 +21,8 @@ int schema_version(Tx& tx) {
 
 // The version whose step made the sites.
 constexpr int kSitesVersion = 4;
+// The version whose step gave records their instants.
+constexpr int kInstantsVersion = 5;
 
 std::string newer_message(int version) {
     return "the database's schema version " + std::to_string(version) + " is newer than this program's (" +
@@ -70,6 +73,8 @@ public:
                 tx.exec("INSERT INTO sites (name, zone, description) VALUES (?, ?, '')",
                         {kMainSite, defaultZone});
             }
+            // After the site main: the records of controllers that are gone are read in its zone.
+            if (version < kInstantsVersion) stamp_stored_records(tx);
             if (version != kSchemaVersion) {
                 tx.exec("DELETE FROM schema_version");
                 tx.exec("INSERT INTO schema_version (version) VALUES (?)", {kSchemaVersion});

@@ -94,6 +94,15 @@ void require_zone(const std::string& name) {
     if (!problem.empty()) throw Refused(problem);
 }
 
+const char* local_time_kind_name(LocalTimeKind kind) {
+    switch (kind) {
+        case LocalTimeKind::exact: return "exact";
+        case LocalTimeKind::ambiguous: return "ambiguous";
+        case LocalTimeKind::nonexistent: return "nonexistent";
+    }
+    return "exact";
+}
+
 ZonedInstant instant_of(const std::string& localText, const std::string& zone) {
     const ZoneRules& rules = rules_of(zone);
     const date::local_seconds localTime = parsed_local_time(localText);

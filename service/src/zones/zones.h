@@ -28,6 +28,9 @@ enum class LocalTimeKind {
     nonexistent,  // it falls in the gap when the clocks go forward: the instant the gap ends
 };
 
+// "exact", "ambiguous" or "nonexistent".
+const char* local_time_kind_name(LocalTimeKind kind);
+
 struct ZonedInstant {
     int64_t utcMs = 0;  // milliseconds since 1970-01-01 00:00:00 UTC
     LocalTimeKind kind = LocalTimeKind::exact;

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -16,6 +17,7 @@
 #include "store/schema.h"
 #include "store/store.h"
 #include "unit/test_databases.h"
+#include "zones/instant_text.h"
 
 namespace doorlinkd {
 namespace {
@@ -140,11 +142,11 @@ TEST_P(StoreTest, SchemaIsCreatedOnceAndRequired) {
 }
 
 TEST_P(StoreTest, SchemaOfANewerProgramIsRefused) {
-    raw()->execute("UPDATE schema_version SET version = 5");
+    raw()->execute("UPDATE schema_version SET version = 6");
     EXPECT_EQ(message_of([&] { store_->require_schema(); }),
-              "the database's schema version 5 is newer than this program's (4)");
+              "the database's schema version 6 is newer than this program's (5)");
     EXPECT_THROW(store_->initialise(), StoreError);
-    EXPECT_EQ(raw()->execute("SELECT version FROM schema_version").rows.at(0).at(0).integer(), 5);
+    EXPECT_EQ(raw()->execute("SELECT version FROM schema_version").rows.at(0).at(0).integer(), 6);
 }
 
 // The schema of an older program, as its steps made it.
@@ -175,7 +177,7 @@ TEST_P(StoreTest, ASchemaOneDatabaseIsUpgradedWithItsData) {
     }
     auto store = Store::open(old.location());
     EXPECT_EQ(message_of([&] { store->require_schema(); }),
-              "the database's schema version 1 is older than this program's (4); run doorlinkd init to "
+              "the database's schema version 1 is older than this program's (5); run doorlinkd init to "
               "upgrade it");
     EXPECT_EQ(store->initialise(), kSchemaVersion);
     EXPECT_NO_THROW(store->require_schema());
@@ -233,6 +235,61 @@ TEST_P(StoreTest, ASchemaThreeDatabaseGetsTheSiteMainInTheZoneGiven) {
     store->set_site("main", std::string("Europe/Berlin"), std::nullopt);
     EXPECT_EQ(store->initialise("Asia/Tokyo"), kSchemaVersion);
     EXPECT_EQ(store->site("main")->zone, "Europe/Berlin");
+}
+
+// The records of a database from before instants get theirs at the
+// upgrade, in the zone of their controller's site (the site main's when the
+// controller is gone), more than one batch of them.
+TEST_P(StoreTest, ASchemaFourDatabaseGetsTheInstantsOfItsRecords) {
+    TestDatabase old(GetParam());
+    constexpr int kMany = 600;
+    {
+        auto connection = connector(old.location())();
+        make_schema(*connection, 4);
+        connection->execute(
+            "INSERT INTO sites (name, zone, description) VALUES ('main', 'America/New_York', ''),"
+            " ('berlin', 'Europe/Berlin', '')");
+        connection->execute(
+            "INSERT INTO controllers (name, address, mac, number, long_records, photos, site)"
+            " VALUES ('b', '192.0.2.1', '001122334455', 1, 0, 1, 'berlin')");
+        connection->execute("BEGIN");
+        for (int i = 0; i < kMany; ++i) {
+            char time[32];
+            std::snprintf(time, sizeof time, "2026120809%02d%02d", i / 60, i % 60);
+            connection->execute(
+                "INSERT INTO records (controller, card, time, kind, archived) VALUES ('b', '00100001', ?, 1, "
+                "1)",
+                {std::string(time)});
+        }
+        connection->execute("COMMIT");
+        connection->execute(
+            "INSERT INTO records (controller, card, time, kind, archived) VALUES ('gone', '00100002',"
+            " '20261208030030', 1, 1), ('b', '00100003', '20260000000000', 1, 1234)");
+    }
+    auto store = Store::open(old.location());
+    EXPECT_EQ(store->initialise("Asia/Tokyo"), kSchemaVersion);
+    const auto records = store->records(RecordQuery{});
+    ASSERT_EQ(records.size(), static_cast<size_t>(kMany + 2));
+    // Berlin's 09:00:00 to 09:09:59 are 08:00:00Z to 08:09:59Z; the gone
+    // controller's 03:00:30 in New York is 08:00:30Z.
+    for (size_t i = 0; i + 1 < records.size(); ++i) {
+        const StoredRecord& r = records[i];
+        if (r.controller == "gone") continue;
+        EXPECT_EQ(iso_instant(r.stamp.instant),
+                  "2026-12-08T08:" + r.time.substr(10, 2) + ":" + r.time.substr(12, 2) + "Z");
+        EXPECT_EQ(r.stamp.site, "berlin");
+    }
+    const auto gone =
+        std::find_if(records.begin(), records.end(), [](const auto& r) { return r.controller == "gone"; });
+    ASSERT_NE(gone, records.end());
+    EXPECT_EQ(iso_instant(gone->stamp.instant), "2026-12-08T08:00:30Z");
+    EXPECT_EQ(gone->stamp.site, "");
+    EXPECT_EQ(gone->stamp.zone, "America/New_York");
+    // At the same instant as Berlin's 09:00:30, and stored later: just before it.
+    EXPECT_EQ((gone + 1)->time, "20261208090030");
+    const StoredRecord& invalid = records.back();
+    EXPECT_EQ(invalid.stamp.localKind, "invalid");
+    EXPECT_EQ(invalid.stamp.instant, 1234);  // its archived time
 }
 
 TEST_P(StoreTest, TwoProcessesInitialiseAtOnce) {
@@ -566,7 +623,7 @@ TEST_P(StoreTest, RecordsAreQueriedNewestFirst) {
     EXPECT_EQ(times(store_->records(query)),
               (std::vector<std::string>{"gate/00100001/20240103080000", "door/00100001/20240101080000"}));
     query = RecordQuery{};
-    query.since = "20240103080000";  // at or after
+    query.since.local = "20240103080000";  // at or after
     EXPECT_EQ(store_->records(query).size(), 3u);
     query.limit = 2;
     EXPECT_EQ(times(store_->records(query)),
@@ -574,6 +631,61 @@ TEST_P(StoreTest, RecordsAreQueriedNewestFirst) {
     query = RecordQuery{};
     query.controller = "nowhere";
     EXPECT_TRUE(store_->records(query).empty());
+}
+
+// Two controllers in two zones: their records sort and filter by the
+// instants their local times stand for, not by the texts.
+TEST_P(StoreTest, RecordsOfTwoZonesSortAndFilterByInstant) {
+    store_->add_site(Site{"berlin", "Europe/Berlin", ""});
+    store_->add_site(Site{"newyork", "America/New_York", ""});
+    Controller b = make_controller("b", 1);
+    b.site = "berlin";
+    Controller n = make_controller("n", 2);
+    n.site = "newyork";
+    store_->add_controller(b);
+    store_->add_controller(n);
+    const int64_t before = store_->now_ms();
+    store_->import_records({record("b", "00100001", "20261208090000"),    // 08:00Z
+                            record("n", "00100002", "20261208030100"),    // 08:01Z
+                            record("b", "00100003", "20261208090200"),    // 08:02Z
+                            record("n", "00100004", "20261208030300"),    // 08:03Z
+                            record("b", "00100005", "20261025023000"),    // twice: CEST's, 00:30Z
+                            record("n", "00100006", "20260308023000"),    // in the gap: its end, 07:00Z
+                            record("b", "00100007", "20261399000000")});  // no time: archived now
+    const int64_t after = store_->now_ms();
+    auto cards = [](const std::vector<StoredRecord>& records) {
+        std::vector<std::string> out;
+        for (const auto& r : records) out.push_back(r.card.substr(6));
+        return out;
+    };
+    const auto all = all_records();
+    EXPECT_EQ(cards(all), (std::vector<std::string>{"07", "04", "03", "02", "01", "05", "06"}));
+    const StoredRecord& invalid = all.at(0);
+    EXPECT_EQ(invalid.stamp.localKind, "invalid");
+    EXPECT_GE(invalid.stamp.instant, before);
+    EXPECT_LE(invalid.stamp.instant, after);
+    EXPECT_EQ(invalid.time, "20261399000000");  // the controller's text stays
+    const StoredRecord& first = all.at(4);
+    EXPECT_EQ(iso_instant(first.stamp.instant), "2026-12-08T08:00:00Z");
+    EXPECT_EQ(first.stamp.localKind, "exact");
+    EXPECT_EQ(first.stamp.site, "berlin");
+    EXPECT_EQ(first.stamp.zone, "Europe/Berlin");
+    EXPECT_EQ(iso_instant(all.at(5).stamp.instant), "2026-10-25T00:30:00Z");
+    EXPECT_EQ(all.at(5).stamp.localKind, "ambiguous");
+    EXPECT_EQ(iso_instant(all.at(6).stamp.instant), "2026-03-08T07:00:00Z");
+    EXPECT_EQ(all.at(6).stamp.localKind, "nonexistent");
+    EXPECT_EQ(all.at(6).stamp.zone, "America/New_York");
+
+    RecordQuery query;
+    query.since.instant = parsed_iso_instant("2026-12-08T09:01:00+01:00");
+    query.until.instant = parsed_iso_instant("2026-12-08T08:03:00Z");
+    EXPECT_EQ(cards(store_->records(query)), (std::vector<std::string>{"03", "02"}));
+    EXPECT_EQ(store_->count_records(query), 2);
+    // The older form compares the controllers' own texts.
+    query = RecordQuery{};
+    query.since.local = "20261208030200";
+    query.until.local = "20261208090100";
+    EXPECT_EQ(cards(store_->records(query)), (std::vector<std::string>{"04", "01"}));
 }
 
 TEST_P(StoreTest, AFailedImportLeavesNothing) {
@@ -861,10 +973,11 @@ TEST_P(StoreTest, NewRecordsAreToldOnce) {
     EXPECT_EQ(events[0].controller, "door");
     EXPECT_EQ(events[0].data,
               R"({"card":"00100001","time":"2024-01-02 03:04:05","record_kind":2,"sha256":")" + photo.sha256 +
-                  R"(","path":"/api/v1/photos/)" + photo.sha256 + R"("})");
-    EXPECT_EQ(
-        events[1].data,
-        R"({"card":"00100002","time":"2024-01-02 03:04:06","record_kind":1,"sha256":null,"path":null})");
+                  R"(","path":"/api/v1/photos/)" + photo.sha256 +
+                  R"(","instant":"2024-01-02T03:04:05Z","site":"","zone":"UTC","local_kind":"exact"})");
+    EXPECT_EQ(events[1].data,
+              R"({"card":"00100002","time":"2024-01-02 03:04:06","record_kind":1,"sha256":null,"path":null,)"
+              R"("instant":"2024-01-02T03:04:06Z","site":"","zone":"UTC","local_kind":"exact"})");
     EXPECT_EQ(store_->outbox_depth(), 2);
 
     // Again, and with a photo for the record that had none: nothing new to tell.
@@ -1049,8 +1162,8 @@ TEST_P(StoreTest, RecordsUntilOffsetAndCount) {
     store_->import_records(batch);
     RecordQuery query;
     query.controller = "door";
-    query.since = "20240112000000";
-    query.until = "20240118000000";  // before it
+    query.since.local = "20240112000000";
+    query.until.local = "20240118000000";  // before it
     EXPECT_EQ(store_->count_records(query), 6);
     query.offset = 1;
     query.limit = 2;

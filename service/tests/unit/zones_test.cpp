@@ -13,6 +13,7 @@
 
 #include "model/errors.h"
 #include "zones/host_zone.h"
+#include "zones/instant_text.h"
 #include "zones/zones.h"
 
 namespace doorlinkd {
@@ -160,6 +161,37 @@ TEST(Zones, TextsThatAreNoLocalTimeAndUnknownZonesAreRefused) {
 
 // The host's zone: TZ when it names one, else the zone the localtime link
 // points into, whether the link is absolute or relative, else UTC.
+// Instants as callers write them: every offset form, the fraction's first
+// three digits, and a text without an offset (whose instant is unknown)
+// refused; the older 14 digits stay a local time.
+TEST(InstantText, IsoTimesWithTheirOffsets) {
+    const int64_t eight = utc("20261208080000");
+    for (const char* text :
+         {"2026-12-08T08:00:00Z", "2026-12-08t08:00:00z", "2026-12-08T09:00:00+01:00",
+          "2026-12-08T09:00:00+0100", "2026-12-08T09:00:00+01", "2026-12-08T02:30:00-05:30"}) {
+        EXPECT_EQ(parsed_iso_instant(text), eight) << text;
+    }
+    EXPECT_EQ(parsed_iso_instant("2026-12-08T08:00:00.25Z"), eight + 250);
+    EXPECT_EQ(parsed_iso_instant("2026-12-08T08:00:00.9999Z"), eight + 999);
+    EXPECT_EQ(iso_instant(eight + 999), "2026-12-08T08:00:00Z");
+    EXPECT_EQ(iso_instant(parsed_iso_instant("1969-12-31T23:59:59Z")), "1969-12-31T23:59:59Z");
+    for (const char* text :
+         {"2026-12-08T08:00:00", "2026-12-08 08:00:00Z", "2026-02-30T08:00:00Z", "2026-12-08T24:00:00Z",
+          "2026-12-08T08:00:00+24:00", "2026-12-08T08:00:00.Z", "2026-12-08T08:00:00Zx", "2026-12-08", ""}) {
+        EXPECT_THROW(parsed_iso_instant(text), Refused) << text;
+    }
+    EXPECT_EQ(record_bound("since", "20261208090000").local, "20261208090000");
+    EXPECT_FALSE(record_bound("since", "20261208090000").instant);
+    EXPECT_EQ(record_bound("since", "2026-12-08T08:00:00Z").instant, eight);
+    EXPECT_FALSE(record_bound("since", "").instant);
+    try {
+        record_bound("since", "2026120809");
+        ADD_FAILURE() << "not refused";
+    } catch (const Refused& refused) {
+        EXPECT_EQ(std::string(refused.what()).rfind("since: ", 0), 0u) << refused.what();
+    }
+}
+
 TEST(HostZone, FromTzThenTheLocaltimeLinkThenUtc) {
     namespace fs = std::filesystem;
     const fs::path dir = fs::temp_directory_path() / ("host-zone-" + std::to_string(::getpid()));
