@@ -47,6 +47,13 @@ def test_a_record_thumbnail_loads_after_an_archive(page, fleet):
         time.sleep(0.5)
     page.go("records", "#records [data-test=record]")
     page.wait(lambda d: natural_width(page, "#records img[data-test=thumbnail]") > 0)
+    # The controller's own time, in its site's zone (the fleet's host keeps UTC).
+    newest = fleet.serve.json("GET", "/api/v1/records?limit=1")["records"][0]
+    t = newest["time"]
+    local = f"{t[0:4]}-{t[4:6]}-{t[6:8]} {t[8:10]}:{t[10:12]}:{t[12:14]}"
+    shown = page.one("#records [data-test=record-time]").text
+    assert shown.startswith(local + " ") and len(shown) > len(local) + 1, (shown, newest)
+    assert newest["instant"].endswith("Z") and newest["zone"] and newest["site"] == "main"
     source = page.one("#records img[data-test=thumbnail]").get_attribute("src")
     assert source.startswith("blob:")  # fetched with the token, never by URL
     page.screenshot("records")
