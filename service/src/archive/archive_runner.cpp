@@ -92,9 +92,9 @@ ArchiveResult archive_one(Store& store, LeaseKeeper& leases, const DataDir& data
                           const Controller& controller, Removals& removals) {
     ArchiveResult result;
     result.controller = controller.name;
-    if (!leases.take(controller.name)) {
+    if (!leases.take(controller)) {
         result.status = ArchiveStatus::Busy;
-        result.message = leases.held_elsewhere(controller.name);
+        result.message = leases.held_elsewhere(controller);
         return result;
     }
     const HeldLease held(leases, controller.name);

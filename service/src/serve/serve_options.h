@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "http/http_options.h"
 #include "mqtt/mqtt_options.h"
@@ -23,6 +24,8 @@ struct ServeOptions {
     // The IANA zone the controllers' clocks are read and set in, in place
     // of the host's ("": the host's).
     std::string timeZone;
+    // The sites whose controllers this instance drives (none: every site).
+    std::vector<std::string> sites;
     HttpOptions http;
     MqttOptions mqtt;
 };

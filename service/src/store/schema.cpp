@@ -220,6 +220,18 @@ const std::vector<std::vector<std::string>>& upgrade_steps() {
             "ALTER TABLE controllers ADD COLUMN site {text} NOT NULL DEFAULT 'main'",
             "CREATE INDEX controllers_site ON controllers (site)",
         },
+        // 4 -> 5: the instants of records (merged from its own branch).
+        {},
+        // 5 -> 6: which sites the live instances of serve drive: each says
+        // so again while it runs, until expires (ms since the epoch, the
+        // database's clock); site '*' for an instance that drives every site.
+        {
+            "CREATE TABLE served_sites ("
+            " owner {text} NOT NULL,"
+            " site {text} NOT NULL,"
+            " expires BIGINT NOT NULL,"
+            " PRIMARY KEY (owner, site))",
+        },
     };
     return steps;
 }
