@@ -74,7 +74,11 @@ ImportCounts import_journal(Store& store, const DataDir& dataDir, const Controll
 std::vector<Controller> retired_owners(Store& store) {
     std::vector<Controller> owners;
     for (const RetiredNumber& retired : store.retired_numbers()) {
-        owners.push_back(Controller{retired.controller, "", "", retired.number, false, retired.photos});
+        Controller owner;
+        owner.name = retired.controller;
+        owner.number = retired.number;
+        owner.photos = retired.photos;
+        owners.push_back(owner);
     }
     return owners;
 }
