@@ -74,7 +74,11 @@ ImportCounts import_journal(Store& store, const DataDir& dataDir, const Controll
 std::vector<Controller> retired_owners(Store& store) {
     std::vector<Controller> owners;
     for (const RetiredNumber& retired : store.retired_numbers()) {
-        owners.push_back(Controller{retired.controller, "", "", retired.number, false, retired.photos});
+        Controller owner;
+        owner.name = retired.controller;
+        owner.number = retired.number;
+        owner.photos = retired.photos;
+        owners.push_back(owner);
     }
     return owners;
 }
@@ -92,9 +96,9 @@ ArchiveResult archive_one(Store& store, LeaseKeeper& leases, const DataDir& data
                           const Controller& controller, Removals& removals) {
     ArchiveResult result;
     result.controller = controller.name;
-    if (!leases.take(controller.name)) {
+    if (!leases.take(controller)) {
         result.status = ArchiveStatus::Busy;
-        result.message = leases.held_elsewhere(controller.name);
+        result.message = leases.held_elsewhere(controller);
         return result;
     }
     const HeldLease held(leases, controller.name);

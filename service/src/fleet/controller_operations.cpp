@@ -82,11 +82,13 @@ Outcome controller_add(Store& store, const ControllerAddArgs& args) {
 Outcome controller_list(Store& store) {
     Outcome outcome;
     Json list = Json::array();
+    const ServedSites served = store.served_sites();
     for (const Controller& c : store.controllers()) {
-        list.push_back(to_json(c));
+        list.push_back(to_json(c, served));
         outcome.lines.push_back(c.name + "  site " + c.site + "  " + c.address + "  " + c.mac + "  number " +
                                 std::to_string(c.number) + (c.longRecords ? "  long" : "") +
-                                (c.photos ? "" : "  no photos"));
+                                (c.photos ? "" : "  no photos") +
+                                (served.serves(c.site) ? "" : "  unserved (no instance serves its site)"));
     }
     outcome.json["controllers"] = list;
     return outcome;

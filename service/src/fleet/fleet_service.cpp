@@ -53,7 +53,7 @@ template <class Work>
 auto FleetService::drive(const std::string& name, Work work) {
     const std::optional<Controller> controller = store_.controller(name);
     if (!controller) throw NotFound("no controller named " + name);
-    if (!leases_.take(name)) throw Busy(leases_.held_elsewhere(name));
+    if (!leases_.take(*controller)) throw Busy(leases_.held_elsewhere(*controller));
     const HeldLease held(leases_, name);
     try {
         return work(*controller);

@@ -15,6 +15,12 @@ Json to_json(const Controller& c) {
                 {"long", c.longRecords}, {"photos", c.photos},   {"site", c.site}};
 }
 
+Json to_json(const Controller& c, const ServedSites& served) {
+    Json json = to_json(c);
+    json["served"] = served.serves(c.site);
+    return json;
+}
+
 Json to_json(const Site& site) {
     return Json{{"name", site.name}, {"zone", site.zone}, {"description", site.description}};
 }

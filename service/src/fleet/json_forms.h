@@ -17,6 +17,8 @@ namespace doorlinkd {
 enum class PinView { Shown, Hidden };
 
 Json to_json(const Controller& controller);
+// With "served": whether a live instance serves its site.
+Json to_json(const Controller& controller, const ServedSites& served);
 Json to_json(const Site& site);
 // Named as the CSV columns; extra_cards and controllers as arrays of texts.
 // Hidden: without "password".

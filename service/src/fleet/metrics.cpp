@@ -20,10 +20,14 @@ std::string label(const std::string& value) {
     return out;
 }
 
+void heading(std::ostringstream& out, const char* name, const char* help, const char* type) {
+    out << "# HELP " << name << ' ' << help << "\n# TYPE " << name << ' ' << type << '\n';
+}
+
 template <class Key>
 void family(std::ostringstream& out, const char* name, const char* help, const char* labelName,
             const std::map<Key, uint64_t>& values) {
-    out << "# HELP " << name << ' ' << help << "\n# TYPE " << name << " counter\n";
+    heading(out, name, help, "counter");
     for (const auto& [key, value] : values) {
         std::ostringstream keyText;
         keyText << key;
@@ -32,8 +36,8 @@ void family(std::ostringstream& out, const char* name, const char* help, const c
 }
 
 void single(std::ostringstream& out, const char* name, const char* help, const char* type, uint64_t value) {
-    out << "# HELP " << name << ' ' << help << "\n# TYPE " << name << ' ' << type << '\n'
-        << name << ' ' << value << '\n';
+    heading(out, name, help, type);
+    out << name << ' ' << value << '\n';
 }
 
 }  // namespace
@@ -91,6 +95,22 @@ std::string Metrics::prometheus_text(int64_t outboxDepth) const {
     family(out, "doorlinkd_http_requests_total", "HTTP requests answered, by status.", "code", httpRequests_);
     single(out, "doorlinkd_outbox_depth", "Outbox messages not yet published.", "gauge",
            static_cast<uint64_t>(outboxDepth < 0 ? 0 : outboxDepth));
+    return out.str();
+}
+
+std::string served_gauges_text(const std::vector<Controller>& controllers, const ServedSites& served) {
+    std::ostringstream out;
+    heading(out, "doorlinkd_controller_served", "1 while a live instance serves the controller's site.",
+            "gauge");
+    uint64_t unserved = 0;
+    for (const Controller& c : controllers) {
+        const bool serves = served.serves(c.site);
+        if (!serves) ++unserved;
+        out << "doorlinkd_controller_served{controller=\"" << label(c.name) << "\",site=\"" << label(c.site)
+            << "\"} " << (serves ? 1 : 0) << '\n';
+    }
+    single(out, "doorlinkd_controllers_unserved", "Controllers whose site no live instance serves.", "gauge",
+           unserved);
     return out.str();
 }
 

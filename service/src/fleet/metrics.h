@@ -6,6 +6,10 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <vector>
+
+#include "model/controller.h"
+#include "model/site.h"
 
 namespace doorlinkd {
 
@@ -33,5 +37,9 @@ private:
     std::map<int, uint64_t> httpRequests_;                  // by status
     uint64_t syncRuns_ = 0, archiveRuns_ = 0, drift_ = 0, published_ = 0;
 };
+
+// The gauges of what the database tells, read by the caller: whether a live
+// instance serves each controller's site, and how many are unserved.
+std::string served_gauges_text(const std::vector<Controller>& controllers, const ServedSites& served);
 
 }  // namespace doorlinkd

@@ -35,8 +35,9 @@ const ControllerSummary* summary_of(const std::vector<ControllerSummary>& summar
 void list_controllers(Services& services, Call& call) {
     const std::vector<ControllerSummary> summaries = services.store.controller_summaries();
     Json list = Json::array();
+    const ServedSites served = services.store.served_sites();
     for (const Controller& c : services.store.controllers()) {
-        Json json = to_json(c);
+        Json json = to_json(c, served);
         add_summary(json, summary_of(summaries, c.name));
         list.push_back(std::move(json));
     }
@@ -56,7 +57,7 @@ void get_controller(Services& services, Call& call) {
     const std::string name = controller_param(call);
     const std::optional<Controller> controller = services.store.controller(name);
     if (!controller) throw NotFound("no controller named " + name);
-    Json json = to_json(*controller);
+    Json json = to_json(*controller, services.store.served_sites());
     add_summary(json, summary_of(services.store.controller_summaries(), name));
     const ControllerStatus status = services.fleet.live_status(name);
     json["reachable"] = status.reachable;

@@ -18,8 +18,10 @@ void get_me(Services&, Call& call) {
 }
 
 void get_metrics(Services& services, Call& call) {
-    call.response.set_content(services.metrics.prometheus_text(services.store.outbox_depth()),
-                              "text/plain; version=0.0.4");
+    call.response.set_content(
+        services.metrics.prometheus_text(services.store.outbox_depth()) +
+            served_gauges_text(services.store.controllers(), services.store.served_sites()),
+        "text/plain; version=0.0.4");
 }
 
 void get_audit(Services& services, Call& call) {

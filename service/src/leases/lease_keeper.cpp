@@ -59,13 +59,16 @@ LeaseKeeper::LeaseKeeper(LeaseStore& store, std::string owner, int leaseSeconds)
 
 LeaseKeeper::~LeaseKeeper() {
     std::map<std::string, Held> held;
+    bool announced = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         stopping_ = true;
         held.swap(held_);
+        announced = announcing_;
     }
     wake_.notify_all();
     renewer_.join();
+    if (announced) withdraw_sites();
     for (const auto& entry : held) {
         const Turn turn(*this, entry.first);
         try {
@@ -74,6 +77,48 @@ LeaseKeeper::~LeaseKeeper() {
             // It expires on its own.
         }
     }
+}
+
+void LeaseKeeper::serve_sites(const std::vector<std::string>& sites) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        sites_ = std::set<std::string>(sites.begin(), sites.end());
+        announcing_ = true;
+    }
+    announce_sites();
+}
+
+void LeaseKeeper::announce_sites() {
+    // One at a time with a withdrawal: none says again what a withdrawal
+    // has just taken back.
+    const std::lock_guard<std::mutex> turn(announcing_mutex_);
+    std::vector<std::string> sites;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!announcing_ || !notDriving_.empty() || stopping_) return;
+        sites.assign(sites_.begin(), sites_.end());
+    }
+    store_.announce_sites(owner_, sites, leaseSeconds_);
+}
+
+bool LeaseKeeper::serves(const std::string& site) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return sites_.empty() || sites_.count(site) > 0;
+}
+
+bool LeaseKeeper::take(const Controller& controller) {
+    return serves(controller.site) && take(controller.name);
+}
+
+std::string LeaseKeeper::held_elsewhere(const Controller& controller) const {
+    if (!serves(controller.site)) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::string served;
+        for (const std::string& site : sites_) served += (served.empty() ? "" : " ") + site;
+        return controller.name + " is at site " + controller.site + ", which this instance does not serve (" +
+               served + ")";
+    }
+    return held_elsewhere(controller.name);
 }
 
 bool LeaseKeeper::take(const std::string& controller) {
@@ -121,8 +166,26 @@ void LeaseKeeper::release(const std::string& controller) {
 }
 
 void LeaseKeeper::stop_driving(const std::string& reason) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    notDriving_ = reason.empty() ? "the keeper stopped driving" : reason;
+    bool announced = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        notDriving_ = reason.empty() ? "the keeper stopped driving" : reason;
+        announced = announcing_;
+    }
+    // The sites are no longer served from here: a command for them is
+    // refused at once by whichever instance hears it, unless another
+    // instance serves them.
+    if (announced) withdraw_sites();
+}
+
+void LeaseKeeper::withdraw_sites() {
+    // After an announcement under way, which then finds the keeper stopped.
+    const std::lock_guard<std::mutex> turn(announcing_mutex_);
+    try {
+        store_.withdraw_sites(owner_);
+    } catch (const std::exception&) {
+        // It expires on its own.
+    }
 }
 
 void LeaseKeeper::check(const std::string& controller) const {
@@ -146,6 +209,11 @@ void LeaseKeeper::renew_loop() {
         names.reserve(held_.size());
         for (const auto& entry : held_) names.push_back(entry.first);
         lock.unlock();
+        try {
+            announce_sites();
+        } catch (const std::exception&) {
+            // Tried again at the next renewal; it expires meanwhile.
+        }
         for (const std::string& name : names) {
             // A take or release of it under way renews it or ends it: the
             // renewal is not needed, and waiting for a slow database call

@@ -14,10 +14,13 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "model/controller.h"
 #include "store/leases.h"
 
 namespace doorlinkd {
@@ -36,12 +39,23 @@ public:
     LeaseKeeper& operator=(const LeaseKeeper&) = delete;
 
     const std::string& owner() const { return owner_; }
-    // False when another live owner holds the controller's lease (or the
-    // keeper stopped driving).
+    // From now on the process drives the controllers of these sites only
+    // (none: of every site, as before it is called), and says so in the
+    // database at once (throwing when it cannot) and again with every
+    // renewal, until the keeper stops driving or ends.
+    void serve_sites(const std::vector<std::string>& sites);
+    // Whether the process drives the controllers of the site.
+    bool serves(const std::string& site) const;
+    // False when another live owner holds the controller's lease, its site
+    // is not served here, or the keeper stopped driving.
+    bool take(const Controller& controller);
+    // The same of a lease that is no controller's ("@outbox").
     bool take(const std::string& controller);
     // One holder less; the lease goes back when none is left.
     void release(const std::string& controller);
-    // Why take() refused: "the lease of NAME is held by OWNER".
+    // Why take() refused: "the lease of NAME is held by OWNER", or that
+    // its site is not served here.
+    std::string held_elsewhere(const Controller& controller) const;
     std::string held_elsewhere(const std::string& controller) const;
     // Throws LeaseLost unless the lease was taken or renewed recently enough
     // that it holds for a while yet.
@@ -67,6 +81,8 @@ private:
     std::map<std::string, Gate>::iterator enter(const std::string& controller);
     void leave(std::map<std::string, Gate>::iterator gate);
     void renew_loop();
+    void announce_sites();
+    void withdraw_sites();  // a failure is left to the announcement's expiry
 
     LeaseStore& store_;
     const std::string owner_;
@@ -74,7 +90,10 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable wake_;
     bool stopping_ = false;
-    std::string notDriving_;  // why nothing may be driven any more; "" while it may
+    std::string notDriving_;       // why nothing may be driven any more; "" while it may
+    bool announcing_ = false;      // serve_sites() was called
+    std::set<std::string> sites_;  // the sites served; empty: every site
+    std::mutex announcing_mutex_;  // an announcement or a withdrawal at a time; taken before mutex_
     struct Held {
         Clock::time_point renewed;  // last taken or renewed
         int holders = 0;

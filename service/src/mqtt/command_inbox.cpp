@@ -35,6 +35,16 @@ std::string fingerprint(const MqttMessage& message) {
 
 }  // namespace
 
+std::string CommandInbox::unserved_refusal(const std::string& name) {
+    const std::optional<Controller> controller = store_.controller(name);
+    if (!controller) return "no controller named " + name;
+    // Nobody would take it up: it is answered now, not when it expires.
+    if (!store_.served_sites().serves(controller->site)) {
+        return "no instance serves site " + controller->site + " of " + name;
+    }
+    return "";
+}
+
 CommandInbox::CommandInbox(Store& store, EventHub& hub, std::string replyPrefix, std::function<void()> stored)
     : store_(store), hub_(hub), replyPrefix_(std::move(replyPrefix)), stored_(std::move(stored)) {}
 
@@ -92,9 +102,7 @@ void CommandInbox::store(const MqttMessage& message) {
     heard.verb = command.verb;
     heard.door = command.door;
     heard.refusal = command.refusal;
-    if (heard.refusal.empty() && !store_.controller(command.controller)) {
-        heard.refusal = "no controller named " + command.controller;
-    }
+    if (heard.refusal.empty()) heard.refusal = unserved_refusal(command.controller);
     heard.fingerprint = fingerprint(message);
     heard.answerTopic = answer_topic(message.responseTopic, command.controller, replyPrefix_);
     heard.correlation = message.correlation;

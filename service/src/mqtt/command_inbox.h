@@ -1,10 +1,10 @@
 // The MQTT commands this instance hears, stored for the instances to run:
 // on a thread of its own (the network thread only queues), each is checked
-// (retained, payload, time, known controller) and stored once however many
-// instances heard it. A refusal is answered and audited as it is stored;
-// a command to run waits in the database for the holder of its
-// controller's lease (mqtt/command_runner.h), which this instance may or
-// may not be.
+// (retained, payload, time, known controller, its site served by a live
+// instance) and stored once however many instances heard it. A refusal is
+// answered and audited as it is stored; a command to run waits in the
+// database for the holder of its controller's lease
+// (mqtt/command_runner.h), which this instance may or may not be.
 #pragma once
 
 #include <condition_variable>
@@ -40,6 +40,9 @@ public:
 private:
     void run();
     void store(const MqttMessage& message);
+    // Why a command for the controller is refused before it is stored: it
+    // is unknown, or no live instance serves its site; "" when neither.
+    std::string unserved_refusal(const std::string& controller);
 
     Store& store_;
     EventHub& hub_;

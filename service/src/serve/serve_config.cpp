@@ -11,6 +11,7 @@
 #include "common/percent_decoding.h"
 #include "http/client_address.h"
 #include "model/card.h"
+#include "model/controller.h"
 #include "model/errors.h"
 #include "mqtt/mqtt_command.h"
 #include "zones/zones.h"
@@ -56,6 +57,8 @@ const std::vector<Key> kKeys = {
     {"time_zone", Kind::Text, 0, 0, nullptr, nullptr, Option::Serve, "ZONE",
      "the IANA time zone (e.g. Europe/Berlin) that `init` gives the site main (default: the host's); each "
      "controller's clock keeps its own site's zone (`doorlinkd site set NAME --zone ZONE`)"},
+    {"site", Kind::List, 0, 0, nullptr, nullptr, Option::Serve, "SITE",
+     "a site whose controllers this instance drives (repeatable; default: every site)"},
     {"http", Kind::Text, 0, 0, "http", "listen", Option::Serve, "ADDR:PORT",
      "ADDR:PORT of the REST API and web page (port 0: any free)"},
     {"tls_cert", Kind::Text, 0, 0, "http", "tls_cert", Option::Serve, "FILE",
@@ -232,7 +235,7 @@ ConfigValues environment_values(const std::function<const char*(const char*)>& g
     ConfigValues values;
     for (const auto& [variable, key] :
          {std::pair{"DOORLINKD_MQTT", "mqtt"}, std::pair{"DOORLINKD_MQTT_USER", "mqtt_user"},
-          std::pair{"DOORLINKD_MQTT_PASSWORD", "mqtt_password"}}) {
+          std::pair{"DOORLINKD_MQTT_PASSWORD", "mqtt_password"}, std::pair{"DOORLINKD_SITE", "site"}}) {
         const char* value = getenv(variable);
         if (value && *value) values[key] = value;
     }
@@ -315,6 +318,13 @@ ServeOptions merge_serve_options(const ConfigValues& file, const ConfigValues& e
     if (!options.timeZone.empty()) {
         const std::string problem = zone_problem(options.timeZone);
         if (!problem.empty()) throw Refused(shown(*key_named("time_zone")) + ": " + problem);
+    }
+    for (const std::string& site : split_words(text("site", ""))) {
+        if (!is_controller_name(site)) {
+            throw Refused(shown(*key_named("site")) + ": \"" + site +
+                          "\" is no site name (1 to 32 letters, digits, '-', '_', '.')");
+        }
+        options.sites.push_back(site);
     }
 
     options.http.listen = text("http", options.http.listen);

@@ -9,7 +9,8 @@
 // ...), and the global ones (db, data_dir, parallel, lease_seconds) too.
 // Secrets (the MQTT password) come only from the file or the environment:
 // DOORLINKD_MQTT (the broker's URL, which may carry user:password),
-// DOORLINKD_MQTT_USER, DOORLINKD_MQTT_PASSWORD.
+// DOORLINKD_MQTT_USER, DOORLINKD_MQTT_PASSWORD. The sites served come also
+// from DOORLINKD_SITE (names separated by spaces).
 #pragma once
 
 #include <functional>
@@ -34,7 +35,8 @@ using ConfigValues = std::map<std::string, std::string>;
 // refused with the line for a file that is no TOML, and when it cannot be read.
 ConfigValues read_config_file(const std::string& path);
 
-// The values of DOORLINKD_MQTT, DOORLINKD_MQTT_USER and DOORLINKD_MQTT_PASSWORD.
+// The values of DOORLINKD_MQTT, DOORLINKD_MQTT_USER, DOORLINKD_MQTT_PASSWORD
+// and DOORLINKD_SITE.
 ConfigValues environment_values(const std::function<const char*(const char*)>& getenv);
 
 // The options of serve on its command line (--instance, --sync-every, ...,

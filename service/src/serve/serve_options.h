@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "http/http_options.h"
 #include "mqtt/mqtt_options.h"
@@ -24,6 +25,8 @@ struct ServeOptions {
     // controllers' clocks keep their sites' zones: serve only tells when
     // this is not the site main's.
     std::string timeZone;
+    // The sites whose controllers this instance drives (none: every site).
+    std::vector<std::string> sites;
     HttpOptions http;
     MqttOptions mqtt;
 };

@@ -1,8 +1,19 @@
 #include "serve/served_controllers.h"
 
+#include <algorithm>
 #include <set>
 
 namespace doorlinkd {
+
+void require_sites(Store& store, const std::vector<std::string>& sites) {
+    std::vector<std::string> known;
+    for (const Site& site : store.sites()) known.push_back(site.name);
+    for (const std::string& site : sites) {
+        if (std::find(known.begin(), known.end(), site) == known.end()) {
+            throw Refused("site (--site): no site named " + site + "; the sites are: " + join_words(known));
+        }
+    }
+}
 
 std::vector<Controller> ServedControllers::refresh() {
     const std::vector<Controller> all = store_.controllers();
@@ -26,6 +37,12 @@ std::vector<Controller> ServedControllers::refresh() {
     for (const Controller& controller : all) {
         inStore.insert(controller.name);
         auto it = served.find(controller.name);
+        if (it != served.end() && !leases_.serves(controller.site)) {
+            // Moved to a site this instance does not serve.
+            leases_.release(controller.name);
+            served.erase(it);
+            continue;
+        }
         if (it != served.end()) {
             try {
                 leases_.check(controller.name);
@@ -38,7 +55,7 @@ std::vector<Controller> ServedControllers::refresh() {
                 served.erase(it);
             }
         }
-        if (leases_.take(controller.name)) {
+        if (leases_.take(controller)) {
             served[controller.name] = controller;
             taken.push_back(controller);
         }

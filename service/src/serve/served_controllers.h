@@ -16,14 +16,18 @@
 
 namespace doorlinkd {
 
+// Refused, naming the sites there are, unless every site named exists.
+void require_sites(Store& store, const std::vector<std::string>& sites);
+
 class ServedControllers {
 public:
     ServedControllers(Store& store, LeaseKeeper& leases) : store_(store), leases_(leases) {}
     ServedControllers(const ServedControllers&) = delete;
     ServedControllers& operator=(const ServedControllers&) = delete;
 
-    // Takes the leases of the store's controllers that are free and lets go
-    // of those removed from the store or whose lease was lost; returns the
+    // Takes the leases of the store's controllers that are free, at the
+    // sites the lease keeper serves, and lets go of those removed from the
+    // store, moved to another site or whose lease was lost; returns the
     // controllers newly taken.
     std::vector<Controller> refresh();
     // Lets go of every controller: a lease nothing else in the process holds

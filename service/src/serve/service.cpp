@@ -52,6 +52,10 @@ Service::~Service() {
 }
 
 std::string Service::start() {
+    // Before anything is driven or heard: a command for a controller of
+    // these sites is no longer refused as unserved.
+    require_sites(store_, options_.sites);
+    leases_.serve_sites(options_.sites);
     // Nothing runs yet, and the data directory is this process's alone: its
     // journal is imported for every controller, also those another instance
     // holds now (importing drives no controller), and for every retired

@@ -236,6 +236,16 @@ const std::vector<std::vector<std::string>>& upgrade_steps() {
             "CREATE INDEX records_instant ON records (instant, id)",
             "CREATE INDEX records_controller_instant ON records (controller, instant, id)",
         },
+        // 5 -> 6: which sites the live instances of serve drive: each says
+        // so again while it runs, until expires (ms since the epoch, the
+        // database's clock); site '*' for an instance that drives every site.
+        {
+            "CREATE TABLE served_sites ("
+            " owner {text} NOT NULL,"
+            " site {text} NOT NULL,"
+            " expires BIGINT NOT NULL,"
+            " PRIMARY KEY (owner, site))",
+        },
     };
     return steps;
 }

@@ -29,7 +29,7 @@
 namespace doorlinkd {
 
 // The schema version this program writes and reads.
-constexpr int kSchemaVersion = 5;
+constexpr int kSchemaVersion = 6;
 
 class Store : public virtual ControllerStore,
               public virtual RecordStore,

@@ -22,7 +22,7 @@ SyncResult busy(const Controller& controller, int cards, const std::string& mess
 SyncResult sync_under_lease(LeaseKeeper& leases, ListNumbers& lists, const DataDir& dataDir,
                             const Controller& controller, const std::vector<Card>& cards, bool checkOnly) {
     const int count = static_cast<int>(cards.size());
-    if (!leases.take(controller.name)) return busy(controller, count, leases.held_elsewhere(controller.name));
+    if (!leases.take(controller)) return busy(controller, count, leases.held_elsewhere(controller));
     HeldLease lease(leases, controller.name);
     SyncResult result;
     try {

@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "store/leases.h"
 
@@ -24,6 +25,12 @@ public:
     std::optional<std::string> lease_holder(const std::string& controller) override {
         return inner_.lease_holder(controller);
     }
+    void announce_sites(const std::string& owner, const std::vector<std::string>& sites,
+                        int seconds) override {
+        inner_.announce_sites(owner, sites, seconds);
+    }
+    void withdraw_sites(const std::string& owner) override { inner_.withdraw_sites(owner); }
+    ServedSites served_sites() override { return inner_.served_sites(); }
 
 private:
     LeaseStore& inner_;

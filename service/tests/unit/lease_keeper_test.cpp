@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "leases/lease_keeper.h"
+#include "serve/served_controllers.h"
 #include "store/store.h"
 #include "unit/forwarding_store.h"
 #include "unit/test_databases.h"
@@ -234,6 +235,48 @@ TEST_P(LeaseKeeperTest, ARenewalNeverBringsBackAReleasedLease) {
         EXPECT_THROW(keeper.check(name), LeaseLost) << name;
     }
     EXPECT_NO_THROW(keeper.check("yard"));
+}
+
+// An instance of one site: it says so, again with each renewal, and takes
+// the leases of that site's controllers only; a controller moved to another
+// site is let go at the next lease round; stopping withdraws the site.
+TEST_P(LeaseKeeperTest, AnInstanceOfOneSiteDrivesOnlyItsControllers) {
+    const auto controller_at = [&](const std::string& name, int number, const std::string& site) {
+        store->add_site(Site{site, "UTC", ""});
+        Controller controller;
+        controller.name = name;
+        controller.address = "127.0.0.1";
+        controller.mac = "0011223344" + std::to_string(10 + number);
+        controller.number = number;
+        controller.site = site;
+        store->add_controller(controller);
+        return controller;
+    };
+    const Controller door = controller_at("door", 1, "north");
+    const Controller gate = controller_at("gate", 2, "south");
+
+    LeaseKeeper keeper(*store, "keeper", 1);
+    keeper.serve_sites({"north"});
+    ServedControllers served(*store, keeper);
+    served.refresh();
+    EXPECT_EQ(served.names(), std::vector<std::string>{"door"});
+    EXPECT_FALSE(store->lease_holder("gate"));
+    EXPECT_FALSE(keeper.take(gate));
+    EXPECT_EQ(keeper.held_elsewhere(gate),
+              "gate is at site south, which this instance does not serve (north)");
+
+    std::this_thread::sleep_for(2500ms);  // two and a half lease times
+    const ServedSites sites = store->served_sites();
+    EXPECT_TRUE(sites.serves("north"));
+    EXPECT_FALSE(sites.serves("south"));
+
+    store->move_controller("door", "south");
+    served.refresh();
+    EXPECT_TRUE(served.names().empty());
+    EXPECT_FALSE(store->lease_holder("door"));
+
+    keeper.stop_driving("the service is stopping");
+    EXPECT_FALSE(store->served_sites().serves("north"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, LeaseKeeperTest, ::testing::ValuesIn(test::backends()),

@@ -144,5 +144,23 @@ TEST_F(ServeConfig, TrustedProxiesAreRepeatedAddressesAndTheReplyPrefixLiesOutsi
     EXPECT_NE(refusal("", "--mqtt-reply-prefix doorlink/").find("mqtt_reply_prefix"), std::string::npos);
 }
 
+TEST_F(ServeConfig, SitesAreRepeatedNamesFromTheFileTheEnvironmentOrTheCommandLine) {
+    const auto environment = [](const char* sites) {
+        return environment_values([sites](const char* name) -> const char* {
+            return std::string(name) == "DOORLINKD_SITE" ? sites : nullptr;
+        });
+    };
+    const ConfigValues fromFile = read_config_file(file("site = [\"north\", \"east\"]\n"));
+    EXPECT_EQ(merge_serve_options(fromFile, {}, {}, "h").sites, (std::vector<std::string>{"north", "east"}));
+    EXPECT_EQ(merge_serve_options(fromFile, environment("south west"), {}, "h").sites,
+              (std::vector<std::string>{"south", "west"}));
+    EXPECT_EQ(
+        merge_serve_options(fromFile, environment("south"), command_line("--site a --site b.2"), "h").sites,
+        (std::vector<std::string>{"a", "b.2"}));
+    EXPECT_TRUE(merge_serve_options({}, {}, {}, "h").sites.empty());  // every site
+    EXPECT_NE(refusal("", "--site no/site").find("site (--site): \"no/site\" is no site name"),
+              std::string::npos);
+}
+
 }  // namespace
 }  // namespace doorlinkd

@@ -142,11 +142,13 @@ TEST_P(StoreTest, SchemaIsCreatedOnceAndRequired) {
 }
 
 TEST_P(StoreTest, SchemaOfANewerProgramIsRefused) {
-    raw()->execute("UPDATE schema_version SET version = 6");
+    const int newer = kSchemaVersion + 1;
+    raw()->execute("UPDATE schema_version SET version = ?", {newer});
     EXPECT_EQ(message_of([&] { store_->require_schema(); }),
-              "the database's schema version 6 is newer than this program's (5)");
+              "the database's schema version " + std::to_string(newer) + " is newer than this program's (" +
+                  std::to_string(kSchemaVersion) + ")");
     EXPECT_THROW(store_->initialise(), StoreError);
-    EXPECT_EQ(raw()->execute("SELECT version FROM schema_version").rows.at(0).at(0).integer(), 6);
+    EXPECT_EQ(raw()->execute("SELECT version FROM schema_version").rows.at(0).at(0).integer(), newer);
 }
 
 // The schema of an older program, as its steps made it.
@@ -177,8 +179,8 @@ TEST_P(StoreTest, ASchemaOneDatabaseIsUpgradedWithItsData) {
     }
     auto store = Store::open(old.location());
     EXPECT_EQ(message_of([&] { store->require_schema(); }),
-              "the database's schema version 1 is older than this program's (5); run doorlinkd init to "
-              "upgrade it");
+              "the database's schema version 1 is older than this program's (" +
+                  std::to_string(kSchemaVersion) + "); run doorlinkd init to upgrade it");
     EXPECT_EQ(store->initialise(), kSchemaVersion);
     EXPECT_NO_THROW(store->require_schema());
     EXPECT_EQ(store->controllers().size(), 1u);
@@ -739,6 +741,31 @@ TEST_P(StoreTest, LeasesBetweenTwoOwners) {
     store_->release_lease("door", "b");
     EXPECT_FALSE(store_->lease_holder("door"));
     EXPECT_TRUE(store_->take_lease("door", "a", 30));
+}
+
+// Which sites the live instances serve: each announcement in place of its
+// owner's last, every site for one that names none, gone when withdrawn or
+// expired.
+TEST_P(StoreTest, ServedSitesAreAnnouncedWithdrawnAndExpire) {
+    EXPECT_FALSE(store_->served_sites().serves("north"));  // no instance yet
+    store_->announce_sites("a", {"north", "east"}, 30);
+    store_->announce_sites("a", {"north"}, 30);
+    ServedSites served = store_->served_sites();
+    EXPECT_TRUE(served.serves("north"));
+    EXPECT_FALSE(served.serves("east"));
+    EXPECT_FALSE(served.serves("south"));
+
+    store_->announce_sites("b", {}, 30);
+    EXPECT_TRUE(store_->served_sites().serves("south"));
+    store_->withdraw_sites("b");
+    EXPECT_FALSE(store_->served_sites().serves("south"));
+
+    store_->announce_sites("a", {"north"}, 1);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (store_->served_sites().serves("north") && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_FALSE(store_->served_sites().serves("north"));
 }
 
 // ---- sync runs
