@@ -83,7 +83,8 @@ const char* const kCsvHeader =
 class HttpServerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        store->add_controller(Controller{"door1", "127.0.0.1", "0011223344aa", 1, false, true, kMainSite, ""});
+        store->add_controller(
+            Controller{"door1", "127.0.0.1", "0011223344aa", 1, false, true, kMainSite, ""});
         for (Role role : {Role::Viewer, Role::Operator, Role::Admin}) {
             tokens[role] = new_token();
             store->add_token(TokenInfo{role_name(role), role, 0, std::nullopt}, token_hash(tokens[role]));
