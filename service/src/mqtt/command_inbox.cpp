@@ -35,12 +35,12 @@ std::string fingerprint(const MqttMessage& message) {
 
 }  // namespace
 
-std::string CommandInbox::unserved_refusal(const std::string& name) {
-    const std::optional<Controller> controller = store_.controller(name);
-    if (!controller) return "no controller named " + name;
+std::string CommandInbox::unserved_refusal(const std::string& controllerName) {
+    const std::optional<Controller> controller = store_.controller(controllerName);
+    if (!controller) return "no controller named " + controllerName;
     // Nobody would take it up: it is answered now, not when it expires.
     if (!store_.served_sites().serves(controller->site)) {
-        return "no instance serves site " + controller->site + " of " + name;
+        return "no instance serves site " + controller->site + " of " + controllerName;
     }
     return "";
 }

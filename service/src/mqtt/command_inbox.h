@@ -42,7 +42,7 @@ private:
     void store(const MqttMessage& message);
     // Why a command for the controller is refused before it is stored: it
     // is unknown, or no live instance serves its site; "" when neither.
-    std::string unserved_refusal(const std::string& controller);
+    std::string unserved_refusal(const std::string& controllerName);
 
     Store& store_;
     EventHub& hub_;

@@ -66,9 +66,11 @@ std::string iso_instant(int64_t instantMs) {
 }
 
 int64_t parsed_iso_instant(const std::string& text) {
-    const Refused refused("\"" + text +
-                          "\" is no ISO 8601 time with an offset, such as 2026-12-08T09:00:00+01:00 or "
-                          "2026-12-08T08:00:00Z");
+    const auto refused = [&text] {
+        return Refused("\"" + text +
+                       "\" is no ISO 8601 time with an offset, such as 2026-12-08T09:00:00+01:00 or "
+                       "2026-12-08T08:00:00Z");
+    };
     size_t pos = 0;
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
     const bool fields =
@@ -77,21 +79,21 @@ int64_t parsed_iso_instant(const std::string& text) {
         (read_char(text, pos, 'T') || read_char(text, pos, 't')) && read_digits(text, pos, 2, hour) &&
         read_char(text, pos, ':') && read_digits(text, pos, 2, minute) && read_char(text, pos, ':') &&
         read_digits(text, pos, 2, second);
-    if (!fields) throw refused;
+    if (!fields) throw refused();
     // A fraction of the second: its first three digits count.
     int64_t fractionMs = 0;
     if (read_char(text, pos, '.')) {
         const size_t first = pos;
         while (pos < text.size() && std::isdigit(static_cast<unsigned char>(text[pos]))) ++pos;
-        if (pos == first) throw refused;
+        if (pos == first) throw refused();
         for (size_t i = first; i < first + 3; ++i)
             fractionMs = fractionMs * 10 + (i < pos ? text[i] - '0' : 0);
     }
     int offsetMinutes = 0;
-    if (!read_offset(text, pos, offsetMinutes)) throw refused;
+    if (!read_offset(text, pos, offsetMinutes)) throw refused();
     const date::year_month_day date{date::year{year}, date::month{static_cast<unsigned>(month)},
                                     date::day{static_cast<unsigned>(day)}};
-    if (!date.ok() || hour > 23 || minute > 59 || second > 59) throw refused;
+    if (!date.ok() || hour > 23 || minute > 59 || second > 59) throw refused();
     const auto utc = date::sys_days{date} + std::chrono::hours{hour} + std::chrono::minutes{minute} +
                      std::chrono::seconds{second};
     return std::chrono::duration_cast<milliseconds>(utc.time_since_epoch()).count() + fractionMs -
