@@ -62,6 +62,10 @@ bool is_valid_on(const Person& person, const CalendarDate& date) {
            (!person.validUntil || date <= *person.validUntil);
 }
 
+bool has_ended(const Person& person, const CalendarDate& date) {
+    return person.validUntil && *person.validUntil < date;
+}
+
 std::vector<Card> compile_cards(const Policy& policy, const Controller& controller, int64_t atMs) {
     const LocalDay today = local_day(atMs, controller.zone);
     const bool holiday = is_holiday(policy.holidays, controller.site, today.date);

@@ -22,6 +22,8 @@ std::string compiled_day_text(const std::vector<TimeRange>& ranges);
 
 // Whether the person's validity holds on date.
 bool is_valid_on(const Person& person, const CalendarDate& date);
+// Whether the person's validity ended before date.
+bool has_ended(const Person& person, const CalendarDate& date);
 
 // The records that controller (whose zone is its site's) must hold at the
 // instant atMs, sorted by card: the cards of the active people valid on the

@@ -9,13 +9,14 @@
 #include "cards/card_rules.h"
 #include "cards/day_text.h"
 #include "policy/calendar.h"
+#include "policy/compile.h"
 #include "policy/grants.h"
 
 namespace doorlinkd {
 namespace {
 
-const std::array<const char*, kDays> kDayNames = {"Sunday",   "Monday", "Tuesday", "Wednesday",
-                                                  "Thursday", "Friday", "Saturday"};
+constexpr std::array<const char*, kDays> kDayNames = {"Sunday",   "Monday", "Tuesday", "Wednesday",
+                                                      "Thursday", "Friday", "Saturday"};
 
 const char* day_name(int weekday) { return kDayNames.at(static_cast<size_t>(weekday)); }
 
@@ -169,8 +170,7 @@ void check_controller(const Policy& policy, const Controller& controller, int64_
             problem.day = weekday;
             problems.push_back(problem);
         }
-        if (person.active && (!person.validUntil || today <= *person.validUntil))
-            cards += person.cards.size();
+        if (person.active && !has_ended(person, today)) cards += person.cards.size();
     }
     cards +=
         static_cast<size_t>(std::count_if(policy.cards.begin(), policy.cards.end(),
