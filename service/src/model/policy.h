@@ -48,7 +48,7 @@ enum class HolidayMode {
     open,    // its ranges as on any other day
 };
 
-struct Schedule {
+struct AccessSchedule {
     std::string name;
     std::array<std::vector<TimeRange>, kDays> days;  // Sunday first, at most 8 ranges a day
     HolidayMode holidays = HolidayMode::closed;
@@ -98,7 +98,7 @@ struct Person {
 };
 
 struct Policy {
-    std::vector<Schedule> schedules;  // besides always and never
+    std::vector<AccessSchedule> schedules;  // besides always and never
     std::vector<Holiday> holidays;
     std::vector<Group> groups;
     std::vector<Person> people;

@@ -72,7 +72,7 @@ std::vector<Card> compile_cards(const Policy& policy, const Controller& controll
     std::vector<Card> records;
     for (const Person& person : policy.people) {
         if (!person.active || person.cards.empty() || !is_valid_on(person, today.date)) continue;
-        const std::vector<const Schedule*> schedules = granted_schedules(policy, person, controller);
+        const std::vector<const AccessSchedule*> schedules = granted_schedules(policy, person, controller);
         if (schedules.empty()) continue;
         std::array<std::string, kDays> days;
         for (int weekday = 0; weekday < kDays; ++weekday) {

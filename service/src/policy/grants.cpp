@@ -5,17 +5,17 @@
 namespace doorlinkd {
 namespace {
 
-const Schedule& always_schedule() {
-    static const Schedule kAlways = [] {
-        Schedule schedule{kAlwaysSchedule, {}, HolidayMode::open};
+const AccessSchedule& always_schedule() {
+    static const AccessSchedule kAlways = [] {
+        AccessSchedule schedule{kAlwaysSchedule, {}, HolidayMode::open};
         for (auto& day : schedule.days) day.push_back({0, kMinutesPerDay});
         return schedule;
     }();
     return kAlways;
 }
 
-const Schedule& never_schedule() {
-    static const Schedule kNever{kNeverSchedule, {}, HolidayMode::open};
+const AccessSchedule& never_schedule() {
+    static const AccessSchedule kNever{kNeverSchedule, {}, HolidayMode::open};
     return kNever;
 }
 
@@ -27,9 +27,9 @@ const Group* find_group(const Policy& policy, const std::string& name) {
 
 }  // namespace
 
-const Schedule* find_schedule(const Policy& policy, const std::string& name) {
+const AccessSchedule* find_schedule(const Policy& policy, const std::string& name) {
     const auto found = std::find_if(policy.schedules.begin(), policy.schedules.end(),
-                                    [&](const Schedule& schedule) { return schedule.name == name; });
+                                    [&](const AccessSchedule& schedule) { return schedule.name == name; });
     if (found != policy.schedules.end()) return &*found;
     if (name == kAlwaysSchedule) return &always_schedule();
     if (name == kNeverSchedule) return &never_schedule();
@@ -42,14 +42,14 @@ bool grants_on(const Grant& grant, const Controller& controller) {
            grant.controllers.end();
 }
 
-std::vector<const Schedule*> granted_schedules(const Policy& policy, const Person& person,
-                                               const Controller& controller) {
-    std::vector<const Schedule*> schedules;
+std::vector<const AccessSchedule*> granted_schedules(const Policy& policy, const Person& person,
+                                                     const Controller& controller) {
+    std::vector<const AccessSchedule*> schedules;
     for (const std::string& groupName : person.groups) {
         const Group* group = find_group(policy, groupName);
         if (group == nullptr) continue;
         for (const Grant& grant : group->grants) {
-            const Schedule* schedule = find_schedule(policy, grant.schedule);
+            const AccessSchedule* schedule = find_schedule(policy, grant.schedule);
             if (schedule == nullptr || !grants_on(grant, controller)) continue;
             if (std::find(schedules.begin(), schedules.end(), schedule) == schedules.end()) {
                 schedules.push_back(schedule);
@@ -63,10 +63,10 @@ bool is_granted(const Policy& policy, const Person& person, const Controller& co
     return !granted_schedules(policy, person, controller).empty();
 }
 
-std::vector<TimeRange> merged_ranges(const std::vector<const Schedule*>& schedules, int weekday,
+std::vector<TimeRange> merged_ranges(const std::vector<const AccessSchedule*>& schedules, int weekday,
                                      bool holiday) {
     std::vector<TimeRange> ranges;
-    for (const Schedule* schedule : schedules) {
+    for (const AccessSchedule* schedule : schedules) {
         if (holiday && schedule->holidays == HolidayMode::closed) continue;
         const auto& day = schedule->days.at(static_cast<size_t>(weekday));
         ranges.insert(ranges.end(), day.begin(), day.end());

@@ -30,7 +30,7 @@ bool is_six_digits(const std::string& text) { return text.size() == 6 && all_dig
 
 void check_schedules(const Policy& policy, std::vector<PolicyProblem>& problems) {
     std::set<std::string> names;
-    for (const Schedule& schedule : policy.schedules) {
+    for (const AccessSchedule& schedule : policy.schedules) {
         const std::string what = "schedule " + schedule.name;
         if (schedule.name.empty() || schedule.name == kAlwaysSchedule || schedule.name == kNeverSchedule ||
             !names.insert(schedule.name).second) {
@@ -157,7 +157,7 @@ void check_controller(const Policy& policy, const Controller& controller, int64_
     const CalendarDate today = local_day(atMs, controller.zone).date;
     size_t cards = 0;
     for (const Person& person : policy.people) {
-        const std::vector<const Schedule*> schedules = granted_schedules(policy, person, controller);
+        const std::vector<const AccessSchedule*> schedules = granted_schedules(policy, person, controller);
         if (schedules.empty()) continue;
         for (int weekday = 0; weekday < kDays; ++weekday) {
             if (merged_ranges(schedules, weekday, false).size() <= static_cast<size_t>(kMaxRangesPerDay))

@@ -36,9 +36,9 @@ int64_t utc_ms(const std::string& text) {
 // A range from hhmm to hhmm.
 TimeRange span(int from, int to) { return {from / 100 * 60 + from % 100, to / 100 * 60 + to % 100}; }
 
-Schedule weekly(const std::string& name, HolidayMode mode, const std::vector<int>& weekdays,
-                const std::vector<TimeRange>& ranges) {
-    Schedule schedule{name, {}, mode};
+AccessSchedule weekly(const std::string& name, HolidayMode mode, const std::vector<int>& weekdays,
+                      const std::vector<TimeRange>& ranges) {
+    AccessSchedule schedule{name, {}, mode};
     for (const int weekday : weekdays) schedule.days.at(static_cast<size_t>(weekday)) = ranges;
     return schedule;
 }
