@@ -1,0 +1,64 @@
+#include "policy/calendar.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+
+#include "zones/zones.h"
+
+namespace doorlinkd {
+namespace {
+
+bool is_leap_year(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+int days_in_month(int year, int month) {
+    static constexpr std::array<int, 12> kLengths = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return month == 2 && is_leap_year(year) ? 29 : kLengths.at(static_cast<size_t>(month - 1));
+}
+
+// Days since 1970-01-01 of a date of the proleptic Gregorian calendar.
+int64_t days_since_epoch(const CalendarDate& date) {
+    const int64_t year = date.month <= 2 ? date.year - 1 : date.year;
+    const int64_t era = (year >= 0 ? year : year - 399) / 400;
+    const int64_t yearOfEra = year - era * 400;
+    const int64_t dayOfYear =
+        (153 * (date.month > 2 ? date.month - 3 : date.month + 9) + 2) / 5 + date.day - 1;
+    const int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + dayOfEra - 719468;
+}
+
+int number_at(const std::string& text, size_t pos, size_t length) {
+    return std::stoi(text.substr(pos, length));
+}
+
+}  // namespace
+
+LocalDay local_day(int64_t instantMs, const std::string& zone) {
+    const std::string text = local_text(instantMs, zone);  // yyyymmddhhmmss
+    LocalDay day;
+    day.date = {number_at(text, 0, 4), number_at(text, 4, 2), number_at(text, 6, 2)};
+    // 1970-01-01 was a Thursday.
+    day.weekday = static_cast<int>(((days_since_epoch(day.date) + 4) % 7 + 7) % 7);
+    return day;
+}
+
+bool is_calendar_date(const CalendarDate& date) {
+    return date.year >= 1 && date.year <= 9999 && date.month >= 1 && date.month <= 12 && date.day >= 1 &&
+           date.day <= days_in_month(date.year, date.month);
+}
+
+bool is_holiday(const std::vector<Holiday>& holidays, const std::string& site, const CalendarDate& date) {
+    return std::any_of(holidays.begin(), holidays.end(), [&](const Holiday& holiday) {
+        if (holiday.site != site) return false;
+        if (holiday.yearly) return holiday.date.month == date.month && holiday.date.day == date.day;
+        return holiday.date == date;
+    });
+}
+
+std::string date_text(const CalendarDate& date) {
+    std::array<char, 16> text{};
+    std::snprintf(text.data(), text.size(), "%04d-%02d-%02d", date.year, date.month, date.day);
+    return text.data();
+}
+
+}  // namespace doorlinkd

@@ -1,0 +1,31 @@
+// The dates of a policy as a controller reads them: an instant's date and
+// weekday in its site's zone, and the holidays that fall on a date.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "model/policy.h"
+
+namespace doorlinkd {
+
+struct LocalDay {
+    CalendarDate date;
+    int weekday = 0;  // 0 (Sunday) to 6, the controller's order of days
+};
+
+// The date and weekday of an instant in zone (IANA). Refused as local_text
+// refuses.
+LocalDay local_day(int64_t instantMs, const std::string& zone);
+
+// Whether date names a day of the calendar (years 1 to 9999).
+bool is_calendar_date(const CalendarDate& date);
+
+// Whether one of the holidays of site falls on date.
+bool is_holiday(const std::vector<Holiday>& holidays, const std::string& site, const CalendarDate& date);
+
+// "yyyy-mm-dd".
+std::string date_text(const CalendarDate& date);
+
+}  // namespace doorlinkd
