@@ -82,7 +82,7 @@ LeaseKeeper::~LeaseKeeper() {
 void LeaseKeeper::serve_sites(const std::vector<std::string>& sites) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        sites_ = std::set<std::string>(sites.begin(), sites.end());
+        sites_ = ServedSites{sites.empty(), {sites.begin(), sites.end()}};
         announcing_ = true;
     }
     announce_sites();
@@ -96,14 +96,14 @@ void LeaseKeeper::announce_sites() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!announcing_ || !notDriving_.empty() || stopping_) return;
-        sites.assign(sites_.begin(), sites_.end());
+        sites.assign(sites_.names.begin(), sites_.names.end());
     }
     store_.announce_sites(owner_, sites, leaseSeconds_);
 }
 
 bool LeaseKeeper::serves(const std::string& site) const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return sites_.empty() || sites_.count(site) > 0;
+    return sites_.serves(site);
 }
 
 bool LeaseKeeper::take(const Controller& controller) {
@@ -114,7 +114,7 @@ std::string LeaseKeeper::held_elsewhere(const Controller& controller) const {
     if (!serves(controller.site)) {
         std::lock_guard<std::mutex> lock(mutex_);
         std::string served;
-        for (const std::string& site : sites_) served += (served.empty() ? "" : " ") + site;
+        for (const std::string& site : sites_.names) served += (served.empty() ? "" : " ") + site;
         return controller.name + " is at site " + controller.site + ", which this instance does not serve (" +
                served + ")";
     }

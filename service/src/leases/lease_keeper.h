@@ -14,13 +14,13 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
-#include <set>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "model/controller.h"
+#include "model/site.h"
 #include "store/leases.h"
 
 namespace doorlinkd {
@@ -92,7 +92,7 @@ private:
     bool stopping_ = false;
     std::string notDriving_;       // why nothing may be driven any more; "" while it may
     bool announcing_ = false;      // serve_sites() was called
-    std::set<std::string> sites_;  // the sites served; empty: every site
+    ServedSites sites_{true, {}};  // every site until serve_sites() names them
     std::mutex announcing_mutex_;  // an announcement or a withdrawal at a time; taken before mutex_
     struct Held {
         Clock::time_point renewed;  // last taken or renewed

@@ -5,6 +5,7 @@
 
 #include "common/parallel.h"
 #include "leases/lease_keeper.h"
+#include "zones/instant_text.h"
 #include "zones/zones.h"
 
 namespace doorlinkd {
@@ -14,13 +15,6 @@ using std::chrono::milliseconds;
 
 // The longest wait between two looks at the served controllers' zones.
 constexpr milliseconds kLongestWait = std::chrono::minutes(1);
-
-// "yyyy-mm-dd hh:mm:ss" of an instant in zone.
-std::string shown_time(int64_t instantMs, const std::string& zone) {
-    const std::string text = local_text(instantMs, zone);
-    return text.substr(0, 4) + "-" + text.substr(4, 2) + "-" + text.substr(6, 2) + " " + text.substr(8, 2) +
-           ":" + text.substr(10, 2) + ":" + text.substr(12, 2);
-}
 
 }  // namespace
 
@@ -87,8 +81,8 @@ milliseconds ZoneChanges::look() {
 
 void ZoneChanges::set_clocks(const std::string& zone, int64_t change,
                              const std::vector<Controller>& controllers) {
-    const std::string why = zone + " changed its UTC offset at " + shown_time(change, "UTC") + " UTC (" +
-                            shown_time(change, zone) + " local)";
+    const std::string why = zone + " changed its UTC offset at " + readable_time(local_text(change, "UTC")) +
+                            " UTC (" + readable_time(local_text(change, zone)) + " local)";
     run_in_parallel(controllers.size(), parallel_, [&](size_t i) {
         {
             std::lock_guard<std::mutex> lock(mutex_);

@@ -4,12 +4,6 @@
 
 namespace doorlinkd {
 
-std::string readable_time(const std::string& time) {
-    if (time.size() != 14) return time;
-    return time.substr(0, 4) + "-" + time.substr(4, 2) + "-" + time.substr(6, 2) + " " + time.substr(8, 2) +
-           ":" + time.substr(10, 2) + ":" + time.substr(12, 2);
-}
-
 Event record_event(const IncomingRecord& record, const RecordStamp& stamp) {
     nlohmann::ordered_json data;
     data["card"] = record.card;

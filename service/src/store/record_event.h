@@ -15,9 +15,6 @@ namespace doorlinkd {
 // fields (put_stamp)}, sha256 and path null without a photo.
 Event record_event(const IncomingRecord& record, const RecordStamp& stamp);
 
-// "yyyy-mm-dd hh:mm:ss" of "yyyymmddhhmmss"; another text as it is.
-std::string readable_time(const std::string& time);
-
 // A record's stamp as the fields of its JSON forms (the API's, the CLI's
 // and the "record" event's): "instant" (ISO 8601 UTC to the second, with
 // Z), "site", "zone" and "local_kind".

@@ -58,11 +58,17 @@ bool read_offset(const std::string& text, size_t pos, int& minutes) {
 
 }  // namespace
 
+std::string readable_time(const std::string& time) {
+    if (time.size() != kLocalTextLength) return time;
+    return time.substr(0, 4) + "-" + time.substr(4, 2) + "-" + time.substr(6, 2) + " " + time.substr(8, 2) +
+           ":" + time.substr(10, 2) + ":" + time.substr(12, 2);
+}
+
 std::string iso_instant(int64_t instantMs) {
     // The local text of UTC is the same date and time.
-    const std::string t = local_text(instantMs, "UTC");
-    return t.substr(0, 4) + "-" + t.substr(4, 2) + "-" + t.substr(6, 2) + "T" + t.substr(8, 2) + ":" +
-           t.substr(10, 2) + ":" + t.substr(12, 2) + "Z";
+    std::string text = readable_time(local_text(instantMs, "UTC"));
+    text[10] = 'T';
+    return text + "Z";
 }
 
 int64_t parsed_iso_instant(const std::string& text) {

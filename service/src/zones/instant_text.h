@@ -9,6 +9,10 @@
 
 namespace doorlinkd {
 
+// "yyyy-mm-dd hh:mm:ss" of a local time text "yyyymmddhhmmss"; another
+// text as it is.
+std::string readable_time(const std::string& time);
+
 // "2026-12-08T08:00:00Z": the instant in UTC, to the second (the ms below
 // it dropped). Refused for an instant whose year is not of four digits.
 std::string iso_instant(int64_t instantMs);

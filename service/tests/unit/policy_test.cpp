@@ -12,6 +12,7 @@
 #include "model/policy.h"
 #include "policy/compile.h"
 #include "policy/problems.h"
+#include "utc_text.h"
 
 namespace doorlinkd::policy_golden {
 namespace {
@@ -21,17 +22,6 @@ constexpr int kMonday = 1;
 constexpr int kTuesday = 2;
 constexpr int kThursday = 4;
 constexpr int kFriday = 5;
-
-// Milliseconds of a UTC text "yyyymmddhhmm", by the C library.
-int64_t utc_ms(const std::string& text) {
-    std::tm fields{};
-    fields.tm_year = std::stoi(text.substr(0, 4)) - 1900;
-    fields.tm_mon = std::stoi(text.substr(4, 2)) - 1;
-    fields.tm_mday = std::stoi(text.substr(6, 2));
-    fields.tm_hour = std::stoi(text.substr(8, 2));
-    fields.tm_min = std::stoi(text.substr(10, 2));
-    return static_cast<int64_t>(::timegm(&fields)) * 1000;
-}
 
 // A range from hhmm to hhmm.
 TimeRange span(int from, int to) { return {from / 100 * 60 + from % 100, to / 100 * 60 + to % 100}; }

@@ -12,24 +12,13 @@
 #include <string>
 
 #include "model/errors.h"
+#include "utc_text.h"
 #include "zones/host_zone.h"
 #include "zones/instant_text.h"
 #include "zones/zones.h"
 
 namespace doorlinkd {
 namespace {
-
-// Milliseconds of a UTC text "yyyymmddhhmmss", by the C library.
-int64_t utc(const std::string& text) {
-    std::tm fields{};
-    fields.tm_year = std::stoi(text.substr(0, 4)) - 1900;
-    fields.tm_mon = std::stoi(text.substr(4, 2)) - 1;
-    fields.tm_mday = std::stoi(text.substr(6, 2));
-    fields.tm_hour = std::stoi(text.substr(8, 2));
-    fields.tm_min = std::stoi(text.substr(10, 2));
-    fields.tm_sec = std::stoi(text.substr(12, 2));
-    return static_cast<int64_t>(::timegm(&fields)) * 1000;
-}
 
 struct Conversion {
     const char* zone;
@@ -68,7 +57,7 @@ constexpr Conversion kConversions[] = {
 void expect_conversions() {
     for (const Conversion& c : kConversions) {
         const ZonedInstant instant = instant_of(c.local, c.zone);
-        EXPECT_EQ(instant.utcMs, utc(c.utc)) << c.zone << " " << c.local;
+        EXPECT_EQ(instant.utcMs, utc_ms(c.utc)) << c.zone << " " << c.local;
         EXPECT_EQ(instant.kind, c.kind) << c.zone << " " << c.local;
         if (c.kind == LocalTimeKind::exact) {
             EXPECT_EQ(local_text(instant.utcMs, c.zone), c.local) << c.zone;
@@ -93,24 +82,24 @@ constexpr Transitions kTransitions[] = {
 
 void expect_transitions() {
     for (const Transitions& t : kTransitions) {
-        const std::optional<int64_t> first = next_transition(t.zone, utc(t.after));
+        const std::optional<int64_t> first = next_transition(t.zone, utc_ms(t.after));
         if (*t.first == '\0') {
             EXPECT_FALSE(first) << t.zone;
             continue;
         }
         ASSERT_TRUE(first) << t.zone;
-        EXPECT_EQ(*first, utc(t.first)) << t.zone;
+        EXPECT_EQ(*first, utc_ms(t.first)) << t.zone;
         EXPECT_EQ(next_transition(t.zone, *first - 1), *first) << t.zone;  // the next after, not at
-        EXPECT_EQ(next_transition(t.zone, *first), utc(t.second)) << t.zone;
+        EXPECT_EQ(next_transition(t.zone, *first), utc_ms(t.second)) << t.zone;
     }
 }
 
 TEST(Zones, LocalTimesStandForTheirUtcInstantsTheGapsEndAndTheRepeatedHoursEarlier) {
     expect_conversions();
     // The repeated hour's two instants read back alike.
-    EXPECT_EQ(local_text(utc("20241027003000"), "Europe/Berlin"), "20241027023000");
-    EXPECT_EQ(local_text(utc("20241027013000"), "Europe/Berlin"), "20241027023000");
-    EXPECT_EQ(local_text(utc("20241027013000") + 999, "Europe/Berlin"), "20241027023000");
+    EXPECT_EQ(local_text(utc_ms("20241027003000"), "Europe/Berlin"), "20241027023000");
+    EXPECT_EQ(local_text(utc_ms("20241027013000"), "Europe/Berlin"), "20241027023000");
+    EXPECT_EQ(local_text(utc_ms("20241027013000") + 999, "Europe/Berlin"), "20241027023000");
     EXPECT_EQ(local_text(0, "America/New_York"), "19691231190000");
     EXPECT_EQ(local_text(-1, "UTC"), "19691231235959");  // whole seconds, floored
 }
@@ -141,9 +130,9 @@ TEST(Zones, TextsThatAreNoLocalTimeAndUnknownZonesAreRefused) {
     EXPECT_THROW(instant_of("20240115120000", "Mars/Olympus"), Refused);
     EXPECT_THROW(local_text(0, "Mars/Olympus"), Refused);
     EXPECT_THROW(next_transition("Mars/Olympus", 0), Refused);
-    EXPECT_THROW(local_text(utc("99991231235959") + 1000, "UTC"), Refused);  // year 10000
-    EXPECT_EQ(local_text(utc("99991231235959"), "UTC"), "99991231235959");
-    EXPECT_FALSE(next_transition("Europe/Berlin", utc("99991231235959")));
+    EXPECT_THROW(local_text(utc_ms("99991231235959") + 1000, "UTC"), Refused);  // year 10000
+    EXPECT_EQ(local_text(utc_ms("99991231235959"), "UTC"), "99991231235959");
+    EXPECT_FALSE(next_transition("Europe/Berlin", utc_ms("99991231235959")));
 
     EXPECT_EQ(zone_problem("Europe/Berlin"), "");
     EXPECT_EQ(zone_problem("US/Eastern"), "");  // a link
@@ -165,7 +154,7 @@ TEST(Zones, TextsThatAreNoLocalTimeAndUnknownZonesAreRefused) {
 // three digits, and a text without an offset (whose instant is unknown)
 // refused; the older 14 digits stay a local time.
 TEST(InstantText, IsoTimesWithTheirOffsets) {
-    const int64_t eight = utc("20261208080000");
+    const int64_t eight = utc_ms("20261208080000");
     for (const char* text :
          {"2026-12-08T08:00:00Z", "2026-12-08t08:00:00z", "2026-12-08T09:00:00+01:00",
           "2026-12-08T09:00:00+0100", "2026-12-08T09:00:00+01", "2026-12-08T02:30:00-05:30"}) {
