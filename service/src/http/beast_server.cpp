@@ -13,6 +13,7 @@
 #include <boost/beast/ssl.hpp>
 #include <limits>
 #include <optional>
+#include <shared_mutex>
 #include <thread>
 #include <unordered_map>
 
@@ -61,6 +62,16 @@ bool is_syntax_error(const error_code& ec) {
            ec != http::error::need_more && ec != http::error::need_buffer;
 }
 
+// Lets an event stream's wake-up, which the feed runs on its own thread,
+// touch a connection only while the server's context lives: a wake-up may
+// hold the last reference of its connection, which then ends on that
+// thread, and stop() closes the gate (waiting for those under way) before
+// the context goes.
+struct WakeGate {
+    std::shared_mutex mutex;
+    bool closed = false;
+};
+
 }  // namespace
 
 struct ConnectionServer::Impl {
@@ -75,6 +86,7 @@ struct ConnectionServer::Impl {
     EventFeed& feed;
     Services& services;
     std::atomic<bool> stopping{false};
+    const std::shared_ptr<WakeGate> wakeGate = std::make_shared<WakeGate>();
     std::mutex addressesMutex;
     std::unordered_map<std::string, int> connections;  // open, by the peer's address
     std::optional<asio::ssl::context> tls;             // outlives the connections
@@ -314,7 +326,9 @@ private:
         // The wake-up holds no executor of the server's: the feed may drop
         // its copy after the server's context is gone.
         std::weak_ptr<Session> weak = this->shared_from_this();
-        subscription_ = server_.feed.subscribe(request.tokenHash, [weak] {
+        subscription_ = server_.feed.subscribe(request.tokenHash, [weak, gate = server_.wakeGate] {
+            const std::shared_lock<std::shared_mutex> open(gate->mutex);
+            if (gate->closed) return;
             if (auto self = weak.lock()) asio::post(self->stream_.get_executor(), [self] { self->pump(); });
         });
         arm_comment();
@@ -514,6 +528,10 @@ void ConnectionServer::stop() {
     Impl& impl = *impl_;
     if (!impl.started || impl.stopping.exchange(true)) return;
     impl.work.reset();
+    {
+        const std::unique_lock<std::shared_mutex> closing(impl.wakeGate->mutex);
+        impl.wakeGate->closed = true;
+    }
     impl.io->stop();
     for (std::thread& thread : impl.threads) thread.join();
     // A handler under way ends; those not begun are dropped with their
