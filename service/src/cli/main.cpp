@@ -12,6 +12,7 @@
 
 #include "cards/card_rules.h"
 #include "cli/commands.h"
+#include "cli/policy_command_line.h"
 #include "cli/runtime.h"
 #include "leases/lease_keeper.h"
 #include "library/doorlink_library.h"
@@ -157,7 +158,9 @@ int main(int argc, char** argv) {
         site->add_subcommand("remove", "remove a site (refused while controllers belong to it)");
     siteRemove->add_option("NAME", siteArgs.name)->required();
 
-    auto* card = app.add_subcommand("card", "the cards")->require_subcommand(1);
+    PolicyCommandLine policyLine(app);
+
+    auto* card = app.add_subcommand("card", "the cards (rows kept beside people)")->require_subcommand(1);
     std::string file;
     bool replace = false;
     auto* cardImport =
@@ -247,6 +250,7 @@ int main(int argc, char** argv) {
                           backup,        serve}) {
         sub->fallthrough();
     }
+    for (CLI::App* sub : policyLine.commands()) sub->fallthrough();
 
     try {
         app.parse(argc, argv);
@@ -342,6 +346,8 @@ int main(int argc, char** argv) {
             outcome = site_set_command(*store, siteArgs.name, siteZone, siteDescription);
         } else if (siteRemove->parsed()) {
             outcome = site_remove_command(*store, siteArgs.name);
+        } else if (policyLine.parsed()) {
+            outcome = policyLine.run(*store);
         } else if (cardImport->parsed()) {
             outcome = card_import(*store, file, replace);
         } else if (cardExport->parsed()) {

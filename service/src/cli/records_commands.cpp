@@ -14,7 +14,9 @@ Outcome records_command(Store& store, const RecordQuery& query) {
         outcome.lines.push_back(
             readable_time(record.time) + " " + record.stamp.zone + "  " + iso_instant(record.stamp.instant) +
             (record.stamp.localKind == "exact" ? "" : " (" + record.stamp.localKind + ")") + "  " +
-            record.card + "  " + record.controller + (record.photo ? "  photo " + record.photo->sha256 : ""));
+            record.card + "  " + record.controller + (record.person ? "  person " + *record.person : "") +
+            (record.personErased ? "  (an erased person's)" : "") +
+            (record.photo ? "  photo " + record.photo->sha256 : ""));
     }
     outcome.json["records"] = list;
     return outcome;

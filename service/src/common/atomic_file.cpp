@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <array>
+#include <fstream>
 
 #include "model/errors.h"
 
@@ -34,6 +36,26 @@ void write_file_atomically(const std::string& path, const void* data, size_t siz
         ::unlink(temporary.c_str());
         throw StoreError("cannot write " + path + ": " + errno_text(error));
     }
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw StoreError("cannot read " + path);
+    // The file in one buffer of its size when it has one (a pipe has no
+    // size): a string stream and its copy would hold it two or three times.
+    std::string text;
+    if (in.seekg(0, std::ios::end)) {
+        const std::streamoff size = in.tellg();
+        if (size > 0) text.reserve(static_cast<std::size_t>(size));
+        in.seekg(0);
+    }
+    in.clear();
+    std::array<char, 65536> chunk;
+    while (in.read(chunk.data(), chunk.size()) || in.gcount() > 0) {
+        text.append(chunk.data(), static_cast<std::size_t>(in.gcount()));
+    }
+    if (in.bad()) throw StoreError("cannot read " + path);
+    return text;
 }
 
 }  // namespace doorlinkd

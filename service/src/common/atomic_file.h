@@ -1,4 +1,4 @@
-// Files written whole or not at all.
+// Files written whole or not at all, and read whole.
 #pragma once
 
 #include <sys/types.h>
@@ -14,5 +14,8 @@ namespace doorlinkd {
 // system, so the rename cannot fail for that). StoreError when it cannot be
 // written.
 void write_file_atomically(const std::string& path, const void* data, size_t size, mode_t mode);
+
+// The whole file; StoreError when it cannot be read.
+std::string read_file(const std::string& path);
 
 }  // namespace doorlinkd

@@ -1,6 +1,5 @@
 #include <algorithm>
 #include <array>
-#include <fstream>
 #include <set>
 
 #include "cards/card_rules.h"
@@ -9,29 +8,6 @@
 #include "fleet/operations.h"
 
 namespace doorlinkd {
-namespace {
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw StoreError("cannot read " + path);
-    // The file in one buffer of its size when it has one (a pipe has no
-    // size): a string stream and its copy would hold it two or three times.
-    std::string text;
-    if (in.seekg(0, std::ios::end)) {
-        const std::streamoff size = in.tellg();
-        if (size > 0) text.reserve(static_cast<std::size_t>(size));
-        in.seekg(0);
-    }
-    in.clear();
-    std::array<char, 65536> chunk;
-    while (in.read(chunk.data(), chunk.size()) || in.gcount() > 0) {
-        text.append(chunk.data(), static_cast<std::size_t>(in.gcount()));
-    }
-    if (in.bad()) throw StoreError("cannot read " + path);
-    return text;
-}
-
-}  // namespace
 
 Outcome card_import(Store& store, const std::string& file, bool replace) {
     return card_import_text(store, read_file(file), file, replace);

@@ -1,5 +1,8 @@
 #include "fleet/json_forms.h"
 
+#include "policy/calendar.h"
+#include "policy/policy_text.h"
+
 #include "cards/card_rules.h"
 #include "store/record_event.h"
 
@@ -74,7 +77,60 @@ Json to_json(const StoredRecord& record) {
     Json json{
         {"controller", record.controller}, {"card", record.card}, {"time", record.time}, {"photo", photo}};
     put_stamp(json, record.stamp);
+    json["person"] = record.person ? Json(*record.person) : Json(nullptr);
+    if (record.personErased) json["person_erased"] = true;
     return json;
+}
+
+namespace {
+
+Json optional_date_json(const std::optional<CalendarDate>& date) {
+    return date ? Json(date_text(*date)) : Json(nullptr);
+}
+
+}  // namespace
+
+Json to_json(const AccessSchedule& schedule) {
+    Json days = Json::array();
+    for (const auto& ranges : schedule.days) {
+        Json day = Json::array();
+        for (const TimeRange& range : ranges) day.push_back(ranges_text({range}));
+        days.push_back(day);
+    }
+    return Json{{"name", schedule.name},
+                {"days", days},
+                {"holidays", schedule.holidays == HolidayMode::open ? "open" : "closed"},
+                {"revision", schedule.revision}};
+}
+
+Json to_json(const Holiday& holiday) {
+    return Json{{"site", holiday.site},
+                {"date", date_text(holiday.date)},
+                {"yearly", holiday.yearly},
+                {"revision", holiday.revision}};
+}
+
+Json to_json(const Group& group) {
+    Json grants = Json::array();
+    for (const Grant& grant : group.grants) grants.push_back(grant_text(grant));
+    return Json{{"name", group.name}, {"grants", grants}, {"revision", group.revision}};
+}
+
+Json to_json(const Person& person) {
+    Json cards = Json::array();
+    for (const PersonCard& card : person.cards) cards.push_back(Json{{"card", card.card}, {"serial", card.serial}});
+    return Json{{"id", person.id},
+                {"name", person.name},
+                {"email", person.email ? Json(*person.email) : Json(nullptr)},
+                {"notes", person.notes},
+                {"active", person.active},
+                {"valid_from", optional_date_json(person.validFrom)},
+                {"valid_until", optional_date_json(person.validUntil)},
+                {"groups", person.groups},
+                {"cards", cards},
+                {"user_style", person.userStyle},
+                {"open_style", person.openStyle},
+                {"revision", person.revision}};
 }
 
 }  // namespace doorlinkd

@@ -6,6 +6,7 @@
 #include "fleet/outcome.h"
 #include "model/card.h"
 #include "model/controller.h"
+#include "model/policy.h"
 #include "model/record.h"
 #include "model/site.h"
 #include "model/sync_result.h"
@@ -27,5 +28,12 @@ Json to_json(const Card& card, PinView pin);
 Json to_json(const SyncResult& result, PinView pin);
 Json to_json(const ArchiveResult& result);
 Json to_json(const StoredRecord& record);
+// Days as arrays of ranges "07:00-19:00", Sunday first.
+Json to_json(const AccessSchedule& schedule);
+Json to_json(const Holiday& holiday);
+// Grants as texts "SCHEDULE@site:SITE", "SCHEDULE@controllers:A,B".
+Json to_json(const Group& group);
+// Cards with their serials, never their PINs.
+Json to_json(const Person& person);
 
 }  // namespace doorlinkd

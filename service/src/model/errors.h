@@ -43,6 +43,13 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// A change made on a revision that is no longer the saved one: someone
+// changed the value meanwhile (exit 5; 409 in the API).
+class Stale : public Busy {
+public:
+    using Busy::Busy;
+};
+
 // A controller that did not answer (exit 1).
 class Unreachable : public std::runtime_error {
 public:

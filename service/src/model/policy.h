@@ -5,11 +5,13 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "model/access.h"
 #include "model/card.h"
 
 namespace doorlinkd {
@@ -52,6 +54,10 @@ struct AccessSchedule {
     std::string name;
     std::array<std::vector<TimeRange>, kDays> days;  // Sunday first, at most 8 ranges a day
     HolidayMode holidays = HolidayMode::closed;
+    // The policy revision of its last saved change; 0 for one not saved yet.
+    // A change names the revision it was made on, and is refused when the
+    // one saved is another.
+    int64_t revision = 0;
 };
 
 // The schedules every policy has without keeping them.
@@ -62,6 +68,10 @@ struct Holiday {
     std::string site;
     CalendarDate date;
     bool yearly = false;  // on that month and day of every year
+    // The policy revision of its last saved change; 0 for one not saved yet.
+    // A change names the revision it was made on, and is refused when the
+    // one saved is another.
+    int64_t revision = 0;
 };
 
 // A schedule on every controller of a site, or on the controllers named.
@@ -74,6 +84,10 @@ struct Grant {
 struct Group {
     std::string name;
     std::vector<Grant> grants;
+    // The policy revision of its last saved change; 0 for one not saved yet.
+    // A change names the revision it was made on, and is refused when the
+    // one saved is another.
+    int64_t revision = 0;
 };
 
 struct PersonCard {
@@ -95,6 +109,10 @@ struct Person {
     std::vector<PersonCard> cards;
     int userStyle = 1;  // as Card::userStyle
     int openStyle = 2;  // as Card::openStyle
+    // The policy revision of its last saved change; 0 for one not saved yet.
+    // A change names the revision it was made on, and is refused when the
+    // one saved is another.
+    int64_t revision = 0;
 };
 
 struct Policy {
@@ -123,6 +141,33 @@ struct PolicyProblem {
     int day = -1;            // 0 (Sunday) to 6
     std::string card;
     std::string message;  // the whole problem, for people
+};
+
+// A value removed, by the revision it was seen at (0: whatever is saved).
+struct Removal {
+    std::string name;  // a schedule's or group's name, a person's id
+    int64_t revision = 0;
+};
+
+// What one save changes. A value given is added when its revision is 0 and
+// replaces the saved one of its name otherwise; the revision is the one the
+// change was made on.
+struct PolicyEdit {
+    // The policy revision that the whole changed policy was checked on.
+    int64_t basedOn = 0;
+    std::vector<AccessSchedule> schedules;
+    std::vector<Removal> removedSchedules;
+    std::vector<Holiday> holidays;
+    std::vector<Holiday> removedHolidays;  // by site and date
+    std::vector<Group> groups;
+    std::vector<Removal> removedGroups;
+    std::vector<Person> people;
+    std::vector<Removal> removedPeople;
+    // Removed with their personal data: their records keep the card number,
+    // marked as of an erased person.
+    std::vector<Removal> erasedPeople;
+    // Written with the change: who made it and what changed.
+    std::vector<AuditEntry> audit;
 };
 
 }  // namespace doorlinkd

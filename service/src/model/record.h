@@ -51,6 +51,10 @@ struct StoredRecord {
     int kind = 1;
     std::optional<PhotoInfo> photo;
     RecordStamp stamp;
+    // The id of the person who held the card when the record was archived;
+    // none for a card of no one's, or of a person erased since (personErased).
+    std::optional<std::string> person;
+    bool personErased = false;
 };
 
 // A bound of a record query: an instant, or (for callers of the older

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "store/database.h"
+#include "store/policy.h"
 #include "store/sites.h"
 
 namespace doorlinkd {
@@ -50,6 +51,12 @@ Card card_of(const Row& row) {
 }
 
 }  // namespace
+
+std::vector<Card> card_rows(Tx& tx) {
+    std::vector<Card> out;
+    tx.each(select_cards() + " ORDER BY card", [&](Row&& row) { out.push_back(card_of(row)); });
+    return out;
+}
 
 std::vector<Controller> SqlControllers::controllers() {
     return db_.transaction(false, [](Tx& tx) {
@@ -159,9 +166,7 @@ std::vector<RetiredNumber> SqlControllers::retired_numbers() {
 
 std::vector<Card> SqlControllers::cards() {
     return db_.transaction(false, [](Tx& tx) {
-        std::vector<Card> out;
-        tx.each(select_cards() + " ORDER BY card", [&](Row&& row) { out.push_back(card_of(row)); });
-        return out;
+        return card_rows(tx);
     });
 }
 
@@ -181,6 +186,16 @@ void SqlControllers::put_cards(const std::vector<Card>& cards, bool replaceAll) 
     std::stable_sort(sorted.begin(), sorted.end(),
                      [](const Card* a, const Card* b) { return a->card < b->card; });
     db_.transaction(true, [&](Tx& tx) {
+        // Card rows stand beside people in the policy: one writer at a time.
+        next_policy_revision(tx, lock_policy_revision(tx));
+        std::set<std::string> peoples;
+        tx.each("SELECT card FROM person_cards", [&](Row&& row) { peoples.insert(row.at(0).text()); });
+        for (const Card* card : sorted) {
+            if (peoples.count(card->card) != 0) {
+                throw Refused("card " + card->card +
+                              " is a person's: a card number is either a person's or a row's");
+            }
+        }
         std::string columns = "card, serial, password, user_style, open_style";
         std::string updates =
             "serial = excluded.serial, password = excluded.password, user_style = excluded.user_style,"
@@ -220,7 +235,10 @@ void SqlControllers::put_cards(const std::vector<Card>& cards, bool replaceAll) 
 
 bool SqlControllers::remove_card(const std::string& card) {
     return db_.transaction(
-        true, [&](Tx& tx) { return tx.exec("DELETE FROM cards WHERE card = ?", {card}).changes > 0; });
+        true, [&](Tx& tx) {
+            next_policy_revision(tx, lock_policy_revision(tx));
+            return tx.exec("DELETE FROM cards WHERE card = ?", {card}).changes > 0;
+        });
 }
 
 Page<Card> SqlControllers::cards_page(const std::string& search, int offset, int limit) {

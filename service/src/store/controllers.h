@@ -13,6 +13,10 @@
 namespace doorlinkd {
 
 class Database;
+class Tx;
+
+// The card rows, in card order, in another part's transaction.
+std::vector<Card> card_rows(Tx& tx);
 
 class ControllerStore {
 public:

@@ -96,11 +96,13 @@ ImportCounts SqlRecords::import_records(const std::vector<IncomingRecord>& recor
         // Inserts a record with its stamp; one new to the store becomes an event.
         const auto insert = [&](const IncomingRecord& r, const std::string& photoSha256) {
             const RecordStamp stamp = record_stamp(r.time, places.at(r.controller), archived);
+            // The person who holds the card now is whose the record is: cards change hands.
             if (tx.exec("INSERT INTO records (controller, card, time, kind, photo_sha256, archived, instant,"
-                        " local_kind, site, zone) VALUES (?, ?, ?, ?, ?, {now_ms}, ?, ?, ?, ?)"
+                        " local_kind, site, zone, person) VALUES (?, ?, ?, ?, ?, {now_ms}, ?, ?, ?, ?,"
+                        " (SELECT person FROM person_cards WHERE card = ?))"
                         " ON CONFLICT (controller, card, time, photo_sha256) DO NOTHING",
                         {r.controller, r.card, r.time, r.kind, photoSha256, stamp.instant, stamp.localKind,
-                         stamp.site, stamp.zone})
+                         stamp.site, stamp.zone, r.card})
                     .changes > 0) {
                 fresh.push_back(record_event(r, stamp));
             }
@@ -160,7 +162,7 @@ std::vector<StoredRecord> SqlRecords::records(const RecordQuery& query) {
         // The filter's values before the page's.
         std::string sql =
             "SELECT r.controller, r.card, r.time, r.kind, r.photo_sha256, p.size, p.whole, r.instant,"
-            " r.local_kind, r.site, r.zone"
+            " r.local_kind, r.site, r.zone, r.person, r.person_erased"
             " FROM records r LEFT JOIN photos p ON p.sha256 = r.photo_sha256" +
             record_filter(query, params) + " ORDER BY r.instant DESC, r.id DESC";
         sql += page_clause(query.offset, query.limit, params);
@@ -176,6 +178,8 @@ std::vector<StoredRecord> SqlRecords::records(const RecordQuery& query) {
             }
             record.stamp =
                 RecordStamp{row.at(7).integer(), row.at(8).text(), row.at(9).text(), row.at(10).text()};
+            record.person = optional_text(row.at(11));
+            record.personErased = row.at(12).integer() != 0;
             out.push_back(std::move(record));
         }
         return out;

@@ -246,6 +246,73 @@ const std::vector<std::vector<std::string>>& upgrade_steps() {
             " expires BIGINT NOT NULL,"
             " PRIMARY KEY (owner, site))",
         },
+        // 6 -> 7: people, groups and schedules, saved together under one
+        // policy revision (a single row, moved on by every save). Dates are
+        // "yyyy-mm-dd" as people write them, read in each controller's
+        // site's zone; a day's ranges are minutes "from-to" separated by
+        // commas. A grant names a site, or controllers (space-separated)
+        // and no site. Each record keeps the person whose card it was when
+        // it was archived (NULL: none), and whether that person was erased.
+        {
+            "CREATE TABLE policy_revision ("
+            " id INTEGER PRIMARY KEY,"
+            " revision BIGINT NOT NULL)",
+            "INSERT INTO policy_revision (id, revision) VALUES (1, 0)",
+            "CREATE TABLE schedules ("
+            " name {text} PRIMARY KEY,"
+            " holidays {text} NOT NULL,"
+            " revision BIGINT NOT NULL,"
+            " sunday {text} NOT NULL,"
+            " monday {text} NOT NULL,"
+            " tuesday {text} NOT NULL,"
+            " wednesday {text} NOT NULL,"
+            " thursday {text} NOT NULL,"
+            " friday {text} NOT NULL,"
+            " saturday {text} NOT NULL)",
+            "CREATE TABLE holidays ("
+            " site {text} NOT NULL,"
+            " day {text} NOT NULL,"
+            " yearly INTEGER NOT NULL,"
+            " revision BIGINT NOT NULL,"
+            " PRIMARY KEY (site, day))",
+            "CREATE TABLE access_groups ("
+            " name {text} PRIMARY KEY,"
+            " revision BIGINT NOT NULL)",
+            "CREATE TABLE group_grants ("
+            " group_name {text} NOT NULL,"
+            " seq INTEGER NOT NULL,"
+            " schedule {text} NOT NULL,"
+            " site {text} NOT NULL,"
+            " controllers {text} NOT NULL,"
+            " PRIMARY KEY (group_name, seq))",
+            "CREATE TABLE people ("
+            " id {text} PRIMARY KEY,"
+            " name {text} NOT NULL,"
+            " email {text},"
+            " notes {text} NOT NULL,"
+            " active INTEGER NOT NULL,"
+            " valid_from {text},"
+            " valid_until {text},"
+            " user_style INTEGER NOT NULL,"
+            " open_style INTEGER NOT NULL,"
+            " revision BIGINT NOT NULL)",
+            "CREATE TABLE person_groups ("
+            " person {text} NOT NULL,"
+            " seq INTEGER NOT NULL,"
+            " group_name {text} NOT NULL,"
+            " PRIMARY KEY (person, seq))",
+            "CREATE INDEX person_groups_group ON person_groups (group_name)",
+            "CREATE TABLE person_cards ("
+            " card {text} PRIMARY KEY,"
+            " person {text} NOT NULL,"
+            " seq INTEGER NOT NULL,"
+            " serial {text} NOT NULL,"
+            " password {text} NOT NULL)",
+            "CREATE INDEX person_cards_person ON person_cards (person, seq)",
+            "ALTER TABLE records ADD COLUMN person {text}",
+            "ALTER TABLE records ADD COLUMN person_erased INTEGER NOT NULL DEFAULT 0",
+            "CREATE INDEX records_person ON records (person)",
+        },
     };
     return steps;
 }

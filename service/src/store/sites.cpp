@@ -6,6 +6,7 @@
 #include "model/controller.h"
 #include "model/errors.h"
 #include "store/database.h"
+#include "store/policy.h"
 #include "zones/zones.h"
 
 namespace doorlinkd {
@@ -64,6 +65,7 @@ void SqlSites::add_site(const Site& site) {
     require_zone(site.zone);
     require_description(site.description);
     db_.transaction(true, [&](Tx& tx) {
+        next_policy_revision(tx, lock_policy_revision(tx));  // a site is part of the policy
         const std::string taken = "a site named " + site.name + " exists already";
         if (tx.any("SELECT 1 FROM sites WHERE name = ?", {site.name})) throw Refused(taken);
         try {
@@ -84,6 +86,7 @@ Site SqlSites::set_site(const std::string& name, const std::optional<std::string
     if (description) require_description(*description);
     return db_.transaction(true, [&](Tx& tx) {
         require_site(tx, name, "");
+        next_policy_revision(tx, lock_policy_revision(tx));
         if (zone) tx.exec("UPDATE sites SET zone = ? WHERE name = ?", {*zone, name});
         if (description) tx.exec("UPDATE sites SET description = ? WHERE name = ?", {*description, name});
         return site_of(tx.rows(kSelectSite + std::string(" WHERE name = ?"), {name}).at(0));
@@ -94,6 +97,7 @@ void SqlSites::remove_site(const std::string& name) {
     db_.transaction(true, [&](Tx& tx) {
         // Locked first: a controller added or moved to it meanwhile waits, and is seen.
         require_site(tx, name, "{for_update}");
+        next_policy_revision(tx, lock_policy_revision(tx));
         std::vector<std::string> members;
         for (const Row& row : tx.rows("SELECT name FROM controllers WHERE site = ? ORDER BY name", {name})) {
             members.push_back(row.at(0).text());

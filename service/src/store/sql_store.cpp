@@ -46,7 +46,8 @@ class SqlStore final : private OwnDatabase,
                        public SqlEvents,
                        public SqlAccess,
                        public SqlLeases,
-                       public SqlSites {
+                       public SqlSites,
+                       public SqlPolicy {
 public:
     SqlStore(Connector connect, std::unique_ptr<Connection> first)
         : OwnDatabase(std::move(connect), std::move(first)),
@@ -56,7 +57,8 @@ public:
           SqlEvents(database),
           SqlAccess(database),
           SqlLeases(database),
-          SqlSites(database) {}
+          SqlSites(database),
+          SqlPolicy(database) {}
 
     int initialise(const std::string& defaultZone) override {
         require_zone(defaultZone);

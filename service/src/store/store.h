@@ -1,8 +1,7 @@
 // The service's database: the sum of its parts, each an interface of its
 // own over what it keeps (controllers and cards, records and photos, runs,
-// events with the outbox and MQTT commands, tokens and audit, leases, sites),
-// and
-// the schema. Every method may be called from several threads at once;
+// events with the outbox and MQTT commands, tokens and audit, leases, sites,
+// the policy of people, groups and schedules), and the schema. Every method may be called from several threads at once;
 // each is one transaction, so a failure leaves nothing half-written.
 // Failures of the database throw StoreError; refused input (a duplicate
 // name, an unknown controller) throws Refused.
@@ -22,6 +21,7 @@
 #include "store/controllers.h"
 #include "store/events.h"
 #include "store/leases.h"
+#include "store/policy.h"
 #include "store/records.h"
 #include "store/runs.h"
 #include "store/sites.h"
@@ -29,7 +29,7 @@
 namespace doorlinkd {
 
 // The schema version this program writes and reads.
-constexpr int kSchemaVersion = 6;
+constexpr int kSchemaVersion = 7;
 
 class Store : public virtual ControllerStore,
               public virtual RecordStore,
@@ -37,7 +37,8 @@ class Store : public virtual ControllerStore,
               public virtual EventStore,
               public virtual AccessStore,
               public virtual LeaseStore,
-              public virtual SiteStore {
+              public virtual SiteStore,
+              public virtual PolicyStore {
 public:
     // "sqlite:PATH" or a libpq URI ("postgresql://..." or "postgres://...").
     // Throws Refused for another form, StoreError when it cannot connect.

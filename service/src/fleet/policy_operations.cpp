@@ -1,0 +1,315 @@
+// Schedules, holidays and groups.
+#include "fleet/policy_operations.h"
+
+#include <algorithm>
+
+#include "fleet/json_forms.h"
+#include "fleet/policy_saving.h"
+#include "policy/calendar.h"
+#include "policy/changes.h"
+#include "policy/compile.h"
+#include "policy/policy_text.h"
+#include "zones/instant_text.h"
+
+namespace doorlinkd {
+namespace {
+
+template <typename Value, typename Named>
+const Value* find_in(const std::vector<Value>& values, Named named) {
+    const auto found = std::find_if(values.begin(), values.end(), named);
+    return found == values.end() ? nullptr : &*found;
+}
+
+const AccessSchedule* find_schedule_named(const Policy& policy, const std::string& name) {
+    return find_in(policy.schedules, [&](const AccessSchedule& s) { return s.name == name; });
+}
+
+const Group* find_group(const Policy& policy, const std::string& name) {
+    return find_in(policy.groups, [&](const Group& g) { return g.name == name; });
+}
+
+CalendarDate date_arg(const std::string& text) {
+    std::string reason;
+    const auto date = parse_date(text, reason);
+    if (!date) throw Refused("date " + text + ": " + reason);
+    return *date;
+}
+
+const Holiday* find_holiday(const Policy& policy, const std::string& site, const CalendarDate& date) {
+    return find_in(policy.holidays, [&](const Holiday& h) { return h.site == site && h.date == date; });
+}
+
+// The schedule with what the arguments give set.
+AccessSchedule with_args(AccessSchedule schedule, const ScheduleArgs& args) {
+    static constexpr std::array<const char*, kDays> kDayNames = {"sunday",   "monday", "tuesday", "wednesday",
+                                                                 "thursday", "friday", "saturday"};
+    for (size_t day = 0; day < kDays; ++day) {
+        if (!args.days.at(day)) continue;
+        std::string reason;
+        const auto ranges = parse_ranges(*args.days.at(day), reason);
+        if (!ranges) throw Refused(std::string(kDayNames.at(day)) + " " + *args.days.at(day) + ": " + reason);
+        schedule.days.at(day) = *ranges;
+    }
+    if (args.holidays) {
+        if (*args.holidays != "closed" && *args.holidays != "open") {
+            throw Refused("holidays: closed or open, not " + *args.holidays);
+        }
+        schedule.holidays = *args.holidays == "open" ? HolidayMode::open : HolidayMode::closed;
+    }
+    return schedule;
+}
+
+Group with_args(Group group, const GroupArgs& args) {
+    if (!args.grants) return group;
+    group.grants.clear();
+    for (const std::string& text : *args.grants) {
+        std::string reason;
+        const auto grant = parse_grant(text, reason);
+        if (!grant) throw Refused("grant " + text + ": " + reason);
+        group.grants.push_back(*grant);
+    }
+    return group;
+}
+
+std::string schedule_line(const AccessSchedule& schedule) {
+    static constexpr std::array<const char*, kDays> kShort = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    std::string line = schedule.name + "  holidays " + (schedule.holidays == HolidayMode::open ? "open" : "closed");
+    for (size_t day = 0; day < kDays; ++day) {
+        if (!schedule.days.at(day).empty())
+            line += std::string("  ") + kShort.at(day) + " " + ranges_text(schedule.days.at(day));
+    }
+    return line + "  (revision " + std::to_string(schedule.revision) + ")";
+}
+
+std::string group_line(const Group& group) {
+    std::vector<std::string> grants;
+    for (const Grant& grant : group.grants) grants.push_back(grant_text(grant));
+    return group.name + "  " + (grants.empty() ? "(no grants)" : join_words(grants)) + "  (revision " +
+           std::to_string(group.revision) + ")";
+}
+
+std::string holiday_line(const Holiday& holiday) {
+    return holiday.site + "  " + date_text(holiday.date) + (holiday.yearly ? "  yearly" : "") + "  (revision " +
+           std::to_string(holiday.revision) + ")";
+}
+
+// The outcome of a saved value, read back at its new revision.
+template <typename Value>
+Outcome saved(Store& store, const std::string& verb, const std::string& what,
+              const std::function<const Value*(const Policy&)>& find,
+              const std::function<std::string(const Value&)>& line) {
+    const PolicyAt at = store.policy();
+    const Value* value = find(at.policy);
+    if (value == nullptr) return success(Json{{"removed", what}}, verb + " " + what);
+    return success(to_json(*value), verb + " " + line(*value));
+}
+
+}  // namespace
+
+Outcome schedule_add(Store& store, const ScheduleArgs& args, const Actor& actor) {
+    save_checked(store, [&](const PolicyAt&) {
+        AccessSchedule schedule = with_args(AccessSchedule{args.name, {}, HolidayMode::closed}, args);
+        PolicyEdit edit;
+        edit.audit.push_back(
+            policy_audit(actor, "schedule add", args.name, schedule_changes(nullptr, &schedule)));
+        edit.schedules.push_back(std::move(schedule));
+        return edit;
+    });
+    return saved<AccessSchedule>(
+        store, "added schedule", args.name,
+        [&](const Policy& p) { return find_schedule_named(p, args.name); }, schedule_line);
+}
+
+Outcome schedule_change(Store& store, const ScheduleArgs& args, const Actor& actor) {
+    save_checked(store, [&](const PolicyAt& at) {
+        const AccessSchedule* before = find_schedule_named(at.policy, args.name);
+        if (before == nullptr) throw NotFound("no schedule " + args.name);
+        AccessSchedule schedule = with_args(*before, args);
+        schedule.revision = made_on(args.revision, before->revision);
+        PolicyEdit edit;
+        edit.audit.push_back(
+            policy_audit(actor, "schedule change", args.name, schedule_changes(before, &schedule)));
+        edit.schedules.push_back(std::move(schedule));
+        return edit;
+    });
+    return saved<AccessSchedule>(
+        store, "schedule", args.name, [&](const Policy& p) { return find_schedule_named(p, args.name); },
+        schedule_line);
+}
+
+Outcome schedule_list(Store& store) {
+    Outcome outcome;
+    Json list = Json::array();
+    for (const AccessSchedule& schedule : store.policy().policy.schedules) {
+        list.push_back(to_json(schedule));
+        outcome.lines.push_back(schedule_line(schedule));
+    }
+    outcome.json["schedules"] = list;
+    return outcome;
+}
+
+Outcome schedule_remove(Store& store, const std::string& name, std::optional<int64_t> revision,
+                        const Actor& actor) {
+    save_checked(store, [&](const PolicyAt& at) {
+        const AccessSchedule* before = find_schedule_named(at.policy, name);
+        if (before == nullptr) throw NotFound("no schedule " + name);
+        std::vector<std::string> users;
+        for (const Group& group : at.policy.groups) {
+            const bool grants = std::any_of(group.grants.begin(), group.grants.end(),
+                                            [&](const Grant& grant) { return grant.schedule == name; });
+            if (grants) users.push_back(group.name);
+        }
+        if (!users.empty()) throw Refused("schedule " + name + " is granted by groups " + some_names(users));
+        PolicyEdit edit;
+        edit.removedSchedules.push_back(Removal{name, made_on(revision, before->revision)});
+        edit.audit.push_back(policy_audit(actor, "schedule remove", name, schedule_changes(before, nullptr)));
+        return edit;
+    });
+    return success(Json{{"removed", name}}, "removed schedule " + name);
+}
+
+Outcome holiday_add(Store& store, const HolidayArgs& args, const Actor& actor) {
+    const CalendarDate date = date_arg(args.date);
+    if (!store.site(args.site)) throw NotFound("no site named " + args.site);
+    save_checked(store, [&](const PolicyAt&) {
+        const Holiday holiday{args.site, date, args.yearly.value_or(false), 0};
+        PolicyEdit edit;
+        edit.holidays.push_back(holiday);
+        edit.audit.push_back(policy_audit(actor, "holiday add", args.site + " " + date_text(date),
+                                          holiday_changes(nullptr, &holiday)));
+        return edit;
+    });
+    return saved<Holiday>(
+        store, "added holiday", args.site + " " + args.date,
+        [&](const Policy& p) { return find_holiday(p, args.site, date); }, holiday_line);
+}
+
+Outcome holiday_change(Store& store, const HolidayArgs& args, const Actor& actor) {
+    const CalendarDate date = date_arg(args.date);
+    save_checked(store, [&](const PolicyAt& at) {
+        const Holiday* before = find_holiday(at.policy, args.site, date);
+        if (before == nullptr) throw NotFound("no holiday " + args.date + " of site " + args.site);
+        Holiday holiday = *before;
+        if (args.yearly) holiday.yearly = *args.yearly;
+        holiday.revision = made_on(args.revision, before->revision);
+        PolicyEdit edit;
+        edit.holidays.push_back(holiday);
+        edit.audit.push_back(policy_audit(actor, "holiday change", args.site + " " + date_text(date),
+                                          holiday_changes(before, &holiday)));
+        return edit;
+    });
+    return saved<Holiday>(
+        store, "holiday", args.site + " " + args.date,
+        [&](const Policy& p) { return find_holiday(p, args.site, date); }, holiday_line);
+}
+
+Outcome holiday_list(Store& store, const std::string& site) {
+    Outcome outcome;
+    Json list = Json::array();
+    for (const Holiday& holiday : store.policy().policy.holidays) {
+        if (!site.empty() && holiday.site != site) continue;
+        list.push_back(to_json(holiday));
+        outcome.lines.push_back(holiday_line(holiday));
+    }
+    outcome.json["holidays"] = list;
+    return outcome;
+}
+
+Outcome holiday_remove(Store& store, const HolidayArgs& args, const Actor& actor) {
+    const CalendarDate date = date_arg(args.date);
+    save_checked(store, [&](const PolicyAt& at) {
+        const Holiday* before = find_holiday(at.policy, args.site, date);
+        if (before == nullptr) throw NotFound("no holiday " + args.date + " of site " + args.site);
+        Holiday gone = *before;
+        gone.revision = made_on(args.revision, before->revision);
+        PolicyEdit edit;
+        edit.removedHolidays.push_back(gone);
+        edit.audit.push_back(policy_audit(actor, "holiday remove", args.site + " " + date_text(date),
+                                          holiday_changes(before, nullptr)));
+        return edit;
+    });
+    return success(Json{{"removed", Json{{"site", args.site}, {"date", date_text(date)}}}},
+                   "removed holiday " + date_text(date) + " of site " + args.site);
+}
+
+Outcome group_add(Store& store, const GroupArgs& args, const Actor& actor) {
+    save_checked(store, [&](const PolicyAt&) {
+        Group group = with_args(Group{args.name, {}, 0}, args);
+        PolicyEdit edit;
+        edit.audit.push_back(policy_audit(actor, "group add", args.name, group_changes(nullptr, &group)));
+        edit.groups.push_back(std::move(group));
+        return edit;
+    });
+    return saved<Group>(
+        store, "added group", args.name, [&](const Policy& p) { return find_group(p, args.name); }, group_line);
+}
+
+Outcome group_change(Store& store, const GroupArgs& args, const Actor& actor) {
+    save_checked(store, [&](const PolicyAt& at) {
+        const Group* before = find_group(at.policy, args.name);
+        if (before == nullptr) throw NotFound("no group " + args.name);
+        Group group = with_args(*before, args);
+        group.revision = made_on(args.revision, before->revision);
+        PolicyEdit edit;
+        edit.audit.push_back(policy_audit(actor, "group change", args.name, group_changes(before, &group)));
+        edit.groups.push_back(std::move(group));
+        return edit;
+    });
+    return saved<Group>(
+        store, "group", args.name, [&](const Policy& p) { return find_group(p, args.name); }, group_line);
+}
+
+Outcome group_list(Store& store) {
+    Outcome outcome;
+    Json list = Json::array();
+    for (const Group& group : store.policy().policy.groups) {
+        list.push_back(to_json(group));
+        outcome.lines.push_back(group_line(group));
+    }
+    outcome.json["groups"] = list;
+    return outcome;
+}
+
+Outcome group_remove(Store& store, const std::string& name, std::optional<int64_t> revision, const Actor& actor) {
+    save_checked(store, [&](const PolicyAt& at) {
+        const Group* before = find_group(at.policy, name);
+        if (before == nullptr) throw NotFound("no group " + name);
+        std::vector<std::string> members;
+        for (const Person& person : at.policy.people) {
+            if (std::find(person.groups.begin(), person.groups.end(), name) != person.groups.end())
+                members.push_back(person.id);
+        }
+        if (!members.empty()) throw Refused("group " + name + " still has people: " + some_names(members));
+        PolicyEdit edit;
+        edit.removedGroups.push_back(Removal{name, made_on(revision, before->revision)});
+        edit.audit.push_back(policy_audit(actor, "group remove", name, group_changes(before, nullptr)));
+        return edit;
+    });
+    return success(Json{{"removed", name}}, "removed group " + name);
+}
+
+Outcome policy_compile(Store& store, const std::string& controller, int64_t atMs) {
+    const std::optional<Controller> target = store.controller(controller);
+    if (!target) throw NotFound("no controller named " + controller);
+    const PolicyAt at = store.policy();
+    Outcome outcome;
+    Json cards = Json::array();
+    for (const Card& card : compile_cards(at.policy, *target, atMs)) {
+        cards.push_back(to_json(card, PinView::Hidden));
+        std::string days;
+        for (const std::string& day : card.days) days += " " + (day.empty() ? std::string("-") : day);
+        outcome.lines.push_back(card.card + days);
+    }
+    outcome.json = Json{{"controller", controller},
+                        {"site", target->site},
+                        {"zone", target->zone},
+                        {"at", iso_instant(atMs)},
+                        {"revision", at.revision},
+                        {"cards", cards}};
+    outcome.lines.insert(outcome.lines.begin(), controller + " at " + iso_instant(atMs) + " (" + target->zone +
+                                                    "), policy revision " + std::to_string(at.revision) + ": " +
+                                                    std::to_string(cards.size()) + " cards");
+    return outcome;
+}
+
+}  // namespace doorlinkd

@@ -1,0 +1,35 @@
+// One save of the policy: the change worked out on the policy read now, the
+// whole policy it leaves checked, and saved on the revision it was read at.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "fleet/policy_operations.h"
+
+namespace doorlinkd {
+
+// The change to make of the policy at a revision; throws to refuse it.
+using PolicyChange = std::function<PolicyEdit(const PolicyAt&)>;
+// Throws the refusal of a changed policy's problems (never returns).
+using ProblemsRefusal = std::function<void(const std::vector<PolicyProblem>&)>;
+
+// Saves change's edit once the policy it leaves passes every check on the
+// controllers now (refused by refuse, or as one Refused naming the first
+// problems); works it out again when someone saved meanwhile. Returns the
+// new revision.
+int64_t save_checked(Store& store, const PolicyChange& change, const ProblemsRefusal& refuse = nullptr);
+
+// The audit entry of a change to target: action "person change" and the like.
+AuditEntry policy_audit(const Actor& actor, const std::string& action, const std::string& target,
+                        const std::string& detail);
+
+// The revision a change is made on: the one given, else the saved one.
+int64_t made_on(const std::optional<int64_t>& given, int64_t saved);
+
+// Names for a refusal: the first few, and how many more.
+std::string some_names(const std::vector<std::string>& names);
+
+}  // namespace doorlinkd

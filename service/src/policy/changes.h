@@ -1,0 +1,18 @@
+// What a change did to a value, as the audit log writes it: each field that
+// changed with its old and new text, a PIN only as "PIN changed".
+#pragma once
+
+#include <string>
+
+#include "model/policy.h"
+
+namespace doorlinkd {
+
+// "" when nothing changed. before or after null: the value was added or
+// removed (its fields are listed, a PIN never).
+std::string person_changes(const Person* before, const Person* after);
+std::string group_changes(const Group* before, const Group* after);
+std::string schedule_changes(const AccessSchedule* before, const AccessSchedule* after);
+std::string holiday_changes(const Holiday* before, const Holiday* after);
+
+}  // namespace doorlinkd

@@ -1,0 +1,65 @@
+// Who may open which door when: schedules, holidays, groups and people with
+// their cards, saved together under one policy revision.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "model/errors.h"
+#include "model/policy.h"
+
+namespace doorlinkd {
+
+class Database;
+class Tx;
+
+// The policy as saved at one revision, with the card rows beside it.
+struct PolicyAt {
+    Policy policy;
+    int64_t revision = 0;
+};
+
+// The policy was saved by someone else since the revision a change was
+// checked on: the change is checked again on the new one.
+class PolicyMoved : public Stale {
+public:
+    using Stale::Stale;
+};
+
+class PolicyStore {
+public:
+    virtual ~PolicyStore() = default;
+
+    // The whole policy (in name and id order) with the card rows and the
+    // revision, read at one moment.
+    virtual PolicyAt policy() = 0;
+    virtual int64_t policy_revision() = 0;
+    // Saves the edit as the next revision and returns it. Throws PolicyMoved
+    // when the revision is no longer basedOn, Stale when a value changed
+    // since the revision its change names, NotFound for a value to change or
+    // remove that is not there, and Refused for a value added that is there,
+    // or a person's card that is a card row (or another person's).
+    virtual int64_t save_policy(const PolicyEdit& edit) = 0;
+};
+
+// Locks the policy's revision for the transaction, so that the policy and
+// what stands beside it (card rows) change one writer at a time, and returns
+// it.
+int64_t lock_policy_revision(Tx& tx);
+// Moves the policy's revision on from the one locked; returns the new one.
+int64_t next_policy_revision(Tx& tx, int64_t locked);
+
+class SqlPolicy : public virtual PolicyStore {
+public:
+    explicit SqlPolicy(Database& database) : db_(database) {}
+
+    PolicyAt policy() override;
+    int64_t policy_revision() override;
+    int64_t save_policy(const PolicyEdit& edit) override;
+
+private:
+    Database& db_;
+};
+
+}  // namespace doorlinkd
