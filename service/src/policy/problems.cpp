@@ -11,6 +11,7 @@
 #include "policy/calendar.h"
 #include "policy/compile.h"
 #include "policy/grants.h"
+#include "policy/person_fields.h"
 
 namespace doorlinkd {
 namespace {
@@ -91,6 +92,14 @@ void check_person(const Policy& policy, const Person& person, std::vector<Policy
         problem.person = person.id;
         problems.push_back(problem);
     };
+    auto check_field = [&](PersonField field, const std::string& value) {
+        const std::string problem = person_field_problem(field, value);
+        if (!problem.empty()) add(PolicyProblemKind::invalidValue, problem);
+    };
+    check_field(PersonField::id, person.id);
+    check_field(PersonField::name, person.name);
+    if (person.email) check_field(PersonField::email, *person.email);
+    check_field(PersonField::notes, person.notes);
     if (person.userStyle < 0 || person.userStyle > 1)
         add(PolicyProblemKind::invalidValue, "user style is not 0 or 1");
     if (person.openStyle < 0 || person.openStyle > 2) {
@@ -122,8 +131,9 @@ void check_person(const Policy& policy, const Person& person, std::vector<Policy
 void check_people(const Policy& policy, std::vector<PolicyProblem>& problems) {
     std::set<std::string> ids;
     for (const Person& person : policy.people) {
-        if (person.id.empty() || !ids.insert(person.id).second) {
-            PolicyProblem problem = invalid("person " + person.id + ": the id is empty or taken");
+        // An empty id is refused by check_person.
+        if (!person.id.empty() && !ids.insert(person.id).second) {
+            PolicyProblem problem = invalid("person " + person.id + ": the id is taken");
             problem.kind = PolicyProblemKind::duplicateName;
             problem.person = person.id;
             problems.push_back(problem);
