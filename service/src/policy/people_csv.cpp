@@ -49,11 +49,10 @@ void check_header(CsvReader& reader) {
     if (!reader.next(header)) refuse(0, "the file is empty");
     if (!header.error.empty()) refuse(header.errorField, header.error);
     const std::size_t common = std::min(header.fields.size(), kColumnCount);
-    const auto differ =
-        std::mismatch(header.fields.begin(), header.fields.begin() + common, kPeopleColumns.begin());
-    const auto at = static_cast<std::size_t>(differ.first - header.fields.begin());
-    if (at < common)
-        refuse(at, "the header has " + header.fields[at] + " where " + kPeopleColumns[at] + " belongs");
+    for (std::size_t at = 0; at < common; ++at) {
+        if (header.fields[at] != kPeopleColumns[at])
+            refuse(at, "the header has " + header.fields[at] + " where " + kPeopleColumns[at] + " belongs");
+    }
     if (header.fields.size() < kColumnCount)
         refuse(common, std::string("the header has no column ") + kPeopleColumns[common]);
     if (header.fields.size() > kColumnCount)
@@ -82,7 +81,6 @@ public:
         : row_(row), errors_(errors), before_(errors.size()) {}
 
     const std::string& field(PeopleColumn column) const { return row_.fields[column]; }
-    int line() const { return row_.line; }
     bool refused() const { return errors_.size() != before_; }
     void refuse(PeopleColumn column, std::string reason) {
         errors_.push_back(RowError{row_.line, kPeopleColumns[column], std::move(reason)});

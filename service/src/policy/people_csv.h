@@ -34,8 +34,8 @@ std::vector<PersonRow> parse_people_csv(const std::string& text);
 std::vector<PersonRow> parse_people_csv(const std::string& text, RowErrors& errors,
                                         const RowLimit& limit = RowLimit{});
 
-// The CSV text of people, header first: parse_people_csv reads back their
-// columns as they were.
+// The CSV text of people, header first: parse_people_csv reads back the
+// columns of people who pass policy_problems as they were.
 std::string write_people_csv(const std::vector<Person>& people);
 
 }  // namespace doorlinkd

@@ -45,8 +45,6 @@ bool has_white_space(std::string_view text) {
                        [](char c) { return std::isspace(static_cast<unsigned char>(c)); });
 }
 
-bool is_name(std::string_view text) { return !text.empty() && !has_white_space(text); }
-
 // Minutes since midnight of "hh:mm" (00:00 to 23:59, or 24:00 for an
 // end), or -1.
 int clock_minutes(std::string_view text, bool isEnd) {
@@ -74,6 +72,10 @@ std::optional<T> refuse(std::string& reason, std::string why) {
 }
 
 }  // namespace
+
+bool is_written_name(std::string_view text) {
+    return !text.empty() && !has_white_space(text) && text.find('@') == std::string_view::npos;
+}
 
 std::optional<CalendarDate> parse_date(std::string_view text, std::string& reason) {
     if (text.size() != 10 || text[4] != '-' || text[7] != '-' || !all_digits(text.substr(0, 4)) ||
@@ -126,20 +128,20 @@ std::optional<Grant> parse_grant(std::string_view text, std::string& reason) {
     Grant grant;
     if (target.substr(0, kSiteGrant.size()) == kSiteGrant) {
         grant.site = target.substr(kSiteGrant.size());
-        if (!is_name(grant.site))
-            return refuse<Grant>(reason, "the site's name is empty or holds white space");
+        if (!is_written_name(grant.site))
+            return refuse<Grant>(reason, "the site's name is empty or holds white space or '@'");
     } else if (target.substr(0, kControllersGrant.size()) == kControllersGrant) {
         for (const std::string_view name : split(target.substr(kControllersGrant.size()), ',')) {
-            if (!is_name(name))
-                return refuse<Grant>(reason, "a controller's name is empty or holds white space");
+            if (!is_written_name(name))
+                return refuse<Grant>(reason, "a controller's name is empty or holds white space or '@'");
             grant.controllers.emplace_back(name);
         }
     } else {
         return refuse<Grant>(reason, "not SCHEDULE@site:SITE or SCHEDULE@controllers:A,B");
     }
     grant.schedule = text.substr(0, at);
-    if (!is_name(grant.schedule))
-        return refuse<Grant>(reason, "the schedule's name is empty or holds white space");
+    if (!is_written_name(grant.schedule))
+        return refuse<Grant>(reason, "the schedule's name is empty or holds white space or '@'");
     return grant;
 }
 

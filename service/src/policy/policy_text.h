@@ -15,6 +15,11 @@
 
 namespace doorlinkd {
 
+// Whether text can stand as a name (of a schedule, a group, a site or a
+// controller) in these forms and in lists of names: not empty, without white
+// space and '@'.
+bool is_written_name(std::string_view text);
+
 // "yyyy-mm-dd": 4, 2 and 2 digits naming a day of the calendar.
 std::optional<CalendarDate> parse_date(std::string_view text, std::string& reason);
 
@@ -25,8 +30,7 @@ std::optional<std::vector<TimeRange>> parse_ranges(std::string_view text, std::s
 std::string ranges_text(const std::vector<TimeRange>& ranges);
 
 // "SCHEDULE@site:SITE" (every controller of the site) or
-// "SCHEDULE@controllers:A,B" (the controllers named). Names are not empty
-// and hold no white space; a schedule's holds no '@', a controller's no ','.
+// "SCHEDULE@controllers:A,B" (the controllers named), of written names.
 std::optional<Grant> parse_grant(std::string_view text, std::string& reason);
 std::string grant_text(const Grant& grant);
 

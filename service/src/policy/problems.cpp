@@ -12,6 +12,7 @@
 #include "policy/compile.h"
 #include "policy/grants.h"
 #include "policy/person_fields.h"
+#include "policy/policy_text.h"
 
 namespace doorlinkd {
 namespace {
@@ -33,9 +34,10 @@ void check_schedules(const Policy& policy, std::vector<PolicyProblem>& problems)
     std::set<std::string> names;
     for (const AccessSchedule& schedule : policy.schedules) {
         const std::string what = "schedule " + schedule.name;
-        if (schedule.name.empty() || schedule.name == kAlwaysSchedule || schedule.name == kNeverSchedule ||
-            !names.insert(schedule.name).second) {
-            PolicyProblem problem = invalid(what + ": the name is empty, built in or taken");
+        if (!is_written_name(schedule.name) || schedule.name == kAlwaysSchedule ||
+            schedule.name == kNeverSchedule || !names.insert(schedule.name).second) {
+            PolicyProblem problem =
+                invalid(what + ": the name is empty, holds white space or '@', is built in or taken");
             problem.kind = PolicyProblemKind::duplicateName;
             problems.push_back(problem);
         }
@@ -65,8 +67,9 @@ void check_holidays(const Policy& policy, std::vector<PolicyProblem>& problems) 
 void check_groups(const Policy& policy, std::vector<PolicyProblem>& problems) {
     std::set<std::string> names;
     for (const Group& group : policy.groups) {
-        if (group.name.empty() || !names.insert(group.name).second) {
-            PolicyProblem problem = invalid("group " + group.name + ": the name is empty or taken");
+        if (!is_written_name(group.name) || !names.insert(group.name).second) {
+            PolicyProblem problem =
+                invalid("group " + group.name + ": the name is empty, holds white space or '@', or is taken");
             problem.kind = PolicyProblemKind::duplicateName;
             problems.push_back(problem);
         }

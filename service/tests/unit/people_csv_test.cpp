@@ -223,5 +223,18 @@ TEST(PolicyProblems, APersonMadeAnyWayPassesTheRulesOfThePeopleFile) {
     EXPECT_TRUE(policy_problems(policy, {}, 0).empty());
 }
 
+// Names that the text forms could not write back are refused.
+TEST(PolicyProblems, SchedulesAndGroupsHaveNamesTheTextFormsWrite) {
+    Policy policy;
+    policy.schedules = {AccessSchedule{"late@hq", {}, HolidayMode::closed}};
+    policy.groups = {Group{"night shift", {}}};
+    std::vector<std::string> messages;
+    for (const PolicyProblem& problem : policy_problems(policy, {}, 0)) messages.push_back(problem.message);
+    EXPECT_EQ(messages,
+              (std::vector<std::string>{
+                  "schedule late@hq: the name is empty, holds white space or '@', is built in or taken",
+                  "group night shift: the name is empty, holds white space or '@', or is taken"}));
+}
+
 }  // namespace
 }  // namespace doorlinkd::people_csv_test
