@@ -110,7 +110,7 @@ TEST(PeopleCsv, EveryBadRowIsNamedByLineAndColumnAndNothingIsTaken) {
     EXPECT_EQ(refusal.reasons.find("987654"), std::string::npos) << "a PIN is shown: " << refusal.reasons;
 }
 
-TEST(PeopleCsv, TheFirstHundredBadRowsAreListedAndTheRestCounted) {
+TEST(PeopleCsv, TheFirstHundredBadRowsAreListedTheRestCountedAndRowsPastTheLimitRefused) {
     std::string text = kHeader;
     for (int i = 0; i < 150; ++i) text += "p" + std::to_string(i) + ",Name,,perhaps,,,,\n";
     const Refusal refusal = refusal_of(text);
@@ -118,6 +118,9 @@ TEST(PeopleCsv, TheFirstHundredBadRowsAreListedAndTheRestCounted) {
     EXPECT_EQ(refusal.places.front(), std::make_pair(2, std::string("active")));
     EXPECT_EQ(refusal.places.back(), std::make_pair(101, std::string("active")));
     EXPECT_EQ(refusal.moreRows, 50U);
+
+    RowErrors errors;
+    EXPECT_THROW(parse_people_csv(text, errors, RowLimit{149, "a test's limit"}), Refused);
 }
 
 TEST(PeopleCsv, AnIdOrACardNumberTwiceIsRefusedOnTheLaterLine) {
