@@ -11,6 +11,8 @@
 #include "policy/calendar.h"
 #include "policy/compile.h"
 #include "policy/grants.h"
+#include "policy/person_fields.h"
+#include "policy/policy_text.h"
 
 namespace doorlinkd {
 namespace {
@@ -32,9 +34,10 @@ void check_schedules(const Policy& policy, std::vector<PolicyProblem>& problems)
     std::set<std::string> names;
     for (const AccessSchedule& schedule : policy.schedules) {
         const std::string what = "schedule " + schedule.name;
-        if (schedule.name.empty() || schedule.name == kAlwaysSchedule || schedule.name == kNeverSchedule ||
-            !names.insert(schedule.name).second) {
-            PolicyProblem problem = invalid(what + ": the name is empty, built in or taken");
+        if (!is_written_name(schedule.name) || schedule.name == kAlwaysSchedule ||
+            schedule.name == kNeverSchedule || !names.insert(schedule.name).second) {
+            PolicyProblem problem =
+                invalid(what + ": the name is empty, holds white space or '@', is built in or taken");
             problem.kind = PolicyProblemKind::duplicateName;
             problems.push_back(problem);
         }
@@ -64,8 +67,9 @@ void check_holidays(const Policy& policy, std::vector<PolicyProblem>& problems) 
 void check_groups(const Policy& policy, std::vector<PolicyProblem>& problems) {
     std::set<std::string> names;
     for (const Group& group : policy.groups) {
-        if (group.name.empty() || !names.insert(group.name).second) {
-            PolicyProblem problem = invalid("group " + group.name + ": the name is empty or taken");
+        if (!is_written_name(group.name) || !names.insert(group.name).second) {
+            PolicyProblem problem =
+                invalid("group " + group.name + ": the name is empty, holds white space or '@', or is taken");
             problem.kind = PolicyProblemKind::duplicateName;
             problems.push_back(problem);
         }
@@ -91,6 +95,14 @@ void check_person(const Policy& policy, const Person& person, std::vector<Policy
         problem.person = person.id;
         problems.push_back(problem);
     };
+    auto check_field = [&](PersonField field, const std::string& value) {
+        const std::string problem = person_field_problem(field, value);
+        if (!problem.empty()) add(PolicyProblemKind::invalidValue, problem);
+    };
+    check_field(PersonField::id, person.id);
+    check_field(PersonField::name, person.name);
+    if (person.email) check_field(PersonField::email, *person.email);
+    check_field(PersonField::notes, person.notes);
     if (person.userStyle < 0 || person.userStyle > 1)
         add(PolicyProblemKind::invalidValue, "user style is not 0 or 1");
     if (person.openStyle < 0 || person.openStyle > 2) {
@@ -122,8 +134,9 @@ void check_person(const Policy& policy, const Person& person, std::vector<Policy
 void check_people(const Policy& policy, std::vector<PolicyProblem>& problems) {
     std::set<std::string> ids;
     for (const Person& person : policy.people) {
-        if (person.id.empty() || !ids.insert(person.id).second) {
-            PolicyProblem problem = invalid("person " + person.id + ": the id is empty or taken");
+        // An empty id is refused by check_person.
+        if (!person.id.empty() && !ids.insert(person.id).second) {
+            PolicyProblem problem = invalid("person " + person.id + ": the id is taken");
             problem.kind = PolicyProblemKind::duplicateName;
             problem.person = person.id;
             problems.push_back(problem);
