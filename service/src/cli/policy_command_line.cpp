@@ -169,7 +169,7 @@ PersonArgs PolicyCommandLine::person_args() {
 }
 
 Outcome PolicyCommandLine::run(Store& store) {
-    const Actor cli;
+    const Actor cli{"cli", ""};
     const GroupArgs groupArgs{name_, grants_.empty() && !noGrants_ ? std::nullopt : std::optional(grants_),
                               revision_};
     const HolidayArgs holidayArgs{name_, date_, yearly_, revision_};

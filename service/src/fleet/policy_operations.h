@@ -17,12 +17,6 @@
 
 namespace doorlinkd {
 
-// Who makes a change, for the audit log.
-struct Actor {
-    std::string who = "cli";
-    std::string address;
-};
-
 // The fields of a command: what is given is set, the rest kept (or, when
 // adding, left at its default). revision: the revision the change was made
 // on; none is the one saved now.

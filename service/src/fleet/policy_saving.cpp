@@ -26,6 +26,7 @@ int64_t save_checked(Store& store, const PolicyChange& change, const ProblemsRef
     for (int attempt = 1;; ++attempt) {
         const PolicyAt at = store.policy();
         PolicyEdit edit = change(at);
+        if (edit.audit.empty()) return at.revision;  // every change is audited: none, nothing to save
         edit.basedOn = at.revision;
         const std::vector<PolicyProblem> problems =
             policy_problems(edited_policy(at.policy, edit), store.controllers(), store.now_ms());

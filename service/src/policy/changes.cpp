@@ -10,9 +10,12 @@
 namespace doorlinkd {
 namespace {
 
+// A PIN, and a person's personal data (which an erasure takes away, so
+// the audit log never holds it), are written as "set" or "changed", never
+// as their texts.
 struct Field {
     std::string text;
-    bool secret = false;  // written as "changed", never as its text
+    bool secret = false;
 };
 
 // A value's fields by name, in the order they are written.
@@ -21,9 +24,9 @@ using Fields = std::map<std::string, Field>;
 std::string optional_date_text(const std::optional<CalendarDate>& date) { return date ? date_text(*date) : ""; }
 
 Fields fields_of(const Person& person) {
-    Fields fields{{"name", {person.name}},
-                  {"email", {person.email.value_or("")}},
-                  {"notes", {person.notes}},
+    Fields fields{{"name", {person.name, true}},
+                  {"email", {person.email.value_or(""), true}},
+                  {"notes", {person.notes, true}},
                   {"active", {person.active ? "true" : "false"}},
                   {"valid_from", {optional_date_text(person.validFrom)}},
                   {"valid_until", {optional_date_text(person.validUntil)}},
@@ -67,7 +70,7 @@ std::string differences(const Fields& before, const Fields& after) {
         const auto old = before.find(name);
         if (old == before.end()) {
             if (field.secret) {
-                append(out, name + " set");
+                if (!field.text.empty()) append(out, name + " set");
             } else if (!field.text.empty()) {
                 append(out, name + ": " + field.text);
             }

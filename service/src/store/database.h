@@ -75,6 +75,9 @@ public:
             } catch (const StoreError&) {
                 roll_back(connection);
                 throw;
+            } catch (const Busy&) {  // a stale change among them
+                roll_back(connection);
+                throw;
             } catch (const std::exception& error) {
                 roll_back(connection);
                 throw StoreError(std::string("database: ") + error.what());

@@ -145,8 +145,8 @@ void check_put(const std::string& what, int64_t saved, int64_t madeOn) {
     if (madeOn == 0 && saved != 0) throw Refused(what + " exists already");
     if (madeOn != 0 && saved == 0) throw NotFound("no " + what);
     if (madeOn != saved) {
-        throw Stale(what + " was changed since revision " + std::to_string(madeOn) + " (now " +
-                    std::to_string(saved) + "): read it again and make the change on that");
+        throw Stale(what + " is at revision " + std::to_string(saved) + ", not " + std::to_string(madeOn) +
+                    ": someone changed it meanwhile; read it again and make the change on that");
     }
 }
 
