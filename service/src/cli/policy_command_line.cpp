@@ -16,7 +16,8 @@ const char* const kRangesHelp = "time ranges, e.g. 07:00-12:00,13:00-19:00 (\"\"
 // The first line of standard input, without its line end.
 std::string first_line_of_stdin(const char* what) {
     std::string line;
-    if (!std::getline(std::cin, line) && line.empty()) throw Refused(std::string(what) + ": standard input is empty");
+    if (!std::getline(std::cin, line) && line.empty())
+        throw Refused(std::string(what) + ": standard input is empty");
     if (!line.empty() && line.back() == '\r') line.pop_back();
     return line;
 }
@@ -30,8 +31,9 @@ CLI::App* PolicyCommandLine::add(CLI::App& parent, const std::string& name, cons
 }
 
 void PolicyCommandLine::add_revision(CLI::App& command) {
-    command.add_option("--revision", revision_,
-                       "the revision the change was made on (from list): refused, exit 5, when it changed since");
+    command.add_option(
+        "--revision", revision_,
+        "the revision the change was made on (from list): refused, exit 5, when it changed since");
 }
 
 void PolicyCommandLine::add_schedule_options(CLI::App& command) {
@@ -39,7 +41,8 @@ void PolicyCommandLine::add_schedule_options(CLI::App& command) {
     command.add_option("--every-day", everyDay_, "the same ranges on every day");
     command.add_option("--weekdays", weekdays_, "the same ranges Monday to Friday");
     command.add_option("--weekend", weekend_, "the same ranges on Saturday and Sunday");
-    for (size_t day = 0; day < kDays; ++day) command.add_option(kDayOptions.at(day), days_.at(day), kRangesHelp);
+    for (size_t day = 0; day < kDays; ++day)
+        command.add_option(kDayOptions.at(day), days_.at(day), kRangesHelp);
     command.add_option("--holidays", holidays_, "closed (no access on the site's holidays) or open")
         ->check(CLI::IsMember({"closed", "open"}));
 }
@@ -50,7 +53,8 @@ void PolicyCommandLine::add_person_options(CLI::App& command) {
     command.add_option("--email", person_.email, "\"\" for none");
     command.add_option("--notes", person_.notes);
     command.add_option("--active", person_.active, "true or false: whether their cards open doors at all");
-    command.add_option("--valid-from", person_.validFrom, "yyyy-mm-dd, read in each controller's site's zone");
+    command.add_option("--valid-from", person_.validFrom,
+                       "yyyy-mm-dd, read in each controller's site's zone");
     command.add_option("--valid-until", person_.validUntil, "yyyy-mm-dd, the last day (\"\" for none)");
     command.add_option("--groups", person_.groups, "their groups, separated by spaces");
     auto* cards = command.add_option(
@@ -66,7 +70,8 @@ void PolicyCommandLine::add_person_options(CLI::App& command) {
 }
 
 PolicyCommandLine::PolicyCommandLine(CLI::App& app) {
-    auto* schedule = add(app, "schedule", "schedules: time ranges per weekday; always and never are built in");
+    auto* schedule =
+        add(app, "schedule", "schedules: time ranges per weekday; always and never are built in");
     schedule->require_subcommand(1);
     scheduleAdd_ = add(*schedule, "add", "add a schedule (days not given have no ranges)");
     add_schedule_options(*scheduleAdd_);
@@ -121,9 +126,10 @@ PolicyCommandLine::PolicyCommandLine(CLI::App& app) {
     add_revision(*personChange_);
     personList_ = add(*person, "list", "list the people (never a PIN)");
     personRemove_ = add(*person, "remove", "remove a person; their records keep their id");
-    personErase_ = add(*person, "erase",
-                       "remove a person and their personal data (name, email, notes, cards); their records keep "
-                       "the card number, marked as an erased person's");
+    personErase_ =
+        add(*person, "erase",
+            "remove a person and their personal data (name, email, notes, cards); their records keep "
+            "the card number, marked as an erased person's");
     for (CLI::App* command : {personRemove_, personErase_}) {
         command->add_option("ID", name_)->required();
         add_revision(*command);
@@ -143,7 +149,8 @@ PolicyCommandLine::PolicyCommandLine(CLI::App& app) {
 }
 
 bool PolicyCommandLine::parsed() const {
-    return std::any_of(commands_.begin(), commands_.end(), [](const CLI::App* command) { return command->parsed(); });
+    return std::any_of(commands_.begin(), commands_.end(),
+                       [](const CLI::App* command) { return command->parsed(); });
 }
 
 ScheduleArgs PolicyCommandLine::schedule_args() const {
@@ -195,7 +202,8 @@ Outcome PolicyCommandLine::run(Store& store) {
     if (personErase_->parsed()) return person_erase(store, name_, revision_, cli);
     if (personImport_->parsed()) return person_import(store, file_, replace_, cli);
     if (personExport_->parsed()) return person_export(store, file_);
-    if (compile_->parsed()) return policy_compile(store, name_, at_.empty() ? store.now_ms() : parsed_iso_instant(at_));
+    if (compile_->parsed())
+        return policy_compile(store, name_, at_.empty() ? store.now_ms() : parsed_iso_instant(at_));
     throw Refused("give a command of schedule, holiday, group or person");
 }
 

@@ -23,14 +23,15 @@ namespace doorlinkd {
 struct ScheduleArgs {
     std::string name;
     std::array<std::optional<std::string>, kDays> days;  // ranges "07:00-19:00,...", Sunday first
-    std::optional<std::string> holidays;                  // "closed" or "open"
+    std::optional<std::string> holidays;                 // "closed" or "open"
     std::optional<int64_t> revision;
 };
 Outcome schedule_add(Store& store, const ScheduleArgs& args, const Actor& actor);
 Outcome schedule_change(Store& store, const ScheduleArgs& args, const Actor& actor);
 Outcome schedule_list(Store& store);
 // Refused, naming the groups, while a group grants it.
-Outcome schedule_remove(Store& store, const std::string& name, std::optional<int64_t> revision, const Actor& actor);
+Outcome schedule_remove(Store& store, const std::string& name, std::optional<int64_t> revision,
+                        const Actor& actor);
 
 struct HolidayArgs {
     std::string site;
@@ -53,7 +54,8 @@ Outcome group_add(Store& store, const GroupArgs& args, const Actor& actor);
 Outcome group_change(Store& store, const GroupArgs& args, const Actor& actor);
 Outcome group_list(Store& store);
 // Refused, naming the people, while someone is in it.
-Outcome group_remove(Store& store, const std::string& name, std::optional<int64_t> revision, const Actor& actor);
+Outcome group_remove(Store& store, const std::string& name, std::optional<int64_t> revision,
+                     const Actor& actor);
 
 struct PersonArgs {
     std::string id;
@@ -70,10 +72,12 @@ Outcome person_change(Store& store, const PersonArgs& args, const Actor& actor);
 // Never with a PIN.
 Outcome person_list(Store& store);
 // The person goes; the records of their cards keep their id.
-Outcome person_remove(Store& store, const std::string& id, std::optional<int64_t> revision, const Actor& actor);
+Outcome person_remove(Store& store, const std::string& id, std::optional<int64_t> revision,
+                      const Actor& actor);
 // The person goes with their personal data (name, email, notes, cards);
 // their records keep the card number, marked as of an erased person.
-Outcome person_erase(Store& store, const std::string& id, std::optional<int64_t> revision, const Actor& actor);
+Outcome person_erase(Store& store, const std::string& id, std::optional<int64_t> revision,
+                     const Actor& actor);
 
 // The card records the policy gives the controller at the instant atMs
 // (ms since the epoch), read in its site's zone; PINs hidden.

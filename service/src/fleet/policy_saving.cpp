@@ -16,7 +16,8 @@ constexpr size_t kNamedProblems = 5;
     for (size_t i = 0; i < problems.size() && i < kNamedProblems; ++i) {
         text += (i == 0 ? "" : "; ") + problems[i].message;
     }
-    if (problems.size() > kNamedProblems) text += "; and " + std::to_string(problems.size() - kNamedProblems) + " more";
+    if (problems.size() > kNamedProblems)
+        text += "; and " + std::to_string(problems.size() - kNamedProblems) + " more";
     throw Refused(text);
 }
 

@@ -21,7 +21,9 @@ struct Field {
 // A value's fields by name, in the order they are written.
 using Fields = std::map<std::string, Field>;
 
-std::string optional_date_text(const std::optional<CalendarDate>& date) { return date ? date_text(*date) : ""; }
+std::string optional_date_text(const std::optional<CalendarDate>& date) {
+    return date ? date_text(*date) : "";
+}
 
 Fields fields_of(const Person& person) {
     Fields fields{{"name", {person.name, true}},
@@ -75,8 +77,8 @@ std::string differences(const Fields& before, const Fields& after) {
                 append(out, name + ": " + field.text);
             }
         } else if (old->second.text != field.text) {
-            append(out, field.secret ? name + " changed" : name + ": " + quoted(old->second.text) + " -> " +
-                                                               quoted(field.text));
+            append(out, field.secret ? name + " changed"
+                                     : name + ": " + quoted(old->second.text) + " -> " + quoted(field.text));
         }
     }
     for (const auto& [name, field] : before) {

@@ -67,8 +67,8 @@ constexpr const char* kDayColumns = "sunday, monday, tuesday, wednesday, thursda
 
 std::vector<AccessSchedule> read_schedules(Tx& tx) {
     std::vector<AccessSchedule> out;
-    for (const Row& row :
-         tx.rows("SELECT name, holidays, revision, " + std::string(kDayColumns) + " FROM schedules ORDER BY name")) {
+    for (const Row& row : tx.rows("SELECT name, holidays, revision, " + std::string(kDayColumns) +
+                                  " FROM schedules ORDER BY name")) {
         AccessSchedule schedule;
         schedule.name = row.at(0).text();
         schedule.holidays = row.at(1).text() == "open" ? HolidayMode::open : HolidayMode::closed;
@@ -106,26 +106,26 @@ std::vector<Group> read_groups(Tx& tx) {
 std::vector<Person> read_people(Tx& tx) {
     std::vector<Person> out;
     std::map<std::string, size_t> index;
-    tx.each("SELECT id, name, email, notes, active, valid_from, valid_until, user_style, open_style, revision"
-            " FROM people ORDER BY id",
-            [&](Row&& row) {
-                Person person;
-                person.id = row.at(0).text();
-                person.name = row.at(1).text();
-                person.email = optional_text(row.at(2));
-                person.notes = row.at(3).text();
-                person.active = row.at(4).integer() != 0;
-                person.validFrom = optional_date_of(row.at(5));
-                person.validUntil = optional_date_of(row.at(6));
-                person.userStyle = static_cast<int>(row.at(7).integer());
-                person.openStyle = static_cast<int>(row.at(8).integer());
-                person.revision = row.at(9).integer();
-                index[person.id] = out.size();
-                out.push_back(std::move(person));
-            });
-    tx.each("SELECT person, group_name FROM person_groups ORDER BY person, seq", [&](Row&& row) {
-        out.at(index.at(row.at(0).text())).groups.push_back(row.at(1).text());
-    });
+    tx.each(
+        "SELECT id, name, email, notes, active, valid_from, valid_until, user_style, open_style, revision"
+        " FROM people ORDER BY id",
+        [&](Row&& row) {
+            Person person;
+            person.id = row.at(0).text();
+            person.name = row.at(1).text();
+            person.email = optional_text(row.at(2));
+            person.notes = row.at(3).text();
+            person.active = row.at(4).integer() != 0;
+            person.validFrom = optional_date_of(row.at(5));
+            person.validUntil = optional_date_of(row.at(6));
+            person.userStyle = static_cast<int>(row.at(7).integer());
+            person.openStyle = static_cast<int>(row.at(8).integer());
+            person.revision = row.at(9).integer();
+            index[person.id] = out.size();
+            out.push_back(std::move(person));
+        });
+    tx.each("SELECT person, group_name FROM person_groups ORDER BY person, seq",
+            [&](Row&& row) { out.at(index.at(row.at(0).text())).groups.push_back(row.at(1).text()); });
     tx.each("SELECT person, card, serial, password FROM person_cards ORDER BY person, seq", [&](Row&& row) {
         out.at(index.at(row.at(0).text()))
             .cards.push_back(PersonCard{row.at(1).text(), row.at(2).text(), row.at(3).text()});
@@ -171,9 +171,10 @@ void put_schedule(Tx& tx, const AccessSchedule& schedule, int64_t revision) {
 void put_holiday(Tx& tx, const Holiday& holiday, int64_t revision) {
     const std::string day = stored_date(holiday.date);
     const std::string what = "holiday " + day + " of site " + holiday.site;
-    check_put(what,
-              saved_revision(tx, "SELECT revision FROM holidays WHERE site = ? AND day = ?", {holiday.site, day}),
-              holiday.revision);
+    check_put(
+        what,
+        saved_revision(tx, "SELECT revision FROM holidays WHERE site = ? AND day = ?", {holiday.site, day}),
+        holiday.revision);
     tx.exec("DELETE FROM holidays WHERE site = ? AND day = ?", {holiday.site, day});
     tx.exec("INSERT INTO holidays (site, day, yearly, revision) VALUES (?, ?, ?, ?)",
             {holiday.site, day, holiday.yearly ? 1 : 0, revision});
@@ -188,9 +189,10 @@ void put_group(Tx& tx, const Group& group, int64_t revision) {
     tx.exec("INSERT INTO access_groups (name, revision) VALUES (?, ?)", {group.name, revision});
     int seq = 0;
     for (const Grant& grant : group.grants) {
-        tx.exec("INSERT INTO group_grants (group_name, seq, schedule, site, controllers) VALUES (?, ?, ?, ?, ?)",
-                {group.name, seq++, grant.schedule, grant.controllers.empty() ? grant.site : std::string(),
-                 join_words(grant.controllers)});
+        tx.exec(
+            "INSERT INTO group_grants (group_name, seq, schedule, site, controllers) VALUES (?, ?, ?, ?, ?)",
+            {group.name, seq++, grant.schedule, grant.controllers.empty() ? grant.site : std::string(),
+             join_words(grant.controllers)});
     }
 }
 
@@ -201,17 +203,19 @@ void delete_person_rows(Tx& tx, const std::string& id) {
 }
 
 void put_person(Tx& tx, const Person& person, int64_t revision) {
-    check_put("person " + person.id, saved_revision(tx, "SELECT revision FROM people WHERE id = ?", {person.id}),
-              person.revision);
+    check_put("person " + person.id,
+              saved_revision(tx, "SELECT revision FROM people WHERE id = ?", {person.id}), person.revision);
     delete_person_rows(tx, person.id);
-    tx.exec("INSERT INTO people (id, name, email, notes, active, valid_from, valid_until, user_style,"
-            " open_style, revision) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
-            {person.id, person.name, nullable(person.email), person.notes, person.active ? 1 : 0,
-             optional_date(person.validFrom), optional_date(person.validUntil), person.userStyle, person.openStyle,
-             revision});
+    tx.exec(
+        "INSERT INTO people (id, name, email, notes, active, valid_from, valid_until, user_style,"
+        " open_style, revision) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+        {person.id, person.name, nullable(person.email), person.notes, person.active ? 1 : 0,
+         optional_date(person.validFrom), optional_date(person.validUntil), person.userStyle,
+         person.openStyle, revision});
     int seq = 0;
     for (const std::string& group : person.groups) {
-        tx.exec("INSERT INTO person_groups (person, seq, group_name) VALUES (?, ?, ?)", {person.id, seq++, group});
+        tx.exec("INSERT INTO person_groups (person, seq, group_name) VALUES (?, ?, ?)",
+                {person.id, seq++, group});
     }
     seq = 0;
     for (const PersonCard& card : person.cards) {
@@ -231,10 +235,12 @@ void put_person(Tx& tx, const Person& person, int64_t revision) {
 
 void remove_person(Tx& tx, const Removal& removal, bool erase) {
     check_removal("person " + removal.name,
-                  saved_revision(tx, "SELECT revision FROM people WHERE id = ?", {removal.name}), removal.revision);
+                  saved_revision(tx, "SELECT revision FROM people WHERE id = ?", {removal.name}),
+                  removal.revision);
     delete_person_rows(tx, removal.name);
     // The records of their cards keep the card number, of no one named.
-    if (erase) tx.exec("UPDATE records SET person = NULL, person_erased = 1 WHERE person = ?", {removal.name});
+    if (erase)
+        tx.exec("UPDATE records SET person = NULL, person_erased = 1 WHERE person = ?", {removal.name});
 }
 
 }  // namespace
@@ -271,17 +277,18 @@ int64_t SqlPolicy::save_policy(const PolicyEdit& edit) {
     return db_.transaction(true, [&](Tx& tx) {
         const int64_t locked = lock_policy_revision(tx);
         if (locked != edit.basedOn) {
-            throw PolicyMoved("the policy was saved by someone else meanwhile (revision " + std::to_string(locked) +
-                              ")");
+            throw PolicyMoved("the policy was saved by someone else meanwhile (revision " +
+                              std::to_string(locked) + ")");
         }
         const int64_t revision = next_policy_revision(tx, locked);
         // Removals first: a card or name freed in one edit may be taken in it.
         for (const Removal& removal : edit.erasedPeople) remove_person(tx, removal, true);
         for (const Removal& removal : edit.removedPeople) remove_person(tx, removal, false);
         for (const Removal& removal : edit.removedGroups) {
-            check_removal("group " + removal.name,
-                          saved_revision(tx, "SELECT revision FROM access_groups WHERE name = ?", {removal.name}),
-                          removal.revision);
+            check_removal(
+                "group " + removal.name,
+                saved_revision(tx, "SELECT revision FROM access_groups WHERE name = ?", {removal.name}),
+                removal.revision);
             tx.exec("DELETE FROM group_grants WHERE group_name = ?", {removal.name});
             tx.exec("DELETE FROM access_groups WHERE name = ?", {removal.name});
         }
