@@ -111,14 +111,13 @@ Json to_json(const Holiday& holiday) {
 }
 
 Json to_json(const Group& group) {
-    Json grants = Json::array();
-    for (const Grant& grant : group.grants) grants.push_back(grant_text(grant));
-    return Json{{"name", group.name}, {"grants", grants}, {"revision", group.revision}};
+    return Json{{"name", group.name}, {"grants", grant_texts(group.grants)}, {"revision", group.revision}};
 }
 
 Json to_json(const Person& person) {
     Json cards = Json::array();
-    for (const PersonCard& card : person.cards) cards.push_back(Json{{"card", card.card}, {"serial", card.serial}});
+    for (const PersonCard& card : person.cards)
+        cards.push_back(Json{{"card", card.card}, {"serial", card.serial}});
     return Json{{"id", person.id},
                 {"name", person.name},
                 {"email", person.email ? Json(*person.email) : Json(nullptr)},

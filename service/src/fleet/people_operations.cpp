@@ -56,6 +56,7 @@ std::string person_line(const Person& person) {
     if (person.validUntil) line += "  until " + date_text(*person.validUntil);
     line += "  groups " + (person.groups.empty() ? std::string("(none)") : join_words(person.groups));
     std::vector<std::string> cards;
+    cards.reserve(person.cards.size());
     for (const PersonCard& card : person.cards) cards.push_back(card.card);
     line += "  cards " + (cards.empty() ? std::string("(none)") : join_words(cards));
     return line + "  (revision " + std::to_string(person.revision) + ")";
@@ -78,15 +79,17 @@ void person_leaves(Store& store, const std::string& id, std::optional<int64_t> r
         const Removal removal{id, made_on(revision, before->revision)};
         (erase ? edit.erasedPeople : edit.removedPeople).push_back(removal);
         edit.audit.push_back(policy_audit(actor, erase ? "person erase" : "person remove", id,
-                                          erase ? "personal data and cards erased; records keep the card number"
-                                                : person_changes(before, nullptr)));
+                                          erase
+                                              ? "personal data and cards erased; records keep the card number"
+                                              : person_changes(before, nullptr)));
         return edit;
     });
 }
 
 // The policy's problems as the rows of the file that brought them, where a
 // person's id names the row; the rest as one refusal.
-ProblemsRefusal rows_refusal(const std::map<std::string, int>& lineOfId, RowErrors& errors, const std::string& prefix) {
+ProblemsRefusal rows_refusal(const std::map<std::string, int>& lineOfId, RowErrors& errors,
+                             const std::string& prefix) {
     return [&lineOfId, &errors, prefix](const std::vector<PolicyProblem>& problems) {
         std::vector<std::string> others;
         std::vector<RowError> rowErrors;
@@ -148,15 +151,18 @@ Outcome person_list(Store& store) {
     return outcome;
 }
 
-Outcome person_remove(Store& store, const std::string& id, std::optional<int64_t> revision, const Actor& actor) {
+Outcome person_remove(Store& store, const std::string& id, std::optional<int64_t> revision,
+                      const Actor& actor) {
     person_leaves(store, id, revision, actor, false);
     return success(Json{{"removed", id}}, "removed person " + id);
 }
 
-Outcome person_erase(Store& store, const std::string& id, std::optional<int64_t> revision, const Actor& actor) {
+Outcome person_erase(Store& store, const std::string& id, std::optional<int64_t> revision,
+                     const Actor& actor) {
     person_leaves(store, id, revision, actor, true);
-    return success(Json{{"erased", id}},
-                   "erased person " + id + ": name, email, notes and cards; their records keep the card number");
+    return success(
+        Json{{"erased", id}},
+        "erased person " + id + ": name, email, notes and cards; their records keep the card number");
 }
 
 Outcome person_import(Store& store, const std::string& file, bool replace, const Actor& actor) {
@@ -216,7 +222,8 @@ Outcome person_import_text(Store& store, const std::string& text, const std::str
         rows_refusal(lineOfId, errors, prefix));
     const int unchanged = static_cast<int>(rows.size()) - added - changed;
     Outcome outcome;
-    outcome.json = Json{{"added", added}, {"changed", changed}, {"unchanged", unchanged}, {"removed", removed}};
+    outcome.json =
+        Json{{"added", added}, {"changed", changed}, {"unchanged", unchanged}, {"removed", removed}};
     outcome.lines.push_back(prefix + std::to_string(added) + " people added, " + std::to_string(changed) +
                             " changed, " + std::to_string(unchanged) + " unchanged" +
                             (replace ? ", " + std::to_string(removed) + " removed" : ""));

@@ -44,10 +44,13 @@ AccessSchedule with_args(AccessSchedule schedule, const ScheduleArgs& args) {
     static constexpr std::array<const char*, kDays> kDayNames = {"sunday",   "monday", "tuesday", "wednesday",
                                                                  "thursday", "friday", "saturday"};
     for (size_t day = 0; day < kDays; ++day) {
-        if (!args.days.at(day)) continue;
+        const std::optional<std::string>& given = args.days.at(day);
+        if (!given) continue;
         std::string reason;
-        const auto ranges = parse_ranges(*args.days.at(day), reason);
-        if (!ranges) throw Refused(std::string(kDayNames.at(day)) + " " + *args.days.at(day) + ": " + reason);
+        const auto ranges = parse_ranges(*given, reason);
+        if (!ranges)
+            throw Refused(
+                std::string(kDayNames.at(day)).append(" ").append(*given).append(": ").append(reason));
         schedule.days.at(day) = *ranges;
     }
     if (args.holidays) {
@@ -65,15 +68,17 @@ Group with_args(Group group, const GroupArgs& args) {
     for (const std::string& text : *args.grants) {
         std::string reason;
         const auto grant = parse_grant(text, reason);
-        if (!grant) throw Refused("grant " + text + ": " + reason);
+        if (!grant) throw Refused(std::string("grant ").append(text).append(": ").append(reason));
         group.grants.push_back(*grant);
     }
     return group;
 }
 
 std::string schedule_line(const AccessSchedule& schedule) {
-    static constexpr std::array<const char*, kDays> kShort = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-    std::string line = schedule.name + "  holidays " + (schedule.holidays == HolidayMode::open ? "open" : "closed");
+    static constexpr std::array<const char*, kDays> kShort = {"Sun", "Mon", "Tue", "Wed",
+                                                              "Thu", "Fri", "Sat"};
+    std::string line =
+        schedule.name + "  holidays " + (schedule.holidays == HolidayMode::open ? "open" : "closed");
     for (size_t day = 0; day < kDays; ++day) {
         if (!schedule.days.at(day).empty())
             line += std::string("  ") + kShort.at(day) + " " + ranges_text(schedule.days.at(day));
@@ -82,15 +87,14 @@ std::string schedule_line(const AccessSchedule& schedule) {
 }
 
 std::string group_line(const Group& group) {
-    std::vector<std::string> grants;
-    for (const Grant& grant : group.grants) grants.push_back(grant_text(grant));
+    const std::vector<std::string> grants = grant_texts(group.grants);
     return group.name + "  " + (grants.empty() ? "(no grants)" : join_words(grants)) + "  (revision " +
            std::to_string(group.revision) + ")";
 }
 
 std::string holiday_line(const Holiday& holiday) {
-    return holiday.site + "  " + date_text(holiday.date) + (holiday.yearly ? "  yearly" : "") + "  (revision " +
-           std::to_string(holiday.revision) + ")";
+    return holiday.site + "  " + date_text(holiday.date) + (holiday.yearly ? "  yearly" : "") +
+           "  (revision " + std::to_string(holiday.revision) + ")";
 }
 
 // The outcome of a saved value, read back at its new revision.
@@ -241,7 +245,8 @@ Outcome group_add(Store& store, const GroupArgs& args, const Actor& actor) {
         return edit;
     });
     return saved<Group>(
-        store, "added group", args.name, [&](const Policy& p) { return find_group(p, args.name); }, group_line);
+        store, "added group", args.name, [&](const Policy& p) { return find_group(p, args.name); },
+        group_line);
 }
 
 Outcome group_change(Store& store, const GroupArgs& args, const Actor& actor) {
@@ -270,7 +275,8 @@ Outcome group_list(Store& store) {
     return outcome;
 }
 
-Outcome group_remove(Store& store, const std::string& name, std::optional<int64_t> revision, const Actor& actor) {
+Outcome group_remove(Store& store, const std::string& name, std::optional<int64_t> revision,
+                     const Actor& actor) {
     save_checked(store, [&](const PolicyAt& at) {
         const Group* before = find_group(at.policy, name);
         if (before == nullptr) throw NotFound("no group " + name);
@@ -300,14 +306,11 @@ Outcome policy_compile(Store& store, const std::string& controller, int64_t atMs
         for (const std::string& day : card.days) days += " " + (day.empty() ? std::string("-") : day);
         outcome.lines.push_back(card.card + days);
     }
-    outcome.json = Json{{"controller", controller},
-                        {"site", target->site},
-                        {"zone", target->zone},
-                        {"at", iso_instant(atMs)},
-                        {"revision", at.revision},
-                        {"cards", cards}};
-    outcome.lines.insert(outcome.lines.begin(), controller + " at " + iso_instant(atMs) + " (" + target->zone +
-                                                    "), policy revision " + std::to_string(at.revision) + ": " +
+    outcome.json = Json{{"controller", controller}, {"site", target->site},    {"zone", target->zone},
+                        {"at", iso_instant(atMs)},  {"revision", at.revision}, {"cards", cards}};
+    outcome.lines.insert(outcome.lines.begin(), controller + " at " + iso_instant(atMs) + " (" +
+                                                    target->zone + "), policy revision " +
+                                                    std::to_string(at.revision) + ": " +
                                                     std::to_string(cards.size()) + " cards");
     return outcome;
 }

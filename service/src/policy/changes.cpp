@@ -42,11 +42,7 @@ Fields fields_of(const Person& person) {
     return fields;
 }
 
-Fields fields_of(const Group& group) {
-    std::vector<std::string> grants;
-    for (const Grant& grant : group.grants) grants.push_back(grant_text(grant));
-    return {{"grants", {join_words(grants)}}};
-}
+Fields fields_of(const Group& group) { return {{"grants", {join_words(grant_texts(group.grants))}}}; }
 
 Fields fields_of(const AccessSchedule& schedule) {
     static constexpr std::array<const char*, kDays> kDayNames = {"sunday",   "monday", "tuesday", "wednesday",

@@ -157,6 +157,13 @@ std::string grant_text(const Grant& grant) {
            joined(grant.controllers, ',', [](std::string& out, const std::string& name) { out += name; });
 }
 
+std::vector<std::string> grant_texts(const std::vector<Grant>& grants) {
+    std::vector<std::string> texts;
+    texts.reserve(grants.size());
+    for (const Grant& grant : grants) texts.push_back(grant_text(grant));
+    return texts;
+}
+
 std::optional<std::vector<PersonCard>> parse_person_cards(std::string_view text, std::string& reason) {
     std::vector<PersonCard> cards;
     for (const std::string& word : split_words(std::string(text))) {

@@ -33,6 +33,8 @@ std::string ranges_text(const std::vector<TimeRange>& ranges);
 // "SCHEDULE@controllers:A,B" (the controllers named), of written names.
 std::optional<Grant> parse_grant(std::string_view text, std::string& reason);
 std::string grant_text(const Grant& grant);
+// Each grant's text, in order.
+std::vector<std::string> grant_texts(const std::vector<Grant>& grants);
 
 // A person's cards "CARD:SERIAL:PIN CARD:SERIAL:PIN", "" for none: three
 // parts each, none empty. Only the form is checked here (policy_problems

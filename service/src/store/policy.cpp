@@ -1,8 +1,11 @@
 #include "store/policy.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <map>
 #include <set>
+#include <string_view>
 
 #include "model/card.h"
 #include "store/access.h"
@@ -20,12 +23,27 @@ std::string stored_date(const CalendarDate& date) {
     return text;
 }
 
-CalendarDate date_of(const std::string& text) {
-    CalendarDate date;
-    if (std::sscanf(text.c_str(), "%d-%d-%d", &date.year, &date.month, &date.day) != 3) {
-        throw StoreError("a stored date is no date: " + text);
+// The numbers of a stored text separated by the one separator, all of them
+// or a StoreError: the database holds only what this file wrote.
+std::vector<int> numbers_of(std::string_view text, char separator, const char* what) {
+    std::vector<int> numbers;
+    while (true) {
+        int number = 0;
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+        const size_t used = static_cast<size_t>(end - text.data());
+        if (error != std::errc() || (used < text.size() && text[used] != separator)) {
+            throw StoreError(std::string("a stored ") + what + " is none: " + std::string(text));
+        }
+        numbers.push_back(number);
+        if (used == text.size()) return numbers;
+        text.remove_prefix(used + 1);
     }
-    return date;
+}
+
+CalendarDate date_of(const std::string& text) {
+    const std::vector<int> parts = numbers_of(text, '-', "date");
+    if (parts.size() != 3) throw StoreError("a stored date is none: " + text);
+    return CalendarDate{parts[0], parts[1], parts[2]};
 }
 
 Value optional_date(const std::optional<CalendarDate>& date) {
@@ -46,18 +64,13 @@ std::string stored_ranges(const std::vector<TimeRange>& ranges) {
     return text;
 }
 
-std::vector<TimeRange> ranges_of(const std::string& text) {
+std::vector<TimeRange> ranges_of(std::string text) {
     std::vector<TimeRange> ranges;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        TimeRange range;
-        int used = 0;
-        if (std::sscanf(text.c_str() + pos, "%d-%d%n", &range.from, &range.to, &used) != 2) {
-            throw StoreError("stored time ranges are no ranges: " + text);
-        }
-        ranges.push_back(range);
-        pos += static_cast<size_t>(used) + 1;  // and the comma
-    }
+    if (text.empty()) return ranges;
+    std::replace(text.begin(), text.end(), ',', '-');  // from-to-from-to...
+    const std::vector<int> ends = numbers_of(text, '-', "time range");
+    if (ends.size() % 2 != 0) throw StoreError("stored time ranges are none: " + text);
+    for (size_t i = 0; i < ends.size(); i += 2) ranges.push_back(TimeRange{ends[i], ends[i + 1]});
     return ranges;
 }
 
