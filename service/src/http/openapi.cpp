@@ -96,7 +96,15 @@ Json records_schema() {
             {"description",
              "ambiguous: time occurs twice (the clocks went back), instant is the earlier; nonexistent: "
              "time falls in a gap (the clocks went forward), instant is where the gap ends; invalid: time "
-             "is no date and time, instant is when the record was archived"}}}}}};
+             "is no date and time, instant is when the record was archived"}}},
+          {"person",
+           {{"type", "string"},
+            {"nullable", true},
+            {"description", "the id of the person whose card it was when it was archived; null: no one's"}}},
+          {"person_erased",
+           {{"type", "boolean"},
+            {"description",
+             "present and true when that person was erased since: the record keeps the card"}}}}}};
     return Json{
         {"type", "object"},
         {"properties",
