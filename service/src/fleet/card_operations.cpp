@@ -1,13 +1,43 @@
 #include <algorithm>
 #include <array>
+#include <map>
 #include <set>
 
 #include "cards/card_rules.h"
 #include "common/atomic_file.h"
 #include "fleet/json_forms.h"
 #include "fleet/operations.h"
+#include "policy/problems.h"
 
 namespace doorlinkd {
+namespace {
+
+// The card rows that putting incoming leaves, in card order.
+std::vector<Card> resulting_rows(const std::vector<Card>& existing, const std::vector<Card>& incoming,
+                                 bool replace) {
+    std::map<std::string, const Card*> rows;
+    if (!replace) {
+        for (const Card& card : existing) rows[card.card] = &card;
+    }
+    for (const Card& card : incoming) rows[card.card] = &card;
+    std::vector<Card> out;
+    out.reserve(rows.size());
+    for (const auto& row : rows) out.push_back(*row.second);
+    return out;
+}
+
+// People stand beside the card rows: a controller's worst case counts both.
+void check_beside_people(Store& store, const std::vector<Card>& existing, const std::vector<Card>& incoming,
+                         bool replace) {
+    PolicyAt at = store.policy();
+    if (at.policy.people.empty()) return;
+    at.policy.cards = resulting_rows(existing, incoming, replace);
+    for (const PolicyProblem& problem : policy_problems(at.policy, store.controllers(), store.now_ms())) {
+        if (problem.kind == PolicyProblemKind::tooManyCards) throw Refused(problem.message);
+    }
+}
+
+}  // namespace
 
 Outcome card_import(Store& store, const std::string& file, bool replace) {
     return card_import_text(store, read_file(file), file, replace);
@@ -41,6 +71,7 @@ Outcome card_import_text(Store& store, const std::string& text, const std::strin
     }
     const int updated = static_cast<int>(cards.size()) - added;
     const int removed = replace ? static_cast<int>(held.size()) : 0;
+    check_beside_people(store, existing, cards, replace);
     store.put_cards(cards, replace);
     Outcome outcome;
     outcome.json = Json{{"added", added}, {"updated", updated}, {"removed", removed}};
@@ -85,6 +116,7 @@ Outcome card_put(Store& store, const CardFields& fields) {
     const auto before =
         std::find_if(existing.begin(), existing.end(), [&](const Card& c) { return c.card == card->card; });
     check_fleet_rules({CardRow{0, *card}}, existing, false, store.controllers());
+    check_beside_people(store, existing, {*card}, false);
     store.put_cards({*card}, false);
     Outcome outcome;
     outcome.json = to_json(*card, PinView::Shown);

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "fleet/operations.h"
 #include "fleet/policy_operations.h"
 #include "store/store.h"
 #include "unit/test_databases.h"
@@ -118,8 +119,9 @@ TEST_P(PolicyStoreTest, ValuesRoundTripAndEveryChangeIsAuditedWithoutPins) {
     change.groups = "";
     person_change(*store_, change, kOperator);
     const std::string audit = audit_text();
-    EXPECT_NE(audit.find("alice-token person change e100: card 00100001 PIN changed; groups: staff -> (none)"),
-              std::string::npos)
+    EXPECT_NE(
+        audit.find("alice-token person change e100: card 00100001 PIN changed; groups: staff -> (none)"),
+        std::string::npos)
         << audit;
     for (const char* secret : {"123456", "654321", "111111", "alice@example.org", "Person e100"})
         EXPECT_EQ(audit.find(secret), std::string::npos) << secret << " in\n" << audit;
@@ -148,8 +150,9 @@ TEST_P(PolicyStoreTest, ACardNumberIsAPersonsOrARowsNeverBoth) {
     row.serial = "000001";
     row.password = "000001";
     store_->put_cards({row}, false);
-    EXPECT_NE(message_of([&] { person_add(*store_, person("e1", "00200001:000001:123456"), kOperator); })
-                  .find("00200001"),
+    EXPECT_NE(message_of([&] {
+                  person_add(*store_, person("e1", "00200001:000001:123456"), kOperator);
+              }).find("00200001"),
               std::string::npos);
     person_add(*store_, person("e2", "00200002:000001:123456"), kOperator);
     row.card = "00200002";
@@ -157,10 +160,25 @@ TEST_P(PolicyStoreTest, ACardNumberIsAPersonsOrARowsNeverBoth) {
     EXPECT_THROW(person_add(*store_, person("e3", "00200002:000009:123456"), kOperator), Refused);
 }
 
+TEST_P(PolicyStoreTest, CardRowsBesidePeopleCountTowardsAControllersFiveThousand) {
+    person_add(*store_, person("e1", "00200001:000001:123456"), kOperator);
+    std::string rows =
+        "card,serial,password,user_style,open_style,sunday,monday,tuesday,wednesday,thursday,"
+        "friday,saturday,extra_cards,controllers\n";
+    for (int n = 0; n < kMaxCardsPerController; ++n) {
+        rows += std::to_string(10000000 + n) + ",000001,000001,,,,,,,,,,,berlin-1\n";
+    }
+    EXPECT_NE(
+        message_of([&] { card_import_text(*store_, rows, "", false); }).find("berlin-1 would hold 5001"),
+        std::string::npos);
+    EXPECT_TRUE(store_->cards().empty());
+}
+
 TEST_P(PolicyStoreTest, WhatIsInUseIsNotRemovedAndTheRefusalNamesItsUsers) {
     person_add(*store_, person("e1", ""), kOperator);
     person_add(*store_, person("e2", ""), kOperator);
-    EXPECT_NE(message_of([&] { group_remove(*store_, "staff", {}, kOperator); }).find("e1, e2"), std::string::npos);
+    EXPECT_NE(message_of([&] { group_remove(*store_, "staff", {}, kOperator); }).find("e1, e2"),
+              std::string::npos);
     EXPECT_NE(message_of([&] { schedule_remove(*store_, "office", {}, kOperator); }).find("staff"),
               std::string::npos);
     person_remove(*store_, "e1", {}, kOperator);
@@ -184,7 +202,8 @@ TEST_P(PolicyStoreTest, ADayBeyondEightRangesOnAControllerIsRefusedBySaving) {
     PersonArgs bob = person("bob", "");
     bob.groups = "a b";
     const std::string refusal = message_of([&] { person_add(*store_, bob, kOperator); });
-    for (const char* named : {"bob", "lisbon-1", "Monday"}) EXPECT_NE(refusal.find(named), std::string::npos) << refusal;
+    for (const char* named : {"bob", "lisbon-1", "Monday"})
+        EXPECT_NE(refusal.find(named), std::string::npos) << refusal;
     EXPECT_TRUE(store_->policy().policy.people.empty());
 }
 
@@ -262,7 +281,7 @@ TEST_P(PolicyStoreTest, TheExportIsTheOwnersAloneAndImportsBackUnchanged) {
     person_add(*store_, ann, kOperator);
     const std::string file = testing::TempDir() + "people-export-" + std::to_string(::getpid()) + ".csv";
     person_export(*store_, file);
-    struct stat info{};
+    struct stat info {};
     ASSERT_EQ(::stat(file.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600U);
     std::ifstream in(file);
