@@ -14,7 +14,7 @@
 #include "store/store.h"
 #include "unit/test_databases.h"
 
-namespace doorlinkd {
+namespace doorlinkd::policy_store {
 namespace {
 
 using test::TestDatabase;
@@ -292,7 +292,7 @@ TEST_P(PolicyStoreTest, TheExportIsTheOwnersAloneAndImportsBackUnchanged) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, PolicyStoreTest, ::testing::ValuesIn(test::backends()),
-                         [](const ::testing::TestParamInfo<std::string>& info) { return info.param; });
+                         [](const ::testing::TestParamInfo<std::string>& p) { return p.param; });
 
 }  // namespace
-}  // namespace doorlinkd
+}  // namespace doorlinkd::policy_store
