@@ -98,8 +98,8 @@ package: deps
 # the 32-bit DLL under Wine and the 64-bit test build under 64-bit Wine (each
 # skipped, saying why, where its cross compiler or Wine cannot be installed,
 # the 32-bit one also on a kernel that runs no 32-bit programs); the
-# packages of make package, installed and used as a user does; then make
-# lint.
+# packages of make package, installed and used as a user does; and make
+# lint, run beside the tests.
 test: deps
 	@scripts/install-deps.sh --windows
 	@scripts/install-deps.sh --csharp
@@ -114,8 +114,13 @@ test: deps
 	    -DDOORLINK_WINDOWS_BUILD=$(abspath $(WINDOWS)) -DDOORLINK_WINDOWS64_BUILD=$(abspath $(WINDOWS64)) \
 	    -DDOORLINK_TSAN_BUILD=$(abspath $(THREADS)) -DDOORLINK_PACKAGE_DIR=$(abspath $(PACKAGE)) >/dev/null
 	@cmake --build $(SANITIZED) -j $(JOBS)
-	@cd $(SANITIZED) && ctest -j 8 --output-on-failure --timeout 300
-	@$(MAKE) --no-print-directory lint
+	@scripts/install-deps.sh --lint
+	@# Lint beside the tests, at the lowest priority: most tests wait on
+	@# sockets and processes, and leave the processors to it.
+	@nice -n 19 $(MAKE) --no-print-directory lint >$(SANITIZED)/lint.log 2>&1 & linting=$$!; \
+	    (cd $(SANITIZED) && ctest -j 8 --output-on-failure --timeout 300); tested=$$?; \
+	    wait $$linting; linted=$$?; cat $(SANITIZED)/lint.log; \
+	    [ $$tested -eq 0 ] && [ $$linted -eq 0 ]
 
 # The fuzz targets of tests/fuzz, built with clang and libFuzzer in $(FUZZ),
 # each run for $(FUZZ_SECONDS) seconds from its seed corpus; see

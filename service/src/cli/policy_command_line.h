@@ -36,10 +36,12 @@ private:
     std::vector<CLI::App*> commands_;
     CLI::App *scheduleAdd_ = nullptr, *scheduleChange_ = nullptr, *scheduleList_ = nullptr,
              *scheduleRemove_ = nullptr;
-    CLI::App *holidayAdd_ = nullptr, *holidayChange_ = nullptr, *holidayList_ = nullptr, *holidayRemove_ = nullptr;
+    CLI::App *holidayAdd_ = nullptr, *holidayChange_ = nullptr, *holidayList_ = nullptr,
+             *holidayRemove_ = nullptr;
     CLI::App *groupAdd_ = nullptr, *groupChange_ = nullptr, *groupList_ = nullptr, *groupRemove_ = nullptr;
-    CLI::App *personAdd_ = nullptr, *personChange_ = nullptr, *personList_ = nullptr, *personRemove_ = nullptr,
-             *personErase_ = nullptr, *personImport_ = nullptr, *personExport_ = nullptr;
+    CLI::App *personAdd_ = nullptr, *personChange_ = nullptr, *personList_ = nullptr,
+             *personRemove_ = nullptr, *personErase_ = nullptr, *personImport_ = nullptr,
+             *personExport_ = nullptr;
     CLI::App* compile_ = nullptr;
     std::string at_;
 

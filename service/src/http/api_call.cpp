@@ -1,5 +1,7 @@
 #include "http/api_call.h"
 
+#include "common/utf8.h"
+
 namespace doorlinkd {
 
 std::string json_text(const Json& json) { return json.dump(-1, ' ', false, Json::error_handler_t::replace); }

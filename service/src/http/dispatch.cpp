@@ -2,6 +2,7 @@
 
 #include <iostream>
 
+#include "common/utf8.h"
 #include "http/client_address.h"
 #include "http/web_routes.h"
 

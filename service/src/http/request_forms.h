@@ -65,6 +65,4 @@ std::optional<int64_t> decimal_number(const std::string& text);
 std::string checked_controller_name(const std::string& name);
 std::string checked_card_text(const std::string& text, const std::string& what);
 
-bool is_printable_utf8(const std::string& text);
-
 }  // namespace doorlinkd

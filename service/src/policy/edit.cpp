@@ -12,8 +12,8 @@ void erase_if(std::vector<Value>& values, Same same) {
 
 template <typename Value, typename Key>
 void put(std::vector<Value>& values, const Value& value, Key key) {
-    const auto found =
-        std::find_if(values.begin(), values.end(), [&](const Value& saved) { return key(saved) == key(value); });
+    const auto found = std::find_if(values.begin(), values.end(),
+                                    [&](const Value& saved) { return key(saved) == key(value); });
     if (found == values.end()) {
         values.push_back(value);
     } else {
@@ -35,9 +35,9 @@ Policy edited_policy(Policy policy, const PolicyEdit& edit) {
     erase_if(policy.schedules,
              [&](const AccessSchedule& schedule) { return removed(edit.removedSchedules, schedule.name); });
     erase_if(policy.holidays, [&](const Holiday& holiday) {
-        return std::any_of(edit.removedHolidays.begin(), edit.removedHolidays.end(), [&](const Holiday& gone) {
-            return gone.site == holiday.site && gone.date == holiday.date;
-        });
+        return std::any_of(
+            edit.removedHolidays.begin(), edit.removedHolidays.end(),
+            [&](const Holiday& gone) { return gone.site == holiday.site && gone.date == holiday.date; });
     });
     for (const AccessSchedule& schedule : edit.schedules) {
         put(policy.schedules, schedule, [](const AccessSchedule& s) { return s.name; });

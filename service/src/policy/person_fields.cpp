@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "common/utf8.h"
+
 namespace doorlinkd {
 namespace {
 
@@ -34,15 +36,15 @@ std::string id_problem(std::string_view value) {
 std::string name_problem(std::string_view value) {
     if (value.empty()) return "is empty";
     if (value.size() > kMaxNameBytes) return too_long(value, kMaxNameBytes);
-    if (any_byte(value, is_control)) return "holds a control character or a line break";
+    if (!is_printable_utf8(value)) return "holds a control character, a line break or no UTF-8";
     return "";
 }
 
 std::string email_problem(std::string_view value) {
     if (value.empty()) return "";
     if (value.size() > kMaxEmailBytes) return too_long(value, kMaxEmailBytes);
-    if (any_byte(value, [](char c) { return c == ' ' || is_control(c); }))
-        return "holds a space or a control character";
+    if (any_byte(value, [](char c) { return c == ' '; }) || !is_printable_utf8(value))
+        return "holds a space, a control character or no UTF-8";
     const std::size_t at = value.find('@');
     if (at == std::string_view::npos || at == 0 || at + 1 == value.size() ||
         value.find('@', at + 1) != std::string_view::npos)
@@ -54,6 +56,7 @@ std::string notes_problem(std::string_view value) {
     if (value.size() > kMaxNotesBytes) return too_long(value, kMaxNotesBytes);
     if (any_byte(value, [](char c) { return is_control(c) && !is_line_break(c); }))
         return "holds a control character other than a line break";
+    if (!is_utf8(value)) return "is no UTF-8";
     return "";
 }
 

@@ -5,6 +5,7 @@
 
 #include "cards/card_rules.h"
 #include "cards/day_text.h"
+#include "common/utf8.h"
 #include "policy/calendar.h"
 
 namespace doorlinkd {
@@ -74,7 +75,10 @@ std::optional<T> refuse(std::string& reason, std::string why) {
 }  // namespace
 
 bool is_written_name(std::string_view text) {
-    return !text.empty() && !has_white_space(text) && text.find('@') == std::string_view::npos;
+    // Shown and stored as they are: a line of UTF-8 of a bounded size.
+    constexpr size_t kMaxNameBytes = 64;
+    return !text.empty() && text.size() <= kMaxNameBytes && !has_white_space(text) &&
+           text.find('@') == std::string_view::npos && is_printable_utf8(text);
 }
 
 std::optional<CalendarDate> parse_date(std::string_view text, std::string& reason) {

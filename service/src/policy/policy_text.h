@@ -16,8 +16,8 @@
 namespace doorlinkd {
 
 // Whether text can stand as a name (of a schedule, a group, a site or a
-// controller) in these forms and in lists of names: not empty, without white
-// space and '@'.
+// controller) in these forms and in lists of names: 1 to 64 bytes of UTF-8
+// without white space, control characters and '@'.
 bool is_written_name(std::string_view text);
 
 // "yyyy-mm-dd": 4, 2 and 2 digits naming a day of the calendar.

@@ -36,8 +36,9 @@ void check_schedules(const Policy& policy, std::vector<PolicyProblem>& problems)
         const std::string what = "schedule " + schedule.name;
         if (!is_written_name(schedule.name) || schedule.name == kAlwaysSchedule ||
             schedule.name == kNeverSchedule || !names.insert(schedule.name).second) {
-            PolicyProblem problem =
-                invalid(what + ": the name is empty, holds white space or '@', is built in or taken");
+            PolicyProblem problem = invalid(what +
+                                            ": the name is not 1 to 64 bytes of UTF-8 without white space "
+                                            "and '@', or is built in or taken");
             problem.kind = PolicyProblemKind::duplicateName;
             problems.push_back(problem);
         }
@@ -69,7 +70,8 @@ void check_groups(const Policy& policy, std::vector<PolicyProblem>& problems) {
     for (const Group& group : policy.groups) {
         if (!is_written_name(group.name) || !names.insert(group.name).second) {
             PolicyProblem problem =
-                invalid("group " + group.name + ": the name is empty, holds white space or '@', or is taken");
+                invalid("group " + group.name +
+                        ": the name is not 1 to 64 bytes of UTF-8 without white space and '@', or is taken");
             problem.kind = PolicyProblemKind::duplicateName;
             problems.push_back(problem);
         }

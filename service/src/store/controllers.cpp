@@ -165,9 +165,7 @@ std::vector<RetiredNumber> SqlControllers::retired_numbers() {
 }
 
 std::vector<Card> SqlControllers::cards() {
-    return db_.transaction(false, [](Tx& tx) {
-        return card_rows(tx);
-    });
+    return db_.transaction(false, [](Tx& tx) { return card_rows(tx); });
 }
 
 std::optional<Card> SqlControllers::card(const std::string& card) {
@@ -234,11 +232,10 @@ void SqlControllers::put_cards(const std::vector<Card>& cards, bool replaceAll) 
 }
 
 bool SqlControllers::remove_card(const std::string& card) {
-    return db_.transaction(
-        true, [&](Tx& tx) {
-            next_policy_revision(tx, lock_policy_revision(tx));
-            return tx.exec("DELETE FROM cards WHERE card = ?", {card}).changes > 0;
-        });
+    return db_.transaction(true, [&](Tx& tx) {
+        next_policy_revision(tx, lock_policy_revision(tx));
+        return tx.exec("DELETE FROM cards WHERE card = ?", {card}).changes > 0;
+    });
 }
 
 Page<Card> SqlControllers::cards_page(const std::string& search, int offset, int limit) {

@@ -1,10 +1,9 @@
 // The service's database: the sum of its parts, each an interface of its
 // own over what it keeps (controllers and cards, records and photos, runs,
 // events with the outbox and MQTT commands, tokens and audit, leases, sites,
-// the policy of people, groups and schedules), and the schema. Every method may be called from several threads at once;
-// each is one transaction, so a failure leaves nothing half-written.
-// Failures of the database throw StoreError; refused input (a duplicate
-// name, an unknown controller) throws Refused.
+// the policy of people, groups and schedules), and the schema. Every method may be called from several
+// threads at once; each is one transaction, so a failure leaves nothing half-written. Failures of the
+// database throw StoreError; refused input (a duplicate name, an unknown controller) throws Refused.
 //
 // Each part's SQL implementation sits beside its interface (store/X.cpp),
 // over a shared pool of connections (store/database.h: at most 16 open at

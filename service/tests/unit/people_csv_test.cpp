@@ -224,6 +224,16 @@ TEST(PolicyProblems, APersonMadeAnyWayPassesTheRulesOfThePeopleFile) {
     policy.people[0].name = "Ann";
     policy.people[0].notes = "first line\r\nsecond line";
     EXPECT_TRUE(policy_problems(policy, {}, 0).empty());
+
+    // A byte that is no UTF-8 would reach PostgreSQL, which refuses it.
+    policy.people[0].name = "Ann\xff";
+    policy.people[0].notes = "caf\xc3";
+    messages.clear();
+    for (const PolicyProblem& problem : policy_problems(policy, {}, 0)) messages.push_back(problem.message);
+    EXPECT_EQ(messages, (std::vector<std::string>{
+                            "person E1: the name holds a control character, a line break or no UTF-8",
+                            "person E1: the notes is no UTF-8",
+                        }));
 }
 
 // Names that the text forms could not write back are refused.
@@ -233,10 +243,10 @@ TEST(PolicyProblems, SchedulesAndGroupsHaveNamesTheTextFormsWrite) {
     policy.groups = {Group{"night shift", {}}};
     std::vector<std::string> messages;
     for (const PolicyProblem& problem : policy_problems(policy, {}, 0)) messages.push_back(problem.message);
-    EXPECT_EQ(messages,
-              (std::vector<std::string>{
-                  "schedule late@hq: the name is empty, holds white space or '@', is built in or taken",
-                  "group night shift: the name is empty, holds white space or '@', or is taken"}));
+    EXPECT_EQ(messages, (std::vector<std::string>{"schedule late@hq: the name is not 1 to 64 bytes of UTF-8 "
+                                                  "without white space and '@', or is built in or taken",
+                                                  "group night shift: the name is not 1 to 64 bytes of UTF-8 "
+                                                  "without white space and '@', or is taken"}));
 }
 
 }  // namespace
