@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+#include "common/utf8.h"
 #include "http/api_call.h"
 #include "model/controller.h"
 #include "support/service_scratch.h"

@@ -187,7 +187,8 @@ void SqlControllers::put_cards(const std::vector<Card>& cards, bool replaceAll) 
         // Card rows stand beside people in the policy: one writer at a time.
         next_policy_revision(tx, lock_policy_revision(tx));
         std::set<std::string> peoples;
-        tx.each("SELECT card FROM person_cards", [&](Row&& row) { peoples.insert(row.at(0).text()); });
+        tx.each("SELECT card FROM person_cards WHERE until IS NULL",
+                [&](Row&& row) { peoples.insert(row.at(0).text()); });
         for (const Card* card : sorted) {
             if (peoples.count(card->card) != 0) {
                 throw Refused("card " + card->card +

@@ -36,6 +36,10 @@ public:
     void each(const std::string& sql, const std::function<void(Row&&)>& onRow) {
         c_.execute_each(d_.expand(sql), {}, onRow);
     }
+    void each(const std::string& sql, const std::vector<Value>& params,
+              const std::function<void(Row&&)>& onRow) {
+        c_.execute_each(d_.expand(sql), params, onRow);
+    }
 
 private:
     Connection& c_;

@@ -78,10 +78,28 @@ const char* mode_text(HolidayMode mode) { return mode == HolidayMode::open ? "op
 
 constexpr const char* kDayColumns = "sunday, monday, tuesday, wednesday, thursday, friday, saturday";
 
-std::vector<AccessSchedule> read_schedules(Tx& tx) {
+// Which versions are read: each value keeps a row per saved version, from
+// the revision that saved it (since) to the one that changed or removed it
+// (until; NULL while it is the saved one).
+struct Versions {
+    std::optional<int64_t> revision;  // none: the saved ones
+
+    // The condition on the rows of alias, its values appended to params.
+    std::string where(const std::string& alias, std::vector<Value>& params) const {
+        if (!revision) return alias + ".until IS NULL";
+        params.emplace_back(*revision);
+        params.emplace_back(*revision);
+        return alias + ".since <= ? AND (" + alias + ".until IS NULL OR " + alias + ".until > ?)";
+    }
+};
+
+std::vector<AccessSchedule> read_schedules(Tx& tx, const Versions& versions) {
+    std::vector<Value> params;
     std::vector<AccessSchedule> out;
-    for (const Row& row : tx.rows("SELECT name, holidays, revision, " + std::string(kDayColumns) +
-                                  " FROM schedules ORDER BY name")) {
+    for (const Row& row :
+         tx.rows("SELECT s.name, s.holidays, s.since, " + std::string(kDayColumns) +
+                     " FROM schedules s WHERE " + versions.where("s", params) + " ORDER BY s.name",
+                 params)) {
         AccessSchedule schedule;
         schedule.name = row.at(0).text();
         schedule.holidays = row.at(1).text() == "open" ? HolidayMode::open : HolidayMode::closed;
@@ -92,37 +110,51 @@ std::vector<AccessSchedule> read_schedules(Tx& tx) {
     return out;
 }
 
-std::vector<Holiday> read_holidays(Tx& tx) {
+std::vector<Holiday> read_holidays(Tx& tx, const Versions& versions) {
+    std::vector<Value> params;
     std::vector<Holiday> out;
-    for (const Row& row : tx.rows("SELECT site, day, yearly, revision FROM holidays ORDER BY site, day")) {
+    for (const Row& row : tx.rows("SELECT h.site, h.day, h.yearly, h.since FROM holidays h WHERE " +
+                                      versions.where("h", params) + " ORDER BY h.site, h.day",
+                                  params)) {
         out.push_back(Holiday{row.at(0).text(), date_of(row.at(1).text()), row.at(2).integer() != 0,
                               row.at(3).integer()});
     }
     return out;
 }
 
-std::vector<Group> read_groups(Tx& tx) {
+std::vector<Group> read_groups(Tx& tx, const Versions& versions) {
     std::vector<Group> out;
     std::map<std::string, size_t> index;
-    for (const Row& row : tx.rows("SELECT name, revision FROM access_groups ORDER BY name")) {
+    std::vector<Value> params;
+    for (const Row& row : tx.rows("SELECT a.name, a.since FROM access_groups a WHERE " +
+                                      versions.where("a", params) + " ORDER BY a.name",
+                                  params)) {
         index[row.at(0).text()] = out.size();
         out.push_back(Group{row.at(0).text(), {}, row.at(1).integer()});
     }
-    for (const Row& row : tx.rows("SELECT group_name, schedule, site, controllers FROM group_grants"
-                                  " ORDER BY group_name, seq")) {
+    params.clear();
+    // A version's grants are the rows saved with it.
+    for (const Row& row :
+         tx.rows("SELECT g.group_name, g.schedule, g.site, g.controllers FROM group_grants g"
+                 " JOIN access_groups a ON a.name = g.group_name AND a.since = g.since WHERE " +
+                     versions.where("a", params) + " ORDER BY g.group_name, g.seq",
+                 params)) {
         out.at(index.at(row.at(0).text()))
             .grants.push_back(Grant{row.at(1).text(), row.at(2).text(), split_words(row.at(3).text())});
     }
     return out;
 }
 
-std::vector<Person> read_people(Tx& tx) {
+std::vector<Person> read_people(Tx& tx, const Versions& versions) {
     std::vector<Person> out;
     std::map<std::string, size_t> index;
+    std::vector<Value> params;
+    const std::string where = versions.where("p", params);
     tx.each(
-        "SELECT id, name, email, notes, active, valid_from, valid_until, user_style, open_style, revision"
-        " FROM people ORDER BY id",
-        [&](Row&& row) {
+        "SELECT p.id, p.name, p.email, p.notes, p.active, p.valid_from, p.valid_until, p.user_style,"
+        " p.open_style, p.since FROM people p WHERE " +
+            where + " ORDER BY p.id",
+        params, [&](Row&& row) {
             Person person;
             person.id = row.at(0).text();
             person.name = row.at(1).text();
@@ -137,18 +169,39 @@ std::vector<Person> read_people(Tx& tx) {
             index[person.id] = out.size();
             out.push_back(std::move(person));
         });
-    tx.each("SELECT person, group_name FROM person_groups ORDER BY person, seq",
-            [&](Row&& row) { out.at(index.at(row.at(0).text())).groups.push_back(row.at(1).text()); });
-    tx.each("SELECT person, card, serial, password FROM person_cards ORDER BY person, seq", [&](Row&& row) {
-        out.at(index.at(row.at(0).text()))
-            .cards.push_back(PersonCard{row.at(1).text(), row.at(2).text(), row.at(3).text()});
-    });
+    tx.each(
+        "SELECT g.person, g.group_name FROM person_groups g"
+        " JOIN people p ON p.id = g.person AND p.since = g.since WHERE " +
+            where + " ORDER BY g.person, g.seq",
+        params, [&](Row&& row) { out.at(index.at(row.at(0).text())).groups.push_back(row.at(1).text()); });
+    tx.each(
+        "SELECT c.person, c.card, c.serial, c.password FROM person_cards c"
+        " JOIN people p ON p.id = c.person AND p.since = c.since WHERE " +
+            where + " ORDER BY c.person, c.seq",
+        params, [&](Row&& row) {
+            out.at(index.at(row.at(0).text()))
+                .cards.push_back(PersonCard{row.at(1).text(), row.at(2).text(), row.at(3).text()});
+        });
     return out;
 }
 
-// The saved revision of a value (0: none), locked against other writers.
-int64_t saved_revision(Tx& tx, const std::string& select, const std::vector<Value>& key) {
-    const auto rows = tx.rows(select + " {for_update}", key);
+// A kind of value: its table and the columns of its key.
+struct Kept {
+    const char* what;   // "schedule"
+    const char* table;  // "schedules"
+    const char* key;    // "name = ?"
+};
+constexpr Kept kSchedules{"schedule", "schedules", "name = ?"};
+constexpr Kept kHolidays{"holiday", "holidays", "site = ? AND day = ?"};
+constexpr Kept kGroups{"group", "access_groups", "name = ?"};
+constexpr Kept kPeople{"person", "people", "id = ?"};
+
+// The revision that saved the value (0: none saved), locked against other
+// writers.
+int64_t saved_revision(Tx& tx, const Kept& kept, const std::vector<Value>& key) {
+    const auto rows = tx.rows(std::string("SELECT since FROM ") + kept.table + " WHERE " + kept.key +
+                                  " AND until IS NULL {for_update}",
+                              key);
     return rows.empty() ? 0 : rows.front().at(0).integer();
 }
 
@@ -163,72 +216,79 @@ void check_put(const std::string& what, int64_t saved, int64_t madeOn) {
     }
 }
 
-// Checks that a value may be removed: it is there, at the revision given.
-void check_removal(const std::string& what, int64_t saved, int64_t seenAt) {
-    if (saved == 0) throw NotFound("no " + what);
-    if (seenAt != 0 && seenAt != saved) check_put(what, saved, seenAt);
+// Ends the saved version of a value, if any, at revision: it is kept for
+// the policies of the revisions before.
+void end_version(Tx& tx, const Kept& kept, std::vector<Value> key, int64_t revision) {
+    key.insert(key.begin(), revision);
+    tx.exec(std::string("UPDATE ") + kept.table + " SET until = ? WHERE " + kept.key + " AND until IS NULL",
+            key);
+}
+
+// A person's cards are free for others from the revision that changes or
+// removes the person.
+void end_cards(Tx& tx, const std::string& person, int64_t revision) {
+    tx.exec("UPDATE person_cards SET until = ? WHERE person = ? AND until IS NULL", {revision, person});
+}
+
+// Checks the revision a change was made on and ends the version it changes.
+void replace_version(Tx& tx, const Kept& kept, const std::string& what, const std::vector<Value>& key,
+                     int64_t madeOn, int64_t revision) {
+    check_put(std::string(kept.what) + " " + what, saved_revision(tx, kept, key), madeOn);
+    end_version(tx, kept, key, revision);
+}
+
+// Removes a value (seen at revision seenAt, 0: whatever is saved).
+void remove_version(Tx& tx, const Kept& kept, const std::string& what, const std::vector<Value>& key,
+                    int64_t seenAt, int64_t revision) {
+    const int64_t saved = saved_revision(tx, kept, key);
+    if (saved == 0) throw NotFound(std::string("no ") + kept.what + " " + what);
+    if (seenAt != 0) check_put(std::string(kept.what) + " " + what, saved, seenAt);
+    end_version(tx, kept, key, revision);
 }
 
 void put_schedule(Tx& tx, const AccessSchedule& schedule, int64_t revision) {
-    const std::string what = "schedule " + schedule.name;
-    check_put(what, saved_revision(tx, "SELECT revision FROM schedules WHERE name = ?", {schedule.name}),
-              schedule.revision);
-    tx.exec("DELETE FROM schedules WHERE name = ?", {schedule.name});
+    replace_version(tx, kSchedules, schedule.name, {schedule.name}, schedule.revision, revision);
     std::vector<Value> params = {schedule.name, mode_text(schedule.holidays), revision};
     for (const auto& ranges : schedule.days) params.emplace_back(stored_ranges(ranges));
-    tx.exec("INSERT INTO schedules (name, holidays, revision, " + std::string(kDayColumns) +
+    tx.exec("INSERT INTO schedules (name, holidays, since, " + std::string(kDayColumns) +
                 ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
             params);
 }
 
 void put_holiday(Tx& tx, const Holiday& holiday, int64_t revision) {
     const std::string day = stored_date(holiday.date);
-    const std::string what = "holiday " + day + " of site " + holiday.site;
-    check_put(
-        what,
-        saved_revision(tx, "SELECT revision FROM holidays WHERE site = ? AND day = ?", {holiday.site, day}),
-        holiday.revision);
-    tx.exec("DELETE FROM holidays WHERE site = ? AND day = ?", {holiday.site, day});
-    tx.exec("INSERT INTO holidays (site, day, yearly, revision) VALUES (?, ?, ?, ?)",
+    replace_version(tx, kHolidays, day + " of site " + holiday.site, {holiday.site, day}, holiday.revision,
+                    revision);
+    tx.exec("INSERT INTO holidays (site, day, yearly, since) VALUES (?, ?, ?, ?)",
             {holiday.site, day, holiday.yearly ? 1 : 0, revision});
 }
 
 void put_group(Tx& tx, const Group& group, int64_t revision) {
-    check_put("group " + group.name,
-              saved_revision(tx, "SELECT revision FROM access_groups WHERE name = ?", {group.name}),
-              group.revision);
-    tx.exec("DELETE FROM group_grants WHERE group_name = ?", {group.name});
-    tx.exec("DELETE FROM access_groups WHERE name = ?", {group.name});
-    tx.exec("INSERT INTO access_groups (name, revision) VALUES (?, ?)", {group.name, revision});
+    replace_version(tx, kGroups, group.name, {group.name}, group.revision, revision);
+    tx.exec("INSERT INTO access_groups (name, since) VALUES (?, ?)", {group.name, revision});
     int seq = 0;
     for (const Grant& grant : group.grants) {
         tx.exec(
-            "INSERT INTO group_grants (group_name, seq, schedule, site, controllers) VALUES (?, ?, ?, ?, ?)",
-            {group.name, seq++, grant.schedule, grant.controllers.empty() ? grant.site : std::string(),
-             join_words(grant.controllers)});
+            "INSERT INTO group_grants (group_name, since, seq, schedule, site, controllers)"
+            " VALUES (?, ?, ?, ?, ?, ?)",
+            {group.name, revision, seq++, grant.schedule,
+             grant.controllers.empty() ? grant.site : std::string(), join_words(grant.controllers)});
     }
 }
 
-void delete_person_rows(Tx& tx, const std::string& id) {
-    tx.exec("DELETE FROM person_cards WHERE person = ?", {id});
-    tx.exec("DELETE FROM person_groups WHERE person = ?", {id});
-    tx.exec("DELETE FROM people WHERE id = ?", {id});
-}
-
 void put_person(Tx& tx, const Person& person, int64_t revision) {
-    check_put("person " + person.id,
-              saved_revision(tx, "SELECT revision FROM people WHERE id = ?", {person.id}), person.revision);
-    delete_person_rows(tx, person.id);
+    replace_version(tx, kPeople, person.id, {person.id}, person.revision, revision);
+    end_cards(tx, person.id, revision);
     tx.exec(
         "INSERT INTO people (id, name, email, notes, active, valid_from, valid_until, user_style,"
-        " open_style, revision) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+        " open_style, since) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
         {person.id, person.name, nullable(person.email), person.notes, person.active ? 1 : 0,
          optional_date(person.validFrom), optional_date(person.validUntil), person.userStyle,
          person.openStyle, revision});
     int seq = 0;
     for (const std::string& group : person.groups) {
-        tx.exec("INSERT INTO person_groups (person, seq, group_name) VALUES (?, ?, ?)",
-                {person.id, seq++, group});
+        tx.exec("INSERT INTO person_groups (person, since, seq, group_name) VALUES (?, ?, ?, ?)",
+                {person.id, revision, seq++, group});
     }
     seq = 0;
     for (const PersonCard& card : person.cards) {
@@ -236,24 +296,43 @@ void put_person(Tx& tx, const Person& person, int64_t revision) {
             throw Refused("card " + card.card + " of person " + person.id +
                           " is a card row: a card number is either a person's or a row's");
         }
-        const auto holder = tx.rows("SELECT person FROM person_cards WHERE card = ?", {card.card});
+        const auto holder =
+            tx.rows("SELECT person FROM person_cards WHERE card = ? AND until IS NULL", {card.card});
         if (!holder.empty()) {
             throw Refused("card " + card.card + " of person " + person.id + " is person " +
                           holder.front().at(0).text() + "'s");
         }
-        tx.exec("INSERT INTO person_cards (card, person, seq, serial, password) VALUES (?, ?, ?, ?, ?)",
-                {card.card, person.id, seq++, card.serial, card.password});
+        tx.exec(
+            "INSERT INTO person_cards (card, person, since, seq, serial, password) VALUES (?, ?, ?, ?, ?, ?)",
+            {card.card, person.id, revision, seq++, card.serial, card.password});
     }
 }
 
-void remove_person(Tx& tx, const Removal& removal, bool erase) {
-    check_removal("person " + removal.name,
-                  saved_revision(tx, "SELECT revision FROM people WHERE id = ?", {removal.name}),
-                  removal.revision);
-    delete_person_rows(tx, removal.name);
-    // The records of their cards keep the card number, of no one named.
-    if (erase)
-        tx.exec("UPDATE records SET person = NULL, person_erased = 1 WHERE person = ?", {removal.name});
+void remove_person(Tx& tx, const Removal& removal, bool erase, int64_t revision) {
+    remove_version(tx, kPeople, removal.name, {removal.name}, removal.revision, revision);
+    end_cards(tx, removal.name, revision);
+    if (!erase) return;
+    // Every version goes, with the personal data it holds; the records of
+    // their cards keep the card number, of no one named.
+    tx.exec("DELETE FROM person_cards WHERE person = ?", {removal.name});
+    tx.exec("DELETE FROM person_groups WHERE person = ?", {removal.name});
+    tx.exec("DELETE FROM people WHERE id = ?", {removal.name});
+    tx.exec("UPDATE records SET person = NULL, person_erased = 1 WHERE person = ?", {removal.name});
+}
+
+PolicyAt read_policy(Tx& tx, const Versions& versions, int64_t revision) {
+    PolicyAt at;
+    at.revision = revision;
+    at.policy.schedules = read_schedules(tx, versions);
+    at.policy.holidays = read_holidays(tx, versions);
+    at.policy.groups = read_groups(tx, versions);
+    at.policy.people = read_people(tx, versions);
+    at.policy.cards = card_rows(tx);
+    return at;
+}
+
+int64_t current_revision(Tx& tx) {
+    return tx.rows("SELECT revision FROM policy_revision WHERE id = 1").at(0).at(0).integer();
 }
 
 }  // namespace
@@ -268,22 +347,20 @@ int64_t next_policy_revision(Tx& tx, int64_t locked) {
 }
 
 PolicyAt SqlPolicy::policy() {
-    return db_.transaction(false, [](Tx& tx) {
-        PolicyAt at;
-        at.revision = tx.rows("SELECT revision FROM policy_revision WHERE id = 1").at(0).at(0).integer();
-        at.policy.schedules = read_schedules(tx);
-        at.policy.holidays = read_holidays(tx);
-        at.policy.groups = read_groups(tx);
-        at.policy.people = read_people(tx);
-        at.policy.cards = card_rows(tx);
-        return at;
+    return db_.transaction(false, [](Tx& tx) { return read_policy(tx, Versions{}, current_revision(tx)); });
+}
+
+PolicyAt SqlPolicy::policy_at(int64_t revision) {
+    return db_.transaction(false, [&](Tx& tx) {
+        if (revision < 0 || revision > current_revision(tx)) {
+            throw NotFound("no policy revision " + std::to_string(revision));
+        }
+        return read_policy(tx, Versions{revision}, revision);
     });
 }
 
 int64_t SqlPolicy::policy_revision() {
-    return db_.transaction(false, [](Tx& tx) {
-        return tx.rows("SELECT revision FROM policy_revision WHERE id = 1").at(0).at(0).integer();
-    });
+    return db_.transaction(false, [](Tx& tx) { return current_revision(tx); });
 }
 
 int64_t SqlPolicy::save_policy(const PolicyEdit& edit) {
@@ -295,29 +372,18 @@ int64_t SqlPolicy::save_policy(const PolicyEdit& edit) {
         }
         const int64_t revision = next_policy_revision(tx, locked);
         // Removals first: a card or name freed in one edit may be taken in it.
-        for (const Removal& removal : edit.erasedPeople) remove_person(tx, removal, true);
-        for (const Removal& removal : edit.removedPeople) remove_person(tx, removal, false);
+        for (const Removal& removal : edit.erasedPeople) remove_person(tx, removal, true, revision);
+        for (const Removal& removal : edit.removedPeople) remove_person(tx, removal, false, revision);
         for (const Removal& removal : edit.removedGroups) {
-            check_removal(
-                "group " + removal.name,
-                saved_revision(tx, "SELECT revision FROM access_groups WHERE name = ?", {removal.name}),
-                removal.revision);
-            tx.exec("DELETE FROM group_grants WHERE group_name = ?", {removal.name});
-            tx.exec("DELETE FROM access_groups WHERE name = ?", {removal.name});
+            remove_version(tx, kGroups, removal.name, {removal.name}, removal.revision, revision);
         }
         for (const Removal& removal : edit.removedSchedules) {
-            check_removal("schedule " + removal.name,
-                          saved_revision(tx, "SELECT revision FROM schedules WHERE name = ?", {removal.name}),
-                          removal.revision);
-            tx.exec("DELETE FROM schedules WHERE name = ?", {removal.name});
+            remove_version(tx, kSchedules, removal.name, {removal.name}, removal.revision, revision);
         }
         for (const Holiday& holiday : edit.removedHolidays) {
             const std::string day = stored_date(holiday.date);
-            check_removal("holiday " + day + " of site " + holiday.site,
-                          saved_revision(tx, "SELECT revision FROM holidays WHERE site = ? AND day = ?",
-                                         {holiday.site, day}),
-                          holiday.revision);
-            tx.exec("DELETE FROM holidays WHERE site = ? AND day = ?", {holiday.site, day});
+            remove_version(tx, kHolidays, day + " of site " + holiday.site, {holiday.site, day},
+                           holiday.revision, revision);
         }
         for (const AccessSchedule& schedule : edit.schedules) put_schedule(tx, schedule, revision);
         for (const Holiday& holiday : edit.holidays) put_holiday(tx, holiday, revision);

@@ -99,7 +99,7 @@ ImportCounts SqlRecords::import_records(const std::vector<IncomingRecord>& recor
             // The person who holds the card now is whose the record is: cards change hands.
             if (tx.exec("INSERT INTO records (controller, card, time, kind, photo_sha256, archived, instant,"
                         " local_kind, site, zone, person) VALUES (?, ?, ?, ?, ?, {now_ms}, ?, ?, ?, ?,"
-                        " (SELECT person FROM person_cards WHERE card = ?))"
+                        " (SELECT person FROM person_cards WHERE card = ? AND until IS NULL))"
                         " ON CONFLICT (controller, card, time, photo_sha256) DO NOTHING",
                         {r.controller, r.card, r.time, r.kind, photoSha256, stamp.instant, stamp.localKind,
                          stamp.site, stamp.zone, r.card})

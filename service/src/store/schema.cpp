@@ -247,46 +247,59 @@ const std::vector<std::vector<std::string>>& upgrade_steps() {
             " PRIMARY KEY (owner, site))",
         },
         // 6 -> 7: people, groups and schedules, saved together under one
-        // policy revision (a single row, moved on by every save). Dates are
-        // "yyyy-mm-dd" as people write them, read in each controller's
-        // site's zone; a day's ranges are minutes "from-to" separated by
-        // commas. A grant names a site, or controllers (space-separated)
-        // and no site. Each record keeps the person whose card it was when
-        // it was archived (NULL: none), and whether that person was erased.
+        // policy revision (a single row, moved on by every save). Each value
+        // keeps a row per version: from the revision that saved it (since)
+        // to the one that changed or removed it (until; NULL for the saved
+        // one), so that the policy of an earlier revision can be compiled
+        // again; a version's grants, groups and cards carry its since.
+        // Dates are "yyyy-mm-dd" as people write them, read in each
+        // controller's site's zone; a day's ranges are minutes "from-to"
+        // separated by commas. A grant names a site, or controllers
+        // (space-separated) and no site. A card number is one person's at a
+        // time. Each record keeps the person whose card it was when it was
+        // archived (NULL: none), and whether that person was erased since.
         {
             "CREATE TABLE policy_revision ("
             " id INTEGER PRIMARY KEY,"
             " revision BIGINT NOT NULL)",
             "INSERT INTO policy_revision (id, revision) VALUES (1, 0)",
             "CREATE TABLE schedules ("
-            " name {text} PRIMARY KEY,"
+            " name {text} NOT NULL,"
+            " since BIGINT NOT NULL,"
+            " until BIGINT,"
             " holidays {text} NOT NULL,"
-            " revision BIGINT NOT NULL,"
             " sunday {text} NOT NULL,"
             " monday {text} NOT NULL,"
             " tuesday {text} NOT NULL,"
             " wednesday {text} NOT NULL,"
             " thursday {text} NOT NULL,"
             " friday {text} NOT NULL,"
-            " saturday {text} NOT NULL)",
+            " saturday {text} NOT NULL,"
+            " PRIMARY KEY (name, since))",
             "CREATE TABLE holidays ("
             " site {text} NOT NULL,"
             " day {text} NOT NULL,"
+            " since BIGINT NOT NULL,"
+            " until BIGINT,"
             " yearly INTEGER NOT NULL,"
-            " revision BIGINT NOT NULL,"
-            " PRIMARY KEY (site, day))",
+            " PRIMARY KEY (site, day, since))",
             "CREATE TABLE access_groups ("
-            " name {text} PRIMARY KEY,"
-            " revision BIGINT NOT NULL)",
+            " name {text} NOT NULL,"
+            " since BIGINT NOT NULL,"
+            " until BIGINT,"
+            " PRIMARY KEY (name, since))",
             "CREATE TABLE group_grants ("
             " group_name {text} NOT NULL,"
+            " since BIGINT NOT NULL,"
             " seq INTEGER NOT NULL,"
             " schedule {text} NOT NULL,"
             " site {text} NOT NULL,"
             " controllers {text} NOT NULL,"
-            " PRIMARY KEY (group_name, seq))",
+            " PRIMARY KEY (group_name, since, seq))",
             "CREATE TABLE people ("
-            " id {text} PRIMARY KEY,"
+            " id {text} NOT NULL,"
+            " since BIGINT NOT NULL,"
+            " until BIGINT,"
             " name {text} NOT NULL,"
             " email {text},"
             " notes {text} NOT NULL,"
@@ -295,20 +308,27 @@ const std::vector<std::vector<std::string>>& upgrade_steps() {
             " valid_until {text},"
             " user_style INTEGER NOT NULL,"
             " open_style INTEGER NOT NULL,"
-            " revision BIGINT NOT NULL)",
+            " PRIMARY KEY (id, since))",
             "CREATE TABLE person_groups ("
             " person {text} NOT NULL,"
+            " since BIGINT NOT NULL,"
             " seq INTEGER NOT NULL,"
             " group_name {text} NOT NULL,"
-            " PRIMARY KEY (person, seq))",
-            "CREATE INDEX person_groups_group ON person_groups (group_name)",
+            " PRIMARY KEY (person, since, seq))",
             "CREATE TABLE person_cards ("
-            " card {text} PRIMARY KEY,"
             " person {text} NOT NULL,"
+            " since BIGINT NOT NULL,"
             " seq INTEGER NOT NULL,"
+            " until BIGINT,"
+            " card {text} NOT NULL,"
             " serial {text} NOT NULL,"
-            " password {text} NOT NULL)",
-            "CREATE INDEX person_cards_person ON person_cards (person, seq)",
+            " password {text} NOT NULL,"
+            " PRIMARY KEY (person, since, seq))",
+            "CREATE UNIQUE INDEX person_cards_holder ON person_cards (card) WHERE until IS NULL",
+            "CREATE INDEX schedules_saved ON schedules (name) WHERE until IS NULL",
+            "CREATE INDEX holidays_saved ON holidays (site, day) WHERE until IS NULL",
+            "CREATE INDEX access_groups_saved ON access_groups (name) WHERE until IS NULL",
+            "CREATE INDEX people_saved ON people (id) WHERE until IS NULL",
             "ALTER TABLE records ADD COLUMN person {text}",
             "ALTER TABLE records ADD COLUMN person_erased INTEGER NOT NULL DEFAULT 0",
             "CREATE INDEX records_person ON records (person)",

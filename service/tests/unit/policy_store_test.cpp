@@ -144,6 +144,32 @@ TEST_P(PolicyStoreTest, AChangeMadeOnAnOlderRevisionIsRefusedAsStale) {
     EXPECT_THROW(person_add(*store_, person("e1", ""), kOperator), Refused);
 }
 
+TEST_P(PolicyStoreTest, AnEarlierRevisionIsReadAsItWasSaved) {
+    person_add(*store_, person("e1", "00600001:000001:123456"), kOperator);
+    const PolicyAt first = store_->policy();
+    PersonArgs change;
+    change.id = "e1";
+    change.groups = "";
+    change.cards = "";
+    person_change(*store_, change, kOperator);
+    group_change(*store_, GroupArgs{"staff", std::vector<std::string>{"office@site:lisbon"}, {}}, kOperator);
+    person_add(*store_, person("e2", "00600001:000002:222222"), kOperator);  // the card changes hands
+
+    const PolicyAt then = store_->policy_at(first.revision);
+    ASSERT_EQ(then.policy.people.size(), 1U);
+    EXPECT_EQ(then.policy.people[0].groups, std::vector<std::string>{"staff"});
+    ASSERT_EQ(then.policy.people[0].cards.size(), 1U);
+    EXPECT_EQ(then.policy.people[0].cards[0].serial, "000001");
+    ASSERT_EQ(then.policy.groups.size(), 1U);
+    EXPECT_EQ(then.policy.groups[0].grants.at(0).site, "main");
+    EXPECT_EQ(store_->policy().policy.groups[0].grants.at(0).site, "lisbon");
+    EXPECT_THROW(store_->policy_at(store_->policy_revision() + 1), NotFound);
+
+    // An erasure takes the person out of every revision.
+    person_erase(*store_, "e1", {}, kOperator);
+    EXPECT_TRUE(store_->policy_at(first.revision).policy.people.empty());
+}
+
 TEST_P(PolicyStoreTest, ACardNumberIsAPersonsOrARowsNeverBoth) {
     Card row;
     row.card = "00200001";
