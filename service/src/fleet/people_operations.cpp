@@ -140,16 +140,7 @@ Outcome person_change(Store& store, const PersonArgs& args, const Actor& actor) 
     return person_saved(store, "person", args.id);
 }
 
-Outcome person_list(Store& store) {
-    Outcome outcome;
-    Json list = Json::array();
-    for (const Person& person : store.policy().policy.people) {
-        list.push_back(to_json(person));
-        outcome.lines.push_back(person_line(person));
-    }
-    outcome.json["people"] = list;
-    return outcome;
-}
+Outcome person_list(Store& store) { return listed(store.policy().policy.people, "people", person_line); }
 
 Outcome person_remove(Store& store, const std::string& id, std::optional<int64_t> revision,
                       const Actor& actor) {

@@ -142,14 +142,7 @@ Outcome schedule_change(Store& store, const ScheduleArgs& args, const Actor& act
 }
 
 Outcome schedule_list(Store& store) {
-    Outcome outcome;
-    Json list = Json::array();
-    for (const AccessSchedule& schedule : store.policy().policy.schedules) {
-        list.push_back(to_json(schedule));
-        outcome.lines.push_back(schedule_line(schedule));
-    }
-    outcome.json["schedules"] = list;
-    return outcome;
+    return listed(store.policy().policy.schedules, "schedules", schedule_line);
 }
 
 Outcome schedule_remove(Store& store, const std::string& name, std::optional<int64_t> revision,
@@ -208,15 +201,13 @@ Outcome holiday_change(Store& store, const HolidayArgs& args, const Actor& actor
 }
 
 Outcome holiday_list(Store& store, const std::string& site) {
-    Outcome outcome;
-    Json list = Json::array();
-    for (const Holiday& holiday : store.policy().policy.holidays) {
-        if (!site.empty() && holiday.site != site) continue;
-        list.push_back(to_json(holiday));
-        outcome.lines.push_back(holiday_line(holiday));
+    std::vector<Holiday> holidays = store.policy().policy.holidays;
+    if (!site.empty()) {
+        holidays.erase(std::remove_if(holidays.begin(), holidays.end(),
+                                      [&](const Holiday& holiday) { return holiday.site != site; }),
+                       holidays.end());
     }
-    outcome.json["holidays"] = list;
-    return outcome;
+    return listed(holidays, "holidays", holiday_line);
 }
 
 Outcome holiday_remove(Store& store, const HolidayArgs& args, const Actor& actor) {
@@ -264,16 +255,7 @@ Outcome group_change(Store& store, const GroupArgs& args, const Actor& actor) {
         store, "group", args.name, [&](const Policy& p) { return find_group(p, args.name); }, group_line);
 }
 
-Outcome group_list(Store& store) {
-    Outcome outcome;
-    Json list = Json::array();
-    for (const Group& group : store.policy().policy.groups) {
-        list.push_back(to_json(group));
-        outcome.lines.push_back(group_line(group));
-    }
-    outcome.json["groups"] = list;
-    return outcome;
-}
+Outcome group_list(Store& store) { return listed(store.policy().policy.groups, "groups", group_line); }
 
 Outcome group_remove(Store& store, const std::string& name, std::optional<int64_t> revision,
                      const Actor& actor) {

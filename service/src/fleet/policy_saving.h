@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "fleet/json_forms.h"
 #include "fleet/policy_operations.h"
 
 namespace doorlinkd {
@@ -31,5 +32,18 @@ int64_t made_on(const std::optional<int64_t>& given, int64_t saved);
 
 // Names for a refusal: the first few, and how many more.
 std::string some_names(const std::vector<std::string>& names);
+
+// The outcome of a list: {key: [JSON of each]} and a line each.
+template <typename Value, typename Line>
+Outcome listed(const std::vector<Value>& values, const char* key, Line line) {
+    Outcome outcome;
+    Json list = Json::array();
+    for (const Value& value : values) {
+        list.push_back(to_json(value));
+        outcome.lines.push_back(line(value));
+    }
+    outcome.json[key] = list;
+    return outcome;
+}
 
 }  // namespace doorlinkd

@@ -13,6 +13,7 @@
 #include "fleet/policy_operations.h"
 #include "store/store.h"
 #include "unit/test_databases.h"
+#include "unit/thrown_message.h"
 
 namespace doorlinkd::policy_store {
 namespace {
@@ -81,15 +82,6 @@ protected:
     std::unique_ptr<Store> store_;
     PolicyAt policy_;
 };
-
-std::string message_of(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "(nothing thrown)";
-}
 
 TEST_P(PolicyStoreTest, ValuesRoundTripAndEveryChangeIsAuditedWithoutPins) {
     const int64_t before = store_->policy_revision();

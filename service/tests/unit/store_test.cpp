@@ -17,6 +17,7 @@
 #include "store/schema.h"
 #include "store/store.h"
 #include "unit/test_databases.h"
+#include "unit/thrown_message.h"
 #include "zones/instant_text.h"
 
 namespace doorlinkd {
@@ -112,15 +113,6 @@ protected:
     std::unique_ptr<TestDatabase> database_;
     std::unique_ptr<Store> store_;
 };
-
-std::string message_of(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "(nothing thrown)";
-}
 
 // ---- schema
 
