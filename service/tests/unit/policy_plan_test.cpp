@@ -11,15 +11,8 @@
 #include "policy_values.h"
 #include "utc_text.h"
 
-namespace doorlinkd::policy_plan {
+namespace doorlinkd::policy_testing::plan_golden {
 namespace {
-
-using policy_values::controller;
-using policy_values::on_controller;
-using policy_values::on_site;
-using policy_values::person;
-using policy_values::span;
-using policy_values::weekly;
 
 const std::vector<int> kEveryDay = {0, 1, 2, 3, 4, 5, 6};
 const std::vector<int> kWorkdays = {1, 2, 3, 4, 5};
@@ -205,4 +198,4 @@ TEST(PolicyPlan, CardRowsStandBesidePeople) {
 }
 
 }  // namespace
-}  // namespace doorlinkd::policy_plan
+}  // namespace doorlinkd::policy_testing::plan_golden

@@ -15,15 +15,8 @@
 #include "policy_values.h"
 #include "utc_text.h"
 
-namespace doorlinkd::policy_golden {
+namespace doorlinkd::policy_testing::golden {
 namespace {
-
-using policy_values::controller;
-using policy_values::on_controller;
-using policy_values::on_site;
-using policy_values::person;
-using policy_values::span;
-using policy_values::weekly;
 
 constexpr int kSunday = 0;
 constexpr int kMonday = 1;
@@ -259,4 +252,4 @@ TEST(PolicyProblems, AControllerHoldsAtMostFiveThousandCards) {
 }
 
 }  // namespace
-}  // namespace doorlinkd::policy_golden
+}  // namespace doorlinkd::policy_testing::golden

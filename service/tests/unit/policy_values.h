@@ -1,5 +1,5 @@
-// Policies written out by hand for the policy's tests: schedules, grants,
-// controllers and people in a line each.
+// Policies written out by hand for the policy's tests (each in a namespace
+// inside this one): schedules, grants, controllers and people in a line each.
 #pragma once
 
 #include <string>
@@ -8,7 +8,7 @@
 #include "model/controller.h"
 #include "model/policy.h"
 
-namespace doorlinkd::policy_values {
+namespace doorlinkd::policy_testing {
 
 // A range from hhmm to hhmm.
 inline TimeRange span(int from, int to) { return {from / 100 * 60 + from % 100, to / 100 * 60 + to % 100}; }
@@ -45,4 +45,4 @@ inline Person person(const std::string& id, const std::vector<std::string>& grou
     return p;
 }
 
-}  // namespace doorlinkd::policy_values
+}  // namespace doorlinkd::policy_testing
