@@ -61,4 +61,14 @@ std::string date_text(const CalendarDate& date) {
     return text.data();
 }
 
+std::string optional_date_text(const std::optional<CalendarDate>& date) {
+    return date ? date_text(*date) : "";
+}
+
+const char* day_name(int weekday) {
+    static constexpr std::array<const char*, kDays> kDayNames = {"Sunday",   "Monday", "Tuesday", "Wednesday",
+                                                                 "Thursday", "Friday", "Saturday"};
+    return kDayNames.at(static_cast<size_t>(weekday));
+}
+
 }  // namespace doorlinkd

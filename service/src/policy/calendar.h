@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,5 +28,10 @@ bool is_holiday(const std::vector<Holiday>& holidays, const std::string& site, c
 
 // "yyyy-mm-dd".
 std::string date_text(const CalendarDate& date);
+// date_text of a date given, "" of none.
+std::string optional_date_text(const std::optional<CalendarDate>& date);
+
+// "Sunday" to "Saturday" of a weekday 0 to 6.
+const char* day_name(int weekday);
 
 }  // namespace doorlinkd

@@ -21,10 +21,6 @@ struct Field {
 // A value's fields by name, in the order they are written.
 using Fields = std::map<std::string, Field>;
 
-std::string optional_date_text(const std::optional<CalendarDate>& date) {
-    return date ? date_text(*date) : "";
-}
-
 Fields fields_of(const Person& person) {
     Fields fields{{"name", {person.name, true}},
                   {"email", {person.email.value_or(""), true}},

@@ -1,7 +1,6 @@
 #include "policy/problems.h"
 
 #include <algorithm>
-#include <array>
 #include <map>
 #include <set>
 
@@ -16,11 +15,6 @@
 
 namespace doorlinkd {
 namespace {
-
-constexpr std::array<const char*, kDays> kDayNames = {"Sunday",   "Monday", "Tuesday", "Wednesday",
-                                                      "Thursday", "Friday", "Saturday"};
-
-const char* day_name(int weekday) { return kDayNames.at(static_cast<size_t>(weekday)); }
 
 PolicyProblem invalid(std::string message) {
     PolicyProblem problem;

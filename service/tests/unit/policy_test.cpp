@@ -12,9 +12,10 @@
 #include "model/policy.h"
 #include "policy/compile.h"
 #include "policy/problems.h"
+#include "policy_values.h"
 #include "utc_text.h"
 
-namespace doorlinkd::policy_golden {
+namespace doorlinkd::policy_testing::golden {
 namespace {
 
 constexpr int kSunday = 0;
@@ -23,47 +24,16 @@ constexpr int kTuesday = 2;
 constexpr int kThursday = 4;
 constexpr int kFriday = 5;
 
-// A range from hhmm to hhmm.
-TimeRange span(int from, int to) { return {from / 100 * 60 + from % 100, to / 100 * 60 + to % 100}; }
-
-AccessSchedule weekly(const std::string& name, HolidayMode mode, const std::vector<int>& weekdays,
-                      const std::vector<TimeRange>& ranges) {
-    AccessSchedule schedule{name, {}, mode};
-    for (const int weekday : weekdays) schedule.days.at(static_cast<size_t>(weekday)) = ranges;
-    return schedule;
-}
-
 const std::vector<int> kEveryDay = {0, 1, 2, 3, 4, 5, 6};
 const std::vector<int> kWorkdays = {1, 2, 3, 4, 5};
-
-Controller controller(const std::string& name, const std::string& site, const std::string& zone) {
-    Controller c;
-    c.name = name;
-    c.site = site;
-    c.zone = zone;
-    return c;
-}
 
 const Controller kBerlinDoor = controller("hq-door1", "hq", "Europe/Berlin");
 const Controller kBerlinGate = controller("hq-door2", "hq", "Europe/Berlin");
 const Controller kNewYorkDoor = controller("ny-door1", "ny", "America/New_York");
 
-Grant on_site(const std::string& schedule, const std::string& site) { return {schedule, site, {}}; }
-Grant on_controller(const std::string& schedule, const std::string& name) { return {schedule, "", {name}}; }
-
-Person person(const std::string& id, const std::vector<std::string>& groups,
-              const std::vector<std::string>& cards) {
-    Person p;
-    p.id = id;
-    p.name = "Person " + id;
-    p.groups = groups;
-    for (const std::string& card : cards) p.cards.push_back({card, "123456", "654321"});
-    return p;
-}
-
 using Days = std::array<std::string, kDays>;
 
-// A compiled record of a person's card made by person() above.
+// A compiled record of a person's card made by person().
 Card record(const std::string& card, const Days& days, int userStyle = 1, int openStyle = 2) {
     Card c;
     c.card = card;
@@ -282,4 +252,4 @@ TEST(PolicyProblems, AControllerHoldsAtMostFiveThousandCards) {
 }
 
 }  // namespace
-}  // namespace doorlinkd::policy_golden
+}  // namespace doorlinkd::policy_testing::golden
