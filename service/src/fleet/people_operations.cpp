@@ -62,13 +62,6 @@ std::string person_line(const Person& person) {
     return line + "  (revision " + std::to_string(person.revision) + ")";
 }
 
-Outcome person_saved(Store& store, const std::string& verb, const std::string& id) {
-    const PolicyAt at = store.policy();
-    const Person* person = find_person(at.policy, id);
-    if (person == nullptr) throw NotFound("no person " + id);
-    return success(to_json(*person), verb + " " + person_line(*person));
-}
-
 // Removes or erases a person.
 void person_leaves(Store& store, const std::string& id, std::optional<int64_t> revision, const Actor& actor,
                    bool erase) {
@@ -81,7 +74,7 @@ void person_leaves(Store& store, const std::string& id, std::optional<int64_t> r
         edit.audit.push_back(policy_audit(actor, erase ? "person erase" : "person remove", id,
                                           erase
                                               ? "personal data and cards erased; records keep the card number"
-                                              : person_changes(before, nullptr)));
+                                              : changes_of(before, nullptr)));
         return edit;
     });
 }
@@ -114,30 +107,27 @@ ProblemsRefusal rows_refusal(const std::map<std::string, int>& lineOfId, RowErro
 }  // namespace
 
 Outcome person_add(Store& store, const PersonArgs& args, const Actor& actor) {
-    save_checked(store, [&](const PolicyAt&) {
-        Person person;
-        person.id = args.id;
-        person = with_args(std::move(person), args);
-        PolicyEdit edit;
-        edit.audit.push_back(policy_audit(actor, "person add", args.id, person_changes(nullptr, &person)));
-        edit.people.push_back(std::move(person));
-        return edit;
-    });
-    return person_saved(store, "added person", args.id);
+    return save_value<Person>(
+        store, actor, "person add", args.id, "added person",
+        [&](const PolicyAt&) {
+            Person person;
+            person.id = args.id;
+            return std::pair(with_args(std::move(person), args), static_cast<const Person*>(nullptr));
+        },
+        person_line);
 }
 
 Outcome person_change(Store& store, const PersonArgs& args, const Actor& actor) {
-    save_checked(store, [&](const PolicyAt& at) {
-        const Person* before = find_person(at.policy, args.id);
-        if (before == nullptr) throw NotFound("no person " + args.id);
-        Person person = with_args(*before, args);
-        person.revision = made_on(args.revision, before->revision);
-        PolicyEdit edit;
-        edit.audit.push_back(policy_audit(actor, "person change", args.id, person_changes(before, &person)));
-        edit.people.push_back(std::move(person));
-        return edit;
-    });
-    return person_saved(store, "person", args.id);
+    return save_value<Person>(
+        store, actor, "person change", args.id, "person",
+        [&](const PolicyAt& at) {
+            const Person* before = find_person(at.policy, args.id);
+            if (before == nullptr) throw NotFound("no person " + args.id);
+            Person person = with_args(*before, args);
+            person.revision = made_on(args.revision, before->revision);
+            return std::pair(person, before);
+        },
+        person_line);
 }
 
 Outcome person_list(Store& store) { return listed(store.policy().policy.people, "people", person_line); }
@@ -193,7 +183,7 @@ Outcome person_import_text(Store& store, const std::string& text, const std::str
                     person.openStyle = before->openStyle;
                     person.revision = before->revision;
                 }
-                const std::string changes = person_changes(before, &person);
+                const std::string changes = changes_of(before, &person);
                 if (changes.empty()) continue;
                 (before == nullptr ? added : changed) += 1;
                 edit.audit.push_back(policy_audit(actor, "person import", person.id, changes));
@@ -205,7 +195,7 @@ Outcome person_import_text(Store& store, const std::string& text, const std::str
                     ++removed;
                     edit.removedPeople.push_back(Removal{person.id, person.revision});
                     edit.audit.push_back(
-                        policy_audit(actor, "person import", person.id, person_changes(&person, nullptr)));
+                        policy_audit(actor, "person import", person.id, changes_of(&person, nullptr)));
                 }
             }
             return edit;

@@ -97,47 +97,28 @@ std::string holiday_line(const Holiday& holiday) {
            "  (revision " + std::to_string(holiday.revision) + ")";
 }
 
-// The outcome of a saved value, read back at its new revision.
-template <typename Value>
-Outcome saved(Store& store, const std::string& verb, const std::string& what,
-              const std::function<const Value*(const Policy&)>& find,
-              const std::function<std::string(const Value&)>& line) {
-    const PolicyAt at = store.policy();
-    const Value* value = find(at.policy);
-    if (value == nullptr) return success(Json{{"removed", what}}, verb + " " + what);
-    return success(to_json(*value), verb + " " + line(*value));
-}
-
 }  // namespace
 
 Outcome schedule_add(Store& store, const ScheduleArgs& args, const Actor& actor) {
-    save_checked(store, [&](const PolicyAt&) {
-        AccessSchedule schedule = with_args(AccessSchedule{args.name, {}, HolidayMode::closed}, args);
-        PolicyEdit edit;
-        edit.audit.push_back(
-            policy_audit(actor, "schedule add", args.name, schedule_changes(nullptr, &schedule)));
-        edit.schedules.push_back(std::move(schedule));
-        return edit;
-    });
-    return saved<AccessSchedule>(
-        store, "added schedule", args.name,
-        [&](const Policy& p) { return find_schedule_named(p, args.name); }, schedule_line);
+    return save_value<AccessSchedule>(
+        store, actor, "schedule add", args.name, "added schedule",
+        [&](const PolicyAt&) {
+            return std::pair(with_args(AccessSchedule{args.name, {}, HolidayMode::closed}, args),
+                             static_cast<const AccessSchedule*>(nullptr));
+        },
+        schedule_line);
 }
 
 Outcome schedule_change(Store& store, const ScheduleArgs& args, const Actor& actor) {
-    save_checked(store, [&](const PolicyAt& at) {
-        const AccessSchedule* before = find_schedule_named(at.policy, args.name);
-        if (before == nullptr) throw NotFound("no schedule " + args.name);
-        AccessSchedule schedule = with_args(*before, args);
-        schedule.revision = made_on(args.revision, before->revision);
-        PolicyEdit edit;
-        edit.audit.push_back(
-            policy_audit(actor, "schedule change", args.name, schedule_changes(before, &schedule)));
-        edit.schedules.push_back(std::move(schedule));
-        return edit;
-    });
-    return saved<AccessSchedule>(
-        store, "schedule", args.name, [&](const Policy& p) { return find_schedule_named(p, args.name); },
+    return save_value<AccessSchedule>(
+        store, actor, "schedule change", args.name, "schedule",
+        [&](const PolicyAt& at) {
+            const AccessSchedule* before = find_schedule_named(at.policy, args.name);
+            if (before == nullptr) throw NotFound("no schedule " + args.name);
+            AccessSchedule schedule = with_args(*before, args);
+            schedule.revision = made_on(args.revision, before->revision);
+            return std::pair(schedule, before);
+        },
         schedule_line);
 }
 
@@ -159,7 +140,7 @@ Outcome schedule_remove(Store& store, const std::string& name, std::optional<int
         if (!users.empty()) throw Refused("schedule " + name + " is granted by groups " + some_names(users));
         PolicyEdit edit;
         edit.removedSchedules.push_back(Removal{name, made_on(revision, before->revision)});
-        edit.audit.push_back(policy_audit(actor, "schedule remove", name, schedule_changes(before, nullptr)));
+        edit.audit.push_back(policy_audit(actor, "schedule remove", name, changes_of(before, nullptr)));
         return edit;
     });
     return success(Json{{"removed", name}}, "removed schedule " + name);
@@ -168,36 +149,28 @@ Outcome schedule_remove(Store& store, const std::string& name, std::optional<int
 Outcome holiday_add(Store& store, const HolidayArgs& args, const Actor& actor) {
     const CalendarDate date = date_arg(args.date);
     if (!store.site(args.site)) throw NotFound("no site named " + args.site);
-    save_checked(store, [&](const PolicyAt&) {
-        const Holiday holiday{args.site, date, args.yearly.value_or(false), 0};
-        PolicyEdit edit;
-        edit.holidays.push_back(holiday);
-        edit.audit.push_back(policy_audit(actor, "holiday add", args.site + " " + date_text(date),
-                                          holiday_changes(nullptr, &holiday)));
-        return edit;
-    });
-    return saved<Holiday>(
-        store, "added holiday", args.site + " " + args.date,
-        [&](const Policy& p) { return find_holiday(p, args.site, date); }, holiday_line);
+    return save_value<Holiday>(
+        store, actor, "holiday add", args.site + " " + date_text(date), "added holiday",
+        [&](const PolicyAt&) {
+            return std::pair(Holiday{args.site, date, args.yearly.value_or(false), 0},
+                             static_cast<const Holiday*>(nullptr));
+        },
+        holiday_line);
 }
 
 Outcome holiday_change(Store& store, const HolidayArgs& args, const Actor& actor) {
     const CalendarDate date = date_arg(args.date);
-    save_checked(store, [&](const PolicyAt& at) {
-        const Holiday* before = find_holiday(at.policy, args.site, date);
-        if (before == nullptr) throw NotFound("no holiday " + args.date + " of site " + args.site);
-        Holiday holiday = *before;
-        if (args.yearly) holiday.yearly = *args.yearly;
-        holiday.revision = made_on(args.revision, before->revision);
-        PolicyEdit edit;
-        edit.holidays.push_back(holiday);
-        edit.audit.push_back(policy_audit(actor, "holiday change", args.site + " " + date_text(date),
-                                          holiday_changes(before, &holiday)));
-        return edit;
-    });
-    return saved<Holiday>(
-        store, "holiday", args.site + " " + args.date,
-        [&](const Policy& p) { return find_holiday(p, args.site, date); }, holiday_line);
+    return save_value<Holiday>(
+        store, actor, "holiday change", args.site + " " + date_text(date), "holiday",
+        [&](const PolicyAt& at) {
+            const Holiday* before = find_holiday(at.policy, args.site, date);
+            if (before == nullptr) throw NotFound("no holiday " + args.date + " of site " + args.site);
+            Holiday holiday = *before;
+            if (args.yearly) holiday.yearly = *args.yearly;
+            holiday.revision = made_on(args.revision, before->revision);
+            return std::pair(holiday, before);
+        },
+        holiday_line);
 }
 
 Outcome holiday_list(Store& store, const std::string& site) {
@@ -220,7 +193,7 @@ Outcome holiday_remove(Store& store, const HolidayArgs& args, const Actor& actor
         PolicyEdit edit;
         edit.removedHolidays.push_back(gone);
         edit.audit.push_back(policy_audit(actor, "holiday remove", args.site + " " + date_text(date),
-                                          holiday_changes(before, nullptr)));
+                                          changes_of(before, nullptr)));
         return edit;
     });
     return success(Json{{"removed", Json{{"site", args.site}, {"date", date_text(date)}}}},
@@ -228,31 +201,25 @@ Outcome holiday_remove(Store& store, const HolidayArgs& args, const Actor& actor
 }
 
 Outcome group_add(Store& store, const GroupArgs& args, const Actor& actor) {
-    save_checked(store, [&](const PolicyAt&) {
-        Group group = with_args(Group{args.name, {}, 0}, args);
-        PolicyEdit edit;
-        edit.audit.push_back(policy_audit(actor, "group add", args.name, group_changes(nullptr, &group)));
-        edit.groups.push_back(std::move(group));
-        return edit;
-    });
-    return saved<Group>(
-        store, "added group", args.name, [&](const Policy& p) { return find_group(p, args.name); },
+    return save_value<Group>(
+        store, actor, "group add", args.name, "added group",
+        [&](const PolicyAt&) {
+            return std::pair(with_args(Group{args.name, {}, 0}, args), static_cast<const Group*>(nullptr));
+        },
         group_line);
 }
 
 Outcome group_change(Store& store, const GroupArgs& args, const Actor& actor) {
-    save_checked(store, [&](const PolicyAt& at) {
-        const Group* before = find_group(at.policy, args.name);
-        if (before == nullptr) throw NotFound("no group " + args.name);
-        Group group = with_args(*before, args);
-        group.revision = made_on(args.revision, before->revision);
-        PolicyEdit edit;
-        edit.audit.push_back(policy_audit(actor, "group change", args.name, group_changes(before, &group)));
-        edit.groups.push_back(std::move(group));
-        return edit;
-    });
-    return saved<Group>(
-        store, "group", args.name, [&](const Policy& p) { return find_group(p, args.name); }, group_line);
+    return save_value<Group>(
+        store, actor, "group change", args.name, "group",
+        [&](const PolicyAt& at) {
+            const Group* before = find_group(at.policy, args.name);
+            if (before == nullptr) throw NotFound("no group " + args.name);
+            Group group = with_args(*before, args);
+            group.revision = made_on(args.revision, before->revision);
+            return std::pair(group, before);
+        },
+        group_line);
 }
 
 Outcome group_list(Store& store) { return listed(store.policy().policy.groups, "groups", group_line); }
@@ -270,7 +237,7 @@ Outcome group_remove(Store& store, const std::string& name, std::optional<int64_
         if (!members.empty()) throw Refused("group " + name + " still has people: " + some_names(members));
         PolicyEdit edit;
         edit.removedGroups.push_back(Removal{name, made_on(revision, before->revision)});
-        edit.audit.push_back(policy_audit(actor, "group remove", name, group_changes(before, nullptr)));
+        edit.audit.push_back(policy_audit(actor, "group remove", name, changes_of(before, nullptr)));
         return edit;
     });
     return success(Json{{"removed", name}}, "removed group " + name);

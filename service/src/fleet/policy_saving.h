@@ -9,6 +9,7 @@
 
 #include "fleet/json_forms.h"
 #include "fleet/policy_operations.h"
+#include "policy/changes.h"
 
 namespace doorlinkd {
 
@@ -32,6 +33,32 @@ int64_t made_on(const std::optional<int64_t>& given, int64_t saved);
 
 // Names for a refusal: the first few, and how many more.
 std::string some_names(const std::vector<std::string>& names);
+
+// Where each kind of value goes in an edit.
+inline void put_into(PolicyEdit& edit, AccessSchedule value) { edit.schedules.push_back(std::move(value)); }
+inline void put_into(PolicyEdit& edit, Holiday value) { edit.holidays.push_back(std::move(value)); }
+inline void put_into(PolicyEdit& edit, Group value) { edit.groups.push_back(std::move(value)); }
+inline void put_into(PolicyEdit& edit, Person value) { edit.people.push_back(std::move(value)); }
+
+// Adds or changes one value, audited as action on target: change works out,
+// from the policy read now, the value to put (with the revision it was made
+// on) and the one it replaces (null: none). The outcome shows the value as
+// saved, "verb LINE".
+template <typename Value, typename Change, typename Line>
+Outcome save_value(Store& store, const Actor& actor, const std::string& action, const std::string& target,
+                   const std::string& verb, const Change& change, const Line& line) {
+    Value saved;
+    const int64_t revision = save_checked(store, [&](const PolicyAt& at) {
+        const std::pair<Value, const Value*> made = change(at);
+        PolicyEdit edit;
+        edit.audit.push_back(policy_audit(actor, action, target, changes_of(made.second, &made.first)));
+        saved = made.first;
+        put_into(edit, made.first);
+        return edit;
+    });
+    saved.revision = revision;
+    return success(to_json(saved), verb + " " + line(saved));
+}
 
 // The outcome of a list: {key: [JSON of each]} and a line each.
 template <typename Value, typename Line>

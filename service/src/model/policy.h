@@ -35,6 +35,9 @@ struct CalendarDate {
     bool operator<=(const CalendarDate& other) const { return !(other < *this); }
 };
 
+// "yyyy-mm-dd", as people write a date and the database keeps it.
+std::string date_text(const CalendarDate& date);
+
 // Minutes since midnight: from is in the range, to is not. to may be
 // kMinutesPerDay (24:00), the end of the day.
 struct TimeRange {

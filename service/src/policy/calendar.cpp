@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
 
 #include "zones/zones.h"
 
@@ -53,12 +52,6 @@ bool is_holiday(const std::vector<Holiday>& holidays, const std::string& site, c
         if (holiday.yearly) return holiday.date.month == date.month && holiday.date.day == date.day;
         return holiday.date == date;
     });
-}
-
-std::string date_text(const CalendarDate& date) {
-    std::array<char, 16> text{};
-    std::snprintf(text.data(), text.size(), "%04d-%02d-%02d", date.year, date.month, date.day);
-    return text.data();
 }
 
 std::string optional_date_text(const std::optional<CalendarDate>& date) {

@@ -26,9 +26,7 @@ bool is_calendar_date(const CalendarDate& date);
 // Whether one of the holidays of site falls on date.
 bool is_holiday(const std::vector<Holiday>& holidays, const std::string& site, const CalendarDate& date);
 
-// "yyyy-mm-dd".
-std::string date_text(const CalendarDate& date);
-// date_text of a date given, "" of none.
+// date_text (model/policy.h) of a date given, "" of none.
 std::string optional_date_text(const std::optional<CalendarDate>& date);
 
 // "Sunday" to "Saturday" of a weekday 0 to 6.

@@ -87,11 +87,11 @@ std::string changes(const Value* before, const Value* after) {
 
 }  // namespace
 
-std::string person_changes(const Person* before, const Person* after) { return changes(before, after); }
-std::string group_changes(const Group* before, const Group* after) { return changes(before, after); }
-std::string schedule_changes(const AccessSchedule* before, const AccessSchedule* after) {
+std::string changes_of(const Person* before, const Person* after) { return changes(before, after); }
+std::string changes_of(const Group* before, const Group* after) { return changes(before, after); }
+std::string changes_of(const AccessSchedule* before, const AccessSchedule* after) {
     return changes(before, after);
 }
-std::string holiday_changes(const Holiday* before, const Holiday* after) { return changes(before, after); }
+std::string changes_of(const Holiday* before, const Holiday* after) { return changes(before, after); }
 
 }  // namespace doorlinkd

@@ -10,9 +10,9 @@ namespace doorlinkd {
 
 // "" when nothing changed. before or after null: the value was added or
 // removed (its fields are listed, a PIN never).
-std::string person_changes(const Person* before, const Person* after);
-std::string group_changes(const Group* before, const Group* after);
-std::string schedule_changes(const AccessSchedule* before, const AccessSchedule* after);
-std::string holiday_changes(const Holiday* before, const Holiday* after);
+std::string changes_of(const Person* before, const Person* after);
+std::string changes_of(const Group* before, const Group* after);
+std::string changes_of(const AccessSchedule* before, const AccessSchedule* after);
+std::string changes_of(const Holiday* before, const Holiday* after);
 
 }  // namespace doorlinkd

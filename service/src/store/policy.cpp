@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstdio>
 #include <map>
 #include <set>
 #include <string_view>
@@ -15,13 +14,8 @@
 namespace doorlinkd {
 namespace {
 
-// The stored forms: dates as "yyyy-mm-dd", a day's ranges as minutes
-// "from-to" separated by commas.
-std::string stored_date(const CalendarDate& date) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d", date.year, date.month, date.day);
-    return text;
-}
+// The stored forms: dates as date_text writes them, a day's ranges as
+// minutes "from-to" separated by commas.
 
 // The numbers of a stored text separated by the one separator, all of them
 // or a StoreError: the database holds only what this file wrote.
@@ -47,7 +41,7 @@ CalendarDate date_of(const std::string& text) {
 }
 
 Value optional_date(const std::optional<CalendarDate>& date) {
-    return date ? Value(stored_date(*date)) : Value();
+    return date ? Value(date_text(*date)) : Value();
 }
 
 std::optional<CalendarDate> optional_date_of(const Value& value) {
@@ -256,7 +250,7 @@ void put_schedule(Tx& tx, const AccessSchedule& schedule, int64_t revision) {
 }
 
 void put_holiday(Tx& tx, const Holiday& holiday, int64_t revision) {
-    const std::string day = stored_date(holiday.date);
+    const std::string day = date_text(holiday.date);
     replace_version(tx, kHolidays, day + " of site " + holiday.site, {holiday.site, day}, holiday.revision,
                     revision);
     tx.exec("INSERT INTO holidays (site, day, yearly, since) VALUES (?, ?, ?, ?)",
@@ -381,7 +375,7 @@ int64_t SqlPolicy::save_policy(const PolicyEdit& edit) {
             remove_version(tx, kSchedules, removal.name, {removal.name}, removal.revision, revision);
         }
         for (const Holiday& holiday : edit.removedHolidays) {
-            const std::string day = stored_date(holiday.date);
+            const std::string day = date_text(holiday.date);
             remove_version(tx, kHolidays, day + " of site " + holiday.site, {holiday.site, day},
                            holiday.revision, revision);
         }
