@@ -10,6 +10,8 @@
            them (event_streams.py)
   rps      requests per second of GET /api/v1/controllers, this build beside
            the old server given with --old-doorlinkd (throughput.py)
+  leaver   a person holding cards on 100 controllers of 2,000 cards disabled
+           through the API, up to the last read-back confirming (leavers.py)
   import   memory of a 16 MiB import of bad rows, over serve's API and the
            command line (import_memory.py)
 
@@ -24,6 +26,7 @@ from pathlib import Path
 
 import event_streams
 import import_memory
+import leavers
 import serve_fleet
 import slow_clients
 import throughput
@@ -31,7 +34,7 @@ from serve_support import fresh_serve, memory_mib, raise_open_files
 
 from doorsim_process import Simulator  # from the folder serve_support puts on the path
 
-SECTIONS = ["push", "sync", "trickle", "streams", "rps", "import"]
+SECTIONS = ["push", "sync", "trickle", "streams", "rps", "import", "leaver"]
 
 
 def options():
@@ -58,6 +61,9 @@ def options():
     parser.add_argument("--rps-connections", type=int, default=8)
     parser.add_argument("--rps-seconds", type=float, default=10.0, help="rps: seconds of each server, each way")
     parser.add_argument("--rps-rounds", type=int, default=2, help="rps: turns the servers take")
+    parser.add_argument("--leaver-controllers", type=int, default=100)
+    parser.add_argument("--leaver-cards", type=int, default=2000, help="leaver: cards of each controller")
+    parser.add_argument("--leaver-runs", type=int, default=5)
     parser.add_argument("--import-mib", type=int, default=16, help="size of the CSV of bad rows")
     parser.add_argument("--import-timeout", type=float, default=90.0, help="seconds each import may take")
     parser.add_argument("--import-guard-mib", type=int, default=2048,
@@ -95,6 +101,8 @@ def main():
     doorlinkd = bin_dir / "doorlinkd"
     if {"push", "sync"} & set(args.sections):
         serve_fleet.run(args, bin_dir, args.sections)
+    if "leaver" in args.sections:
+        leavers.run(args, bin_dir)
     if not {"trickle", "streams", "rps", "import"} & set(args.sections):
         return 0
     with Simulator(str(bin_dir / "doorsim"), args.fleet, "--control") as sim:

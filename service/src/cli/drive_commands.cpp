@@ -1,23 +1,13 @@
 #include "archive/archive.h"
-#include "cards/card_rules.h"
 #include "cli/commands.h"
 #include "fleet/json_forms.h"
+#include "fleet/plan_operations.h"
 #include "leases/lease_keeper.h"
 #include "sync/sync.h"
+#include "zones/policy_clock.h"
 
 namespace doorlinkd {
 namespace {
-
-ExitCode exit_code_of(SyncStatus status) {
-    switch (status) {
-        case SyncStatus::InStep:
-        case SyncStatus::Repaired: return kSuccess;
-        case SyncStatus::Drift: return kDriftRemains;
-        case SyncStatus::Unreachable: return kUnreachable;
-        case SyncStatus::Busy: return kBusy;
-    }
-    return kUnreachable;
-}
 
 ExitCode exit_code_of(ArchiveStatus status) {
     switch (status) {
@@ -26,12 +16,6 @@ ExitCode exit_code_of(ArchiveStatus status) {
         case ArchiveStatus::Busy: return kBusy;
     }
     return kUnreachable;
-}
-
-// A PIN is never printed: what sync prints tends to end in a log.
-std::string value_text(const Drift& drift, const std::optional<std::string>& value) {
-    if (value && drift.field == kCardColumns[kPasswordColumn]) return "(hidden)";
-    return value ? "\"" + *value + "\"" : "none";
 }
 
 // What the journal held from a process that died: imported before the
@@ -50,28 +34,18 @@ void import_left_journals(Store& store, const DataDir& dataDir, Outcome& outcome
 
 Outcome sync_command(Store& store, const DataDir& dataDir, const DriveArgs& args) {
     const std::vector<Controller> controllers = chosen_controllers(store, args.names);
-    Outcome outcome;
-    import_left_journals(store, dataDir, outcome);
+    Outcome journal;
+    import_left_journals(store, dataDir, journal);
     LeaseKeeper leases(store, args.owner, args.leaseSeconds);
     SyncOptions options;
     options.checkOnly = args.checkOnly;
     options.parallel = args.parallel;
+    options.atMs = policy_now_ms();
     options.run = store.begin_sync_run(args.owner, args.checkOnly);
-    outcome.json["run"] = options.run;
-    Json list = Json::array();
-    for (const SyncResult& result : sync_controllers(store, leases, dataDir, controllers, options)) {
-        outcome.code = worst(outcome.code, exit_code_of(result.status));
-        list.push_back(to_json(result, PinView::Hidden));
-        outcome.lines.push_back(result.controller + ": " + status_name(result.status) + " (" +
-                                std::to_string(result.cards) + " cards)" +
-                                (result.message.empty() ? "" : ": " + result.message));
-        for (const Drift& d : result.drift) {
-            outcome.lines.push_back("  card " + d.card + " " + d.field + ": database " +
-                                    value_text(d, d.database) + ", controller " +
-                                    value_text(d, d.controller));
-        }
-    }
-    outcome.json["controllers"] = list;
+    Outcome outcome =
+        sync_outcome(SyncDone{options.run, sync_controllers(store, leases, dataDir, controllers, options)});
+    outcome.json["journal"] = journal.json["journal"];
+    outcome.lines.insert(outcome.lines.begin(), journal.lines.begin(), journal.lines.end());
     return outcome;
 }
 

@@ -11,7 +11,9 @@
 #include <iostream>
 
 #include "cards/card_rules.h"
+#include "cli/apply_command_line.h"
 #include "cli/commands.h"
+#include "cli/hand_over.h"
 #include "cli/policy_command_line.h"
 #include "cli/runtime.h"
 #include "leases/lease_keeper.h"
@@ -159,6 +161,7 @@ int main(int argc, char** argv) {
     siteRemove->add_option("NAME", siteArgs.name)->required();
 
     PolicyCommandLine policyLine(app);
+    ApplyCommandLine applyLine(app);
 
     auto* card = app.add_subcommand("card", "the cards (rows kept beside people)")->require_subcommand(1);
     std::string file;
@@ -251,6 +254,7 @@ int main(int argc, char** argv) {
         sub->fallthrough();
     }
     for (CLI::App* sub : policyLine.commands()) sub->fallthrough();
+    for (CLI::App* sub : applyLine.commands()) sub->fallthrough();
 
     try {
         app.parse(argc, argv);
@@ -295,20 +299,22 @@ int main(int argc, char** argv) {
         o.parallel = settings.parallel;
         o.leaseSeconds = settings.leaseSeconds;
 
-        const bool drives = sync->parsed() || archive->parsed() || serve->parsed();
+        // sync, apply and disable drive the controllers themselves only while
+        // no serve holds them; archive and serve always do.
+        const bool mayHandOver = sync->parsed() || applyLine.drives();
+        const bool drives = archive->parsed() || serve->parsed() || mayHandOver;
         query.since = record_bound("--since", since);
         std::string dataDir;
         std::unique_ptr<DataDirLock> lock;
         if (drives || o.db.empty()) dataDir = prepare_data_dir(o.dataDir, std::cerr);
-        if (drives) {
-            use_data_dir_for_library(dataDir, argv);
-            lock = std::make_unique<DataDirLock>(dataDir, sync->parsed()      ? "sync"
-                                                          : archive->parsed() ? "archive"
-                                                                              : "serve");
+        if (drives) use_data_dir_for_library(dataDir, argv);
+        const auto holdDataDir = [&](const char* command) {
+            lock = std::make_unique<DataDirLock>(dataDir, command);
             if (!o.portRange.empty() && !library::set_port_range(o.portRange[0], o.portRange[1])) {
                 throw Refused("--port-range: START and END within 0 to 65535");
             }
-        }
+        };
+        if (archive->parsed() || serve->parsed()) holdDataDir(archive->parsed() ? "archive" : "serve");
         const std::string location = o.db.empty() ? "sqlite:" + dataDir + "/doorlink.db" : o.db;
         // init makes a new SQLite database where it is told, directory and all.
         if (init->parsed() && location.rfind("sqlite:", 0) == 0) {
@@ -319,6 +325,8 @@ int main(int argc, char** argv) {
         }
         std::unique_ptr<Store> store = Store::open(location);
         if (!init->parsed()) store->require_schema();
+        const bool handOver = mayHandOver && serve_is_live(*store);
+        if (mayHandOver && !handOver) holdDataDir(sync->parsed() ? "sync" : "apply");
         drive.parallel = o.parallel;
         drive.leaseSeconds = o.leaseSeconds;
         drive.owner = lease_owner_name();
@@ -346,6 +354,8 @@ int main(int argc, char** argv) {
             outcome = site_set_command(*store, siteArgs.name, siteZone, siteDescription);
         } else if (siteRemove->parsed()) {
             outcome = site_remove_command(*store, siteArgs.name);
+        } else if (applyLine.parsed()) {
+            outcome = applyLine.run(*store, DataDir(dataDir), drive, handOver);
         } else if (policyLine.parsed()) {
             outcome = policyLine.run(*store);
         } else if (cardImport->parsed()) {
@@ -361,7 +371,7 @@ int main(int argc, char** argv) {
         } else if (cardRemove->parsed()) {
             outcome = card_remove(*store, removeCard);
         } else if (sync->parsed()) {
-            outcome = sync_command(*store, DataDir(dataDir), drive);
+            outcome = handOver ? sync_handed_over(*store, drive) : sync_command(*store, DataDir(dataDir), drive);
         } else if (archive->parsed()) {
             outcome = archive_command(*store, DataDir(dataDir), drive);
         } else if (records->parsed()) {
@@ -382,16 +392,8 @@ int main(int argc, char** argv) {
             serving.db = location;
             return serve_command(*store, DataDir(dataDir), serving, stopSignals);
         }
-    } catch (const RowsRefused& e) {
-        outcome = outcome_of_rows(e);
-    } catch (const Refused& e) {
-        outcome = failure(kRefused, e.what());
-    } catch (const StoreError& e) {
-        outcome = failure(kLocalError, e.what());
-    } catch (const Busy& e) {
-        outcome = failure(kBusy, e.what());
     } catch (const std::exception& e) {
-        outcome = failure(kLocalError, e.what());
+        outcome = outcome_of_failure(e);
     }
     emit(outcome, o.json);
     return outcome.code;

@@ -38,6 +38,8 @@ public:
     // controller. NotFound for an unknown name.
     virtual int64_t start_sync(const std::vector<std::string>& names, const Actor& actor) = 0;
     virtual int64_t start_archive(const std::vector<std::string>& names, const Actor& actor) = 0;
+    // The policy was saved: leavers it made are looked for at once.
+    virtual void wake_leavers() = 0;
 };
 
 }  // namespace doorlinkd

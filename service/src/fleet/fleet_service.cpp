@@ -8,11 +8,16 @@
 #include "fleet/operations.h"
 #include "library/doorlink_library.h"
 #include "sync/sync.h"
+#include "zones/policy_clock.h"
 
 namespace doorlinkd {
 namespace {
 
 constexpr size_t kMostWaitingRuns = 8;
+// How often the leavers' watch asks for the policy's revision when no save
+// of this process woke it: a save of another process is seen this late.
+constexpr auto kLeaverRound = std::chrono::milliseconds(250);
+constexpr size_t kRemovalsKept = 16;
 
 std::string silent(const Controller& controller, const char* what) {
     return controller.name + " (" + controller.address + ") did not answer " + what;
@@ -115,7 +120,16 @@ int64_t FleetService::start_archive(const std::vector<std::string>& names, const
     return enqueue(Kind::Archive, names, actor);
 }
 
-int64_t FleetService::enqueue(Kind kind, const std::vector<std::string>& names, const Actor& actor) {
+SyncDone FleetService::sync_and_wait(const std::vector<std::string>& names, bool checkOnly,
+                                     const Actor& actor) {
+    auto done = std::make_shared<std::promise<SyncDone>>();
+    std::future<SyncDone> result = done->get_future();
+    enqueue(Kind::Sync, names, actor, checkOnly, done);
+    return result.get();
+}
+
+int64_t FleetService::enqueue(Kind kind, const std::vector<std::string>& names, const Actor& actor,
+                              bool checkOnly, std::shared_ptr<std::promise<SyncDone>> done) {
     std::vector<Controller> controllers = chosen_controllers(store_, names);
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -125,9 +139,9 @@ int64_t FleetService::enqueue(Kind kind, const std::vector<std::string>& names, 
         }
     }
     const std::string owner = actor.who.empty() ? leases_.owner() : actor.who;
-    Run run{kind, 0, std::move(controllers)};
+    Run run{kind, 0, std::move(controllers), checkOnly, std::move(done)};
     if (kind == Kind::Sync) {
-        run.id = store_.begin_sync_run(owner, false);
+        run.id = store_.begin_sync_run(owner, checkOnly);
         metrics_.sync_run();
     } else {
         run.id = store_.begin_archive_run(owner);
@@ -156,15 +170,85 @@ bool FleetService::archive_pending() const { return pending(Kind::Archive); }
 
 void FleetService::start() {
     threads_.spawn([this] { run_loop(); });
+    threads_.spawn([this] { leaver_loop(); });
 }
 
 void FleetService::stop() {
+    std::deque<Run> dropped;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         stopping_ = true;
-        waiting_.clear();
+        dropped.swap(waiting_);
+    }
+    for (Run& run : dropped) {
+        if (run.done) run.done->set_exception(std::make_exception_ptr(Busy("the service stopped")));
     }
     wake_.notify_all();
+    leaverWake_.notify_all();
+    leaverSeen_.notify_all();
+}
+
+void FleetService::wake_leavers() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        leaverLook_ = true;
+    }
+    leaverWake_.notify_all();
+}
+
+LeaverRemoval FleetService::await_leavers(int64_t revision, std::chrono::milliseconds wait) {
+    wake_leavers();
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!leaverSeen_.wait_for(lock, wait, [&] { return stopping_ || seenRevision_ >= revision; }) ||
+        stopping_) {
+        throw Busy("the leavers' removal of revision " + std::to_string(revision) + " did not end in time");
+    }
+    for (const LeaverRemoval& removal : removals_) {
+        if (removal.revision >= revision) return removal;
+    }
+    LeaverRemoval none;
+    none.revision = revision;
+    return none;
+}
+
+void FleetService::leaver_loop() {
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            leaverWake_.wait_for(lock, kLeaverRound, [this] { return stopping_ || leaverLook_; });
+            if (stopping_) return;
+            leaverLook_ = false;
+        }
+        try {
+            look_for_leavers();
+        } catch (const std::exception& e) {
+            std::cerr << "doorlinkd: removing leavers: " << e.what() << std::endl;
+        }
+    }
+}
+
+void FleetService::look_for_leavers() {
+    const bool first = seenRevision_ < 0;
+    if (!first && store_.policy_revision() == seenRevision_) return;
+    PolicyAt newest = store_.policy();
+    LeaverRemoval removal;
+    // At start every list is compiled without the leavers anyway: the first
+    // runs see to those who left while no one watched.
+    if (!first) {
+        removal = remove_leavers(store_, leases_, dataDir_, seen_, newest, &turns_, parallel_,
+                                 Actor{leases_.owner(), ""});
+        publish(removal.done.run, removal.done.results);
+    }
+    seen_ = std::move(newest.policy);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        seenRevision_ = newest.revision;
+        if (!removal.people.empty()) {
+            removals_.push_back(std::move(removal));
+            if (removals_.size() > kRemovalsKept) removals_.pop_front();
+        }
+    }
+    leaverSeen_.notify_all();
 }
 
 void FleetService::run_loop() {
@@ -180,32 +264,42 @@ void FleetService::run_loop() {
         }
         try {
             if (run.kind == Kind::Sync) {
-                run_sync(run);
+                std::vector<SyncResult> results = run_sync(run);
+                if (run.done) run.done->set_value(SyncDone{run.id, std::move(results)});
             } else {
                 run_archive(run);
             }
         } catch (const std::exception& e) {
             std::cerr << "doorlinkd: " << (run.kind == Kind::Sync ? "sync" : "archive") << " run " << run.id
                       << " ended early: " << e.what() << std::endl;
+            if (run.done) run.done->set_exception(std::current_exception());
         }
         std::lock_guard<std::mutex> lock(mutex_);
         running_.reset();
     }
 }
 
-void FleetService::run_sync(const Run& run) {
+std::vector<SyncResult> FleetService::run_sync(const Run& run) {
     SyncOptions options;
     options.parallel = parallel_;
     options.run = run.id;
-    const std::vector<SyncResult> results =
-        sync_controllers(store_, leases_, dataDir_, run.controllers, options);
+    options.checkOnly = run.checkOnly;
+    options.turns = &turns_;
+    options.atMs = policy_now_ms();
+    std::vector<SyncResult> results = sync_controllers(store_, leases_, dataDir_, run.controllers, options);
+    publish(run.id, results);
+    return results;
+}
+
+void FleetService::publish(int64_t run, const std::vector<SyncResult>& results) {
+    if (results.empty()) return;
     std::vector<Event> events;
     for (const SyncResult& result : results) {
         if (result.status != SyncStatus::Busy) {
             metrics_.exchange(result.controller, result.status != SyncStatus::Unreachable);
         }
         metrics_.sync_result(status_name(result.status), static_cast<int>(result.drift.size()));
-        events.push_back(sync_event(run.id, result));
+        events.push_back(sync_event(run, result));
     }
     hub_.append(std::move(events));
 }

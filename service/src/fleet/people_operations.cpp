@@ -117,9 +117,11 @@ Outcome person_add(Store& store, const PersonArgs& args, const Actor& actor) {
         person_line);
 }
 
-Outcome person_change(Store& store, const PersonArgs& args, const Actor& actor) {
+namespace {
+
+Outcome changed_person(Store& store, const PersonArgs& args, const Actor& actor, const std::string& action) {
     return save_value<Person>(
-        store, actor, "person change", args.id, "person",
+        store, actor, action, args.id, "person",
         [&](const PolicyAt& at) {
             const Person* before = find_person(at.policy, args.id);
             if (before == nullptr) throw NotFound("no person " + args.id);
@@ -128,6 +130,21 @@ Outcome person_change(Store& store, const PersonArgs& args, const Actor& actor) 
             return std::pair(person, before);
         },
         person_line);
+}
+
+}  // namespace
+
+Outcome person_change(Store& store, const PersonArgs& args, const Actor& actor) {
+    return changed_person(store, args, actor, "person change");
+}
+
+Outcome person_disable(Store& store, const std::string& id, std::optional<int64_t> revision,
+                       const Actor& actor) {
+    PersonArgs args;
+    args.id = id;
+    args.active = false;
+    args.revision = revision;
+    return changed_person(store, args, actor, "person disable");
 }
 
 Outcome person_list(Store& store) { return listed(store.policy().policy.people, "people", person_line); }

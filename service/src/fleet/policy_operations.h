@@ -69,6 +69,11 @@ struct PersonArgs {
 };
 Outcome person_add(Store& store, const PersonArgs& args, const Actor& actor);
 Outcome person_change(Store& store, const PersonArgs& args, const Actor& actor);
+// The person leaves: inactive from this revision on, audited as "person
+// disable". Their cards leave the controllers through the leavers' removal
+// (fleet/leaver_removal.h), which the caller starts.
+Outcome person_disable(Store& store, const std::string& id, std::optional<int64_t> revision,
+                       const Actor& actor);
 // Never with a PIN.
 Outcome person_list(Store& store);
 // The person goes; the records of their cards keep their id.

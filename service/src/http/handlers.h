@@ -46,6 +46,11 @@ void get_archive_run(Services& services, Call& call);
 void list_records(Services& services, Call& call);
 void get_photo(Services& services, Call& call);
 
+// plans_api.cpp
+void make_plan(Services& services, Call& call);
+void apply_plan(Services& services, Call& call);
+void disable_person(Services& services, Call& call);
+
 // events_api.cpp
 void list_events(Services& services, Call& call);
 void stream_events(Services& services, Call& call);

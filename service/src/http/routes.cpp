@@ -107,6 +107,18 @@ const std::vector<Route>& api_routes() {
          "Events as they come (text/event-stream), after Last-Event-ID or after=", stream_events,
          "after,controller,kind"},
 
+        {"POST", "/api/v1/plans", kOperator,
+         "Make and store the plan of the newest policy: {site?, controller?, at?}; per controller the cards "
+         "added, removed and changed against what it was last verified to hold, with reasons",
+         make_plan, "", kJson, 201},
+        {"POST", "/api/v1/plans/{id}/apply", kOperator,
+         "Apply a stored plan: its syncs start (202 with the run); 409 when the policy, a controller's "
+         "verified list or the date moved since it was made",
+         apply_plan, "", "", 202},
+        {"POST", "/api/v1/people/{id}/disable", kOperator,
+         "Disable a person: their cards leave every controller that holds them at once, each removal "
+         "confirmed by read-back (events of kind sync, and the audit)",
+         disable_person},
         {"GET", "/api/v1/audit", kAdmin, "The audit log, newest first", get_audit, kPage},
     };
     return routes;

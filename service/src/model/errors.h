@@ -50,6 +50,14 @@ public:
     using Busy::Busy;
 };
 
+// A plan that no longer shows what applying it would do: the policy, a
+// controller's list or the date moved since it was made, or it was applied
+// (exit 2, as a refusal; 409 in the API).
+class PlanStale : public Stale {
+public:
+    using Stale::Stale;
+};
+
 // A controller that did not answer (exit 1).
 class Unreachable : public std::runtime_error {
 public:

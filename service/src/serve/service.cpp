@@ -41,7 +41,8 @@ Service::Service(Store& store, const DataDir& dataDir, const ServeOptions& optio
           [this] { return served_.controllers(); },
           [this](const Controller& controller, const std::string& why) { watch_.set_clock(controller, why); },
           options.parallel, host_now_ms),
-      commands_(store, fleet_, hub_, leaseOwner) {}
+      commands_(store, fleet_, hub_, leaseOwner),
+      requests_(store, fleet_, leaseOwner) {}
 
 Service::~Service() {
     stop(std::chrono::steady_clock::now());
@@ -77,6 +78,7 @@ std::string Service::start() {
     schedule_.start();
     zoneChanges_.start();
     commands_.start();
+    requests_.start();
     // The server listens and accepts from its own threads once started.
     return local_url(options_.http, http_->port());
 }
@@ -100,7 +102,8 @@ bool Service::stop(std::chrono::steady_clock::time_point deadline) {
         httpStop.join();
     }
     return fleet_.wait_stopped(deadline) && schedule_.wait_stopped(deadline) &&
-           monitor_.wait_stopped(deadline) && zoneChanges_.wait_stopped(deadline);
+           monitor_.wait_stopped(deadline) && zoneChanges_.wait_stopped(deadline) &&
+           requests_.wait_stopped(deadline);
 }
 
 }  // namespace doorlinkd

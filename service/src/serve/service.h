@@ -18,6 +18,7 @@
 #include "mqtt/command_runner.h"
 #include "serve/monitor.h"
 #include "serve/schedule.h"
+#include "serve/work_taker.h"
 #include "serve/serve_options.h"
 #include "serve/served_controllers.h"
 #include "serve/watch.h"
@@ -50,7 +51,7 @@ public:
     bool stop(std::chrono::steady_clock::time_point deadline);
 
 private:
-    std::vector<Background*> parts() { return {&fleet_, &schedule_, &monitor_, &zoneChanges_}; }
+    std::vector<Background*> parts() { return {&fleet_, &schedule_, &monitor_, &zoneChanges_, &requests_}; }
 
     Store& store_;
     const DataDir dataDir_;
@@ -65,6 +66,7 @@ private:
     Schedule schedule_;
     ZoneChanges zoneChanges_;
     CommandRunner commands_;
+    WorkTaker requests_;
     std::unique_ptr<HttpServer> http_;
     std::unique_ptr<MqttBridge> mqtt_;
     bool stopped_ = false;

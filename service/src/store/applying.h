@@ -15,8 +15,9 @@ namespace doorlinkd {
 class Database;
 
 // What a controller was last verified by read-back to hold: the records
-// compiled from the policy of `revision` with the leavers of `leavers` (a
-// revision at least as new) taken out, at the instant atMs.
+// compiled at the instant atMs from the policy of `revision` with the
+// leavers of `leavers` (the newest revision then, at least as new) taken
+// out and the card rows of `leavers`.
 struct VerifiedState {
     int64_t revision = 0;
     int64_t leavers = 0;

@@ -27,8 +27,7 @@ private:
 }  // namespace
 
 SyncResult sync_controller(const Controller& controller, const std::vector<Card>& cards,
-                           const DataDir& dataDir, int list, bool checkOnly,
-                           const BeforeExport& beforeExport) {
+                           const DataDir& dataDir, int list, ListWork work, const BeforeExport& beforeExport) {
     const ListFilesRemoved removed(dataDir, list);
     SyncResult result;
     result.controller = controller.name;
@@ -51,14 +50,16 @@ SyncResult sync_controller(const Controller& controller, const std::vector<Card>
                                      controller.longRecords);
     };
 
-    if (!step("", compare)) return result;
-    if (result.drift.empty()) {
-        result.status = SyncStatus::InStep;
-        return result;
-    }
-    if (checkOnly) {
-        result.status = SyncStatus::Drift;
-        return result;
+    if (work != ListWork::replace) {
+        if (!step("", compare)) return result;
+        if (result.drift.empty()) {
+            result.status = SyncStatus::InStep;
+            return result;
+        }
+        if (work == ListWork::check) {
+            result.status = SyncStatus::Drift;
+            return result;
+        }
     }
     if (!step("", [&] { write_controller_list(controller, cards, list, beforeExport); })) return result;
     if (!step("after the download, ", compare)) return result;

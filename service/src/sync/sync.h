@@ -1,7 +1,9 @@
-// Sync: every controller is to hold exactly its cards from the database.
-// Each controller's list is read back and compared card by card and field
-// by field; a controller out of step gets its list downloaded, read back and
-// compared again.
+// Sync: every controller is to hold exactly the list compiled for it now
+// from its applied revision of the policy, the leavers of the newest taken
+// out. Each controller's list is read back and compared card by card and
+// field by field; a controller out of step gets its list downloaded, read
+// back and compared again. A read-back that shows the list records the
+// state it verified; one that shows another list forgets the state.
 #pragma once
 
 #include <cstdint>
@@ -15,13 +17,21 @@
 #include "model/controller.h"
 #include "model/sync_result.h"
 #include "store/store.h"
+#include "sync/turns.h"
 
 namespace doorlinkd {
 
 struct SyncOptions {
     bool checkOnly = false;  // read back and compare only
+    bool replace = false;    // download at once, without reading back first
     int parallel = 4;        // controllers synced at once (at most 256)
     int64_t run = 0;         // the run the results are stored with; 0: one begun now
+    int64_t atMs = 0;        // the moment the lists are compiled for
+    // The process's turns at the controllers' lists; none: this run is the
+    // process's only one. An urgent run (a leaver's removal) goes first and
+    // never gives way; any other gives way to it.
+    ControllerTurns* turns = nullptr;
+    bool urgent = false;
 };
 
 // Syncs the controllers in parallel, each under its lease (a controller

@@ -1,10 +1,12 @@
 // A run of sync over many controllers: each on a thread of the run, under
-// its lease, in a list number of its own.
+// its lease and its turn, in a list number of its own.
 #include <algorithm>
+#include <optional>
 
 #include "common/parallel.h"
 #include "sync/controller_sync.h"
 #include "sync/list_numbers.h"
+#include "sync/sent_lists.h"
 #include "sync/sync.h"
 
 namespace doorlinkd {
@@ -19,20 +21,42 @@ SyncResult busy(const Controller& controller, int cards, const std::string& mess
     return result;
 }
 
-SyncResult sync_under_lease(LeaseKeeper& leases, ListNumbers& lists, const DataDir& dataDir,
-                            const Controller& controller, const std::vector<Card>& cards, bool checkOnly) {
-    const int count = static_cast<int>(cards.size());
-    if (!leases.take(controller)) return busy(controller, count, leases.held_elsewhere(controller));
+ListWork list_work(const SyncOptions& options) {
+    if (options.checkOnly) return ListWork::check;
+    return options.replace ? ListWork::replace : ListWork::repair;
+}
+
+// Syncs the controller and records the state its read-back verified.
+SyncResult sync_under_lease(Store& store, LeaseKeeper& leases, ListNumbers& lists, SentLists& sent,
+                            const DataDir& dataDir, const Controller& controller, const SyncOptions& options) {
+    if (!leases.take(controller)) return busy(controller, 0, leases.held_elsewhere(controller));
     HeldLease lease(leases, controller.name);
+    std::optional<ControllerTurns::Turn> turn;
+    if (options.turns) turn.emplace(*options.turns, controller.name, options.urgent);
+    // After the turn: what a run before this one sent is known, and the
+    // policy is read as it is now.
+    const SentList list = sent.list_for(controller);
+    const int count = static_cast<int>(list.cards.size());
+    const auto beforeExport = [&] {
+        leases.check(controller.name);
+        if (options.turns && !options.urgent) options.turns->give_way_if_asked(controller.name);
+    };
     SyncResult result;
     try {
-        const BorrowedList list(lists);
-        result = sync_controller(controller, cards, dataDir, list.number(), checkOnly,
-                                 [&] { leases.check(controller.name); });
+        const BorrowedList borrowed(lists);
+        result = sync_controller(controller, list.cards, dataDir, borrowed.number(), list_work(options),
+                                 beforeExport);
     } catch (const LeaseLost& lost) {
         // Another process may drive the controller now: it is left alone,
         // perhaps with a list half downloaded, for a later sync to finish.
-        result = busy(controller, count, std::string("lease lost: ") + lost.what());
+        return busy(controller, count, std::string("lease lost: ") + lost.what());
+    } catch (const GaveWay& gave) {
+        return busy(controller, count, gave.what());
+    }
+    if (result.status == SyncStatus::InStep || result.status == SyncStatus::Repaired) {
+        store.set_verified(controller.name, list.state);
+    } else if (result.status == SyncStatus::Drift) {
+        store.clear_verified(controller.name);
     }
     return result;
 }
@@ -42,15 +66,13 @@ SyncResult sync_under_lease(LeaseKeeper& leases, ListNumbers& lists, const DataD
 std::vector<SyncResult> sync_controllers(Store& store, LeaseKeeper& leases, const DataDir& dataDir,
                                          const std::vector<Controller>& controllers,
                                          const SyncOptions& options) {
-    const std::vector<Card> all = store.cards();
     const int64_t run =
         options.run != 0 ? options.run : store.begin_sync_run(leases.owner(), options.checkOnly);
-    const CardsByController byController(all);
+    SentLists sent(store, options.atMs);
     std::vector<SyncResult> results(controllers.size());
     ListNumbers lists;
     run_in_parallel(controllers.size(), std::clamp(options.parallel, 1, kListNumbers), [&](size_t i) {
-        results[i] = sync_under_lease(leases, lists, dataDir, controllers[i],
-                                      byController.cards_for(controllers[i].name), options.checkOnly);
+        results[i] = sync_under_lease(store, leases, lists, sent, dataDir, controllers[i], options);
         store.store_sync_result(run, results[i]);
     });
     return results;

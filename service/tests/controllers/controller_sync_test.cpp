@@ -28,7 +28,8 @@ protected:
         announced = announcements();
     }
     SyncResult sync(bool checkOnly, const BeforeExport& beforeExport = kLeaseHeld) {
-        return sync_controller(door(true), cards, dataDir, 1, checkOnly, beforeExport);
+        return sync_controller(door(true), cards, dataDir, 1, checkOnly ? ListWork::check : ListWork::repair,
+                               beforeExport);
     }
 
     const std::vector<Card> cards = sample_cards(12, true);

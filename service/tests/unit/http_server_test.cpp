@@ -58,6 +58,7 @@ public:
         fail();
         return store_.begin_archive_run(actor.who);
     }
+    void wake_leavers() override {}
 
 private:
     Store& store_;
