@@ -20,6 +20,11 @@ endif()
 if(NOT DOORLINK_BUILD_TOOLS)
     message(FATAL_ERROR "The Debian packages need the tools (DOORLINK_BUILD_TOOLS)")
 endif()
+# A packaged doorlinkd compiles the policy by the host's clock alone: the
+# clock of the tests would let an environment variable move its date.
+if(DOORLINKD_TEST_CLOCK)
+    message(FATAL_ERROR "The Debian packages are built without DOORLINKD_TEST_CLOCK")
+endif()
 
 set(DOORLINK_DEB_MAINTAINER "the doorlink maintainers <maintainers@doorlink.invalid>" CACHE STRING
     "The Maintainer of the Debian packages")

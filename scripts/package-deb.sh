@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The Debian packages, from a Release build with Debian's build flags
 # (dpkg-buildflags, all hardening), prefix /usr and the multiarch library
-# directory, without sanitizers: CPack's DEB generator makes one package of
-# each install component (cmake/package-deb.cmake), then lintian checks them;
-# any lintian error fails.
+# directory, without sanitizers or the tests' clock: CPack's DEB generator
+# makes one package of each install component (cmake/package-deb.cmake),
+# then lintian checks them; any lintian error fails.
 #   OUTDIR/libdoorlink<SOVERSION>_<VERSION>-<REVISION>_<ARCH>.deb
 #   OUTDIR/libdoorlink-dev_<VERSION>-<REVISION>_<ARCH>.deb
 #   OUTDIR/doorlink-tools_<VERSION>-<REVISION>_<ARCH>.deb
@@ -29,7 +29,7 @@ flags() { (cd "$source" && dpkg-buildflags --get "$1"); }
 cppflags=$(flags CPPFLAGS)
 cmake -S "$source" -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_SKIP_INSTALL_RPATH=ON -DDOORLINK_DEB_PACKAGES=ON \
-    -DDOORLINK_BUILD_TESTS=OFF -DDOORLINK_BUILD_BENCH=OFF -DDOORLINK_UNITY=ON \
+    -DDOORLINK_BUILD_TESTS=OFF -DDOORLINK_BUILD_BENCH=OFF -DDOORLINKD_TEST_CLOCK=OFF -DDOORLINK_UNITY=ON \
     -DCMAKE_C_FLAGS="$(flags CFLAGS) $cppflags" -DCMAKE_CXX_FLAGS="$(flags CXXFLAGS) $cppflags" \
     -DCMAKE_SHARED_LINKER_FLAGS="$(flags LDFLAGS)" -DCMAKE_EXE_LINKER_FLAGS="$(flags LDFLAGS)" >/dev/null
 cmake --build "$build" -j "$jobs"

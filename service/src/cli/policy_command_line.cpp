@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "zones/instant_text.h"
+#include "zones/policy_clock.h"
 
 namespace doorlinkd {
 namespace {
@@ -203,7 +204,7 @@ Outcome PolicyCommandLine::run(Store& store) {
     if (personImport_->parsed()) return person_import(store, file_, replace_, cli);
     if (personExport_->parsed()) return person_export(store, file_);
     if (compile_->parsed())
-        return policy_compile(store, name_, at_.empty() ? store.now_ms() : parsed_iso_instant(at_));
+        return policy_compile(store, name_, at_.empty() ? policy_now_ms() : parsed_iso_instant(at_));
     throw Refused("give a command of schedule, holiday, group or person");
 }
 

@@ -8,6 +8,7 @@
 #include "fleet/json_forms.h"
 #include "fleet/operations.h"
 #include "policy/problems.h"
+#include "zones/policy_clock.h"
 
 namespace doorlinkd {
 namespace {
@@ -32,7 +33,7 @@ void check_beside_people(Store& store, const std::vector<Card>& existing, const 
     PolicyAt at = store.policy();
     if (at.policy.people.empty()) return;
     at.policy.cards = resulting_rows(existing, incoming, replace);
-    for (const PolicyProblem& problem : policy_problems(at.policy, store.controllers(), store.now_ms())) {
+    for (const PolicyProblem& problem : policy_problems(at.policy, store.controllers(), policy_now_ms())) {
         if (problem.kind == PolicyProblemKind::tooManyCards) throw Refused(problem.message);
     }
 }

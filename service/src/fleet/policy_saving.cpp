@@ -2,6 +2,7 @@
 
 #include "policy/edit.h"
 #include "policy/problems.h"
+#include "zones/policy_clock.h"
 
 namespace doorlinkd {
 namespace {
@@ -30,7 +31,7 @@ int64_t save_checked(Store& store, const PolicyChange& change, const ProblemsRef
         if (edit.audit.empty()) return at.revision;  // every change is audited: none, nothing to save
         edit.basedOn = at.revision;
         const std::vector<PolicyProblem> problems =
-            policy_problems(edited_policy(at.policy, edit), store.controllers(), store.now_ms());
+            policy_problems(edited_policy(at.policy, edit), store.controllers(), policy_now_ms());
         if (!problems.empty()) {
             if (refuse) refuse(problems);
             refuse_problems(problems);

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <iostream>
 
+#include "serve/midnights.h"
+#include "zones/policy_clock.h"
+
 namespace doorlinkd {
 namespace {
 
@@ -36,6 +39,7 @@ Schedule::~Schedule() {
 }
 
 void Schedule::start() {
+    midnightsLookedAt_ = policy_now_ms();
     // The first lease round before the threads: the first monitoring round
     // and the first runs have controllers to work on.
     keep_going("taking leases", [this] { lease_round(); });
@@ -70,6 +74,35 @@ void Schedule::start_runs(const std::vector<std::string>& names, bool sync, bool
     if (names.empty()) return;
     if (sync) keep_going("starting a sync", [&] { fleet_.start_sync(names, self_); });
     if (archive) keep_going("starting an archive", [&] { fleet_.start_archive(names, self_); });
+}
+
+Schedule::Clock::time_point Schedule::midnight_runs() {
+    std::map<std::string, std::vector<Controller>> bySite;
+    for (const Controller& controller : served_.controllers()) bySite[controller.site].push_back(controller);
+    for (auto it = midnights_.begin(); it != midnights_.end();)
+        it = bySite.count(it->first) ? std::next(it) : midnights_.erase(it);
+
+    const int64_t now = policy_now_ms();
+    int64_t next = now + kDayMs;
+    for (const auto& [site, controllers] : bySite) {
+        // A site's controllers share its zone; one newly served, or whose
+        // zone changed, has its midnights counted from the last look.
+        const std::string& zone = controllers.front().zone;
+        auto midnight = midnights_.find(site);
+        if (midnight == midnights_.end() || midnight->second.zone != zone) {
+            const Midnight first{zone, next_local_midnight(zone, midnightsLookedAt_)};
+            midnight = midnights_.insert_or_assign(site, first).first;
+        }
+        if (now >= midnight->second.at) {
+            std::vector<std::string> names;
+            for (const Controller& controller : controllers) names.push_back(controller.name);
+            start_runs(names, true, false);
+            midnight->second.at = next_local_midnight(zone, now);
+        }
+        next = std::min(next, midnight->second.at);
+    }
+    midnightsLookedAt_ = now;
+    return Clock::now() + std::chrono::milliseconds(next - now);
 }
 
 void Schedule::remove_old() {
@@ -114,6 +147,7 @@ void Schedule::plan_loop() {
                 nextSync = now + minutes(options_.syncEvery);
             }
             next = std::min(next, nextSync);
+            keep_going("the midnight syncs", [&] { next = std::min(next, midnight_runs()); });
         }
         if (options_.archiveEvery > 0) {
             if (now >= nextArchive) {

@@ -45,7 +45,8 @@ const std::vector<Key> kKeys = {
     {"instance", Kind::Text, 0, 0, nullptr, nullptr, Option::Serve, "NAME",
      "this instance's name (default: the host name), in its lease owner name and its MQTT status"},
     {"sync_every", Kind::Integer, 0, kYearOfMinutes, nullptr, nullptr, Option::Serve, "MINUTES",
-     "minutes between syncs of the controllers this instance holds, the first at start (0: none)"},
+     "minutes between syncs of the controllers this instance holds, the first at start, and of each "
+     "site's at its local midnight (0: none)"},
     {"archive_every", Kind::Integer, 0, kYearOfMinutes, nullptr, nullptr, Option::Serve, "MINUTES",
      "minutes between archives of the controllers this instance holds, the first at start (0: none)"},
     {"monitor_every", Kind::Integer, 1, 86400, nullptr, nullptr, Option::Serve, "SECONDS",

@@ -16,7 +16,7 @@ struct ServeOptions {
     std::string db;
     int parallel = 16;
     int leaseSeconds = 30;
-    int syncEvery = 60;     // minutes; 0: no scheduled sync
+    int syncEvery = 60;     // minutes; 0: no scheduled sync, none at midnight either
     int archiveEvery = 5;   // minutes; 0: no scheduled archive
     int monitorEvery = 60;  // seconds between re-arming each controller's monitoring
     int maxSkew = 60;       // seconds a clock may be off before it is set
