@@ -109,6 +109,11 @@ void SqlControllers::add_controller(const Controller& c, bool reuseRetiredNumber
             throw Refused("a controller named " + c.name + " or numbered " + std::to_string(c.number) +
                           " exists already");
         }
+        // Its scheduled syncs compile the policy of now until a plan is applied.
+        tx.exec(
+            "INSERT INTO controller_policy (controller, applied)"
+            " SELECT ?, revision FROM policy_revision WHERE id = 1",
+            {c.name});
         return 0;
     });
 }
@@ -147,6 +152,7 @@ std::vector<std::string> SqlControllers::remove_controller(const std::string& na
             " ON CONFLICT (number) DO UPDATE SET controller = excluded.controller,"
             " photos = excluded.photos, retired = excluded.retired",
             {name});
+        tx.exec("DELETE FROM controller_policy WHERE controller = ?", {name});
         tx.exec("DELETE FROM controllers WHERE name = ?", {name});
         return only;
     });

@@ -286,6 +286,29 @@ TEST_P(StoreTest, ASchemaFourDatabaseGetsTheInstantsOfItsRecords) {
     EXPECT_EQ(invalid.stamp.instant, 1234);  // its archived time
 }
 
+// The controllers of a database from before applied revisions apply the
+// policy's revision of the upgrade.
+TEST_P(StoreTest, ASchemaSevenDatabaseKeepsItsCardsAndControllersAtItsRevision) {
+    TestDatabase old(GetParam());
+    {
+        auto connection = connector(old.location())();
+        make_schema(*connection, 7);
+        connection->execute("INSERT INTO sites (name, zone, description) VALUES ('main', 'UTC', '')");
+        connection->execute(
+            "INSERT INTO controllers (name, address, mac, number, long_records, photos)"
+            " VALUES ('door', '192.0.2.1', '001122334455', 1, 0, 1)");
+        connection->execute(
+            "INSERT INTO cards (card, serial, password, user_style, open_style, sunday, monday, tuesday,"
+            " wednesday, thursday, friday, saturday, extra_cards, controllers)"
+            " VALUES ('00100001', '123456', '654321', 1, 2, '', '', '', '', '', '', '', '', 'door')");
+        connection->execute("UPDATE policy_revision SET revision = 5");
+    }
+    auto store = Store::open(old.location());
+    EXPECT_EQ(store->initialise(), kSchemaVersion);
+    EXPECT_EQ(store->applied_revisions(), (std::map<std::string, int64_t>{{"door", 5}}));
+    EXPECT_TRUE(store->verified_states().empty());
+}
+
 TEST_P(StoreTest, TwoProcessesInitialiseAtOnce) {
     TestDatabase empty(GetParam());
     auto a = Store::open(empty.location());
