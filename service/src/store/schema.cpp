@@ -333,6 +333,78 @@ const std::vector<std::vector<std::string>>& upgrade_steps() {
             "ALTER TABLE records ADD COLUMN person_erased INTEGER NOT NULL DEFAULT 0",
             "CREATE INDEX records_person ON records (person)",
         },
+        // 7 -> 8: what the controllers were sent of the policy, and card
+        // rows with their history. Each controller compiles the policy of
+        // its applied revision; verified_*: the state a read-back last
+        // confirmed (NULL: not known). A plan keeps what an apply was
+        // worked out on; at_ms and made_ms are ms since the epoch, made_ms
+        // and applied_ms by the database's clock. Work requests go from the
+        // command line to serve: taken_by NULL until an instance takes one,
+        // result NULL until it is done. Card rows keep a version per change
+        // as the policy's values do (since, until); the controllers and
+        // cards there are get the revision of the upgrade.
+        {
+            "CREATE TABLE controller_policy ("
+            " controller {text} PRIMARY KEY,"
+            " applied BIGINT NOT NULL,"
+            " verified_revision BIGINT,"
+            " verified_leavers BIGINT,"
+            " verified_at BIGINT)",
+            "INSERT INTO controller_policy (controller, applied)"
+            " SELECT name, (SELECT revision FROM policy_revision WHERE id = 1) FROM controllers",
+            "CREATE TABLE plans ("
+            " id {id},"
+            " revision BIGINT NOT NULL,"
+            " at_ms BIGINT NOT NULL,"
+            " at_given INTEGER NOT NULL,"
+            " made_ms BIGINT NOT NULL,"
+            " made_by {text} NOT NULL,"
+            " applied_ms BIGINT,"
+            " applied_by {text} NOT NULL DEFAULT '')",
+            "CREATE TABLE plan_controllers ("
+            " plan BIGINT NOT NULL REFERENCES plans (id),"
+            " controller {text} NOT NULL,"
+            " verified_revision BIGINT,"
+            " verified_leavers BIGINT,"
+            " verified_at BIGINT,"
+            " changes INTEGER NOT NULL,"
+            " PRIMARY KEY (plan, controller))",
+            "CREATE TABLE work_requests ("
+            " id {id},"
+            " kind {text} NOT NULL,"
+            " arguments {text} NOT NULL,"
+            " requested_by {text} NOT NULL,"
+            " requested_ms BIGINT NOT NULL,"
+            " taken_by {text},"
+            " taken_ms BIGINT,"
+            " result {text},"
+            " done_ms BIGINT)",
+            "CREATE INDEX work_requests_waiting ON work_requests (id) WHERE taken_by IS NULL",
+            "CREATE TABLE card_versions ("
+            " card {text} NOT NULL,"
+            " since BIGINT NOT NULL,"
+            " until BIGINT,"
+            " serial {text} NOT NULL,"
+            " password {text} NOT NULL,"
+            " user_style INTEGER NOT NULL,"
+            " open_style INTEGER NOT NULL,"
+            " sunday {text} NOT NULL,"
+            " monday {text} NOT NULL,"
+            " tuesday {text} NOT NULL,"
+            " wednesday {text} NOT NULL,"
+            " thursday {text} NOT NULL,"
+            " friday {text} NOT NULL,"
+            " saturday {text} NOT NULL,"
+            " extra_cards {text} NOT NULL,"
+            " controllers {text} NOT NULL,"
+            " PRIMARY KEY (card, since))",
+            "INSERT INTO card_versions (card, since, serial, password, user_style, open_style, sunday, "
+            "monday,"
+            " tuesday, wednesday, thursday, friday, saturday, extra_cards, controllers)"
+            " SELECT card, (SELECT revision FROM policy_revision WHERE id = 1), serial, password, user_style,"
+            " open_style, sunday, monday, tuesday, wednesday, thursday, friday, saturday, extra_cards,"
+            " controllers FROM cards",
+        },
     };
     return steps;
 }

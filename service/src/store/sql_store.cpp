@@ -47,7 +47,8 @@ class SqlStore final : private OwnDatabase,
                        public SqlAccess,
                        public SqlLeases,
                        public SqlSites,
-                       public SqlPolicy {
+                       public SqlPolicy,
+                       public SqlApplying {
 public:
     SqlStore(Connector connect, std::unique_ptr<Connection> first)
         : OwnDatabase(std::move(connect), std::move(first)),
@@ -58,7 +59,8 @@ public:
           SqlAccess(database),
           SqlLeases(database),
           SqlSites(database),
-          SqlPolicy(database) {}
+          SqlPolicy(database),
+          SqlApplying(database) {}
 
     int initialise(const std::string& defaultZone) override {
         require_zone(defaultZone);

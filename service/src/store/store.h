@@ -1,7 +1,8 @@
 // The service's database: the sum of its parts, each an interface of its
 // own over what it keeps (controllers and cards, records and photos, runs,
 // events with the outbox and MQTT commands, tokens and audit, leases, sites,
-// the policy of people, groups and schedules), and the schema. Every method may be called from several
+// the policy of people, groups and schedules, what the controllers were sent
+// of it and the work handed to serve), and the schema. Every method may be called from several
 // threads at once; each is one transaction, so a failure leaves nothing half-written. Failures of the
 // database throw StoreError; refused input (a duplicate name, an unknown controller) throws Refused.
 //
@@ -17,6 +18,7 @@
 
 #include "model/errors.h"
 #include "store/access.h"
+#include "store/applying.h"
 #include "store/controllers.h"
 #include "store/events.h"
 #include "store/leases.h"
@@ -28,7 +30,7 @@
 namespace doorlinkd {
 
 // The schema version this program writes and reads.
-constexpr int kSchemaVersion = 7;
+constexpr int kSchemaVersion = 8;
 
 class Store : public virtual ControllerStore,
               public virtual RecordStore,
@@ -37,7 +39,8 @@ class Store : public virtual ControllerStore,
               public virtual AccessStore,
               public virtual LeaseStore,
               public virtual SiteStore,
-              public virtual PolicyStore {
+              public virtual PolicyStore,
+              public virtual ApplyingStore {
 public:
     // "sqlite:PATH" or a libpq URI ("postgresql://..." or "postgres://...").
     // Throws Refused for another form, StoreError when it cannot connect.

@@ -286,6 +286,35 @@ TEST_P(StoreTest, ASchemaFourDatabaseGetsTheInstantsOfItsRecords) {
     EXPECT_EQ(invalid.stamp.instant, 1234);  // its archived time
 }
 
+// The controllers of a database from before applied revisions apply the
+// policy's revision of the upgrade, and its card rows are that revision's.
+TEST_P(StoreTest, ASchemaSevenDatabaseKeepsItsCardsAndControllersAtItsRevision) {
+    TestDatabase old(GetParam());
+    {
+        auto connection = connector(old.location())();
+        make_schema(*connection, 7);
+        connection->execute("INSERT INTO sites (name, zone, description) VALUES ('main', 'UTC', '')");
+        connection->execute(
+            "INSERT INTO controllers (name, address, mac, number, long_records, photos)"
+            " VALUES ('door', '192.0.2.1', '001122334455', 1, 0, 1)");
+        connection->execute(
+            "INSERT INTO cards (card, serial, password, user_style, open_style, sunday, monday, tuesday,"
+            " wednesday, thursday, friday, saturday, extra_cards, controllers)"
+            " VALUES ('00100001', '123456', '654321', 1, 2, '', '', '', '', '', '', '', '', 'door')");
+        connection->execute("UPDATE policy_revision SET revision = 5");
+    }
+    auto store = Store::open(old.location());
+    EXPECT_EQ(store->initialise(), kSchemaVersion);
+    EXPECT_EQ(store->applied_revisions(), (std::map<std::string, int64_t>{{"door", 5}}));
+    EXPECT_TRUE(store->verified_states().empty());
+    store->put_cards({make_card("00100002")}, true);
+    const auto then = store->policy_at(5).policy.cards;
+    ASSERT_EQ(then.size(), 1u);
+    EXPECT_EQ(then[0].card, "00100001");
+    EXPECT_EQ(then[0].controllers, std::vector<std::string>{"door"});
+    EXPECT_EQ(store->policy_at(6).policy.cards.at(0).card, "00100002");
+}
+
 TEST_P(StoreTest, TwoProcessesInitialiseAtOnce) {
     TestDatabase empty(GetParam());
     auto a = Store::open(empty.location());
