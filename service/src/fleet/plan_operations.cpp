@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 
+#include "cards/card_rules.h"
 #include "fleet/json_forms.h"
 #include "fleet/operations.h"
 #include "policy/plan.h"
