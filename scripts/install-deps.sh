@@ -137,6 +137,8 @@ need openssl test -x /usr/bin/openssl  # certificates for the TLS tests
 need tzdata test -e /usr/share/zoneinfo/Pacific/Kiritimati  # serve --time-zone, and its tests
 # the sites' time zones: conversions between local time and UTC over tzdata
 need libhowardhinnant-date-dev test -e /usr/include/date/tz.h
+# the policy compiled by the process's clock: a test runs doorlinkd under faketime
+need faketime command -v faketime
 need chromium test -x /usr/bin/chromium
 need chromium-driver test -x /usr/bin/chromedriver
 need python3-selenium /usr/bin/python3 -c "import selenium.webdriver"
