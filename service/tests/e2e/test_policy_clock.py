@@ -120,27 +120,29 @@ def test_serve_syncs_a_sites_controllers_at_its_local_midnight(tmp_path, simulat
         def runs():
             return sorted(server.json("GET", "/api/v1/sync/runs")["runs"], key=lambda run: run["id"])
 
+        def kathmandu_results():
+            """Its sync events, each told once its result is stored."""
+            events = server.json("GET", "/api/v1/events?kind=sync")["events"]
+            return sorted((e for e in events if e["controller"] == "kathmandu-door"), key=lambda e: e["run"])
+
         deadline = time.monotonic() + 30
-        while len(runs()) < 2 and time.monotonic() < deadline:
+        while len(kathmandu_results()) < 2 and time.monotonic() < deadline:
             time.sleep(0.2)
-        first, *later = runs()
-        assert first["controllers"] == 2 and len(later) == 1, runs()
-        results = []
-        while not results and time.monotonic() < deadline:
-            results = server.json("GET", f"/api/v1/sync/runs/{later[0]['id']}")["results"]
-            time.sleep(0.2)
-        assert [r["name"] for r in results] == ["kathmandu-door"], results
-        stored = [e for e in server.json("GET", "/api/v1/events?kind=sync")["events"] if e["run"] == later[0]["id"]]
-        assert len(stored) == 1, stored
         time.sleep(1)  # nothing more comes
-        assert len(runs()) == 2, runs()
+        told, made = kathmandu_results(), runs()
+        assert len(told) == 2 and len(made) == 2, (told, made)
+        started, stored = told
+        assert [(run["id"], run["controllers"]) for run in made] == [(started["run"], 2), (stored["run"], 1)], made
+        results = server.json("GET", f"/api/v1/sync/runs/{stored['run']}")["results"]
+        assert [r["name"] for r in results] == ["kathmandu-door"], results
         assert server.stop() < 5
-        told = server.process.stderr.read()
+        errors = server.process.stderr.read()
     finally:
         server.kill()
     # The midnight by the host's clock, as serve's clock ran from it.
-    ahead = int(re.search(r"DOORLINKD_TEST_NOW=\S+: the policy's clock is the host's plus (-?\d+) ms", told)[1])
-    window = (instant_ms(stored[0]["at"]) - (midnight - ahead)) / 1000
+    ahead = int(re.search(r"DOORLINKD_TEST_NOW=\S+: the policy's clock is the host's plus (-?\d+) ms",
+                          errors)[1])
+    window = (instant_ms(stored["at"]) - (midnight - ahead)) / 1000
     with capsys.disabled():  # in ctest's output too
         print(f"\nfrom Kathmandu's midnight to the result stored: {window:.3f} s")
     assert 0 <= window < 20, window
