@@ -169,6 +169,13 @@ bool FleetService::sync_pending() const { return pending(Kind::Sync); }
 bool FleetService::archive_pending() const { return pending(Kind::Archive); }
 
 void FleetService::start() {
+    // The policy as it is when serve starts, before any call can disable
+    // someone: whoever leaves after this is a leaver.
+    try {
+        look_for_leavers();
+    } catch (const std::exception& e) {
+        std::cerr << "doorlinkd: reading the policy for the leavers' watch: " << e.what() << std::endl;
+    }
     threads_.spawn([this] { run_loop(); });
     threads_.spawn([this] { leaver_loop(); });
 }
