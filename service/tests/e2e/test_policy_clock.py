@@ -99,10 +99,11 @@ def instant_ms(text):
     return round(datetime.datetime.fromisoformat(text.replace("Z", "+00:00")).timestamp() * 1000)
 
 
-def test_serve_syncs_a_sites_controllers_at_its_local_midnight(tmp_path, simulator, capsys):
+def test_serve_syncs_a_sites_controllers_at_its_local_midnight(tmp_path, simulator, capsys, monkeypatch):
     """Seconds before Kathmandu's midnight by the tests' clock, serve starts
     (and syncs both controllers); at the midnight it syncs Kathmandu's
-    controller alone. Prints the window from the midnight to that result
+    controller alone, whose 250 cards lose the one of the person valid until
+    the day that ended. Prints the window from the midnight to that result
     stored."""
     fleet = Service(f"sqlite:{tmp_path}/fleet.db", tmp_path / "data")
     token = fleet.run("init")["admin_token"]
@@ -112,18 +113,30 @@ def test_serve_syncs_a_sites_controllers_at_its_local_midnight(tmp_path, simulat
     fleet.run("controller", "add", "berlin-door", berlin_address, berlin_mac, "--site", "main")
     fleet.run("controller", "add", "kathmandu-door", kathmandu_address, kathmandu_mac, "--site", "kathmandu")
 
+    fleet.run("schedule", "add", "office", "--every-day", "07:00-19:00")
+    fleet.run("group", "add", "staff", "--grant", "office@site:kathmandu")
+    (tmp_path / "people.csv").write_text(
+        "id,name,email,active,valid_from,valid_until,groups,cards\n" +
+        "".join(f"e{i:03d},Person {i},,true,,{'2026-12-24' if i == 0 else ''},staff,003{i:05d}:{i:06d}:123456\n"
+                for i in range(250)))
+    fleet.run("person", "import", tmp_path / "people.csv")
+
     midnight = instant_ms(KATHMANDU_MIDNIGHT)
     now = datetime.datetime.fromtimestamp((midnight - 3000) / 1000, datetime.timezone.utc)
+    monkeypatch.setenv("DOORLINKD_TEST_NOW", now.isoformat())
+    applied = fleet.run("apply", "--now")["run"]
     server = Serve(fleet, "--lease-seconds", 2, "--sync-every", 60, "--archive-every", 0, token=token,
                    env={"DOORLINKD_TEST_NOW": now.isoformat()})
     try:
         def runs():
-            return sorted(server.json("GET", "/api/v1/sync/runs")["runs"], key=lambda run: run["id"])
+            made = server.json("GET", "/api/v1/sync/runs")["runs"]
+            return sorted((run for run in made if run["id"] > applied), key=lambda run: run["id"])
 
         def kathmandu_results():
             """Its sync events, each told once its result is stored."""
             events = server.json("GET", "/api/v1/events?kind=sync")["events"]
-            return sorted((e for e in events if e["controller"] == "kathmandu-door"), key=lambda e: e["run"])
+            return sorted((e for e in events if e["controller"] == "kathmandu-door" and e["run"] > applied),
+                          key=lambda e: e["run"])
 
         deadline = time.monotonic() + 30
         while len(kathmandu_results()) < 2 and time.monotonic() < deadline:
@@ -134,7 +147,7 @@ def test_serve_syncs_a_sites_controllers_at_its_local_midnight(tmp_path, simulat
         started, stored = told
         assert [(run["id"], run["controllers"]) for run in made] == [(started["run"], 2), (stored["run"], 1)], made
         results = server.json("GET", f"/api/v1/sync/runs/{stored['run']}")["results"]
-        assert [r["name"] for r in results] == ["kathmandu-door"], results
+        assert [(r["name"], r["status"], r["cards"]) for r in results] == [("kathmandu-door", "repaired", 249)]
         assert server.stop() < 5
         errors = server.process.stderr.read()
     finally:
