@@ -30,11 +30,19 @@ Controller controller_of(const Row& row) {
     return c;
 }
 
-std::string select_cards() {
-    std::string sql = "SELECT card, serial, password, user_style, open_style";
-    for (int day = kFirstDayColumn; day < kFirstDayColumn + kDays; ++day)
-        sql += std::string(", ") + kCardColumns[day];
-    return sql + ", extra_cards, controllers FROM cards";
+// The columns of a card row but its number, as a list ("serial, password, ...").
+std::string card_value_columns() {
+    std::string columns;
+    for (size_t i = 1; i < kCardColumns.size(); ++i) {
+        if (i > 1) columns += ", ";
+        columns += kCardColumns[i];
+    }
+    return columns;
+}
+
+// The card rows of the table cards, or of card_versions.
+std::string select_cards(const char* table = "cards") {
+    return "SELECT card, " + card_value_columns() + " FROM " + table;
 }
 
 Card card_of(const Row& row) {
@@ -50,11 +58,72 @@ Card card_of(const Row& row) {
     return card;
 }
 
+// Inserts a card row, or updates the stored one when it differs; the
+// statement changes a row only then.
+std::string card_upsert() {
+    std::string updates;
+    std::string differs;
+    for (size_t i = 1; i < kCardColumns.size(); ++i) {
+        const std::string column = kCardColumns[i];
+        if (i > 1) {
+            updates += ", ";
+            differs += " OR ";
+        }
+        updates.append(column).append(" = excluded.").append(column);
+        differs.append("cards.").append(column).append(" <> excluded.").append(column);
+    }
+    std::string marks = "?";
+    for (size_t i = 1; i < kCardColumns.size(); ++i) marks += ", ?";
+    return "INSERT INTO cards (card, " + card_value_columns() + ") VALUES (" + marks +
+           ") ON CONFLICT (card) DO UPDATE SET " + updates + " WHERE " + differs;
+}
+
+std::vector<Value> card_values(const Card& card) {
+    std::vector<Value> params = {card.card, card.serial, card.password, card.userStyle, card.openStyle};
+    for (const std::string& day : card.days) params.emplace_back(day);
+    params.emplace_back(join_words(card.extraCards));
+    params.emplace_back(join_words(card.controllers));
+    return params;
+}
+
+// Card numbers a version statement names at most: far below either
+// database's limit of parameters.
+constexpr size_t kVersionBatch = 500;
+
+// The cards whose rows the transaction changed (added, updated or removed)
+// get a version of the revision it saves: the saved version ends, and the
+// row as it is now, if any, is the new one.
+void record_card_versions(Tx& tx, std::vector<std::string> cards, int64_t revision) {
+    std::sort(cards.begin(), cards.end());
+    cards.erase(std::unique(cards.begin(), cards.end()), cards.end());
+    const std::string insert = "INSERT INTO card_versions (card, since, " + card_value_columns() +
+                               ") SELECT card, ?, " + card_value_columns() + " FROM cards WHERE card IN (";
+    for (size_t first = 0; first < cards.size(); first += kVersionBatch) {
+        const size_t count = std::min(kVersionBatch, cards.size() - first);
+        std::vector<Value> params = {revision};
+        std::string marks = "?";
+        for (size_t i = 0; i < count; ++i) {
+            params.emplace_back(cards[first + i]);
+            if (i > 0) marks += ", ?";
+        }
+        tx.exec("UPDATE card_versions SET until = ? WHERE until IS NULL AND card IN (" + marks + ")", params);
+        tx.exec(insert + marks + ")", params);
+    }
+}
+
 }  // namespace
 
 std::vector<Card> card_rows(Tx& tx) {
     std::vector<Card> out;
     tx.each(select_cards() + " ORDER BY card", [&](Row&& row) { out.push_back(card_of(row)); });
+    return out;
+}
+
+std::vector<Card> card_rows_at(Tx& tx, int64_t revision) {
+    std::vector<Card> out;
+    tx.each(
+        select_cards("card_versions") + " WHERE since <= ? AND (until IS NULL OR until > ?) ORDER BY card",
+        {revision, revision}, [&](Row&& row) { out.push_back(card_of(row)); });
     return out;
 }
 
@@ -123,6 +192,8 @@ std::vector<std::string> SqlControllers::remove_controller(const std::string& na
         if (!tx.any("SELECT 1 FROM controllers WHERE name = ?", {name})) {
             throw Refused("no controller named " + name);
         }
+        // The cards' controllers are read and written one writer at a time.
+        const int64_t locked = lock_policy_revision(tx);
         std::vector<std::string> only;  // cards that name this controller alone
         std::vector<std::pair<std::string, std::vector<std::string>>> among;  // and others
         for (const Row& row :
@@ -140,9 +211,15 @@ std::vector<std::string> SqlControllers::remove_controller(const std::string& na
             }
         }
         if (!only.empty()) return only;
-        for (const auto& entry : among) {
-            tx.exec("UPDATE cards SET controllers = ? WHERE card = ?",
-                    {join_words(entry.second), entry.first});
+        if (!among.empty()) {
+            const int64_t revision = next_policy_revision(tx, locked);
+            std::vector<std::string> changed;
+            for (const auto& entry : among) {
+                tx.exec("UPDATE cards SET controllers = ? WHERE card = ?",
+                        {join_words(entry.second), entry.first});
+                changed.push_back(entry.first);
+            }
+            record_card_versions(tx, std::move(changed), revision);
         }
         // Its number is retired: the journal files left under it are
         // still this controller's.
@@ -191,7 +268,7 @@ void SqlControllers::put_cards(const std::vector<Card>& cards, bool replaceAll) 
                      [](const Card* a, const Card* b) { return a->card < b->card; });
     db_.transaction(true, [&](Tx& tx) {
         // Card rows stand beside people in the policy: one writer at a time.
-        next_policy_revision(tx, lock_policy_revision(tx));
+        const int64_t revision = next_policy_revision(tx, lock_policy_revision(tx));
         std::set<std::string> peoples;
         tx.each("SELECT card FROM person_cards WHERE until IS NULL",
                 [&](Row&& row) { peoples.insert(row.at(0).text()); });
@@ -201,29 +278,10 @@ void SqlControllers::put_cards(const std::vector<Card>& cards, bool replaceAll) 
                               " is a person's: a card number is either a person's or a row's");
             }
         }
-        std::string columns = "card, serial, password, user_style, open_style";
-        std::string updates =
-            "serial = excluded.serial, password = excluded.password, user_style = excluded.user_style,"
-            " open_style = excluded.open_style";
-        for (int d = kFirstDayColumn; d < kFirstDayColumn + kDays; ++d) {
-            const std::string day = kCardColumns[d];
-            columns += ", " + day;
-            // NOLINTNEXTLINE(performance-inefficient-string-concatenation): seven columns, once per call
-            updates += ", " + day + " = excluded." + day;
-        }
-        columns += ", extra_cards, controllers";
-        updates += ", extra_cards = excluded.extra_cards, controllers = excluded.controllers";
-        const std::string upsert = "INSERT INTO cards (" + columns +
-                                   ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
-                                   " ON CONFLICT (card) DO UPDATE SET " +
-                                   updates;
+        std::vector<std::string> changed;
+        const std::string upsert = card_upsert();
         for (const Card* card : sorted) {
-            std::vector<Value> params = {card->card, card->serial, card->password, card->userStyle,
-                                         card->openStyle};
-            for (const std::string& day : card->days) params.emplace_back(day);
-            params.emplace_back(join_words(card->extraCards));
-            params.emplace_back(join_words(card->controllers));
-            tx.exec(upsert, params);
+            if (tx.exec(upsert, card_values(*card)).changes > 0) changed.push_back(card->card);
         }
         if (replaceAll) {
             std::set<std::string> keep;
@@ -231,17 +289,21 @@ void SqlControllers::put_cards(const std::vector<Card>& cards, bool replaceAll) 
             for (const Row& row : tx.rows("SELECT card FROM cards ORDER BY card")) {
                 if (keep.count(row.at(0).text()) == 0) {
                     tx.exec("DELETE FROM cards WHERE card = ?", {row.at(0).text()});
+                    changed.push_back(row.at(0).text());
                 }
             }
         }
+        record_card_versions(tx, std::move(changed), revision);
         return 0;
     });
 }
 
 bool SqlControllers::remove_card(const std::string& card) {
     return db_.transaction(true, [&](Tx& tx) {
-        next_policy_revision(tx, lock_policy_revision(tx));
-        return tx.exec("DELETE FROM cards WHERE card = ?", {card}).changes > 0;
+        const int64_t revision = next_policy_revision(tx, lock_policy_revision(tx));
+        if (tx.exec("DELETE FROM cards WHERE card = ?", {card}).changes == 0) return false;
+        record_card_versions(tx, {card}, revision);
+        return true;
     });
 }
 

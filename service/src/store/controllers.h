@@ -2,6 +2,7 @@
 // removed (retired: a new controller takes one only when told to).
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,6 +18,9 @@ class Tx;
 
 // The card rows, in card order, in another part's transaction.
 std::vector<Card> card_rows(Tx& tx);
+// The card rows as they were at the policy revision, in card order: every
+// write of card rows keeps the version it replaces.
+std::vector<Card> card_rows_at(Tx& tx, int64_t revision);
 
 class ControllerStore {
 public:
@@ -32,7 +36,8 @@ public:
     virtual void add_controller(const Controller& controller, bool reuseRetiredNumber) = 0;
     void add_controller(const Controller& controller) { add_controller(controller, false); }
     // Removes the controller and its name from the cards that name it
-    // among others, and retires its number. While cards name only this
+    // among others (a change of card rows, saved as the next policy
+    // revision), and retires its number. While cards name only this
     // controller nothing changes and those cards are returned (in card
     // order). Refused when unknown.
     virtual std::vector<std::string> remove_controller(const std::string& name) = 0;
@@ -43,7 +48,8 @@ public:
     virtual std::vector<Card> cards() = 0;
     virtual std::optional<Card> card(const std::string& card) = 0;
     // Adds or updates the given cards; with replaceAll the given cards
-    // become the whole set. The caller has checked them.
+    // become the whole set. The caller has checked them. Card rows stand
+    // beside the policy: each write of them moves the policy revision.
     virtual void put_cards(const std::vector<Card>& cards, bool replaceAll) = 0;
     // False when the card was not there.
     virtual bool remove_card(const std::string& card) = 0;

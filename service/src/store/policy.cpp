@@ -321,7 +321,7 @@ PolicyAt read_policy(Tx& tx, const Versions& versions, int64_t revision) {
     at.policy.holidays = read_holidays(tx, versions);
     at.policy.groups = read_groups(tx, versions);
     at.policy.people = read_people(tx, versions);
-    at.policy.cards = card_rows(tx);
+    at.policy.cards = versions.revision ? card_rows_at(tx, *versions.revision) : card_rows(tx);
     return at;
 }
 

@@ -34,9 +34,9 @@ public:
     // The whole policy (in name and id order) with the card rows and the
     // revision, read at one moment.
     virtual PolicyAt policy() = 0;
-    // The policy as it was saved at revision (0 to the current one; the
-    // card rows as they are now, and without the people erased since);
-    // NotFound for another.
+    // The policy as it was saved at revision (0 to the current one), with
+    // the card rows as they were then (none before the schema kept their
+    // versions), and without the people erased since; NotFound for another.
     virtual PolicyAt policy_at(int64_t revision) = 0;
     virtual int64_t policy_revision() = 0;
     // Saves the edit as the next revision and returns it. Throws PolicyMoved

@@ -340,8 +340,9 @@ const std::vector<std::vector<std::string>>& upgrade_steps() {
         // worked out on; at_ms and made_ms are ms since the epoch, made_ms
         // and applied_ms by the database's clock. Work requests go from the
         // command line to serve: taken_by NULL until an instance takes one,
-        // result NULL until it is done. The controllers there are apply
-        // the revision of the upgrade.
+        // result NULL until it is done. Card rows keep a version per change
+        // as the policy's values do (since, until); the controllers and
+        // cards there are get the revision of the upgrade.
         {
             "CREATE TABLE controller_policy ("
             " controller {text} PRIMARY KEY,"
@@ -379,6 +380,30 @@ const std::vector<std::vector<std::string>>& upgrade_steps() {
             " result {text},"
             " done_ms BIGINT)",
             "CREATE INDEX work_requests_waiting ON work_requests (id) WHERE taken_by IS NULL",
+            "CREATE TABLE card_versions ("
+            " card {text} NOT NULL,"
+            " since BIGINT NOT NULL,"
+            " until BIGINT,"
+            " serial {text} NOT NULL,"
+            " password {text} NOT NULL,"
+            " user_style INTEGER NOT NULL,"
+            " open_style INTEGER NOT NULL,"
+            " sunday {text} NOT NULL,"
+            " monday {text} NOT NULL,"
+            " tuesday {text} NOT NULL,"
+            " wednesday {text} NOT NULL,"
+            " thursday {text} NOT NULL,"
+            " friday {text} NOT NULL,"
+            " saturday {text} NOT NULL,"
+            " extra_cards {text} NOT NULL,"
+            " controllers {text} NOT NULL,"
+            " PRIMARY KEY (card, since))",
+            "INSERT INTO card_versions (card, since, serial, password, user_style, open_style, sunday, "
+            "monday,"
+            " tuesday, wednesday, thursday, friday, saturday, extra_cards, controllers)"
+            " SELECT card, (SELECT revision FROM policy_revision WHERE id = 1), serial, password, user_style,"
+            " open_style, sunday, monday, tuesday, wednesday, thursday, friday, saturday, extra_cards,"
+            " controllers FROM cards",
         },
     };
     return steps;

@@ -162,6 +162,45 @@ TEST_P(PolicyStoreTest, AnEarlierRevisionIsReadAsItWasSaved) {
     EXPECT_TRUE(store_->policy_at(first.revision).policy.people.empty());
 }
 
+// Each write of card rows is a revision, whose rows policy_at reads back
+// after later writes.
+TEST_P(PolicyStoreTest, AnEarlierRevisionHasTheCardRowsOfThen) {
+    auto row = [](const std::string& number, const std::string& serial, std::vector<std::string> to) {
+        Card card;
+        card.card = number;
+        card.serial = serial;
+        card.password = "000001";
+        card.controllers = std::move(to);
+        return card;
+    };
+    auto rows_at = [&](int64_t revision) {
+        std::string text;
+        for (const Card& card : store_->policy_at(revision).policy.cards)
+            text += card.card + ":" + card.serial + ":" + join_words(card.controllers) + " ";
+        return text;
+    };
+    store_->put_cards({row("00700001", "000001", {}), row("00700002", "000002", {"berlin-1", "lisbon-1"})},
+                      false);
+    const int64_t put = store_->policy_revision();
+    store_->put_cards({row("00700002", "000002", {"berlin-1", "lisbon-1"}), row("00700003", "000003", {})},
+                      true);
+    const int64_t replaced = store_->policy_revision();
+    store_->put_cards({row("00700003", "000009", {})}, false);
+    const int64_t changed = store_->policy_revision();
+    EXPECT_TRUE(store_->remove_card("00700003"));
+    const int64_t removed = store_->policy_revision();
+    EXPECT_TRUE(store_->remove_controller("lisbon-1").empty());
+    const int64_t controllerRemoved = store_->policy_revision();
+    EXPECT_EQ(controllerRemoved, removed + 1);
+
+    EXPECT_EQ(rows_at(put - 1), "");
+    EXPECT_EQ(rows_at(put), "00700001:000001: 00700002:000002:berlin-1 lisbon-1 ");
+    EXPECT_EQ(rows_at(replaced), "00700002:000002:berlin-1 lisbon-1 00700003:000003: ");
+    EXPECT_EQ(rows_at(changed), "00700002:000002:berlin-1 lisbon-1 00700003:000009: ");
+    EXPECT_EQ(rows_at(removed), "00700002:000002:berlin-1 lisbon-1 ");
+    EXPECT_EQ(rows_at(controllerRemoved), "00700002:000002:berlin-1 ");
+}
+
 TEST_P(PolicyStoreTest, ACardNumberIsAPersonsOrARowsNeverBoth) {
     Card row;
     row.card = "00200001";

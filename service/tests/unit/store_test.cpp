@@ -287,7 +287,7 @@ TEST_P(StoreTest, ASchemaFourDatabaseGetsTheInstantsOfItsRecords) {
 }
 
 // The controllers of a database from before applied revisions apply the
-// policy's revision of the upgrade.
+// policy's revision of the upgrade, and its card rows are that revision's.
 TEST_P(StoreTest, ASchemaSevenDatabaseKeepsItsCardsAndControllersAtItsRevision) {
     TestDatabase old(GetParam());
     {
@@ -307,6 +307,12 @@ TEST_P(StoreTest, ASchemaSevenDatabaseKeepsItsCardsAndControllersAtItsRevision) 
     EXPECT_EQ(store->initialise(), kSchemaVersion);
     EXPECT_EQ(store->applied_revisions(), (std::map<std::string, int64_t>{{"door", 5}}));
     EXPECT_TRUE(store->verified_states().empty());
+    store->put_cards({make_card("00100002")}, true);
+    const auto then = store->policy_at(5).policy.cards;
+    ASSERT_EQ(then.size(), 1u);
+    EXPECT_EQ(then[0].card, "00100001");
+    EXPECT_EQ(then[0].controllers, std::vector<std::string>{"door"});
+    EXPECT_EQ(store->policy_at(6).policy.cards.at(0).card, "00100002");
 }
 
 TEST_P(StoreTest, TwoProcessesInitialiseAtOnce) {
