@@ -69,8 +69,8 @@ std::string card_upsert() {
             updates += ", ";
             differs += " OR ";
         }
-        updates += column + " = excluded." + column;
-        differs += "cards." + column + " <> excluded." + column;
+        updates.append(column).append(" = excluded.").append(column);
+        differs.append("cards.").append(column).append(" <> excluded.").append(column);
     }
     std::string marks = "?";
     for (size_t i = 1; i < kCardColumns.size(); ++i) marks += ", ?";

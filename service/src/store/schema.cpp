@@ -2,6 +2,31 @@
 
 namespace doorlinkd {
 
+namespace {
+
+// The seven days' columns, Sunday first: of card rows (the days in the
+// controller's form) and of schedules.
+constexpr const char* kDayColumns =
+    " sunday {text} NOT NULL, monday {text} NOT NULL, tuesday {text} NOT NULL, wednesday {text} NOT NULL,"
+    " thursday {text} NOT NULL, friday {text} NOT NULL, saturday {text} NOT NULL";
+
+// The columns of a card row but its number, which the card rows' versions
+// have too: extra_cards and controllers as space-separated lists (no
+// controllers: every controller).
+std::string card_value_columns() {
+    return std::string(
+               " serial {text} NOT NULL, password {text} NOT NULL, user_style INTEGER NOT NULL,"
+               " open_style INTEGER NOT NULL,") +
+           kDayColumns + ", extra_cards {text} NOT NULL, controllers {text} NOT NULL";
+}
+
+// Their names, as a list.
+constexpr const char* kCardValueNames =
+    "serial, password, user_style, open_style, sunday, monday, tuesday, wednesday, thursday, friday,"
+    " saturday, extra_cards, controllers";
+
+}  // namespace
+
 // The schema's upgrades: step i takes the schema from version i to i + 1.
 // A new version appends a step (and raises kSchemaVersion). Each statement
 // is written over several string literals.
@@ -17,23 +42,7 @@ const std::vector<std::vector<std::string>>& upgrade_steps() {
             " number INTEGER NOT NULL UNIQUE,"
             " long_records INTEGER NOT NULL,"
             " photos INTEGER NOT NULL)",
-            // days in the controller's form; extra_cards and controllers as
-            // space-separated lists (no controllers: every controller)
-            "CREATE TABLE cards ("
-            " card {text} PRIMARY KEY,"
-            " serial {text} NOT NULL,"
-            " password {text} NOT NULL,"
-            " user_style INTEGER NOT NULL,"
-            " open_style INTEGER NOT NULL,"
-            " sunday {text} NOT NULL,"
-            " monday {text} NOT NULL,"
-            " tuesday {text} NOT NULL,"
-            " wednesday {text} NOT NULL,"
-            " thursday {text} NOT NULL,"
-            " friday {text} NOT NULL,"
-            " saturday {text} NOT NULL,"
-            " extra_cards {text} NOT NULL,"
-            " controllers {text} NOT NULL)",
+            std::string("CREATE TABLE cards (card {text} PRIMARY KEY,") + card_value_columns() + ")",
             // started: ms since the epoch, the database's clock
             "CREATE TABLE sync_runs ("
             " id {id},"
@@ -263,19 +272,9 @@ const std::vector<std::vector<std::string>>& upgrade_steps() {
             " id INTEGER PRIMARY KEY,"
             " revision BIGINT NOT NULL)",
             "INSERT INTO policy_revision (id, revision) VALUES (1, 0)",
-            "CREATE TABLE schedules ("
-            " name {text} NOT NULL,"
-            " since BIGINT NOT NULL,"
-            " until BIGINT,"
-            " holidays {text} NOT NULL,"
-            " sunday {text} NOT NULL,"
-            " monday {text} NOT NULL,"
-            " tuesday {text} NOT NULL,"
-            " wednesday {text} NOT NULL,"
-            " thursday {text} NOT NULL,"
-            " friday {text} NOT NULL,"
-            " saturday {text} NOT NULL,"
-            " PRIMARY KEY (name, since))",
+            std::string("CREATE TABLE schedules (name {text} NOT NULL, since BIGINT NOT NULL, until BIGINT,"
+                        " holidays {text} NOT NULL,") +
+                kDayColumns + ", PRIMARY KEY (name, since))",
             "CREATE TABLE holidays ("
             " site {text} NOT NULL,"
             " day {text} NOT NULL,"
@@ -380,30 +379,12 @@ const std::vector<std::vector<std::string>>& upgrade_steps() {
             " result {text},"
             " done_ms BIGINT)",
             "CREATE INDEX work_requests_waiting ON work_requests (id) WHERE taken_by IS NULL",
-            "CREATE TABLE card_versions ("
-            " card {text} NOT NULL,"
-            " since BIGINT NOT NULL,"
-            " until BIGINT,"
-            " serial {text} NOT NULL,"
-            " password {text} NOT NULL,"
-            " user_style INTEGER NOT NULL,"
-            " open_style INTEGER NOT NULL,"
-            " sunday {text} NOT NULL,"
-            " monday {text} NOT NULL,"
-            " tuesday {text} NOT NULL,"
-            " wednesday {text} NOT NULL,"
-            " thursday {text} NOT NULL,"
-            " friday {text} NOT NULL,"
-            " saturday {text} NOT NULL,"
-            " extra_cards {text} NOT NULL,"
-            " controllers {text} NOT NULL,"
-            " PRIMARY KEY (card, since))",
-            "INSERT INTO card_versions (card, since, serial, password, user_style, open_style, sunday, "
-            "monday,"
-            " tuesday, wednesday, thursday, friday, saturday, extra_cards, controllers)"
-            " SELECT card, (SELECT revision FROM policy_revision WHERE id = 1), serial, password, user_style,"
-            " open_style, sunday, monday, tuesday, wednesday, thursday, friday, saturday, extra_cards,"
-            " controllers FROM cards",
+            std::string(
+                "CREATE TABLE card_versions (card {text} NOT NULL, since BIGINT NOT NULL, until BIGINT,") +
+                card_value_columns() + ", PRIMARY KEY (card, since))",
+            std::string("INSERT INTO card_versions (card, since, ") + kCardValueNames +
+                ") SELECT card, (SELECT revision FROM policy_revision WHERE id = 1), " + kCardValueNames +
+                " FROM cards",
         },
     };
     return steps;

@@ -8,13 +8,11 @@
 #include <thread>
 
 #include "store/store.h"
-#include "unit/test_databases.h"
+#include "unit/store_on_each_backend.h"
 #include "unit/thrown_message.h"
 
 namespace doorlinkd::applying_store {
 namespace {
-
-using test::TestDatabase;
 
 Controller controller_named(const std::string& name, int number) {
     Controller c;
@@ -33,14 +31,11 @@ Card card_row(const std::string& number) {
     return card;
 }
 
-class ApplyingStoreTest : public ::testing::TestWithParam<std::string> {
+class ApplyingStoreTest : public test::StoreOnEachBackend {
 protected:
     void SetUp() override {
-        const std::string reason = test::unavailable_reason(GetParam());
-        if (!reason.empty()) GTEST_SKIP() << reason;
-        database_ = std::make_unique<TestDatabase>(GetParam());
-        store_ = Store::open(database_->location());
-        ASSERT_EQ(store_->initialise(), kSchemaVersion);
+        StoreOnEachBackend::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
         store_->add_controller(controller_named("door-1", 1));
         store_->add_controller(controller_named("door-3", 3));
     }
@@ -63,9 +58,6 @@ protected:
         for (const AuditEntry& entry : store_->audit_entries(0, 1000).items) count += entry.action == "apply";
         return count;
     }
-
-    std::unique_ptr<TestDatabase> database_;
-    std::unique_ptr<Store> store_;
 };
 
 TEST_P(ApplyingStoreTest, AControllerIsAppliedTheRevisionItWasAddedAt) {

@@ -12,24 +12,21 @@
 #include "fleet/operations.h"
 #include "fleet/policy_operations.h"
 #include "store/store.h"
-#include "unit/test_databases.h"
+#include "unit/store_on_each_backend.h"
 #include "unit/thrown_message.h"
 
 namespace doorlinkd::policy_store {
 namespace {
 
-using test::TestDatabase;
-
 const Actor kOperator{"alice-token", "127.0.0.1"};
 
-class PolicyStoreTest : public ::testing::TestWithParam<std::string> {
+class PolicyStoreTest : public test::StoreOnEachBackend {
 protected:
+    PolicyStoreTest() : StoreOnEachBackend("Europe/Berlin") {}
+
     void SetUp() override {
-        const std::string reason = test::unavailable_reason(GetParam());
-        if (!reason.empty()) GTEST_SKIP() << reason;
-        database_ = std::make_unique<TestDatabase>(GetParam());
-        store_ = Store::open(database_->location());
-        ASSERT_EQ(store_->initialise("Europe/Berlin"), kSchemaVersion);
+        StoreOnEachBackend::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
         store_->add_site(Site{"lisbon", "Europe/Lisbon", ""});
         add_controller("berlin-1", 1, "main");
         add_controller("lisbon-1", 2, "lisbon");
@@ -78,8 +75,6 @@ protected:
         return text;
     }
 
-    std::unique_ptr<TestDatabase> database_;
-    std::unique_ptr<Store> store_;
     PolicyAt policy_;
 };
 

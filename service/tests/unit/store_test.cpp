@@ -16,6 +16,7 @@
 #include "store/connection.h"
 #include "store/schema.h"
 #include "store/store.h"
+#include "unit/store_on_each_backend.h"
 #include "unit/test_databases.h"
 #include "unit/thrown_message.h"
 #include "zones/instant_text.h"
@@ -91,15 +92,8 @@ Card make_card(const std::string& number, std::vector<std::string> controllers =
     return c;
 }
 
-class StoreTest : public ::testing::TestWithParam<std::string> {
+class StoreTest : public test::StoreOnEachBackend {
 protected:
-    void SetUp() override {
-        const std::string reason = test::unavailable_reason(GetParam());
-        if (!reason.empty()) GTEST_SKIP() << reason;
-        database_ = std::make_unique<TestDatabase>(GetParam());
-        store_ = Store::open(database_->location());
-        ASSERT_EQ(store_->initialise(), kSchemaVersion);
-    }
     void TearDown() override {
         store_.reset();
         database_.reset();
@@ -109,9 +103,6 @@ protected:
     std::unique_ptr<Connection> raw() { return connector(database_->location())(); }
 
     std::vector<StoredRecord> all_records() { return store_->records(RecordQuery{}); }
-
-    std::unique_ptr<TestDatabase> database_;
-    std::unique_ptr<Store> store_;
 };
 
 // ---- schema
