@@ -72,10 +72,10 @@ public:
     // Every controller's verified state, by name; a controller never
     // verified (or whose list was found changed) has none.
     virtual std::map<std::string, VerifiedState> verified_states() = 0;
-    // Records what a read-back confirmed.
+    // Records what a read-back confirmed. NotFound for an unknown controller.
     virtual void set_verified(const std::string& controller, const VerifiedState& state) = 0;
     // The controller's list is not known any more (a read-back found it
-    // other than what was sent).
+    // other than what was sent). NotFound for an unknown controller.
     virtual void clear_verified(const std::string& controller) = 0;
 
     // Stores the plan with a new id and the database's clock as madeMs;
@@ -101,6 +101,7 @@ public:
     // The oldest request no one took, now taken by owner; none when there is
     // none. Two callers never take one request.
     virtual std::optional<WorkRequest> take_work(const std::string& owner) = 0;
+    // NotFound for an unknown id.
     virtual void finish_work(int64_t id, const std::string& result) = 0;
     // NotFound for an unknown id.
     virtual WorkRequest work(int64_t id) = 0;

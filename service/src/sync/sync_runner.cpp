@@ -53,10 +53,14 @@ SyncResult sync_under_lease(Store& store, LeaseKeeper& leases, ListNumbers& list
     } catch (const GaveWay& gave) {
         return busy(controller, count, gave.what());
     }
-    if (result.status == SyncStatus::InStep || result.status == SyncStatus::Repaired) {
-        store.set_verified(controller.name, list.state);
-    } else if (result.status == SyncStatus::Drift) {
-        store.clear_verified(controller.name);
+    try {
+        if (result.status == SyncStatus::InStep || result.status == SyncStatus::Repaired) {
+            store.set_verified(controller.name, list.state);
+        } else if (result.status == SyncStatus::Drift) {
+            store.clear_verified(controller.name);
+        }
+    } catch (const NotFound&) {
+        // Removed while it was synced: there is nothing to keep of it.
     }
     return result;
 }
