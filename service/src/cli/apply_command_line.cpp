@@ -52,8 +52,9 @@ ApplyCommandLine::ApplyCommandLine(CLI::App& app) {
                                "change)");
     plan_->add_option("--site", site_, "the controllers of one site");
     plan_->add_option("--controller", controller_, "one controller");
-    plan_->add_option("--at", at_, "the moment, ISO 8601 with its offset (a plan for another moment cannot be "
-                                    "applied)");
+    plan_->add_option("--at", at_,
+                      "the moment, ISO 8601 with its offset (a plan for another moment cannot be "
+                      "applied)");
     apply_ = app.add_subcommand("apply", "apply a plan: download the lists it changes and read them back");
     apply_->add_option("PLAN", planId_, "the plan's number, as plan printed it");
     apply_->add_flag("--now", now_, "apply the plan of this moment");
@@ -78,7 +79,8 @@ Outcome ApplyCommandLine::run(Store& store, const DataDir& dataDir, const DriveA
     if (disable_->parsed()) return disabled(store, person_, revision_, dataDir, drive, handOver);
     if (planId_.has_value() == now_) throw Refused("apply: give a plan's number or --now");
     if (handOver) {
-        return handed_over(store, kApplyWork, now_ ? Json{{"now", true}} : Json{{"plan", *planId_}}, kCli.who);
+        return handed_over(store, kApplyWork, now_ ? Json{{"now", true}} : Json{{"plan", *planId_}},
+                           kCli.who);
     }
     LeaseKeeper leases(store, drive.owner, drive.leaseSeconds);
     const SyncDriver sync = local_sync(store, dataDir, drive, leases);

@@ -376,7 +376,8 @@ int main(int argc, char** argv) {
         } else if (cardRemove->parsed()) {
             outcome = card_remove(*store, removeCard);
         } else if (sync->parsed()) {
-            outcome = handOver ? sync_handed_over(*store, drive) : sync_command(*store, DataDir(dataDir), drive);
+            outcome =
+                handOver ? sync_handed_over(*store, drive) : sync_command(*store, DataDir(dataDir), drive);
         } else if (archive->parsed()) {
             outcome = archive_command(*store, DataDir(dataDir), drive);
         } else if (records->parsed()) {

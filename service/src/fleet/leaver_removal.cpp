@@ -19,7 +19,8 @@ constexpr int kLeastUrgentParallel = 16;
 
 bool grants_any(const Policy& policy, const std::set<std::string>& people, const Controller& controller) {
     return std::any_of(policy.people.begin(), policy.people.end(), [&](const Person& person) {
-        return people.count(person.id) != 0 && !person.cards.empty() && is_granted(policy, person, controller);
+        return people.count(person.id) != 0 && !person.cards.empty() &&
+               is_granted(policy, person, controller);
     });
 }
 
@@ -47,7 +48,8 @@ std::vector<Controller> holding_controllers(Store& store, const Policy& before,
 }
 
 LeaverRemoval remove_leavers(Store& store, LeaseKeeper& leases, const DataDir& dataDir, const Policy& before,
-                             const PolicyAt& newest, ControllerTurns* turns, int parallel, const Actor& self) {
+                             const PolicyAt& newest, ControllerTurns* turns, int parallel,
+                             const Actor& self) {
     LeaverRemoval removal;
     removal.revision = newest.revision;
     removal.people = new_leavers(before, newest.policy);
@@ -67,11 +69,12 @@ LeaverRemoval remove_leavers(Store& store, LeaseKeeper& leases, const DataDir& d
     const std::string target = join_words(removal.people);
     for (const SyncResult& result : removal.done.results) {
         const bool confirmed = result.status == SyncStatus::Repaired || result.status == SyncStatus::InStep;
-        AuditEntry entry = policy_audit(
-            self, "leaver removal", target,
-            result.controller + (confirmed ? ": confirmed gone by read-back"
-                                           : ": not confirmed (" + std::string(status_name(result.status)) +
-                                                 (result.message.empty() ? "" : ": " + result.message) + ")"));
+        AuditEntry entry =
+            policy_audit(self, "leaver removal", target,
+                         result.controller +
+                             (confirmed ? ": confirmed gone by read-back"
+                                        : ": not confirmed (" + std::string(status_name(result.status)) +
+                                              (result.message.empty() ? "" : ": " + result.message) + ")"));
         entry.result = confirmed ? "ok" : "not confirmed";
         store.audit(entry);
     }

@@ -20,10 +20,10 @@
 namespace doorlinkd {
 
 struct LeaverRemoval {
-    std::vector<std::string> people;      // the leavers' ids, in id order
-    int64_t revision = 0;                 // the revision that made them leavers
+    std::vector<std::string> people;       // the leavers' ids, in id order
+    int64_t revision = 0;                  // the revision that made them leavers
     std::vector<std::string> controllers;  // where their cards may be held
-    SyncDone done;                        // each of those controllers' sync
+    SyncDone done;                         // each of those controllers' sync
 };
 
 // The controllers where the people's cards may be held: those whose groups

@@ -21,7 +21,8 @@ Outcome failure(ExitCode code, const std::string& reason) {
 
 Outcome outcome_of_failure(const std::exception& e) {
     if (const auto* rows = dynamic_cast<const RowsRefused*>(&e)) return outcome_of_rows(*rows);
-    if (dynamic_cast<const Refused*>(&e) || dynamic_cast<const PlanStale*>(&e)) return failure(kRefused, e.what());
+    if (dynamic_cast<const Refused*>(&e) || dynamic_cast<const PlanStale*>(&e))
+        return failure(kRefused, e.what());
     if (dynamic_cast<const Busy*>(&e)) return failure(kBusy, e.what());
     if (dynamic_cast<const Unreachable*>(&e)) return failure(kUnreachable, e.what());
     return failure(kLocalError, e.what());

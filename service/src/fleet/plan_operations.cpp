@@ -52,8 +52,9 @@ std::string change_line(const CardChange& change) {
 std::vector<Controller> chosen(Store& store, const PlanArgs& args) {
     std::vector<Controller> all = store.controllers();
     if (!args.site.empty() && !store.site(args.site)) throw NotFound("no site named " + args.site);
-    if (!args.controller.empty() &&
-        std::none_of(all.begin(), all.end(), [&](const Controller& c) { return c.name == args.controller; })) {
+    if (!args.controller.empty() && std::none_of(all.begin(), all.end(), [&](const Controller& c) {
+            return c.name == args.controller;
+        })) {
         throw NotFound("no controller named " + args.controller);
     }
     std::vector<Controller> controllers;
@@ -103,8 +104,8 @@ Outcome made_plan(Store& store, const PlanArgs& args, const Actor& actor, int64_
     for (const Controller& controller : chosen(store, args)) {
         const std::optional<VerifiedState> state = state_of(verified, controller.name);
         const Policy* before = state ? &held.policy_of(*state) : &none;
-        const std::vector<CardChange> changes = plan_controller(
-            *before, state ? state->atMs : plan.atMs, newest.policy, plan.atMs, controller);
+        const std::vector<CardChange> changes =
+            plan_controller(*before, state ? state->atMs : plan.atMs, newest.policy, plan.atMs, controller);
         plan.controllers.push_back(
             PlannedController{controller.name, state, static_cast<int>(changes.size())});
         Json list = Json::array();
@@ -179,17 +180,17 @@ Outcome plan_apply(Store& store, int64_t id, const Actor& actor, const SyncDrive
     for (const PlannedController& planned : plan.controllers) {
         const auto controller = controllers.find(planned.controller);
         if (controller == controllers.end()) {
-            throw PlanStale("controller " + planned.controller + " was removed since plan " + std::to_string(id) +
-                        " was made");
+            throw PlanStale("controller " + planned.controller + " was removed since plan " +
+                            std::to_string(id) + " was made");
         }
         const std::optional<VerifiedState> state = state_of(verified, planned.controller);
         if (!same_list(state, planned.verified, controller->second)) {
-            throw PlanStale("controller " + planned.controller + " was verified with another list since plan " +
-                        std::to_string(id) + " was made");
+            throw PlanStale("controller " + planned.controller +
+                            " was verified with another list since plan " + std::to_string(id) + " was made");
         }
         if (local_date(plan.atMs, controller->second) != local_date(now, controller->second)) {
-            throw PlanStale("the date at " + planned.controller + " changed since plan " + std::to_string(id) +
-                        " was made");
+            throw PlanStale("the date at " + planned.controller + " changed since plan " +
+                            std::to_string(id) + " was made");
         }
         if (state) expected.emplace(planned.controller, *state);
         if (planned.changes > 0) changing.push_back(planned.controller);
@@ -231,7 +232,8 @@ Outcome sync_outcome(const SyncDone& done) {
                                 (result.message.empty() ? "" : ": " + result.message));
         for (const Drift& d : result.drift) {
             outcome.lines.push_back("  card " + d.card + " " + d.field + ": database " +
-                                    value_text(d, d.database) + ", controller " + value_text(d, d.controller));
+                                    value_text(d, d.database) + ", controller " +
+                                    value_text(d, d.controller));
         }
     }
     outcome.json["controllers"] = list;

@@ -18,8 +18,8 @@
 namespace doorlinkd {
 
 struct PlanArgs {
-    std::string site;        // "": every site
-    std::string controller;  // "": every controller (of the site)
+    std::string site;             // "": every site
+    std::string controller;       // "": every controller (of the site)
     std::optional<int64_t> atMs;  // none: now
 };
 

@@ -18,10 +18,10 @@
 #include "mqtt/command_runner.h"
 #include "serve/monitor.h"
 #include "serve/schedule.h"
-#include "serve/work_taker.h"
 #include "serve/serve_options.h"
 #include "serve/served_controllers.h"
 #include "serve/watch.h"
+#include "serve/work_taker.h"
 #include "serve/zone_changes.h"
 #include "store/store.h"
 

@@ -67,7 +67,8 @@ Outcome WorkTaker::run(const WorkRequest& request) {
             return plan_apply(store_, arguments.at("plan").get<int64_t>(), actor, sync);
         }
         if (request.kind == kLeaversWork) {
-            return leaver_outcome(fleet_.await_leavers(arguments.at("revision").get<int64_t>(), kLeaversWait));
+            return leaver_outcome(
+                fleet_.await_leavers(arguments.at("revision").get<int64_t>(), kLeaversWait));
         }
         return failure(kRefused, "a request of an unknown kind: " + request.kind);
     } catch (const nlohmann::json::exception& e) {

@@ -37,14 +37,14 @@ struct PlannedController {
 };
 
 struct StoredPlan {
-    int64_t id = 0;              // given by store_plan
-    int64_t revision = 0;        // the policy revision it compiled
-    int64_t atMs = 0;            // the instant it compiled for
-    bool atGiven = false;        // the instant was asked for (--at), not the moment it was made
-    int64_t madeMs = 0;          // the database's clock, set by store_plan
-    std::string madeBy;          // who made it
+    int64_t id = 0;        // given by store_plan
+    int64_t revision = 0;  // the policy revision it compiled
+    int64_t atMs = 0;      // the instant it compiled for
+    bool atGiven = false;  // the instant was asked for (--at), not the moment it was made
+    int64_t madeMs = 0;    // the database's clock, set by store_plan
+    std::string madeBy;    // who made it
     std::vector<PlannedController> controllers;  // in name order
-    std::optional<int64_t> appliedMs;  // when it was applied; none while it is not
+    std::optional<int64_t> appliedMs;            // when it was applied; none while it is not
     std::string appliedBy;
 };
 

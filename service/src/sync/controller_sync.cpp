@@ -27,7 +27,8 @@ private:
 }  // namespace
 
 SyncResult sync_controller(const Controller& controller, const std::vector<Card>& cards,
-                           const DataDir& dataDir, int list, ListWork work, const BeforeExport& beforeExport) {
+                           const DataDir& dataDir, int list, ListWork work,
+                           const BeforeExport& beforeExport) {
     const ListFilesRemoved removed(dataDir, list);
     SyncResult result;
     result.controller = controller.name;

@@ -1,7 +1,7 @@
 // The lists that go to the controllers: each compiled from its applied
 // revision of the policy, with the leavers of the newest revision taken out
-// and the newest card rows (policy/leavers.h sent_policy), for one moment. The policies of the revisions in use are read once; the
-// threads of a run share one.
+// and the newest card rows (policy/leavers.h sent_policy), for one moment. The policies of the revisions in
+// use are read once; the threads of a run share one.
 #pragma once
 
 #include <cstdint>

@@ -28,7 +28,8 @@ ListWork list_work(const SyncOptions& options) {
 
 // Syncs the controller and records the state its read-back verified.
 SyncResult sync_under_lease(Store& store, LeaseKeeper& leases, ListNumbers& lists, SentLists& sent,
-                            const DataDir& dataDir, const Controller& controller, const SyncOptions& options) {
+                            const DataDir& dataDir, const Controller& controller,
+                            const SyncOptions& options) {
     if (!leases.take(controller)) return busy(controller, 0, leases.held_elsewhere(controller));
     HeldLease lease(leases, controller.name);
     std::optional<ControllerTurns::Turn> turn;

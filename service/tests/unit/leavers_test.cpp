@@ -35,18 +35,16 @@ Person inactive(Person p) {
 }
 
 TEST(Leavers, AreThoseWhoseAccessTheNewerRevisionEnds) {
-    const Policy before = office({person("a", {"staff"}, {"00100001"}), person("b", {"staff"}, {"00100002"}),
-                                  until(person("c", {"staff"}, {"00100003"}), 20),
-                                  until(person("d", {"staff"}, {"00100004"}), 20),
-                                  inactive(person("e", {"staff"}, {"00100005"})),
-                                  person("f", {"staff"}, {"00100006"})});
+    const Policy before = office(
+        {person("a", {"staff"}, {"00100001"}), person("b", {"staff"}, {"00100002"}),
+         until(person("c", {"staff"}, {"00100003"}), 20), until(person("d", {"staff"}, {"00100004"}), 20),
+         inactive(person("e", {"staff"}, {"00100005"})), person("f", {"staff"}, {"00100006"})});
     // a disabled, b removed, c ends earlier; d later, e was out already, f
     // moves to another group (a change to apply, not a leaver).
-    const Policy after = office({inactive(person("a", {"staff"}, {"00100001"})),
-                                 until(person("c", {"staff"}, {"00100003"}), 10),
-                                 until(person("d", {"staff"}, {"00100004"}), 30),
-                                 inactive(person("e", {"staff"}, {"00100005"})),
-                                 person("f", {"lab"}, {"00100006"})});
+    const Policy after = office(
+        {inactive(person("a", {"staff"}, {"00100001"})), until(person("c", {"staff"}, {"00100003"}), 10),
+         until(person("d", {"staff"}, {"00100004"}), 30), inactive(person("e", {"staff"}, {"00100005"})),
+         person("f", {"lab"}, {"00100006"})});
     EXPECT_EQ(new_leavers(before, after), (std::vector<std::string>{"a", "b", "c"}));
 }
 
@@ -55,8 +53,8 @@ TEST(Leavers, LeaveTheListOfAControllerAppliedAtAnOlderRevisionAndNothingElseOfT
     Policy applied = office({person("a", {"staff"}, {"00100001"}), person("c", {"staff"}, {"00100003"}),
                              person("f", {"staff"}, {"00100006"})});
     Policy newest = office({inactive(person("a", {"staff"}, {"00100001"})),
-                            until(person("c", {"staff"}, {"00100003"}), 10), person("f", {"lab"}, {"00100006"}),
-                            person("g", {"staff"}, {"00100007"})});
+                            until(person("c", {"staff"}, {"00100003"}), 10),
+                            person("f", {"lab"}, {"00100006"}), person("g", {"staff"}, {"00100007"})});
     Card row;
     row.card = "00110001";
     newest.cards = {row};
