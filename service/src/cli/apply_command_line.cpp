@@ -12,7 +12,7 @@
 namespace doorlinkd {
 namespace {
 
-const Actor kCli{"cli", ""};
+Actor cli() { return Actor{"cli", ""}; }
 
 // The command line's own sync of the controllers named, under leases of its own.
 SyncDriver local_sync(Store& store, const DataDir& dataDir, const DriveArgs& drive, LeaseKeeper& leases) {
@@ -29,14 +29,15 @@ SyncDriver local_sync(Store& store, const DataDir& dataDir, const DriveArgs& dri
 Outcome disabled(Store& store, const std::string& id, std::optional<int64_t> revision, const DataDir& dataDir,
                  const DriveArgs& drive, bool handOver) {
     const Policy before = store.policy().policy;
-    Outcome outcome = person_disable(store, id, revision, kCli);
+    Outcome outcome = person_disable(store, id, revision, cli());
     Outcome removal;
     if (handOver) {
-        removal = handed_over(store, kLeaversWork, Json{{"revision", outcome.json.at("revision")}}, kCli.who);
+        removal =
+            handed_over(store, kLeaversWork, Json{{"revision", outcome.json.at("revision")}}, cli().who);
     } else {
         LeaseKeeper leases(store, drive.owner, drive.leaseSeconds);
         removal = leaver_outcome(
-            remove_leavers(store, leases, dataDir, before, store.policy(), nullptr, drive.parallel, kCli));
+            remove_leavers(store, leases, dataDir, before, store.policy(), nullptr, drive.parallel, cli()));
     }
     removal.json["person"] = outcome.json;
     removal.lines.insert(removal.lines.begin(), outcome.lines.begin(), outcome.lines.end());
@@ -74,21 +75,21 @@ Outcome ApplyCommandLine::run(Store& store, const DataDir& dataDir, const DriveA
     if (plan_->parsed()) {
         PlanArgs args{site_, controller_, std::nullopt};
         if (!at_.empty()) args.atMs = parsed_iso_instant(at_);
-        return plan_make(store, args, kCli);
+        return plan_make(store, args, cli());
     }
     if (disable_->parsed()) return disabled(store, person_, revision_, dataDir, drive, handOver);
     if (planId_.has_value() == now_) throw Refused("apply: give a plan's number or --now");
     if (handOver) {
         return handed_over(store, kApplyWork, now_ ? Json{{"now", true}} : Json{{"plan", *planId_}},
-                           kCli.who);
+                           cli().who);
     }
     LeaseKeeper leases(store, drive.owner, drive.leaseSeconds);
     const SyncDriver sync = local_sync(store, dataDir, drive, leases);
-    return now_ ? plan_apply_now(store, kCli, sync) : plan_apply(store, *planId_, kCli, sync);
+    return now_ ? plan_apply_now(store, cli(), sync) : plan_apply(store, *planId_, cli(), sync);
 }
 
 Outcome sync_handed_over(Store& store, const DriveArgs& drive) {
-    return handed_over(store, kSyncWork, Json{{"names", drive.names}, {"check", drive.checkOnly}}, kCli.who);
+    return handed_over(store, kSyncWork, Json{{"names", drive.names}, {"check", drive.checkOnly}}, cli().who);
 }
 
 }  // namespace doorlinkd

@@ -32,8 +32,8 @@ Outcome handed_over(Store& store, const std::string& kind, const Json& arguments
                        " within " + std::to_string(kTakenWithin.count()) + " s");
         }
         if (waited > kDoneWithin) {
-            throw Busy("request " + std::to_string(id) + " was taken by " + *request.takenBy +
-                       " and is not done after an hour");
+            throw Busy("request " + std::to_string(id) + " was taken by " +
+                       request.takenBy.value_or("serve") + " and is not done after an hour");
         }
     }
 }

@@ -67,6 +67,15 @@ bool has_ended(const Person& person, const CalendarDate& date) {
 }
 
 std::vector<Card> compile_cards(const Policy& policy, const Controller& controller, int64_t atMs) {
+    std::vector<Card> rows;
+    for (const Card& row : policy.cards) {
+        if (goes_to(row, controller.name)) rows.push_back(row);
+    }
+    return compile_cards(policy, controller, atMs, std::move(rows));
+}
+
+std::vector<Card> compile_cards(const Policy& policy, const Controller& controller, int64_t atMs,
+                                std::vector<Card> rows) {
     const LocalDay today = local_day(atMs, controller.zone);
     const bool holiday = is_holiday(policy.holidays, controller.site, today.date);
     std::vector<Card> records;
@@ -81,9 +90,7 @@ std::vector<Card> compile_cards(const Policy& policy, const Controller& controll
         }
         for (const PersonCard& card : person.cards) records.push_back(person_record(person, card, days));
     }
-    for (const Card& row : policy.cards) {
-        if (goes_to(row, controller.name)) records.push_back(row);
-    }
+    records.insert(records.end(), std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()));
     return without_repeated_cards(std::move(records));
 }
 

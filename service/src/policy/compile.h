@@ -31,5 +31,10 @@ bool has_ended(const Person& person, const CalendarDate& date);
 // card rows that go to it as they are. A card number that comes twice is
 // left out: it cannot be told whose it is (policy_problems names it).
 std::vector<Card> compile_cards(const Policy& policy, const Controller& controller, int64_t atMs);
+// The same with the card rows that go to the controller given, in place of
+// those of policy.cards: for a caller that sorts the rows of many
+// controllers in one pass.
+std::vector<Card> compile_cards(const Policy& policy, const Controller& controller, int64_t atMs,
+                                std::vector<Card> rows);
 
 }  // namespace doorlinkd

@@ -5,13 +5,13 @@
 
 namespace doorlinkd {
 
-SentLists::Shared SentLists::applied_policy(int64_t revision) {
+SentLists::Shared SentLists::applied_policy(const PolicyAt& newest, int64_t revision) {
     auto found = policies_.find(revision);
     if (found == policies_.end()) {
-        Policy applied = revision == newest_->revision ? newest_->policy : store_.policy_at(revision).policy;
+        Policy applied = revision == newest.revision ? newest.policy : store_.policy_at(revision).policy;
         found = policies_
                     .emplace(revision,
-                             std::make_shared<const Policy>(sent_policy(std::move(applied), newest_->policy)))
+                             std::make_shared<const Sent>(sent_policy(std::move(applied), newest.policy)))
                     .first;
     }
     return found->second;
@@ -22,18 +22,19 @@ SentList SentLists::list_for(const Controller& controller) {
     SentList list;
     {
         const std::lock_guard<std::mutex> lock(mutex_);
-        if (!newest_ || store_.policy_revision() != newest_->revision) {
+        if (newest_.revision < 0 || store_.policy_revision() != newest_.revision) {
             newest_ = store_.policy();
             applied_ = store_.applied_revisions();
             policies_.clear();
         }
+        const PolicyAt& newest = newest_;
         const auto applied = applied_.find(controller.name);
         // A controller added since the revisions were read was given the newest.
-        const int64_t revision = applied == applied_.end() ? newest_->revision : applied->second;
-        list.state = VerifiedState{revision, newest_->revision, atMs_};
-        policy = applied_policy(revision);
+        const int64_t revision = applied == applied_.end() ? newest.revision : applied->second;
+        list.state = VerifiedState{revision, newest.revision, atMs_};
+        policy = applied_policy(newest, revision);
     }
-    list.cards = compile_cards(*policy, controller, atMs_);
+    list.cards = compile_cards(policy->policy, controller, atMs_, policy->rows.cards_for(controller.name));
     return list;
 }
 

@@ -8,7 +8,6 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,6 +16,7 @@
 #include "model/controller.h"
 #include "model/policy.h"
 #include "store/store.h"
+#include "sync/sync.h"
 
 namespace doorlinkd {
 
@@ -35,13 +35,19 @@ public:
     SentList list_for(const Controller& controller);
 
 private:
-    using Shared = std::shared_ptr<const Policy>;
-    Shared applied_policy(int64_t revision);  // under mutex_
+    // A policy as sent, its card rows sorted by controller once.
+    struct Sent {
+        explicit Sent(Policy sent) : policy(std::move(sent)), rows(policy.cards) {}
+        const Policy policy;
+        const CardsByController rows;
+    };
+    using Shared = std::shared_ptr<const Sent>;
+    Shared applied_policy(const PolicyAt& newest, int64_t revision);  // under mutex_
 
     Store& store_;
     const int64_t atMs_;
     std::mutex mutex_;
-    std::optional<PolicyAt> newest_;
+    PolicyAt newest_{{}, -1};  // revision -1: not read yet
     std::map<std::string, int64_t> applied_;
     std::map<int64_t, Shared> policies_;  // applied revisions without the leavers of newest_
 };
