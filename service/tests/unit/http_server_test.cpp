@@ -214,6 +214,14 @@ protected:
                   {"id", std::to_string(store->begin_sync_run("test", false))}};
         store->begin_archive_run("test");
         store->add_site(Site{"door1", "UTC", ""});  // {name} names a site too
+        // {id} names a person too; a plan of that id is made by POST /api/v1/plans.
+        PolicyEdit edit;
+        edit.basedOn = store->policy_revision();
+        Person person;
+        person.id = values["id"];
+        person.name = "Someone";
+        edit.people.push_back(person);
+        store->save_policy(edit);
         bodies = {{"/api/v1/controllers",
                    R"({"name":"door2","address":"127.0.0.2","mac":"0011223344bb","site":"main"})"},
                   {"/api/v1/sites", R"({"name":"lisbon","zone":"Europe/Lisbon"})"},
