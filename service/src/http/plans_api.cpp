@@ -35,14 +35,24 @@ void apply_plan(Services& services, Call& call) {
     const int64_t id = run_path_id(call.param("id"));
     call.target = "plan " + std::to_string(id);
     int64_t run = 0;
-    // The syncs go on after the answer; their results come as events.
+    std::string waiting;
+    // The syncs go on after the answer; their results come as events. Once
+    // applied, a queue too full to take them leaves them to the next run.
     const SyncDriver started = [&](const std::vector<std::string>& names) {
-        if (!names.empty()) run = services.fleet.start_sync(names, call.actor);
+        try {
+            if (!names.empty()) run = services.fleet.start_sync(names, call.actor);
+        } catch (const Busy& busy) {
+            waiting = busy.what();
+        }
         return SyncDone{run, {}};
     };
     const Outcome outcome = plan_apply(services.store, id, call.actor, started);
-    call.detail = run == 0 ? "nothing to send" : "run " + std::to_string(run);
-    reply(call, 202, Json{{"plan", id}, {"revision", outcome.json.at("revision")}, {"run", run}});
+    call.detail = !waiting.empty() ? "applied; sent by the next sync: " + waiting
+                  : run == 0       ? "nothing to send"
+                                   : "run " + std::to_string(run);
+    Json answer{{"plan", id}, {"revision", outcome.json.at("revision")}, {"run", run}};
+    if (!waiting.empty()) answer["waiting"] = waiting;
+    reply(call, 202, answer);
 }
 
 void disable_person(Services& services, Call& call) {
