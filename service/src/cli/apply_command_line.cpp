@@ -7,37 +7,22 @@
 #include "serve/work_taker.h"
 #include "sync/sync.h"
 #include "zones/instant_text.h"
-#include "zones/policy_clock.h"
 
 namespace doorlinkd {
 namespace {
 
-Actor cli() { return Actor{"cli", ""}; }
-
-// The command line's own sync of the controllers named, under leases of its own.
-SyncDriver local_sync(Store& store, const DataDir& dataDir, const DriveArgs& drive, LeaseKeeper& leases) {
-    return [&store, &dataDir, &drive, &leases](const std::vector<std::string>& names) {
-        SyncOptions options;
-        options.parallel = drive.parallel;
-        options.atMs = policy_now_ms();
-        options.run = store.begin_sync_run(drive.owner, false);
-        return SyncDone{options.run,
-                        sync_controllers(store, leases, dataDir, chosen_controllers(store, names), options)};
-    };
-}
-
 Outcome disabled(Store& store, const std::string& id, std::optional<int64_t> revision, const DataDir& dataDir,
                  const DriveArgs& drive, bool handOver) {
     const Policy before = store.policy().policy;
-    Outcome outcome = person_disable(store, id, revision, cli());
+    Outcome outcome = person_disable(store, id, revision, cli_actor());
     Outcome removal;
     if (handOver) {
-        removal =
-            handed_over(store, kLeaversWork, Json{{"revision", outcome.json.at("revision")}}, cli().who);
+        removal = handed_over(store, kLeaversWork, Json{{"revision", outcome.json.at("revision")}},
+                              cli_actor().who);
     } else {
         LeaseKeeper leases(store, drive.owner, drive.leaseSeconds);
-        removal = leaver_outcome(
-            remove_leavers(store, leases, dataDir, before, store.policy(), nullptr, drive.parallel, cli()));
+        removal = leaver_outcome(remove_leavers(store, leases, dataDir, before, store.policy(), nullptr,
+                                                drive.parallel, cli_actor()));
     }
     removal.json["person"] = outcome.json;
     removal.lines.insert(removal.lines.begin(), outcome.lines.begin(), outcome.lines.end());
@@ -75,21 +60,24 @@ Outcome ApplyCommandLine::run(Store& store, const DataDir& dataDir, const DriveA
     if (plan_->parsed()) {
         PlanArgs args{site_, controller_, std::nullopt};
         if (!at_.empty()) args.atMs = parsed_iso_instant(at_);
-        return plan_make(store, args, cli());
+        return plan_make(store, args, cli_actor());
     }
     if (disable_->parsed()) return disabled(store, person_, revision_, dataDir, drive, handOver);
     if (planId_.has_value() == now_) throw Refused("apply: give a plan's number or --now");
     if (handOver) {
         return handed_over(store, kApplyWork, now_ ? Json{{"now", true}} : Json{{"plan", *planId_}},
-                           cli().who);
+                           cli_actor().who);
     }
     LeaseKeeper leases(store, drive.owner, drive.leaseSeconds);
-    const SyncDriver sync = local_sync(store, dataDir, drive, leases);
-    return now_ ? plan_apply_now(store, cli(), sync) : plan_apply(store, *planId_, cli(), sync);
+    const SyncDriver sync = [&](const std::vector<std::string>& names) {
+        return sync_run(store, leases, dataDir, drive, chosen_controllers(store, names));
+    };
+    return now_ ? plan_apply_now(store, cli_actor(), sync) : plan_apply(store, *planId_, cli_actor(), sync);
 }
 
 Outcome sync_handed_over(Store& store, const DriveArgs& drive) {
-    return handed_over(store, kSyncWork, Json{{"names", drive.names}, {"check", drive.checkOnly}}, cli().who);
+    return handed_over(store, kSyncWork, Json{{"names", drive.names}, {"check", drive.checkOnly}},
+                       cli_actor().who);
 }
 
 }  // namespace doorlinkd

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "fleet/operations.h"
+#include "fleet/plan_operations.h"
+#include "leases/lease_keeper.h"
 #include "library/data_dir.h"
 #include "serve/serve_options.h"
 #include "store/store.h"
@@ -22,6 +24,9 @@ namespace doorlinkd {
 // sites are new); makes a token "admin" (role admin) when there is no admin
 // token, and prints it once.
 Outcome init_command(Store& store, const std::string& defaultZone);
+
+// Who the command line's changes are audited as.
+inline Actor cli_actor() { return Actor{"cli", ""}; }
 
 // A write of the command line, audited as the CLI's doing once it is done.
 void audit_cli_write(Store& store, const std::string& action, const std::string& target);
@@ -51,6 +56,10 @@ struct DriveArgs {
     int leaseSeconds = 30;
     std::string owner;
 };
+// A sync run of the controllers under leases of the command line's own, its
+// lists compiled for now (args.checkOnly: read back and compare only).
+SyncDone sync_run(Store& store, LeaseKeeper& leases, const DataDir& dataDir, const DriveArgs& args,
+                  const std::vector<Controller>& controllers);
 // Both import what the journal of the data directory holds first.
 Outcome sync_command(Store& store, const DataDir& dataDir, const DriveArgs& args);
 Outcome archive_command(Store& store, const DataDir& dataDir, const DriveArgs& args);

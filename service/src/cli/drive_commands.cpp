@@ -32,18 +32,22 @@ void import_left_journals(Store& store, const DataDir& dataDir, Outcome& outcome
 
 }  // namespace
 
-Outcome sync_command(Store& store, const DataDir& dataDir, const DriveArgs& args) {
-    const std::vector<Controller> controllers = chosen_controllers(store, args.names);
-    Outcome journal;
-    import_left_journals(store, dataDir, journal);
-    LeaseKeeper leases(store, args.owner, args.leaseSeconds);
+SyncDone sync_run(Store& store, LeaseKeeper& leases, const DataDir& dataDir, const DriveArgs& args,
+                  const std::vector<Controller>& controllers) {
     SyncOptions options;
     options.checkOnly = args.checkOnly;
     options.parallel = args.parallel;
     options.atMs = policy_now_ms();
     options.run = store.begin_sync_run(args.owner, args.checkOnly);
-    Outcome outcome =
-        sync_outcome(SyncDone{options.run, sync_controllers(store, leases, dataDir, controllers, options)});
+    return SyncDone{options.run, sync_controllers(store, leases, dataDir, controllers, options)};
+}
+
+Outcome sync_command(Store& store, const DataDir& dataDir, const DriveArgs& args) {
+    const std::vector<Controller> controllers = chosen_controllers(store, args.names);
+    Outcome journal;
+    import_left_journals(store, dataDir, journal);
+    LeaseKeeper leases(store, args.owner, args.leaseSeconds);
+    Outcome outcome = sync_outcome(sync_run(store, leases, dataDir, args, controllers));
     outcome.json["journal"] = journal.json["journal"];
     outcome.lines.insert(outcome.lines.begin(), journal.lines.begin(), journal.lines.end());
     return outcome;

@@ -2,6 +2,7 @@
 
 #include <iostream>
 
+#include "cli/commands.h"
 #include "zones/instant_text.h"
 #include "zones/policy_clock.h"
 
@@ -177,7 +178,7 @@ PersonArgs PolicyCommandLine::person_args() {
 }
 
 Outcome PolicyCommandLine::run(Store& store) {
-    const Actor cli{"cli", ""};
+    const Actor cli = cli_actor();
     const GroupArgs groupArgs{name_, grants_.empty() && !noGrants_ ? std::nullopt : std::optional(grants_),
                               revision_};
     const HolidayArgs holidayArgs{name_, date_, yearly_, revision_};

@@ -17,10 +17,23 @@ namespace {
 // each waits on its controller most of the time.
 constexpr int kLeastUrgentParallel = 16;
 
-bool grants_any(const Policy& policy, const std::set<std::string>& people, const Controller& controller) {
-    return std::any_of(policy.people.begin(), policy.people.end(), [&](const Person& person) {
-        return people.count(person.id) != 0 && !person.cards.empty() &&
-               is_granted(policy, person, controller);
+// The people of the policy among those named who hold cards.
+struct Holders {
+    const Policy* policy = nullptr;
+    std::vector<const Person*> people;
+};
+
+Holders holders_in(const Policy& policy, const std::set<std::string>& named) {
+    Holders holders{&policy, {}};
+    for (const Person& person : policy.people) {
+        if (named.count(person.id) != 0 && !person.cards.empty()) holders.people.push_back(&person);
+    }
+    return holders;
+}
+
+bool grants_any(const Holders& holders, const Controller& controller) {
+    return std::any_of(holders.people.begin(), holders.people.end(), [&](const Person* person) {
+        return is_granted(*holders.policy, *person, controller);
     });
 }
 
@@ -30,17 +43,22 @@ std::vector<Controller> holding_controllers(Store& store, const Policy& before,
                                             const std::vector<std::string>& people) {
     const std::set<std::string> leavers(people.begin(), people.end());
     const std::map<std::string, int64_t> applied = store.applied_revisions();
-    std::map<int64_t, Policy> policies;
+    const Holders beforeHolders = holders_in(before, leavers);
+    std::map<int64_t, Policy> policies;         // the applied revisions read
+    std::map<int64_t, Holders> appliedHolders;  // their holders, found once each
     std::vector<Controller> holding;
     for (const Controller& controller : store.controllers()) {
-        bool holds = grants_any(before, leavers, controller);
+        bool holds = grants_any(beforeHolders, controller);
         const auto revision = applied.find(controller.name);
         if (!holds && revision != applied.end()) {
-            auto found = policies.find(revision->second);
-            if (found == policies.end()) {
-                found = policies.emplace(revision->second, store.policy_at(revision->second).policy).first;
+            auto found = appliedHolders.find(revision->second);
+            if (found == appliedHolders.end()) {
+                const Policy& policy =
+                    policies.emplace(revision->second, store.policy_at(revision->second).policy)
+                        .first->second;
+                found = appliedHolders.emplace(revision->second, holders_in(policy, leavers)).first;
             }
-            holds = grants_any(found->second, leavers, controller);
+            holds = grants_any(found->second, controller);
         }
         if (holds) holding.push_back(controller);
     }

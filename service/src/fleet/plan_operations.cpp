@@ -87,8 +87,26 @@ std::optional<VerifiedState> state_of(const std::map<std::string, VerifiedState>
     return found->second;
 }
 
-// The plan, stored, and its outcome.
-Outcome made_plan(Store& store, const PlanArgs& args, const Actor& actor, int64_t& id) {
+ExitCode exit_code_of(SyncStatus status) {
+    switch (status) {
+        case SyncStatus::InStep:
+        case SyncStatus::Repaired: return kSuccess;
+        case SyncStatus::Drift: return kDriftRemains;
+        case SyncStatus::Unreachable: return kUnreachable;
+        case SyncStatus::Busy: return kBusy;
+    }
+    return kUnreachable;
+}
+
+// A PIN is never printed: what sync prints tends to end in a log.
+std::string value_text(const Drift& drift, const std::optional<std::string>& value) {
+    if (value && drift.field == kCardColumns[kPasswordColumn]) return "(hidden)";
+    return value ? "\"" + *value + "\"" : "none";
+}
+
+}  // namespace
+
+Outcome plan_make(Store& store, const PlanArgs& args, const Actor& actor) {
     const PolicyAt newest = store.policy();
     const std::map<std::string, VerifiedState> verified = store.verified_states();
     StoredPlan plan;
@@ -125,7 +143,7 @@ Outcome made_plan(Store& store, const PlanArgs& args, const Actor& actor, int64_
                         (state ? "" : " (never verified: every card it must hold is shown as added)"));
         for (const CardChange& change : changes) lines.push_back(change_line(change));
     }
-    id = store.store_plan(plan);
+    const int64_t id = store.store_plan(plan);
     Outcome outcome;
     outcome.code = changing > 0 ? kDriftRemains : kSuccess;
     outcome.json = Json{{"plan", id},
@@ -138,30 +156,6 @@ Outcome made_plan(Store& store, const PlanArgs& args, const Actor& actor, int64_
                             std::to_string(plan.controllers.size()) + " controllers change");
     outcome.lines.insert(outcome.lines.end(), lines.begin(), lines.end());
     return outcome;
-}
-
-ExitCode exit_code_of(SyncStatus status) {
-    switch (status) {
-        case SyncStatus::InStep:
-        case SyncStatus::Repaired: return kSuccess;
-        case SyncStatus::Drift: return kDriftRemains;
-        case SyncStatus::Unreachable: return kUnreachable;
-        case SyncStatus::Busy: return kBusy;
-    }
-    return kUnreachable;
-}
-
-// A PIN is never printed: what sync prints tends to end in a log.
-std::string value_text(const Drift& drift, const std::optional<std::string>& value) {
-    if (value && drift.field == kCardColumns[kPasswordColumn]) return "(hidden)";
-    return value ? "\"" + *value + "\"" : "none";
-}
-
-}  // namespace
-
-Outcome plan_make(Store& store, const PlanArgs& args, const Actor& actor) {
-    int64_t id = 0;
-    return made_plan(store, args, actor, id);
 }
 
 Outcome plan_apply(Store& store, int64_t id, const Actor& actor, const SyncDriver& sync) {
@@ -195,13 +189,7 @@ Outcome plan_apply(Store& store, int64_t id, const Actor& actor, const SyncDrive
         if (state) expected.emplace(planned.controller, *state);
         if (planned.changes > 0) changing.push_back(planned.controller);
     }
-    try {
-        store.apply_plan(id, expected, actor.who, actor.address);
-    } catch (const PlanStale&) {
-        throw;
-    } catch (const Stale& stale) {
-        throw PlanStale(stale.what());
-    }
+    store.apply_plan(id, expected, actor.who, actor.address);
     Outcome outcome = sync_outcome(sync(changing));
     outcome.json["plan"] = id;
     outcome.json["revision"] = plan.revision;
@@ -212,9 +200,8 @@ Outcome plan_apply(Store& store, int64_t id, const Actor& actor, const SyncDrive
 }
 
 Outcome plan_apply_now(Store& store, const Actor& actor, const SyncDriver& sync) {
-    int64_t id = 0;
-    const Outcome planned = made_plan(store, PlanArgs{}, actor, id);
-    Outcome outcome = plan_apply(store, id, actor, sync);
+    const Outcome planned = plan_make(store, PlanArgs{}, actor);
+    Outcome outcome = plan_apply(store, planned.json.at("plan").get<int64_t>(), actor, sync);
     outcome.lines.insert(outcome.lines.begin(), planned.lines.begin(), planned.lines.end());
     outcome.json["changes"] = planned.json["controllers"];
     return outcome;

@@ -66,12 +66,12 @@ void check_verified(Tx& tx, const std::string& controller, const std::optional<V
         "SELECT verified_revision, verified_leavers, verified_at FROM controller_policy"
         " WHERE controller = ? {for_update}",
         {controller});
-    if (rows.empty()) throw Stale("controller " + controller + " was removed since the plan was made");
+    if (rows.empty()) throw PlanStale("controller " + controller + " was removed since the plan was made");
     const std::optional<VerifiedState> stored = verified_of(rows.front(), 0);
     if (stored == judged) return;
-    throw Stale("controller " + controller +
-                (stored ? " was verified again since the plan was made"
-                        : " was found changed since the plan was made (it is not verified any more)"));
+    throw PlanStale("controller " + controller +
+                    (stored ? " was verified again since the plan was made"
+                            : " was found changed since the plan was made (it is not verified any more)"));
 }
 
 WorkRequest work_request(Tx& tx, int64_t id) {
@@ -161,10 +161,10 @@ void SqlApplying::apply_plan(int64_t id, const std::map<std::string, VerifiedSta
         // the one the controllers are moved to.
         const int64_t revision = lock_policy_revision(tx);
         const StoredPlan plan = read_plan(tx, id, "{for_update}");
-        if (plan.appliedMs) throw Stale(plan_name(id) + " was applied already");
+        if (plan.appliedMs) throw PlanStale(plan_name(id) + " was applied already");
         if (revision != plan.revision) {
-            throw Stale("the policy is at revision " + std::to_string(revision) + ", the plan compiled " +
-                        std::to_string(plan.revision));
+            throw PlanStale("the policy is at revision " + std::to_string(revision) + ", the plan compiled " +
+                            std::to_string(plan.revision));
         }
         for (const PlannedController& c : plan.controllers) {
             const auto judged = verified.find(c.controller);

@@ -83,7 +83,7 @@ public:
     virtual int64_t store_plan(const StoredPlan& plan) = 0;
     // NotFound for an unknown id.
     virtual StoredPlan plan(int64_t id) = 0;
-    // In one transaction that locks the policy's revision: refuses (Stale,
+    // In one transaction that locks the policy's revision: refuses (PlanStale,
     // naming what changed) unless the plan was not applied, the policy is
     // still at the plan's revision, and each of the plan's controllers is
     // there with exactly the verified state given in `verified` (what the

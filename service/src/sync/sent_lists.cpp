@@ -4,14 +4,21 @@
 #include "policy/leavers.h"
 
 namespace doorlinkd {
+namespace {
+
+// What went to a controller applied at revision while newest was the newest
+// (sent_policy of a policy and itself is that policy).
+Policy sent_at(Store& store, int64_t revision, const PolicyAt& newest) {
+    if (revision == newest.revision) return newest.policy;
+    return sent_policy(store.policy_at(revision).policy, newest.policy);
+}
+
+}  // namespace
 
 SentLists::Shared SentLists::applied_policy(const PolicyAt& newest, int64_t revision) {
     auto found = policies_.find(revision);
     if (found == policies_.end()) {
-        Policy applied = revision == newest.revision ? newest.policy : store_.policy_at(revision).policy;
-        found = policies_
-                    .emplace(revision,
-                             std::make_shared<const Sent>(sent_policy(std::move(applied), newest.policy)))
+        found = policies_.emplace(revision, std::make_shared<const Sent>(sent_at(store_, revision, newest)))
                     .first;
     }
     return found->second;
@@ -42,11 +49,8 @@ const Policy& VerifiedPolicies::policy_of(const VerifiedState& state) {
     const std::pair<int64_t, int64_t> key{state.revision, state.leavers};
     auto found = policies_.find(key);
     if (found == policies_.end()) {
-        Policy policy = store_.policy_at(state.revision).policy;
-        if (state.leavers != state.revision) {
-            policy = sent_policy(std::move(policy), store_.policy_at(state.leavers).policy);
-        }
-        found = policies_.emplace(key, std::move(policy)).first;
+        found =
+            policies_.emplace(key, sent_at(store_, state.revision, store_.policy_at(state.leavers))).first;
     }
     return found->second;
 }
