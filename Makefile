@@ -143,9 +143,10 @@ demo: build
 	@DOORLINK_HOME=$(CURDIR)/$(BUILD)/demo $(BUILD)/bin/doorctl demo
 
 # A fleet to look at in the browser (service/demo/fleet_demo.py): doorsim
-# with 20 controllers, a SQLite database of 500 cards in a temporary
-# directory, and doorlinkd serve; prints the URL and the admin token.
-# Ctrl-C stops everything and removes the directory.
+# with 20 controllers on two sites, a SQLite database in a temporary
+# directory with schedules, groups and 300 people applied to them and one
+# change planned, and doorlinkd serve; prints the URL, the admin token and
+# the waiting plan. Ctrl-C stops everything and removes the directory.
 fleet-demo: deps
 	@cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	@cmake --build $(BUILD) --target doorlinkd doorsim -j $(JOBS)
