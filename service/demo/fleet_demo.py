@@ -4,9 +4,9 @@
 Starts doorsim with 20 controllers on loopback addresses (records with
 photos, new ones as time goes by, and pushed photos and error reports now
 and then) and makes a SQLite database in a temporary directory: two sites in
-two time zones with 10 controllers each, schedules, holidays, groups, 300
-people imported from a CSV file and a few card rows beside them. The policy
-is planned and applied, so the controllers hold it. Runs doorlinkd serve
+two time zones with 10 controllers each (--per-site N: N each), schedules,
+holidays, groups, 300 people imported from a CSV file and a few card rows
+beside them. The policy is planned and applied, so the controllers hold it. Runs doorlinkd serve
 with its monitoring and schedules; once serve's first sync has verified the
 lists, one further change is planned and left waiting to be applied. Prints
 the page's URL, the admin token and the waiting plan; Ctrl-C stops
@@ -34,9 +34,7 @@ sys.path.insert(0, str(HERE.parent / "tests" / "e2e"))
 from doorsim_process import Simulator  # noqa: E402
 
 PORT = os.environ.get("FLEET_DEMO_PORT", "8080")
-PER_SITE = 10
 SITES = {"north": "Europe/Berlin", "south": "America/New_York"}
-CONTROLLERS = [f"{site}-{n:02d}" for site in SITES for n in range(1, PER_SITE + 1)]
 PEOPLE = 300
 CARD_ROWS = 8
 
@@ -113,7 +111,11 @@ def people_rows(today, chance):
     return "\n".join(rows) + "\n", cards
 
 
-def card_rows(chance):
+def controller_names(per_site):
+    return [f"{site}-{n:02d}" for site in SITES for n in range(1, per_site + 1)]
+
+
+def card_rows(chance, controllers):
     """A few cards kept as rows of the card file, beside the people: most go
     everywhere, some to three controllers, some with two time ranges a day or
     a free weekend."""
@@ -123,7 +125,7 @@ def card_rows(chance):
     for n in range(CARD_ROWS):
         office = "0800-1800-01;" if n % 4 else "0700-1200-01;1300-1900-02;"
         weekend = "1000-1400-03;" if n % 3 == 0 else ""
-        places = " ".join(chance.sample(CONTROLLERS, 3)) if n % 2 else ""
+        places = " ".join(chance.sample(controllers, 3)) if n % 2 else ""
         cards.append(f"001{20000 + n:05d}")
         rows.append(",".join([cards[-1], f"{300000 + n:06d}", f"{chance.randrange(10 ** 6):06d}", str(n % 2),
                               str(n % 3), weekend, office, office, office, office, office, weekend, "", places]))
@@ -131,7 +133,8 @@ def card_rows(chance):
 
 
 class Demo:
-    def __init__(self, doorlinkd, doorsim, directory=None):
+    def __init__(self, doorlinkd, doorsim, per_site, directory=None):
+        self.controllers = controller_names(per_site)
         self.doorlinkd = doorlinkd
         self.doorsim = doorsim
         self.keep = directory is not None
@@ -159,13 +162,13 @@ class Demo:
 
     def set_up(self):
         """doorsim, and the database with its policy applied."""
-        print(f"Starting doorsim with {len(CONTROLLERS)} controllers ...", flush=True)
-        self.sim = Simulator(self.doorsim, len(CONTROLLERS), "--records", 12, "--new-records", 0.02, "--control")
+        print(f"Starting doorsim with {len(self.controllers)} controllers ...", flush=True)
+        self.sim = Simulator(self.doorsim, len(self.controllers), "--records", 12, "--new-records", 0.02, "--control")
         self.token = self.run("init", "--time-zone", SITES["north"])["admin_token"]
         for site, zone in SITES.items():
             self.run("site", "add", site, "--zone", zone)
         self.run("site", "remove", "main")  # the site init made, left empty
-        for name, (address, mac) in zip(CONTROLLERS, self.sim.controllers):
+        for name, (address, mac) in zip(self.controllers, self.sim.controllers):
             self.run("controller", "add", name, address, mac, "--site", name.split("-")[0])
         for name, days in SCHEDULES.items():
             self.run("schedule", "add", name, *days)
@@ -177,11 +180,11 @@ class Demo:
         people, self.cards = people_rows(datetime.date.today(), chance)
         (self.dir / "people.csv").write_text(people)
         self.run("person", "import", self.dir / "people.csv")
-        rows, row_cards = card_rows(chance)
+        rows, row_cards = card_rows(chance, self.controllers)
         self.cards += row_cards
         (self.dir / "cards.csv").write_text(rows)
         self.run("card", "import", self.dir / "cards.csv")
-        print(f"{len(CONTROLLERS)} controllers on {len(SITES)} sites, {PEOPLE} people and {CARD_ROWS} card rows "
+        print(f"{len(self.controllers)} controllers on {len(SITES)} sites, {PEOPLE} people and {CARD_ROWS} card rows "
               f"in {self.dir}; applying ...", flush=True)
         applied = self.run("apply", self.run("plan")["plan"], allowed=(0,))
         print(f"applied revision {applied['revision']}", flush=True)
@@ -229,7 +232,7 @@ class Demo:
         deadline = time.monotonic() + 60
         while time.monotonic() < deadline:
             runs = [r["id"] for r in self.api("api/v1/sync/runs")["runs"] if r["owner"] == "doorlinkd:fleet-demo"]
-            if runs and len(self.api(f"api/v1/sync/runs/{runs[0]}")["results"]) == len(CONTROLLERS):
+            if runs and len(self.api(f"api/v1/sync/runs/{runs[0]}")["results"]) == len(self.controllers):
                 return
             time.sleep(0.2)
         raise RuntimeError("serve's first sync did not end within a minute")
@@ -240,7 +243,7 @@ class Demo:
         chance = random.Random()
         troubles = ["door held open too long", "tamper alarm on reader 2", "forced open", "lock power low"]
         while not self.stopping.wait(chance.uniform(3, 8)):
-            controller = chance.randrange(len(CONTROLLERS)) + 1
+            controller = chance.randrange(len(self.controllers)) + 1
             if chance.random() < 0.2:
                 line = f"error {controller} {chance.choice(troubles)}"
             else:
@@ -270,8 +273,11 @@ def arguments():
     parser.add_argument("build", nargs="?", default="build", help="the build directory (its bin/ has the programs)")
     parser.add_argument("--doorlinkd", help="the doorlinkd program (default: BUILD/bin/doorlinkd)")
     parser.add_argument("--doorsim", help="the doorsim program (default: BUILD/bin/doorsim)")
+    parser.add_argument("--per-site", type=int, default=10, help="controllers on each site (2 to 100)")
     parser.add_argument("--setup-only", metavar="DIR", help="make the database in DIR, keep it and exit")
     args = parser.parse_args()
+    if not 2 <= args.per_site <= 100:
+        parser.error("--per-site takes 2 to 100: the server room's group names north-01, north-02 and south-01")
     bin_dir = Path(args.build).resolve() / "bin"
     args.doorlinkd = args.doorlinkd or str(bin_dir / "doorlinkd")
     args.doorsim = args.doorsim or str(bin_dir / "doorsim")
@@ -280,7 +286,7 @@ def arguments():
 
 def main():
     args = arguments()
-    demo = Demo(args.doorlinkd, args.doorsim, args.setup_only)
+    demo = Demo(args.doorlinkd, args.doorsim, args.per_site, args.setup_only)
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
     try:
         if args.setup_only:
