@@ -68,13 +68,14 @@ tsan-build:
 # clang-tidy with the checks of .clang-tidy over the library (src/ and
 # include/), the fleet service (service/src/), doorsim (sim/) and doorctl
 # (tools/doorctl/); any finding fails. Only the compilation database is
-# configured (nothing is built), without the tests and the benchmarks.
+# configured (nothing is built), without the tests and the benchmarks, in
+# the batches of the unity build (scripts/lint.sh says why).
 # Then clang-format: a C or C++ file that make format would change fails.
 lint:
 	@scripts/install-deps.sh --lint
 	@scripts/format.sh --check
 	@cmake -S . -B $(LINTBUILD) $(CMAKE_GEN) -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DDOORLINK_BUILD_TESTS=OFF \
-	    -DDOORLINK_BUILD_TOOLS=ON -DDOORLINK_BUILD_BENCH=OFF >/dev/null
+	    -DDOORLINK_BUILD_TOOLS=ON -DDOORLINK_BUILD_BENCH=OFF -DDOORLINK_UNITY=ON >/dev/null
 	@scripts/lint.sh $(LINTBUILD) $(JOBS)
 
 # Rewrites every C and C++ file with clang-format-14 and .clang-format.
