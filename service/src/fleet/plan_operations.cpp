@@ -71,13 +71,16 @@ std::string local_date(int64_t atMs, const Controller& controller) {
     return local_text(atMs, controller.zone).substr(0, 8);
 }
 
-// Whether the controller holds the same list in both states: one revision and
-// leavers, read on one local date.
+// Whether the controller holds the same list in both states, read on one
+// local date. States of other revisions may compile to the same list: every
+// sync records the newest revision as its leavers', so an edit that does not
+// touch this controller moves its state without moving its list.
 bool same_list(const std::optional<VerifiedState>& a, const std::optional<VerifiedState>& b,
-               const Controller& controller) {
+               const Controller& controller, VerifiedPolicies& held) {
     if (!a || !b) return !a && !b;
-    return a->revision == b->revision && a->leavers == b->leavers &&
-           local_date(a->atMs, controller) == local_date(b->atMs, controller);
+    if (local_date(a->atMs, controller) != local_date(b->atMs, controller)) return false;
+    if (a->revision == b->revision && a->leavers == b->leavers) return true;
+    return plan_controller(held.policy_of(*a), a->atMs, held.policy_of(*b), b->atMs, controller).empty();
 }
 
 std::optional<VerifiedState> state_of(const std::map<std::string, VerifiedState>& states,
@@ -169,6 +172,7 @@ Outcome plan_apply(Store& store, int64_t id, const Actor& actor, const SyncDrive
     std::map<std::string, Controller> controllers;
     for (Controller& controller : store.controllers()) controllers.emplace(controller.name, controller);
     const int64_t now = policy_now_ms();
+    VerifiedPolicies held(store);
     std::map<std::string, VerifiedState> expected;
     std::vector<std::string> changing;
     for (const PlannedController& planned : plan.controllers) {
@@ -178,7 +182,7 @@ Outcome plan_apply(Store& store, int64_t id, const Actor& actor, const SyncDrive
                             std::to_string(id) + " was made");
         }
         const std::optional<VerifiedState> state = state_of(verified, planned.controller);
-        if (!same_list(state, planned.verified, controller->second)) {
+        if (!same_list(state, planned.verified, controller->second, held)) {
             throw PlanStale("controller " + planned.controller +
                             " was verified with another list since plan " + std::to_string(id) + " was made");
         }

@@ -105,13 +105,19 @@ def test_plan_apply_dates_that_change_lists_by_themselves_and_leavers_gone_every
     assert set(statuses(service.run("sync", "--check")).values()) == {"in_step"}
     assert service.run("plan")["changing"] == 0
 
-    # A plan made stale by an edit is refused; the next one applies.
-    stale = service.run("person", "change", "e001", "--groups", "lab", expect=0)
-    assert stale["groups"] == ["lab"]
+    # A scheduled sync between plan and apply verifies the same lists: the
+    # plan still applies. One made stale by an edit is refused; the next
+    # one applies.
+    moved = service.run("person", "change", "e001", "--groups", "lab", expect=0)
+    assert moved["groups"] == ["lab"]
     code, plan = service.run("plan", expect=None)
     assert code == 4 and changes(plan) == {(c, person(1)[1], "removed") for c in NEW_YORK} | {
         (c, person(1)[1], "added") for c in ("door1", "door2")}
-    service.run("person", "change", "e002", "--name", "Someone Else")
+    assert set(statuses(service.run("sync")).values()) == {"in_step"}
+    assert set(statuses(service.run("apply", plan["plan"])).values()) == {"repaired"}
+    service.run("person", "change", "e002", "--groups", "lab")
+    code, plan = service.run("plan", expect=None)
+    service.run("person", "change", "e003", "--name", "Someone Else")
     refused = service.run("apply", plan["plan"], expect=2)
     assert "revision" in refused["error"]
     assert set(statuses(service.run("apply", "--now")).values()) == {"repaired"}
@@ -141,7 +147,7 @@ def test_plan_apply_dates_that_change_lists_by_themselves_and_leavers_gone_every
         # The lists read back as compiled: the leavers' cards are nowhere.
         assert set(statuses(service.run("sync", "--check")).values()) == {"in_step"}
         api_plan = server.json("POST", "/api/v1/plans", {}, expect=201)
-        service.run("person", "change", "e003", "--name", "Moved On")
+        service.run("person", "change", "e004", "--name", "Moved On")
         server.json("POST", f"/api/v1/plans/{api_plan['plan']}/apply", expect=409)
     finally:
         server.stop()
