@@ -16,6 +16,10 @@ JOBS      ?= $(shell nproc)
 OLD_SERVER_REV ?= 84abe31
 OLD_SERVER     := $(BUILD)/old-server
 CMAKE_GEN := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
+# The sanitizers' builds keep line tables only: their reports name every
+# file and line, and the compiler takes a tenth less time than with full
+# debugging information.
+LINE_TABLES := -DCMAKE_C_FLAGS_DEBUG=-g1 -DCMAKE_CXX_FLAGS_DEBUG=-g1
 
 .PHONY: all deps build test demo fleet-demo bench bench-service bench-serve soak clean windows windows-build windows64-build tsan tsan-build \
 	fuzz lint format docs package windows-if-possible
@@ -61,7 +65,7 @@ tsan: deps tsan-build
 	@cd $(THREADS) && ctest -j 4 --output-on-failure --timeout 300
 
 tsan-build:
-	@cmake -S . -B $(THREADS) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DDOORLINK_TSAN=ON \
+	@cmake -S . -B $(THREADS) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug $(LINE_TABLES) -DDOORLINK_TSAN=ON \
 	    -DDOORLINK_WERROR=ON -DDOORLINK_BUILD_TOOLS=OFF -DDOORLINK_BUILD_BENCH=OFF >/dev/null
 	@cmake --build $(THREADS) --target doorlink_tsan_tests -j $(JOBS)
 
@@ -110,7 +114,7 @@ test: deps
 	@if command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1; then \
 	    $(MAKE) --no-print-directory windows64-build; fi
 	@$(MAKE) --no-print-directory tsan-build
-	@cmake -S . -B $(SANITIZED) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DDOORLINK_SANITIZE=ON \
+	@cmake -S . -B $(SANITIZED) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug $(LINE_TABLES) -DDOORLINK_SANITIZE=ON \
 	    -DDOORLINK_WERROR=ON -DDOORLINK_BUILD_BENCH=OFF -DDOORLINK_UNITY=ON \
 	    -DDOORLINK_WINDOWS_BUILD=$(abspath $(WINDOWS)) -DDOORLINK_WINDOWS64_BUILD=$(abspath $(WINDOWS64)) \
 	    -DDOORLINK_TSAN_BUILD=$(abspath $(THREADS)) -DDOORLINK_PACKAGE_DIR=$(abspath $(PACKAGE)) >/dev/null

@@ -94,7 +94,10 @@ ProblemsRefusal rows_refusal(const std::map<std::string, int>& lineOfId, RowErro
             }
             const bool aboutCards =
                 !problem.card.empty() || problem.kind == PolicyProblemKind::cardOfTwoHolders;
-            rowErrors.push_back(RowError{line->second, aboutCards ? "cards" : "groups", problem.message});
+            const std::string column = !problem.field.empty() ? problem.field
+                                       : aboutCards           ? "cards"
+                                                              : "groups";
+            rowErrors.push_back(RowError{line->second, column, problem.message});
         }
         std::stable_sort(rowErrors.begin(), rowErrors.end(),
                          [](const RowError& a, const RowError& b) { return a.line < b.line; });

@@ -219,7 +219,7 @@ Outcome sync_outcome(const SyncDone& done) {
         outcome.code = worst(outcome.code, exit_code_of(result.status));
         list.push_back(to_json(result, PinView::Hidden));
         outcome.lines.push_back(result.controller + ": " + status_name(result.status) + " (" +
-                                std::to_string(result.cards) + " cards)" +
+                                std::to_string(result.cards) + (result.cards == 1 ? " card)" : " cards)") +
                                 (result.message.empty() ? "" : ": " + result.message));
         for (const Drift& d : result.drift) {
             outcome.lines.push_back("  card " + d.card + " " + d.field + ": database " +

@@ -143,6 +143,7 @@ struct PolicyProblem {
     std::string controller;  // a controller's name
     int day = -1;            // 0 (Sunday) to 6
     std::string card;
+    std::string field;    // the person's field it is about, named as the people file's column
     std::string message;  // the whole problem, for people
 };
 

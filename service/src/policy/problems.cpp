@@ -85,43 +85,47 @@ void check_groups(const Policy& policy, std::vector<PolicyProblem>& problems) {
 }
 
 void check_person(const Policy& policy, const Person& person, std::vector<PolicyProblem>& problems) {
-    auto add = [&](PolicyProblemKind kind, const std::string& what) {
+    auto add = [&](PolicyProblemKind kind, const std::string& field, const std::string& what) {
         PolicyProblem problem = invalid("person " + person.id + ": " + what);
         problem.kind = kind;
         problem.person = person.id;
+        problem.field = field;
         problems.push_back(problem);
     };
     auto check_field = [&](PersonField field, const std::string& value) {
         const std::string problem = person_field_problem(field, value);
-        if (!problem.empty()) add(PolicyProblemKind::invalidValue, problem);
+        if (!problem.empty()) add(PolicyProblemKind::invalidValue, person_field_name(field), problem);
     };
     check_field(PersonField::id, person.id);
     check_field(PersonField::name, person.name);
     if (person.email) check_field(PersonField::email, *person.email);
     check_field(PersonField::notes, person.notes);
     if (person.userStyle < 0 || person.userStyle > 1)
-        add(PolicyProblemKind::invalidValue, "user style is not 0 or 1");
+        add(PolicyProblemKind::invalidValue, "user_style", "user style is not 0 or 1");
     if (person.openStyle < 0 || person.openStyle > 2) {
-        add(PolicyProblemKind::invalidValue, "open style is not 0, 1 or 2");
+        add(PolicyProblemKind::invalidValue, "open_style", "open style is not 0, 1 or 2");
     }
     const bool fromIsDate = !person.validFrom || is_calendar_date(*person.validFrom);
     const bool untilIsDate = !person.validUntil || is_calendar_date(*person.validUntil);
     if (!fromIsDate || !untilIsDate) {
-        add(PolicyProblemKind::invalidValue, "a validity date is no date of the calendar");
+        add(PolicyProblemKind::invalidValue, fromIsDate ? "valid_until" : "valid_from",
+            "a validity date is no date of the calendar");
     } else if (person.validFrom && person.validUntil && *person.validUntil < *person.validFrom) {
-        add(PolicyProblemKind::invalidValue, "valid until " + date_text(*person.validUntil) +
-                                                 " is before valid from " + date_text(*person.validFrom));
+        add(PolicyProblemKind::invalidValue, "valid_until",
+            "valid until " + date_text(*person.validUntil) + " is before valid from " +
+                date_text(*person.validFrom));
     }
     for (const std::string& group : person.groups) {
         const bool known = std::any_of(policy.groups.begin(), policy.groups.end(),
                                        [&](const Group& other) { return other.name == group; });
-        if (!known) add(PolicyProblemKind::unknownName, "group " + group + " is not one of the policy's");
+        if (!known)
+            add(PolicyProblemKind::unknownName, "groups", "group " + group + " is not one of the policy's");
     }
     for (const PersonCard& card : person.cards) {
         const std::string cardProblem = card_text_problem(card.card);
-        if (!cardProblem.empty()) add(PolicyProblemKind::invalidValue, cardProblem);
+        if (!cardProblem.empty()) add(PolicyProblemKind::invalidValue, "cards", cardProblem);
         if (!is_six_digits(card.serial) || !is_six_digits(card.password)) {
-            add(PolicyProblemKind::invalidValue,
+            add(PolicyProblemKind::invalidValue, "cards",
                 "card " + card.card + ": the serial and the PIN are 6 digits each");
         }
     }
