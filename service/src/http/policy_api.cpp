@@ -15,22 +15,45 @@ int64_t revision_param(const Call& call) {
     return revision_of_query(given, given ? call.request.get_param_value("revision") : "");
 }
 
+std::string name_in_body(const Json& body, const char* key) {
+    const auto found = body.find(key);
+    return found != body.end() && found->is_string() ? found->get<std::string>() : "";
+}
+
+// People, groups and schedules alike: read from a body (the path's name
+// when changed), saved by their operation.
+template <typename Args>
+using BodyReader = Args (*)(const Json& body, const std::string& pathName, bool change);
+template <typename Args>
+using Save = Outcome (*)(Store& store, const Args& args, const Actor& actor);
+using Removal = Outcome (*)(Store& store, const std::string& name, std::optional<int64_t> revision,
+                            const Actor& actor);
+
+template <typename Args>
+void add_value(Services& services, Call& call, const char* key, BodyReader<Args> read, Save<Args> add) {
+    const Json body = body_object(call);
+    call.target = name_in_body(body, key);  // named also when the body is refused
+    reply(call, 201, add(services.store, read(body, "", false), call.actor).json);
+}
+
+template <typename Args>
+void put_value(Services& services, Call& call, const char* param, BodyReader<Args> read, Save<Args> change) {
+    const Args args = read(body_object(call), call.param(param), true);
+    call.detail = "on revision " + std::to_string(args.revision.value_or(0));
+    reply(call, 200, change(services.store, args, call.actor).json);
+}
+
 // A removal refused because something still names the value is a
 // conflict with the saved policy, as a site's removal is.
-template <typename Remove>
-void reply_removal(Call& call, const Remove& remove) {
+void remove_value(Services& services, Call& call, const char* param, Removal remove) {
+    const int64_t revision = revision_param(call);
     try {
-        reply(call, 200, remove().json);
+        reply(call, 200, remove(services.store, call.param(param), revision, call.actor).json);
     } catch (const NotFound&) {
         throw;
     } catch (const Refused& e) {
         throw HttpError(409, e.what());
     }
-}
-
-std::string name_in_body(const Json& body, const char* key) {
-    const auto found = body.find(key);
-    return found != body.end() && found->is_string() ? found->get<std::string>() : "";
 }
 
 }  // namespace
@@ -46,58 +69,39 @@ void get_person(Services& services, Call& call) {
 }
 
 void add_person(Services& services, Call& call) {
-    const Json body = body_object(call);
-    call.target = name_in_body(body, "id");  // named also when the body is refused
-    reply(call, 201, person_add(services.store, person_of_body(body, "", false), call.actor).json);
+    add_value(services, call, "id", person_of_body, person_add);
 }
 
 void put_person(Services& services, Call& call) {
-    const PersonArgs args = person_of_body(body_object(call), call.param("id"), true);
-    call.detail = "on revision " + std::to_string(*args.revision);
-    reply(call, 200, person_change(services.store, args, call.actor).json);
+    put_value(services, call, "id", person_of_body, person_change);
 }
 
-void remove_person(Services& services, Call& call) {
-    const int64_t revision = revision_param(call);
-    reply(call, 200, person_remove(services.store, call.param("id"), revision, call.actor).json);
-}
+void remove_person(Services& services, Call& call) { remove_value(services, call, "id", person_remove); }
 
 void list_groups(Services& services, Call& call) { reply(call, 200, group_list(services.store).json); }
 
 void add_group(Services& services, Call& call) {
-    const Json body = body_object(call);
-    call.target = name_in_body(body, "name");
-    reply(call, 201, group_add(services.store, group_of_body(body, "", false), call.actor).json);
+    add_value(services, call, "name", group_of_body, group_add);
 }
 
 void put_group(Services& services, Call& call) {
-    const GroupArgs args = group_of_body(body_object(call), call.param("name"), true);
-    reply(call, 200, group_change(services.store, args, call.actor).json);
+    put_value(services, call, "name", group_of_body, group_change);
 }
 
-void remove_group(Services& services, Call& call) {
-    const int64_t revision = revision_param(call);
-    reply_removal(call,
-                  [&] { return group_remove(services.store, call.param("name"), revision, call.actor); });
-}
+void remove_group(Services& services, Call& call) { remove_value(services, call, "name", group_remove); }
 
 void list_schedules(Services& services, Call& call) { reply(call, 200, schedule_list(services.store).json); }
 
 void add_schedule(Services& services, Call& call) {
-    const Json body = body_object(call);
-    call.target = name_in_body(body, "name");
-    reply(call, 201, schedule_add(services.store, schedule_of_body(body, "", false), call.actor).json);
+    add_value(services, call, "name", schedule_of_body, schedule_add);
 }
 
 void put_schedule(Services& services, Call& call) {
-    const ScheduleArgs args = schedule_of_body(body_object(call), call.param("name"), true);
-    reply(call, 200, schedule_change(services.store, args, call.actor).json);
+    put_value(services, call, "name", schedule_of_body, schedule_change);
 }
 
 void remove_schedule(Services& services, Call& call) {
-    const int64_t revision = revision_param(call);
-    reply_removal(call,
-                  [&] { return schedule_remove(services.store, call.param("name"), revision, call.actor); });
+    remove_value(services, call, "name", schedule_remove);
 }
 
 void list_holidays(Services& services, Call& call) {
