@@ -100,7 +100,7 @@ PersonArgs person_of_body(const Json& body, const std::string& pathId, bool chan
         const std::vector<std::string> groups = texts_of(body, "groups");
         // Joined by blanks below: a name with one would become two.
         for (const std::string& group : groups) {
-            if (group.empty() || group.find_first_of(" \t\r\n") != std::string::npos) {
+            if (split_words(group) != std::vector<std::string>{group}) {
                 throw HttpError(400, "groups: names without blanks");
             }
         }
