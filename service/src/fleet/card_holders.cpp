@@ -39,8 +39,8 @@ std::vector<std::string> event_texts(Store& store, std::vector<Event> events) {
     std::vector<std::optional<std::string>> cards(events.size());
     std::set<std::string> wanted;
     for (size_t i = 0; i < events.size(); ++i) {
-        cards[i] = event_card(events[i], data[i]);
-        if (cards[i]) wanted.insert(*cards[i]);
+        const std::optional<std::string>& card = cards[i] = event_card(events[i], data[i]);
+        if (card) wanted.insert(*card);
     }
     const std::map<std::string, PersonName> holders =
         wanted.empty() ? std::map<std::string, PersonName>{}
@@ -48,8 +48,8 @@ std::vector<std::string> event_texts(Store& store, std::vector<Event> events) {
     std::vector<std::string> texts;
     texts.reserve(events.size());
     for (size_t i = 0; i < events.size(); ++i) {
-        if (cards[i]) {
-            const auto holder = holders.find(*cards[i]);
+        if (const std::optional<std::string>& card = cards[i]) {
+            const auto holder = holders.find(*card);
             data[i]["person"] = holder == holders.end() ? Json() : to_json(holder->second);
             events[i].data = data[i].dump();
         }

@@ -47,9 +47,9 @@ Controller controller_of(Store& store, const std::string& name) {
 
 }  // namespace
 
-Report access_report(Store& store, const std::string& id, int64_t atMs) {
+Report access_report(Store& store, const std::string& personId, int64_t atMs) {
     const PolicyAt at = store.policy();
-    const Person& person = person_of(at.policy, id);
+    const Person& person = person_of(at.policy, personId);
     Report report;
     report.columns = {"person", "name", "controller", "site", "zone", "date", "weekday", "holiday", "ranges"};
     Json controllers = Json::array();
@@ -84,8 +84,8 @@ Report access_report(Store& store, const std::string& id, int64_t atMs) {
     return report;
 }
 
-Report entry_report(Store& store, const std::string& name, int64_t atMs) {
-    const Controller controller = controller_of(store, name);
+Report entry_report(Store& store, const std::string& controllerName, int64_t atMs) {
+    const Controller controller = controller_of(store, controllerName);
     const PolicyAt at = store.policy();
     Report report;
     report.columns = {"kind",        "id",      "name",   "cards",         "valid_from",

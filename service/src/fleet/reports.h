@@ -28,7 +28,7 @@ constexpr int kAccessReportDays = 7;
 // days from the date of atMs there: exactly the ranges the records
 // compiled on each of those days give their cards. NotFound for an unknown
 // person.
-Report access_report(Store& store, const std::string& person, int64_t atMs);
+Report access_report(Store& store, const std::string& personId, int64_t atMs);
 
 // Everyone who may enter the controller: the people (active, with cards,
 // their validity not ended by the date of atMs there) with their ranges on
@@ -36,7 +36,7 @@ Report access_report(Store& store, const std::string& person, int64_t atMs);
 // validity and card numbers; and the card rows that go to it, with their
 // days as the controller holds them (a card row has no holidays). NotFound
 // for an unknown controller.
-Report entry_report(Store& store, const std::string& controller, int64_t atMs);
+Report entry_report(Store& store, const std::string& controllerName, int64_t atMs);
 
 // The days unused_cards_report looks back at most.
 constexpr int kMaxUnusedDays = 3650;
