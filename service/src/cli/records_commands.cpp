@@ -1,15 +1,14 @@
 #include "cli/commands.h"
 #include "common/atomic_file.h"
-#include "fleet/json_forms.h"
+#include "fleet/card_holders.h"
 #include "store/record_event.h"
 
 namespace doorlinkd {
 
 Outcome records_command(Store& store, const RecordQuery& query) {
     Outcome outcome;
-    Json list = Json::array();
-    for (const StoredRecord& record : store.records(query)) {
-        list.push_back(to_json(record));
+    const std::vector<StoredRecord> records = store.records(query);
+    for (const StoredRecord& record : records) {
         // The controller's local time in its zone, then the instant.
         outcome.lines.push_back(
             readable_time(record.time) + " " + record.stamp.zone + "  " + iso_instant(record.stamp.instant) +
@@ -18,7 +17,7 @@ Outcome records_command(Store& store, const RecordQuery& query) {
             (record.personErased ? "  (an erased person's)" : "") +
             (record.photo ? "  photo " + record.photo->sha256 : ""));
     }
-    outcome.json["records"] = list;
+    outcome.json["records"] = records_json(store, records);
     return outcome;
 }
 

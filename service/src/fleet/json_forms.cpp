@@ -68,7 +68,7 @@ Json to_json(const ArchiveResult& result) {
     return json;
 }
 
-Json to_json(const StoredRecord& record) {
+Json to_json(const StoredRecord& record, const std::map<std::string, std::string>& personNames) {
     Json photo = nullptr;
     if (record.photo) {
         photo = Json{
@@ -77,7 +77,13 @@ Json to_json(const StoredRecord& record) {
     Json json{
         {"controller", record.controller}, {"card", record.card}, {"time", record.time}, {"photo", photo}};
     put_stamp(json, record.stamp);
-    json["person"] = record.person ? Json(*record.person) : Json(nullptr);
+    Json person = nullptr;
+    if (record.person) {
+        const auto name = personNames.find(*record.person);
+        person =
+            Json{{"id", *record.person}, {"name", name == personNames.end() ? Json() : Json(name->second)}};
+    }
+    json["person"] = person;
     if (record.personErased) json["person_erased"] = true;
     return json;
 }
@@ -90,13 +96,17 @@ Json optional_date_json(const std::optional<CalendarDate>& date) {
 
 }  // namespace
 
+Json to_json(const PersonName& person) { return Json{{"id", person.id}, {"name", person.name}}; }
+
+Json ranges_json(const std::vector<TimeRange>& ranges) {
+    Json texts = Json::array();
+    for (const TimeRange& range : ranges) texts.push_back(ranges_text({range}));
+    return texts;
+}
+
 Json to_json(const AccessSchedule& schedule) {
     Json days = Json::array();
-    for (const auto& ranges : schedule.days) {
-        Json day = Json::array();
-        for (const TimeRange& range : ranges) day.push_back(ranges_text({range}));
-        days.push_back(day);
-    }
+    for (const auto& ranges : schedule.days) days.push_back(ranges_json(ranges));
     return Json{{"name", schedule.name},
                 {"days", days},
                 {"holidays", schedule.holidays == HolidayMode::open ? "open" : "closed"},

@@ -2,6 +2,10 @@
 // prints them.
 #pragma once
 
+#include <map>
+#include <string>
+#include <vector>
+
 #include "archive/archive.h"
 #include "fleet/outcome.h"
 #include "model/card.h"
@@ -10,6 +14,7 @@
 #include "model/record.h"
 #include "model/site.h"
 #include "model/sync_result.h"
+#include "store/policy.h"
 
 namespace doorlinkd {
 
@@ -27,7 +32,14 @@ Json to_json(const Card& card, PinView pin);
 // Hidden: a drift row of the password has "(hidden)" for either value.
 Json to_json(const SyncResult& result, PinView pin);
 Json to_json(const ArchiveResult& result);
-Json to_json(const StoredRecord& record);
+// With "person": {id, name} of the person whose card it was when it was
+// archived (name: among personNames by id, else null: gone since), null
+// when no one's.
+Json to_json(const StoredRecord& record, const std::map<std::string, std::string>& personNames);
+// {id, name}.
+Json to_json(const PersonName& person);
+// Each range as a text "07:00-19:00".
+Json ranges_json(const std::vector<TimeRange>& ranges);
 // Days as arrays of ranges "07:00-19:00", Sunday first.
 Json to_json(const AccessSchedule& schedule);
 Json to_json(const Holiday& holiday);

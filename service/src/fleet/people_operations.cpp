@@ -1,5 +1,6 @@
 // People: added, changed, removed and erased one by one, and the people file.
 #include <algorithm>
+#include <cctype>
 #include <map>
 #include <set>
 
@@ -29,6 +30,25 @@ std::optional<CalendarDate> optional_date_arg(const char* what, const std::strin
     return date;
 }
 
+// The cards given, each without a PIN keeping the one it has among held.
+std::vector<PersonCard> cards_keeping_pins(const std::vector<PersonCard>& held,
+                                           const std::vector<PersonCardArgs>& given) {
+    std::vector<PersonCard> cards;
+    for (const PersonCardArgs& card : given) {
+        std::string pin;
+        if (card.pin) {
+            pin = *card.pin;
+        } else {
+            const auto kept = std::find_if(held.begin(), held.end(),
+                                           [&](const PersonCard& h) { return h.card == card.card; });
+            if (kept == held.end()) throw Refused("card " + card.card + ": a new card needs its PIN");
+            pin = kept->password;
+        }
+        cards.push_back(PersonCard{card.card, card.serial, pin});
+    }
+    return cards;
+}
+
 // The person with what the arguments give set.
 Person with_args(Person person, const PersonArgs& args) {
     if (args.name) person.name = *args.name;
@@ -44,6 +64,7 @@ Person with_args(Person person, const PersonArgs& args) {
         if (!cards) throw Refused("cards: " + reason);
         person.cards = *cards;
     }
+    if (args.cardList) person.cards = cards_keeping_pins(person.cards, *args.cardList);
     if (args.userStyle) person.userStyle = *args.userStyle;
     if (args.openStyle) person.openStyle = *args.openStyle;
     return person;
@@ -151,6 +172,46 @@ Outcome person_disable(Store& store, const std::string& id, std::optional<int64_
 }
 
 Outcome person_list(Store& store) { return listed(store.policy().policy.people, "people", person_line); }
+
+namespace {
+
+std::string lower_case(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+bool is_found_by(const Person& person, const std::string& lowerSearch) {
+    if (lower_case(person.id).find(lowerSearch) != std::string::npos ||
+        lower_case(person.name).find(lowerSearch) != std::string::npos) {
+        return true;
+    }
+    return std::any_of(person.cards.begin(), person.cards.end(), [&](const PersonCard& card) {
+        return card.card.find(lowerSearch) != std::string::npos;
+    });
+}
+
+}  // namespace
+
+Outcome person_page(Store& store, const std::string& search, int offset, int limit) {
+    const std::string lowerSearch = lower_case(search);
+    Json people = Json::array();
+    int64_t total = 0;
+    for (const Person& person : store.policy().policy.people) {
+        if (!is_found_by(person, lowerSearch)) continue;
+        if (total >= offset && total - offset < limit) people.push_back(to_json(person));
+        ++total;
+    }
+    return success(Json{{"people", people}, {"total", total}},
+                   std::to_string(total) + " people" + (search.empty() ? "" : " found by " + search));
+}
+
+Outcome person_show(Store& store, const std::string& id) {
+    const Policy policy = store.policy().policy;
+    const Person* person = find_person(policy, id);
+    if (person == nullptr) throw NotFound("no person " + id);
+    return success(to_json(*person), person_line(*person));
+}
 
 Outcome person_remove(Store& store, const std::string& id, std::optional<int64_t> revision,
                       const Actor& actor) {

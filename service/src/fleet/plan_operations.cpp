@@ -161,6 +161,33 @@ Outcome plan_make(Store& store, const PlanArgs& args, const Actor& actor) {
     return outcome;
 }
 
+Outcome plan_show(Store& store, int64_t id) {
+    const StoredPlan plan = store.plan(id);
+    Json controllers = Json::array();
+    int changing = 0;
+    for (const PlannedController& planned : plan.controllers) {
+        controllers.push_back(Json{{"name", planned.controller},
+                                   {"verified", to_json(planned.verified)},
+                                   {"changes", planned.changes}});
+        if (planned.changes > 0) ++changing;
+    }
+    const std::string state =
+        plan.appliedMs ? "applied " + iso_instant(*plan.appliedMs) + " by " + plan.appliedBy : "not applied";
+    return success(Json{{"plan", plan.id},
+                        {"revision", plan.revision},
+                        {"at", iso_instant(plan.atMs)},
+                        {"at_given", plan.atGiven},
+                        {"made", iso_instant(plan.madeMs)},
+                        {"made_by", plan.madeBy},
+                        {"changing", changing},
+                        {"controllers", controllers},
+                        {"applied", plan.appliedMs ? Json(iso_instant(*plan.appliedMs)) : Json()},
+                        {"applied_by", plan.appliedMs ? Json(plan.appliedBy) : Json()}},
+                   "plan " + std::to_string(plan.id) + " of revision " + std::to_string(plan.revision) +
+                       " at " + iso_instant(plan.atMs) + ": " + std::to_string(changing) + " of " +
+                       std::to_string(plan.controllers.size()) + " controllers change; " + state);
+}
+
 Outcome plan_apply(Store& store, int64_t id, const Actor& actor, const SyncDriver& sync) {
     const StoredPlan plan = store.plan(id);
     if (plan.appliedMs) throw PlanStale("plan " + std::to_string(id) + " was applied already");

@@ -27,6 +27,12 @@ struct PlanArgs {
 // when something would. NotFound for an unknown site or controller.
 Outcome plan_make(Store& store, const PlanArgs& args, const Actor& actor);
 
+// The stored plan as it was made: its revision, moment, maker, and per
+// controller the verified state it was worked out against and how many
+// cards change (the changes themselves are not stored), and whether it was
+// applied. NotFound for an unknown id.
+Outcome plan_show(Store& store, int64_t id);
+
 // Drives a sync of the controllers named, waiting for its results: the
 // caller's way to reach them (serve's runs, or the command line's own).
 struct SyncDone {

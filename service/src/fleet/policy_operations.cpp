@@ -2,6 +2,7 @@
 #include "fleet/policy_operations.h"
 
 #include <algorithm>
+#include <map>
 
 #include "fleet/json_forms.h"
 #include "fleet/policy_saving.h"
@@ -241,6 +242,20 @@ Outcome group_remove(Store& store, const std::string& name, std::optional<int64_
         return edit;
     });
     return success(Json{{"removed", name}}, "removed group " + name);
+}
+
+Outcome policy_revisions(Store& store) {
+    // The applied revisions first: a save between the two reads shows as
+    // behind, never the other way round.
+    const std::map<std::string, int64_t> applied = store.applied_revisions();
+    const int64_t revision = store.policy_revision();
+    Json behind = Json::array();
+    for (const auto& [controller, sent] : applied) {
+        if (sent < revision) behind.push_back(controller);
+    }
+    return success(Json{{"revision", revision}, {"applied", applied}, {"behind", behind}},
+                   "policy revision " + std::to_string(revision) + "; " + std::to_string(behind.size()) +
+                       " of " + std::to_string(applied.size()) + " controllers are sent an older one");
 }
 
 Outcome policy_compile(Store& store, const std::string& controller, int64_t atMs) {

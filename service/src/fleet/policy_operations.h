@@ -57,6 +57,13 @@ Outcome group_list(Store& store);
 Outcome group_remove(Store& store, const std::string& name, std::optional<int64_t> revision,
                      const Actor& actor);
 
+// A card as the API gives it: without a PIN, it keeps the one it has.
+struct PersonCardArgs {
+    std::string card;
+    std::string serial;
+    std::optional<std::string> pin;
+};
+
 struct PersonArgs {
     std::string id;
     std::optional<std::string> name, email, notes;
@@ -64,6 +71,9 @@ struct PersonArgs {
     std::optional<std::string> validFrom, validUntil;  // yyyy-mm-dd; "" is none
     std::optional<std::string> groups;                 // space-separated
     std::optional<std::string> cards;                  // "CARD:SERIAL:PIN ..." as the people file has them
+    // The cards, in place of cards: one without a PIN keeps the one it has;
+    // a card new to the person needs one.
+    std::optional<std::vector<PersonCardArgs>> cardList;
     std::optional<int> userStyle, openStyle;
     std::optional<int64_t> revision;
 };
@@ -76,6 +86,11 @@ Outcome person_disable(Store& store, const std::string& id, std::optional<int64_
                        const Actor& actor);
 // Never with a PIN.
 Outcome person_list(Store& store);
+// {people, total}: a page of the people (in id order) whose id or name holds
+// search (in any case), or one of whose card numbers does; "" is everyone.
+Outcome person_page(Store& store, const std::string& search, int offset, int limit);
+// One person; NotFound for another id.
+Outcome person_show(Store& store, const std::string& id);
 // The person goes; the records of their cards keep their id.
 Outcome person_remove(Store& store, const std::string& id, std::optional<int64_t> revision,
                       const Actor& actor);
@@ -83,6 +98,11 @@ Outcome person_remove(Store& store, const std::string& id, std::optional<int64_t
 // their records keep the card number, marked as of an erased person.
 Outcome person_erase(Store& store, const std::string& id, std::optional<int64_t> revision,
                      const Actor& actor);
+
+// The policy's revision and the one each controller's syncs send
+// ({revision, applied: {controller: revision}, behind: [controllers sent an
+// older one]}): whether the policy was edited since it was last applied.
+Outcome policy_revisions(Store& store);
 
 // The card records the policy gives the controller at the instant atMs
 // (ms since the epoch), read in its site's zone; PINs hidden.

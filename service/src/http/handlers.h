@@ -48,8 +48,34 @@ void get_photo(Services& services, Call& call);
 
 // plans_api.cpp
 void make_plan(Services& services, Call& call);
+void get_plan(Services& services, Call& call);
 void apply_plan(Services& services, Call& call);
 void disable_person(Services& services, Call& call);
+
+// policy_api.cpp
+void list_people(Services& services, Call& call);
+void get_person(Services& services, Call& call);
+void add_person(Services& services, Call& call);
+void put_person(Services& services, Call& call);
+void remove_person(Services& services, Call& call);
+void list_groups(Services& services, Call& call);
+void add_group(Services& services, Call& call);
+void put_group(Services& services, Call& call);
+void remove_group(Services& services, Call& call);
+void list_schedules(Services& services, Call& call);
+void add_schedule(Services& services, Call& call);
+void put_schedule(Services& services, Call& call);
+void remove_schedule(Services& services, Call& call);
+void list_holidays(Services& services, Call& call);
+void add_holiday(Services& services, Call& call);
+void put_holiday(Services& services, Call& call);
+void remove_holiday(Services& services, Call& call);
+void get_policy_revision(Services& services, Call& call);
+
+// reports_api.cpp
+void report_access(Services& services, Call& call);
+void report_entry(Services& services, Call& call);
+void report_unused_cards(Services& services, Call& call);
 
 // events_api.cpp
 void list_events(Services& services, Call& call);

@@ -98,9 +98,12 @@ Json records_schema() {
              "time falls in a gap (the clocks went forward), instant is where the gap ends; invalid: time "
              "is no date and time, instant is when the record was archived"}}},
           {"person",
-           {{"type", "string"},
+           {{"type", "object"},
             {"nullable", true},
-            {"description", "the id of the person whose card it was when it was archived; null: no one's"}}},
+            {"properties", {{"id", text}, {"name", {{"type", "string"}, {"nullable", true}}}}},
+            {"description",
+             "the person whose card it was when it was archived, with their name (null: removed since); "
+             "null: no one's"}}},
           {"person_erased",
            {{"type", "boolean"},
             {"description",
@@ -125,7 +128,9 @@ Json openapi_document(const std::vector<Route>& routes) {
           {"description",
            "The fleet service's REST API. Every operation but /health needs a token: "
            "Authorization: Bearer TOKEN. Roles: viewer reads; operator also opens doors, sets clocks, "
-           "edits cards and controllers and starts syncs and archives; admin also reads the audit."}}},
+           "edits cards, controllers and the policy (people, groups, schedules, holidays; a PIN is set, "
+           "never "
+           "read) and starts syncs and archives; admin also reads the audit."}}},
         {"paths", paths},
         {"components",
          {{"securitySchemes", {{"bearer", {{"type", "http"}, {"scheme", "bearer"}}}}},

@@ -31,6 +31,11 @@ void make_plan(Services& services, Call& call) {
     reply(call, 201, outcome.json);
 }
 
+void get_plan(Services& services, Call& call) {
+    const int64_t id = run_path_id(call.param("id"));
+    reply(call, 200, plan_show(services.store, id).json);
+}
+
 void apply_plan(Services& services, Call& call) {
     const int64_t id = run_path_id(call.param("id"));
     call.target = "plan " + std::to_string(id);

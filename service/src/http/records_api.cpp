@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "cards/card_rules.h"
+#include "fleet/card_holders.h"
 #include "fleet/json_forms.h"
 #include "http/handlers.h"
 #include "zones/instant_text.h"
@@ -41,8 +42,7 @@ void list_records(Services& services, Call& call) {
     const Paging page = paging(call);
     query.offset = page.offset;
     query.limit = page.limit;
-    Json list = Json::array();
-    for (const StoredRecord& record : services.store.records(query)) list.push_back(to_json(record));
+    const Json list = records_json(services.store, services.store.records(query));
     reply(call, 200, Json{{"records", list}, {"total", services.store.count_records(query)}});
 }
 

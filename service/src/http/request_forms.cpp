@@ -31,8 +31,10 @@ std::optional<std::string> field_text(const std::string& column, const Json& val
     throw HttpError(400, column + ": a text, a whole number or an array of texts");
 }
 
-const Json* field(const Json& body, const char* key, Json::value_t type, const char* typeName,
-                  bool required) {
+}  // namespace
+
+const Json* body_field(const Json& body, const char* key, Json::value_t type, const char* typeName,
+                       bool required) {
     const auto it = body.find(key);
     if (it == body.end() || it->is_null()) {
         if (required) throw HttpError(400, std::string(key) + ": required");
@@ -43,7 +45,6 @@ const Json* field(const Json& body, const char* key, Json::value_t type, const c
     return &*it;
 }
 
-// 400 for a key of the body that is none of the fields.
 void require_known_fields(const Json& body, const std::vector<std::string>& known) {
     for (const auto& item : body.items()) {
         if (std::find(known.begin(), known.end(), item.key()) != known.end()) continue;
@@ -56,11 +57,9 @@ void require_known_fields(const Json& body, const std::vector<std::string>& know
 }
 
 std::optional<std::string> optional_text_field(const Json& body, const char* key) {
-    const Json* value = field(body, key, Json::value_t::string, "a text", false);
+    const Json* value = body_field(body, key, Json::value_t::string, "a text", false);
     return value ? std::optional<std::string>(value->get<std::string>()) : std::nullopt;
 }
-
-}  // namespace
 
 Json json_body(const std::string& body) {
     if (body.size() > kMaxJsonBody) {
@@ -96,22 +95,22 @@ ControllerAddArgs controller_of_body(const Json& body) {
                          {"name", "address", "mac", "number", "reuse_number", "long", "photos", "site"});
     using Type = Json::value_t;
     ControllerAddArgs args;
-    args.name = field(body, "name", Type::string, "a text", true)->get<std::string>();
-    args.address = field(body, "address", Type::string, "a text", true)->get<std::string>();
-    args.mac = field(body, "mac", Type::string, "a text", true)->get<std::string>();
-    if (const Json* number = field(body, "number", Type::number_integer, "a whole number", false)) {
+    args.name = body_field(body, "name", Type::string, "a text", true)->get<std::string>();
+    args.address = body_field(body, "address", Type::string, "a text", true)->get<std::string>();
+    args.mac = body_field(body, "mac", Type::string, "a text", true)->get<std::string>();
+    if (const Json* number = body_field(body, "number", Type::number_integer, "a whole number", false)) {
         if (!number->is_number_integer() || number->get<int64_t>() < 0 || number->get<int64_t>() > 999) {
             throw HttpError(400, "number: 0 to 999");
         }
         args.number = number->get<int>();
     }
-    if (const Json* reuse = field(body, "reuse_number", Type::boolean, "true or false", false)) {
+    if (const Json* reuse = body_field(body, "reuse_number", Type::boolean, "true or false", false)) {
         args.reuseNumber = reuse->get<bool>();
     }
-    if (const Json* longRecords = field(body, "long", Type::boolean, "true or false", false)) {
+    if (const Json* longRecords = body_field(body, "long", Type::boolean, "true or false", false)) {
         args.longRecords = longRecords->get<bool>();
     }
-    if (const Json* photos = field(body, "photos", Type::boolean, "true or false", false)) {
+    if (const Json* photos = body_field(body, "photos", Type::boolean, "true or false", false)) {
         args.noPhotos = !photos->get<bool>();
     }
     args.site = optional_text_field(body, "site");
@@ -135,8 +134,8 @@ std::vector<std::string> controller_names_of_body(const Json& body) {
 Site site_of_body(const Json& body) {
     require_known_fields(body, {"name", "zone", "description"});
     Site site;
-    site.name = field(body, "name", Json::value_t::string, "a text", true)->get<std::string>();
-    site.zone = field(body, "zone", Json::value_t::string, "a text", true)->get<std::string>();
+    site.name = body_field(body, "name", Json::value_t::string, "a text", true)->get<std::string>();
+    site.zone = body_field(body, "zone", Json::value_t::string, "a text", true)->get<std::string>();
     site.description = optional_text_field(body, "description").value_or("");
     return site;
 }

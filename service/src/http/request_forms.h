@@ -24,6 +24,14 @@ namespace doorlinkd {
 constexpr std::size_t kMaxJsonBody = std::size_t{64} * 1024;
 Json json_body(const std::string& body);
 
+// The body's field key, of the type given (typeName names it for the
+// error); none when absent or null, unless required (400).
+const Json* body_field(const Json& body, const char* key, Json::value_t type, const char* typeName,
+                       bool required);
+std::optional<std::string> optional_text_field(const Json& body, const char* key);
+// 400 for a key of the body that is none of the fields.
+void require_known_fields(const Json& body, const std::vector<std::string>& known);
+
 // A card's body, named as the CSV columns, into the fields a CSV row would
 // hold (texts as they are, whole numbers written out, arrays of texts
 // joined by spaces; null is a field not given). The body's card, when

@@ -11,6 +11,15 @@ constexpr Role kOperator = Role::Operator;
 constexpr Role kAdmin = Role::Admin;
 constexpr const char* kJson = "application/json";
 constexpr const char* kPage = "offset,limit";
+constexpr const char* kPolicyCheck =
+    "The whole policy is checked before it is saved (every controller's limits); answers the value with "
+    "its revision.";
+constexpr const char* kRevisionRule =
+    "revision is required: the value's revision as listed. 409 when it is not the saved one (someone "
+    "changed the value since); answers the value with its new revision.";
+constexpr const char* kRemovalRule =
+    "revision is required: the value's revision as listed. 409 when it is not the saved one (someone "
+    "changed the value since).";
 
 // Splits a path at '/' (the leading one aside).
 std::vector<std::string> segments(const std::string& path) {
@@ -111,14 +120,86 @@ const std::vector<Route>& api_routes() {
          "Make and store the plan of the newest policy: {site?, controller?, at?}; per controller the cards "
          "added, removed and changed against what it was last verified to hold, with reasons",
          make_plan, "", kJson, 201},
+        {"GET", "/api/v1/plans/{id}", kViewer,
+         "A stored plan: its revision and moment, who made it, per controller the verified state it was "
+         "worked out against and how many cards change there, and whether it was applied",
+         get_plan, "", "", 200,
+         "The card changes themselves are not stored: POST /api/v1/plans shows them when the plan is made."},
         {"POST", "/api/v1/plans/{id}/apply", kOperator,
          "Apply a stored plan: its syncs start (202 with the run); 409 when the policy, a controller's "
          "verified list or the date moved since it was made",
          apply_plan, "", "", 202},
+        {"GET", "/api/v1/people", kViewer,
+         "A page of the people, in id order, found by id, name (in any case) or card number; never a PIN",
+         list_people, "search,offset,limit", "", 200,
+         "Answers {people, total}; each person as {id, name, email, notes, active, valid_from, valid_until, "
+         "groups, cards: [{card, serial}], user_style, open_style, revision}."},
+        {"GET", "/api/v1/people/{id}", kViewer, "A person, without PINs", get_person},
+        {"POST", "/api/v1/people", kOperator,
+         "Add a person: {id, name, email?, notes?, active?, valid_from?, valid_until?, groups?: [names], "
+         "cards?: [{card, serial, pin}], user_style?, open_style?}",
+         add_person, "", kJson, 201, kPolicyCheck},
+        {"PUT", "/api/v1/people/{id}", kOperator,
+         "Change a person: {revision, ...the fields to set}; the rest kept, null clears email and the dates. "
+         "A card given without pin keeps its PIN; a card new to them needs one",
+         put_person, "", kJson, 200, kRevisionRule},
+        {"DELETE", "/api/v1/people/{id}", kOperator,
+         "Remove a person (their records keep their id); revision: the person's, as listed", remove_person,
+         "revision", "", 200, kRemovalRule},
         {"POST", "/api/v1/people/{id}/disable", kOperator,
          "Disable a person: their cards leave every controller that holds them at once, each removal "
          "confirmed by read-back (events of kind sync, and the audit)",
          disable_person},
+        {"GET", "/api/v1/groups", kViewer,
+         "The groups with their grants (\"SCHEDULE@site:SITE\", \"SCHEDULE@controllers:A,B\")", list_groups},
+        {"POST", "/api/v1/groups", kOperator, "Add a group: {name, grants?: [texts]}", add_group, "", kJson,
+         201, kPolicyCheck},
+        {"PUT", "/api/v1/groups/{name}", kOperator, "Change a group's grants: {grants, revision}", put_group,
+         "", kJson, 200, kRevisionRule},
+        {"DELETE", "/api/v1/groups/{name}", kOperator, "Remove a group (409 while someone is in it)",
+         remove_group, "revision", "", 200, kRemovalRule},
+        {"GET", "/api/v1/schedules", kViewer,
+         "The schedules: days as seven arrays of ranges \"07:00-19:00\" (Sunday first), holidays closed or "
+         "open",
+         list_schedules},
+        {"POST", "/api/v1/schedules", kOperator,
+         "Add a schedule: {name, days?: [7 arrays of ranges], holidays?: \"closed\" | \"open\"}",
+         add_schedule, "", kJson, 201, kPolicyCheck},
+        {"PUT", "/api/v1/schedules/{name}", kOperator, "Change a schedule: {days?, holidays?, revision}",
+         put_schedule, "", kJson, 200, kRevisionRule},
+        {"DELETE", "/api/v1/schedules/{name}", kOperator, "Remove a schedule (409 while a group grants it)",
+         remove_schedule, "revision", "", 200, kRemovalRule},
+        {"GET", "/api/v1/holidays", kViewer, "The holidays, of one site or of all", list_holidays, "site"},
+        {"POST", "/api/v1/holidays", kOperator,
+         "Add a holiday: {site, date: yyyy-mm-dd, yearly?}; on it the closed schedules open nothing",
+         add_holiday, "", kJson, 201, kPolicyCheck},
+        {"PUT", "/api/v1/holidays/{site}/{date}", kOperator, "Change a holiday: {yearly, revision}",
+         put_holiday, "", kJson, 200, kRevisionRule},
+        {"DELETE", "/api/v1/holidays/{site}/{date}", kOperator, "Remove a holiday", remove_holiday,
+         "revision", "", 200, kRemovalRule},
+        {"GET", "/api/v1/policy/revision", kViewer,
+         "The policy's revision and the one each controller is sent: {revision, applied: {controller: "
+         "revision}, behind: [controllers sent an older one]}",
+         get_policy_revision, "", "", 200,
+         "A controller behind was not applied the newest edits yet: a plan and its apply send them."},
+
+        {"GET", "/api/v1/reports/access", kViewer,
+         "Where and when a person may enter: per controller (site, zone) their ranges on each of the next "
+         "seven local days there, today first",
+         report_access, "person,format", "", 200,
+         "Exactly the ranges the records compiled on each of those days give their cards: groups, grants, "
+         "schedules, holidays of the controller's site (a closed schedule opens nothing on one), active and "
+         "valid_from/valid_until read in the site's zone. format=csv: a CSV file."},
+        {"GET", "/api/v1/reports/entry", kViewer,
+         "Who may enter a controller: the people with their ranges per weekday and on holidays, validity and "
+         "card numbers, and the card rows that go to it",
+         report_entry, "controller,format", "", 200,
+         "People whose validity ended are left out; one valid only later is listed with valid_from. "
+         "format=csv: a CSV file."},
+        {"GET", "/api/v1/reports/unused-cards", kViewer,
+         "The cards (people's and card rows) with no stored record in the last days (1 to 3650, default 90), "
+         "with their holders and their newest record's instant",
+         report_unused_cards, "days,format", "", 200, "format=csv: a CSV file."},
         {"GET", "/api/v1/audit", kAdmin, "The audit log, newest first", get_audit, kPage},
     };
     return routes;

@@ -26,6 +26,20 @@ int64_t days_since_epoch(const CalendarDate& date) {
     return era * 146097 + dayOfEra - 719468;
 }
 
+// The date of days since 1970-01-01: days_since_epoch's inverse.
+CalendarDate date_of_days(int64_t days) {
+    const int64_t shifted = days + 719468;
+    const int64_t era = (shifted >= 0 ? shifted : shifted - 146096) / 146097;
+    const int64_t dayOfEra = shifted - era * 146097;
+    const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const int64_t monthIndex = (5 * dayOfYear + 2) / 153;  // March first
+    const int day = static_cast<int>(dayOfYear - (153 * monthIndex + 2) / 5 + 1);
+    const int month = static_cast<int>(monthIndex < 10 ? monthIndex + 3 : monthIndex - 9);
+    const int year = static_cast<int>(yearOfEra + era * 400 + (month <= 2 ? 1 : 0));
+    return CalendarDate{year, month, day};
+}
+
 int number_at(const std::string& text, size_t pos, size_t length) {
     return std::stoi(text.substr(pos, length));
 }
@@ -39,6 +53,10 @@ LocalDay local_day(int64_t instantMs, const std::string& zone) {
     // 1970-01-01 was a Thursday.
     day.weekday = static_cast<int>(((days_since_epoch(day.date) + 4) % 7 + 7) % 7);
     return day;
+}
+
+CalendarDate days_after(const CalendarDate& date, int days) {
+    return date_of_days(days_since_epoch(date) + days);
 }
 
 bool is_calendar_date(const CalendarDate& date) {

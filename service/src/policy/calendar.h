@@ -20,6 +20,9 @@ struct LocalDay {
 // refuses.
 LocalDay local_day(int64_t instantMs, const std::string& zone);
 
+// The date that comes days after date (before it when days is negative).
+CalendarDate days_after(const CalendarDate& date, int days);
+
 // Whether date names a day of the calendar (years 1 to 9999).
 bool is_calendar_date(const CalendarDate& date);
 

@@ -57,6 +57,10 @@ std::string compiled_day_text(const std::vector<TimeRange>& ranges) {
     return text;
 }
 
+bool admits_on(const Person& person, const CalendarDate& date) {
+    return person.active && !person.cards.empty() && is_valid_on(person, date);
+}
+
 bool is_valid_on(const Person& person, const CalendarDate& date) {
     return (!person.validFrom || *person.validFrom <= date) &&
            (!person.validUntil || date <= *person.validUntil);
@@ -80,7 +84,7 @@ std::vector<Card> compile_cards(const Policy& policy, const Controller& controll
     const bool holiday = is_holiday(policy.holidays, controller.site, today.date);
     std::vector<Card> records;
     for (const Person& person : policy.people) {
-        if (!person.active || person.cards.empty() || !is_valid_on(person, today.date)) continue;
+        if (!admits_on(person, today.date)) continue;
         const std::vector<const AccessSchedule*> schedules = granted_schedules(policy, person, controller);
         if (schedules.empty()) continue;
         std::array<std::string, kDays> days;

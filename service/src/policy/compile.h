@@ -20,6 +20,9 @@ constexpr int kScheduleRangeTag = 1;
 // The day text "hhmm-hhmm-01;" per range of at most the first 8 ranges.
 std::string compiled_day_text(const std::vector<TimeRange>& ranges);
 
+// Whether the person's cards go to a controller on date, their groups
+// aside: active, with cards, and valid on that date.
+bool admits_on(const Person& person, const CalendarDate& date);
 // Whether the person's validity holds on date.
 bool is_valid_on(const Person& person, const CalendarDate& date);
 // Whether the person's validity ended before date.

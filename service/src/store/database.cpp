@@ -48,6 +48,20 @@ std::string page_clause(int offset, int limit, std::vector<Value>& params) {
     return " LIMIT ? OFFSET ?";
 }
 
+void in_batches(
+    const std::vector<Value>& values, const char* placeholder,
+    const std::function<void(const std::vector<Value>& part, const std::string& placeholders)>& each) {
+    for (size_t first = 0; first < values.size(); first += kBatchValues) {
+        const size_t end = std::min(first + kBatchValues, values.size());
+        const std::vector<Value> part(values.begin() + static_cast<std::ptrdiff_t>(first),
+                                      values.begin() + static_cast<std::ptrdiff_t>(end));
+        std::string placeholders;
+        for (size_t i = 0; i < part.size(); ++i)
+            placeholders += (i == 0 ? "" : ", ") + std::string(placeholder);
+        each(part, placeholders);
+    }
+}
+
 std::string like_escaped(const std::string& text) {
     std::string out;
     for (const char c : text) {

@@ -106,6 +106,15 @@ private:
 // appended to params; a limit of 0 or less: none.
 std::string page_clause(int offset, int limit, std::vector<Value>& params);
 
+// Calls each with the values in consecutive parts of at most kBatchValues
+// and their placeholders, placeholder once per value separated by ", "
+// ("?" for an IN list, "(?)" for the rows of VALUES): a statement takes a
+// bounded number of parameters.
+constexpr size_t kBatchValues = 500;
+void in_batches(
+    const std::vector<Value>& values, const char* placeholder,
+    const std::function<void(const std::vector<Value>& part, const std::string& placeholders)>& each);
+
 // The text with LIKE's wildcards and the escape character '!' escaped.
 std::string like_escaped(const std::string& text);
 

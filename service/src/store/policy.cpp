@@ -357,6 +357,38 @@ int64_t SqlPolicy::policy_revision() {
     return db_.transaction(false, [](Tx& tx) { return current_revision(tx); });
 }
 
+std::map<std::string, PersonName> SqlPolicy::card_holders(const std::vector<std::string>& cards) {
+    const std::vector<Value> values(cards.begin(), cards.end());
+    return db_.transaction(false, [&](Tx& tx) {
+        std::map<std::string, PersonName> holders;
+        in_batches(values, "?", [&](const std::vector<Value>& part, const std::string& placeholders) {
+            for (const Row& row : tx.rows("SELECT c.card, p.id, p.name FROM person_cards c"
+                                          " JOIN people p ON p.id = c.person AND p.until IS NULL"
+                                          " WHERE c.until IS NULL AND c.card IN (" +
+                                              placeholders + ")",
+                                          part)) {
+                holders[row.at(0).text()] = PersonName{row.at(1).text(), row.at(2).text()};
+            }
+        });
+        return holders;
+    });
+}
+
+std::map<std::string, std::string> SqlPolicy::person_names(const std::vector<std::string>& ids) {
+    const std::vector<Value> values(ids.begin(), ids.end());
+    return db_.transaction(false, [&](Tx& tx) {
+        std::map<std::string, std::string> names;
+        in_batches(values, "?", [&](const std::vector<Value>& part, const std::string& placeholders) {
+            for (const Row& row :
+                 tx.rows("SELECT id, name FROM people WHERE until IS NULL AND id IN (" + placeholders + ")",
+                         part)) {
+                names[row.at(0).text()] = row.at(1).text();
+            }
+        });
+        return names;
+    });
+}
+
 int64_t SqlPolicy::save_policy(const PolicyEdit& edit) {
     return db_.transaction(true, [&](Tx& tx) {
         const int64_t locked = lock_policy_revision(tx);

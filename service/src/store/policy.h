@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,12 @@ public:
     using Stale::Stale;
 };
 
+// A person as a list names them beside a card or a record.
+struct PersonName {
+    std::string id;
+    std::string name;
+};
+
 class PolicyStore {
 public:
     virtual ~PolicyStore() = default;
@@ -39,6 +46,12 @@ public:
     // versions), and without the people erased since; NotFound for another.
     virtual PolicyAt policy_at(int64_t revision) = 0;
     virtual int64_t policy_revision() = 0;
+    // The people who hold the cards now, by card; a card of no one's is
+    // absent.
+    virtual std::map<std::string, PersonName> card_holders(const std::vector<std::string>& cards) = 0;
+    // The names of the people of these ids now, by id; an id of no one's is
+    // absent.
+    virtual std::map<std::string, std::string> person_names(const std::vector<std::string>& ids) = 0;
     // Saves the edit as the next revision and returns it. Throws PolicyMoved
     // when the revision is no longer basedOn, Stale when a value changed
     // since the revision its change names, NotFound for a value to change or
@@ -61,6 +74,8 @@ public:
     PolicyAt policy() override;
     PolicyAt policy_at(int64_t revision) override;
     int64_t policy_revision() override;
+    std::map<std::string, PersonName> card_holders(const std::vector<std::string>& cards) override;
+    std::map<std::string, std::string> person_names(const std::vector<std::string>& ids) override;
     int64_t save_policy(const PolicyEdit& edit) override;
 
 private:

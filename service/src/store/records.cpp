@@ -55,18 +55,11 @@ int64_t remove_unnamed_photos(Tx& tx) {
                                   {kPushedPhotoGraceMs})) {
         candidates.push_back(row.at(0));
     }
-    constexpr size_t kBatch = 500;
     int64_t removed = 0;
-    for (size_t first = 0; first < candidates.size(); first += kBatch) {
-        const std::vector<Value> batch(
-            candidates.begin() + static_cast<std::ptrdiff_t>(first),
-            candidates.begin() + static_cast<std::ptrdiff_t>(std::min(first + kBatch, candidates.size())));
-        std::string sql = "DELETE FROM photos WHERE sha256 IN (?";
-        for (size_t i = 1; i < batch.size(); ++i) sql += ", ?";
-        sql += ")";
-        sql += kUnnamed;
-        removed += tx.exec(sql, batch).changes;
-    }
+    in_batches(candidates, "?", [&](const std::vector<Value>& part, const std::string& placeholders) {
+        removed +=
+            tx.exec("DELETE FROM photos WHERE sha256 IN (" + placeholders + ")" + kUnnamed, part).changes;
+    });
     return removed;
 }
 
@@ -191,6 +184,26 @@ int64_t SqlRecords::count_records(const RecordQuery& query) {
         std::vector<Value> params;
         const std::string sql = "SELECT count(*) FROM records r" + record_filter(query, params);
         return tx.rows(sql, params).at(0).at(0).integer();
+    });
+}
+
+std::map<std::string, int64_t> SqlRecords::last_record_instants(const std::vector<std::string>& cards) {
+    const std::vector<Value> values(cards.begin(), cards.end());
+    return db_.transaction(false, [&](Tx& tx) {
+        std::map<std::string, int64_t> last;
+        // A subquery per card: each finds its newest instant at the end of
+        // the card's part of records_card_instant, where one MAX over a
+        // GROUP BY would read every record of every card.
+        in_batches(values, "(?)", [&](const std::vector<Value>& part, const std::string& placeholders) {
+            for (const Row& row :
+                 tx.rows("SELECT v.column1, (SELECT MAX(r.instant) FROM records r WHERE r.card = v.column1)"
+                         " FROM (VALUES " +
+                             placeholders + ") v",
+                         part)) {
+                if (!row.at(1).is_null()) last[row.at(0).text()] = row.at(1).integer();
+            }
+        });
+        return last;
     });
 }
 

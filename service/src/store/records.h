@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -38,6 +39,9 @@ public:
     virtual std::vector<StoredRecord> records(const RecordQuery& query) = 0;
     // How many records the query matches, its offset and limit aside.
     virtual int64_t count_records(const RecordQuery& query) = 0;
+    // The instant of each card's newest record, by card; a card without a
+    // stored record is absent.
+    virtual std::map<std::string, int64_t> last_record_instants(const std::vector<std::string>& cards) = 0;
     virtual std::optional<Photo> photo(const std::string& sha256) = 0;
     // Stores a photo that no record names (yet): a pushed one. A photo
     // already stored is left as it is.
@@ -57,6 +61,7 @@ public:
     ImportCounts import_records(const std::vector<IncomingRecord>& records) override;
     std::vector<StoredRecord> records(const RecordQuery& query) override;
     int64_t count_records(const RecordQuery& query) override;
+    std::map<std::string, int64_t> last_record_instants(const std::vector<std::string>& cards) override;
     std::optional<Photo> photo(const std::string& sha256) override;
     void put_photo(const Photo& photo) override;
     Removed remove_older_than(int64_t beforeMs) override;

@@ -30,6 +30,14 @@ ROUTES = [
     ("POST", "/api/v1/archive"), ("GET", "/api/v1/archive/runs"), ("GET", "/api/v1/archive/runs/1"),
     ("GET", "/api/v1/records"), ("GET", "/api/v1/photos/" + "ab" * 32),
     ("GET", "/api/v1/events"), ("GET", "/api/v1/audit"), ("GET", "/"), ("GET", "/static/app.js"),
+    ("GET", "/api/v1/people"), ("POST", "/api/v1/people"), ("GET", "/api/v1/people/e9"),
+    ("PUT", "/api/v1/people/e9"), ("DELETE", "/api/v1/people/e9"), ("GET", "/api/v1/groups"),
+    ("POST", "/api/v1/groups"), ("PUT", "/api/v1/groups/g9"), ("DELETE", "/api/v1/groups/g9"),
+    ("GET", "/api/v1/schedules"), ("POST", "/api/v1/schedules"), ("PUT", "/api/v1/schedules/s9"),
+    ("DELETE", "/api/v1/schedules/s9"), ("GET", "/api/v1/holidays"), ("POST", "/api/v1/holidays"),
+    ("PUT", "/api/v1/holidays/site9/2026-12-24"), ("DELETE", "/api/v1/holidays/site9/2026-12-24"),
+    ("GET", "/api/v1/policy/revision"), ("GET", "/api/v1/plans/1"), ("GET", "/api/v1/reports/access"),
+    ("GET", "/api/v1/reports/entry"), ("GET", "/api/v1/reports/unused-cards"),
 ]
 
 BAD_BODIES = [
@@ -42,6 +50,10 @@ BAD_BODIES = [
     b'{"name": "door9", "address": "127.0.0.1", "mac": "zz"}',
     b'{"name": "door9", "address": "127.0.0.1", "mac": "001122334455", "number": -1}',
     b'{"name": "door9", "address": "not an address", "mac": "001122334455"}',
+    b'{"id": "e9", "name": "x", "cards": [{"card": "1"}]}', b'{"cards": {"card": "00100001"}}',
+    b'{"revision": "1"}', b'{"revision": -5, "name": "x"}', b'{"days": [[1], [], [], [], [], [], []]}',
+    b'{"days": [["25:00-26:00"]]}', b'{"grants": [null]}', b'{"groups": ["a\\u000bb"]}',
+    b'{"site": "site9", "date": "2026-02-30"}', b'{"yearly": "yes", "revision": 1}',
     b"[" * 100000 + b"]" * 100000, b'{"a":' * 50000 + b"1" + b"}" * 50000,
     b"card,serial\n1,2\n", b"card,serial,password,user_style,open_style,sunday,monday,tuesday,wednesday,"
     b"thursday,friday,saturday,extra_cards,controllers\n\"unclosed,1\n",
@@ -58,6 +70,8 @@ BAD_PARAMETERS = [
     "after=-5", "after=1e9", "since=2020", "until=abcdefghijklmn", "card=xyz", "card=%00",
     "controller=%ff", "controller=a%20b", "controller=" + "c" * 200, "search=%00", "search=%ff%fe",
     "search=" + "s" * 500, "kind=zzz", "replace=maybe", "offset=1&offset=2", "%=%", "&&&", "a=%zz",
+    "revision=-1", "revision=1e3", "revision=" + "9" * 30, "person=%00", "person=" + "p" * 100, "days=0",
+    "days=3651", "format=pdf", "site=%ff",
 ]
 
 METHODS = ["GET", "POST", "PUT", "DELETE", "PATCH", "OPTIONS", "HEAD", "TRACE", "FOO", "CONNECT"]

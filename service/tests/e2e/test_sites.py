@@ -57,7 +57,7 @@ def test_sites_and_the_controllers_they_hold(service):
 
 def test_init_makes_the_site_main_in_the_zone_given_or_the_hosts(database, tmp_path):
     given = Service(database, tmp_path / "data")
-    assert given.run("init", "--time-zone", "Asia/Tokyo")["schema_version"] == 8
+    assert given.run("init", "--time-zone", "Asia/Tokyo")["schema_version"] == 9
     assert given.run("site", "list")["sites"] == [{"name": "main", "zone": "Asia/Tokyo", "description": ""}]
 
     fresh = Service(f"sqlite:{tmp_path}/fresh.db", tmp_path / "data2")

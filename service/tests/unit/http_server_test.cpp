@@ -170,8 +170,30 @@ const std::vector<Operation> kOperations = {
     {"PUT", "/api/v1/sites/{name}", Role::Operator},
     {"DELETE", "/api/v1/sites/{name}", Role::Operator},
     {"POST", "/api/v1/plans", Role::Operator},
+    {"GET", "/api/v1/plans/{id}", Role::Viewer},
     {"POST", "/api/v1/plans/{id}/apply", Role::Operator},
+    {"GET", "/api/v1/people", Role::Viewer},
+    {"GET", "/api/v1/people/{id}", Role::Viewer},
+    {"POST", "/api/v1/people", Role::Operator},
+    {"PUT", "/api/v1/people/{id}", Role::Operator},
+    {"DELETE", "/api/v1/people/{id}", Role::Operator},
     {"POST", "/api/v1/people/{id}/disable", Role::Operator},
+    {"GET", "/api/v1/groups", Role::Viewer},
+    {"POST", "/api/v1/groups", Role::Operator},
+    {"PUT", "/api/v1/groups/{name}", Role::Operator},
+    {"DELETE", "/api/v1/groups/{name}", Role::Operator},
+    {"GET", "/api/v1/schedules", Role::Viewer},
+    {"POST", "/api/v1/schedules", Role::Operator},
+    {"PUT", "/api/v1/schedules/{name}", Role::Operator},
+    {"DELETE", "/api/v1/schedules/{name}", Role::Operator},
+    {"GET", "/api/v1/holidays", Role::Viewer},
+    {"POST", "/api/v1/holidays", Role::Operator},
+    {"PUT", "/api/v1/holidays/{site}/{date}", Role::Operator},
+    {"DELETE", "/api/v1/holidays/{site}/{date}", Role::Operator},
+    {"GET", "/api/v1/policy/revision", Role::Viewer},
+    {"GET", "/api/v1/reports/access", Role::Viewer},
+    {"GET", "/api/v1/reports/entry", Role::Viewer},
+    {"GET", "/api/v1/reports/unused-cards", Role::Viewer},
     {"GET", "/api/v1/cards", Role::Viewer},
     {"PUT", "/api/v1/cards/{card}", Role::Operator},
     {"DELETE", "/api/v1/cards/{card}", Role::Operator},
@@ -209,25 +231,64 @@ protected:
         store->put_photo(photo);
         values = {{"name", "door1"},
                   {"door", "2"},
+                  {"site", "door1"},
+                  {"date", "2026-12-25"},
                   {"card", kCard},
                   {"sha256", photo.sha256},
                   {"id", std::to_string(store->begin_sync_run("test", false))}};
         store->begin_archive_run("test");
         store->add_site(Site{"door1", "UTC", ""});  // {name} names a site too
-        // {id} names a person too; a plan of that id is made by POST /api/v1/plans.
+        // {id} names a person too, {name} a group and a schedule, {site} and
+        // {date} a holiday; a plan of that id is made by POST /api/v1/plans.
         PolicyEdit edit;
         edit.basedOn = store->policy_revision();
         Person person;
         person.id = values["id"];
         person.name = "Someone";
         edit.people.push_back(person);
+        edit.groups.push_back(Group{"door1", {}, 0});
+        edit.schedules.push_back(AccessSchedule{"door1", {}, HolidayMode::closed, 0});
+        edit.holidays.push_back(Holiday{"door1", {2026, 12, 25}, false, 0});
         store->save_policy(edit);
         bodies = {{"/api/v1/controllers",
                    R"({"name":"door2","address":"127.0.0.2","mac":"0011223344bb","site":"main"})"},
                   {"/api/v1/sites", R"({"name":"lisbon","zone":"Europe/Lisbon"})"},
                   {"/api/v1/sites/{name}", R"({"description":"the warehouse"})"},
                   {"/api/v1/cards/{card}", R"({"serial":"123456","password":"654321"})"},
-                  {"/api/v1/cards/import", std::string(kCsvHeader) + kCardRow + "\n"}};
+                  {"/api/v1/cards/import", std::string(kCsvHeader) + kCardRow + "\n"},
+                  {"/api/v1/people", R"({"id":"e2","name":"Another"})"},
+                  {"/api/v1/people/{id}", R"({"name":"Someone else","revision":{revision}})"},
+                  {"/api/v1/groups", R"({"name":"visitors"})"},
+                  {"/api/v1/groups/{name}", R"({"grants":["always@site:main"],"revision":{revision}})"},
+                  {"/api/v1/schedules", R"({"name":"nights","holidays":"open"})"},
+                  {"/api/v1/schedules/{name}", R"({"holidays":"open","revision":{revision}})"},
+                  {"/api/v1/holidays", R"({"site":"door1","date":"2026-12-26"})"},
+                  {"/api/v1/holidays/{site}/{date}", R"({"yearly":true,"revision":{revision}})"}};
+        queries = {{"DELETE /api/v1/people/{id}", "?revision={revision}"},
+                   {"DELETE /api/v1/groups/{name}", "?revision={revision}"},
+                   {"DELETE /api/v1/schedules/{name}", "?revision={revision}"},
+                   {"DELETE /api/v1/holidays/{site}/{date}", "?revision={revision}"},
+                   {"GET /api/v1/reports/access", "?person={id}"},
+                   {"GET /api/v1/reports/entry", "?controller={name}"}};
+    }
+
+    // The saved revision of the value a policy's path names: a change must
+    // name it.
+    int64_t revision_of(const std::string& path) {
+        const Policy policy = store->policy().policy;
+        const auto saved = [](const auto& kept, const auto& named) {
+            for (const auto& value : kept) {
+                if (named(value)) return value.revision;
+            }
+            return int64_t{0};
+        };
+        if (path.rfind("/api/v1/people/", 0) == 0)
+            return saved(policy.people, [&](const Person& p) { return p.id == values["id"]; });
+        if (path.rfind("/api/v1/groups/", 0) == 0)
+            return saved(policy.groups, [](const Group& g) { return g.name == "door1"; });
+        if (path.rfind("/api/v1/schedules/", 0) == 0)
+            return saved(policy.schedules, [](const AccessSchedule& s) { return s.name == "door1"; });
+        return saved(policy.holidays, [](const Holiday& h) { return date_text(h.date) == "2026-12-25"; });
     }
 
     static Card card_of_row() {
@@ -240,11 +301,17 @@ protected:
 
     Answer perform(const Operation& op, const std::string& token) {
         const auto body = bodies.find(op.path);
-        return send(op.method, replaced(op.path, values), token, body == bodies.end() ? "" : body->second);
+        const auto query = queries.find(op.method + " " + op.path);
+        std::map<std::string, std::string> filled = values;
+        if (body != bodies.end() || query != queries.end())
+            filled["revision"] = std::to_string(revision_of(op.path));
+        return send(op.method, replaced(op.path + (query == queries.end() ? "" : query->second), filled),
+                    token, body == bodies.end() ? "" : replaced(body->second, filled));
     }
 
     std::map<std::string, std::string> values;
     std::map<std::string, std::string> bodies;
+    std::map<std::string, std::string> queries;  // by "METHOD path"
 };
 
 std::set<std::string> operations_of(const json& document) {

@@ -8,12 +8,14 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 #include "fleet/operations.h"
 #include "fleet/policy_operations.h"
 #include "store/store.h"
 #include "unit/store_on_each_backend.h"
 #include "unit/thrown_message.h"
+#include "unit/utc_text.h"
 
 namespace doorlinkd::policy_store {
 namespace {
@@ -285,6 +287,48 @@ TEST_P(PolicyStoreTest, RecordsKeepWhoseCardItWasAndAnErasureLeavesTheCardNumber
     ASSERT_EQ(after.policy.people.size(), 1U);
     // Its card number is free again.
     person_add(*store_, person("e3", "00300001:000003:333333"), kOperator);
+}
+
+// The lookups the lists and reports make once per page: each card's newest
+// record, who holds a card now, and people's names.
+TEST_P(PolicyStoreTest, EachCardsNewestRecordAndWhoHoldsItAreFoundInOneCall) {
+    person_add(*store_, person("e1", "00300001:000001:123456"), kOperator);
+    store_->import_records({{"berlin-1", "00300001", "20261208100000", 1, std::nullopt},
+                            {"berlin-1", "00300001", "20261208090000", 1, std::nullopt},
+                            {"berlin-1", "00300002", "20261201080000", 1, std::nullopt}});
+    const std::map<std::string, int64_t> last =
+        store_->last_record_instants({"00300001", "00300002", "00300003"});
+    EXPECT_EQ(last, (std::map<std::string, int64_t>{{"00300001", utc_ms("202612080900")},
+                                                    {"00300002", utc_ms("202612010700")}}));
+
+    const std::map<std::string, PersonName> holders = store_->card_holders({"00300001", "00300002"});
+    ASSERT_EQ(holders.size(), 1U);
+    EXPECT_EQ(holders.at("00300001").id, "e1");
+    EXPECT_EQ(holders.at("00300001").name, "Person e1");
+    EXPECT_EQ(store_->person_names({"e1", "e9"}), (std::map<std::string, std::string>{{"e1", "Person e1"}}));
+}
+
+// A card given without its PIN (as the API allows) keeps the one it has;
+// a card new to the person is refused without one.
+TEST_P(PolicyStoreTest, ACardGivenWithoutItsPinKeepsItAndANewCardNeedsOne) {
+    person_add(*store_, person("e1", "00400001:000001:123456"), kOperator);
+    PersonArgs change;
+    change.id = "e1";
+    change.cardList = std::vector<PersonCardArgs>{{"00400001", "000009", std::nullopt},
+                                                  {"00400002", "000002", std::string("222222")}};
+    const Outcome changed = person_change(*store_, change, kOperator);
+    const Person& saved = saved_person("e1");
+    ASSERT_EQ(saved.cards.size(), 2U);
+    EXPECT_EQ(saved.cards[0].serial, "000009");
+    EXPECT_EQ(saved.cards[0].password, "123456");
+    EXPECT_EQ(saved.cards[1].password, "222222");
+    EXPECT_EQ(changed.json.dump().find("123456"), std::string::npos);
+    EXPECT_EQ(audit_text().find("00400001 PIN changed"), std::string::npos) << audit_text();
+
+    change.cardList = std::vector<PersonCardArgs>{{"00400003", "000003", std::nullopt}};
+    EXPECT_EQ(message_of([&] { person_change(*store_, change, kOperator); }),
+              "card 00400003: a new card needs its PIN");
+    EXPECT_EQ(saved_person("e1").cards.size(), 2U);
 }
 
 TEST_P(PolicyStoreTest, AnImportIsAllOrNothingAndNamesEachBadRow) {

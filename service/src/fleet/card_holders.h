@@ -1,0 +1,23 @@
+// The people beside the cards that lists show: a record's person by name,
+// and who holds an event's card, each found once per page rather than per
+// row.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "fleet/outcome.h"
+#include "model/event.h"
+#include "model/record.h"
+#include "store/store.h"
+
+namespace doorlinkd {
+
+// The records' JSON (json_forms.h), each person with their name.
+Json records_json(Store& store, const std::vector<StoredRecord>& records);
+
+// The events as event_json writes them; one of a card (a record or a
+// photo) has "person": {id, name} of who holds that card now, or null.
+std::vector<std::string> event_texts(Store& store, std::vector<Event> events);
+
+}  // namespace doorlinkd
