@@ -49,8 +49,12 @@ std::vector<std::string> event_texts(Store& store, std::vector<Event> events) {
     texts.reserve(events.size());
     for (size_t i = 0; i < events.size(); ++i) {
         if (const std::optional<std::string>& card = cards[i]) {
+            // Beside what the event said when it came: who holds the card now.
             const auto holder = holders.find(*card);
-            data[i]["person"] = holder == holders.end() ? Json() : to_json(holder->second);
+            if (!data[i].contains("person")) {
+                data[i]["person"] = holder == holders.end() ? Json() : Json(holder->second.id);
+            }
+            data[i]["person_name"] = holder == holders.end() ? Json() : Json(holder->second.name);
             events[i].data = data[i].dump();
         }
         texts.push_back(event_json(events[i]));

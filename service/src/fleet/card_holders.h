@@ -17,7 +17,8 @@ namespace doorlinkd {
 Json records_json(Store& store, const std::vector<StoredRecord>& records);
 
 // The events as event_json writes them; one of a card (a record or a
-// photo) has "person": {id, name} of who holds that card now, or null.
+// photo) has "person_name" of who holds that card now, or null, and their
+// id as "person" where the event did not name one.
 std::vector<std::string> event_texts(Store& store, std::vector<Event> events);
 
 }  // namespace doorlinkd

@@ -77,13 +77,11 @@ Json to_json(const StoredRecord& record, const std::map<std::string, std::string
     Json json{
         {"controller", record.controller}, {"card", record.card}, {"time", record.time}, {"photo", photo}};
     put_stamp(json, record.stamp);
-    Json person = nullptr;
+    json["person"] = record.person ? Json(*record.person) : Json(nullptr);
     if (record.person) {
         const auto name = personNames.find(*record.person);
-        person =
-            Json{{"id", *record.person}, {"name", name == personNames.end() ? Json() : Json(name->second)}};
+        json["person_name"] = name == personNames.end() ? Json() : Json(name->second);
     }
-    json["person"] = person;
     if (record.personErased) json["person_erased"] = true;
     return json;
 }
@@ -95,8 +93,6 @@ Json optional_date_json(const std::optional<CalendarDate>& date) {
 }
 
 }  // namespace
-
-Json to_json(const PersonName& person) { return Json{{"id", person.id}, {"name", person.name}}; }
 
 Json ranges_json(const std::vector<TimeRange>& ranges) {
     Json texts = Json::array();

@@ -32,12 +32,10 @@ Json to_json(const Card& card, PinView pin);
 // Hidden: a drift row of the password has "(hidden)" for either value.
 Json to_json(const SyncResult& result, PinView pin);
 Json to_json(const ArchiveResult& result);
-// With "person": {id, name} of the person whose card it was when it was
-// archived (name: among personNames by id, else null: gone since), null
-// when no one's.
+// With "person": the id of the person whose card it was when it was
+// archived, null when no one's, and then "person_name": their name among
+// personNames, or null (gone since).
 Json to_json(const StoredRecord& record, const std::map<std::string, std::string>& personNames);
-// {id, name}.
-Json to_json(const PersonName& person);
 // Each range as a text "07:00-19:00".
 Json ranges_json(const std::vector<TimeRange>& ranges);
 // Days as arrays of ranges "07:00-19:00", Sunday first.
