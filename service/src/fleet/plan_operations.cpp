@@ -25,11 +25,10 @@ const char* kind_name(CardChange::Kind kind) {
 }
 
 Json to_json(const CardChange& change) {
-    return Json{{"kind", kind_name(change.kind)},
-                {"card", change.card},
-                {"person", change.person},
-                {"fields", change.fields},
-                {"reasons", change.reasons}};
+    return Json{
+        {"kind", kind_name(change.kind)}, {"card", change.card},
+        {"person", change.person},        {"name", change.person.empty() ? Json() : Json(change.personName)},
+        {"fields", change.fields},        {"reasons", change.reasons}};
 }
 
 Json to_json(const std::optional<VerifiedState>& state) {

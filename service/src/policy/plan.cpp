@@ -140,10 +140,10 @@ public:
           afterHolder_(holder_of(after, controller, card_, newRecord != nullptr)) {}
 
     // The person whose card it is: the later holder, else the earlier one.
-    std::string person_id() const {
-        if (afterHolder_.person != nullptr) return afterHolder_.person->id;
-        if (afterHolder_.row == nullptr && beforeHolder_.person != nullptr) return beforeHolder_.person->id;
-        return "";
+    const Person* holder() const {
+        if (afterHolder_.person != nullptr) return afterHolder_.person;
+        if (afterHolder_.row == nullptr) return beforeHolder_.person;
+        return nullptr;
     }
 
     std::vector<std::string> gather() {
@@ -361,7 +361,10 @@ std::vector<CardChange> plan_controller(const Policy& before, int64_t beforeAtMs
         ChangeReasons reasons(was, is, controller, oldRecord, newRecord);
         CardChange change;
         change.card = card;
-        change.person = reasons.person_id();
+        if (const Person* holder = reasons.holder()) {
+            change.person = holder->id;
+            change.personName = holder->name;
+        }
         if (oldRecord == nullptr) {
             change.kind = CardChange::Kind::added;
         } else if (newRecord == nullptr) {

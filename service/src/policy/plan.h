@@ -19,6 +19,7 @@ struct CardChange {
     // The id of the person whose card it is under the later policy, else
     // under the earlier one; "" for a card row.
     std::string person;
+    std::string personName;  // that person's name then
     // changed: the fields that differ, by the card CSV's column names
     // (kCardColumns), "password" for the PIN. Empty for the other kinds.
     std::vector<std::string> fields;

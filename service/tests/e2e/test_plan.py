@@ -83,6 +83,8 @@ def test_plan_apply_dates_that_change_lists_by_themselves_and_leavers_gone_every
     assert code == 4 and plan["changing"] == 20
     assert changes(plan) == {(c, person(i)[1], "added") for i in range(500) for c in reached(i)}
     assert all(r for c in plan["controllers"] for change in c["changes"] for r in change["reasons"])
+    assert all(change["name"] == f"Person {int(change['person'][1:])}"
+               for c in plan["controllers"] for change in c["changes"])
     applied = service.run("apply", plan["plan"])
     assert set(statuses(applied).values()) == {"repaired"}
     assert set(statuses(service.run("sync", "--check")).values()) == {"in_step"}
