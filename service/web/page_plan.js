@@ -66,7 +66,8 @@ export function render(root, ctx) {
     const outcome = el("div", {class: "plan-outcome", dataset: {test: "plan-outcome"}});
     const apply = changing.length ? el("button", {type: "button", id: "plan-apply", class: "primary",
       onclick: () => confirmApply()}, `Apply plan ${plan.plan}`) : null;
-    const sections = new Map(changing.map((c) => [c.name, controllerSection(c, changing.length <= OPEN_UP_TO)]));
+    const names = personNames(changing);
+    const sections = new Map(changing.map((c) => [c.name, controllerSection(c, names, changing.length <= OPEN_UP_TO)]));
 
     fill(body,
       el("div", {class: "plan-head", dataset: {test: "plan", plan: String(plan.plan)}},
@@ -88,8 +89,7 @@ export function render(root, ctx) {
     function confirmApply() {
       const dialog = el("dialog", {class: "confirm", id: "plan-confirm"},
         el("h2", {}, `Apply plan ${plan.plan}?`),
-        el("p", {}, `This changes ${controllers(changing.length)}: ${cardCount(cards)} ` +
-          `(${countsText(totals)}).`),
+        el("p", {}, `It makes ${cardCount(cards)} on ${controllers(changing.length)} (${countsText(totals)}).`),
         el("p", {class: "detail"}, "Each of them gets its whole list downloaded and read back."),
         el("div", {class: "buttons"},
           el("button", {type: "button", id: "plan-confirm-cancel", onclick: () => dialog.close()}, "Cancel"),
@@ -175,7 +175,8 @@ export function render(root, ctx) {
         }
       };
       const unfollow = ctx.live.follow((event) => {
-        if (event.kind === "sync" && String(event.run) === String(run)) result(event.controller, event.status, event.message);
+        if (event.kind !== "sync" || String(event.run) !== String(run)) return;
+        result(event.controller, event.status, event.message);
       });
       const timer = setInterval(poll, POLL_MS);
       const stop = () => {
@@ -191,13 +192,13 @@ export function render(root, ctx) {
 
 // One controller's changes: a line with its counts (and, once applied, its
 // result) that opens onto the table of its changes.
-function controllerSection(controller, open) {
+function controllerSection(controller, names, open) {
   const changes = controller.changes;
   const status = el("span", {class: "apply-status", dataset: {test: "apply-status"}});
   const rows = el("tbody", {});
   const more = el("div", {class: "more"});
   const show = (n) => {
-    fill(rows, changes.slice(0, n).map(changeRow));
+    fill(rows, changes.slice(0, n).map((change) => changeRow(change, names.get(change.person))));
     fill(more, n < changes.length
       ? el("button", {type: "button", class: "small", dataset: {test: "show-all"}, onclick: () => {
         show(changes.length);
@@ -245,8 +246,7 @@ function controllerSection(controller, open) {
   };
 }
 
-function changeRow(change) {
-  const name = personName(change);
+function changeRow(change, name) {
   const label = name ? `${change.person} ${name}` : change.person;
   // The reasons name this person first, and the person column says who
   // already; what is left of "e1 Ada: added" is about the person.
@@ -262,18 +262,21 @@ function changeRow(change) {
       : el("span", {class: "none"}, "card row")),
     el("td", {}, el("span", {class: `badge change-${change.kind}`}, change.kind),
       (change.fields || []).length ? el("div", {class: "detail"}, fieldsText(change.fields)) : null),
-    el("td", {dataset: {test: "reasons"}}, reasons.join("; ")));
+    el("td", {class: "reasons", dataset: {test: "reasons"}}, reasons.map((r) => el("div", {}, r))));
 }
 
-// The plan names a person by id; the reasons name them as "id name: ...".
-function personName(change) {
-  if (change.name) return change.name;
-  const prefix = `${change.person} `;
-  for (const reason of change.person ? change.reasons || [] : []) {
-    const colon = reason.indexOf(": ", prefix.length);
-    if (reason.startsWith(prefix) && colon > prefix.length) return reason.slice(prefix.length, colon);
+// The plan names a person by id, and the reasons about a person name them
+// as "id name: ..."; a person is named wherever any reason of theirs is.
+function personNames(controllers) {
+  const names = new Map();
+  for (const change of controllers.flatMap((c) => c.changes)) {
+    if (!change.person || names.has(change.person)) continue;
+    const prefix = `${change.person} `;
+    const labelled = (change.reasons || []).find((r) => r.startsWith(prefix) && r.indexOf(": ") > prefix.length);
+    const name = change.name || (labelled && labelled.slice(prefix.length, labelled.indexOf(": ")));
+    if (name) names.set(change.person, name);
   }
-  return "";
+  return names;
 }
 
 // The card's fields that change; the seven days' times as one.
@@ -298,5 +301,5 @@ function controllers(n) {
 }
 
 function cardCount(n) {
-  return `${count(n)} ${n === 1 ? "card" : "cards"}`;
+  return `${count(n)} ${n === 1 ? "card change" : "card changes"}`;
 }
