@@ -24,8 +24,12 @@ _spec = importlib.util.spec_from_file_location("e2e_conftest", E2E / "conftest.p
 e2e = importlib.util.module_from_spec(_spec)
 _spec.loader.exec_module(e2e)
 
-CARDS = 5000
+# With the people's cards, each controller holds its most: 5,000.
+CARDS = 4998
 CONTROLLERS = 3
+# The people of the policy: id, name and card; a group grants them office
+# hours on the site main, which every controller belongs to.
+PEOPLE = [("e1", "Ada Lindqvist", "00200001"), ("e2", "Ben Okafor", "00200002")]
 
 
 def only_loopback():
@@ -59,6 +63,14 @@ class Fleet:
         cards = Path(directory) / "cards.csv"
         e2e.write_cards(cards, [e2e.card_row(n) for n in range(CARDS)])
         self.service.run("card", "import", cards)
+        # Verified with the card rows, then a policy that is planned but not
+        # applied: the plan adds the people's cards everywhere.
+        self.service.run("sync")
+        self.service.run("schedule", "add", "office", "--weekdays", "07:00-19:00")
+        self.service.run("group", "add", "staff", "--grant", "office@site:main")
+        for ident, name, card in PEOPLE:
+            self.service.run("person", "add", ident, "--name", name, "--groups", "staff",
+                             "--cards", f"{card}:{card[2:]}:123456")
         # No schedules: the tests start the syncs and archives they look at.
         self.serve = Serve(self.service, "--sync-every", 0, "--archive-every", 0, token=self.admin)
 

@@ -1,0 +1,95 @@
+"""The plan page: an operator plans the policy of the fleet's set-up, applies
+it and sees each controller confirmed by read-back; a plan that an edit made
+stale is refused in the service's words; a viewer only reads."""
+from conftest import PEOPLE
+
+SECTION = '.plan-controller[data-controller="{}"]'
+CONFIRMED = "confirmed by read-back"
+
+
+def make_plan(page):
+    """Clicks Make plan (or Make a new plan) and waits for the new plan."""
+    before = [p.get_attribute("data-plan") for p in page.all("[data-test=plan]")]
+    page.one("#plan-remake" if page.all("#plan-remake") else "#plan-make").click()
+    page.wait(lambda d: page.error_banner() or
+              [p.get_attribute("data-plan") for p in page.all("[data-test=plan]")] not in ([], before))
+    assert page.error_banner() == ""
+
+
+def planned(page):
+    """{controller: {(card, kind)}} as the page shows the plan."""
+    return {s.get_attribute("data-controller"): {(r.get_attribute("data-card"), r.get_attribute("data-kind"))
+                                                 for r in s.find_elements("css selector", "tbody tr")}
+            for s in page.all(".plan-controller")}
+
+
+def confirm_apply(page, screenshot=None):
+    page.one("#plan-apply").click()
+    dialog = page.wait(lambda d: page.one("#plan-confirm").is_displayed() and page.one("#plan-confirm"))
+    text = dialog.text
+    if screenshot:
+        page.screenshot(screenshot)
+    page.one("#plan-confirm-apply").click()
+    return text
+
+
+def test_an_operator_plans_the_policy_applies_it_and_sees_every_controller_confirmed(page, fleet):
+    page.sign_in(fleet.operator)
+    page.go("plan", "#plan-make")
+    make_plan(page)
+    # Office hours on the site main: each of its controllers gains each person's card.
+    cards = {(card, "added") for _, _, card in PEOPLE}
+    assert planned(page) == {name: cards for name in fleet.names}
+    ident, name, card = PEOPLE[0]
+    row = f'{SECTION.format(fleet.names[0])} tr[data-card="{card}"]'
+    assert page.one(f"{row} [data-test=person]").text == f"{ident} {name}"
+    assert page.one(f"{row} [data-test=reasons]").text == "person added"
+    page.screenshot("plan")
+
+    said = confirm_apply(page, "plan-confirm")
+    assert f"{len(cards) * len(fleet.names)} card changes on {len(fleet.names)} controllers" in said, said
+    page.wait(lambda d: all(page.one(f"{SECTION.format(n)} [data-test=apply-status]").text == CONFIRMED
+                            for n in fleet.names), timeout=60, message=page.one("[data-test=plan-outcome]").text)
+    assert page.one("[data-test=apply-summary]").text == \
+        f"Applied: all {len(fleet.names)} controllers confirmed by read-back."
+    assert page.all("#plan-apply") == []
+    page.screenshot("plan-applied")
+    # Read back by the service too: a new plan changes nothing.
+    make_plan(page)
+    assert planned(page) == {}
+    assert page.one("[data-test=plan-summary]").text.startswith("Nothing would change")
+    assert page.problems() == []
+
+
+def test_a_plan_made_stale_by_an_edit_is_refused_and_a_new_one_made(page, fleet):
+    fleet.service.run("apply", "--now")  # the fleet holds the newest policy
+    first = fleet.names[0]
+    fleet.service.run("group", "add", "lab", "--grant", f"always@controllers:{first}")
+    fleet.service.run("person", "change", PEOPLE[0][0], "--groups", "staff lab")
+    page.sign_in(fleet.operator)
+    page.go("plan", "#plan-make")
+    make_plan(page)
+    assert planned(page) == {first: {(PEOPLE[0][2], "changed")}}
+    assert page.one("[data-test=plan-unchanged]").text == f"2 controllers unchanged: {', '.join(fleet.names[1:])}"
+    assert "group lab added" in page.one(f"{SECTION.format(first)} [data-test=reasons]").text
+
+    revision = page.one("[data-test=plan]").text.split("revision ")[1].split()[0]
+    fleet.service.run("person", "change", PEOPLE[1][0], "--notes", "moved to the annex")
+    confirm_apply(page)
+    refusal = page.wait(lambda d: page.one("[data-test=refusal-text]").text)
+    assert refusal.startswith("the policy is at revision ") and refusal.endswith(f"the plan compiled {revision}")
+    assert page.all("#plan-apply") == []
+    page.screenshot("plan-refused")
+    make_plan(page)
+    assert planned(page) == {first: {(PEOPLE[0][2], "changed")}}
+    # The browser logs the refused request itself; nothing else went wrong.
+    assert [p for p in page.problems() if "/apply - " not in p or "409" not in p] == []
+
+
+def test_a_viewer_sees_no_plan_button_and_no_apply(page, fleet):
+    page.sign_in(fleet.viewer)
+    page.go("plan", "[data-test=plan-viewer-note]")
+    assert page.all("#plan-make") == [] and page.all("#plan-apply") == []
+    page.screenshot("plan-viewer")
+    assert page.problems() == []
+    assert page.fetch("POST", "/api/v1/plans") == 403
