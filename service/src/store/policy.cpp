@@ -70,7 +70,7 @@ std::vector<TimeRange> ranges_of(std::string text) {
 
 const char* mode_text(HolidayMode mode) { return mode == HolidayMode::open ? "open" : "closed"; }
 
-constexpr const char* kDayColumns = "sunday, monday, tuesday, wednesday, thursday, friday, saturday";
+constexpr const char* kScheduleDayColumns = "sunday, monday, tuesday, wednesday, thursday, friday, saturday";
 
 // Which versions are read: each value keeps a row per saved version, from
 // the revision that saved it (since) to the one that changed or removed it
@@ -91,7 +91,7 @@ std::vector<AccessSchedule> read_schedules(Tx& tx, const Versions& versions) {
     std::vector<Value> params;
     std::vector<AccessSchedule> out;
     for (const Row& row :
-         tx.rows("SELECT s.name, s.holidays, s.since, " + std::string(kDayColumns) +
+         tx.rows("SELECT s.name, s.holidays, s.since, " + std::string(kScheduleDayColumns) +
                      " FROM schedules s WHERE " + versions.where("s", params) + " ORDER BY s.name",
                  params)) {
         AccessSchedule schedule;
@@ -244,7 +244,7 @@ void put_schedule(Tx& tx, const AccessSchedule& schedule, int64_t revision) {
     replace_version(tx, kSchedules, schedule.name, {schedule.name}, schedule.revision, revision);
     std::vector<Value> params = {schedule.name, mode_text(schedule.holidays), revision};
     for (const auto& ranges : schedule.days) params.emplace_back(stored_ranges(ranges));
-    tx.exec("INSERT INTO schedules (name, holidays, since, " + std::string(kDayColumns) +
+    tx.exec("INSERT INTO schedules (name, holidays, since, " + std::string(kScheduleDayColumns) +
                 ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
             params);
 }
