@@ -7,12 +7,15 @@ import * as audit from "./page_audit.js";
 import * as cards from "./page_cards.js";
 import * as controllers from "./page_controllers.js";
 import * as events from "./page_events.js";
+import * as groups from "./page_groups.js";
+import * as people from "./page_people.js";
 import * as plan from "./page_plan.js";
 import * as records from "./page_records.js";
+import * as schedules from "./page_schedules.js";
 import * as sites from "./page_sites.js";
 import * as sync from "./page_sync.js";
 
-const pages = {controllers, sites, cards, plan, records, events, sync, audit};
+const pages = {controllers, sites, people, groups, schedules, cards, plan, records, events, sync, audit};
 const $ = (id) => document.getElementById(id);
 
 // The newest events first, at most LIVE_KEPT of them, and who follows them.

@@ -1,7 +1,7 @@
 // Building the page from server data: every text goes in through
 // textContent or attributes, never as markup.
 
-// el("td", {class: "x", dataset: {test: "y"}, onclick: f}, "text", node, ...)
+// el("td", {class: "x", dataset: {test: "y"}, style: {left: "5%"}, onclick: f}, "text", node, ...)
 export function el(tag, props, ...children) {
   const node = document.createElement(tag);
   for (const [key, value] of Object.entries(props || {})) {
@@ -9,6 +9,8 @@ export function el(tag, props, ...children) {
     if (key === "dataset") Object.assign(node.dataset, value);
     else if (key.startsWith("on")) node.addEventListener(key.slice(2), value);
     else if (key === "class") node.className = value;
+    // Through the style object: the page's policy refuses style attributes.
+    else if (key === "style") Object.assign(node.style, value);
     else if (key in node && typeof value !== "string") node[key] = value;
     else node.setAttribute(key, value === true ? "" : String(value));
   }

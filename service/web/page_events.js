@@ -48,7 +48,8 @@ function what(event, ctx) {
     case "photo":
     case "record": {
       const path = photoPath(event);
-      const text = `card ${event.card ?? "?"} at ${event.time ?? "?"}`;
+      const holder = event.person_name ? ` (${event.person_name})` : "";
+      const text = `card ${event.card ?? "?"}${holder} at ${event.time ?? "?"}`;
       return [path ? thumbnail(ctx.photos, path, `${event.controller} · ${text}`) : null, el("span", {}, text)];
     }
     case "sync":

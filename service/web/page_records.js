@@ -51,7 +51,9 @@ export function render(root, ctx) {
       el("td", {class: "mono nowrap", dataset: {test: "record-time"}}, localTime(record)),
       el("td", {}, record.controller ?? ""),
       el("td", {}, record.site ?? ""),
-      el("td", {class: "mono"}, record.card ?? ""),
+      el("td", {}, el("span", {class: "mono"}, record.card ?? ""),
+        record.person ? el("div", {class: "detail", dataset: {test: "record-person"}},
+          record.person_name ? `${record.person_name} (${record.person})` : record.person) : null),
       kinds && el("td", {}, record.kind ?? ""),
       el("td", {}, path ? thumbnail(ctx.photos, path, caption) : el("span", {class: "none"}, "no photo")));
   }

@@ -1,6 +1,6 @@
 // Sites: each with the time zone whose local time its controllers keep,
-// the local time there now and the controllers that belong to it;
-// operators add, change and remove them.
+// the local time there now, its holidays and the controllers that belong
+// to it; operators add, change and remove them.
 
 import {api} from "./api.js";
 import {el, fill, zoned} from "./dom.js";
@@ -17,29 +17,37 @@ export function render(root, ctx) {
     list);
 
   async function load() {
-    const [sites, controllers] = await Promise.all([
-      ctx.load("/api/v1/sites", {}, list), ctx.load("/api/v1/controllers")]);
+    const [sites, controllers, holidays] = await Promise.all([
+      ctx.load("/api/v1/sites", {}, list), ctx.load("/api/v1/controllers"), ctx.load("/api/v1/holidays")]);
     if (!sites) return;
+    const days = new Map();
+    for (const h of holidays?.holidays || []) {
+      if (!days.has(h.site)) days.set(h.site, []);
+      days.get(h.site).push(h.yearly ? `${h.date.slice(5)} yearly` : h.date);
+    }
     const members = new Map();
     for (const c of controllers?.controllers || []) {
       if (!members.has(c.site)) members.set(c.site, []);
       members.get(c.site).push(c);
     }
-    const titles = ["Site", "Time zone", "Local time now", "Description", "Controllers", ctx.canOperate ? "" : null];
+    const titles = ["Site", "Time zone", "Local time now", "Description", "Holidays", "Controllers",
+      ctx.canOperate ? "" : null];
     const all = sites.sites || [];
     fill(list, el("table", {id: "sites", class: "list"},
       el("thead", {}, el("tr", {}, titles.filter((t) => t !== null).map((t) => el("th", {}, t)))),
-      el("tbody", {}, all.map((site) => row(site, members.get(site.name) || [])),
+      el("tbody", {}, all.map((site) => row(site, members.get(site.name) || [], days.get(site.name) || [])),
         all.length ? null : el("tr", {}, el("td", {colspan: titles.length, class: "empty"}, "No sites.")))));
   }
 
-  function row(site, controllers) {
+  function row(site, controllers, holidays) {
     const unserved = controllers.filter((c) => c.served === false).length;
     return el("tr", {dataset: {site: site.name}},
       el("td", {class: "name"}, site.name),
       el("td", {class: "mono", dataset: {test: "zone"}}, site.zone),
       el("td", {class: "mono nowrap", dataset: {test: "local-now"}}, zoned(new Date(), site.zone) || "—"),
       el("td", {}, site.description || el("span", {class: "none"}, "—")),
+      el("td", {class: "mono", dataset: {test: "holidays"}},
+        holidays.length ? holidays.map((h) => el("div", {}, h)) : el("span", {class: "none"}, "none")),
       el("td", {dataset: {test: "site-controllers"}},
         controllers.length ? controllers.map((c) => c.name).join(", ") : el("span", {class: "none"}, "none"),
         unserved ? el("div", {}, el("span", {class: "badge bad"}, `${unserved} unserved`)) : null),

@@ -212,6 +212,9 @@ def test_every_page_renders_without_errors(page, fleet):
     page.screenshot("audit")
     for route, ready, name in [("sync", "#sync-runs [data-test=run-link]", "sync-runs"),
                                ("sites", "#sites tr[data-site]", "sites-admin"),
+                               ("people", "#people [data-person]", "people-admin"),
+                               ("groups", "#groups [data-group]", "groups"),
+                               ("schedules", "#schedules [data-schedule]", "schedules"),
                                ("cards", "#cards [data-card]", "cards-admin"),
                                ("records", "#records", "records-admin"),
                                ("events", "#events-body tr", "events-admin")]:
