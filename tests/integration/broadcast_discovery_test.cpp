@@ -134,7 +134,7 @@ bool discover_in(const NetworkNamespace& ns, const std::string& traceFile, int32
     return got == sizeof result && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-std::string registry(const std::string& section, const std::string& key) {
+std::string discovered(const std::string& section, const std::string& key) {
     char text[64];
     const std::string path = std::string(std::getenv("DOORLINK_HOME")) + "/eqminfo.ini";
     platform::profile_read_string(section.c_str(), key.c_str(), nullptr, text, sizeof text, path.c_str());
@@ -158,19 +158,19 @@ TEST(BroadcastDiscovery, EveryControllerInTheNamespaceAnswersIntoTheRegistry) {
 
     // Three new controllers: the last reply read a count of 2.
     EXPECT_EQ(result, 2);
-    EXPECT_EQ(registry("EqmTotal", "EqmTotal"), "3");
+    EXPECT_EQ(discovered("EqmTotal", "EqmTotal"), "3");
     std::set<std::string> addresses;
     for (int i = 1; i <= kControllers; ++i) {
         const std::string n = std::to_string(i);
-        const std::string address = registry("EqmIP", "EqmIP" + n);
+        const std::string address = discovered("EqmIP", "EqmIP" + n);
         addresses.insert(address);
         // doorsim numbers its controllers from 1 and varies image modes 1..3.
         const int k = std::atoi(address.substr(address.rfind('.') + 1).c_str()) - 2;
-        EXPECT_EQ(registry("EqmNO", "EqmNo" + n), std::to_string(k + 1)) << address;
-        EXPECT_EQ(registry("EqmImg", "EqmImg" + n), std::to_string(k % 3 + 1)) << address;
-        EXPECT_EQ(registry("EqmTime", "EqmTime" + n), std::to_string(k)) << address;
-        EXPECT_EQ(registry("EqmNet", "EqmNet" + n), "255.255.255.0");
-        EXPECT_EQ(registry("EqmGate", "EqmGate" + n), "10.200.0.1");
+        EXPECT_EQ(discovered("EqmNO", "EqmNo" + n), std::to_string(k + 1)) << address;
+        EXPECT_EQ(discovered("EqmImg", "EqmImg" + n), std::to_string(k % 3 + 1)) << address;
+        EXPECT_EQ(discovered("EqmTime", "EqmTime" + n), std::to_string(k)) << address;
+        EXPECT_EQ(discovered("EqmNet", "EqmNet" + n), "255.255.255.0");
+        EXPECT_EQ(discovered("EqmGate", "EqmGate" + n), "10.200.0.1");
     }
     EXPECT_EQ(addresses, (std::set<std::string>{"10.200.0.2", "10.200.0.3", "10.200.0.4"}));
 

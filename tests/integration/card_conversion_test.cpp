@@ -16,6 +16,7 @@
 #include "core/library_state.h"
 #include "doorlink/doorlink.h"
 #include "support/card_source.h"
+#include "support/data_files.h"
 #include "support/sim_fixture.h"
 #include "support/temp_dir.h"
 
@@ -25,11 +26,6 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 using testing::TempDir;
-
-Bytes file_bytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
 
 // Files of the list directory other than list files (part files, leftovers).
 std::vector<std::string> list_directory_files() {
@@ -66,7 +62,7 @@ TEST_F(Conversion, ListFileIsTheConcatenationOfSingleRecords) {
         for (bool longRecords : {false, true}) {
             SCOPED_TRACE(std::to_string(count) + (longRecords ? " long" : " short"));
             ASSERT_EQ(TransformName(source.c_str(), count, 12, longRecords ? 1 : 0), 1u);
-            Bytes list = file_bytes(cardlists::ListFilePath(12));
+            Bytes list = testing::read_bytes(cardlists::ListFilePath(12));
             EXPECT_EQ(list.size(), static_cast<size_t>(count) * (longRecords ? 360 : 300));
             EXPECT_TRUE(list == single_records(source, count, longRecords));
             EXPECT_EQ(list_directory_files(), std::vector<std::string>{"doorname012.dat"});
@@ -81,7 +77,7 @@ TEST_F(Conversion, MissingSourceFileGivesEmptyValues) {
     expected[12] = 1;
     std::fill(expected.begin() + 13, expected.begin() + 293, 0x66);
     expected[299] = 2;
-    EXPECT_EQ(file_bytes(cardlists::ListFilePath(3)), expected);
+    EXPECT_EQ(testing::read_bytes(cardlists::ListFilePath(3)), expected);
     // The single record converts the missing digits too.
     Bytes single(300);
     ASSERT_EQ(FormatSignalName(missing.c_str(), 1, single.data()), 1u);
@@ -95,7 +91,7 @@ TEST_F(Conversion, ShortDigitTextsDifferOnlyInTheSingleRecords) {
     std::ofstream(source) << "[CardNo]\nCardNo1=00100002\n[SerialNo]\nSerialNo1=123\n"
                              "[UserStyle]\nUserStyle1=00\n[OpenStyle]\nOpenStyle1=1\n";
     ASSERT_EQ(FormatName1(source.c_str(), 1, 4), 1u);
-    Bytes list = file_bytes(cardlists::ListFilePath(4));
+    Bytes list = testing::read_bytes(cardlists::ListFilePath(4));
     ASSERT_EQ(list.size(), 360u);
     EXPECT_EQ(Bytes(list.begin(), list.begin() + 13), (Bytes{1, 0, 2, 0, 0, 0, 1, 2, 3, 0, 0, 0, 1}));
     EXPECT_EQ(list[299], 1);
@@ -165,7 +161,7 @@ TEST_F(Conversion, MergeOfAShortOrMissingPartFileFails) {
     std::ofstream(part, std::ios::binary) << std::string(100 * 360, 'y');
     EXPECT_TRUE(cardlists::MergePartFile(list, part, 1, cardlists::RecordKind::Long));
     list.close();
-    Bytes merged = file_bytes(cardlists::ListFilePath(6));
+    Bytes merged = testing::read_bytes(cardlists::ListFilePath(6));
     ASSERT_EQ(merged.size(), 200u * 360u);
     EXPECT_EQ(merged.back(), 'y');
 }
@@ -183,8 +179,8 @@ TEST_F(Conversion, ConversionsAtOnceAreSerialisedAndBothComeOutRight) {
     second.join();
     ASSERT_EQ(resultA, 1u);
     ASSERT_EQ(resultB, 1u);
-    EXPECT_TRUE(file_bytes(cardlists::ListFilePath(21)) == single_records(a, 230, false));
-    EXPECT_TRUE(file_bytes(cardlists::ListFilePath(22)) == single_records(b, 310, true));
+    EXPECT_TRUE(testing::read_bytes(cardlists::ListFilePath(21)) == single_records(a, 230, false));
+    EXPECT_TRUE(testing::read_bytes(cardlists::ListFilePath(22)) == single_records(b, 310, true));
 }
 
 TEST_F(Conversion, EachWorkerStartWaitsForThePause) {
@@ -227,7 +223,7 @@ TEST(RecordsFromArguments, NewListThenAppendedRecordsInCallOrder) {
     a.userStyle = 0;
     a.openStyle = 0;
     ASSERT_EQ(name_to_text(a), 1u);
-    Bytes list = file_bytes(cardlists::ListFilePath(9));
+    Bytes list = testing::read_bytes(cardlists::ListFilePath(9));
     ASSERT_EQ(list.size(), 600u);
     EXPECT_EQ(Bytes(list.begin(), list.begin() + 13), (Bytes{1, 0x30, 0x39, 0, 0, 0, 1, 2, 3, 4, 5, 6, 1}));
     EXPECT_EQ(Bytes(list.begin() + 13, list.begin() + 18), (Bytes{8, 0, 12, 0, 1}));
@@ -333,7 +329,7 @@ TEST(RecordsFromArguments, LongRecordsTakeFurtherCardTextsAtNineCharacterSteps) 
     tooLong.card += ",00100001";
     EXPECT_EQ(name_to_text(tooLong, true), 0u);
 
-    Bytes list = file_bytes(cardlists::ListFilePath(11));
+    Bytes list = testing::read_bytes(cardlists::ListFilePath(11));
     ASSERT_EQ(list.size(), 4u * 360u);
     // The same record as a source file's "CardNo" value gives.
     Bytes expected(360);

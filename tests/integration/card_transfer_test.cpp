@@ -18,6 +18,7 @@
 #include "doorlink/doorlink.h"
 #include "platform/profile.h"
 #include "support/card_source.h"
+#include "support/data_files.h"
 #include "support/sim_fixture.h"
 #include "support/temp_dir.h"
 
@@ -26,11 +27,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
-
-Bytes file_bytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
 
 std::string profile_value(const std::string& path, const std::string& section, const std::string& key) {
     char buffer[200];
@@ -91,7 +87,7 @@ TEST_F(CardTransfer, DownloadStoresEveryRecordWithProgressEveryFifty) {
     }
     auto cards = sim.state(id).cards;
     ASSERT_EQ(cards.records.size(), 120u);
-    Bytes list = file_bytes(cardlists::ListFilePath(7));
+    Bytes list = testing::read_bytes(cardlists::ListFilePath(7));
     for (size_t i = 0; i < 120; ++i) {
         Bytes stored(cards.records[i].begin(), cards.records[i].end());
         Bytes expected(list.begin() + static_cast<long>(i * 300),
@@ -146,7 +142,7 @@ TEST_F(CardTransfer, DownloadDuringAConversionSendsTheFinishedList) {
     ASSERT_EQ(downloaded, 1u);
     auto cards = sim.state(id).cards;
     ASSERT_EQ(cards.records.size(), 250u);
-    Bytes final = file_bytes(list);
+    Bytes final = testing::read_bytes(list);
     for (size_t i = 0; i < 250; ++i) {
         Bytes stored(cards.records[i].begin(), cards.records[i].begin() + 300);
         const auto at = final.begin() + static_cast<long>(i * 300);
@@ -185,14 +181,15 @@ TEST_F(CardTransfer, ReadBackProgressAndFile) {
     ASSERT_EQ(LookDoorName(address.c_str(), 8, mac.c_str()), 1u);
     EXPECT_EQ(seen_with_final("ReCurNameList", 8), (std::vector<std::string>{"51", "101", "120"}));
     EXPECT_EQ(registry_value("ReTolNameList", 8), "120");
-    EXPECT_TRUE(file_bytes(cardlists::ReadBackFilePath(8)) == file_bytes(cardlists::ListFilePath(8)));
+    EXPECT_TRUE(testing::read_bytes(cardlists::ReadBackFilePath(8)) ==
+                testing::read_bytes(cardlists::ListFilePath(8)));
 }
 
 TEST_F(CardTransfer, EmptyControllerStillAnswersRecordZero) {
     ASSERT_EQ(DoorDownName(address.c_str(), 0, 3, mac.c_str()), 1u);
     EXPECT_FALSE(fs::exists(cardlists::ListFilePath(3)));
     ASSERT_EQ(LookDoorName(address.c_str(), 3, mac.c_str()), 1u);
-    EXPECT_EQ(file_bytes(cardlists::ReadBackFilePath(3)), Bytes(360, 0xFF));
+    EXPECT_EQ(testing::read_bytes(cardlists::ReadBackFilePath(3)), Bytes(360, 0xFF));
     EXPECT_EQ(registry_value("ReTolNameList", 3), "0");
     EXPECT_EQ(registry_value("ReCurNameList", 3), "");
 }
@@ -222,7 +219,7 @@ TEST_F(CardTransfer, RoundTripGivesTheSourceFileBack) {
     ASSERT_EQ(LookDoorName(address.c_str(), 5, mac.c_str()), 1u);
     ASSERT_EQ(NameToini(cardlists::ReadBackFilePath(5).c_str(), 5), 1u);
     const std::string ini = core::join_path(cardlists::ListDirectory(), "ReCard005.ini");
-    EXPECT_EQ(file_bytes(ini), file_bytes(source));
+    EXPECT_EQ(testing::read_bytes(ini), testing::read_bytes(source));
     for (int i : {1, 2, 3, 229, 230}) {
         EXPECT_EQ(profile_value(ini, "CardNo", "CardNo" + std::to_string(i)), testing::source_card_text(i));
     }
@@ -247,7 +244,7 @@ TEST_F(CardTransfer, SimulatorKeepsItsCardsAcrossRestarts) {
     again.start();
     const std::string otherAddress = again.address(other);
     ASSERT_EQ(LookDoorName(otherAddress.c_str(), 2, mac.c_str()), 1u);
-    EXPECT_EQ(file_bytes(cardlists::ReadBackFilePath(2)).size(), 30u * 360u);
+    EXPECT_EQ(testing::read_bytes(cardlists::ReadBackFilePath(2)).size(), 30u * 360u);
 }
 
 // NameToini on files of its own.

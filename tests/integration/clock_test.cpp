@@ -13,7 +13,7 @@ namespace {
 using doorsim::Bytes;
 using testing::elapsed_ms;
 
-const Bytes kAck = {0xF1, 0xF2, 0xF3, 0xF4, 0xF5, 0xF6, 0xF7, 0xF8, 0xF9, 0xFA};
+using testing::kAck;
 
 class Clock : public testing::SimulatedController {};
 

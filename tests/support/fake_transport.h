@@ -7,9 +7,13 @@
 #include <deque>
 #include <vector>
 
+#include "core/mac.h"
 #include "core/transport.h"
 
 namespace doorlink::testing {
+
+// The MAC the protocol tests address their requests to.
+inline const core::Mac kMac = {0x00, 0xA0, 0xC9, 0x12, 0x34, 0x56};
 
 class FakeTransport : public core::Transport {
 public:

@@ -11,6 +11,9 @@
 
 namespace doorlink::testing {
 
+// The acknowledgement a controller answers a setting with.
+inline const std::vector<uint8_t> kAck = {0xF1, 0xF2, 0xF3, 0xF4, 0xF5, 0xF6, 0xF7, 0xF8, 0xF9, 0xFA};
+
 class SimulatedController : public ::testing::Test {
 protected:
     void SetUp() override {

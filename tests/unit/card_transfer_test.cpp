@@ -9,6 +9,7 @@
 #include "cardlists/readback.h"
 #include "core/paths.h"
 #include "platform/profile.h"
+#include "support/data_files.h"
 #include "support/fake_transport.h"
 
 namespace doorlink::cardlists {
@@ -182,11 +183,6 @@ Bytes readback_reply(unsigned index, unsigned total, uint8_t fill) {
     return r;
 }
 
-Bytes file_bytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
 TEST(ReadBack, RequestsAndFile) {
     FakeTransport t;
     t.answer(readback_reply(0, 3, 0xA0));
@@ -204,7 +200,7 @@ TEST(ReadBack, RequestsAndFile) {
     Bytes expected(360, 0xA0);
     expected.insert(expected.end(), 360, 0xA1);
     expected.insert(expected.end(), 360, 0xA2);
-    EXPECT_EQ(file_bytes(ReadBackFilePath(9)), expected);
+    EXPECT_EQ(testing::read_bytes(ReadBackFilePath(9)), expected);
     EXPECT_EQ(registry_value("ReTolNameList", 9), "3");
     EXPECT_EQ(registry_value("ReCurNameList", 9), "3");
 }
@@ -236,7 +232,7 @@ TEST(ReadBack, FiveSilencesAreForgivenNotSix) {
     EXPECT_EQ(six.sent.size(), 7u);
     EXPECT_EQ(six.closes, 1);
     // The records read so far stay in the file.
-    EXPECT_EQ(file_bytes(ReadBackFilePath(1)).size(), 360u);
+    EXPECT_EQ(testing::read_bytes(ReadBackFilePath(1)).size(), 360u);
 
     // A silence on record 0 ends the read-back at once.
     FakeTransport silent;

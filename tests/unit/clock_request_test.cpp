@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "commands/clock.h"
+#include "support/fake_transport.h"
 
 namespace doorlink {
 namespace {
@@ -18,7 +19,7 @@ platform::LocalTime at(uint16_t year, uint16_t month, uint16_t day, uint16_t wee
     return t;
 }
 
-const core::Mac kMac = {0x00, 0xA0, 0xC9, 0x12, 0x34, 0x56};
+using testing::kMac;
 
 TEST(SetTimeRequest, CarriesTheClockBlockTwiceAndAFinalZero) {
     // Tuesday, 5 March 2024, 14:07:09.

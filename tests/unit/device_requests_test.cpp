@@ -6,12 +6,13 @@
 #include "devices/network_settings.h"
 #include "doorlink/doorlink.h"
 #include "platform/net.h"
+#include "support/fake_transport.h"
 
 namespace doorlink {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-const core::Mac kMac = {0x00, 0xA0, 0xC9, 0x12, 0x34, 0x56};
+using testing::kMac;
 
 std::string serial_of(const char* mac, uint32_t* result = nullptr) {
     char out[13] = "untouched";

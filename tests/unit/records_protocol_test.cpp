@@ -22,7 +22,7 @@ using testing::read_bytes;
 using testing::read_lines;
 using testing::registry_value;
 
-const core::Mac kMac = {0x00, 0xA0, 0xC9, 0x12, 0x34, 0x56};
+using testing::kMac;
 
 platform::LocalTime fixed_clock() {
     platform::LocalTime t;

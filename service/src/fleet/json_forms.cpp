@@ -86,13 +86,11 @@ Json to_json(const StoredRecord& record, const std::map<std::string, std::string
     return json;
 }
 
-namespace {
+namespace {}  // namespace
 
 Json optional_date_json(const std::optional<CalendarDate>& date) {
     return date ? Json(date_text(*date)) : Json(nullptr);
 }
-
-}  // namespace
 
 Json ranges_json(const std::vector<TimeRange>& ranges) {
     Json texts = Json::array();

@@ -36,6 +36,8 @@ Json to_json(const ArchiveResult& result);
 // archived, null when no one's, and then "person_name": their name among
 // personNames, or null (gone since).
 Json to_json(const StoredRecord& record, const std::map<std::string, std::string>& personNames);
+// "yyyy-mm-dd", or null for none.
+Json optional_date_json(const std::optional<CalendarDate>& date);
 // Each range as a text "07:00-19:00".
 Json ranges_json(const std::vector<TimeRange>& ranges);
 // Days as arrays of ranges "07:00-19:00", Sunday first.

@@ -21,10 +21,6 @@ const char* lower_day_name(int weekday) {
     return kNames.at(static_cast<size_t>(weekday));
 }
 
-Json optional_date_json(const std::optional<CalendarDate>& date) {
-    return date ? Json(date_text(*date)) : Json(nullptr);
-}
-
 std::vector<std::string> card_numbers(const Person& person) {
     std::vector<std::string> cards;
     cards.reserve(person.cards.size());

@@ -13,7 +13,7 @@ constexpr const char* kDayColumns =
 // The columns of a card row but its number, which the card rows' versions
 // have too: extra_cards and controllers as space-separated lists (no
 // controllers: every controller).
-std::string card_value_columns() {
+std::string card_value_definitions() {
     return std::string(
                " serial {text} NOT NULL, password {text} NOT NULL, user_style INTEGER NOT NULL,"
                " open_style INTEGER NOT NULL,") +
@@ -42,7 +42,7 @@ const std::vector<std::vector<std::string>>& upgrade_steps() {
             " number INTEGER NOT NULL UNIQUE,"
             " long_records INTEGER NOT NULL,"
             " photos INTEGER NOT NULL)",
-            std::string("CREATE TABLE cards (card {text} PRIMARY KEY,") + card_value_columns() + ")",
+            std::string("CREATE TABLE cards (card {text} PRIMARY KEY,") + card_value_definitions() + ")",
             // started: ms since the epoch, the database's clock
             "CREATE TABLE sync_runs ("
             " id {id},"
@@ -381,7 +381,7 @@ const std::vector<std::vector<std::string>>& upgrade_steps() {
             "CREATE INDEX work_requests_waiting ON work_requests (id) WHERE taken_by IS NULL",
             std::string(
                 "CREATE TABLE card_versions (card {text} NOT NULL, since BIGINT NOT NULL, until BIGINT,") +
-                card_value_columns() + ", PRIMARY KEY (card, since))",
+                card_value_definitions() + ", PRIMARY KEY (card, since))",
             std::string("INSERT INTO card_versions (card, since, ") + kCardValueNames +
                 ") SELECT card, (SELECT revision FROM policy_revision WHERE id = 1), " + kCardValueNames +
                 " FROM cards",
