@@ -54,7 +54,9 @@ def test_an_operator_plans_the_policy_applies_it_and_sees_every_controller_confi
         f"Applied: all {len(fleet.names)} controllers confirmed by read-back."
     assert page.all("#plan-apply") == []
     page.screenshot("plan-applied")
-    # Read back by the service too: a new plan changes nothing.
+    # Read back by the service too: no drift, and a new plan changes nothing.
+    checked = fleet.service.run("sync", "--check")
+    assert {c["name"]: c["status"] for c in checked["controllers"]} == {n: "in_step" for n in fleet.names}
     make_plan(page)
     assert planned(page) == {}
     assert page.one("[data-test=plan-summary]").text.startswith("Nothing would change")
