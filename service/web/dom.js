@@ -105,3 +105,23 @@ export function pager(offset, limit, total, go) {
     el("button", {type: "button", dataset: {test: "next"}, disabled: last >= total,
       onclick: () => go(offset + limit)}, "Next ›"));
 }
+
+// A search box for a page whose list the server searches: typing goes to
+// the page's first page with the search after a pause; a search shown
+// keeps the focus, the caret at its end.
+export function searchBox(ctx, page, search, props) {
+  const input = el("input", {type: "search", value: search, ...props});
+  let typing = null;
+  input.addEventListener("input", () => {
+    clearTimeout(typing);
+    typing = setTimeout(() => ctx.go(page, [], {search: input.value.trim()}), 300);
+  });
+  ctx.onLeave(() => clearTimeout(typing));
+  if (search) {
+    queueMicrotask(() => {
+      input.focus();
+      input.setSelectionRange(search.length, search.length);
+    });
+  }
+  return input;
+}

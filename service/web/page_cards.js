@@ -2,7 +2,7 @@
 // thousands); operators edit a card, or add one, in a form.
 
 import {api} from "./api.js";
-import {el, fill, pager} from "./dom.js";
+import {el, fill, pager, searchBox} from "./dom.js";
 
 const LIMIT = 50;
 const DAYS = ["sunday", "monday", "tuesday", "wednesday", "thursday", "friday", "saturday"];
@@ -11,8 +11,8 @@ const LISTS = ["extra_cards", "controllers"];
 export function render(root, ctx) {
   const search = ctx.params.get("search") || "";
   const offset = Math.max(0, Number(ctx.params.get("offset")) || 0);
-  const input = el("input", {type: "search", id: "card-search", placeholder: "Card, serial or controller",
-    value: search, "aria-label": "Search cards"});
+  const input = searchBox(ctx, "cards", search,
+    {id: "card-search", placeholder: "Card, serial or controller", "aria-label": "Search cards"});
   const list = el("div", {id: "cards-list"}, el("p", {class: "loading"}, "Loading…"));
   const editor = el("div", {id: "card-editor"});
   root.append(
@@ -23,18 +23,6 @@ export function render(root, ctx) {
       ctx.canOperate && el("button", {type: "button", id: "card-new", onclick: () => edit(null)}, "New card")),
     editor,
     list);
-
-  // Typing searches after a pause, from the first page.
-  let typing = null;
-  input.addEventListener("input", () => {
-    clearTimeout(typing);
-    typing = setTimeout(() => ctx.go("cards", [], {search: input.value.trim()}), 300);
-  });
-  ctx.onLeave(() => clearTimeout(typing));
-  if (search) {
-    input.focus();
-    input.setSelectionRange(search.length, search.length);
-  }
 
   async function load() {
     const answer = await ctx.load("/api/v1/cards", {search, offset, limit: LIMIT}, list);

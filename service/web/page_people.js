@@ -4,7 +4,7 @@
 // operators, Disable behind a dialog that names the controllers it reaches.
 
 import {api, photoPath} from "./api.js";
-import {count, el, fill, pager, recordTime} from "./dom.js";
+import {count, el, fill, pager, recordTime, searchBox} from "./dom.js";
 import {thumbnail} from "./photo_view.js";
 
 const LIMIT = 50;
@@ -24,22 +24,10 @@ function validity(person) {
 function renderPeople(root, ctx) {
   const search = ctx.params.get("search") || "";
   const offset = Math.max(0, Number(ctx.params.get("offset")) || 0);
-  const input = el("input", {type: "search", id: "person-search", placeholder: "Name, id or card",
-    value: search, "aria-label": "Search people"});
+  const input = searchBox(ctx, "people", search,
+    {id: "person-search", placeholder: "Name, id or card", "aria-label": "Search people"});
   const list = el("div", {id: "people-list"}, el("p", {class: "loading"}, "Loading…"));
   root.append(el("div", {class: "toolbar"}, el("h1", {}, "People"), input), list);
-
-  // Typing searches after a pause, from the first page.
-  let typing = null;
-  input.addEventListener("input", () => {
-    clearTimeout(typing);
-    typing = setTimeout(() => ctx.go("people", [], {search: input.value.trim()}), 300);
-  });
-  ctx.onLeave(() => clearTimeout(typing));
-  if (search) {
-    input.focus();
-    input.setSelectionRange(search.length, search.length);
-  }
 
   (async () => {
     const answer = await ctx.load("/api/v1/people", {search, offset, limit: LIMIT}, list);
