@@ -1,5 +1,6 @@
 #include "http/routes.h"
 
+#include "common/percent_decoding.h"
 #include "http/handlers.h"
 
 namespace doorlinkd {
@@ -21,13 +22,15 @@ constexpr const char* kRemovalRule =
     "revision is required: the value's revision as listed. 409 when it is not the saved one (someone "
     "changed the value since).";
 
-// Splits a path at '/' (the leading one aside).
+// Splits a path as sent at '/' (the leading one aside) and %-decodes each
+// part, so that a name holding '/' (sent as %2F) stays one segment.
 std::vector<std::string> segments(const std::string& path) {
     std::vector<std::string> parts;
     size_t start = 1;
     for (;;) {
         const size_t slash = path.find('/', start);
-        parts.push_back(path.substr(start, slash == std::string::npos ? std::string::npos : slash - start));
+        parts.push_back(percent_decoded(
+            path.substr(start, slash == std::string::npos ? std::string::npos : slash - start)));
         if (slash == std::string::npos) return parts;
         start = slash + 1;
     }
