@@ -69,12 +69,14 @@ def test_a_pushed_photo_appears_among_the_live_events_without_a_reload(page, fle
     page.go("events", "#events")
     page.wait(lambda d: page.one("#stream-state").get_attribute("data-state") == "live")
     page.js("window.unreloaded = true")
-    fleet.push("photo 2 1 4242")
+    fleet.push("photo 2 2 1")  # card 00200001, Ada's
     pushed = time.monotonic()
     row = '#events-body tr[data-kind="photo"]'
-    page.wait(lambda d: any("00104242" in r.text for r in page.all(row)), timeout=5,
+    page.wait(lambda d: any("00200001" in r.text for r in page.all(row)), timeout=5,
               message="the pushed photo did not appear within 5 s")
     assert time.monotonic() - pushed < 5.5
+    # The stream names the card's holder as the list of events does.
+    assert any("00200001 (Ada Lindqvist)" in r.text for r in page.all(row))
     ids = [int(r.get_attribute("data-id")) for r in page.all("#events-body tr")]
     assert ids == sorted(ids, reverse=True) and len(set(ids)) == len(ids)  # newest on top, each once
     assert page.js("return window.unreloaded") is True
