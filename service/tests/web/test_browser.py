@@ -187,6 +187,18 @@ def test_an_operator_keeps_sites_and_their_zones_and_a_viewer_only_reads_them(pa
     assert "<b>by the river</b>" in page.one(lisbon).text
     page.screenshot("sites")
 
+    # A holiday of every year, added on the site's row and removed again.
+    page.open_form(f"{lisbon} [data-test=add-holiday]", "#holiday-field-date").send_keys("12242026")
+    page.one("#holiday-field-yearly").click()
+    page.screenshot("holiday-form")
+    assert page.save("holiday") == ""
+    page.wait(lambda d: page.one(f"{lisbon} [data-test=holidays]").text.startswith("12-24 yearly"))
+    page.one(f"{lisbon} [data-test=remove-holiday]").click()
+    page.wait(EC.alert_is_present())
+    page.driver.switch_to.alert.accept()
+    page.wait(lambda d: page.one(f"{lisbon} [data-test=holidays]").text == "none", message=page.error_banner())
+    assert fleet.serve.json("GET", "/api/v1/holidays?site=lisbon")["holidays"] == []
+
     # A site with controllers stays, and the refusal names them.
     page.one('#sites tr[data-site="main"] [data-test=remove-site]').click()
     page.wait(EC.alert_is_present())
@@ -197,6 +209,7 @@ def test_an_operator_keeps_sites_and_their_zones_and_a_viewer_only_reads_them(pa
     page.sign_in(fleet.viewer)
     page.go("sites", lisbon)
     assert page.all("#site-new") == [] and page.all("[data-test=edit-site]") == []
+    assert page.all("[data-test=add-holiday]") == []
     assert page.problems() == []
 
 
