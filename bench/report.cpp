@@ -265,6 +265,7 @@ void TableReporter::Finalize() {
 
     t.section("Peak resident memory (floor: the same program doing nothing; ratio: the difference)");
     t.peak_memory("NameToini, 5,000 cards", "BM_NameToIniPeakMemory/5000", 4);
+    t.recorded("NameToini, 5,000 cards, when it built the INI in memory", 39.3, 3.9);
     t.peak_memory("LookDoorName, 5,000 cards", "BM_ReadBackPeakMemory/5000");
     t.peak_memory("DoorDownName1, 65,535 records", "BM_DownloadPeakMemory/65535");
     t.peak_memory("FormatName, 5,000 cards", "BM_ConvertListPeakMemory/5000");
