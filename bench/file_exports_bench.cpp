@@ -31,6 +31,11 @@ constexpr int kLongestList = 65535;         // the count travels in two bytes
 constexpr int kTransferRecords = 65535;     // 1,024 blocks of 64
 constexpr int kRegistryControllers = 4096;  // the replies one discovery records
 
+// Each peak is measured once per repetition, in a process of its own.
+void measured_once(benchmark::internal::Benchmark* b) {
+    b->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+
 std::vector<uint8_t> file_bytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -61,14 +66,14 @@ void BM_NameToIniPeakMemory(benchmark::State& state) {
     const int list = bench::long_record_list(kCards);
     measure_peak_memory(state, {"to-ini", cardlists::ListFilePath(list), std::to_string(list)});
 }
-BENCHMARK(BM_NameToIniPeakMemory)->Arg(kCards)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_NameToIniPeakMemory)->Arg(kCards)->Apply(measured_once);
 
 void BM_ReadBackPeakMemory(benchmark::State& state) {
     data_directory();
     CardController c;
     measure_peak_memory(state, {"read-back", c.address, "201", c.mac});
 }
-BENCHMARK(BM_ReadBackPeakMemory)->Arg(kCards)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ReadBackPeakMemory)->Arg(kCards)->Apply(measured_once);
 
 // The list of kLongestList long records: the 5,000-card list over and over.
 int longest_list() {
@@ -96,29 +101,19 @@ void BM_DownloadPeakMemory(benchmark::State& state) {
     measure_peak_memory(
         state, {"download", c.address, std::to_string(kLongestList), std::to_string(list), c.mac, "1"});
 }
-BENCHMARK(BM_DownloadPeakMemory)
-    ->Arg(kLongestList)
-    ->Iterations(1)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+BENCHMARK(BM_DownloadPeakMemory)->Arg(kLongestList)->Apply(measured_once);
 
-// One card of the source file of kCards cards, as a long record.
-void BM_FormatSignalPeakMemory(benchmark::State& state) {
+// One card of the source file of kCards cards as a long record
+// (FormatSignalName1), or the whole list as long records (FormatName1).
+void BM_SourceFilePeakMemory(benchmark::State& state, bool wholeList) {
     data_directory();
-    measure_peak_memory(state, {"signal", bench::source_file(kCards), std::to_string(kCards), "1"});
+    const std::string source = bench::source_file(kCards);
+    const std::string cards = std::to_string(kCards);
+    measure_peak_memory(state, wholeList ? std::vector<std::string>{"convert", source, cards, "203", "1"}
+                                         : std::vector<std::string>{"signal", source, cards, "1"});
 }
-BENCHMARK(BM_FormatSignalPeakMemory)
-    ->Arg(kCards)
-    ->Iterations(1)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
-
-// The whole-list conversion into long records (FormatName1).
-void BM_ConvertLongPeakMemory(benchmark::State& state) {
-    data_directory();
-    measure_peak_memory(state, {"convert", bench::source_file(kCards), std::to_string(kCards), "203", "1"});
-}
-BENCHMARK(BM_ConvertLongPeakMemory)->Arg(kCards)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_SourceFilePeakMemory, FormatSignalName1, false)->Apply(measured_once);
+BENCHMARK_CAPTURE(BM_SourceFilePeakMemory, FormatName1, true)->Apply(measured_once);
 
 void BM_TransferPeakMemory(benchmark::State& state) {
     data_directory();
@@ -127,11 +122,7 @@ void BM_TransferPeakMemory(benchmark::State& state) {
     c.sim.update_state(c.id, [&](doorsim::ControllerState& s) { s.records.records = records; });
     measure_peak_memory(state, {"transfer", c.address, "2", c.mac});
 }
-BENCHMARK(BM_TransferPeakMemory)
-    ->Arg(kTransferRecords)
-    ->Iterations(1)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+BENCHMARK(BM_TransferPeakMemory)->Arg(kTransferRecords)->Apply(measured_once);
 
 // A registry of so many controllers in a directory of its own (the other
 // benchmarks write their progress keys into theirs), as discovery writes it.
@@ -167,10 +158,6 @@ void BM_RegistryPeakMemory(benchmark::State& state) {
     const std::string home = registry_home(static_cast<int>(state.range(0)));
     measure_peak_memory(state, {"home", home, "read-back", c.address, "1", c.mac});
 }
-BENCHMARK(BM_RegistryPeakMemory)
-    ->Arg(kRegistryControllers)
-    ->Iterations(1)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+BENCHMARK(BM_RegistryPeakMemory)->Arg(kRegistryControllers)->Apply(measured_once);
 
 }  // namespace

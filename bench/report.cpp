@@ -269,8 +269,8 @@ void TableReporter::Finalize() {
     t.peak_memory("LookDoorName, 5,000 cards", "BM_ReadBackPeakMemory/5000");
     t.peak_memory("DoorDownName1, 65,535 records", "BM_DownloadPeakMemory/65535");
     t.peak_memory("FormatName, 5,000 cards", "BM_ConvertListPeakMemory/5000");
-    t.peak_memory("FormatName1, 5,000 cards", "BM_ConvertLongPeakMemory/5000");
-    t.peak_memory("FormatSignalName1, one of 5,000 cards", "BM_FormatSignalPeakMemory/5000");
+    t.peak_memory("FormatName1, 5,000 cards", "BM_SourceFilePeakMemory/FormatName1");
+    t.peak_memory("FormatSignalName1, one of 5,000 cards", "BM_SourceFilePeakMemory/FormatSignalName1");
     t.peak_memory("DataRtn, 200 records with photos", "BM_DataRtnPeakMemory/200");
     t.peak_memory("TxDataRtn, 65,535 records", "BM_TransferPeakMemory/65535");
     t.peak_memory("Progress key, registry of 4,096 controllers", "BM_RegistryPeakMemory/4096");
