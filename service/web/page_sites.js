@@ -50,8 +50,9 @@ export function render(root, ctx) {
       el("td", {class: "mono nowrap", dataset: {test: "local-now"}}, zoned(new Date(), site.zone) || "—"),
       el("td", {}, site.description || el("span", {class: "none"}, "—")),
       el("td", {class: "mono", dataset: {test: "holidays"}},
-        holidays.length ? holidays.map((h) => el("div", {dataset: {holiday: h.date}}, holidayText(h),
+        holidays.length ? holidays.map((h) => el("div", {class: "holiday", dataset: {holiday: h.date}}, holidayText(h),
           ctx.canOperate && el("button", {type: "button", class: "small inline", title: "Remove this holiday",
+            "aria-label": `Remove the holiday ${holidayText(h)}`,
             dataset: {test: "remove-holiday"}, onclick: () => removeHoliday(h)}, "×")))
           : el("span", {class: "none"}, "none")),
       el("td", {dataset: {test: "site-controllers"}},

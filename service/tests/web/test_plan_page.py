@@ -40,7 +40,12 @@ def test_a_plan_made_stale_by_an_edit_is_refused_and_a_new_one_made(page, fleet)
     fleet.service.run("person", "change", PEOPLE[0][0], "--groups", "staff lab")
     page.sign_in(fleet.operator)
     page.go("plan", "#plan-make")
-    make_plan(page)
+    status = page.wait(lambda d: page.one("[data-test=policy-status]").text)
+    assert status.startswith("Policy revision ") and "not yet applied on 3 of 3 controllers" in status, status
+    # A plan made on the command line opens at its own address.
+    _, made = fleet.service.run("plan", expect=None)
+    page.go(f"plan/{made['plan']}", "[data-test=plan]")
+    assert page.one("[data-test=plan]").get_attribute("data-plan") == str(made["plan"])
     assert planned(page) == {first: {(PEOPLE[0][2], "changed")}}
     assert page.one("[data-test=plan-unchanged]").text == f"2 controllers unchanged: {', '.join(fleet.names[1:])}"
     assert "group lab added" in page.one(f"{SECTION.format(first)} [data-test=reasons]").text
