@@ -7,17 +7,17 @@
 namespace doorlinkd {
 
 struct Controller {
-    std::string name;          // 1 to 32 of letters, digits, '-', '_', '.'
-    std::string address;       // dotted IPv4
-    std::string mac;           // 12 hexadecimal digits, lower case
-    int number = 0;            // 0 to 999, unique: names its record and photo files
-    bool longRecords = false;  // card lists of long records (ten further cards)
-    bool photos = true;        // records with photos (false: transfer retrieval)
+    std::string name;           // 1 to 32 of letters, digits, '-', '_', '.'
+    std::string address;        // dotted IPv4
+    std::string mac;            // 12 hexadecimal digits, lower case
+    int number = 0;             // 0 to 999, unique: names its record and photo files
+    bool longRecords = false;   // card lists of long records (ten further cards)
+    bool photos = true;         // records with photos (false: transfer retrieval)
+    std::string site = "main";  // the site it belongs to, whose time zone its clock keeps
+    std::string zone{};         // its site's IANA time zone, as the store reads it (not stored with it)
     // On a network that loses datagrams: its exchanges resend on a wait
     // that adapts to its replies (library/doorlink_library.h).
     bool lossy = false;
-    std::string site = "main";  // the site it belongs to, whose time zone its clock keeps
-    std::string zone{};         // its site's IANA time zone, as the store reads it (not stored with it)
 };
 
 // The number of a removed controller: given again only when asked for, and
