@@ -41,15 +41,20 @@ std::string value_columns(const std::string& prefix) {
 // The columns written besides the number.
 std::string written_columns() { return listed(stored_columns(), stored_columns().size()); }
 
-// Where a card row's controllers are kept, and which columns name a row in
-// both tables.
+// Where a card row's controllers are kept.
 struct CardTable {
     const char* rows;
     const char* names;
-    std::vector<std::string> key;
+    bool versions;  // rows named by card and since, else by card
 };
-const CardTable kNow{"cards", "card_controllers", {"card"}};
-const CardTable kVersions{"card_versions", "card_version_controllers", {"card", "since"}};
+constexpr CardTable kNow{"cards", "card_controllers", false};
+constexpr CardTable kVersions{"card_versions", "card_version_controllers", true};
+
+// The columns that name a row, in both tables.
+std::vector<std::string> key_of(const CardTable& table) {
+    if (table.versions) return {"card", "since"};
+    return {"card"};
+}
 
 // A card row as each_card reads it, its controllers aside.
 Card card_of(const Row& row) {
@@ -70,7 +75,7 @@ Card card_of(const Row& row) {
 void each_card(Tx& tx, const CardTable& table, const std::string& source, const std::string& where,
                const std::vector<Value>& params, const std::function<void(Card&&)>& onCard) {
     std::string on;
-    for (const std::string& column : table.key)
+    for (const std::string& column : key_of(table))
         on += (on.empty() ? "" : " AND ") + ("n." + column) + " = c." + column;
     const std::string sql = "SELECT c.card, " + value_columns("c.") + ", n.controller FROM " + source +
                             " c LEFT JOIN " + table.names + " n ON " + on + where + " ORDER BY c.card, n.seq";
@@ -222,11 +227,12 @@ constexpr int kUpgradePage = 1000;
 // The texts of controllers of one table as rows of its names table, a page
 // of rows at a time in key order; then the rows that name none are marked.
 void move_names_to_rows(Tx& tx, const CardTable& table) {
-    const size_t keyWidth = table.key.size();
-    const std::string key = listed(table.key, keyWidth);
+    const std::vector<std::string> keyColumns = key_of(table);
+    const size_t keyWidth = keyColumns.size();
+    const std::string key = listed(keyColumns, keyWidth);
     std::string after;  // the key of a row after the last one read
     std::string joined;
-    for (const std::string& column : table.key) {
+    for (const std::string& column : keyColumns) {
         after += std::string(after.empty() ? "" : ", ") + "?";
         joined += (joined.empty() ? "" : " AND ") + ("n." + column) + " = " + table.rows + "." + column;
     }
