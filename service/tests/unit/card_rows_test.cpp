@@ -35,10 +35,10 @@ using test::make_card;
 class CardRowsTest : public test::StoreOnEachBackend {};
 
 TEST_P(CardRowsTest, AControllerReadsTheRowsNamingItAndThoseForEveryControllerAtEachRevision) {
-    store_->put_cards({make_card("00100001", {}), make_card("00100002", {"east"}),
-                       make_card("00100003", {"west", "east"}), make_card("00100004", {"west"}),
-                       make_card("00100005", {"east", "east"})},
-                      false);
+    store_->put_cards(
+        {make_card("00100001", {}), make_card("00100002", {"east"}), make_card("00100003", {"west", "east"}),
+         make_card("00100004", {"west"}), make_card("00100005", {"east", "east"})},
+        false);
     const int64_t first = store_->policy_revision();
     EXPECT_EQ(numbers_of(store_->controller_cards_at("east", first)),
               (Names{"00100001", "00100002", "00100003", "00100005"}));
@@ -71,8 +71,7 @@ TEST_P(CardRowsTest, RemovingAControllerTakesItsNameOutOfTheRowsAndTheirNextVers
         controller.number = name[0] == 'e' ? 1 : 2;
         store_->add_controller(controller);
     }
-    store_->put_cards({make_card("00100001", {"east", "west", "east"}), make_card("00100002", {})},
-                      false);
+    store_->put_cards({make_card("00100001", {"east", "west", "east"}), make_card("00100002", {})}, false);
     const int64_t before = store_->policy_revision();
     EXPECT_TRUE(store_->remove_controller("east").empty());
     EXPECT_EQ(store_->card("00100001")->controllers, Names{"west"});
@@ -143,7 +142,7 @@ TEST_P(CardRowsTest, ASchemaNineDatabaseKeepsEveryCardsControllersInTheirOrder) 
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, CardRowsTest, ::testing::ValuesIn(test::backends()),
-                         [](const auto& info) { return info.param; });
+                         [](const ::testing::TestParamInfo<std::string>& p) { return p.param; });
 
 }  // namespace
 }  // namespace doorlinkd
