@@ -63,11 +63,14 @@ const std::vector<Route>& api_routes() {
         {"GET", "/api/v1/controllers", kViewer, "The controllers, each with its latest sync and archive",
          list_controllers},
         {"POST", "/api/v1/controllers", kOperator,
-         "Add a controller: {name, address, mac, number?, long?, photos?, site?} (site: default the only "
-         "one)",
+         "Add a controller: {name, address, mac, number?, long?, photos?, lossy?, site?} (site: default the "
+         "only one)",
          add_controller, "", kJson, 201},
         {"GET", "/api/v1/controllers/{name}", kViewer,
          "A controller with its live status (reachable, clock, skew, door_state)", get_controller},
+        {"PUT", "/api/v1/controllers/{name}", kOperator,
+         "Change a controller: {site?, lossy?} (lossy: resend on a wait that adapts to its replies)",
+         put_controller, "", kJson},
         {"DELETE", "/api/v1/controllers/{name}", kOperator,
          "Remove a controller (refused while a card names only it)", remove_controller},
         {"POST", "/api/v1/controllers/{name}/doors/{door}/open", kOperator, "Open a door (0 to 3)",
