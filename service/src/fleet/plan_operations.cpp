@@ -48,6 +48,25 @@ std::string change_line(const CardChange& change) {
 }
 
 // The controllers a plan covers, in name order.
+// What the policy at atMs changes on the controller against the list it
+// was verified to hold (all of it when it never was).
+std::vector<CardChange> planned_changes(VerifiedPolicies& held, const std::optional<VerifiedState>& state,
+                                        const Policy& policy, int64_t atMs, const Controller& controller) {
+    static const Policy none;
+    return plan_controller(state ? held.policy_of(*state) : none, state ? state->atMs : atMs, policy, atMs,
+                           controller);
+}
+
+Json planned_json(const Controller& controller, const std::optional<VerifiedState>& state,
+                  const std::vector<CardChange>& changes) {
+    Json list = Json::array();
+    for (const CardChange& change : changes) list.push_back(to_json(change));
+    return Json{{"name", controller.name},
+                {"site", controller.site},
+                {"verified", to_json(state)},
+                {"changes", list}};
+}
+
 std::vector<Controller> chosen(Store& store, const PlanArgs& args) {
     std::vector<Controller> all = store.controllers();
     if (!args.site.empty() && !store.site(args.site)) throw NotFound("no site named " + args.site);
@@ -117,28 +136,19 @@ Outcome plan_make(Store& store, const PlanArgs& args, const Actor& actor) {
     plan.atMs = args.atMs.value_or(policy_now_ms());
     plan.madeBy = actor.who;
     VerifiedPolicies held(store);
-    const Policy none;
     Json controllers = Json::array();
     std::vector<std::string> lines;
     int changing = 0;
     for (const Controller& controller : chosen(store, args)) {
         const std::optional<VerifiedState> state = state_of(verified, controller.name);
-        const Policy* before = state ? &held.policy_of(*state) : &none;
         const std::vector<CardChange> changes =
-            plan_controller(*before, state ? state->atMs : plan.atMs, newest.policy, plan.atMs, controller);
+            planned_changes(held, state, newest.policy, plan.atMs, controller);
         plan.controllers.push_back(
             PlannedController{controller.name, state, static_cast<int>(changes.size())});
-        Json list = Json::array();
-        int counts[3] = {0, 0, 0};
-        for (const CardChange& change : changes) {
-            list.push_back(to_json(change));
-            ++counts[static_cast<int>(change.kind)];
-        }
-        controllers.push_back(Json{{"name", controller.name},
-                                   {"site", controller.site},
-                                   {"verified", to_json(state)},
-                                   {"changes", list}});
+        controllers.push_back(planned_json(controller, state, changes));
         if (changes.empty()) continue;
+        int counts[3] = {0, 0, 0};
+        for (const CardChange& change : changes) ++counts[static_cast<int>(change.kind)];
         ++changing;
         lines.push_back(controller.name + ": " + std::to_string(counts[0]) + " added, " +
                         std::to_string(counts[1]) + " removed, " + std::to_string(counts[2]) + " changed" +
@@ -162,12 +172,27 @@ Outcome plan_make(Store& store, const PlanArgs& args, const Actor& actor) {
 
 Outcome plan_show(Store& store, int64_t id) {
     const StoredPlan plan = store.plan(id);
+    // The changes are not stored: they are compiled again from what the plan
+    // was made of, the policy at its revision and each controller's
+    // verified state at the time, which gives them as they were.
+    const PolicyAt compiled = store.policy_at(plan.revision);
+    std::map<std::string, Controller> present;
+    for (Controller& controller : store.controllers()) present.emplace(controller.name, controller);
+    VerifiedPolicies held(store);
     Json controllers = Json::array();
     int changing = 0;
     for (const PlannedController& planned : plan.controllers) {
-        controllers.push_back(Json{{"name", planned.controller},
-                                   {"verified", to_json(planned.verified)},
-                                   {"changes", planned.changes}});
+        const auto controller = present.find(planned.controller);
+        if (controller == present.end()) {
+            controllers.push_back(Json{{"name", planned.controller},
+                                       {"verified", to_json(planned.verified)},
+                                       {"changes", Json::array()},
+                                       {"removed", true}});
+        } else {
+            controllers.push_back(planned_json(
+                controller->second, planned.verified,
+                planned_changes(held, planned.verified, compiled.policy, plan.atMs, controller->second)));
+        }
         if (planned.changes > 0) ++changing;
     }
     const std::string state =

@@ -28,8 +28,9 @@ struct PlanArgs {
 Outcome plan_make(Store& store, const PlanArgs& args, const Actor& actor);
 
 // The stored plan as it was made: its revision, moment, maker, and per
-// controller the verified state it was worked out against and how many
-// cards change (the changes themselves are not stored), and whether it was
+// controller the verified state it was worked out against and its card
+// changes as plan_make lists them (compiled again: they are not stored; a
+// controller removed since has none and "removed"), and whether it was
 // applied. NotFound for an unknown id.
 Outcome plan_show(Store& store, int64_t id);
 

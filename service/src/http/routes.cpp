@@ -128,7 +128,8 @@ const std::vector<Route>& api_routes() {
          make_plan, "", kJson, 201},
         {"GET", "/api/v1/plans/{id}", kViewer,
          "A stored plan: its revision and moment, who made it, per controller the verified state it was "
-         "worked out against and how many cards change there, and whether it was applied",
+         "worked out against and its card changes as the plan listed them (compiled again from those), and "
+         "whether it was applied",
          get_plan, "", "", 200,
          "The card changes themselves are not stored: POST /api/v1/plans shows them when the plan is made."},
         {"POST", "/api/v1/plans/{id}/apply", kOperator,
