@@ -4,7 +4,7 @@
 // operators, a form to add or edit a person and Disable behind a dialog
 // that names the controllers it reaches.
 
-import {api, photoPath} from "./api.js";
+import {api, get, photoPath} from "./api.js";
 import {count, el, fill, pager, recordTime, searchBox} from "./dom.js";
 import {FormPlace} from "./form.js";
 import {personForm} from "./person_form.js";
@@ -99,7 +99,7 @@ function renderPerson(root, ctx, id) {
             el("td", {class: "mono"}, c.card), el("td", {class: "mono"}, c.serial ?? ""),
             el("td", {class: "detail"}, "set; never shown")))))),
       person.notes ? [el("dt", {}, "Notes"), el("dd", {class: "notes"}, person.notes)] : null));
-    if (report) fill(access, accessTable(report));
+    if (report) fill(access, accessTable(report), await notYetApplied(report));
     loadRecords(person);
     return person;
   }
@@ -212,6 +212,23 @@ async function groupNames(ctx) {
 
 // A row per controller, a column per local day; each cell the ranges the
 // person may enter in, a holiday marked.
+// The table shows what the newest policy gives; a controller that was not
+// sent it yet may still hold something else.
+async function notYetApplied(report) {
+  let revisions;
+  try {
+    revisions = await get("/api/v1/policy/revision");
+  } catch {
+    return null;  // only a hint: the table stands without it
+  }
+  const behind = new Set(revisions.behind || []);
+  const names = (report.controllers || []).map((c) => c.controller).filter((name) => behind.has(name));
+  if (!names.length) return null;
+  return el("p", {class: "hint", dataset: {test: "access-not-applied"}},
+    `This is what the newest policy gives. Not yet applied on ${names.join(", ")}: `,
+    el("a", {href: "#/plan"}, "make a plan"), " to see what applying it would change.");
+}
+
 function accessTable(report) {
   const controllers = report.controllers || [];
   if (!controllers.length) return el("p", {class: "empty"}, "No group of theirs grants anything.");

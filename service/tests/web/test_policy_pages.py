@@ -20,6 +20,11 @@ def test_a_viewer_finds_a_person_and_reads_their_page_without_a_pin(page, fleet)
     assert {r.get_attribute("data-controller") for r in page.all("#person-access-table tbody tr")} == \
         set(fleet.names)
     assert PIN not in page.js("return document.body.innerText") and page.all("#person-disable") == []
+    # The week is what the newest policy gives; the controllers not yet sent it are named.
+    behind = fleet.serve.json("GET", "/api/v1/policy/revision")["behind"]
+    hints = [h.text for h in page.all("[data-test=access-not-applied]")]
+    assert hints == ([f"This is what the newest policy gives. Not yet applied on {', '.join(behind)}: make a "
+                      "plan to see what applying it would change."] if behind else []), (behind, hints)
     page.screenshot("person-viewer")
     # Nothing to edit anywhere in the policy.
     assert page.all("#person-edit") == []
