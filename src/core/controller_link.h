@@ -153,9 +153,16 @@ public:
             if (clearFirst) std::memset(buffer, 0, static_cast<size_t>(capacity));
             int length;
             if (inGrace) {
-                const int32_t left = static_cast<int32_t>(graceEnds - transport_.now_ms());
-                length = transport_.receive_within(socket_, buffer, capacity, to_, left < 0 ? 0 : left);
-                if (length == -1) return {Awaited::GraceOver, -1};
+                // Under the adaptive wait the request's own timeout may end
+                // the grace sooner: the due reply is then as late as if no
+                // stale one had come.
+                const int32_t graceLeft = static_cast<int32_t>(graceEnds - transport_.now_ms());
+                const int left = graceLeft < 0 ? 0 : graceLeft;
+                const int toResend = adaptive ? schedule->until_resend() : left;
+                const bool resendFirst = toResend < left;
+                length =
+                    transport_.receive_within(socket_, buffer, capacity, to_, resendFirst ? toResend : left);
+                if (length == -1) return {resendFirst ? Awaited::ResendDue : Awaited::GraceOver, -1};
                 if (adaptive) schedule->heard();
             } else if (adaptive) {
                 length = schedule->receive(socket_, buffer, capacity, to_);

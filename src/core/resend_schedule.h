@@ -68,6 +68,8 @@ public:
         if (on()) silentSince_ = transport_.now_ms();
     }
     bool silence_over() const { return until(silence_end(), transport_.now_ms()) == 0; }
+    // Milliseconds until the request may go again early; 0 when it may now.
+    int until_resend() const { return until(resendAt_, transport_.now_ms()); }
 
 private:
     void resend_after(uint32_t now) {

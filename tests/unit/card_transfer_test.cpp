@@ -285,6 +285,21 @@ TEST(ReadBack, UnderTheAdaptiveWaitTheForgivenSilencesAreStillTwoSecondsLong) {
               (std::vector<uint32_t>{4, 24, 64}));
 }
 
+// A copy of record 0 opens the grace in which record 1 may still come; the
+// timeout of 6 ms (a round trip of 2) ends it sooner than its 30 ms.
+TEST(ReadBack, UnderTheAdaptiveWaitTheTimeoutCutsTheGraceAfterAStaleReplyShort) {
+    testing::AdaptiveWaitOn on("127.0.0.33", 5);
+    FakeTransport t;
+    t.answer_at(2, readback_reply(0, 2, 1));
+    t.answer_at(3, readback_reply(0, 2, 1));
+    t.answer_at(40, readback_reply(1, 2, 2));
+    EXPECT_EQ(ReadBackList(t, "127.0.0.33", 1, kMac), 1u);
+    ASSERT_EQ(t.sent.size(), 4u);
+    EXPECT_EQ(t.sent[1].at, 2u);
+    EXPECT_EQ(t.sent[2].at, 8u);
+    EXPECT_EQ(t.sent[3].at, 20u);
+}
+
 TEST(ReadBack, UnderTheAdaptiveWaitAPeerReplayingOldRecordsForeverIsGivenUp) {
     testing::AdaptiveWaitOn on("127.0.0.32", 1);
     FakeTransport t;
