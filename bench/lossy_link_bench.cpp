@@ -99,9 +99,16 @@ std::map<std::string, Bytes> retrieved_files() {
     return files;
 }
 
+// The records with photos of every run, taken at fixed times.
+const std::vector<doorsim::StoredRecord>& photo_records() {
+    static const auto records = doorsim::sample_records(kPhotoRecords, 160, 120, 1767225600);
+    return records;
+}
+
 // The files a clean retrieval of the records makes: what every run must make.
-const std::map<std::string, Bytes>& clean_retrieval(const std::vector<doorsim::StoredRecord>& records) {
-    static const std::map<std::string, Bytes> files = [&] {
+const std::map<std::string, Bytes>& clean_retrieval() {
+    static const std::map<std::string, Bytes> files = [] {
+        const auto& records = photo_records();
         doorlink::bench::Controller clean;
         clean.sim.update_state(clean.id, [&](doorsim::ControllerState& s) { s.records.records = records; });
         clear_retrieval_files();
@@ -116,8 +123,8 @@ const std::map<std::string, Bytes>& clean_retrieval(const std::vector<doorsim::S
 // args: link, adaptive wait (1) or fixed wait (0)
 void BM_LinkPhotoRetrieval(benchmark::State& state) {
     data_directory();
-    const auto records = doorsim::sample_records(kPhotoRecords);
-    const auto& expected = clean_retrieval(records);
+    const auto& records = photo_records();
+    const auto& expected = clean_retrieval();
     LinkedController c(static_cast<int>(state.range(0)), state.range(1) != 0);
     c.sim.update_state(c.id, [&](doorsim::ControllerState& s) { s.records.records = records; });
     for (auto _ : state) {
@@ -136,9 +143,7 @@ void BM_LinkPhotoRetrieval(benchmark::State& state) {
             break;
         }
     }
-    state.PauseTiming();
     clear_retrieval_files();
-    state.ResumeTiming();
     state.SetItemsProcessed(state.iterations() * kPhotoRecords);
 }
 
