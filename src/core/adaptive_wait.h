@@ -22,8 +22,11 @@ namespace doorlink::core {
 
 // The longest timeout: the readiness wait (static_assert in resend_schedule.h).
 constexpr int kMaxResendTimeoutMs = 2000;
-// Before any round trip is measured: TCP's initial timeout.
-constexpr int kInitialResendTimeoutMs = 1000;
+// Before any round trip is measured: a quarter of TCP's initial second, so
+// that the readiness wait leaves room for three early resends; a guess too
+// short for a slow controller is corrected by the backoff, which lasts until
+// a reply measures a round trip.
+constexpr int kInitialResendTimeoutMs = 250;
 // Controllers whose round trips are kept; the one used longest ago makes
 // room for a new one.
 constexpr size_t kMaxEstimatedControllers = 1024;

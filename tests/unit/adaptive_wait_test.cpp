@@ -40,20 +40,20 @@ TEST(RetransmissionTimeout, SmoothedRoundTripPlusFourVariationsDoubledOnEachTime
     EXPECT_EQ(t.timeout_ms(1), core::kMaxResendTimeoutMs);
 }
 
-uint32_t key(const char* address) { return platform::ipv4_from_text(address); }
+uint32_t address_key(const char* address) { return platform::ipv4_from_text(address); }
 
 TEST(AdaptiveWaits, SettingsForOneControllerOrAllAndTheirRefusals) {
     AdaptiveWaits w;
-    EXPECT_EQ(w.minimum_ms(key("10.1.2.3")), 0);
+    EXPECT_EQ(w.minimum_ms(address_key("10.1.2.3")), 0);
     EXPECT_TRUE(w.set("10.1.2.3", 20));
-    EXPECT_EQ(w.minimum_ms(key("10.1.2.3")), 20);
-    EXPECT_EQ(w.minimum_ms(key("10.1.2.4")), 0);
+    EXPECT_EQ(w.minimum_ms(address_key("10.1.2.3")), 20);
+    EXPECT_EQ(w.minimum_ms(address_key("10.1.2.4")), 0);
     EXPECT_TRUE(w.set(nullptr, 5));  // every controller, the single one's setting dropped
-    EXPECT_EQ(w.minimum_ms(key("10.1.2.3")), 5);
-    EXPECT_EQ(w.minimum_ms(key("10.1.2.4")), 5);
+    EXPECT_EQ(w.minimum_ms(address_key("10.1.2.3")), 5);
+    EXPECT_EQ(w.minimum_ms(address_key("10.1.2.4")), 5);
     EXPECT_TRUE(w.set("10.1.2.4", 0));  // off for this one alone
-    EXPECT_EQ(w.minimum_ms(key("10.1.2.4")), 0);
-    EXPECT_EQ(w.minimum_ms(key("10.1.2.3")), 5);
+    EXPECT_EQ(w.minimum_ms(address_key("10.1.2.4")), 0);
+    EXPECT_EQ(w.minimum_ms(address_key("10.1.2.3")), 5);
     EXPECT_TRUE(w.set("10.1.2.3", 2000));
     for (const char* bad : {"", "10.1.2", "10.1.2.3.4", "10.1.2.256", "10.1.2.-3", "10..2.3", "10.1.2.3 ",
                             "0x0A.1.2.3", "10.1.2.0003", "a.b.c.d", "host"}) {
@@ -62,10 +62,10 @@ TEST(AdaptiveWaits, SettingsForOneControllerOrAllAndTheirRefusals) {
     EXPECT_FALSE(w.set("10.1.2.3", -1));
     EXPECT_FALSE(w.set("10.1.2.3", 2001));
     EXPECT_FALSE(w.set(nullptr, 2001));
-    EXPECT_EQ(w.minimum_ms(key("10.1.2.3")), 2000);  // refusals change nothing
-    EXPECT_EQ(w.minimum_ms(key("10.1.2.5")), 5);
+    EXPECT_EQ(w.minimum_ms(address_key("10.1.2.3")), 2000);  // refusals change nothing
+    EXPECT_EQ(w.minimum_ms(address_key("10.1.2.5")), 5);
     EXPECT_TRUE(w.set(nullptr, 0));
-    EXPECT_EQ(w.minimum_ms(key("10.1.2.3")), 0);
+    EXPECT_EQ(w.minimum_ms(address_key("10.1.2.3")), 0);
 }
 
 TEST(AdaptiveWaits, TheControllerUsedLongestAgoMakesRoomForANewOne) {
@@ -87,7 +87,7 @@ TEST(AdaptiveWaits, ThreadsSetMeasureAndTimeOutAtOnce) {
             const std::string address = "10.0.0." + std::to_string(i);
             for (uint32_t n = 0; n < 2000; ++n) {
                 w.set(n % 2 ? address.c_str() : nullptr, static_cast<int32_t>(n % 50));
-                w.measured(key(address.c_str()) + n % 3, n % 40);
+                w.measured(address_key(address.c_str()) + n % 3, n % 40);
                 w.timed_out(i);
                 EXPECT_LE(w.timeout_ms(i, w.minimum_ms(i)), core::kMaxResendTimeoutMs);
             }
@@ -134,17 +134,17 @@ TEST(AdaptiveExchange, ALostRequestGoesAgainAfterTheTimeoutWhichBacksOff) {
     for (size_t i = 1; i < t.sent.size(); ++i) EXPECT_EQ(t.sent[i].bytes, kQuery);
 }
 
-TEST(AdaptiveExchange, BeforeAnyRoundTripTheTimeoutIsOneSecondAndResentRequestsMeasureNothing) {
+TEST(AdaptiveExchange, BeforeAnyRoundTripTheTimeoutIsAQuarterSecondAndResentRequestsMeasureNothing) {
     const char* address = "127.0.0.22";
     AdaptiveWaitOn on(address, 20);
     FakeTransport t;
-    t.answer_at(1500, acknowledgement());  // the first copy lost, the second answered after 500 ms
+    t.answer_at(1500, acknowledgement());
     ASSERT_EQ(exchange(t, address, query_profile()), 1u);
-    EXPECT_EQ(send_times(t), (std::vector<uint32_t>{0, 1000}));
-    // No round trip was taken from it: the timeout stays backed off.
-    t.answer_at(t.clock + 1900, acknowledgement());
+    EXPECT_EQ(send_times(t), (std::vector<uint32_t>{0, 250, 750}));
+    // No round trip was taken from it: the timeout stays backed off, at 1 s.
+    t.answer_at(t.clock + 1500, acknowledgement());
     ASSERT_EQ(exchange(t, address, query_profile()), 1u);
-    EXPECT_EQ(send_times(t, 2), (std::vector<uint32_t>{0}));
+    EXPECT_EQ(send_times(t, 3), (std::vector<uint32_t>{0, 1000}));
 }
 
 TEST(AdaptiveExchange, AnUnsafeRequestKeepsTheFixedWait) {
