@@ -22,8 +22,9 @@ static_assert(kMaxResendTimeoutMs == kReadinessWaitMs, "no timeout is longer tha
 
 class ResendSchedule {
 public:
-    // Off, leaving every wait fixed and doing nothing at all, unless the request is repeatable and its
-    // controller (network order) has the adaptive wait on.
+    // Off, leaving every wait fixed and doing nothing at all, unless the
+    // request is repeatable and its controller (network order) has the
+    // adaptive wait on.
     ResendSchedule(Transport& transport, uint32_t controller, Repeatable request)
         : transport_(transport),
           waits_(LibraryState::get().adaptive_waits()),
