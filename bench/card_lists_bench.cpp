@@ -9,13 +9,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <map>
 #include <string>
 
 #include "bench_support.h"
+#include "card_files.h"
 #include "cardlists/card_record.h"
 #include "cardlists/source_file.h"
 #include "core/library_state.h"
@@ -32,31 +30,8 @@ constexpr int kCards = 5000;
 constexpr int kTransferRecords = 2000;
 
 using doorlink::bench::data_directory;
-
-// A source file of count cards with every field filled, written once.
-std::string source_file(int count) {
-    static std::map<int, std::string> written;
-    if (auto it = written.find(count); it != written.end()) return it->second;
-    std::string path = data_directory() + "/bench-source-" + std::to_string(count) + ".ini";
-    std::ofstream out(path, std::ios::trunc);
-    const char* sections[] = {"CardNo",    "SerialNo", "UserStyle", "Sunday",   "Monday",   "Tuesday",
-                              "Wednesday", "Thursday", "Friday",    "Saturday", "Password", "OpenStyle"};
-    for (const char* s : sections) {
-        out << '[' << s << "]\n";
-        for (int i = 1; i <= count; ++i) {
-            std::string name = s;
-            char value[64];
-            if (name == "CardNo") std::snprintf(value, sizeof value, "%03d%05d,%03d%05d", i % 256, i, 1, i);
-            else if (name == "SerialNo" || name == "Password") std::snprintf(value, sizeof value, "%06d", i);
-            else if (name == "UserStyle" || name == "OpenStyle")
-                std::snprintf(value, sizeof value, "%d", i % 2);
-            else std::snprintf(value, sizeof value, "0800-1200-%02d;1300-1730-%02d;", i % 100, i % 7);
-            out << s << i << '=' << value << '\n';
-        }
-    }
-    written[count] = path;
-    return path;
-}
+using doorlink::bench::long_record_list;
+using doorlink::bench::source_file;
 
 // Converts the source file of so many cards into list, once per iteration.
 void run_conversion(benchmark::State& state, int cards, uint32_t list, uint32_t kind) {
@@ -139,17 +114,6 @@ void write_transfer_list() {
     benchmark::DoNotOptimize(done);
 }
 
-// The long-record list of so many cards for the growth benchmarks, written
-// once; its list number, or -1.
-int growth_list(int records) {
-    static std::map<int, int> lists;
-    if (auto it = lists.find(records); it != lists.end()) return it->second;
-    core::LibraryState::get().worker_start_pause_ms() = 0;
-    const int list = 100 + records / 100;
-    const bool written = FormatName1(source_file(records).c_str(), records, static_cast<uint32_t>(list)) == 1;
-    return lists[records] = written ? list : -1;
-}
-
 // Downloads so many records of list to a simulated controller, once per
 // iteration.
 void run_download(benchmark::State& state, int records, int list) {
@@ -197,14 +161,14 @@ BENCHMARK(BM_ReadBack)->Unit(benchmark::kMillisecond)->UseRealTime();
 void BM_DownloadGrowth(benchmark::State& state) {
     data_directory();
     const int records = static_cast<int>(state.range(0));
-    run_download(state, records, growth_list(records));
+    run_download(state, records, long_record_list(records));
 }
 BENCHMARK(BM_DownloadGrowth)->Arg(500)->Arg(2000)->Arg(5000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_ReadBackGrowth(benchmark::State& state) {
     data_directory();
     const int records = static_cast<int>(state.range(0));
-    run_read_back(state, records, growth_list(records));
+    run_read_back(state, records, long_record_list(records));
 }
 BENCHMARK(BM_ReadBackGrowth)->Arg(500)->Arg(2000)->Arg(5000)->Unit(benchmark::kMillisecond)->UseRealTime();
 

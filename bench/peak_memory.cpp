@@ -10,8 +10,7 @@
 #include <fstream>
 #include <string>
 
-#include "core/library_state.h"
-#include "doorlink/doorlink.h"
+#include "peak_memory_operations.h"
 
 extern char** environ;
 
@@ -61,22 +60,6 @@ long own_peak_kB() {
     return -1;
 }
 
-int child_operation(int argc, char** argv) {
-    const std::string op = argv[2];
-    if (op == "idle") return 0;
-    // convert SOURCE COUNT LIST KIND
-    if (op == "convert" && argc == 7) {
-        core::LibraryState::get().worker_start_pause_ms() = 0;
-        return TransformName(argv[3], std::atoi(argv[4]), static_cast<uint32_t>(std::atoi(argv[5])),
-                             static_cast<uint32_t>(std::atoi(argv[6]))) == 1
-                   ? 0
-                   : 1;
-    }
-    // retrieve ADDRESS CONTROLLER MAC (with photos)
-    if (op == "retrieve" && argc == 6) return DataRtn(argv[3], std::atoi(argv[4]), argv[5]) == 2 ? 0 : 1;
-    return 2;
-}
-
 }  // namespace
 
 void measure_peak_memory(benchmark::State& state, const std::vector<std::string>& args) {
@@ -93,7 +76,7 @@ void measure_peak_memory(benchmark::State& state, const std::vector<std::string>
 
 int run_peak_memory_child(int argc, char** argv) {
     if (argc < 3 || std::strcmp(argv[1], kPeakMemoryChild) != 0) return -1;
-    const int status = child_operation(argc, argv);
+    const int status = run_operation(std::vector<std::string>(argv + 2, argv + argc));
     if (status == 0) std::printf("%ld\n", own_peak_kB());
     std::fflush(stdout);
     return status;

@@ -202,8 +202,9 @@ class Demo:
         self.wait_for_first_sync()
         plan = self.plan_a_change()
         print(f"\n  Web page:    {self.url}\n  Admin token: {self.token}\n"
-              f"  Plan {plan} waits to be applied ({JOINER} joins {JOINED}): doorlinkd apply {plan}, or\n"
-              f"  POST /api/v1/plans/{plan}/apply (serve's next sync, in {SYNC_EVERY} minutes, makes it stale)\n\n"
+              f"  Plan {plan} waits to be applied ({JOINER} joins {JOINED}): open {self.url.rstrip('/')}/#/plan/{plan}\n"
+              f"  and Apply, or doorlinkd apply {plan}, or POST /api/v1/plans/{plan}/apply\n"
+              f"  (serve's next sync, in {SYNC_EVERY} minutes, makes it stale)\n\n"
               f"  doorlinkd:   {self.doorlinkd} --db sqlite:{self.dir}/fleet.db --data-dir {self.dir}/data\n"
               f"  serve's log: {self.dir}/serve.log\n  Ctrl-C stops everything and removes {self.dir}\n", flush=True)
 

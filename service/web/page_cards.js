@@ -3,6 +3,7 @@
 
 import {api} from "./api.js";
 import {el, fill, pager, searchBox} from "./dom.js";
+import {FormPlace, editForm, field, listed} from "./form.js";
 
 const LIMIT = 50;
 const DAYS = ["sunday", "monday", "tuesday", "wednesday", "thursday", "friday", "saturday"];
@@ -14,19 +15,19 @@ export function render(root, ctx) {
   const input = searchBox(ctx, "cards", search,
     {id: "card-search", placeholder: "Card, serial or controller", "aria-label": "Search cards"});
   const list = el("div", {id: "cards-list"}, el("p", {class: "loading"}, "Loading…"));
-  const editor = el("div", {id: "card-editor"});
+  const editor = new FormPlace(ctx, "card-editor", load);
   root.append(
     el("div", {class: "toolbar"},
       el("h1", {}, "Cards"),
       input,
       el("span", {class: "spacer"}),
       ctx.canOperate && el("button", {type: "button", id: "card-new", onclick: () => edit(null)}, "New card")),
-    editor,
+    editor.node,
     list);
 
   async function load() {
     const answer = await ctx.load("/api/v1/cards", {search, offset, limit: LIMIT}, list);
-    if (!answer) return;
+    if (!answer) return null;
     const cards = answer.cards || [];
     const total = answer.total ?? cards.length;
     const go = (o) => ctx.go("cards", [], {search, offset: o});
@@ -39,6 +40,7 @@ export function render(root, ctx) {
           cards.length ? null : el("tr", {}, el("td", {colspan: columns.length, class: "empty"},
             search ? "No card matches." : "No cards yet.")))),
       pager(offset, LIMIT, total, go));
+    return cards;
   }
 
   function row(card) {
@@ -57,51 +59,37 @@ export function render(root, ctx) {
 
   // The form for one card; null: a new card.
   function edit(card) {
-    ctx.notice("");
     const fresh = card === null;
-    const field = (name, label, value, props) => {
-      const input = el("input", {name, id: `card-field-${name}`, value: value ?? "", ...props});
-      return {name, input, node: el("label", {}, el("span", {}, label), input)};
+    const input = (name, label, value, props) => {
+      const node = el("input", {name, id: `card-field-${name}`, value: value ?? "", ...props});
+      return {name, input: node, node: field(label, node)};
     };
     const fields = [
-      field("card", "Card (8 digits)", fresh ? "" : card.card, {readOnly: !fresh, required: true, pattern: "[0-9]{8}"}),
-      field("serial", "Serial (6 digits)", card?.serial, {pattern: "[0-9]{6}"}),
-      field("password", "Password (6 digits)", card?.password, {pattern: "[0-9]{6}"}),
-      field("user_style", "User style (0, 1)", card?.user_style ?? 1, {type: "number", min: 0, max: 1}),
-      field("open_style", "Open style (0, 1, 2)", card?.open_style ?? 2, {type: "number", min: 0, max: 2}),
-      ...DAYS.map((d) => field(d, d[0].toUpperCase() + d.slice(1), card?.[d], {placeholder: "0800-1200-01;"})),
-      field("extra_cards", "Extra cards", words(card?.extra_cards), {placeholder: "separated by spaces"}),
-      field("controllers", "Controllers", words(card?.controllers), {placeholder: "empty: every controller"}),
+      input("card", "Card (8 digits)", fresh ? "" : card.card, {readOnly: !fresh, required: true, pattern: "[0-9]{8}"}),
+      input("serial", "Serial (6 digits)", card?.serial, {pattern: "[0-9]{6}"}),
+      input("password", "Password (6 digits)", card?.password, {pattern: "[0-9]{6}"}),
+      input("user_style", "User style (0, 1)", card?.user_style ?? 1, {type: "number", min: 0, max: 1}),
+      input("open_style", "Open style (0, 1, 2)", card?.open_style ?? 2, {type: "number", min: 0, max: 2}),
+      ...DAYS.map((d) => input(d, d[0].toUpperCase() + d.slice(1), card?.[d], {placeholder: "0800-1200-01;"})),
+      input("extra_cards", "Extra cards", words(card?.extra_cards), {placeholder: "separated by spaces"}),
+      input("controllers", "Controllers", words(card?.controllers), {placeholder: "empty: every controller"}),
     ];
-    const problem = el("p", {class: "form-error", dataset: {test: "card-error"}, hidden: true});
-    const save = async (event) => {
-      event.preventDefault();
-      const body = {};
-      for (const f of fields) {
-        const value = f.input.value.trim();
-        if (LISTS.includes(f.name)) body[f.name] = value ? value.split(/\s+/) : [];
-        else if (f.name === "user_style" || f.name === "open_style") body[f.name] = Number(value);
-        else body[f.name] = value;
-      }
-      try {
-        await api("PUT", `/api/v1/cards/${encodeURIComponent(body.card)}`, body);
-      } catch (e) {
-        problem.textContent = e.message;
-        problem.hidden = false;
-        return;
-      }
-      fill(editor);
-      await load();
-      ctx.notice(`Card ${body.card} saved.`);
-    };
-    fill(editor, el("form", {id: "card-form", class: "card-form", onsubmit: save},
-      el("h2", {}, fresh ? "New card" : `Card ${card.card}`),
-      el("div", {class: "fields"}, fields.map((f) => f.node)),
-      problem,
-      el("div", {class: "buttons"},
-        el("button", {type: "submit", id: "card-save"}, "Save"),
-        el("button", {type: "button", id: "card-cancel", onclick: () => fill(editor)}, "Cancel"))));
-    fields[fresh ? 0 : 1].input.focus();
+    const body = {};
+    editor.open(editForm("card", {
+      title: fresh ? "New card" : `Card ${card.card}`,
+      fields: el("div", {class: "fields"}, fields.map((f) => f.node)),
+      send: () => {
+        for (const f of fields) {
+          const value = f.input.value.trim();
+          if (LISTS.includes(f.name)) body[f.name] = listed(value);
+          else if (f.name === "user_style" || f.name === "open_style") body[f.name] = Number(value);
+          else body[f.name] = value;
+        }
+        return api("PUT", `/api/v1/cards/${encodeURIComponent(body.card)}`, body);
+      },
+      saved: () => editor.done(`Card ${body.card} saved.`),
+      close: editor.close,
+    }));
   }
 
   load();

@@ -1,10 +1,13 @@
 // People: searched and paged by the server; one person's page with their
 // cards (never a PIN: the service does not answer one), groups, validity,
 // where and when they may enter this week, their recent records, and, for
-// operators, Disable behind a dialog that names the controllers it reaches.
+// operators, a form to add or edit a person and Disable behind a dialog
+// that names the controllers it reaches.
 
 import {api, photoPath} from "./api.js";
 import {count, el, fill, pager, recordTime, searchBox} from "./dom.js";
+import {FormPlace} from "./form.js";
+import {personForm} from "./person_form.js";
 import {thumbnail} from "./photo_view.js";
 
 const LIMIT = 50;
@@ -27,7 +30,17 @@ function renderPeople(root, ctx) {
   const input = searchBox(ctx, "people", search,
     {id: "person-search", placeholder: "Name, id or card", "aria-label": "Search people"});
   const list = el("div", {id: "people-list"}, el("p", {class: "loading"}, "Loading…"));
-  root.append(el("div", {class: "toolbar"}, el("h1", {}, "People"), input), list);
+  const editor = new FormPlace(ctx, "person-editor", null);
+  root.append(el("div", {class: "toolbar"}, el("h1", {}, "People"), input, el("span", {class: "spacer"}),
+    ctx.canOperate && el("button", {type: "button", id: "person-new", onclick: () => add()}, "New person")),
+  editor.node, list);
+
+  // A new person's form; saved, their page.
+  async function add() {
+    const groups = await groupNames(ctx);
+    if (!groups || !ctx.alive()) return;
+    editor.open(personForm(null, groups, {saved: (person) => ctx.go("people", [person.id]), close: editor.close}));
+  }
 
   (async () => {
     const answer = await ctx.load("/api/v1/people", {search, offset, limit: LIMIT}, list);
@@ -57,17 +70,20 @@ function renderPerson(root, ctx, id) {
   const access = el("div", {id: "person-access"});
   const records = el("div", {id: "person-records"});
   const leaving = el("div", {id: "person-leaving"});
-  root.append(head, leaving, facts, el("h2", {}, "Where and when, this week"), access,
+  const editor = new FormPlace(ctx, "person-editor", load);
+  root.append(head, leaving, editor.node, facts, el("h2", {}, "Where and when, this week"), access,
     el("h2", {}, "Recent records"), records);
 
-  (async () => {
+  // The person as the service keeps them now; null when not loaded.
+  async function load() {
     const person = await ctx.load(`/api/v1/people/${encodeURIComponent(id)}`, {}, facts);
-    if (!person || !ctx.alive()) return;
+    if (!person || !ctx.alive()) return null;
     const report = await ctx.load("/api/v1/reports/access", {person: id}, access);
     const reached = (report?.controllers || []).filter((c) => (c.days || []).some((d) => d.ranges.length));
     fill(head, el("h1", {}, `${person.name} `, el("span", {class: "mono detail"}, person.id)),
       person.active ? null : el("span", {class: "badge bad", dataset: {test: "disabled"}}, "disabled"),
       el("span", {class: "spacer"}),
+      ctx.canOperate && el("button", {type: "button", id: "person-edit", onclick: () => edit(person)}, "Edit"),
       ctx.canOperate && person.active
         ? el("button", {type: "button", id: "person-disable", class: "danger",
           onclick: () => confirmDisable(person, reached)}, "Disable…")
@@ -85,7 +101,22 @@ function renderPerson(root, ctx, id) {
       person.notes ? [el("dt", {}, "Notes"), el("dd", {class: "notes"}, person.notes)] : null));
     if (report) fill(access, accessTable(report));
     loadRecords(person);
-  })();
+    return person;
+  }
+
+  // The form on the person as loaded: a save names that revision, and a
+  // refused one may load the person afresh into a new form.
+  async function edit(person) {
+    const groups = await groupNames(ctx);
+    if (!groups || !ctx.alive()) return;
+    editor.open(personForm(person, groups, {
+      saved: (saved) => editor.done(`${saved.name} (${saved.id}) saved.`),
+      close: editor.close,
+      reload: editor.again((fresh) => fresh, edit),
+    }));
+  }
+
+  load();
 
   async function loadRecords(person) {
     const lists = await Promise.all((person.cards || []).map((c) =>
@@ -171,6 +202,12 @@ function renderPerson(root, ctx, id) {
     });
     ctx.onLeave(unfollow);
   }
+}
+
+// Every group's name, to choose from; null when they could not be loaded.
+async function groupNames(ctx) {
+  const answer = await ctx.load("/api/v1/groups");
+  return answer ? (answer.groups || []).map((g) => g.name) : null;
 }
 
 // A row per controller, a column per local day; each cell the ranges the

@@ -13,7 +13,9 @@ const POLL_MS = 1000;
 const KINDS = ["added", "removed", "changed"];
 
 export function render(root, ctx) {
-  root.append(el("div", {class: "toolbar"}, el("h1", {}, "Plan")));
+  const status = el("p", {class: "summary", dataset: {test: "policy-status"}});
+  root.append(el("div", {class: "toolbar"}, el("h1", {}, "Plan")), status);
+  showPolicyStatus(status, ctx);
   if (!ctx.canOperate) {
     root.append(el("p", {class: "note", dataset: {test: "plan-viewer-note"}},
       "Only operators make and apply plans. A plan shows what the newest policy (people, groups, schedules, " +
@@ -40,6 +42,14 @@ export function render(root, ctx) {
     const answer = await ctx.load("/api/v1/sites");
     for (const s of answer?.sites || []) site.append(el("option", {value: s.name}, s.name));
   })();
+
+  // #/plan/ID: a plan made earlier (on the command line, say) as it was made.
+  if (ctx.rest[0]) {
+    (async () => {
+      const plan = await ctx.load(`/api/v1/plans/${encodeURIComponent(ctx.rest[0])}`, {}, body);
+      if (plan && ctx.alive()) showPlan(plan);
+    })();
+  }
 
   async function makePlan() {
     stopFollowing();
@@ -119,6 +129,7 @@ export function render(root, ctx) {
       }
       if (!ctx.alive()) return;
       apply.remove();
+      showPolicyStatus(status, ctx);
       if (!answer.run) {
         fill(outcome, el("p", {class: "notice-text", dataset: {test: "apply-summary"}},
           answer.waiting ? `Plan ${plan.plan} is applied; the next sync sends it (${answer.waiting}).`
@@ -188,6 +199,19 @@ export function render(root, ctx) {
       return stop;
     }
   }
+}
+
+// Whether every controller was sent the newest policy: the reason to make
+// a plan, before anyone makes one.
+async function showPolicyStatus(node, ctx) {
+  const answer = await ctx.load("/api/v1/policy/revision");
+  if (!answer || !ctx.alive()) return;
+  const behind = answer.behind || [];
+  const all = Object.keys(answer.applied || {}).length;
+  node.textContent = behind.length
+    ? `Policy revision ${answer.revision} is not yet applied on ${count(behind.length)} of ` +
+      `${controllers(all)}: ${behind.slice(0, 10).join(", ")}${behind.length > 10 ? ", …" : ""}.`
+    : `Every controller was sent the newest policy, revision ${answer.revision}.`;
 }
 
 // One controller's changes: a line with its counts (and, once applied, its

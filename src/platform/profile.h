@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace doorlink::platform {
@@ -57,5 +58,33 @@ struct ProfileWrite {
 // of the file where the platform allows (a file of thousands of keys is then
 // written once, not once per key); false when the file could not be written.
 bool profile_write_strings(const ProfileWrite* writes, size_t count, const char* path);
+
+// A new profile file, written one section after another: the file that
+// profile_write_strings makes of the same writes where there is no file, but
+// without all of it in memory. Each section is given once, each of its keys
+// once, and no name has blanks at its ends; a section without keys is left
+// out. Delete any file at the path first: a backend that writes files itself
+// replaces it, one that leaves this to the platform's profile functions
+// writes into it. The first holds a piece of the file at a time, and the file
+// appears at the path whole, when it is finished; the second holds a section
+// at a time, and writes each when the next one starts.
+class ProfileFileWriter {
+public:
+    explicit ProfileFileWriter(const char* path);
+    ~ProfileFileWriter();
+    ProfileFileWriter(const ProfileFileWriter&) = delete;
+    ProfileFileWriter& operator=(const ProfileFileWriter&) = delete;
+
+    // Starts the next section; the keys that follow belong to it.
+    void section(std::string_view name);
+    void key(std::string_view name, std::string_view value);
+    // Once, at the end: true when every section and key was written. Without
+    // it nothing is at the path, or the sections written already.
+    bool finish();
+
+private:
+    struct State;  // the backend's own
+    std::unique_ptr<State> state_;
+};
 
 }  // namespace doorlink::platform

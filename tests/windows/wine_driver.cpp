@@ -44,6 +44,7 @@
 
 #include "doorsim/card_reader.h"
 #include "doorsim/simulator.h"
+#include "support/readback_samples.h"
 
 namespace fs = std::filesystem;
 
@@ -287,7 +288,7 @@ struct Context {
     int id = -1;
     std::vector<std::string> args;  // name=value arguments for winhost
     int failures = 0;
-    fs::path runDirectory;  // the program's directory, kept until the check is done
+    fs::path runDirectory;  // the program's directory, there from the setup until the check is done
     std::unique_ptr<doorsim::CardReader> reader;
     std::vector<doorsim::StoredRecord> stored;  // what the controller keeps or pushes
 
@@ -811,6 +812,38 @@ const std::map<std::string, Scenario>& scenarios() {
               }
               c.expect(differences == 0, std::to_string(differences) + " records differ");
           }}},
+        {"readback_ini",
+         {[](Context& c) {
+              // An old INI is replaced, not written into; a file that is no
+              // whole number of records gives none.
+              std::ofstream(c.runDirectory / "ReCard001.ini")
+                  << "[Old]\r\nKey=1\r\n[CardNo]\r\nCardNo9=y\r\n";
+              std::string numbers;
+              for (const auto& sample : doorlink::testing::readback_samples()) {
+                  doorlink::testing::write_sample(c.runDirectory.string(), sample);
+                  numbers += (numbers.empty() ? "" : ",") + std::to_string(sample.number);
+              }
+              std::ofstream(c.runDirectory / "ReCardInfo009.dat", std::ios::binary) << std::string(721, '\0');
+              std::ofstream(c.runDirectory / "ReCard009.ini") << "[CardNo]\r\nCardNo1=00100001\r\n";
+              c.args = {"numbers=" + numbers, "refused=9"};
+          },
+          [](Context& c) {
+              for (const auto& sample : doorlink::testing::readback_samples()) {
+                  const doorsim::Bytes ini = c.file(doorlink::testing::ini_name(sample));
+                  if (sample.windowsSize != 0) {
+                      c.expect(
+                          ini.size() == sample.windowsSize &&
+                              doorlink::testing::fnv1a(ini) == sample.windowsHash,
+                          sample.name + ": " + std::to_string(ini.size()) + " bytes, not those of before");
+                  } else {
+                      const std::string golden = slurp(fs::path(DOORLINK_GOLDEN_DIR) / "readback_ini" /
+                                                       (sample.name + ".windows.ini"));
+                      c.expect(!golden.empty() && ini == bytes_of(golden),
+                               sample.name + ":\n" + std::string(ini.begin(), ini.end()));
+                  }
+              }
+              c.expect(!fs::exists(c.runDirectory / "ReCard009.ini"), "ReCard009.ini is still there");
+          }}},
         {"framed",
          {[](Context& c) {
               c.add_controller();
@@ -1012,13 +1045,13 @@ int run_scenario(const Options& o, const std::string& name) {
     }
     const Scenario& s = it->second;
     Context c(o);
+    RunDirectory dir(o, {s.program});
+    c.runDirectory = dir.path();
     s.setup(c);
     c.sim.start();
     std::vector<std::string> arguments;
     if (s.program == "winhost.exe") arguments.push_back(name);
     arguments.insert(arguments.end(), c.args.begin(), c.args.end());
-    RunDirectory dir(o, {s.program});
-    c.runDirectory = dir.path();
     std::atomic<bool> running{true};
     std::thread helper;
     if (s.during) helper = std::thread([&] { s.during(c, running); });

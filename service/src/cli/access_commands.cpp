@@ -20,11 +20,13 @@ Json time_or_null(const std::optional<int64_t>& ms) { return ms ? Json(iso_time(
 
 }  // namespace
 
-void audit_cli_write(Store& store, const std::string& action, const std::string& target) {
+void audit_cli_write(Store& store, const std::string& action, const std::string& target,
+                     const std::string& detail) {
     AuditEntry entry;
     entry.who = "cli";
     entry.action = action;
     entry.target = target;
+    entry.detail = detail;
     entry.result = "ok";
     store.audit(entry);
 }

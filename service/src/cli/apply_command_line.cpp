@@ -13,7 +13,7 @@ namespace {
 
 Outcome disabled(Store& store, const std::string& id, std::optional<int64_t> revision, const DataDir& dataDir,
                  const DriveArgs& drive, bool handOver) {
-    const Policy before = store.policy().policy;
+    const Policy before = store.policy(CardRowsRead::none).policy;
     Outcome outcome = person_disable(store, id, revision, cli_actor());
     Outcome removal;
     if (handOver) {
@@ -21,8 +21,9 @@ Outcome disabled(Store& store, const std::string& id, std::optional<int64_t> rev
                               cli_actor().who);
     } else {
         LeaseKeeper leases(store, drive.owner, drive.leaseSeconds);
-        removal = leaver_outcome(remove_leavers(store, leases, dataDir, before, store.policy(), nullptr,
-                                                drive.parallel, cli_actor()));
+        removal =
+            leaver_outcome(remove_leavers(store, leases, dataDir, before, store.policy(CardRowsRead::none),
+                                          nullptr, drive.parallel, cli_actor()));
     }
     removal.json["person"] = outcome.json;
     removal.lines.insert(removal.lines.begin(), outcome.lines.begin(), outcome.lines.end());

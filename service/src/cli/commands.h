@@ -29,14 +29,15 @@ Outcome init_command(Store& store, const std::string& defaultZone);
 inline Actor cli_actor() { return Actor{"cli", ""}; }
 
 // A write of the command line, audited as the CLI's doing once it is done.
-void audit_cli_write(Store& store, const std::string& action, const std::string& target);
+void audit_cli_write(Store& store, const std::string& action, const std::string& target,
+                     const std::string& detail = "");
 
 // The sites and the controllers' sites, each write audited.
 Outcome site_add_command(Store& store, const Site& site);
 Outcome site_set_command(Store& store, const std::string& name, const std::optional<std::string>& zone,
                          const std::optional<std::string>& description);
 Outcome site_remove_command(Store& store, const std::string& name);
-Outcome controller_set_command(Store& store, const std::string& name, const std::string& site);
+Outcome controller_set_command(Store& store, const std::string& name, const ControllerChange& change);
 
 struct TokenAddArgs {
     std::string name;

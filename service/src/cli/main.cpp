@@ -132,11 +132,18 @@ int main(int argc, char** argv) {
         ->needs(numberOption);
     controllerAdd->add_flag("--long", addArgs.longRecords, "long card records (ten further cards per card)");
     controllerAdd->add_flag("--no-photos", addArgs.noPhotos, "retrieve records without photos");
+    controllerAdd->add_flag("--lossy", addArgs.lossy,
+                            "on a network that loses datagrams: resend on a wait that adapts to its replies");
     controllerAdd->add_option("--site", addArgs.site, "the site it belongs to (default: the only site)");
-    std::string setName, setSite;
+    std::string setName;
+    ControllerChange setChange;
     auto* controllerSet = controller->add_subcommand("set", "change a controller");
     controllerSet->add_option("NAME", setName)->required();
-    controllerSet->add_option("--site", setSite, "move it to another site")->required();
+    controllerSet->add_option("--site", setChange.site, "move it to another site");
+    auto* setLossy = controllerSet->add_flag(
+        "--lossy", "on a network that loses datagrams: resend on a wait that adapts to its replies");
+    auto* setNotLossy = controllerSet->add_flag("--no-lossy", "resend on the library's fixed wait again");
+    setLossy->excludes(setNotLossy);
     auto* controllerList = controller->add_subcommand("list", "list the controllers");
     std::string removeName;
     auto* controllerRemove =
@@ -350,7 +357,8 @@ int main(int argc, char** argv) {
         } else if (controllerRemove->parsed()) {
             outcome = controller_remove(*store, removeName);
         } else if (controllerSet->parsed()) {
-            outcome = controller_set_command(*store, setName, setSite);
+            if (!setLossy->empty() || !setNotLossy->empty()) setChange.lossy = !setLossy->empty();
+            outcome = controller_set_command(*store, setName, setChange);
         } else if (siteAdd->parsed()) {
             outcome = site_add_command(*store, siteArgs);
         } else if (siteList->parsed()) {

@@ -22,9 +22,9 @@ Outcome site_remove_command(Store& store, const std::string& name) {
     return outcome;
 }
 
-Outcome controller_set_command(Store& store, const std::string& name, const std::string& site) {
-    Outcome outcome = controller_set_site(store, name, site);
-    audit_cli_write(store, "controller set", name);
+Outcome controller_set_command(Store& store, const std::string& name, const ControllerChange& change) {
+    Outcome outcome = controller_set(store, name, change);
+    audit_cli_write(store, "controller set", name, change_detail(change));
     return outcome;
 }
 

@@ -34,7 +34,7 @@ Json records_json(Store& store, const std::vector<StoredRecord>& records) {
     return list;
 }
 
-std::vector<std::string> event_texts(Store& store, std::vector<Event> events) {
+std::vector<Event> with_card_holders(Store& store, std::vector<Event> events) {
     std::vector<Json> data(events.size());
     std::vector<std::optional<std::string>> cards(events.size());
     std::set<std::string> wanted;
@@ -42,11 +42,9 @@ std::vector<std::string> event_texts(Store& store, std::vector<Event> events) {
         const std::optional<std::string>& card = cards[i] = event_card(events[i], data[i]);
         if (card) wanted.insert(*card);
     }
+    if (wanted.empty()) return events;
     const std::map<std::string, PersonName> holders =
-        wanted.empty() ? std::map<std::string, PersonName>{}
-                       : store.card_holders(std::vector<std::string>(wanted.begin(), wanted.end()));
-    std::vector<std::string> texts;
-    texts.reserve(events.size());
+        store.card_holders(std::vector<std::string>(wanted.begin(), wanted.end()));
     for (size_t i = 0; i < events.size(); ++i) {
         if (const std::optional<std::string>& card = cards[i]) {
             // Beside what the event said when it came: who holds the card now.
@@ -57,8 +55,14 @@ std::vector<std::string> event_texts(Store& store, std::vector<Event> events) {
             data[i]["person_name"] = holder == holders.end() ? Json() : Json(holder->second.name);
             events[i].data = data[i].dump();
         }
-        texts.push_back(event_json(events[i]));
     }
+    return events;
+}
+
+std::vector<std::string> event_texts(Store& store, std::vector<Event> events) {
+    std::vector<std::string> texts;
+    texts.reserve(events.size());
+    for (const Event& event : with_card_holders(store, std::move(events))) texts.push_back(event_json(event));
     return texts;
 }
 

@@ -70,6 +70,7 @@ Outcome controller_add(Store& store, const ControllerAddArgs& args) {
     c.number = args.number ? *args.number : free_number(store);
     c.longRecords = args.longRecords;
     c.photos = !args.noPhotos;
+    c.lossy = args.lossy;
     c.site = site_for(store, args.site);
     store.add_controller(c, args.reuseNumber);
     Outcome outcome;
@@ -87,7 +88,7 @@ Outcome controller_list(Store& store) {
         list.push_back(to_json(c, served));
         outcome.lines.push_back(c.name + "  site " + c.site + "  " + c.address + "  " + c.mac + "  number " +
                                 std::to_string(c.number) + (c.longRecords ? "  long" : "") +
-                                (c.photos ? "" : "  no photos") +
+                                (c.photos ? "" : "  no photos") + (c.lossy ? "  lossy" : "") +
                                 (served.serves(c.site) ? "" : "  unserved (no instance serves its site)"));
     }
     outcome.json["controllers"] = list;
@@ -110,11 +111,25 @@ Outcome controller_remove(Store& store, const std::string& name) {
     return outcome;
 }
 
-Outcome controller_set_site(Store& store, const std::string& name, const std::string& site) {
-    store.move_controller(name, site);
-    const std::optional<Controller> moved = store.controller(name);
-    if (!moved) throw NotFound("no controller named " + name);  // removed meanwhile
-    return success(to_json(*moved), "controller " + name + " is at site " + site);
+Outcome controller_set(Store& store, const std::string& name, const ControllerChange& change) {
+    if (!change.site && !change.lossy) throw Refused("nothing to change: give a site or lossy");
+    if (change.site) store.move_controller(name, *change.site);
+    if (change.lossy) store.set_lossy(name, *change.lossy);
+    const std::optional<Controller> changed = store.controller(name);
+    if (!changed) throw NotFound("no controller named " + name);  // removed meanwhile
+    Outcome outcome;
+    outcome.json = to_json(*changed);
+    if (change.site) outcome.lines.push_back("controller " + name + " is at site " + *change.site);
+    if (change.lossy)
+        outcome.lines.push_back("controller " + name + (*change.lossy ? " is" : " is not") + " lossy");
+    return outcome;
+}
+
+std::string change_detail(const ControllerChange& change) {
+    std::string detail = change.site ? "site " + *change.site : "";
+    if (change.lossy)
+        detail += (detail.empty() ? "" : ", ") + std::string(*change.lossy ? "lossy" : "not lossy");
+    return detail;
 }
 
 std::vector<Controller> chosen_controllers(Store& store, const std::vector<std::string>& names) {

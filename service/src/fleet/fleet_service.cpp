@@ -237,7 +237,8 @@ void FleetService::leaver_loop() {
 void FleetService::look_for_leavers() {
     const bool first = seenRevision_ < 0;
     if (!first && store_.policy_revision() == seenRevision_) return;
-    PolicyAt newest = store_.policy();
+    // The people are what tells leavers; the card rows of a large fleet stay in the database.
+    PolicyAt newest = store_.policy(CardRowsRead::none);
     LeaverRemoval removal;
     // At start every list is compiled without the leavers anyway: the first
     // runs see to those who left while no one watched.

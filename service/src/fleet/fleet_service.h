@@ -106,7 +106,7 @@ private:
     bool leaverLook_ = false;             // under mutex_: look at once
     std::condition_variable leaverSeen_;  // under mutex_: seenRevision_ moved
     int64_t seenRevision_ = -1;           // under mutex_
-    Policy seen_;                         // the leavers' thread's alone
+    Policy seen_;                         // the leavers' thread's alone; without card rows
     std::deque<LeaverRemoval> removals_;  // under mutex_
 };
 

@@ -14,8 +14,8 @@ Json optional_text(const std::optional<std::string>& text) { return text ? Json(
 }  // namespace
 
 Json to_json(const Controller& c) {
-    return Json{{"name", c.name},        {"address", c.address}, {"mac", c.mac},  {"number", c.number},
-                {"long", c.longRecords}, {"photos", c.photos},   {"site", c.site}};
+    return Json{{"name", c.name},        {"address", c.address}, {"mac", c.mac},     {"number", c.number},
+                {"long", c.longRecords}, {"photos", c.photos},   {"lossy", c.lossy}, {"site", c.site}};
 }
 
 Json to_json(const Controller& c, const ServedSites& served) {

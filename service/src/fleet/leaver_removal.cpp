@@ -54,7 +54,9 @@ std::vector<Controller> holding_controllers(Store& store, const Policy& before,
             auto found = appliedHolders.find(revision->second);
             if (found == appliedHolders.end()) {
                 const Policy& policy =
-                    policies.emplace(revision->second, store.policy_at(revision->second).policy)
+                    policies
+                        .emplace(revision->second,
+                                 store.policy_at(revision->second, CardRowsRead::none).policy)
                         .first->second;
                 found = appliedHolders.emplace(revision->second, holders_in(policy, leavers)).first;
             }

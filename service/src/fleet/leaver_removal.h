@@ -36,7 +36,8 @@ std::vector<Controller> holding_controllers(Store& store, const Policy& before,
 // the controllers that may hold them (none: nothing is driven), as an
 // urgent sync run of `self` (which turns may be null for a process that runs
 // nothing else). The removal of each controller is audited as confirmed by
-// read-back, or not.
+// read-back, or not. Only the people of before and newest are read: they may
+// be read without card rows (CardRowsRead::none).
 LeaverRemoval remove_leavers(Store& store, LeaseKeeper& leases, const DataDir& dataDir, const Policy& before,
                              const PolicyAt& newest, ControllerTurns* turns, int parallel, const Actor& self);
 

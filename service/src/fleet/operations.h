@@ -20,14 +20,23 @@ struct ControllerAddArgs {
     bool reuseNumber = false;  // the number may be a retired one (it then leaves the retired numbers)
     bool longRecords = false;
     bool noPhotos = false;
+    bool lossy = false;
     // None: the only site, when there is exactly one.
     std::optional<std::string> site;
 };
 Outcome controller_add(Store& store, const ControllerAddArgs& args);
 Outcome controller_list(Store& store);
 Outcome controller_remove(Store& store, const std::string& name);
-// Moves the controller to another site; NotFound when either is unknown.
-Outcome controller_set_site(Store& store, const std::string& name, const std::string& site);
+// What a change of a controller changes; what is not given stays.
+struct ControllerChange {
+    std::optional<std::string> site;  // moved to another site
+    std::optional<bool> lossy;
+};
+// NotFound when the controller or the site is unknown; Refused when nothing
+// is to change.
+Outcome controller_set(Store& store, const std::string& name, const ControllerChange& change);
+// What changed, as an audit entry's detail ("site berlin, lossy").
+std::string change_detail(const ControllerChange& change);
 
 Outcome site_add(Store& store, const Site& site);
 Outcome site_list(Store& store);

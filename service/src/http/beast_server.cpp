@@ -17,6 +17,7 @@
 #include <thread>
 #include <unordered_map>
 
+#include "fleet/card_holders.h"
 #include "http/client_address.h"
 
 namespace doorlinkd {
@@ -355,8 +356,10 @@ private:
                 try {
                     // Every event after the feed's oldest is the feed's to give.
                     const int64_t held = self.server_.feed.oldest_held();
-                    const std::vector<Event> events = self.server_.services.store.events(
-                        self.after_, request.controller, request.kind, static_cast<int>(kStreamBatch));
+                    Store& store = self.server_.services.store;
+                    const std::vector<Event> events =
+                        with_card_holders(store, store.events(self.after_, request.controller, request.kind,
+                                                              static_cast<int>(kStreamBatch)));
                     for (const Event& event : events) self.append_event(event);
                     if (!events.empty()) self.after_ = events.back().id;
                     if (events.size() < kStreamBatch) self.after_ = std::max(self.after_, held);

@@ -68,6 +68,14 @@ void get_controller(Services& services, Call& call) {
     reply(call, 200, json);
 }
 
+void put_controller(Services& services, Call& call) {
+    const std::string name = controller_param(call);
+    call.target = name;
+    const ControllerChange change = controller_change_of_body(body_object(call));
+    call.detail = change_detail(change);
+    reply(call, 200, controller_set(services.store, name, change).json);
+}
+
 void remove_controller(Services& services, Call& call) {
     const std::string name = controller_param(call);
     call.target = name;

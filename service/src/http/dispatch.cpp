@@ -68,9 +68,10 @@ bool Dispatcher::admit(Exchange& exchange) {
         if (exchange.file) return true;
     }
     std::map<std::string, std::string> params;
-    exchange.route = find_route(request.method, request.path, params);
+    const std::string sentPath = request.target.substr(0, request.target.find('?'));
+    exchange.route = find_route(request.method, sentPath, params);
     if (!exchange.route) {
-        std::string allowed = allowed_methods(request.path);
+        std::string allowed = allowed_methods(sentPath);
         if (allowed.empty() && is_web_path(request.path)) allowed = "GET, HEAD";
         const int status = allowed.empty() ? 404 : 405;
         refuse(response, status);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <iostream>
 
+#include "fleet/card_holders.h"
+
 namespace doorlinkd {
 namespace {
 
@@ -126,7 +128,7 @@ bool EventFeed::read_new() {
     }
     bool any = false;
     for (;;) {
-        const std::vector<Event> events = store_.events(last_id(), "", "", kBatch);
+        const std::vector<Event> events = with_card_holders(store_, store_.events(last_id(), "", "", kBatch));
         if (events.empty()) return any;
         std::lock_guard<std::mutex> lock(mutex_);
         for (const Event& event : events) {

@@ -23,6 +23,7 @@ void remove_site(Services& services, Call& call);
 void list_controllers(Services& services, Call& call);
 void add_controller(Services& services, Call& call);
 void get_controller(Services& services, Call& call);
+void put_controller(Services& services, Call& call);
 void remove_controller(Services& services, Call& call);
 void open_door(Services& services, Call& call);
 void set_clock(Services& services, Call& call);

@@ -63,7 +63,7 @@ void apply_plan(Services& services, Call& call) {
 void disable_person(Services& services, Call& call) {
     const std::string& id = call.param("id");
     call.target = id;
-    const Policy before = services.store.policy().policy;
+    const Policy before = services.store.policy(CardRowsRead::none).policy;
     const Outcome outcome = person_disable(services.store, id, std::nullopt, call.actor);
     services.fleet.wake_leavers();
     Json controllers = Json::array();

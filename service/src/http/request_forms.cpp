@@ -61,6 +61,11 @@ std::optional<std::string> optional_text_field(const Json& body, const char* key
     return value ? std::optional<std::string>(value->get<std::string>()) : std::nullopt;
 }
 
+std::optional<bool> optional_flag_field(const Json& body, const char* key) {
+    const Json* value = body_field(body, key, Json::value_t::boolean, "true or false", false);
+    return value ? std::optional<bool>(value->get<bool>()) : std::nullopt;
+}
+
 Json json_body(const std::string& body) {
     if (body.size() > kMaxJsonBody) {
         throw HttpError(413, "the body has " + std::to_string(body.size()) + " bytes; at most " +
@@ -91,8 +96,8 @@ CardFields card_fields_of_body(const Json& body, const std::string& card) {
 }
 
 ControllerAddArgs controller_of_body(const Json& body) {
-    require_known_fields(body,
-                         {"name", "address", "mac", "number", "reuse_number", "long", "photos", "site"});
+    require_known_fields(
+        body, {"name", "address", "mac", "number", "reuse_number", "long", "photos", "lossy", "site"});
     using Type = Json::value_t;
     ControllerAddArgs args;
     args.name = body_field(body, "name", Type::string, "a text", true)->get<std::string>();
@@ -104,17 +109,17 @@ ControllerAddArgs controller_of_body(const Json& body) {
         }
         args.number = number->get<int>();
     }
-    if (const Json* reuse = body_field(body, "reuse_number", Type::boolean, "true or false", false)) {
-        args.reuseNumber = reuse->get<bool>();
-    }
-    if (const Json* longRecords = body_field(body, "long", Type::boolean, "true or false", false)) {
-        args.longRecords = longRecords->get<bool>();
-    }
-    if (const Json* photos = body_field(body, "photos", Type::boolean, "true or false", false)) {
-        args.noPhotos = !photos->get<bool>();
-    }
+    args.reuseNumber = optional_flag_field(body, "reuse_number").value_or(false);
+    args.longRecords = optional_flag_field(body, "long").value_or(false);
+    args.noPhotos = !optional_flag_field(body, "photos").value_or(true);
+    args.lossy = optional_flag_field(body, "lossy").value_or(false);
     args.site = optional_text_field(body, "site");
     return args;
+}
+
+ControllerChange controller_change_of_body(const Json& body) {
+    require_known_fields(body, {"site", "lossy"});
+    return ControllerChange{optional_text_field(body, "site"), optional_flag_field(body, "lossy")};
 }
 
 std::vector<std::string> controller_names_of_body(const Json& body) {

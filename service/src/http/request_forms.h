@@ -29,6 +29,7 @@ Json json_body(const std::string& body);
 const Json* body_field(const Json& body, const char* key, Json::value_t type, const char* typeName,
                        bool required);
 std::optional<std::string> optional_text_field(const Json& body, const char* key);
+std::optional<bool> optional_flag_field(const Json& body, const char* key);
 // 400 for a key of the body that is none of the fields.
 void require_known_fields(const Json& body, const std::vector<std::string>& known);
 
@@ -38,10 +39,11 @@ void require_known_fields(const Json& body, const std::vector<std::string>& know
 // given, must be the path's, which the fields then name.
 CardFields card_fields_of_body(const Json& body, const std::string& card);
 
-// A controller's body {name, address, mac, number?, long?, photos?, site?}: the
-// fields of their types, number 0 to 999; the values themselves are
-// controller_add's to check.
+// A controller's body {name, address, mac, number?, long?, photos?, lossy?,
+// site?}: the fields of their types, number 0 to 999; the values themselves
+// are controller_add's to check. A controller's changes {site?, lossy?}.
 ControllerAddArgs controller_of_body(const Json& body);
+ControllerChange controller_change_of_body(const Json& body);
 
 // A new site's body {name, zone, description?}; a site's changes
 // {zone?, description?}. The values are the store's to check.

@@ -1,5 +1,6 @@
 #include "http/routes.h"
 
+#include "common/percent_decoding.h"
 #include "http/handlers.h"
 
 namespace doorlinkd {
@@ -21,13 +22,15 @@ constexpr const char* kRemovalRule =
     "revision is required: the value's revision as listed. 409 when it is not the saved one (someone "
     "changed the value since).";
 
-// Splits a path at '/' (the leading one aside).
+// Splits a path as sent at '/' (the leading one aside) and %-decodes each
+// part, so that a name holding '/' (sent as %2F) stays one segment.
 std::vector<std::string> segments(const std::string& path) {
     std::vector<std::string> parts;
     size_t start = 1;
     for (;;) {
         const size_t slash = path.find('/', start);
-        parts.push_back(path.substr(start, slash == std::string::npos ? std::string::npos : slash - start));
+        parts.push_back(percent_decoded(
+            path.substr(start, slash == std::string::npos ? std::string::npos : slash - start)));
         if (slash == std::string::npos) return parts;
         start = slash + 1;
     }
@@ -60,11 +63,14 @@ const std::vector<Route>& api_routes() {
         {"GET", "/api/v1/controllers", kViewer, "The controllers, each with its latest sync and archive",
          list_controllers},
         {"POST", "/api/v1/controllers", kOperator,
-         "Add a controller: {name, address, mac, number?, long?, photos?, site?} (site: default the only "
-         "one)",
+         "Add a controller: {name, address, mac, number?, long?, photos?, lossy?, site?} (site: default the "
+         "only one)",
          add_controller, "", kJson, 201},
         {"GET", "/api/v1/controllers/{name}", kViewer,
          "A controller with its live status (reachable, clock, skew, door_state)", get_controller},
+        {"PUT", "/api/v1/controllers/{name}", kOperator,
+         "Change a controller: {site?, lossy?} (lossy: resend on a wait that adapts to its replies)",
+         put_controller, "", kJson},
         {"DELETE", "/api/v1/controllers/{name}", kOperator,
          "Remove a controller (refused while a card names only it)", remove_controller},
         {"POST", "/api/v1/controllers/{name}/doors/{door}/open", kOperator, "Open a door (0 to 3)",

@@ -34,6 +34,8 @@ const std::vector<Route>& api_routes();
 // Longer paths are refused before they are matched against the routes.
 constexpr size_t kMaxPath = 2048;
 
+// Paths here are as sent, still %-encoded: they are split at '/' before
+// each segment is decoded.
 // Whether the path matches the pattern, each {name} one segment that is
 // not empty; the segments go to params by their names.
 bool match_path(const std::string& pattern, const std::string& path,

@@ -17,6 +17,12 @@ namespace doorlinkd::library {
 // SetPortRange.
 bool set_port_range(int start, int end);
 
+// Every call below that talks to a controller first sets the library's
+// resend wait for it: adaptive for a lossy controller (Controller::lossy),
+// the library's fixed one otherwise. With lossy true every controller is
+// taken as lossy (serve --lossy-all), for the rest of the process.
+void set_every_controller_lossy(bool lossy);
+
 // One record of a card list from arguments (NameToText, or NameToText1 for
 // long records with the card's further cards): starts the list file of
 // `list` when append is false, else appends to it.

@@ -15,6 +15,9 @@ struct Controller {
     bool photos = true;         // records with photos (false: transfer retrieval)
     std::string site = "main";  // the site it belongs to, whose time zone its clock keeps
     std::string zone{};         // its site's IANA time zone, as the store reads it (not stored with it)
+    // On a network that loses datagrams: its exchanges resend on a wait
+    // that adapts to its replies (library/doorlink_library.h).
+    bool lossy = false;
 };
 
 // The number of a removed controller: given again only when asked for, and

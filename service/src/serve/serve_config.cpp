@@ -58,6 +58,9 @@ const std::vector<Key> kKeys = {
     {"time_zone", Kind::Text, 0, 0, nullptr, nullptr, Option::Serve, "ZONE",
      "the IANA time zone (e.g. Europe/Berlin) that `init` gives the site main (default: the host's); each "
      "controller's clock keeps its own site's zone (`doorlinkd site set NAME --zone ZONE`)"},
+    {"lossy_all", Kind::Flag, 0, 0, nullptr, nullptr, Option::Serve, nullptr,
+     "take every controller as on a network that loses datagrams (as `controller set NAME --lossy` does "
+     "for one): resend on a wait that adapts to its replies"},
     {"site", Kind::List, 0, 0, nullptr, nullptr, Option::Serve, "SITE",
      "a site whose controllers this instance drives (repeatable; default: every site)"},
     {"http", Kind::Text, 0, 0, "http", "listen", Option::Serve, "ADDR:PORT",
@@ -315,6 +318,7 @@ ServeOptions merge_serve_options(const ConfigValues& file, const ConfigValues& e
     options.monitorEvery = integer("monitor_every", options.monitorEvery);
     options.maxSkew = integer("max_skew", options.maxSkew);
     options.keepDays = integer("keep_days", options.keepDays);
+    options.lossyAll = text("lossy_all", "false") == "true";
     options.timeZone = text("time_zone", "");
     if (!options.timeZone.empty()) {
         const std::string problem = zone_problem(options.timeZone);

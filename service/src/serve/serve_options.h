@@ -21,6 +21,7 @@ struct ServeOptions {
     int monitorEvery = 60;  // seconds between re-arming each controller's monitoring
     int maxSkew = 60;       // seconds a clock may be off before it is set
     int keepDays = 0;       // 0: keep everything
+    bool lossyAll = false;  // every controller taken as lossy (Controller::lossy)
     // The IANA zone `init` gives the site main ("": the host's). The
     // controllers' clocks keep their sites' zones: serve only tells when
     // this is not the site main's.

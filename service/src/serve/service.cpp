@@ -6,6 +6,7 @@
 #include "archive/archive.h"
 #include "fleet/clocks.h"
 #include "http/http_server.h"
+#include "library/doorlink_library.h"
 #include "mqtt/mqtt_bridge.h"
 
 namespace doorlinkd {
@@ -57,6 +58,8 @@ std::string Service::start() {
     // these sites is no longer refused as unserved.
     require_sites(store_, options_.sites);
     leases_.serve_sites(options_.sites);
+    // Before the first exchange with any controller.
+    library::set_every_controller_lossy(options_.lossyAll);
     // Nothing runs yet, and the data directory is this process's alone: its
     // journal is imported for every controller, also those another instance
     // holds now (importing drives no controller), and for every retired

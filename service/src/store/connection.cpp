@@ -83,6 +83,8 @@ std::string Dialect::expand(const std::string& sql) const {
             out += id;
         } else if (token == "now_ms") {
             out += nowMs;
+        } else if (token == "text_agg") {
+            out += textAgg;
         } else if (token == "for_key_share") {
             out += forKeyShare;
         } else if (token == "for_update") {

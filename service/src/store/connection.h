@@ -82,6 +82,9 @@ struct Dialect {
     std::string blob;   // a blob column's type ({blob})
     std::string id;     // an auto-numbered 64-bit primary key column ({id})
     std::string nowMs;  // the database's clock in ms since the epoch ({now_ms})
+    // The aggregate that joins texts with a separator, in the order its
+    // rows come ({text_agg}(text, separator)).
+    std::string textAgg;
     // A statement that tells whether a table exists: one parameter, the
     // table's name; a row when it does.
     std::string tableExists;
@@ -100,8 +103,8 @@ struct Dialect {
     std::string forKeyShare;
     std::string forUpdate;
 
-    // The SQL with its tokens {text}, {blob}, {id}, {now_ms}, {for_key_share}
-    // and {for_update} replaced.
+    // The SQL with its tokens {text}, {blob}, {id}, {now_ms}, {text_agg},
+    // {for_key_share} and {for_update} replaced.
     std::string expand(const std::string& sql) const;
 };
 

@@ -14,13 +14,6 @@
 namespace doorlinkd {
 
 class Database;
-class Tx;
-
-// The card rows, in card order, in another part's transaction.
-std::vector<Card> card_rows(Tx& tx);
-// The card rows as they were at the policy revision, in card order: every
-// write of card rows keeps the version it replaces.
-std::vector<Card> card_rows_at(Tx& tx, int64_t revision);
 
 class ControllerStore {
 public:
@@ -41,12 +34,19 @@ public:
     // controller nothing changes and those cards are returned (in card
     // order). Refused when unknown.
     virtual std::vector<std::string> remove_controller(const std::string& name) = 0;
+    // NotFound when unknown.
+    virtual void set_lossy(const std::string& name, bool lossy) = 0;
     // In number order.
     virtual std::vector<RetiredNumber> retired_numbers() = 0;
 
     // Cards, in card order.
     virtual std::vector<Card> cards() = 0;
     virtual std::optional<Card> card(const std::string& card) = 0;
+    // The card rows that went to the controller at the policy revision (0
+    // to the current one; none before the schema kept their versions): those
+    // that name it and those for every controller, in card order. Only
+    // these are read, whatever the number of cards of other controllers.
+    virtual std::vector<Card> controller_cards_at(const std::string& controller, int64_t revision) = 0;
     // Adds or updates the given cards; with replaceAll the given cards
     // become the whole set. The caller has checked them. Card rows stand
     // beside the policy: each write of them moves the policy revision.
@@ -66,9 +66,11 @@ public:
     std::optional<Controller> controller(const std::string& name) override;
     void add_controller(const Controller& controller, bool reuseRetiredNumber) override;
     std::vector<std::string> remove_controller(const std::string& name) override;
+    void set_lossy(const std::string& name, bool lossy) override;
     std::vector<RetiredNumber> retired_numbers() override;
     std::vector<Card> cards() override;
     std::optional<Card> card(const std::string& card) override;
+    std::vector<Card> controller_cards_at(const std::string& controller, int64_t revision) override;
     void put_cards(const std::vector<Card>& cards, bool replaceAll) override;
     bool remove_card(const std::string& card) override;
     Page<Card> cards_page(const std::string& search, int offset, int limit) override;

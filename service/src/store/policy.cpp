@@ -8,7 +8,7 @@
 
 #include "model/card.h"
 #include "store/access.h"
-#include "store/controllers.h"
+#include "store/card_rows.h"
 #include "store/database.h"
 
 namespace doorlinkd {
@@ -314,14 +314,16 @@ void remove_person(Tx& tx, const Removal& removal, bool erase, int64_t revision)
     tx.exec("UPDATE records SET person = NULL, person_erased = 1 WHERE person = ?", {removal.name});
 }
 
-PolicyAt read_policy(Tx& tx, const Versions& versions, int64_t revision) {
+PolicyAt read_policy(Tx& tx, const Versions& versions, int64_t revision, CardRowsRead rows) {
     PolicyAt at;
     at.revision = revision;
     at.policy.schedules = read_schedules(tx, versions);
     at.policy.holidays = read_holidays(tx, versions);
     at.policy.groups = read_groups(tx, versions);
     at.policy.people = read_people(tx, versions);
-    at.policy.cards = versions.revision ? card_rows_at(tx, *versions.revision) : card_rows(tx);
+    if (rows == CardRowsRead::all) {
+        at.policy.cards = versions.revision ? card_rows_at(tx, *versions.revision) : card_rows(tx);
+    }
     return at;
 }
 
@@ -340,16 +342,17 @@ int64_t next_policy_revision(Tx& tx, int64_t locked) {
     return locked + 1;
 }
 
-PolicyAt SqlPolicy::policy() {
-    return db_.transaction(false, [](Tx& tx) { return read_policy(tx, Versions{}, current_revision(tx)); });
+PolicyAt SqlPolicy::policy(CardRowsRead rows) {
+    return db_.transaction(false,
+                           [&](Tx& tx) { return read_policy(tx, Versions{}, current_revision(tx), rows); });
 }
 
-PolicyAt SqlPolicy::policy_at(int64_t revision) {
+PolicyAt SqlPolicy::policy_at(int64_t revision, CardRowsRead rows) {
     return db_.transaction(false, [&](Tx& tx) {
         if (revision < 0 || revision > current_revision(tx)) {
             throw NotFound("no policy revision " + std::to_string(revision));
         }
-        return read_policy(tx, Versions{revision}, revision);
+        return read_policy(tx, Versions{revision}, revision, rows);
     });
 }
 

@@ -28,6 +28,11 @@ public:
     using Stale::Stale;
 };
 
+// Whether a read of the policy reads the card rows too. Without them the
+// policy's cards are empty: a caller that needs the rows of one controller
+// reads those alone (ControllerStore::controller_cards_at).
+enum class CardRowsRead { all, none };
+
 // A person as a list names them beside a card or a record.
 struct PersonName {
     std::string id;
@@ -40,11 +45,13 @@ public:
 
     // The whole policy (in name and id order) with the card rows and the
     // revision, read at one moment.
-    virtual PolicyAt policy() = 0;
+    virtual PolicyAt policy(CardRowsRead rows) = 0;
+    PolicyAt policy() { return policy(CardRowsRead::all); }
     // The policy as it was saved at revision (0 to the current one), with
     // the card rows as they were then (none before the schema kept their
     // versions), and without the people erased since; NotFound for another.
-    virtual PolicyAt policy_at(int64_t revision) = 0;
+    virtual PolicyAt policy_at(int64_t revision, CardRowsRead rows) = 0;
+    PolicyAt policy_at(int64_t revision) { return policy_at(revision, CardRowsRead::all); }
     virtual int64_t policy_revision() = 0;
     // The people who hold the cards now, by card; a card of no one's is
     // absent.
@@ -71,8 +78,8 @@ class SqlPolicy : public virtual PolicyStore {
 public:
     explicit SqlPolicy(Database& database) : db_(database) {}
 
-    PolicyAt policy() override;
-    PolicyAt policy_at(int64_t revision) override;
+    PolicyAt policy(CardRowsRead rows) override;
+    PolicyAt policy_at(int64_t revision, CardRowsRead rows) override;
     int64_t policy_revision() override;
     std::map<std::string, PersonName> card_holders(const std::vector<std::string>& cards) override;
     std::map<std::string, std::string> person_names(const std::vector<std::string>& ids) override;

@@ -391,6 +391,35 @@ const std::vector<std::vector<std::string>>& upgrade_steps() {
         {
             "CREATE INDEX records_card_instant ON records (card, instant)",
         },
+        // 9 -> 10: the controllers a card row names as rows, in their order
+        // (seq), for the row and for each of its versions, so that the cards
+        // of one controller are read without the others'; a row that names
+        // none goes to every controller and is marked so. The upgrade moves
+        // the names there (move_card_controllers_to_rows) and drops the
+        // columns controllers. And each controller's lossy: its exchanges
+        // wait for replies adaptively (see library/doorlink_library.h).
+        {
+            "CREATE TABLE card_controllers ("
+            " card {text} NOT NULL,"
+            " seq INTEGER NOT NULL,"
+            " controller {text} NOT NULL,"
+            " PRIMARY KEY (card, seq))",
+            "CREATE INDEX card_controllers_controller ON card_controllers (controller, card)",
+            "CREATE TABLE card_version_controllers ("
+            " card {text} NOT NULL,"
+            " since BIGINT NOT NULL,"
+            " seq INTEGER NOT NULL,"
+            " controller {text} NOT NULL,"
+            " PRIMARY KEY (card, since, seq))",
+            "CREATE INDEX card_version_controllers_controller ON card_version_controllers (controller, "
+            "since)",
+            "ALTER TABLE cards ADD COLUMN every_controller INTEGER NOT NULL DEFAULT 0",
+            "ALTER TABLE card_versions ADD COLUMN every_controller INTEGER NOT NULL DEFAULT 0",
+            "CREATE INDEX cards_every_controller ON cards (card) WHERE every_controller = 1",
+            "CREATE INDEX card_versions_every_controller ON card_versions (card, since) WHERE "
+            "every_controller = 1",
+            "ALTER TABLE controllers ADD COLUMN lossy INTEGER NOT NULL DEFAULT 0",
+        },
     };
     return steps;
 }

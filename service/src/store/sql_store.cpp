@@ -3,6 +3,7 @@
 #include <string>
 #include <utility>
 
+#include "store/card_rows.h"
 #include "store/database.h"
 #include "store/record_stamp.h"
 #include "store/schema.h"
@@ -23,6 +24,8 @@ int schema_version(Tx& tx) {
 constexpr int kSitesVersion = 4;
 // The version whose step gave records their instants.
 constexpr int kInstantsVersion = 5;
+// The version whose step made the card rows' controllers rows.
+constexpr int kCardControllerRowsVersion = 10;
 
 std::string newer_message(int version) {
     return "the database's schema version " + std::to_string(version) + " is newer than this program's (" +
@@ -72,6 +75,7 @@ public:
             const auto& steps = upgrade_steps();
             for (int v = version; v < kSchemaVersion; ++v) {
                 for (const std::string& statement : steps.at(static_cast<size_t>(v))) tx.exec(statement);
+                if (v + 1 == kCardControllerRowsVersion) move_card_controllers_to_rows(tx);
             }
             if (version < kSitesVersion) {
                 tx.exec("INSERT INTO sites (name, zone, description) VALUES (?, ?, '')",

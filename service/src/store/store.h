@@ -30,7 +30,7 @@
 namespace doorlinkd {
 
 // The schema version this program writes and reads.
-constexpr int kSchemaVersion = 9;
+constexpr int kSchemaVersion = 10;
 
 class Store : public virtual ControllerStore,
               public virtual RecordStore,

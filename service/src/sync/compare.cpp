@@ -1,6 +1,5 @@
 // The database's cards for a controller against what it holds.
 #include <algorithm>
-#include <iterator>
 #include <map>
 #include <string>
 
@@ -38,34 +37,6 @@ void compare_fields(const Card& database, const Card& held, bool longRecords, st
 }
 
 }  // namespace
-
-std::vector<Card> cards_for(const std::vector<Card>& all, const Controller& controller) {
-    return CardsByController(all).cards_for(controller.name);
-}
-
-CardsByController::CardsByController(const std::vector<Card>& all) : all_(all) {
-    for (size_t i = 0; i < all.size(); ++i) {
-        if (all[i].controllers.empty()) everyone_.push_back(i);
-        for (const std::string& name : all[i].controllers) {
-            std::vector<size_t>& indexes = named_[name];
-            if (indexes.empty() || indexes.back() != i) indexes.push_back(i);  // a name given twice
-        }
-    }
-}
-
-std::vector<Card> CardsByController::cards_for(const std::string& controller) const {
-    static const std::vector<size_t> kNone;
-    const auto found = named_.find(controller);
-    const std::vector<size_t>& own = found == named_.end() ? kNone : found->second;
-    // Both in the order of all, which is card order.
-    std::vector<size_t> indexes;
-    indexes.reserve(everyone_.size() + own.size());
-    std::merge(everyone_.begin(), everyone_.end(), own.begin(), own.end(), std::back_inserter(indexes));
-    std::vector<Card> cards;
-    cards.reserve(indexes.size());
-    for (size_t i : indexes) cards.push_back(all_[i]);
-    return cards;
-}
 
 std::vector<Drift> compare_cards(const std::vector<Card>& database, const std::vector<Card>& held,
                                  bool longRecords) {

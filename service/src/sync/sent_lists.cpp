@@ -7,10 +7,11 @@ namespace doorlinkd {
 namespace {
 
 // What went to a controller applied at revision while newest was the newest
-// (sent_policy of a policy and itself is that policy).
+// (sent_policy of a policy and itself is that policy), with newest's card
+// rows when it was read with them.
 Policy sent_at(Store& store, int64_t revision, const PolicyAt& newest) {
     if (revision == newest.revision) return newest.policy;
-    return sent_policy(store.policy_at(revision).policy, newest.policy);
+    return sent_policy(store.policy_at(revision, CardRowsRead::none).policy, newest.policy);
 }
 
 }  // namespace
@@ -18,7 +19,7 @@ Policy sent_at(Store& store, int64_t revision, const PolicyAt& newest) {
 SentLists::Shared SentLists::applied_policy(const PolicyAt& newest, int64_t revision) {
     auto found = policies_.find(revision);
     if (found == policies_.end()) {
-        found = policies_.emplace(revision, std::make_shared<const Sent>(sent_at(store_, revision, newest)))
+        found = policies_.emplace(revision, std::make_shared<const Policy>(sent_at(store_, revision, newest)))
                     .first;
     }
     return found->second;
@@ -30,7 +31,7 @@ SentList SentLists::list_for(const Controller& controller) {
     {
         const std::lock_guard<std::mutex> lock(mutex_);
         if (newest_.revision < 0 || store_.policy_revision() != newest_.revision) {
-            newest_ = store_.policy();
+            newest_ = store_.policy(CardRowsRead::none);
             applied_ = store_.applied_revisions();
             policies_.clear();
         }
@@ -41,7 +42,9 @@ SentList SentLists::list_for(const Controller& controller) {
         list.state = VerifiedState{revision, newest.revision, atMs_};
         policy = applied_policy(newest, revision);
     }
-    list.cards = compile_cards(policy->policy, controller, atMs_, policy->rows.cards_for(controller.name));
+    // The rows of the newest revision, which the state names as its leavers'.
+    list.cards = compile_cards(*policy, controller, atMs_,
+                               store_.controller_cards_at(controller.name, list.state.leavers));
     return list;
 }
 

@@ -1,7 +1,10 @@
 // The lists that go to the controllers: each compiled from its applied
 // revision of the policy, with the leavers of the newest revision taken out
-// and the newest card rows (policy/leavers.h sent_policy), for one moment. The policies of the revisions in
-// use are read once; the threads of a run share one.
+// and the newest card rows (policy/leavers.h sent_policy), for one moment.
+// The policies of the revisions in use are read once, without card rows;
+// the threads of a run share one. Each controller's card rows are read for
+// its list alone, so that a run holds the rows of the controllers it syncs
+// at the moment, not those of the whole fleet.
 #pragma once
 
 #include <cstdint>
@@ -16,7 +19,6 @@
 #include "model/controller.h"
 #include "model/policy.h"
 #include "store/store.h"
-#include "sync/sync.h"
 
 namespace doorlinkd {
 
@@ -35,13 +37,7 @@ public:
     SentList list_for(const Controller& controller);
 
 private:
-    // A policy as sent, its card rows sorted by controller once.
-    struct Sent {
-        explicit Sent(Policy sent) : policy(std::move(sent)), rows(policy.cards) {}
-        const Policy policy;
-        const CardsByController rows;
-    };
-    using Shared = std::shared_ptr<const Sent>;
+    using Shared = std::shared_ptr<const Policy>;                     // as sent, without card rows
     Shared applied_policy(const PolicyAt& newest, int64_t revision);  // under mutex_
 
     Store& store_;

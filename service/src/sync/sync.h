@@ -8,7 +8,6 @@
 
 #include <cstdint>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "leases/lease_keeper.h"
@@ -48,22 +47,6 @@ struct SyncOptions {
 std::vector<SyncResult> sync_controllers(Store& store, LeaseKeeper& leases, const DataDir& dataDir,
                                          const std::vector<Controller>& controllers,
                                          const SyncOptions& options);
-
-// The cards of the database that go to the controller, in card order.
-std::vector<Card> cards_for(const std::vector<Card>& all, const Controller& controller);
-
-// The same for many controllers: which cards go where is worked out in one
-// pass over all cards, not in one pass per controller.
-class CardsByController {
-public:
-    explicit CardsByController(const std::vector<Card>& all);
-    std::vector<Card> cards_for(const std::string& controller) const;
-
-private:
-    const std::vector<Card>& all_;
-    std::vector<size_t> everyone_;  // indexes of the cards that go to every controller
-    std::unordered_map<std::string, std::vector<size_t>> named_;
-};
 
 // The differences between the database's cards for a controller (in card
 // order) and what it holds (in its order), in card order; per card:

@@ -84,7 +84,7 @@ class Service:
 def service(database, tmp_path):
     svc = Service(database, tmp_path / "data")
     made = svc.run("init")
-    assert made["schema_version"] == 9 and made["admin_token"].startswith("dl_"), made
+    assert made["schema_version"] == 10 and made["admin_token"].startswith("dl_"), made
     svc.admin_token = made["admin_token"]
     return svc
 

@@ -145,7 +145,7 @@ def test_the_database_from_the_environment_and_a_refused_since(tmp_path):
 
 
 def test_tokens_are_shown_once_listed_without_secrets_and_audited(service, tmp_path):
-    assert service.run("init") == {"schema_version": 9}  # an admin token exists: none made
+    assert service.run("init") == {"schema_version": 10}  # an admin token exists: none made
     ops = service.run("token", "add", "ops@site", "--role", "operator", "--expires", "30")
     assert ops["name"] == "ops@site" and ops["role"] == "operator" and ops["token"].startswith("dl_")
     for args, reason in [(["bad name", "--role", "viewer"], "bad name"), (["x", "--role", "boss"], "boss"),

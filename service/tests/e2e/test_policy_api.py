@@ -107,3 +107,10 @@ def test_people_and_policy_through_the_api_and_the_reports(api, service, tmp_pat
     assert yearly["yearly"] is True
     api.json("DELETE", f"/api/v1/holidays/main/2026-12-24?revision={yearly['revision']}", token=op)
     assert api.json("GET", "/api/v1/holidays", token=api.viewer) == {"holidays": []}
+
+    # A name may hold '/': sent as %2F it is one segment of the path.
+    slashed = api.json("POST", "/api/v1/groups", {"name": "night/shift"}, token=op, expect=201)
+    slashed = api.json("PUT", "/api/v1/groups/night%2Fshift",
+                       {"grants": ["office@site:main"], "revision": slashed["revision"]}, token=op)
+    assert slashed["name"] == "night/shift" and slashed["grants"] == ["office@site:main"]
+    api.json("DELETE", f"/api/v1/groups/night%2Fshift?revision={slashed['revision']}", token=op)

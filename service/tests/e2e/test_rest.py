@@ -230,6 +230,25 @@ def test_sites_through_the_api_by_role_and_audited(rest_service, service):
         ("DELETE /api/v1/sites/berlin", "berlin", "409"), ("DELETE /api/v1/sites/berlin", "berlin", "ok")]
 
 
+def test_a_controllers_lossy_through_the_api_by_role_and_audited(rest_service, service):
+    serve = rest_service
+    viewer = service.run("token", "add", "watcher", "--role", "viewer")["token"]
+    door = {"name": "door1", "address": "127.0.0.9", "mac": "00a0c9000009", "lossy": True}
+    assert serve.json("POST", "/api/v1/controllers", door, expect=201)["lossy"] is True
+    serve.json("PUT", "/api/v1/controllers/door1", {"lossy": False}, token=viewer, expect=403)
+    serve.json("PUT", "/api/v1/controllers/door1", {"lossy": "no"}, expect=400)
+    serve.json("PUT", "/api/v1/controllers/door1", {"lossy": False, "long": True}, expect=400)
+    serve.json("PUT", "/api/v1/controllers/door1", {}, expect=400)
+    serve.json("PUT", "/api/v1/controllers/door2", {"lossy": False}, expect=404)
+    assert serve.json("PUT", "/api/v1/controllers/door1", {"lossy": False})["lossy"] is False
+    assert serve.json("PUT", "/api/v1/controllers/door1", {"lossy": True})["lossy"] is True
+    assert [c["lossy"] for c in serve.json("GET", "/api/v1/controllers", token=viewer)["controllers"]] == [True]
+    audited = [(e["result"][:3], e["detail"]) for e in serve.json("GET", "/api/v1/audit")["audit"]
+               if e["action"] == "PUT /api/v1/controllers/door1"]
+    assert audited[::-1] == [("403", ""), ("400", ""), ("400", ""), ("400", ""), ("ok", "not lossy"),
+                             ("ok", "lossy")], audited
+
+
 def test_a_controller_is_read_opened_and_synced(service, simulator):
     sim = simulator(1)
     address, mac = sim.controllers[0]

@@ -55,9 +55,30 @@ def test_sites_and_the_controllers_they_hold(service):
                            ("cli", "controller set", "gate"), ("cli", "site remove", "lisbon")]
 
 
+def test_a_controllers_lossy_is_kept_listed_and_its_change_audited(service):
+    assert service.run("controller", "add", "far", "127.0.0.7", "00a0c9000007", "--lossy")["lossy"] is True
+    assert service.run("controller", "add", "near", "127.0.0.6", "00a0c9000006")["lossy"] is False
+    assert service.run("controller", "set", "far", "--no-lossy")["lossy"] is False
+    assert service.run("controller", "set", "near", "--lossy", "--site", "main")["lossy"] is True
+    assert [(c["name"], c["lossy"]) for c in service.run("controller", "list")["controllers"]] == \
+        [("far", False), ("near", True)]
+    code, refused = service.run("controller", "set", "far", expect=None)
+    assert code == 2 and "nothing to change" in refused["error"], refused
+    code, refused = service.run("controller", "set", "gone", "--lossy", expect=None)
+    assert code != 0 and "gone" in refused["error"], refused
+    text = [part for part in service.command("controller", "list") if part != "--json"]
+    listed = subprocess.run(text, capture_output=True, text=True, check=True).stdout.splitlines()
+    assert ["  lossy" in line for line in listed] == [False, True], listed
+    if service.db.startswith("sqlite:"):
+        with sqlite3.connect(service.db[len("sqlite:"):]) as db:
+            audited = db.execute("SELECT target, detail FROM audit WHERE action = 'controller set'"
+                                 " ORDER BY id").fetchall()
+        assert audited == [("far", "not lossy"), ("near", "site main, lossy")]
+
+
 def test_init_makes_the_site_main_in_the_zone_given_or_the_hosts(database, tmp_path):
     given = Service(database, tmp_path / "data")
-    assert given.run("init", "--time-zone", "Asia/Tokyo")["schema_version"] == 9
+    assert given.run("init", "--time-zone", "Asia/Tokyo")["schema_version"] == 10
     assert given.run("site", "list")["sites"] == [{"name": "main", "zone": "Asia/Tokyo", "description": ""}]
 
     fresh = Service(f"sqlite:{tmp_path}/fresh.db", tmp_path / "data2")

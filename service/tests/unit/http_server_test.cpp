@@ -162,6 +162,7 @@ const std::vector<Operation> kOperations = {
     {"GET", "/api/v1/controllers", Role::Viewer},
     {"POST", "/api/v1/controllers", Role::Operator},
     {"GET", "/api/v1/controllers/{name}", Role::Viewer},
+    {"PUT", "/api/v1/controllers/{name}", Role::Operator},
     {"DELETE", "/api/v1/controllers/{name}", Role::Operator},
     {"POST", "/api/v1/controllers/{name}/doors/{door}/open", Role::Operator},
     {"POST", "/api/v1/controllers/{name}/time", Role::Operator},
@@ -252,6 +253,7 @@ protected:
         store->save_policy(edit);
         bodies = {{"/api/v1/controllers",
                    R"({"name":"door2","address":"127.0.0.2","mac":"0011223344bb","site":"main"})"},
+                  {"/api/v1/controllers/{name}", R"({"lossy":true})"},
                   {"/api/v1/sites", R"({"name":"lisbon","zone":"Europe/Lisbon"})"},
                   {"/api/v1/sites/{name}", R"({"description":"the warehouse"})"},
                   {"/api/v1/cards/{card}", R"({"serial":"123456","password":"654321"})"},

@@ -50,6 +50,7 @@ TEST_F(ServeConfig, TheCommandLineWinsOverTheEnvironmentOverTheFile) {
         db = "sqlite:/var/lib/doorlinkd/fleet.db"
         instance = "from-file"
         sync_every = 30
+        lossy_all = true
         [http]
         listen = "0.0.0.0:8443"
         threads = 4
@@ -79,12 +80,15 @@ TEST_F(ServeConfig, TheCommandLineWinsOverTheEnvironmentOverTheFile) {
     EXPECT_EQ(options.mqtt.user, "fleet@site");
     EXPECT_EQ(options.mqtt.password, "new secret");
     EXPECT_TRUE(options.mqtt.commands);
+    EXPECT_TRUE(options.lossyAll);
+    EXPECT_TRUE(merge_serve_options({}, {}, command_line("--lossy-all"), "host").lossyAll);
 
     const ServeOptions defaults = merge_serve_options({}, {}, {}, "the-host");
     EXPECT_EQ(defaults.instance, "the-host");
     EXPECT_EQ(defaults.dataDir, "./doorlink-data");
     EXPECT_EQ(defaults.http.listen, "127.0.0.1:8080");
     EXPECT_TRUE(defaults.mqtt.url.empty());
+    EXPECT_FALSE(defaults.lossyAll);
 }
 
 // The file the package installs is taken as it is.

@@ -14,8 +14,9 @@
 #include <thread>
 
 #include "store/connection.h"
-#include "store/schema.h"
 #include "store/store.h"
+#include "unit/old_schema.h"
+#include "unit/sample_card.h"
 #include "unit/store_on_each_backend.h"
 #include "unit/test_databases.h"
 #include "unit/thrown_message.h"
@@ -24,6 +25,8 @@
 namespace doorlinkd {
 namespace {
 
+using test::make_card;
+using test::make_schema;
 using test::TestDatabase;
 
 constexpr int64_t kDayMs = int64_t{24} * 60 * 60 * 1000;
@@ -82,16 +85,6 @@ Controller make_controller(const std::string& name, int number) {
     return c;
 }
 
-Card make_card(const std::string& number, std::vector<std::string> controllers = {}) {
-    Card c;
-    c.card = number;
-    c.serial = "123456";
-    c.password = "654321";
-    c.days = {"", "0800-1700-01;", "0800-1200-01;1300-1700-02;", "", "", "", ""};
-    c.controllers = std::move(controllers);
-    return c;
-}
-
 class StoreTest : public test::StoreOnEachBackend {
 protected:
     void TearDown() override {
@@ -132,16 +125,6 @@ TEST_P(StoreTest, SchemaOfANewerProgramIsRefused) {
                   std::to_string(kSchemaVersion) + ")");
     EXPECT_THROW(store_->initialise(), StoreError);
     EXPECT_EQ(raw()->execute("SELECT version FROM schema_version").rows.at(0).at(0).integer(), newer);
-}
-
-// The schema of an older program, as its steps made it.
-void make_schema(Connection& connection, int version) {
-    connection.execute("CREATE TABLE schema_version (version INTEGER NOT NULL)");
-    for (int step = 0; step < version; ++step) {
-        for (const std::string& statement : upgrade_steps().at(static_cast<size_t>(step)))
-            connection.execute(connection.dialect().expand(statement));
-    }
-    connection.execute("INSERT INTO schema_version (version) VALUES (?)", {version});
 }
 
 TEST_P(StoreTest, ASchemaOneDatabaseIsUpgradedWithItsData) {
@@ -357,6 +340,21 @@ TEST_P(StoreTest, ControllersAreAddedOnceByNameAndNumber) {
               "controller number 3 is taken by zeta");
     EXPECT_EQ(store_->controllers().size(), 3u);
     EXPECT_EQ(message_of([&] { store_->remove_controller("nobody"); }), "no controller named nobody");
+}
+
+TEST_P(StoreTest, AControllerIsLossyAsAddedUntilSetOtherwise) {
+    Controller lossy = make_controller("far", 1);
+    lossy.lossy = true;
+    store_->add_controller(lossy);
+    store_->add_controller(make_controller("near", 2));
+    EXPECT_TRUE(store_->controller("far")->lossy);
+    EXPECT_FALSE(store_->controller("near")->lossy);
+    store_->set_lossy("far", false);
+    store_->set_lossy("near", true);
+    const auto all = store_->controllers();
+    EXPECT_FALSE(all.at(0).lossy);
+    EXPECT_TRUE(all.at(1).lossy);
+    EXPECT_THROW(store_->set_lossy("nobody", true), NotFound);
 }
 
 TEST_P(StoreTest, SitesAreAddedSetAndRemovedWhenEmpty) {

@@ -1,5 +1,4 @@
-// Which cards go to a controller, and how a controller's list differs from
-// them.
+// How a controller's list differs from the cards that go to it.
 #include <gtest/gtest.h>
 
 #include "sync/sync.h"
@@ -31,21 +30,6 @@ std::vector<std::string> rows(const std::vector<Drift>& drift) {
                         d.controller.value_or("-"));
     }
     return texts;
-}
-
-TEST(CardsFor, EveryControllerTakesTheCardsNamingItOrNoneInCardOrder) {
-    const std::vector<Card> all = {card("00100001"), card("00100002", {"east"}),
-                                   card("00100003", {"west", "east"})};
-    auto texts = [&](const char* name) {
-        Controller controller;
-        controller.name = name;
-        std::vector<std::string> cards;
-        for (const Card& c : cards_for(all, controller)) cards.push_back(c.card);
-        return cards;
-    };
-    EXPECT_EQ(texts("east"), (std::vector<std::string>{"00100001", "00100002", "00100003"}));
-    EXPECT_EQ(texts("west"), (std::vector<std::string>{"00100001", "00100003"}));
-    EXPECT_EQ(texts("north"), (std::vector<std::string>{"00100001"}));
 }
 
 TEST(CompareCards, Cases) {

@@ -10,7 +10,9 @@ CHROMIUM = os.environ.get("CHROMIUM", "/usr/bin/chromium")
 CHROMEDRIVER = os.environ.get("CHROMEDRIVER", "/usr/bin/chromedriver")
 FLAGS = ["--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage", "--no-first-run",
          "--disable-background-networking", "--disable-component-update", "--disable-sync",
-         "--disable-default-apps", "--window-size=1400,900"]
+         "--disable-default-apps", "--window-size=1400,900",
+         # Date fields take what is typed in this language's order: mm/dd/yyyy.
+         "--lang=en-US"]
 
 
 def start_browser():

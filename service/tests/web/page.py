@@ -62,6 +62,19 @@ class Page:
             "fetch(path, {method, headers: {Authorization: 'Bearer ' + sessionStorage.getItem('doorlinkd.token')}})"
             ".then((r) => done(r.status), (e) => done(String(e)));", method, path)
 
+    def open_form(self, button, first_field):
+        """Clicks the button and waits for the form it opens; its field."""
+        self.one(button).click()
+        return self.wait(lambda d: self.one(first_field))
+
+    def save(self, prefix):
+        """Saves the form #PREFIX-form and waits until it closed, the service
+        having taken it, or shows the service's refusal; that refusal, or ""."""
+        self.one(f"#{prefix}-save").click()
+        refusal = f"[data-test={prefix}-error]"
+        self.wait(lambda d: not self.all(f"#{prefix}-form") or self.one(refusal).is_displayed())
+        return self.one(refusal).text if self.all(f"#{prefix}-form") else ""
+
     def error_banner(self):
         banner = self.one("#error")
         return banner.text if banner.is_displayed() else ""

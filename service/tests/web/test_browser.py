@@ -69,12 +69,14 @@ def test_a_pushed_photo_appears_among_the_live_events_without_a_reload(page, fle
     page.go("events", "#events")
     page.wait(lambda d: page.one("#stream-state").get_attribute("data-state") == "live")
     page.js("window.unreloaded = true")
-    fleet.push("photo 2 1 4242")
+    fleet.push("photo 2 2 1")  # card 00200001, Ada's
     pushed = time.monotonic()
     row = '#events-body tr[data-kind="photo"]'
-    page.wait(lambda d: any("00104242" in r.text for r in page.all(row)), timeout=5,
+    page.wait(lambda d: any("00200001" in r.text for r in page.all(row)), timeout=5,
               message="the pushed photo did not appear within 5 s")
     assert time.monotonic() - pushed < 5.5
+    # The stream names the card's holder as the list of events does.
+    assert any("00200001 (Ada Lindqvist)" in r.text for r in page.all(row))
     ids = [int(r.get_attribute("data-id")) for r in page.all("#events-body tr")]
     assert ids == sorted(ids, reverse=True) and len(set(ids)) == len(ids)  # newest on top, each once
     assert page.js("return window.unreloaded") is True
@@ -185,6 +187,18 @@ def test_an_operator_keeps_sites_and_their_zones_and_a_viewer_only_reads_them(pa
     assert "<b>by the river</b>" in page.one(lisbon).text
     page.screenshot("sites")
 
+    # A holiday of every year, added on the site's row and removed again.
+    page.open_form(f"{lisbon} [data-test=add-holiday]", "#holiday-field-date").send_keys("12242026")
+    page.one("#holiday-field-yearly").click()
+    page.screenshot("holiday-form")
+    assert page.save("holiday") == ""
+    page.wait(lambda d: page.one(f"{lisbon} [data-test=holidays]").text.startswith("12-24 yearly"))
+    page.one(f"{lisbon} [data-test=remove-holiday]").click()
+    page.wait(EC.alert_is_present())
+    page.driver.switch_to.alert.accept()
+    page.wait(lambda d: page.one(f"{lisbon} [data-test=holidays]").text == "none", message=page.error_banner())
+    assert fleet.serve.json("GET", "/api/v1/holidays?site=lisbon")["holidays"] == []
+
     # A site with controllers stays, and the refusal names them.
     page.one('#sites tr[data-site="main"] [data-test=remove-site]').click()
     page.wait(EC.alert_is_present())
@@ -195,6 +209,7 @@ def test_an_operator_keeps_sites_and_their_zones_and_a_viewer_only_reads_them(pa
     page.sign_in(fleet.viewer)
     page.go("sites", lisbon)
     assert page.all("#site-new") == [] and page.all("[data-test=edit-site]") == []
+    assert page.all("[data-test=add-holiday]") == []
     assert page.problems() == []
 
 

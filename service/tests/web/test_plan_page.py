@@ -2,35 +2,7 @@
 it and sees each controller confirmed by read-back; a plan that an edit made
 stale is refused in the service's words; a viewer only reads."""
 from conftest import PEOPLE
-
-SECTION = '.plan-controller[data-controller="{}"]'
-CONFIRMED = "confirmed by read-back"
-
-
-def make_plan(page):
-    """Clicks Make plan (or Make a new plan) and waits for the new plan."""
-    before = [p.get_attribute("data-plan") for p in page.all("[data-test=plan]")]
-    page.one("#plan-remake" if page.all("#plan-remake") else "#plan-make").click()
-    page.wait(lambda d: page.error_banner() or
-              [p.get_attribute("data-plan") for p in page.all("[data-test=plan]")] not in ([], before))
-    assert page.error_banner() == ""
-
-
-def planned(page):
-    """{controller: {(card, kind)}} as the page shows the plan."""
-    return {s.get_attribute("data-controller"): {(r.get_attribute("data-card"), r.get_attribute("data-kind"))
-                                                 for r in s.find_elements("css selector", "tbody tr")}
-            for s in page.all(".plan-controller")}
-
-
-def confirm_apply(page, screenshot=None):
-    page.one("#plan-apply").click()
-    dialog = page.wait(lambda d: page.one("#plan-confirm").is_displayed() and page.one("#plan-confirm"))
-    text = dialog.text
-    if screenshot:
-        page.screenshot(screenshot)
-    page.one("#plan-confirm-apply").click()
-    return text
+from plan_steps import SECTION, confirm_apply, drift, make_plan, planned, wait_confirmed
 
 
 def test_an_operator_plans_the_policy_applies_it_and_sees_every_controller_confirmed(page, fleet):
@@ -48,15 +20,13 @@ def test_an_operator_plans_the_policy_applies_it_and_sees_every_controller_confi
 
     said = confirm_apply(page, "plan-confirm")
     assert f"{len(cards) * len(fleet.names)} card changes on {len(fleet.names)} controllers" in said, said
-    page.wait(lambda d: all(page.one(f"{SECTION.format(n)} [data-test=apply-status]").text == CONFIRMED
-                            for n in fleet.names), timeout=60, message=page.one("[data-test=plan-outcome]").text)
+    wait_confirmed(page, fleet.names)
     assert page.one("[data-test=apply-summary]").text == \
         f"Applied: all {len(fleet.names)} controllers confirmed by read-back."
     assert page.all("#plan-apply") == []
     page.screenshot("plan-applied")
     # Read back by the service too: no drift, and a new plan changes nothing.
-    checked = fleet.service.run("sync", "--check")
-    assert {c["name"]: c["status"] for c in checked["controllers"]} == {n: "in_step" for n in fleet.names}
+    assert drift(fleet) == {}
     make_plan(page)
     assert planned(page) == {}
     assert page.one("[data-test=plan-summary]").text.startswith("Nothing would change")
@@ -70,7 +40,12 @@ def test_a_plan_made_stale_by_an_edit_is_refused_and_a_new_one_made(page, fleet)
     fleet.service.run("person", "change", PEOPLE[0][0], "--groups", "staff lab")
     page.sign_in(fleet.operator)
     page.go("plan", "#plan-make")
-    make_plan(page)
+    status = page.wait(lambda d: page.one("[data-test=policy-status]").text)
+    assert status.startswith("Policy revision ") and "not yet applied on 3 of 3 controllers" in status, status
+    # A plan made on the command line opens at its own address.
+    _, made = fleet.service.run("plan", expect=None)
+    page.go(f"plan/{made['plan']}", "[data-test=plan]")
+    assert page.one("[data-test=plan]").get_attribute("data-plan") == str(made["plan"])
     assert planned(page) == {first: {(PEOPLE[0][2], "changed")}}
     assert page.one("[data-test=plan-unchanged]").text == f"2 controllers unchanged: {', '.join(fleet.names[1:])}"
     assert "group lab added" in page.one(f"{SECTION.format(first)} [data-test=reasons]").text

@@ -1,7 +1,7 @@
 """The people: searched on the server, one person's page with their cards
 (never a PIN), groups, validity and where they may enter; an operator
 disables a leaver and sees each controller confirm their cards gone; a
-viewer reads, and finds no PIN and no Disable."""
+viewer reads, and finds no PIN, no Disable and nothing to edit."""
 from conftest import PEOPLE
 
 PIN = "123456"  # every person's of the fleet
@@ -21,6 +21,13 @@ def test_a_viewer_finds_a_person_and_reads_their_page_without_a_pin(page, fleet)
         set(fleet.names)
     assert PIN not in page.js("return document.body.innerText") and page.all("#person-disable") == []
     page.screenshot("person-viewer")
+    # Nothing to edit anywhere in the policy.
+    assert page.all("#person-edit") == []
+    for route, ready, new in [("people", "#people [data-person]", "#person-new"),
+                              ("groups", "#groups [data-group]", "#group-new"),
+                              ("schedules", "#schedules [data-schedule]", "#schedule-new")]:
+        page.go(route, ready)
+        assert page.all(f"{new}, [data-test^=edit-], [data-test^=remove-]") == [], route
     assert page.problems() == []
 
 

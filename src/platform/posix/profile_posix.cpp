@@ -12,7 +12,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -24,6 +23,7 @@
 #include <vector>
 
 #include "platform/ini/ini_document.h"
+#include "platform/posix/file_beside.h"
 
 namespace doorlink::platform {
 namespace {
@@ -114,19 +114,6 @@ std::string write_target(const std::string& path) {
     return target;
 }
 
-bool write_all(int fd, const std::string& text) {
-    const char* p = text.data();
-    size_t left = text.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd, p, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        p += n;
-        left -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 enum class Replace { Done, Failed, NotPossible };
 
 // Writes text into a new file beside path, gives it the owner, group and
@@ -135,10 +122,8 @@ enum class Replace { Done, Failed, NotPossible };
 // written or the old owner cannot be kept.
 Replace replace_through_rename(const std::string& path, const std::string& text, const struct stat* st,
                                FileSignature& written) {
-    static std::atomic<unsigned> counter{0};
-    const std::string temp =
-        path + ".tmp" + std::to_string(::getpid()) + "." + std::to_string(counter.fetch_add(1));
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st ? 0600 : 0644);
+    std::string temp;
+    int fd = create_file_beside(path, st ? 0600 : 0644, temp);
     if (fd < 0) return errno == EACCES || errno == EPERM ? Replace::NotPossible : Replace::Failed;
     Replace result = Replace::Done;
     if (st) {
@@ -148,7 +133,7 @@ Replace replace_through_rename(const std::string& path, const std::string& text,
         if (!owned && ::fchown(fd, st->st_uid, st->st_gid) != 0) result = Replace::NotPossible;
         else if (::fchmod(fd, st->st_mode & 07777) != 0) result = Replace::Failed;
     }
-    if (result == Replace::Done && !write_all(fd, text)) result = Replace::Failed;
+    if (result == Replace::Done && !write_all(fd, text.data(), text.size())) result = Replace::Failed;
     if (result == Replace::Done && ::rename(temp.c_str(), path.c_str()) != 0) result = Replace::Failed;
     if (result == Replace::Done) {
         // The identity of what was written, from the file itself: another
@@ -171,7 +156,7 @@ bool rewrite_in_place(const std::string& path, const std::string& text, FileSign
     const off_t size = static_cast<off_t>(text.size());
     struct stat st {};
     bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && lock_file(fd, LOCK_EX) &&
-              (size == 0 || ::posix_fallocate(fd, 0, size) == 0) && write_all(fd, text) &&
+              (size == 0 || ::posix_fallocate(fd, 0, size) == 0) && write_all(fd, text.data(), text.size()) &&
               ::ftruncate(fd, size) == 0;
     if (ok) written = signature_of(fd);
     if (::close(fd) != 0) ok = false;

@@ -793,6 +793,23 @@ static void scenario_cardlists(void) {
     CHECK(sockets_not_started());
 }
 
+/* NameToini of the read-back files the driver put beside this program: each
+ * of numbers=N,N,... must succeed and refused=N must fail; the driver
+ * compares the INI files with the ones written before. */
+static void scenario_readback_ini(void) {
+    char name[48], path[MAX_PATH];
+    for (const char* p = need_arg("numbers"); p; p = strchr(p, ',') ? strchr(p, ',') + 1 : NULL) {
+        const int number = atoi(p);
+        snprintf(name, sizeof name, "ReCardInfo%03d.dat", number);
+        module_file(name, path, sizeof path);
+        CHECK(EXPORT(NameToini)(path, number) == 1);
+    }
+    const int refused = atoi(need_arg("refused"));
+    snprintf(name, sizeof name, "ReCardInfo%03d.dat", refused);
+    module_file(name, path, sizeof path);
+    CHECK(EXPORT(NameToini)(path, refused) == 0);
+}
+
 /* A framed echo and clock query, and a frame for another node that draws
  * no answer. */
 static void scenario_framed(void) {
@@ -968,6 +985,7 @@ static const struct Scenario kScenarios[] = {
     {"mac", scenario_mac},
     {"ping", scenario_ping},
     {"cardlists", scenario_cardlists},
+    {"readback_ini", scenario_readback_ini},
     {"framed", scenario_framed},
     {"card_reader", scenario_card_reader},
     {"records", scenario_records},

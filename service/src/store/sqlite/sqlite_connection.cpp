@@ -35,6 +35,7 @@ const Dialect& sqlite_dialect() {
         d.blob = "BLOB";
         d.id = "INTEGER PRIMARY KEY AUTOINCREMENT";
         d.nowMs = "CAST((julianday('now') - 2440587.5) * 86400000 AS INTEGER)";
+        d.textAgg = "group_concat";
         d.tableExists = "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?";
         return d;
     }();
