@@ -107,10 +107,11 @@ DOORLINK_API uint32_t DOORLINK_CALL SetPortRange(int32_t start, int32_t end);
  * computed from the round trips measured to that controller passes: the
  * smoothed round trip plus four times its variation, doubled after each
  * timeout until a reply measures again (a quarter second before the first
- * one), never below \p minimumMs nor above 2 seconds. Every other request keeps the fixed wait. A call still fails
- * only after 2 seconds in which nothing at all came, and the silences that
- * transfers forgive are still 2-second silences. The round trips are kept
- * per controller address across calls, for the life of the process.
+ * one), never below \p minimumMs nor above 2 seconds. Every other request
+ * keeps the fixed wait. A call still fails only after 2 seconds in which
+ * nothing at all came, and the silences that transfers forgive are still
+ * 2-second silences. The round trips are kept per controller address across
+ * calls, for the life of the process.
  *
  * The environment variable DOORLINK_ADAPTIVE_WAIT, read once when the library
  * loads, does the same for every controller for a host that cannot call this:
