@@ -49,6 +49,15 @@ struct Controller {
     }
 };
 
+// Removes what retrievals as controller 1 wrote: photos, record files.
+inline void clear_retrieval_files() {
+    const std::filesystem::path home(data_directory());
+    std::error_code ec;
+    std::filesystem::remove_all(home / "pic", ec);
+    std::filesystem::remove_all(home / "cardinfo", ec);
+    std::filesystem::remove(home / "mj001.txt", ec);
+}
+
 // UDP port 9000 of a controller's address, for the raw floors.
 inline sockaddr_in controller_endpoint(const std::string& address) {
     sockaddr_in to{};

@@ -21,6 +21,7 @@
 
 namespace {
 
+using doorlink::bench::clear_retrieval_files;
 using doorlink::bench::data_directory;
 
 struct RecordController {
@@ -39,13 +40,6 @@ struct RecordController {
     }
 };
 
-void clear_files() {
-    std::error_code ec;
-    std::filesystem::remove_all(std::filesystem::path(data_directory()) / "pic", ec);
-    std::filesystem::remove_all(std::filesystem::path(data_directory()) / "cardinfo", ec);
-    std::filesystem::remove(std::filesystem::path(data_directory()) / "mj001.txt", ec);
-}
-
 // args: records, photo width (height is 3/4 of it)
 void BM_DataRtnPhotos(benchmark::State& state) {
     data_directory();
@@ -54,7 +48,7 @@ void BM_DataRtnPhotos(benchmark::State& state) {
     RecordController c(records, width, width * 3 / 4);
     for (auto _ : state) {
         state.PauseTiming();
-        clear_files();
+        clear_retrieval_files();
         state.ResumeTiming();
         if (DataRtn(c.address.c_str(), 1, c.mac.c_str()) != 2) {
             state.SkipWithError("retrieval failed");
@@ -72,7 +66,7 @@ void BM_DataRtnPeakMemory(benchmark::State& state) {
     data_directory();
     const int records = static_cast<int>(state.range(0));
     RecordController c(records, 160, 120);
-    clear_files();
+    clear_retrieval_files();
     doorlink::bench::measure_peak_memory(state, {"retrieve", c.address, "1", c.mac});
 }
 BENCHMARK(BM_DataRtnPeakMemory)->Arg(200)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -83,7 +77,7 @@ void BM_TxDataRtnRecords(benchmark::State& state) {
     RecordController c(records, 0, 0);
     for (auto _ : state) {
         state.PauseTiming();
-        clear_files();
+        clear_retrieval_files();
         state.ResumeTiming();
         if (TxDataRtn(c.address.c_str(), 1, c.mac.c_str()) != 1) {
             state.SkipWithError("transfer failed");

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <functional>
 #include <ostream>
+#include <utility>
 
 namespace doorlink::bench {
 namespace {
@@ -257,6 +258,31 @@ void TableReporter::Finalize() {
               "BM_ConcurrentRawRoundTrip/8", kExchangesPerSecond, Goal{});
     t.compare("Raw round trips (the simulator), 64 threads / 1", "BM_ConcurrentRawRoundTrip/64",
               "BM_ConcurrentRawRoundTrip/1", kExchangesPerSecond, Goal{});
+
+    // Args of the link runs: doorsim's faults, then the adaptive wait (1) or
+    // the fixed one (0), which runs with DOORLINK_BENCH_FIXED_WAIT=1 only.
+    const struct {
+        const char* figure;
+        const char* faulty;
+        const char* clean;
+    } links[] = {{"5% loss / clean", "1", "0"},
+                 {"20 ms delay and 5% loss / 20 ms delay", "3", "2"},
+                 {"5% loss, 10% twice / clean", "4", "0"}};
+    for (const char* wait : {"1", "0"}) {
+        const bool adaptive = *wait == '1';
+        if (!adaptive && !results_.count("BM_LinkReadBack/0/0")) break;
+        t.section(adaptive ? "Over a lossy link (doorsim's faults), adaptive wait from 5 ms, every run exact"
+                           : "The same with the fixed 2-second wait");
+        for (const auto& transfer : {std::make_pair("Read-back of 1,000 records", "BM_LinkReadBack/"),
+                                     std::make_pair("200 records with photos", "BM_LinkPhotoRetrieval/")}) {
+            for (const auto& link : links) {
+                const std::string figure = std::string(transfer.first) + ", " + link.figure;
+                const std::string faulty = transfer.second + std::string(link.faulty) + "/" + wait;
+                const std::string clean = transfer.second + std::string(link.clean) + "/" + wait;
+                t.compare(figure, faulty, clean, kSeconds, Goal{Goal::AtMost, 20});
+            }
+        }
+    }
 
     t.section("Growth (time per item beside that at the smallest size)");
     t.growth("Conversion", "BM_ConvertListGrowth", {500, 1000, 2000, 5000}, "cards");

@@ -13,8 +13,9 @@ using System.Text;
 
 namespace Doorlink
 {
-    /// <summary>The 47 exports of the doorlink library: the 46, and DoorSetTimeTo, which sets a
-    /// controller's clock to a given local time.</summary>
+    /// <summary>The 48 exports of the doorlink library: the 46, DoorSetTimeTo, which sets a
+    /// controller's clock to a given local time, and SetAdaptiveWait, which switches on the
+    /// adaptive wait for lossy links.</summary>
     public static class NativeMethods
     {
         /// <summary>The library name the runtime resolves to doorlink.dll or libdoorlink.so.</summary>
@@ -25,6 +26,12 @@ namespace Doorlink
         /// <summary>Binds every later socket within start..end (each 0..65535).</summary>
         [DllImport(Library, CallingConvention = CallingConvention.StdCall, CharSet = CharSet.Ansi)]
         public static extern uint SetPortRange(int start, int end);
+
+        /// <summary>Switches the adaptive wait on for the controller at address (null: every
+        /// controller): queries and read-back requests go again after a timeout measured from
+        /// round trips, at least minimumMs (1..2000), not after 2 seconds; 0 switches it off.</summary>
+        [DllImport(Library, CallingConvention = CallingConvention.StdCall, CharSet = CharSet.Ansi)]
+        public static extern uint SetAdaptiveWait(string address, int minimumMs);
 
         // ---- Controller clock ----
 

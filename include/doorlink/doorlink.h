@@ -68,7 +68,8 @@ extern "C" {
 
 /**
  * \defgroup setup Library set-up
- * \brief The local port range of every socket the library opens.
+ * \brief The local port range of every socket the library opens, and the
+ * adaptive wait for lossy links.
  * \{
  */
 
@@ -93,6 +94,45 @@ extern "C" {
  * old or the new range whole.
  */
 DOORLINK_API uint32_t DOORLINK_CALL SetPortRange(int32_t start, int32_t end);
+
+/**
+ * \brief Switches the adaptive wait on or off, for one controller or all.
+ *
+ * Off (the default), a request whose reply does not come is sent again only
+ * after the readiness wait of 2 seconds. On, the requests that a controller
+ * may safely get twice (the clock and state queries DoorShowTime(),
+ * DoorRecAndDir(), DoorCurState(), MulDoorCurState() and DoorState(), the
+ * read-back's requests of LookDoorName(), the resend requests of DataRtn()
+ * and the block requests of TxDataRtn()) go again as soon as a timeout
+ * computed from the round trips measured to that controller passes: the
+ * smoothed round trip plus four times its variation, doubled after each
+ * timeout until a reply measures again (a quarter second before the first
+ * one), never below \p minimumMs nor above 2 seconds. Every other request
+ * keeps the fixed wait. A call still fails only after 2 seconds in which
+ * nothing at all came, and the silences that transfers forgive are still
+ * 2-second silences. The round trips are kept per controller address across
+ * calls, for the life of the process.
+ *
+ * The environment variable DOORLINK_ADAPTIVE_WAIT, read once when the library
+ * loads, does the same for every controller for a host that cannot call this:
+ * its value is the lower bound in milliseconds (1..2000); any other value
+ * leaves the adaptive wait off.
+ *
+ * \param address   Controller address, dotted IPv4 text (four decimal numbers
+ *                  0..255); read only. Null for every controller, which also
+ *                  drops what was set for single controllers.
+ * \param minimumMs The lower bound of the timeout in milliseconds, 1..2000;
+ *                  0 switches the adaptive wait off.
+ * \retval 1 The setting is made; it holds from the next request on.
+ * \retval 0 An address that is not dotted IPv4 text, a bound outside
+ *           0..2000, or 65,536 controllers set on their own already; nothing
+ *           changes.
+ *
+ * \par Threads
+ * Any thread. Settings and round trips are kept in one table under a lock;
+ * requests of other threads use the new setting from their next request on.
+ */
+DOORLINK_API uint32_t DOORLINK_CALL SetAdaptiveWait(const char* address, int32_t minimumMs);
 
 /** \} */
 

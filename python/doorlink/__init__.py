@@ -23,7 +23,8 @@ from ._native import PROTOTYPES, Library, library
 from .controller import (AccessRecord, ClockReading, Controller, NetworkSettings, Retrieval,
                          RetrievalResult, TransferResult)
 from .functions import (CardRead, card_record, convert_card_list, discover, list_file, ping,
-                        read_back_to_ini, read_card, serial_number, set_port_range, write_card)
+                        read_back_to_ini, read_card, serial_number, set_adaptive_wait, set_port_range,
+                        write_card)
 from .monitor import ErrorReport, Event, Monitor, Photo
 from .registry import Registry, RegistryEntry, registry
 from ._version import version as _version
@@ -40,5 +41,5 @@ __all__ = [
     "Event", "Library", "Monitor", "NetworkSettings", "PROTOTYPES", "Photo", "Registry",
     "RegistryEntry", "Retrieval", "RetrievalResult", "TransferResult", "card_record",
     "convert_card_list", "discover", "home", "library", "list_file", "ping", "read_back_to_ini",
-    "read_card", "registry", "serial_number", "set_port_range", "write_card",
+    "read_card", "registry", "serial_number", "set_adaptive_wait", "set_port_range", "write_card",
 ]

@@ -1,5 +1,6 @@
-"""The shared library and the ctypes prototypes of its 47 exports (the 46,
-and DoorSetTimeTo, which sets a clock to a given local time).
+"""The shared library and the ctypes prototypes of its 48 exports (the 46,
+DoorSetTimeTo, which sets a clock to a given local time, and SetAdaptiveWait,
+which switches on the adaptive wait for lossy links).
 
 The library is looked up, in this order, at the path in the environment
 variable ``DOORLINK_LIBRARY``, beside this package, and on the system's
@@ -34,6 +35,7 @@ U32_OUT = ctypes.POINTER(ctypes.c_uint32)  #: uint32_t*
 #: name: (result type, argument types), in the order of the header.
 PROTOTYPES: Dict[str, Tuple[object, Tuple[object, ...]]] = {
     "SetPortRange": (U32, (I32, I32)),
+    "SetAdaptiveWait": (U32, (TEXT, I32)),
     "DoorSetTime": (U32, (TEXT, TEXT)),
     "DoorSetTimeTo": (U32, (TEXT, TEXT, TEXT)),
     "DoorShowTime": (U32, (TEXT, OUT_TEXT, U32_OUT, TEXT)),

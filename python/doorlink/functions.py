@@ -19,6 +19,19 @@ def set_port_range(start: int, end: int) -> None:
     check(_native.library().SetPortRange(start, end), "SetPortRange", None, f"{start}..{end}")
 
 
+def set_adaptive_wait(minimum_ms: int, address: Optional[str] = None) -> None:
+    """Switch the adaptive wait on for a lossy link, for the controller at
+    ``address`` or for all controllers when it is None.
+
+    Queries and read-back requests then go again after a timeout measured
+    from round trips, at least ``minimum_ms`` milliseconds (1..2000), rather
+    than after 2 seconds; 0 switches it off.  Raises DoorlinkError for a
+    bound outside 0..2000 or an address that is not dotted IPv4 text.
+    """
+    check(_native.library().SetAdaptiveWait(None if address is None else text(address), minimum_ms),
+          "SetAdaptiveWait", address, f"{minimum_ms} ms")
+
+
 def discover(*addresses: str, broadcast: bool = False) -> List[RegistryEntry]:
     """Ask for controllers and return the registry's entries afterwards.
 

@@ -26,6 +26,6 @@ cd "$work"
 PYTHONPATH="$work/target" "$python" -B -c '
 import doorlink
 assert doorlink.__file__.startswith("'"$work"'/target/"), doorlink.__file__
-assert len(doorlink.PROTOTYPES) == 47  # the 46, and DoorSetTimeTo
+assert len(doorlink.PROTOTYPES) == 48  # the 46, DoorSetTimeTo and SetAdaptiveWait
 assert doorlink.__version__ == "'"$1"'", doorlink.__version__ + " is not '"$1"'"
 print("installed doorlink", doorlink.__version__, "in", doorlink.__file__)'

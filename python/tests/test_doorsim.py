@@ -51,6 +51,19 @@ def test_set_time_to_sets_the_given_local_time(door):
         door.set_time_to("20300229120000")
 
 
+def test_adaptive_wait_for_one_controller_or_all(door):
+    doorlink.set_adaptive_wait(20, door.address)
+    assert door.read_clock().week_day in range(7)
+    assert door.current_state() in range(4)
+    doorlink.set_adaptive_wait(5)
+    assert door.read_clock().week_day in range(7)
+    doorlink.set_adaptive_wait(0)
+    with pytest.raises(doorlink.DoorlinkError, match="SetAdaptiveWait failed: 2001 ms"):
+        doorlink.set_adaptive_wait(2001)
+    with pytest.raises(doorlink.DoorlinkError, match=r"SetAdaptiveWait failed for controller 127\.1: 20 ms"):
+        doorlink.set_adaptive_wait(20, "127.1")
+
+
 def test_monitor_yields_pushed_reports_and_photos(sim, door, home):
     with door.monitor(controller_number=4) as monitor:
         assert monitor.receive(timeout=0.2) is None

@@ -39,8 +39,8 @@ def declarations():
 
 def test_every_prototype_matches_the_header():
     declared = {name: (result, arguments) for name, result, arguments in declarations()}
-    assert len(declared) == 47  # the 46, and DoorSetTimeTo
-    assert "DoorSetTimeTo" in declared
+    assert len(declared) == 48  # the 46, DoorSetTimeTo and SetAdaptiveWait
+    assert "DoorSetTimeTo" in declared and "SetAdaptiveWait" in declared
     assert sorted(declared) == sorted(_native.PROTOTYPES)
     library = doorlink.library()
     for name, (result, arguments) in declared.items():

@@ -38,7 +38,7 @@ bool fetch(core::ControllerLink& link, const core::Mac& mac, uint32_t index, int
         return carried == index ? core::Fit::Due : carried < index ? core::Fit::Stale : core::Fit::Wrong;
     };
     return link.request(request.data(), request.size(), 1, buffer, kReplyCapacity, false, fit,
-                        silencesAllowed);
+                        silencesAllowed, core::Repeatable::ReadBackIndex);
 }
 
 }  // namespace

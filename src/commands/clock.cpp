@@ -108,6 +108,7 @@ extern "C" DOORLINK_API uint32_t DOORLINK_CALL DoorShowTime(const char* address,
             .bytes(6, mac);
         core::ExchangeProfile profile;
         profile.check = core::ReplyCheck::Echo;
+        profile.repeatable = core::Repeatable::ClockQuery;
         auto show = [&](const core::Reply& reply) {
             const core::ByteReader& r = reply.buffer;
             const size_t at = commands::kReplyClockAt;

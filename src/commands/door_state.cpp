@@ -30,6 +30,7 @@ void write_state_query(core::ByteWriter& w, uint8_t selector) {
 uint32_t current_state(const char* address, const uint8_t* request, int length, uint32_t* state) {
     core::ExchangeProfile profile;
     profile.check = core::ReplyCheck::Echo;
+    profile.repeatable = core::Repeatable::StateQuery;
     auto read_state = [&](const core::Reply& reply) {
         const uint8_t value = reply.buffer.u8(kStateAt);
         if (value != reply.buffer.u8(kStateAgainAt) || value > kHighestState) return false;
@@ -85,6 +86,7 @@ extern "C" DOORLINK_API const uint8_t* DOORLINK_CALL DoorState(const char* addre
         core::ExchangeProfile profile;
         profile.check = core::ReplyCheck::Length;
         profile.replyLength = selector == 1 ? 14 : 10;
+        profile.repeatable = core::Repeatable::StateQuery;
         std::array<uint8_t, 14> reply{};
         auto keep = [&](const core::Reply& r) {
             return r.buffer.copy(0, reply.data(), static_cast<size_t>(r.length));
@@ -109,6 +111,7 @@ extern "C" DOORLINK_API uint32_t DOORLINK_CALL DoorRecAndDir(const char* address
         core::ExchangeProfile profile;
         profile.check = core::ReplyCheck::Length;
         profile.replyLength = commands::kRecAndDirReplyLength;
+        profile.repeatable = core::Repeatable::ClockQuery;
         auto read_values = [&](const core::Reply& reply) {
             *rec = reply.buffer.u16_be(commands::kRecAt);
             *dir = reply.buffer.u16_be(commands::kDirAt);

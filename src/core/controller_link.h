@@ -11,6 +11,10 @@
 // measured in this transfer, in which the reply that is due may still come.
 // Only when it does not is the request sent again.
 //
+// With the adaptive wait on for the controller, a repeatable request also
+// goes again each time its timeout passes in silence (core/resend_schedule.h);
+// silences are still counted only after 2 seconds in which nothing came.
+//
 // Every receiving loop ends against any peer, by counts rather than times:
 // a record, index or block that is due is asked for again at most
 // kMaxRejectedReplies times for wrong replies and stale ones whose grace ran
@@ -23,8 +27,8 @@
 #include <cstring>
 
 #include "core/exchange.h"
+#include "core/resend_schedule.h"
 #include "core/transport.h"
-#include "platform/clock.h"
 
 namespace doorlink::core {
 
@@ -41,6 +45,7 @@ enum class Awaited {
     Wrong,       // a wrong reply is in the buffer
     GraceOver,   // stale replies only, and the grace after the first one ended
     Silence,     // nothing within the readiness wait
+    ResendDue,   // nothing within the adaptive wait's timeout: the request may go again
     StaleFlood,  // more stale replies than kMaxStaleReplies for one request
 };
 
@@ -93,6 +98,7 @@ public:
     ControllerLink(Transport& transport, const char* address) : transport_(transport), owned_(true) {
         socket_ = transport_.open(localPort_);
         to_ = MakeControllerAddress(address);
+        controller_ = to_.address;
     }
     // Uses the host's socket; sends go to the sender of the last datagram.
     ControllerLink(Transport& transport, SocketHandle borrowed)
@@ -107,18 +113,24 @@ public:
         socket_ = 0;
     }
     bool send(const uint8_t* data, size_t length) {
-        roundTrips_.sent(platform::tick_count_ms());
+        roundTrips_.sent(transport_.now_ms());
         return transport_.send(socket_, data, static_cast<int>(length), to_) != -1;
     }
     // The same datagram several times in a row, without waiting in between.
     bool send_copies(const uint8_t* data, size_t length, int copies) {
-        roundTrips_.sent(platform::tick_count_ms());
+        roundTrips_.sent(transport_.now_ms());
         return transport_.send_copies(socket_, data, static_cast<int>(length), to_, copies);
     }
     // The bytes received, or -1.
     int receive(uint8_t* buffer, int capacity) {
         return owned_ ? transport_.receive_own(socket_, buffer, capacity, to_)
                       : transport_.receive(socket_, buffer, capacity, to_);
+    }
+
+    // The waits of one request to this controller: off on a borrowed socket,
+    // whose sender the host chose.
+    ResendSchedule resend_schedule(Repeatable request) {
+        return ResendSchedule(transport_, controller_, owned_ ? request : Repeatable::No);
     }
 
     struct Reply {
@@ -129,30 +141,48 @@ public:
     // Receives until a datagram that fit() finds due or wrong, passing over
     // stale ones until the grace after the first of them ends. fit sees the
     // length of each datagram in buffer; with clearFirst the buffer is zeroed
-    // before every receive.
+    // before every receive. With a schedule that is on, a wait ends early
+    // when the request may go again.
     template <class FitOf>
-    Reply await(uint8_t* buffer, int capacity, bool clearFirst, FitOf fit) {
+    Reply await(uint8_t* buffer, int capacity, bool clearFirst, FitOf fit,
+                ResendSchedule* schedule = nullptr) {
+        const bool adaptive = schedule && schedule->on();
         bool inGrace = false;
         uint32_t graceEnds = 0;
         for (int stale = 0;;) {
             if (clearFirst) std::memset(buffer, 0, static_cast<size_t>(capacity));
             int length;
             if (inGrace) {
-                const int32_t left = static_cast<int32_t>(graceEnds - platform::tick_count_ms());
-                length = transport_.receive_within(socket_, buffer, capacity, to_, left < 0 ? 0 : left);
-                if (length == -1) return {Awaited::GraceOver, -1};
+                // Under the adaptive wait the request's own timeout may end
+                // the grace sooner: the due reply is then as late as if no
+                // stale one had come.
+                const int32_t graceLeft = static_cast<int32_t>(graceEnds - transport_.now_ms());
+                const int left = graceLeft < 0 ? 0 : graceLeft;
+                const int toResend = adaptive ? schedule->until_resend() : left;
+                const bool resendFirst = toResend < left;
+                length =
+                    transport_.receive_within(socket_, buffer, capacity, to_, resendFirst ? toResend : left);
+                if (length == -1) return {resendFirst ? Awaited::ResendDue : Awaited::GraceOver, -1};
+                if (adaptive) schedule->heard();
+            } else if (adaptive) {
+                length = schedule->receive(socket_, buffer, capacity, to_);
+                if (length == -1)
+                    return {schedule->silence_over() ? Awaited::Silence : Awaited::ResendDue, -1};
             } else {
                 length = receive(buffer, capacity);
                 if (length == -1) return {Awaited::Silence, -1};
             }
             switch (fit(length)) {
-                case Fit::Due: roundTrips_.answered(platform::tick_count_ms()); return {Awaited::Due, length};
+                case Fit::Due:
+                    roundTrips_.answered(transport_.now_ms());
+                    if (adaptive) schedule->answered();
+                    return {Awaited::Due, length};
                 case Fit::Wrong: return {Awaited::Wrong, length};
                 case Fit::Stale:
                     if (++stale > kMaxStaleReplies) return {Awaited::StaleFlood, length};
                     if (!inGrace) {
                         inGrace = true;
-                        graceEnds = platform::tick_count_ms() + static_cast<uint32_t>(roundTrips_.grace_ms());
+                        graceEnds = transport_.now_ms() + static_cast<uint32_t>(roundTrips_.grace_ms());
                     }
                     break;
             }
@@ -163,13 +193,23 @@ public:
     // again after a wrong reply and after stale replies whose grace ended, at
     // most kMaxRejectedReplies times in all, after which a peer that keeps
     // answering wrongly or with old answers is given up; and after a silence,
-    // while silencesAllowed last. True with the due reply in buffer.
+    // while silencesAllowed last. A repeatable request also goes early, as
+    // the adaptive wait says. True with the due reply in buffer.
     template <class FitOf>
     bool request(const uint8_t* request, size_t length, int copies, uint8_t* buffer, int capacity,
-                 bool clearFirst, FitOf fit, int silencesAllowed = 0) {
+                 bool clearFirst, FitOf fit, int silencesAllowed = 0,
+                 Repeatable repeatable = Repeatable::No) {
+        ResendSchedule schedule = resend_schedule(repeatable);
         for (int rejected = 0, silences = 0;;) {
             if (!send_copies(request, length, copies)) return false;
-            switch (await(buffer, capacity, clearFirst, fit).outcome) {
+            schedule.sent();
+            Awaited outcome;
+            while ((outcome = await(buffer, capacity, clearFirst, fit, &schedule).outcome) ==
+                   Awaited::ResendDue) {
+                if (!send_copies(request, length, copies)) return false;
+                schedule.resent_early();
+            }
+            switch (outcome) {
                 case Awaited::Due: return true;
                 case Awaited::GraceOver:
                 case Awaited::Wrong:
@@ -178,7 +218,8 @@ public:
                 case Awaited::Silence:
                     if (++silences > silencesAllowed) return false;
                     break;
-                case Awaited::StaleFlood: return false;
+                case Awaited::StaleFlood:
+                case Awaited::ResendDue: return false;
             }
         }
     }
@@ -189,6 +230,7 @@ private:
     const bool owned_;
     uint16_t localPort_ = 0;
     Endpoint to_;
+    uint32_t controller_ = 0;  // the address the transfer named, for its adaptive wait
     RoundTrips roundTrips_;
 };
 

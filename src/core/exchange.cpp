@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "core/resend_schedule.h"
+
 namespace doorlink::core {
 
 const std::array<uint8_t, 10> kAcknowledgement = {0xF1, 0xF2, 0xF3, 0xF4, 0xF5, 0xF6, 0xF7, 0xF8, 0xF9, 0xFA};
@@ -42,17 +44,26 @@ ExchangeOutcome RunExchange(Transport& transport, const char* address, const Exc
     if (length < 1 || length > kMaxRequestLength || !writer.ok()) return fail();
 
     Endpoint controller = MakeControllerAddress(address);
+    ResendSchedule schedule(transport, controller.address, profile.repeatable);
     const int copies = profile.copies < 1 ? 1 : profile.copies;
     if (!transport.send_copies(socket, request, length, controller, copies)) return fail();
+    schedule.sent();
     if (profile.waitAfterFirstSend) transport.sleep(kCommandWaitMs);
 
     for (int rejected = 0;;) {
         if (profile.clearBeforeEachReceive) std::memset(reply, 0, sizeof reply);
         // Every receive also makes the sender the destination of any resend.
-        const int received = transport.receive_own(socket, reply, capacity, controller);
-        if (received == -1) return fail();
+        const int received = schedule.on() ? schedule.receive(socket, reply, capacity, controller)
+                                           : transport.receive_own(socket, reply, capacity, controller);
+        if (received == -1) {
+            if (!schedule.on() || schedule.silence_over()) return fail();
+            if (!transport.send_copies(socket, request, length, controller, copies)) return fail();
+            schedule.resent_early();
+            continue;
+        }
 
         if (passes_check(profile, reply, received, request)) {
+            schedule.answered();
             const bool accepted =
                 !step || step(Reply{ByteReader(reply, static_cast<size_t>(capacity)), received});
             if (accepted && profile.socketToCaller) {
@@ -68,6 +79,7 @@ ExchangeOutcome RunExchange(Transport& transport, const char* address, const Exc
         // A peer that keeps answering wrongly must not hold the caller forever.
         if (++rejected >= kMaxRejectedReplies) return fail();
         if (transport.send(socket, request, length, controller) == -1) return fail();
+        schedule.sent();
         if (profile.waitBeforeLaterReceive) transport.sleep(kCommandWaitMs);
     }
 }

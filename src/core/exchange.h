@@ -2,7 +2,9 @@
 // send the request (once, or in a burst), wait for a datagram, check it, and
 // resend the same bytes until a reply passes the check, the transport gives up
 // (a failed send, or 2 seconds of silence), or 100 replies in a row have been
-// rejected.
+// rejected. With the adaptive wait on for the controller, a repeatable
+// request also goes again each time its timeout passes in silence
+// (core/resend_schedule.h); 2 seconds in which nothing came still end it.
 #pragma once
 
 #include <array>
@@ -10,6 +12,7 @@
 
 #include "core/bytes.h"
 #include "core/function_ref.h"
+#include "core/repeatable.h"
 #include "core/transport.h"
 
 namespace doorlink::core {
@@ -41,6 +44,7 @@ struct ExchangeProfile {
     int copies = 1;                       // sends before the first receive
     bool socketToCaller = false;          // on success the open socket goes to the caller
     int replyCapacity = 1024;
+    Repeatable repeatable = Repeatable::No;  // whether the adaptive wait may send it early
 };
 
 // The reply buffer after a receive that passed the check: the whole buffer

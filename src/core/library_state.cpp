@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "platform/environment.h"
 #include "platform/files.h"
 #include "platform/module_entry.h"
 
@@ -10,6 +11,14 @@ namespace doorlink::core {
 namespace {
 constexpr size_t kPathCapacity = 500;
 constexpr uint64_t kRangeSetBit = uint64_t{1} << 63;
+
+// DOORLINK_ADAPTIVE_WAIT: the lower bound for every controller, as decimal
+// digits; any other text leaves the adaptive wait off.
+void adopt_adaptive_wait(AdaptiveWaits& waits) {
+    const auto text = platform::environment_value("DOORLINK_ADAPTIVE_WAIT");
+    if (!text || text->size() > 4 || text->find_first_not_of("0123456789") != std::string::npos) return;
+    (void)waits.set(nullptr, std::stoi(*text));
+}
 }  // namespace
 
 std::string module_directory_of(const std::string& executablePath, char separator) {
@@ -52,6 +61,7 @@ LibraryState::LibraryState() {
         moduleDirectory_ = module_directory_of(executablePath_, platform::kPathSeparator);
     }
     for (auto& flag : conversionFlags_) flag.store(0);
+    adopt_adaptive_wait(adaptiveWaits_);
 }
 
 LibraryState& LibraryState::get() {

@@ -2,7 +2,8 @@
 // does any work: the host's executable path and module directory, the library
 // lock, the conversion completion flags, the locks of the card list files,
 // the optional local port range, the photos lately taken on each
-// monitoring socket, and the local ports of the sockets it holds open.
+// monitoring socket, the local ports of the sockets it holds open, and the
+// adaptive wait's settings and round trips per controller.
 #pragma once
 
 #include <atomic>
@@ -11,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "core/adaptive_wait.h"
 #include "core/held_ports.h"
 #include "core/recent_photos.h"
 #include "platform/threads.h"
@@ -69,6 +71,10 @@ public:
     RecentPhotos& recent_photos() { return recentPhotos_; }
     // The local ports of the sockets the library holds open.
     HeldPorts& held_ports() { return heldPorts_; }
+    // The adaptive wait of each controller; DOORLINK_ADAPTIVE_WAIT (a lower
+    // bound in milliseconds, 1..2000) switches it on for all when the state
+    // is built.
+    AdaptiveWaits& adaptive_waits() { return adaptiveWaits_; }
 
     PortRange port_range() const;
     // False, changing nothing, when either bound lies outside 0..65535.
@@ -88,6 +94,7 @@ private:
     std::atomic<uint64_t> portRange_{0};
     RecentPhotos recentPhotos_;
     HeldPorts heldPorts_;
+    AdaptiveWaits adaptiveWaits_;
 };
 
 // The module directory of an executable path: everything before its last

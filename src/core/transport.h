@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "core/library_state.h"
+#include "platform/clock.h"
 #include "platform/net.h"
 
 namespace doorlink::core {
@@ -72,6 +73,8 @@ public:
         return receive(socket, buffer, capacity, from);
     }
     virtual void sleep(uint32_t milliseconds) = 0;
+    // The tick count in milliseconds that waits and round trips are measured by.
+    virtual uint32_t now_ms() { return platform::tick_count_ms(); }
     // A socket open() gave goes to the host.
     virtual void hand_over(SocketHandle socket) { (void)socket; }
 };

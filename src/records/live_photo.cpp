@@ -124,7 +124,8 @@ bool receive_block(LivePhoto& photo, uint32_t block) {
                 // The file keeps what came; a controller gone quiet ends it.
                 if (block == 0 || ++silences >= kMaxPhotoSilences || !photo.request_resend(2)) return false;
                 continue;
-            case core::Awaited::StaleFlood: return false;
+            case core::Awaited::StaleFlood:
+            case core::Awaited::ResendDue: return false;  // the host's socket has no adaptive wait
             case core::Awaited::Wrong:
             case core::Awaited::GraceOver: break;
         }

@@ -213,7 +213,20 @@ uint32_t Retrieval::run(const core::Mac& mac) {
         if (handled == Handled::Rejected && ++rejectedForDue_ >= core::kMaxRejectedReplies) {
             return finish(kRetrievalFailed);
         }
-        // Acknowledge until a reply in order arrives.
+        // Acknowledge until a reply in order arrives. A copy of a block
+        // already acknowledged is stale, even one whose sequence byte has
+        // come round to the next: the block that is due may still follow it.
+        auto await_block = [this](core::ResendSchedule* schedule) {
+            return link_.await(
+                buffer_, kRetrievalBufferSize, true,
+                [this](int n) {
+                    return acknowledged(n) ? core::Fit::Stale
+                           : in_order(n)   ? core::Fit::Due
+                                           : core::Fit::Wrong;
+                },
+                schedule);
+        };
+        core::ResendSchedule schedule = link_.resend_schedule(core::Repeatable::PhotoStreamResend);
         for (;;) {
             lastSequence_ = acknowledgement[4];
             imageNumber_ = acknowledgement[2] * 256u + acknowledgement[3];
@@ -228,15 +241,17 @@ uint32_t Retrieval::run(const core::Mac& mac) {
                 !settle_finished_photo()) {
                 return finish(kRetrievalFailed);
             }
-            // A copy of a block already acknowledged is stale, even one whose
-            // sequence byte has come round to the next: the block that is due
-            // may still follow it.
-            const core::ControllerLink::Reply got =
-                link_.await(buffer_, kRetrievalBufferSize, true, [this](int n) {
-                    return acknowledged(n) ? core::Fit::Stale
-                           : in_order(n)   ? core::Fit::Due
-                                           : core::Fit::Wrong;
-                });
+            schedule.sent();
+            // Early, only the resend request of a known block goes again.
+            core::ControllerLink::Reply got = await_block(imageKnown_ ? &schedule : nullptr);
+            while (got.outcome == core::Awaited::ResendDue) {
+                const Trailer again = resend_request();
+                if (!link_.send_copies(again.data(), again.size(), kAcknowledgementCopies)) {
+                    return finish(kRetrievalFailed);
+                }
+                schedule.resent_early();
+                got = await_block(&schedule);
+            }
             length = got.length;
             if (got.outcome == core::Awaited::Due) break;
             if (got.outcome == core::Awaited::StaleFlood) return finish(kRetrievalFailed);

@@ -73,7 +73,7 @@ private:
             return number == b ? core::Fit::Due : number < b ? core::Fit::Stale : core::Fit::Wrong;
         };
         return link_.request(request.data(), request.size(), kTransferRequestCopies, buffer_,
-                             kRetrievalBufferSize, true, fit);
+                             kRetrievalBufferSize, true, fit, 0, core::Repeatable::TransferBlock);
     }
     bool write_slots(uint32_t count);
     uint32_t finish(uint32_t result) {

@@ -1,6 +1,7 @@
 // The download and read-back protocols over a scripted transport.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 
@@ -9,6 +10,7 @@
 #include "cardlists/readback.h"
 #include "core/paths.h"
 #include "platform/profile.h"
+#include "support/adaptive_wait.h"
 #include "support/data_files.h"
 #include "support/fake_transport.h"
 
@@ -245,6 +247,67 @@ TEST(ReadBack, GivesUpAfterAHundredRejectedReplies) {
     for (int i = 0; i < 120; ++i) t.answer(readback_reply(5, 9, 0));
     EXPECT_EQ(ReadBackList(t, "127.0.0.1", 1, kMac), 0u);
     EXPECT_EQ(t.sent.size(), 100u);
+}
+
+// Record 0 after 4 ms, record 1 after five silences of index 1 and half a
+// second more, then nothing: the read-back fails after six silences of index
+// 2, with the adaptive wait on as with it off.
+uint32_t read_back_with_silences(FakeTransport& t, const char* address) {
+    t.answer_at(4, readback_reply(0, 3, 1));
+    t.answer_at(4 + 5 * 2000 + 500, readback_reply(1, 3, 2));
+    return ReadBackList(t, address, 1, kMac);
+}
+
+TEST(ReadBack, UnderTheAdaptiveWaitTheForgivenSilencesAreStillTwoSecondsLong) {
+    FakeTransport fixed;
+    EXPECT_EQ(read_back_with_silences(fixed, "127.0.0.31"), 0u);
+    EXPECT_EQ(fixed.sent.size(), 1u + 6 + 6);
+    EXPECT_EQ(fixed.clock, 4u + 10500 + 12000);
+
+    testing::AdaptiveWaitOn on("127.0.0.31", 20);
+    FakeTransport adaptive;
+    EXPECT_EQ(read_back_with_silences(adaptive, "127.0.0.31"), 0u);
+    EXPECT_EQ(adaptive.clock, fixed.clock);
+    EXPECT_EQ(testing::read_bytes(ReadBackFilePath(1)).size(), 720u);
+    // Each send after a silence comes at the moment it comes with the fixed
+    // wait; besides them, index 1 went early 20, 40, 80 ... ms apart (a
+    // timeout of 20 after a round trip of 4 ms, doubled each time).
+    auto times = [](const FakeTransport& t) {
+        std::vector<uint32_t> at;
+        for (const auto& sent : t.sent) at.push_back(sent.at);
+        return at;
+    };
+    const std::vector<uint32_t> fixedTimes = times(fixed);
+    const std::vector<uint32_t> adaptiveTimes = times(adaptive);
+    EXPECT_TRUE(
+        std::includes(adaptiveTimes.begin(), adaptiveTimes.end(), fixedTimes.begin(), fixedTimes.end()));
+    EXPECT_EQ(std::vector<uint32_t>(adaptiveTimes.begin() + 1, adaptiveTimes.begin() + 4),
+              (std::vector<uint32_t>{4, 24, 64}));
+}
+
+// A copy of record 0 opens the grace in which record 1 may still come; the
+// timeout of 6 ms (a round trip of 2) ends it sooner than its 30 ms.
+TEST(ReadBack, UnderTheAdaptiveWaitTheTimeoutCutsTheGraceAfterAStaleReplyShort) {
+    testing::AdaptiveWaitOn on("127.0.0.33", 5);
+    FakeTransport t;
+    t.answer_at(2, readback_reply(0, 2, 1));
+    t.answer_at(3, readback_reply(0, 2, 1));
+    t.answer_at(40, readback_reply(1, 2, 2));
+    EXPECT_EQ(ReadBackList(t, "127.0.0.33", 1, kMac), 1u);
+    ASSERT_EQ(t.sent.size(), 4u);
+    EXPECT_EQ(t.sent[1].at, 2u);
+    EXPECT_EQ(t.sent[2].at, 8u);
+    EXPECT_EQ(t.sent[3].at, 20u);
+}
+
+TEST(ReadBack, UnderTheAdaptiveWaitAPeerReplayingOldRecordsForeverIsGivenUp) {
+    testing::AdaptiveWaitOn on("127.0.0.32", 1);
+    FakeTransport t;
+    t.answer_at(1, readback_reply(0, 9, 0));
+    for (uint32_t i = 1; i <= 1000; ++i) t.answer_at(1 + 300 * i, readback_reply(0, 9, 0));
+    EXPECT_EQ(ReadBackList(t, "127.0.0.32", 1, kMac), 0u);
+    EXPECT_EQ(t.incoming.size(), 1000u - 100);
+    EXPECT_LE(t.sent.size(), 1u + 2 * 100);
 }
 
 }  // namespace

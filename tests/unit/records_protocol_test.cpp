@@ -9,6 +9,7 @@
 #include "records/record_files.h"
 #include "records/record_retrieval.h"
 #include "records/transfer_retrieval.h"
+#include "support/adaptive_wait.h"
 #include "support/data_files.h"
 #include "support/fake_transport.h"
 
@@ -453,6 +454,30 @@ TEST(RecordRetrieval, AnExceptionClosesThePhotoFileWithItsBytes) {
     EXPECT_EQ(t.closes, 1);
 }
 
+// Before any round trip the timeout is a quarter second, then twice that:
+// each time the resend request names the block the host holds, and the late
+// block is taken as it comes.
+TEST(RecordRetrieval, UnderTheAdaptiveWaitALateBlockIsAskedForAgainAfterTheTimeout) {
+    testing::AdaptiveWaitOn on("127.0.0.33", 20);
+    FakeTransport t;
+    t.answer(photo_block(1, 1, 0xAB));
+    t.answer_at(1500, record_block(533, 1, 2, Access{}, kImageTail));
+    EXPECT_EQ(records::RetrieveRecords(t, "127.0.0.33", 7, kMac, fixed_clock),
+              records::kRetrievalSilentAfterAll);
+    auto r = runs(t);
+    ASSERT_EQ(r.size(), 5u);
+    EXPECT_EQ(r[1], std::make_pair(trailer(1, 1), 7));
+    EXPECT_EQ(r[2], std::make_pair(Bytes{0xFF, 0xFF, 0x00, 0x01, 0x01}, 14));
+    EXPECT_EQ(t.sent[6 + 7].at, 250u);
+    EXPECT_EQ(t.sent[6 + 14].at, 750u);
+    EXPECT_EQ(r[3], std::make_pair(trailer(1, 2), 7));
+    // After the last block, asked for again early, the stream ends with 2
+    // seconds of silence as it always has.
+    EXPECT_EQ(r[4], std::make_pair(Bytes{0xFF, 0xFF, 0x00, 0x01, 0x02}, 7));
+    EXPECT_EQ(t.clock, 1500u + 2000);
+    EXPECT_EQ(read_lines(data_path({"mj007.txt"})).size(), 1u);
+}
+
 TEST(RecordTexts, CardTextYearsAndLines) {
     EXPECT_EQ(records::CardText(5, 0x0102), "00500258");
     EXPECT_EQ(records::CardText(255, 65535), "25565535");
@@ -568,6 +593,19 @@ TEST(TransferRetrieval, WrongFirstBlockFailsAndWrongRepliesAreBounded) {
     silentLater.answer(transfer_block(2, 1, 3));
     EXPECT_EQ(transfer(silentLater), records::kTransferFailed);
     EXPECT_EQ(read_lines(data_path({"mj007.txt"})).size(), 64u);  // what came stays
+}
+
+TEST(TransferRetrieval, UnderTheAdaptiveWaitALateBlockIsAskedForAgainAfterTheTimeout) {
+    testing::AdaptiveWaitOn on("127.0.0.34", 20);
+    FakeTransport t;
+    t.answer(transfer_block(2, 1, 3));
+    t.answer_at(1500, transfer_block(2, 2, 3));
+    EXPECT_EQ(records::TransferRecords(t, "127.0.0.34", 7, kMac, fixed_clock), records::kTransferComplete);
+    auto r = runs(t);
+    ASSERT_EQ(r.size(), 3u);
+    EXPECT_EQ(r[1], std::make_pair(Bytes{0xFF, 0xFF, 0x00, 0x02, 0x00, 0x01}, 18));
+    EXPECT_EQ(t.sent[12].at, 250u);
+    EXPECT_EQ(read_lines(data_path({"mj007.txt"})).size(), 67u);
 }
 
 }  // namespace

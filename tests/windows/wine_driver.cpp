@@ -572,6 +572,17 @@ const std::map<std::string, Scenario>& scenarios() {
               c.expect(c.received().size() == 2,
                        "one request per call, got " + std::to_string(c.received().size()));
           }}},
+        {"adaptive_wait",
+         {[](Context& c) {
+              doorsim::Faults f;
+              f.ignoreNext = 1;
+              c.add_controller(f);
+              ::setenv("DOORLINK_ADAPTIVE_WAIT", "20", 1);  // for the program, which Wine gives it
+          },
+          [](Context& c) {
+              c.expect(c.received().size() == 2,
+                       "the ignored request and its resend, got " + std::to_string(c.received().size()));
+          }}},
         {"wrong_replies",
          {[](Context& c) {
               doorsim::Faults f;

@@ -24,9 +24,17 @@ int main(int argc, char** argv) {
     app.add_option("--port-range", portRange, "bind local sockets within START END")
         ->expected(2)
         ->each([](const std::string&) {});
+    int adaptiveWaitMs = 0;
+    CLI::Option* adaptiveWait =
+        app.add_option("--adaptive-wait", adaptiveWaitMs,
+                       "on a lossy link, send queries and read-back requests again after a timeout measured "
+                       "from round trips, at least MS milliseconds (1..2000), not after 2 s");
     app.parse_complete_callback([&] {
         if (portRange.size() == 2 && SetPortRange(portRange[0], portRange[1]) != 1) {
             throw CLI::ValidationError("--port-range", "each bound must lie within 0..65535");
+        }
+        if (adaptiveWait->count() > 0 && SetAdaptiveWait(nullptr, adaptiveWaitMs) != 1) {
+            throw CLI::ValidationError("--adaptive-wait", "the bound must lie within 0..2000");
         }
     });
     // Known before parsing, so that a usage error is reported as JSON too.

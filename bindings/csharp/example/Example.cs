@@ -31,6 +31,10 @@ static class Example
         var serial = new StringBuilder(13);
         Check(NativeMethods.TransMacToSerialNo(mac, serial) == 1, "serial number " + serial);
 
+        // The adaptive wait for this controller (a lossy link), and a bound it refuses.
+        Check(NativeMethods.SetAdaptiveWait(address, 20) == 1 && NativeMethods.SetAdaptiveWait(null, 2001) == 0,
+              "adaptive wait");
+
         var clock = new StringBuilder(18);
         uint weekDay;
         // A given local time (a Tuesday), then this host's.

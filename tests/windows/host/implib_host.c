@@ -19,6 +19,8 @@ int main(int argc, char** argv) {
     int failures = 0;
     if (SetPortRange(-1, 100) != 0) ++failures;
     if (SetPortRange(0, 65535) != 1) ++failures;
+    if (SetAdaptiveWait(NULL, 2001) != 0) ++failures;
+    if (SetAdaptiveWait(argv[1], 20) != 1) ++failures;
     char text[18] = "";
     uint32_t weekDay = 99;
     if (DoorSetTimeTo(argv[1], argv[2], "20301231235950") != 1) ++failures;

@@ -28,6 +28,7 @@
 
 /* The exports as a host declares them when it loads the DLL at run time. */
 typedef uint32_t(__stdcall* SetPortRangeFn)(int32_t start, int32_t end);
+typedef uint32_t(__stdcall* SetAdaptiveWaitFn)(const char* address, int32_t minimumMs);
 typedef uint32_t(__stdcall* DoorSetTimeFn)(const char* address, const char* macText);
 typedef uint32_t(__stdcall* DoorShowTimeFn)(const char* address, char* text, uint32_t* weekDay,
                                             const char* macText);
@@ -351,6 +352,25 @@ static void scenario_silent(void) {
     CHECK(took >= 1500 && took < 8000);
     CHECK(strcmp(text, "untouched") == 0 && weekDay == 77);
     CHECK(setTime(address, mac) == 0);
+    CHECK(sockets_not_started());
+}
+
+/* DOORLINK_ADAPTIVE_WAIT, which the driver sets, switched the adaptive wait
+ * on when the DLL loaded: the clock query whose first copy the controller
+ * ignores goes again after the timeout and is answered, where the fixed wait
+ * gives up after 2 seconds (the driver counts the two copies). */
+static void scenario_adaptive_wait(void) {
+    DoorShowTimeFn showTime = (DoorShowTimeFn)need_export("DoorShowTime");
+    SetAdaptiveWaitFn setAdaptiveWait = (SetAdaptiveWaitFn)need_export("SetAdaptiveWait");
+    const char* address = need_arg("address");
+    char text[18] = "";
+    uint32_t weekDay = 99;
+    CHECK(showTime(address, text, &weekDay, need_arg("mac")) == 1);
+    CHECK(weekDay <= 6);
+    CHECK(setAdaptiveWait(NULL, 2001) == 0);
+    CHECK(setAdaptiveWait("127.0.0.256", 20) == 0);
+    CHECK(setAdaptiveWait(address, 0) == 1);
+    CHECK(setAdaptiveWait(NULL, 0) == 1);
     CHECK(sockets_not_started());
 }
 
@@ -955,6 +975,7 @@ static const struct Scenario kScenarios[] = {
     {"refusals", scenario_refusals},
     {"port_range", scenario_port_range},
     {"silent", scenario_silent},
+    {"adaptive_wait", scenario_adaptive_wait},
     {"wrong_replies", scenario_wrong_replies},
     {"threads", scenario_threads},
     {"doors", scenario_doors},
