@@ -19,10 +19,7 @@ constexpr int32_t kLossyMinimumWaitMs = 20;
 // fixed wait otherwise, also for a controller that was lossy a moment ago.
 void adapt_waits(const Controller& controller) {
     const int32_t minimumMs = controller.lossy || everyControllerLossy ? kLossyMinimumWaitMs : 0;
-    // TODO(lead): the library does not export SetAdaptiveWait yet. When it
-    // does, this is the whole body:
-    //     SetAdaptiveWait(controller.address.c_str(), minimumMs);
-    (void)minimumMs;
+    SetAdaptiveWait(controller.address.c_str(), minimumMs);
 }
 
 // The controller's address for an exchange, its waits set first: every

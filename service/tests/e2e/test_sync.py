@@ -2,6 +2,9 @@
 doorctl is found, named exactly, and repaired; on both databases."""
 import os
 import subprocess
+import time
+
+import pytest
 
 from conftest import DOORCTL, card_row, write_cards
 
@@ -56,3 +59,17 @@ def test_an_unreachable_controller_is_reported_and_never_in_step(service, simula
     code, result = service.run("sync", expect=None)
     assert code == 1
     assert statuses(result) == {door: "unreachable"}
+
+
+@pytest.mark.parametrize("database", ["sqlite"], indirect=True)
+def test_a_lossy_controller_is_synced_exactly_without_waiting_out_each_loss(service, simulator, tmp_path):
+    # doorsim loses a twentieth of the requests: about 15 of the read-back's
+    # 300, each of which would cost the fixed wait's 2 seconds.
+    sim = simulator(1, "--drop", 0.05)
+    (door,) = service.add_controllers(sim, lossy=True)
+    write_cards(tmp_path / "cards.csv", [card_row(n) for n in range(300)])
+    service.run("card", "import", tmp_path / "cards.csv")
+    began = time.monotonic()
+    assert statuses(service.run("sync")) == {door: "repaired"}
+    assert statuses(service.run("sync", "--check")) == {door: "in_step"}
+    assert time.monotonic() - began < 20
