@@ -76,7 +76,7 @@ void each_card(Tx& tx, const CardTable& table, const std::string& source, const 
                const std::vector<Value>& params, const std::function<void(Card&&)>& onCard) {
     std::string on;
     for (const std::string& column : key_of(table))
-        on += (on.empty() ? "" : " AND ") + ("n." + column) + " = c." + column;
+        on.append(on.empty() ? "" : " AND ").append("n.").append(column).append(" = c.").append(column);
     const std::string sql = "SELECT c.card, " + value_columns("c.") + ", n.controller FROM " + source +
                             " c LEFT JOIN " + table.names + " n ON " + on + where + " ORDER BY c.card, n.seq";
     std::optional<Card> card;
@@ -110,11 +110,10 @@ void insert_rows(Tx& tx, const std::string& into, size_t width, const std::vecto
     row += ")";
     for (size_t first = 0; first < values.size(); first += perStatement) {
         const size_t end = std::min(first + perStatement, values.size());
-        std::string rows;
-        for (size_t i = first; i < end; i += width) rows += (i == first ? "" : ", ") + row;
-        tx.exec("INSERT INTO " + into + " VALUES " + rows,
-                std::vector<Value>(values.begin() + static_cast<std::ptrdiff_t>(first),
-                                   values.begin() + static_cast<std::ptrdiff_t>(end)));
+        std::string sql = "INSERT INTO " + into + " VALUES ";
+        for (size_t i = first; i < end; i += width) sql.append(i == first ? "" : ", ").append(row);
+        tx.exec(sql, std::vector<Value>(values.begin() + static_cast<std::ptrdiff_t>(first),
+                                        values.begin() + static_cast<std::ptrdiff_t>(end)));
     }
 }
 
@@ -234,7 +233,13 @@ void move_names_to_rows(Tx& tx, const CardTable& table) {
     std::string joined;
     for (const std::string& column : keyColumns) {
         after += std::string(after.empty() ? "" : ", ") + "?";
-        joined += (joined.empty() ? "" : " AND ") + ("n." + column) + " = " + table.rows + "." + column;
+        joined.append(joined.empty() ? "" : " AND ")
+            .append("n.")
+            .append(column)
+            .append(" = ")
+            .append(table.rows)
+            .append(".")
+            .append(column);
     }
     const std::string page = "SELECT " + key + ", controllers FROM " + table.rows +
                              " WHERE controllers <> '' AND (" + key + ") > (" + after + ") ORDER BY " + key +
