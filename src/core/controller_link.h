@@ -25,6 +25,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 
 #include "core/exchange.h"
 #include "core/resend_schedule.h"
@@ -189,6 +190,21 @@ public:
         }
     }
 
+    // await(), sending again with resend() each time the schedule lets the
+    // request go early; nullopt when such a send fails. The outcome is never
+    // ResendDue.
+    template <class FitOf, class Resend>
+    std::optional<Reply> await_resending(uint8_t* buffer, int capacity, bool clearFirst, FitOf fit,
+                                         ResendSchedule* schedule, Resend resend) {
+        Reply got = await(buffer, capacity, clearFirst, fit, schedule);
+        while (got.outcome == Awaited::ResendDue) {
+            if (!resend()) return std::nullopt;
+            schedule->resent_early();
+            got = await(buffer, capacity, clearFirst, fit, schedule);
+        }
+        return got;
+    }
+
     // Sends request (copies in a row) until its due reply comes. It goes
     // again after a wrong reply and after stale replies whose grace ended, at
     // most kMaxRejectedReplies times in all, after which a peer that keeps
@@ -203,13 +219,11 @@ public:
         for (int rejected = 0, silences = 0;;) {
             if (!send_copies(request, length, copies)) return false;
             schedule.sent();
-            Awaited outcome;
-            while ((outcome = await(buffer, capacity, clearFirst, fit, &schedule).outcome) ==
-                   Awaited::ResendDue) {
-                if (!send_copies(request, length, copies)) return false;
-                schedule.resent_early();
-            }
-            switch (outcome) {
+            const std::optional<Reply> got =
+                await_resending(buffer, capacity, clearFirst, fit, &schedule,
+                                [&] { return send_copies(request, length, copies); });
+            if (!got) return false;
+            switch (got->outcome) {
                 case Awaited::Due: return true;
                 case Awaited::GraceOver:
                 case Awaited::Wrong:

@@ -20,6 +20,12 @@ namespace doorlink::core {
 
 static_assert(kMaxResendTimeoutMs == kReadinessWaitMs, "no timeout is longer than the readiness wait");
 
+// Early resends of one request. Each one backs the controller's timeout off,
+// which 11 doublings take from any lower bound to 2 seconds; but another
+// call's clean round trip takes the backoff back, so only a count bounds
+// them. Past it the request keeps the fixed wait.
+constexpr int kMaxEarlyResends = 16;
+
 class ResendSchedule {
 public:
     // Off, leaving every wait fixed and doing nothing at all, unless the
@@ -31,7 +37,7 @@ public:
           controller_(controller),
           minimumMs_(request == Repeatable::No ? 0 : waits_.minimum_ms(controller)) {}
 
-    bool on() const { return minimumMs_ > 0; }
+    bool on() const { return minimumMs_ > 0 && earlyResends_ < kMaxEarlyResends; }
 
     // A send that the fixed wait makes too: the silence starts again.
     void sent() {
@@ -42,10 +48,12 @@ public:
         resend_after(now);
     }
     // A send because the timeout passed: the controller's timeout backs off,
-    // and the request measures no round trip any more.
+    // the request measures no round trip any more, and one of its early
+    // resends is spent.
     void resent_early() {
         waits_.timed_out(controller_);
         ++sends_;
+        ++earlyResends_;
         resend_after(transport_.now_ms());
     }
     // The due reply came: a round trip, when the request went once.
@@ -91,6 +99,7 @@ private:
     uint32_t silentSince_ = 0;
     uint32_t resendAt_ = 0;
     int sends_ = 0;
+    int earlyResends_ = 0;
 };
 
 }  // namespace doorlink::core

@@ -216,15 +216,8 @@ uint32_t Retrieval::run(const core::Mac& mac) {
         // Acknowledge until a reply in order arrives. A copy of a block
         // already acknowledged is stale, even one whose sequence byte has
         // come round to the next: the block that is due may still follow it.
-        auto await_block = [this](core::ResendSchedule* schedule) {
-            return link_.await(
-                buffer_, kRetrievalBufferSize, true,
-                [this](int n) {
-                    return acknowledged(n) ? core::Fit::Stale
-                           : in_order(n)   ? core::Fit::Due
-                                           : core::Fit::Wrong;
-                },
-                schedule);
+        auto fit = [this](int n) {
+            return acknowledged(n) ? core::Fit::Stale : in_order(n) ? core::Fit::Due : core::Fit::Wrong;
         };
         core::ResendSchedule schedule = link_.resend_schedule(core::Repeatable::PhotoStreamResend);
         for (;;) {
@@ -243,15 +236,13 @@ uint32_t Retrieval::run(const core::Mac& mac) {
             }
             schedule.sent();
             // Early, only the resend request of a known block goes again.
-            core::ControllerLink::Reply got = await_block(imageKnown_ ? &schedule : nullptr);
-            while (got.outcome == core::Awaited::ResendDue) {
-                const Trailer again = resend_request();
-                if (!link_.send_copies(again.data(), again.size(), kAcknowledgementCopies)) {
-                    return finish(kRetrievalFailed);
-                }
-                schedule.resent_early();
-                got = await_block(&schedule);
-            }
+            const std::optional<core::ControllerLink::Reply> awaited = link_.await_resending(
+                buffer_, kRetrievalBufferSize, true, fit, imageKnown_ ? &schedule : nullptr, [this] {
+                    const Trailer again = resend_request();
+                    return link_.send_copies(again.data(), again.size(), kAcknowledgementCopies);
+                });
+            if (!awaited) return finish(kRetrievalFailed);
+            const core::ControllerLink::Reply& got = *awaited;
             length = got.length;
             if (got.outcome == core::Awaited::Due) break;
             if (got.outcome == core::Awaited::StaleFlood) return finish(kRetrievalFailed);

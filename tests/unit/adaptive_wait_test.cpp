@@ -9,6 +9,7 @@
 
 #include "core/adaptive_wait.h"
 #include "core/exchange.h"
+#include "core/resend_schedule.h"
 #include "support/adaptive_wait.h"
 #include "support/fake_transport.h"
 
@@ -207,6 +208,22 @@ TEST(AdaptiveExchange, APeerAnsweringWronglyForeverIsGivenUpAfterAHundredReplies
     EXPECT_EQ(exchange(t, address, query_profile()), 0u);
     EXPECT_EQ(t.incoming.size(), 1000u - core::kMaxRejectedReplies);
     EXPECT_LE(t.sent.size() - before, 2u * core::kMaxRejectedReplies);
+}
+
+TEST(AdaptiveExchange, ARequestGoesEarlyAFixedNumberOfTimesWhateverOtherCallsMeasure) {
+    const char* address = "127.0.0.27";
+    AdaptiveWaitOn on(address, 1);
+    FakeTransport t;
+    core::AdaptiveWaits& waits = core::LibraryState::get().adaptive_waits();
+    const uint32_t controller = core::MakeControllerAddress(address).address;
+    core::ResendSchedule schedule(t, controller, core::Repeatable::ClockQuery);
+    schedule.sent();
+    int early = 0;
+    for (; schedule.on() && early < 1000; ++early) {
+        waits.measured(controller, 1);  // another call's clean round trip takes the backoff back
+        schedule.resent_early();
+    }
+    EXPECT_EQ(early, core::kMaxEarlyResends);
 }
 
 }  // namespace
