@@ -40,15 +40,28 @@ bool is_parameter(const std::string& segment) {
     return segment.size() > 2 && segment.front() == '{' && segment.back() == '}';
 }
 
-bool matches(const std::string& pattern, const std::string& path) {
-    if (path.empty() || path[0] != '/') return false;
-    const std::vector<std::string> want = segments(pattern);
-    const std::vector<std::string> have = segments(path);
+using Segments = std::vector<std::string>;
+
+// Whether a path's decoded segments (none for a path that does not start
+// with '/') fill the pattern's, each {name} with one that is not empty;
+// those go to params by their names when params is given.
+bool matches(const std::string& pattern, const Segments& have,
+             std::map<std::string, std::string>* params = nullptr) {
+    const Segments want = segments(pattern);
     if (want.size() != have.size()) return false;
     for (size_t i = 0; i < want.size(); ++i) {
         if (is_parameter(want[i]) ? have[i].empty() : want[i] != have[i]) return false;
     }
+    for (size_t i = 0; params && i < want.size(); ++i) {
+        if (is_parameter(want[i])) (*params)[want[i].substr(1, want[i].size() - 2)] = have[i];
+    }
     return true;
+}
+
+// The path's decoded segments, split once for all the routes it is matched
+// against.
+Segments path_segments(const std::string& path) {
+    return path.empty() || path[0] != '/' ? Segments{} : segments(path);
 }
 
 }  // namespace
@@ -214,22 +227,17 @@ const std::vector<Route>& api_routes() {
 
 bool match_path(const std::string& pattern, const std::string& path,
                 std::map<std::string, std::string>& params) {
-    if (!matches(pattern, path)) return false;
-    const std::vector<std::string> want = segments(pattern);
-    const std::vector<std::string> have = segments(path);
-    for (size_t i = 0; i < want.size(); ++i) {
-        if (is_parameter(want[i])) params[want[i].substr(1, want[i].size() - 2)] = have[i];
-    }
-    return true;
+    return matches(pattern, path_segments(path), &params);
 }
 
 const Route* find_route(const std::string& method, const std::string& path,
                         std::map<std::string, std::string>& params) {
     const std::string wanted = method == "HEAD" ? "GET" : method;
+    const Segments have = path_segments(path);
     for (const Route& route : api_routes()) {
         if (wanted != route.method) continue;
         params.clear();
-        if (match_path(route.path, path, params)) return &route;
+        if (matches(route.path, have, &params)) return &route;
     }
     params.clear();
     return nullptr;
@@ -245,8 +253,9 @@ std::vector<std::string> path_names(const std::string& path) {
 
 std::string allowed_methods(const std::string& path) {
     std::string allowed;
+    const Segments have = path_segments(path);
     for (const Route& route : api_routes()) {
-        if (!matches(route.path, path)) continue;
+        if (!matches(route.path, have)) continue;
         const std::string method = route.method;
         if (allowed.find(method) != std::string::npos) continue;
         allowed += (allowed.empty() ? "" : ", ") + method;
